@@ -1,0 +1,31 @@
+# Front door. Every target installs what is missing, then builds with CMake and ninja.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: deps build test demo bench fuzz clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	bash scripts/demo.sh $(BUILD)/vemtora
+
+bench:
+	bash scripts/install-deps.sh bench
+	$(MAKE) build BUILD=build-release CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Release -DVEMTORA_TESTS=OFF"
+	bash bench/run build-release/vemtora
+
+fuzz:
+	bash scripts/install-deps.sh fuzz
+	bash fuzz/run $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) build-* out

@@ -1,0 +1,138 @@
+#pragma once
+// File, YAML, menu, editor and download services shared by every command.
+#include <yaml-cpp/yaml.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "brenkit/app_logging.hpp"
+#include "support/result.hpp"
+
+namespace brenkit::fileIO {
+
+namespace fs = std::filesystem;
+using Logger = app_logging::Logger;
+
+// ---- YAML ----------------------------------------------------------------------
+// Writes the template text to `file_name` in the current folder; returns its path.
+fs::path save_yaml_template(const std::string& yaml_text, const std::string& file_name);
+// Parses YAML text. Nothing (std::nullopt) when the text does not parse; the reason is
+// logged under `label`. A document that is empty or `null` gives a Null node.
+std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const std::string& label = "YAML");
+// Loads a YAML file that must hold a mapping; nothing (with the reason logged) when it
+// is missing, unreadable, a folder, malformed or not a mapping.
+std::optional<YAML::Node> load_yaml_config(const fs::path& path);
+// Writes the mapping as YAML over the file (temporary file, then rename): key order
+// kept, UTF-8 as is, every text value quoted so that it reads back as a text.
+support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger = nullptr);
+
+// How a YAML 1.1 safe loader reads a plain scalar: null/~/empty, booleans
+// (true/false/yes/no/on/off in their usual cases), integers, floats; quoted
+// scalars are always texts.
+enum class ScalarKind { null, boolean, integer, floating, text };
+ScalarKind scalar_kind(const YAML::Node& node);
+// A mapping value by key, or an undefined node when `map` is not a mapping.
+YAML::Node child(const YAML::Node& map, const std::string& key);
+// Python truth of a loaded value: none, false, 0, 0.0, "" and empty collections are false.
+bool truthy(const YAML::Node& node);
+// The value as a text when it is a non-null scalar (as written, for numbers), else `fallback`.
+std::string text_or(const YAML::Node& node, const std::string& fallback);
+// The value's text when it is truthy, else the fallback: `config.get(key) or default`.
+std::string text_or_default(const YAML::Node& node, const std::string& fallback);
+bool bool_or(const YAML::Node& node, bool fallback);
+
+// ---- file search and menus -------------------------------------------------------
+struct FoundFiles {
+    std::vector<fs::path> paths;
+    std::vector<std::string> names;  // file names without their suffix
+};
+struct FindOptions {
+    std::vector<std::string> extensions;   // ".yaml", ".md", ... (case-insensitive); empty = every file
+    bool recursive = false;
+    std::vector<std::string> prefix;       // name beginnings; empty = any name
+    std::vector<std::string> exclude_paths;  // folder names (or paths) not descended into
+    const Logger* logger = nullptr;
+};
+// Matching regular files, sorted by path so that results are reproducible.
+FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions& options = {});
+
+using Choice = std::pair<fs::path, std::string>;
+// A numbered menu of the names (each followed by `extension`); the answer may hold
+// several numbers, ranges such as 2-5, or "a" for all. Enter alone chooses nothing.
+std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
+                                             const std::vector<std::string>& names,
+                                             const std::string& extension = "");
+struct ScanOptions {
+    std::vector<std::string> extensions;
+    std::vector<std::string> exclude_names;  // stems left out
+    std::vector<std::string> exclude_paths;  // folder names not descended into
+    std::string label = "檔案";
+    const Logger* logger = nullptr;
+    bool auto_select_single = false;
+};
+// Finds matching files below `folder` (recursively) and lets the user choose.
+std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOptions& options = {});
+
+// A numbered list of options under `title`; Enter takes the default (a 1-based number
+// as text). Returns the chosen option's text.
+std::string select_option(const std::string& prompt, const std::vector<std::string>& options,
+                          const std::string& default_number = "1", const std::string& title = "");
+
+// ---- editor ----------------------------------------------------------------------
+// Opens $VISUAL, else $EDITOR, else vi on the initial text; returns what was saved
+// without the lines that begin with "#", stripped; "" when nothing was entered.
+std::string get_user_input_via_editor(const std::string& initial_text, const std::string& label = "輸入",
+                                      const Logger* logger = nullptr);
+
+// ---- local files and downloads -----------------------------------------------------
+// The maker's repository base address: $VEMTORA_REPO_BASE_URL, else the built-in one.
+std::string repo_base_url();
+// The address of a file of the maker's repository by its relative path ("_agy/goal/x.yaml").
+std::string repo_url(const std::string& relative_path);
+
+// The file's text; a missing file is first downloaded from `url` and saved at `path`
+// (written to a temporary name, then renamed; an HTTP error leaves no file). "" when
+// the file cannot be had. Never raises for a failed download.
+std::string load_or_download_content(const fs::path& path, const std::string& url,
+                                     const std::string& label = "檔案", const Logger* logger = nullptr);
+std::string load_local_file_content(const fs::path& path, const std::string& label = "檔案",
+                                    const Logger* logger = nullptr);
+support::Result save_local_file_content(const fs::path& path, const std::string& text,
+                                        const std::string& label = "檔案", const Logger* logger = nullptr);
+void remove_file(const fs::path& path);
+void remove_directory(const fs::path& path);
+
+// The folder exists afterwards (with its parents); false when it cannot be made.
+bool setup_output_dir(const fs::path& folder, const Logger* logger = nullptr);
+fs::path setup_output_file(const fs::path& folder, const std::string& file_name, const Logger* logger = nullptr);
+// folder/stem+suffix, or folder/stem_1+suffix, _2, ... whichever is free.
+fs::path get_unique_path(const fs::path& folder, const std::string& stem, const std::string& suffix);
+// 0 for an existing folder, 1 for an existing file, -1 when nothing is there.
+int get_path_type(const fs::path& path, const Logger* logger = nullptr);
+
+struct DirectoryList {
+    std::vector<fs::path> paths;
+    std::vector<std::string> names;
+};
+struct DirectoryOptions {
+    std::vector<std::string> exclude_prefixes;
+    std::vector<std::string> exclude_names;
+    std::vector<std::string> exclude_suffixes;
+};
+// Sub-folders of `root_path` that no exclusion hits, sorted by name.
+DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptions& options = {});
+
+struct PackageInfo {
+    std::string name = "unknown";
+    std::string version = "unknown";
+    std::optional<std::string> author;
+};
+// name= / version= / author= of ./setup.py; "unknown" for what is not found.
+PackageInfo get_package_name_version();
+// The console command that setup.py declares (entry_points console_scripts), else `fallback`.
+std::string get_cli_name(const fs::path& setup_py, const std::string& fallback);
+
+}  // namespace brenkit::fileIO

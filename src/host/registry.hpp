@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host/command.hpp"
+
+namespace host {
+
+// Every command the program offers, in the order `vemtora --help` lists them.
+const std::vector<CommandDecl>& commands();
+
+// Parses the program's arguments (without the program name), runs the command and
+// returns the exit status: 0, the command's own, 2 for a usage error, 1 for a failure.
+int run_host(const std::vector<std::string>& args);
+
+}  // namespace host

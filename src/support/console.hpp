@@ -1,0 +1,42 @@
+#pragma once
+// Terminal output and input with the wording and behaviour of click: echo, colours,
+// prompt, confirm and choice. End of input or an interrupt at a question raises
+// Aborted, which the host turns into "Aborted!" and exit status 1.
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace support {
+
+class Aborted : public std::runtime_error {
+  public:
+    Aborted() : std::runtime_error("Aborted!") {}
+};
+
+enum class Stream { out, err };
+enum class Color { none, red, green, yellow, blue, magenta, cyan };
+
+// Writes the text and a line feed (unless `newline` is false) and flushes, so lines
+// keep their order with child processes that share the terminal.
+void echo(std::string_view text, Stream stream = Stream::out, bool newline = true);
+// Colour only when the stream is a terminal.
+void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);
+bool is_terminal(Stream stream);
+std::string style(std::string_view text, Color fg, bool bold = false);
+
+// One line from standard input without its line end; raises Aborted at end of input
+// or on an interrupt while waiting.
+std::string read_line();
+
+// "text [default]: " (or "text: "); an empty answer gives the default, or asks again
+// when there is none.
+std::string prompt(std::string_view text, const std::optional<std::string>& default_value = std::nullopt);
+// "text [Y/n]: " or "text [y/N]: "; y, yes, n, no in any case; Enter gives the default.
+bool confirm(std::string_view text, bool default_value = false);
+// "text (a, b, c) [default]: "; the answer must be one of the choices.
+std::string prompt_choice(std::string_view text, const std::vector<std::string>& choices,
+                          const std::optional<std::string>& default_value = std::nullopt);
+
+}  // namespace support

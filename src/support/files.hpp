@@ -1,0 +1,19 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace support {
+
+// Whole-file read as bytes; nothing when the file cannot be opened or read.
+std::optional<std::string> read_file(const std::filesystem::path& p);
+
+// Writes to a temporary file beside the target and renames it into place, so a failed
+// write never leaves a truncated target. Throws std::filesystem::filesystem_error.
+void write_file_atomic(const std::filesystem::path& p, std::string_view data);
+
+// A fresh temporary folder (removed by the caller).
+std::filesystem::path make_temp_dir(std::string_view prefix);
+
+}  // namespace support

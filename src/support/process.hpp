@@ -1,0 +1,50 @@
+#pragma once
+// Child processes: an argument vector, no shell; standard input inherited; output
+// captured, passed through to the terminal, or discarded.
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace support {
+
+enum class Output { capture, inherit, discard };
+
+struct RunOptions {
+    Output out = Output::capture;
+    Output err = Output::capture;
+    std::optional<std::filesystem::path> cwd;
+};
+
+struct ProcessResult {
+    int status = 0;    // the exit status, or minus the signal number that ended the child
+    std::string out;   // raw bytes, when captured
+    std::string err;
+};
+
+// Raised when the child cannot be started at all (program not found, not executable).
+class ProcessError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Runs argv[0] (looked up on PATH when it holds no separator) with argv, waits for it,
+// and drains both pipes together so that neither can fill up and block the child.
+ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// The program's full path as the platform's command lookup finds it (PATH, and on
+// Windows PATHEXT), or nothing.
+std::optional<std::filesystem::path> find_executable(const std::string& name);
+
+// Joins an argument vector into one Windows command line by the C runtime's quoting
+// rules (CommandLineToArgvW reads it back element for element).
+std::string windows_quote_arg(const std::string& arg);
+std::string windows_command_line(const std::vector<std::string>& argv);
+// Makes a command line safe to hand to cmd.exe: every interpreter metacharacter
+// (& | < > ^ ( ) % ! and line ends) is escaped so that no text of it can start a command.
+std::string windows_cmd_escape(const std::string& command_line);
+
+bool is_windows();
+
+}  // namespace support

@@ -1,0 +1,51 @@
+#pragma once
+// Unicode-aware text helpers. Texts are UTF-8 std::string throughout.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace support {
+
+// White space as Python's str.strip() understands it (ASCII controls \t\n\v\f\r,
+// \x1c-\x1f, blank, U+0085, U+00A0, U+1680, U+2000-U+200A, U+2028, U+2029, U+202F,
+// U+205F, U+3000).
+bool is_space(char32_t c);
+std::string_view strip(std::string_view s);
+std::string_view lstrip(std::string_view s);
+std::string_view rstrip(std::string_view s);
+// Strips only the given ASCII characters (Python's s.strip(chars) for ASCII sets).
+std::string_view strip_chars(std::string_view s, std::string_view chars);
+
+// Python's str.splitlines(): \n, \r, \r\n, \v, \f, \x1c, \x1d, \x1e, U+0085, U+2028,
+// U+2029 end a line; the ends are not kept; a final line end adds no empty line.
+std::vector<std::string> splitlines(std::string_view s, bool keepends = false);
+// Python's str.split() without a separator: runs of white space separate, ends dropped.
+std::vector<std::string> split_whitespace(std::string_view s);
+// Python's str.split(sep): exact separator, empty pieces kept.
+std::vector<std::string> split(std::string_view s, std::string_view sep);
+std::string join(const std::vector<std::string>& parts, std::string_view sep);
+
+// Full Unicode lower-case mapping (ICU root locale), as Python's str.lower().
+std::string lower(std::string_view s);
+// ASCII-only lower-casing, for protocol words and file suffixes.
+std::string ascii_lower(std::string_view s);
+
+std::string replace_all(std::string_view s, std::string_view from, std::string_view to);
+
+// UTF-8 validity and repair. `decode_replace` turns every ill-formed sequence into
+// U+FFFD the way Python's errors="replace" does (one per maximal ill-formed subpart);
+// `decode_ignore` drops them.
+bool is_valid_utf8(std::string_view s);
+std::string decode_replace(std::string_view bytes);
+std::string decode_ignore(std::string_view bytes);
+
+// CRLF and lone CR become LF.
+std::string normalize_newlines(std::string_view s);
+
+// Decodes one code point at `pos` (advancing it); ill-formed input yields U+FFFD and
+// advances one byte.
+char32_t next_code_point(std::string_view s, size_t& pos);
+void append_utf8(std::string& out, char32_t c);
+size_t code_point_count(std::string_view s);
+
+}  // namespace support

@@ -1,0 +1,182 @@
+#include "harness.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+extern char** environ;
+
+namespace th {
+
+TempDir::TempDir() {
+    std::random_device rd;
+    auto base = fs::temp_directory_path();
+    for (int i = 0; i < 100; ++i) {
+        auto candidate = base / ("vemtora-test-" + std::to_string(rd()));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            path_ = fs::canonical(candidate);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+void write_file(const fs::path& p, const std::string& text) {
+    if (p.has_parent_path()) fs::create_directories(p.parent_path());
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f << text;
+    if (!f) throw std::runtime_error("cannot write " + p.string());
+}
+
+std::string read_file(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    if (!f) return "";
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+fs::path vemtora_binary() { return VEMTORA_BINARY; }
+fs::path source_dir() { return VEMTORA_SOURCE_DIR; }
+fs::path fakes_dir() { return VEMTORA_FAKES_DIR; }
+
+namespace {
+
+std::map<std::string, std::string> current_environment() {
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        auto eq = kv.find('=');
+        if (eq == std::string::npos) continue;
+        env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    return env;
+}
+
+}  // namespace
+
+Outcome run(const Run& spec) {
+    auto env = current_environment();
+    env.erase("DOVUD_DEBUG");
+    env["VEMTORA_REPO_BASE_URL"] = "file:///nonexistent-vemtora-repo";
+    if (spec.fake_agy) env["PATH"] = fakes_dir().string() + ":" + env["PATH"];
+    for (const auto& [k, v] : spec.env) {
+        if (v) env[k] = *v;
+        else env.erase(k);
+    }
+    std::vector<std::string> env_strings;
+    for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& s : env_strings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argv_strings;
+    argv_strings.push_back(spec.program.empty() ? vemtora_binary().string() : spec.program);
+    argv_strings.insert(argv_strings.end(), spec.args.begin(), spec.args.end());
+    std::vector<char*> argv;
+    for (auto& s : argv_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    // Standard input comes from a file, so the child sees a real end of input.
+    char in_name[] = "/tmp/vemtora-stdin-XXXXXX";
+    int in_fd = mkstemp(in_name);
+    if (in_fd < 0) throw std::runtime_error("mkstemp failed");
+    unlink(in_name);
+    if (!spec.input.empty() && ::write(in_fd, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
+        throw std::runtime_error("cannot write the input");
+    lseek(in_fd, 0, SEEK_SET);
+
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
+    posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err_pipe[1], 2);
+    posix_spawn_file_actions_addchdir_np(&fa, spec.cwd.c_str());
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    close(in_fd);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (rc != 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        throw std::runtime_error(std::string("cannot start ") + argv[0] + ": " + std::strerror(rc));
+    }
+
+    Outcome outcome;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&outcome.out, &outcome.err};
+    int open_count = 2;
+    char buf[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return outcome;
+}
+
+std::string git(const fs::path& repo, const std::vector<std::string>& args) {
+    Run r;
+    r.program = "git";
+    r.cwd = repo;
+    r.args = args;
+    r.env = {{"GIT_AUTHOR_NAME", "Test"},       {"GIT_AUTHOR_EMAIL", "test@example.com"},
+             {"GIT_COMMITTER_NAME", "Test"},    {"GIT_COMMITTER_EMAIL", "test@example.com"},
+             {"GIT_CONFIG_GLOBAL", "/dev/null"}, {"GIT_CONFIG_NOSYSTEM", "1"}};
+    auto o = run(r);
+    std::string joined;
+    for (const auto& a : args) joined += " " + a;
+    EXPECT_EQ(o.status, 0) << "git" << joined << "\n" << o.out << o.err;
+    return o.out;
+}
+
+void init_repo(const fs::path& repo) {
+    fs::create_directories(repo);
+    git(repo, {"init", "-q", "-b", "main"});
+    git(repo, {"config", "user.name", "Test"});
+    git(repo, {"config", "user.email", "test@example.com"});
+    git(repo, {"config", "commit.gpgsign", "false"});
+    write_file(repo / "README.md", "# Project\n");
+    git(repo, {"add", "."});
+    git(repo, {"commit", "-q", "-m", "initial"});
+}
+
+}  // namespace th

@@ -1,0 +1,63 @@
+#pragma once
+// Shared test fixtures: temporary folders, files, the built binary run with piped
+// answers and a chosen environment, and git working copies.
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace th {
+
+namespace fs = std::filesystem;
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const fs::path& p) const { return path_ / p; }
+
+  private:
+    fs::path path_;
+};
+
+void write_file(const fs::path& p, const std::string& text);  // parents created
+std::string read_file(const fs::path& p);                       // "" when missing
+
+struct Run {
+    std::vector<std::string> args;  // after the program name
+    fs::path cwd;                   // required
+    std::string input;              // standard input (a file, so end of input is real)
+    // Variables to set; a value of nullopt removes the variable. By default the run
+    // gets DOVUD_DEBUG removed and VEMTORA_REPO_BASE_URL pointing at nothing, so no
+    // test reaches the network.
+    std::map<std::string, std::optional<std::string>> env;
+    // Put the fake agent folder first on PATH.
+    bool fake_agy = false;
+    // The program to run (default: the built vemtora).
+    std::string program;
+};
+
+struct Outcome {
+    int status = -1;  // exit status, or minus the signal number
+    std::string out;
+    std::string err;
+};
+
+Outcome run(const Run& spec);
+
+// The built vemtora binary and the source tree.
+fs::path vemtora_binary();
+fs::path source_dir();
+fs::path fakes_dir();
+
+// Runs git in `repo` with a fixed identity; fails the current test when git fails.
+std::string git(const fs::path& repo, const std::vector<std::string>& args);
+// A new repository with one commit holding README.md (branch "main").
+void init_repo(const fs::path& repo);
+
+}  // namespace th
