@@ -123,7 +123,7 @@ std::string error_hint(const OptionDecl& o) {
 }
 
 // Binds the canonical arguments to the options with CLI11.
-OptionValues bind(const CommandDecl& decl, const std::vector<std::string>& tokens) {
+OptionValues bind_values(const CommandDecl& decl, const std::vector<std::string>& tokens) {
     struct Slot {
         std::string text;
         bool on = false;
@@ -189,7 +189,7 @@ ParsedCommand parse_command_args(const CommandDecl& decl, const std::vector<std:
         std::string word = canonical.extras.size() == 1 ? "argument" : "arguments";
         throw UsageError(&decl, "Got unexpected extra " + word + " (" + support::join(canonical.extras, " ") + ")");
     }
-    parsed.values = bind(decl, canonical.tokens);
+    parsed.values = bind_values(decl, canonical.tokens);
     return parsed;
 }
 
