@@ -34,6 +34,9 @@ support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, c
 // scalars are always texts.
 enum class ScalarKind { null, boolean, integer, floating, text };
 ScalarKind scalar_kind(const YAML::Node& node);
+// A text node that stays a text whatever it holds ("1.0", "yes", "null"): nodes built in
+// code from a plain string are otherwise read like plain scalars.
+YAML::Node quoted(const std::string& text);
 // A mapping value by key, or an undefined node when `map` is not a mapping.
 YAML::Node child(const YAML::Node& map, const std::string& key);
 // Python truth of a loaded value: none, false, 0, 0.0, "" and empty collections are false.
@@ -60,6 +63,10 @@ struct FindOptions {
 FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions& options = {});
 
 using Choice = std::pair<fs::path, std::string>;
+// The 0-based entries that a menu answer names, in the order given and each once:
+// numbers from 1 and ranges such as 2-5, separated by blanks or commas, or "a" for all.
+// An empty answer names none; nothing when the answer is not valid for `count` entries.
+std::optional<std::vector<size_t>> parse_selection(const std::string& answer, size_t count);
 // A numbered menu of the names (each followed by `extension`); the answer may hold
 // several numbers, ranges such as 2-5, or "a" for all. Enter alone chooses nothing.
 std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
