@@ -49,14 +49,14 @@ bool bool_or(const YAML::Node& node, bool fallback);
 
 // ---- file search and menus -------------------------------------------------------
 struct FoundFiles {
-    std::vector<fs::path> paths;
-    std::vector<std::string> names;  // file names without their suffix
+    std::vector<fs::path> paths{};
+    std::vector<std::string> names{};  // file names without their suffix
 };
 struct FindOptions {
-    std::vector<std::string> extensions;   // ".yaml", ".md", ... (case-insensitive); empty = every file
+    std::vector<std::string> extensions{};   // ".yaml", ".md", ... (case-insensitive); empty = every file
     bool recursive = false;
-    std::vector<std::string> prefix;       // name beginnings; empty = any name
-    std::vector<std::string> exclude_paths;  // folder names (or paths) not descended into
+    std::vector<std::string> prefix{};       // name beginnings; empty = any name
+    std::vector<std::string> exclude_paths{};  // folder names (or paths) not descended into
     const Logger* logger = nullptr;
 };
 // Matching regular files, sorted by path so that results are reproducible.
@@ -73,9 +73,9 @@ std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
                                              const std::vector<std::string>& names,
                                              const std::string& extension = "");
 struct ScanOptions {
-    std::vector<std::string> extensions;
-    std::vector<std::string> exclude_names;  // stems left out
-    std::vector<std::string> exclude_paths;  // folder names not descended into
+    std::vector<std::string> extensions{};
+    std::vector<std::string> exclude_names{};  // stems left out
+    std::vector<std::string> exclude_paths{};  // folder names not descended into
     std::string label = "檔案";
     const Logger* logger = nullptr;
     bool auto_select_single = false;
@@ -121,13 +121,13 @@ fs::path get_unique_path(const fs::path& folder, const std::string& stem, const 
 int get_path_type(const fs::path& path, const Logger* logger = nullptr);
 
 struct DirectoryList {
-    std::vector<fs::path> paths;
-    std::vector<std::string> names;
+    std::vector<fs::path> paths{};
+    std::vector<std::string> names{};
 };
 struct DirectoryOptions {
-    std::vector<std::string> exclude_prefixes;
-    std::vector<std::string> exclude_names;
-    std::vector<std::string> exclude_suffixes;
+    std::vector<std::string> exclude_prefixes{};
+    std::vector<std::string> exclude_names{};
+    std::vector<std::string> exclude_suffixes{};
 };
 // Sub-folders of `root_path` that no exclusion hits, sorted by name.
 DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptions& options = {});
@@ -135,7 +135,7 @@ DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptio
 struct PackageInfo {
     std::string name = "unknown";
     std::string version = "unknown";
-    std::optional<std::string> author;
+    std::optional<std::string> author{};
 };
 // name= / version= / author= of ./setup.py; "unknown" for what is not found.
 PackageInfo get_package_name_version();

@@ -59,8 +59,10 @@ std::string get_user_input_via_editor(const std::string& initial_text, const std
         support::write_file_atomic(file, initial_text);
         auto editor = chosen_editor();
         if (logger) logger->info(fmt::format("💬 正在開啟編輯器 ({}) 以輸入{}，儲存並關閉後繼續...", editor, label));
-        auto run = support::run_process(editor_command(editor, file),
-                                        {.out = support::Output::inherit, .err = support::Output::inherit});
+        support::RunOptions terminal;
+        terminal.out = support::Output::inherit;
+        terminal.err = support::Output::inherit;
+        auto run = support::run_process(editor_command(editor, file), terminal);
         if (run.status != 0) {
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
         } else if (auto saved = support::read_file(file)) {

@@ -169,10 +169,12 @@ std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
 }
 
 std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOptions& options) {
-    auto found = find_files_with_extensions(folder, {.extensions = options.extensions,
-                                                     .recursive = true,
-                                                     .exclude_paths = options.exclude_paths,
-                                                     .logger = options.logger});
+    FindOptions find;
+    find.extensions = options.extensions;
+    find.recursive = true;
+    find.exclude_paths = options.exclude_paths;
+    find.logger = options.logger;
+    auto found = find_files_with_extensions(folder, find);
     std::vector<fs::path> paths;
     std::vector<std::string> names;
     std::vector<std::string> shown;
