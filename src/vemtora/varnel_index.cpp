@@ -325,9 +325,9 @@ void VarnelApp::add_unlisted_files(Docs& docs, const std::vector<std::string>& u
         auto description = support::prompt("請輸入描述 (document_description)");
         auto number = next_entry_number(docs);
         auto file = path.generic_string();
-        config["document" + number + "_title"] = title;
-        config["document" + number + "_file"] = file;
-        config["document" + number + "_description"] = description;
+        config["document" + number + "_title"] = fileIO::quoted(title);
+        config["document" + number + "_file"] = fileIO::quoted(file);
+        config["document" + number + "_description"] = fileIO::quoted(description);
         docs.push_back(DocEntry{number, title, file, description});
     }
 }
@@ -337,10 +337,10 @@ void VarnelApp::sync_config(Docs& docs) {
     auto configured_link = fileIO::child(config, std::string(download_key));
     if (download != docs.end()) {
         if (!configured_link.IsDefined() || fileIO::text_or(configured_link, "") != download->file.value_or(""))
-            config[std::string(download_key)] = download->file.value_or("");
+            config[std::string(download_key)] = fileIO::quoted(download->file.value_or(""));
         docs.erase(download);
     } else if (fileIO::truthy(configured_link)) {
-        config[std::string(download_key)] = "";
+        config[std::string(download_key)] = fileIO::quoted("");
     }
 
     // Only values that changed are written, so numbers and other kinds keep their form.
@@ -348,7 +348,7 @@ void VarnelApp::sync_config(Docs& docs) {
         if (!entry.file) continue;
         auto key = "document" + entry.key + "_file";
         auto current = fileIO::child(config, key);
-        if (!current.IsDefined() || fileIO::text_or(current, "") != *entry.file) config[key] = *entry.file;
+        if (!current.IsDefined() || fileIO::text_or(current, "") != *entry.file) config[key] = fileIO::quoted(*entry.file);
     }
 
     std::vector<std::string> vanished;
