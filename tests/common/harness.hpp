@@ -98,4 +98,8 @@ std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").
 void init_repo(const fs::path& repo);
 
+// The entries of a zip archive in archive order, each as "name:deflate" or "name:stored"
+// (other methods "name:other"); {"<cannot open>"} when the archive cannot be read.
+std::vector<std::string> zip_listing(const fs::path& archive);
+
 }  // namespace th
