@@ -1,5 +1,7 @@
 // The commands the program offers. A command module declares its command with a
-// function that returns its host::CommandDecl; add that call here to register it.
+// function that returns its host::CommandDecl (for a configured command, usually
+// `frame::declare` around the module's application step); add that call to the list
+// below to register it.
 #include "host/registry.hpp"
 
 namespace host {
