@@ -60,4 +60,8 @@ std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").
 void init_repo(const fs::path& repo);
 
+// The argument vectors that tests/fakes/agy recorded in its FAKE_AGY_ARGV file, one per
+// call, in call order (each begins with "agy"). Empty when the file is missing.
+std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);
+
 }  // namespace th
