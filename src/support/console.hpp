@@ -29,6 +29,8 @@ std::string style(std::string_view text, Color fg, bool bold = false);
 // One line from standard input without its line end; raises Aborted at end of input
 // or on an interrupt while waiting.
 std::string read_line();
+// Forgets input read ahead and a seen end of input (for tests that swap standard input).
+void discard_buffered_input();
 
 // "text [default]: " (or "text: "); an empty answer gives the default, or asks again
 // when there is none.

@@ -15,6 +15,9 @@ struct RunOptions {
     Output out = Output::capture;
     Output err = Output::capture;
     std::optional<std::filesystem::path> cwd;
+    // Windows only: run the joined command line through the command interpreter (so
+    // that command scripts start); the line is escaped for it first.
+    bool through_shell = false;
 };
 
 struct ProcessResult {

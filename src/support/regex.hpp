@@ -17,6 +17,8 @@ class RegexError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+struct RegexCode;
+
 class Regex {
   public:
     enum Flags : uint32_t {
@@ -42,7 +44,7 @@ class Regex {
         friend class Regex;
         std::string_view subject_;
         std::vector<std::pair<size_t, size_t>> spans_;
-        const Regex* re_ = nullptr;
+        std::shared_ptr<const struct RegexCode> code_;  // for group names; outlives the Regex
     };
 
     explicit Regex(std::string_view pattern, uint32_t flags = none);  // throws RegexError
@@ -73,8 +75,7 @@ class Regex {
 
   private:
     std::optional<Match> run(std::string_view s, size_t from, uint32_t options) const;
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<RegexCode> code_;
 };
 
 }  // namespace support

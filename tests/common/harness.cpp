@@ -1,5 +1,7 @@
 #include "harness.hpp"
 
+#include "support/console.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -151,6 +153,42 @@ Outcome run(const Run& spec) {
     }
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return outcome;
+}
+
+StdinFrom::StdinFrom(const std::string& text) {
+    char name[] = "/tmp/vemtora-stdin-XXXXXX";
+    int fd = mkstemp(name);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    unlink(name);
+    if (!text.empty() && ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        throw std::runtime_error("cannot write the input");
+    lseek(fd, 0, SEEK_SET);
+    saved_ = dup(0);
+    dup2(fd, 0);
+    close(fd);
+    support::discard_buffered_input();
+}
+
+StdinFrom::~StdinFrom() {
+    dup2(saved_, 0);
+    close(saved_);
+    support::discard_buffered_input();
+}
+
+ScopedEnv::ScopedEnv(const std::map<std::string, std::optional<std::string>>& vars) {
+    for (const auto& [k, v] : vars) {
+        const char* old = std::getenv(k.c_str());
+        previous_[k] = old ? std::optional<std::string>(old) : std::nullopt;
+        if (v) setenv(k.c_str(), v->c_str(), 1);
+        else unsetenv(k.c_str());
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    for (const auto& [k, v] : previous_) {
+        if (v) setenv(k.c_str(), v->c_str(), 1);
+        else unsetenv(k.c_str());
+    }
 }
 
 std::string git(const fs::path& repo, const std::vector<std::string>& args) {

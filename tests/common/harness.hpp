@@ -55,6 +55,31 @@ fs::path vemtora_binary();
 fs::path source_dir();
 fs::path fakes_dir();
 
+// While alive, standard input (fd 0) reads `text` from a file, then end of input; for
+// in-process tests of questions and menus.
+class StdinFrom {
+  public:
+    explicit StdinFrom(const std::string& text);
+    ~StdinFrom();
+    StdinFrom(const StdinFrom&) = delete;
+    StdinFrom& operator=(const StdinFrom&) = delete;
+
+  private:
+    int saved_ = -1;
+};
+
+// Sets (or with nullopt removes) environment variables for the life of the object.
+class ScopedEnv {
+  public:
+    explicit ScopedEnv(const std::map<std::string, std::optional<std::string>>& vars);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::map<std::string, std::optional<std::string>> previous_;
+};
+
 // Runs git in `repo` with a fixed identity; fails the current test when git fails.
 std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").

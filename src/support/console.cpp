@@ -1,0 +1,189 @@
+#include "support/console.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "support/text.hpp"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace support {
+
+namespace {
+
+FILE* file_of(Stream s) { return s == Stream::out ? stdout : stderr; }
+
+const char* ansi(Color c) {
+    switch (c) {
+        case Color::red: return "\x1b[31m";
+        case Color::green: return "\x1b[32m";
+        case Color::yellow: return "\x1b[33m";
+        case Color::blue: return "\x1b[34m";
+        case Color::magenta: return "\x1b[35m";
+        case Color::cyan: return "\x1b[36m";
+        case Color::none: break;
+    }
+    return "";
+}
+
+// Standard input is read through one buffer of our own so that every question sees
+// the answers in order, whatever reads them.
+struct InputBuffer {
+    std::string pending;
+    bool eof = false;
+};
+InputBuffer& input() {
+    static InputBuffer b;
+    return b;
+}
+
+#ifndef _WIN32
+volatile std::sig_atomic_t interrupted = 0;
+void on_interrupt(int) { interrupted = 1; }
+#endif
+
+}  // namespace
+
+void echo(std::string_view text, Stream stream, bool newline) {
+    FILE* f = file_of(stream);
+    if (stream == Stream::err) std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), f);
+    if (newline) std::fputc('\n', f);
+    std::fflush(f);
+}
+
+bool is_terminal(Stream stream) { return ::isatty(::fileno(file_of(stream))) != 0; }
+
+std::string style(std::string_view text, Color fg, bool bold) {
+    std::string out;
+    if (bold) out += "\x1b[1m";
+    out += ansi(fg);
+    out += text;
+    out += "\x1b[0m";
+    return out;
+}
+
+void secho(std::string_view text, Color fg, Stream stream, bool bold) {
+    if (is_terminal(stream) && (fg != Color::none || bold)) echo(style(text, fg, bold), stream);
+    else echo(text, stream);
+}
+
+std::string read_line() {
+    auto& in = input();
+    std::fflush(stdout);
+    while (true) {
+        auto nl = in.pending.find('\n');
+        if (nl != std::string::npos) {
+            std::string line = in.pending.substr(0, nl);
+            in.pending.erase(0, nl + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return line;
+        }
+        if (in.eof) {
+            if (in.pending.empty()) throw Aborted();
+            std::string line = std::move(in.pending);
+            in.pending.clear();
+            return line;
+        }
+#ifdef _WIN32
+        char buffer[4096];
+        if (!std::fgets(buffer, sizeof buffer, stdin)) {
+            in.eof = true;
+            continue;
+        }
+        in.pending += buffer;
+#else
+        // An interrupt while waiting for an answer ends the question (not the process
+        // by signal), so the command can say "Aborted!" and exit 1.
+        struct sigaction action {}, previous {};
+        action.sa_handler = on_interrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;  // no SA_RESTART: read() returns EINTR
+        interrupted = 0;
+        sigaction(SIGINT, &action, &previous);
+        char buffer[4096];
+        ssize_t n = ::read(0, buffer, sizeof buffer);
+        int saved = errno;
+        sigaction(SIGINT, &previous, nullptr);
+        if (n < 0 && (saved == EINTR || interrupted)) {
+            if (interrupted) {
+                echo("", Stream::out);
+                throw Aborted();
+            }
+            continue;
+        }
+        if (n <= 0) {
+            in.eof = true;
+            continue;
+        }
+        in.pending.append(buffer, static_cast<size_t>(n));
+#endif
+    }
+}
+
+void discard_buffered_input() {
+    input().pending.clear();
+    input().eof = false;
+}
+
+namespace {
+
+std::string ask(std::string_view text) {
+    echo(text, Stream::out, false);
+    try {
+        return read_line();
+    } catch (const Aborted&) {
+        echo("", Stream::out);  // finish the question's line before the report
+        throw;
+    }
+}
+
+}  // namespace
+
+std::string prompt(std::string_view text, const std::optional<std::string>& default_value) {
+    std::string shown(text);
+    if (default_value) shown += " [" + *default_value + "]";
+    shown += ": ";
+    while (true) {
+        std::string value = ask(shown);
+        if (!value.empty()) return value;
+        if (default_value) return *default_value;
+    }
+}
+
+bool confirm(std::string_view text, bool default_value) {
+    std::string shown = std::string(text) + (default_value ? " [Y/n]: " : " [y/N]: ");
+    while (true) {
+        std::string value = ascii_lower(std::string(strip(ask(shown))));
+        if (value == "y" || value == "yes") return true;
+        if (value == "n" || value == "no") return false;
+        if (value.empty()) return default_value;
+        echo("Error: invalid input", Stream::err);
+    }
+}
+
+std::string prompt_choice(std::string_view text, const std::vector<std::string>& choices,
+                          const std::optional<std::string>& default_value) {
+    std::string shown = std::string(text) + " (" + join(choices, ", ") + ")";
+    if (default_value) shown += " [" + *default_value + "]";
+    shown += ": ";
+    while (true) {
+        std::string value = ask(shown);
+        if (value.empty() && default_value) value = *default_value;
+        if (value.empty()) continue;
+        for (const auto& c : choices)
+            if (c == value) return value;
+        std::string quoted;
+        for (size_t i = 0; i < choices.size(); ++i) quoted += (i ? ", '" : "'") + choices[i] + "'";
+        echo("Error: '" + value + "' is not one of " + quoted + ".", Stream::err);
+    }
+}
+
+}  // namespace support

@@ -1,0 +1,277 @@
+#include "support/text.hpp"
+
+#include <unicode/unistr.h>
+#include <unicode/locid.h>
+
+namespace support {
+
+bool is_space(char32_t c) {
+    switch (c) {
+        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D:
+        case 0x1C: case 0x1D: case 0x1E: case 0x1F: case 0x20:
+        case 0x85: case 0xA0: case 0x1680:
+        case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+            return true;
+        default:
+            return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+char32_t next_code_point(std::string_view s, size_t& pos) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char b0 = byte(pos);
+    if (b0 < 0x80) {
+        ++pos;
+        return b0;
+    }
+    int len = 0;
+    char32_t cp = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) { len = 2; cp = b0 & 0x1F; }
+    else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3; cp = b0 & 0x0F;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4; cp = b0 & 0x07;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        ++pos;
+        return 0xFFFD;
+    }
+    // Python's decoder replaces the maximal ill-formed subpart: the lead byte and the
+    // continuation bytes that were valid so far.
+    size_t i = pos + 1;
+    for (int k = 1; k < len; ++k, ++i) {
+        if (i >= s.size()) { pos = i; return 0xFFFD; }
+        unsigned char b = byte(i);
+        unsigned char l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
+        if (b < l || b > h) { pos = i; return 0xFFFD; }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    pos = i;
+    return cp;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+namespace {
+
+// Decodes the code point that ends just before `end` (for right strip).
+size_t previous_start(std::string_view s, size_t end) {
+    size_t i = end - 1;
+    int steps = 0;
+    while (i > 0 && steps < 3 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) {
+        --i;
+        ++steps;
+    }
+    return i;
+}
+
+}  // namespace
+
+std::string_view lstrip(std::string_view s) {
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t next = pos;
+        if (!is_space(next_code_point(s, next))) break;
+        pos = next;
+    }
+    return s.substr(pos);
+}
+
+std::string_view rstrip(std::string_view s) {
+    size_t end = s.size();
+    while (end > 0) {
+        size_t start = previous_start(s, end);
+        size_t probe = start;
+        char32_t c = next_code_point(s, probe);
+        if (probe != end || !is_space(c)) break;
+        end = start;
+    }
+    return s.substr(0, end);
+}
+
+std::string_view strip(std::string_view s) { return rstrip(lstrip(s)); }
+
+std::string_view strip_chars(std::string_view s, std::string_view chars) {
+    size_t b = s.find_first_not_of(chars);
+    if (b == std::string_view::npos) return s.substr(0, 0);
+    size_t e = s.find_last_not_of(chars);
+    return s.substr(b, e - b + 1);
+}
+
+std::vector<std::string> splitlines(std::string_view s, bool keepends) {
+    std::vector<std::string> lines;
+    size_t line_start = 0, pos = 0;
+    while (pos < s.size()) {
+        size_t cp_start = pos;
+        char32_t c = next_code_point(s, pos);
+        bool boundary = c == '\n' || c == '\r' || c == 0x0B || c == 0x0C || c == 0x1C || c == 0x1D ||
+                        c == 0x1E || c == 0x85 || c == 0x2028 || c == 0x2029;
+        if (!boundary) continue;
+        if (c == '\r' && pos < s.size() && s[pos] == '\n') ++pos;
+        lines.emplace_back(s.substr(line_start, (keepends ? pos : cp_start) - line_start));
+        line_start = pos;
+    }
+    if (line_start < s.size()) lines.emplace_back(s.substr(line_start));
+    return lines;
+}
+
+std::vector<std::string> split_whitespace(std::string_view s) {
+    std::vector<std::string> parts;
+    size_t pos = 0, word_start = std::string_view::npos;
+    while (pos < s.size()) {
+        size_t cp_start = pos;
+        char32_t c = next_code_point(s, pos);
+        if (is_space(c)) {
+            if (word_start != std::string_view::npos) {
+                parts.emplace_back(s.substr(word_start, cp_start - word_start));
+                word_start = std::string_view::npos;
+            }
+        } else if (word_start == std::string_view::npos) {
+            word_start = cp_start;
+        }
+    }
+    if (word_start != std::string_view::npos) parts.emplace_back(s.substr(word_start));
+    return parts;
+}
+
+std::vector<std::string> split(std::string_view s, std::string_view sep) {
+    std::vector<std::string> parts;
+    if (sep.empty()) {
+        parts.emplace_back(s);
+        return parts;
+    }
+    size_t start = 0;
+    while (true) {
+        size_t at = s.find(sep, start);
+        if (at == std::string_view::npos) {
+            parts.emplace_back(s.substr(start));
+            return parts;
+        }
+        parts.emplace_back(s.substr(start, at - start));
+        start = at + sep.size();
+    }
+}
+
+std::string join(const std::vector<std::string>& parts, std::string_view sep) {
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += sep;
+        out += parts[i];
+    }
+    return out;
+}
+
+std::string lower(std::string_view s) {
+    bool ascii = true;
+    for (unsigned char c : s) {
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) return ascii_lower(s);
+    auto u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    u.toLower(icu::Locale::getRoot());
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+std::string ascii_lower(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string replace_all(std::string_view s, std::string_view from, std::string_view to) {
+    if (from.empty()) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    size_t start = 0;
+    while (true) {
+        size_t at = s.find(from, start);
+        if (at == std::string_view::npos) break;
+        out.append(s.substr(start, at - start));
+        out.append(to);
+        start = at + from.size();
+    }
+    out.append(s.substr(start));
+    return out;
+}
+
+namespace {
+
+template <bool Replace>
+std::string decode(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t start = pos;
+        char32_t c = next_code_point(bytes, pos);
+        bool bad = c == 0xFFFD && !(pos - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD");
+        if (!bad) out.append(bytes.substr(start, pos - start));
+        else if constexpr (Replace) out.append("\xEF\xBF\xBD");
+    }
+    return out;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view s) {
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t start = pos;
+        if (next_code_point(s, pos) == 0xFFFD && s.substr(start, pos - start) != "\xEF\xBF\xBD") return false;
+    }
+    return true;
+}
+
+std::string decode_replace(std::string_view bytes) { return decode<true>(bytes); }
+std::string decode_ignore(std::string_view bytes) { return decode<false>(bytes); }
+
+std::string normalize_newlines(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '\n';
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+size_t code_point_count(std::string_view s) {
+    size_t n = 0, pos = 0;
+    while (pos < s.size()) {
+        next_code_point(s, pos);
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace support

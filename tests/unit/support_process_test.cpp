@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+#include "support/paths.hpp"
+#include "support/process.hpp"
+
+using namespace support;
+
+TEST(Process, CapturesBothStreamsWithoutDeadlock) {
+    // 1 MiB on each stream: a runner that reads one pipe after the other blocks here.
+    auto r = run_process({"sh", "-c", "head -c 1048576 /dev/zero; head -c 1048576 /dev/zero >&2; exit 3"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out.size(), 1048576u);
+    EXPECT_EQ(r.err.size(), 1048576u);
+}
+
+TEST(Process, SignalGivesNegativeStatusAndMissingProgramThrows) {
+    EXPECT_EQ(run_process({"sh", "-c", "kill -9 $$"}).status, -9);
+    EXPECT_THROW(run_process({"no-such-program-vemtora"}), ProcessError);
+    EXPECT_FALSE(find_executable("no-such-program-vemtora"));
+    EXPECT_TRUE(find_executable("sh"));
+}
+
+TEST(Process, WorkingFolderAndDiscardedOutput) {
+    th::TempDir dir;
+    auto r = run_process({"pwd"}, {.cwd = dir.path()});
+    EXPECT_EQ(r.out, dir.path().string() + "\n");
+    auto quiet = run_process({"sh", "-c", "echo hidden; echo shown >&2"}, {.out = Output::discard});
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, "shown\n");
+}
+
+TEST(Paths, ReferenceFormDropsDotsButKeepsParents) {
+    th::TempDir dir;
+    auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    EXPECT_EQ(reference_form("./a/./b/"), dir.path().string() + "/a/b");
+    EXPECT_EQ(reference_form("a/../b"), dir.path().string() + "/a/../b");
+    EXPECT_EQ(reference_form("/x//y/."), "/x/y");
+    EXPECT_EQ(reference_form("."), dir.path().string());
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(parent_or_dot("goal.yaml"), ".");
+    EXPECT_EQ(parent_or_dot("."), ".");
+    EXPECT_EQ(parent_or_dot("_agy/goal/g.yaml"), "_agy/goal");
+}

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include "support/text.hpp"
+
+using namespace support;
+
+TEST(Text, StripUsesUnicodeWhiteSpace) {
+    struct Case { std::string in, out; };
+    for (const auto& c : std::vector<Case>{
+             {"  a b \t\n", "a b"},
+             {"\u3000\u00a0x\u2028\u0085", "x"},  // ideographic space, NBSP, line separator, NEL
+             {"\x1c\x1fy\x0b\x0c", "y"},
+             {"\u200bz", "\u200bz"},  // zero-width space is not white space
+             {"", ""},
+             {" \t ", ""},
+         })
+        EXPECT_EQ(strip(c.in), c.out) << c.in;
+    EXPECT_EQ(lstrip("  a "), "a ");
+    EXPECT_EQ(rstrip("  a\u3000"), "  a");
+}
+
+TEST(Text, SplitlinesKnowsEveryLineEnd) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(splitlines("a\nb\r\nc\rd"), (V{"a", "b", "c", "d"}));
+    EXPECT_EQ(splitlines("a\n\nb\n"), (V{"a", "", "b"}));
+    EXPECT_EQ(splitlines("a\x0b" "b\x0c" "c\x1c" "d\u2028e\u0085f"), (V{"a", "b", "c", "d", "e", "f"}));
+    EXPECT_EQ(splitlines(""), V{});
+    EXPECT_EQ(splitlines("a\r\nb", true), (V{"a\r\n", "b"}));
+    EXPECT_EQ(split_whitespace("  a \u3000 b\n"), (V{"a", "b"}));
+    EXPECT_EQ(split("a,,b", ","), (V{"a", "", "b"}));
+}
+
+TEST(Text, LowerUsesFullUnicodeMapping) {
+    EXPECT_EQ(lower("Gemini 3.5 Flash (Medium)"), "gemini 3.5 flash (medium)");
+    EXPECT_EQ(lower("ÄÖÜ ΑΒΓ"), "äöü αβγ");
+    EXPECT_EQ(lower("\u0130"), "i\u0307");  // dotted capital I expands to two code points
+    EXPECT_EQ(ascii_lower("ÄB"), "Äb");
+}
+
+TEST(Text, DecodingRepairsIllFormedUtf8LikePython) {
+    struct Case { std::string in, replaced, ignored; };
+    for (const auto& c : std::vector<Case>{
+             {"ok \xe4\xb8\xad", "ok \xe4\xb8\xad", "ok \xe4\xb8\xad"},
+             {"a\xffz", "a\uFFFDz", "az"},
+             {"\xe4\xb8z", "\uFFFDz", "z"},               // truncated sequence: one replacement
+             {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD", ""},  // surrogate: each byte replaced
+             {"\xc0\xaf", "\uFFFD\uFFFD", ""},            // overlong
+             {"\xf0\x9f\x98", "\uFFFD", ""},              // truncated at the end
+             {"\uFFFD", "\uFFFD", "\uFFFD"},              // a real replacement character stays
+         }) {
+        EXPECT_EQ(decode_replace(c.in), c.replaced);
+        EXPECT_EQ(decode_ignore(c.in), c.ignored);
+        EXPECT_EQ(is_valid_utf8(c.in), c.in == c.replaced);
+    }
+}
+
+TEST(Text, NewlinesAndReplace) {
+    EXPECT_EQ(normalize_newlines("a\r\nb\rc\n\r\n"), "a\nb\nc\n\n");
+    EXPECT_EQ(replace_all("a.b.c", ".", "::"), "a::b::c");
+    EXPECT_EQ(replace_all("abc", "", "x"), "abc");
+    EXPECT_EQ(code_point_count("a中😀"), 3u);
+}
