@@ -53,13 +53,13 @@ class AgentFolder {
 inline constexpr std::string_view default_agy_model = "gemini-3.5-flash-m";
 
 struct RunAgyArgs {
-    std::optional<std::filesystem::path> file_path;  // target file: must exist
-    std::string prompt;
+    std::optional<std::filesystem::path> file_path = std::nullopt;  // target file: must exist
+    std::string prompt = "";
     std::string default_model = std::string(default_agy_model);  // passed to agy as is
-    std::optional<std::filesystem::path> goal_path;
-    std::optional<std::filesystem::path> skill_path;
-    std::optional<AgentFolder> output_dir;
-    std::optional<AgentFolder> prj_folder;
+    std::optional<std::filesystem::path> goal_path = std::nullopt;
+    std::optional<std::filesystem::path> skill_path = std::nullopt;
+    std::optional<AgentFolder> output_dir = std::nullopt;
+    std::optional<AgentFolder> prj_folder = std::nullopt;
     bool add_dot_dir = false;
 };
 
@@ -73,9 +73,6 @@ std::vector<std::string> agy_folders(const RunAgyArgs& args);
 // The argument vector; with `one_line_prompt` (the Windows form) the prompt's line
 // feeds become blanks and its carriage returns are dropped.
 std::vector<std::string> agy_command(const RunAgyArgs& args, bool one_line_prompt);
-// The text that the Windows command interpreter runs for an argument vector: the vector
-// joined by the C runtime's quoting rules, every interpreter metacharacter escaped.
-std::string windows_shell_command(const std::vector<std::string>& argv);
 
 // ---- command-function probe ----
 // The name of the first `cmd_` function defined in the file ("" when the file is
@@ -91,8 +88,8 @@ void sync_agy_commands_to_agents(const std::filesystem::path& file_path,
 
 // ---- diff display ----
 struct DiffArgs {
-    std::string old_content;
-    std::string new_content;
+    std::string old_content = "";
+    std::string new_content = "";
     std::string from_file = "Original";
     std::string to_file = "Refactored";
 };

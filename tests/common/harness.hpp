@@ -85,6 +85,32 @@ std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").
 void init_repo(const fs::path& repo);
 
+// Sets (or, with nullopt, removes) an environment variable of the test process for the
+// object's lifetime; the earlier value comes back afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> saved_;
+};
+
+// Makes `dir` the current folder of the test process for the object's lifetime.
+class ScopedCwd {
+  public:
+    explicit ScopedCwd(const fs::path& dir);
+    ~ScopedCwd();
+    ScopedCwd(const ScopedCwd&) = delete;
+    ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+  private:
+    fs::path saved_;
+};
+
 // The argument vectors that tests/fakes/agy recorded in its FAKE_AGY_ARGV file, one per
 // call, in call order (each begins with "agy"). Empty when the file is missing.
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);
