@@ -40,7 +40,7 @@ struct Record {
 };
 
 // While alive, lines go to `records` instead of standard error (debug lines only when
-// debug logging is on, as on the console).
+// debug logging is on, as on the console). Captures nest: the newest one takes the lines.
 class Capture {
   public:
     Capture();
@@ -55,6 +55,7 @@ class Capture {
   private:
     friend void emit(const Logger&, Level, std::string_view);
     std::vector<Record> records_;
+    Capture* previous_ = nullptr;  // the capture this one hides while it lives
 };
 
 }  // namespace brenkit::app_logging

@@ -34,6 +34,9 @@ support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, c
 // scalars are always texts.
 enum class ScalarKind { null, boolean, integer, floating, text };
 ScalarKind scalar_kind(const YAML::Node& node);
+// A text node that stays a text whatever it holds ("1.0", "yes", "null"): nodes built in
+// code from a plain string are otherwise read like plain scalars.
+YAML::Node quoted(const std::string& text);
 // A mapping value by key, or an undefined node when `map` is not a mapping.
 YAML::Node child(const YAML::Node& map, const std::string& key);
 // Python truth of a loaded value: none, false, 0, 0.0, "" and empty collections are false.
@@ -46,29 +49,33 @@ bool bool_or(const YAML::Node& node, bool fallback);
 
 // ---- file search and menus -------------------------------------------------------
 struct FoundFiles {
-    std::vector<fs::path> paths;
-    std::vector<std::string> names;  // file names without their suffix
+    std::vector<fs::path> paths{};
+    std::vector<std::string> names{};  // file names without their suffix
 };
 struct FindOptions {
-    std::vector<std::string> extensions;   // ".yaml", ".md", ... (case-insensitive); empty = every file
+    std::vector<std::string> extensions{};   // ".yaml", ".md", ... (case-insensitive); empty = every file
     bool recursive = false;
-    std::vector<std::string> prefix;       // name beginnings; empty = any name
-    std::vector<std::string> exclude_paths;  // folder names (or paths) not descended into
+    std::vector<std::string> prefix{};       // name beginnings; empty = any name
+    std::vector<std::string> exclude_paths{};  // folder names (or paths) not descended into
     const Logger* logger = nullptr;
 };
 // Matching regular files, sorted by path so that results are reproducible.
 FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions& options = {});
 
 using Choice = std::pair<fs::path, std::string>;
+// The 0-based entries that a menu answer names, in the order given and each once:
+// numbers from 1 and ranges such as 2-5, separated by blanks or commas, or "a" for all.
+// An empty answer names none; nothing when the answer is not valid for `count` entries.
+std::optional<std::vector<size_t>> parse_selection(const std::string& answer, size_t count);
 // A numbered menu of the names (each followed by `extension`); the answer may hold
 // several numbers, ranges such as 2-5, or "a" for all. Enter alone chooses nothing.
 std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
                                              const std::vector<std::string>& names,
                                              const std::string& extension = "");
 struct ScanOptions {
-    std::vector<std::string> extensions;
-    std::vector<std::string> exclude_names;  // stems left out
-    std::vector<std::string> exclude_paths;  // folder names not descended into
+    std::vector<std::string> extensions{};
+    std::vector<std::string> exclude_names{};  // stems left out
+    std::vector<std::string> exclude_paths{};  // folder names not descended into
     std::string label = "檔案";
     const Logger* logger = nullptr;
     bool auto_select_single = false;
@@ -114,13 +121,13 @@ fs::path get_unique_path(const fs::path& folder, const std::string& stem, const 
 int get_path_type(const fs::path& path, const Logger* logger = nullptr);
 
 struct DirectoryList {
-    std::vector<fs::path> paths;
-    std::vector<std::string> names;
+    std::vector<fs::path> paths{};
+    std::vector<std::string> names{};
 };
 struct DirectoryOptions {
-    std::vector<std::string> exclude_prefixes;
-    std::vector<std::string> exclude_names;
-    std::vector<std::string> exclude_suffixes;
+    std::vector<std::string> exclude_prefixes{};
+    std::vector<std::string> exclude_names{};
+    std::vector<std::string> exclude_suffixes{};
 };
 // Sub-folders of `root_path` that no exclusion hits, sorted by name.
 DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptions& options = {});
@@ -128,7 +135,7 @@ DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptio
 struct PackageInfo {
     std::string name = "unknown";
     std::string version = "unknown";
-    std::optional<std::string> author;
+    std::optional<std::string> author{};
 };
 // name= / version= / author= of ./setup.py; "unknown" for what is not found.
 PackageInfo get_package_name_version();

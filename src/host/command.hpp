@@ -24,6 +24,10 @@ struct OptionDecl {
     bool default_on = false;      // flags and flag pairs
     std::string negative_name;    // flag pairs: "--no-skip-permissions"
     std::string metavar = "TEXT"; // shown after value options in the help page
+    // Value options: checks a given value before the command runs and returns why it is
+    // not acceptable ("File 'a.md' does not exist."), or "" when it is; a refusal is a
+    // usage error.
+    std::function<std::string(const std::string& value)> check;
 
     // "--generate-config" -> "generate_config"
     std::string parameter() const;

@@ -1,0 +1,82 @@
+// Free text typed into the user's own text editor.
+#include <fmt/format.h>
+
+#include <system_error>
+
+#include "brenkit/fileIO.hpp"
+#include "support/env.hpp"
+#include "support/files.hpp"
+#include "support/process.hpp"
+#include "support/text.hpp"
+
+namespace brenkit::fileIO {
+
+namespace {
+
+std::string chosen_editor() {
+    for (const char* name : {"VISUAL", "EDITOR"}) {
+        auto value = support::get_env(name);
+        if (value && !support::strip(*value).empty()) return *value;
+    }
+#ifdef _WIN32
+    return "notepad";
+#else
+    return "vi";
+#endif
+}
+
+// The editor command may carry its own arguments ("code --wait"), so it goes through the
+// shell; the file name is passed as a separate argument and never parsed by the shell.
+std::vector<std::string> editor_command(const std::string& editor, const fs::path& file) {
+#ifdef _WIN32
+    return {"cmd", "/c", editor + " " + support::windows_quote_arg(file.string())};
+#else
+    return {"sh", "-c", editor + " \"$1\"", "sh", file.string()};
+#endif
+}
+
+std::string without_comments(const std::string& text) {
+    std::vector<std::string> kept;
+    for (auto& line : support::splitlines(text)) {
+        if (line.rfind('#', 0) != 0) kept.push_back(std::move(line));
+    }
+    return std::string(support::strip(support::join(kept, "\n")));
+}
+
+}  // namespace
+
+std::string get_user_input_via_editor(const std::string& initial_text, const std::string& label, const Logger* logger) {
+    fs::path folder;
+    try {
+        folder = support::make_temp_dir("vemtora-editor");
+    } catch (const std::exception& e) {
+        if (logger) logger->error(fmt::format("❌ 無法建立{}的暫存檔: {}", label, e.what()));
+        return "";
+    }
+    auto file = folder / "input.md";
+    std::string result;
+    try {
+        support::write_file_atomic(file, initial_text);
+        auto editor = chosen_editor();
+        if (logger) logger->info(fmt::format("💬 正在開啟編輯器 ({}) 以輸入{}，儲存並關閉後繼續...", editor, label));
+        support::RunOptions terminal;
+        terminal.out = support::Output::inherit;
+        terminal.err = support::Output::inherit;
+        auto run = support::run_process(editor_command(editor, file), terminal);
+        if (run.status != 0) {
+            if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
+        } else if (auto saved = support::read_file(file)) {
+            result = without_comments(*saved);
+        } else if (logger) {
+            logger->error(fmt::format("❌ 無法讀回{}的暫存檔: {}", label, file.string()));
+        }
+    } catch (const std::exception& e) {
+        if (logger) logger->error(fmt::format("❌ 無法開啟編輯器輸入{}: {}", label, e.what()));
+        result.clear();
+    }
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return result;
+}
+
+}  // namespace brenkit::fileIO

@@ -1,0 +1,12 @@
+#pragma once
+// Pieces shared by the fileIO source files; not for callers outside the library.
+#include <string>
+
+#include "brenkit/app_logging.hpp"
+
+namespace brenkit::fileIO {
+
+// The library's own logger, for the services that take no logger from their caller.
+inline const app_logging::Logger& library_log() { return app_logging::lazy_logger("brenkit"); }
+
+}  // namespace brenkit::fileIO

@@ -1,0 +1,217 @@
+// File search and the numbered menus that let the user pick files or one option.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <charconv>
+#include <system_error>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/text.hpp"
+
+namespace brenkit::fileIO {
+
+namespace {
+
+bool ends_with(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+bool starts_with(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+std::vector<std::string> normalized_extensions(const std::vector<std::string>& extensions) {
+    std::vector<std::string> out;
+    for (const auto& ext : extensions) {
+        if (ext.empty()) continue;
+        auto lowered = support::ascii_lower(ext);
+        out.push_back(lowered[0] == '.' ? lowered : "." + lowered);
+    }
+    return out;
+}
+
+// A folder is left out when its name, or its path below the search root, is listed.
+bool excluded(const fs::path& dir, const fs::path& root, const std::vector<std::string>& exclude_paths) {
+    auto name = dir.filename().string();
+    auto relative = dir.lexically_relative(root).lexically_normal();
+    for (const auto& ex : exclude_paths) {
+        fs::path ex_path = fs::path(ex).lexically_normal();
+        if (ex_path.filename().empty()) ex_path = ex_path.parent_path();  // "build/" is "build"
+        if (ex_path.empty()) continue;
+        if (ex_path == fs::path(name) || ex_path == relative || ex_path == dir.lexically_normal()) return true;
+    }
+    return false;
+}
+
+bool file_matches(const std::string& name, const std::vector<std::string>& extensions,
+                  const std::vector<std::string>& prefixes) {
+    if (!prefixes.empty() &&
+        std::none_of(prefixes.begin(), prefixes.end(), [&](const auto& p) { return starts_with(name, p); })) {
+        return false;
+    }
+    if (extensions.empty()) return true;
+    auto lowered = support::ascii_lower(name);
+    return std::any_of(extensions.begin(), extensions.end(), [&](const auto& e) { return ends_with(lowered, e); });
+}
+
+// The name without the suffix that matched (".tar.gz" as a whole when it is listed).
+std::string display_name(const fs::path& path, const std::vector<std::string>& extensions) {
+    auto name = path.filename().string();
+    auto lowered = support::ascii_lower(name);
+    for (const auto& e : extensions) {
+        if (ends_with(lowered, e) && lowered.size() > e.size()) return name.substr(0, name.size() - e.size());
+    }
+    return path.stem().string();
+}
+
+std::optional<size_t> parse_number(std::string_view s) {
+    size_t value = 0;
+    if (s.empty()) return std::nullopt;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    return value;
+}
+
+std::string ask(const std::string& question) {
+    support::echo(question, support::Stream::out, false);
+    return std::string(support::strip(support::read_line()));
+}
+
+std::vector<Choice> choose(const std::vector<fs::path>& paths, const std::vector<std::string>& names,
+                           const std::vector<std::string>& shown, const std::string& title) {
+    size_t count = std::min(paths.size(), names.size());
+    if (count == 0) {
+        support::echo("⚠️ 沒有可選擇的檔案。");
+        return {};
+    }
+    support::echo(title);
+    for (size_t i = 0; i < count; ++i) support::echo(fmt::format("  {}. {}", i + 1, shown[i]));
+    while (true) {
+        auto answer = ask("請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: ");
+        auto picked = parse_selection(answer, count);
+        if (!picked) {
+            support::echo(fmt::format("❌ 無效的選擇：「{}」，請輸入 1 到 {} 之間的編號。", answer, count));
+            continue;
+        }
+        std::vector<Choice> out;
+        for (auto i : *picked) out.emplace_back(paths[i], names[i]);
+        return out;
+    }
+}
+
+}  // namespace
+
+FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions& options) {
+    FoundFiles found;
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        if (options.logger) options.logger->warning(fmt::format("⚠️ 找不到資料夾: {}", folder.string()));
+        return found;
+    }
+    auto extensions = normalized_extensions(options.extensions);
+    std::vector<fs::path> paths;
+    auto consider = [&](const fs::directory_entry& entry) {
+        std::error_code e;
+        if (entry.is_regular_file(e) && file_matches(entry.path().filename().string(), extensions, options.prefix)) {
+            paths.push_back(entry.path());
+        }
+    };
+    if (options.recursive) {
+        auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
+        for (auto end = fs::recursive_directory_iterator(); !ec && it != end; it.increment(ec)) {
+            std::error_code e;
+            if (it->is_directory(e)) {
+                if (excluded(it->path(), folder, options.exclude_paths)) it.disable_recursion_pending();
+                continue;
+            }
+            consider(*it);
+        }
+    } else {
+        auto it = fs::directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
+        for (auto end = fs::directory_iterator(); !ec && it != end; it.increment(ec)) consider(*it);
+    }
+    if (ec && options.logger) {
+        options.logger->warning(fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", folder.string(), ec.message()));
+    }
+    std::sort(paths.begin(), paths.end());
+    for (auto& p : paths) {
+        found.names.push_back(display_name(p, extensions));
+        found.paths.push_back(std::move(p));
+    }
+    return found;
+}
+
+std::optional<std::vector<size_t>> parse_selection(const std::string& answer, size_t count) {
+    auto text = support::strip(answer);
+    std::vector<size_t> picked;
+    if (text.empty()) return picked;
+    if (support::ascii_lower(text) == "a" || support::ascii_lower(text) == "all") {
+        for (size_t i = 0; i < count; ++i) picked.push_back(i);
+        return picked;
+    }
+    auto add = [&](size_t number) {
+        if (std::find(picked.begin(), picked.end(), number - 1) == picked.end()) picked.push_back(number - 1);
+    };
+    for (const auto& token : support::split_whitespace(support::replace_all(text, ",", " "))) {
+        auto dash = token.find('-');
+        auto first = parse_number(std::string_view(token).substr(0, dash));
+        auto last = dash == std::string::npos ? first : parse_number(std::string_view(token).substr(dash + 1));
+        if (!first || !last || *first < 1 || *last > count || *first > *last) return std::nullopt;
+        for (size_t n = *first; n <= *last; ++n) add(n);
+    }
+    return picked;
+}
+
+std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths, const std::vector<std::string>& names,
+                                             const std::string& extension) {
+    std::vector<std::string> shown;
+    for (const auto& name : names) shown.push_back(name + extension);
+    return choose(paths, names, shown, "💬 請選擇檔案：");
+}
+
+std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOptions& options) {
+    FindOptions find;
+    find.extensions = options.extensions;
+    find.recursive = true;
+    find.exclude_paths = options.exclude_paths;
+    find.logger = options.logger;
+    auto found = find_files_with_extensions(folder, find);
+    std::vector<fs::path> paths;
+    std::vector<std::string> names;
+    std::vector<std::string> shown;
+    for (size_t i = 0; i < found.paths.size(); ++i) {
+        const auto& excl = options.exclude_names;
+        if (std::find(excl.begin(), excl.end(), found.names[i]) != excl.end()) continue;
+        paths.push_back(found.paths[i]);
+        names.push_back(found.names[i]);
+        // Below the root several files may share a name, so the menu shows where each lies.
+        shown.push_back(found.paths[i].lexically_relative(folder).generic_string());
+    }
+    if (paths.empty()) {
+        if (options.logger) {
+            options.logger->warning(fmt::format("⚠️ 在 {} 中找不到任何{}。", folder.string(), options.label));
+        }
+        return {};
+    }
+    if (paths.size() == 1 && options.auto_select_single) {
+        if (options.logger) options.logger->info(fmt::format("✅ 自動選擇唯一的{}: {}", options.label, shown[0]));
+        return {{paths[0], names[0]}};
+    }
+    return choose(paths, names, shown, fmt::format("💬 請選擇{}：", options.label));
+}
+
+std::string select_option(const std::string& prompt, const std::vector<std::string>& options,
+                          const std::string& default_number, const std::string& title) {
+    if (options.empty()) return "";
+    if (!title.empty()) support::echo(title);
+    for (size_t i = 0; i < options.size(); ++i) support::echo(fmt::format("  {}. {}", i + 1, options[i]));
+    std::optional<std::string> fallback;
+    if (!default_number.empty()) fallback = default_number;
+    while (true) {
+        auto answer = std::string(support::strip(support::prompt(prompt, fallback)));
+        auto number = parse_number(answer);
+        if (number && *number >= 1 && *number <= options.size()) return options[*number - 1];
+        support::echo(fmt::format("❌ 無效的選項：「{}」，請輸入 1 到 {} 之間的數字。", answer, options.size()));
+    }
+}
+
+}  // namespace brenkit::fileIO

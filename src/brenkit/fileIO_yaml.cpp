@@ -1,0 +1,228 @@
+// YAML services: loading with the scalar rules of a YAML 1.1 safe loader, and writing
+// configurations back so that they read the same.
+#include <fmt/format.h>
+
+#include <system_error>
+
+#include "brenkit/fileIO.hpp"
+#include "brenkit/fileIO_internal.hpp"
+#include "support/files.hpp"
+#include "support/regex.hpp"
+
+namespace brenkit::fileIO {
+
+fs::path save_yaml_template(const std::string& yaml_text, const std::string& file_name) {
+    auto path = fs::current_path() / file_name;
+    support::write_file_atomic(path, yaml_text);
+    return path;
+}
+
+std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const std::string& label) {
+    try {
+        return YAML::Load(yaml_text);
+    } catch (const YAML::Exception& e) {
+        library_log().error(fmt::format("❌ {} 格式錯誤，無法解析: {}", label, e.what()));
+        return std::nullopt;
+    }
+}
+
+std::optional<YAML::Node> load_yaml_config(const fs::path& path) {
+    const auto& log = library_log();
+    std::error_code ec;
+    auto status = fs::status(path, ec);
+    if (!fs::exists(status)) {
+        log.error(fmt::format("❌ 找不到設定檔: {}", path.string()));
+        return std::nullopt;
+    }
+    if (fs::is_directory(status)) {
+        log.error(fmt::format("❌ 設定檔路徑是資料夾，不是檔案: {}", path.string()));
+        return std::nullopt;
+    }
+    auto text = support::read_file(path);
+    if (!text) {
+        log.error(fmt::format("❌ 無法讀取設定檔: {}", path.string()));
+        return std::nullopt;
+    }
+    auto node = load_yaml_string(*text, "設定檔 " + path.string());
+    if (!node) return std::nullopt;
+    if (!node->IsMap()) {
+        log.error(fmt::format("❌ 設定檔內容不是鍵值對應 (mapping): {}", path.string()));
+        return std::nullopt;
+    }
+    return node;
+}
+
+// ---- scalar resolution --------------------------------------------------------------
+
+namespace {
+
+// The implicit resolvers of a YAML 1.1 safe loader. Note that a float needs a dot and
+// a signed exponent ("1e3" and "1.0e3" stay texts), and that "0o17" is not octal there.
+const support::Regex& bool_re() {
+    static const support::Regex re("yes|Yes|YES|no|No|NO|true|True|TRUE|false|False|FALSE|on|On|ON|off|Off|OFF");
+    return re;
+}
+const support::Regex& int_re() {
+    static const support::Regex re(
+        "[-+]?0b[0-1_]+|[-+]?0[0-7_]+|[-+]?(?:0|[1-9][0-9_]*)|[-+]?0x[0-9a-fA-F_]+"
+        "|[-+]?[1-9][0-9_]*(?::[0-5]?[0-9])+");
+    return re;
+}
+const support::Regex& float_re() {
+    static const support::Regex re(
+        "[-+]?(?:[0-9][0-9_]*)\\.[0-9_]*(?:[eE][-+][0-9]+)?|\\.[0-9][0-9_]*(?:[eE][-+][0-9]+)?"
+        "|[-+]?[0-9][0-9_]*(?::[0-5]?[0-9])+\\.[0-9_]*|[-+]?\\.(?:inf|Inf|INF)|\\.(?:nan|NaN|NAN)");
+    return re;
+}
+
+ScalarKind resolve_plain(const std::string& s) {
+    if (s.empty() || s == "~" || s == "null" || s == "Null" || s == "NULL") return ScalarKind::null;
+    if (bool_re().full_match(s)) return ScalarKind::boolean;
+    if (int_re().full_match(s)) return ScalarKind::integer;
+    if (float_re().full_match(s)) return ScalarKind::floating;
+    return ScalarKind::text;
+}
+
+ScalarKind kind_of_tag(const std::string& tag) {
+    static const std::string prefix = "tag:yaml.org,2002:";
+    if (tag.rfind(prefix, 0) != 0) return ScalarKind::text;
+    auto name = tag.substr(prefix.size());
+    if (name == "null") return ScalarKind::null;
+    if (name == "bool") return ScalarKind::boolean;
+    if (name == "int") return ScalarKind::integer;
+    if (name == "float") return ScalarKind::floating;
+    return ScalarKind::text;
+}
+
+bool has_nonzero_digit(std::string_view digits) {
+    return digits.find_first_of("123456789abcdefABCDEF") != std::string_view::npos;
+}
+
+bool defined(const YAML::Node& node) { return node.IsDefined(); }
+
+}  // namespace
+
+ScalarKind scalar_kind(const YAML::Node& node) {
+    if (!defined(node) || node.IsNull()) return ScalarKind::null;
+    if (!node.IsScalar()) return ScalarKind::text;
+    const auto& tag = node.Tag();
+    // "?" marks a plain scalar of a loaded document, "" one that was built in code.
+    if (tag == "?" || tag.empty()) return resolve_plain(node.Scalar());
+    if (tag == "!") return ScalarKind::text;
+    return kind_of_tag(tag);
+}
+
+YAML::Node quoted(const std::string& text) {
+    YAML::Node node(text);
+    node.SetTag("!");
+    return node;
+}
+
+YAML::Node child(const YAML::Node& map, const std::string& key) {
+    if (!defined(map) || !map.IsMap()) return YAML::Node(YAML::NodeType::Undefined);
+    const YAML::Node& m = map;
+    YAML::Node value = m[key];
+    if (!defined(value)) return YAML::Node(YAML::NodeType::Undefined);
+    return value;
+}
+
+bool truthy(const YAML::Node& node) {
+    if (!defined(node)) return false;
+    if (node.IsSequence() || node.IsMap()) return node.size() > 0;
+    const auto& s = node.IsScalar() ? node.Scalar() : std::string();
+    switch (scalar_kind(node)) {
+        case ScalarKind::null: return false;
+        case ScalarKind::boolean: {
+            return s == "yes" || s == "Yes" || s == "YES" || s == "true" || s == "True" || s == "TRUE" || s == "on" ||
+                   s == "On" || s == "ON";
+        }
+        case ScalarKind::integer: {
+            std::string_view digits = s;
+            if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+            if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'b')) digits.remove_prefix(2);
+            return has_nonzero_digit(digits);
+        }
+        case ScalarKind::floating: {
+            if (s.find_first_of("iInN") != std::string::npos) return true;  // inf and nan are true
+            std::string_view mantissa = std::string_view(s).substr(0, s.find_first_of("eE"));
+            return mantissa.find_first_of("123456789") != std::string_view::npos;
+        }
+        case ScalarKind::text: return !s.empty();
+    }
+    return false;
+}
+
+std::string text_or(const YAML::Node& node, const std::string& fallback) {
+    if (!defined(node) || !node.IsScalar()) return fallback;
+    return node.Scalar();
+}
+
+std::string text_or_default(const YAML::Node& node, const std::string& fallback) {
+    if (!truthy(node) || !node.IsScalar()) return fallback;
+    return node.Scalar();
+}
+
+bool bool_or(const YAML::Node& node, bool fallback) {
+    if (!defined(node)) return fallback;
+    return truthy(node);
+}
+
+// ---- writing ------------------------------------------------------------------------
+
+namespace {
+
+void emit_node(YAML::Emitter& out, const YAML::Node& node) {
+    if (!defined(node) || node.IsNull()) {
+        out << YAML::Null;
+    } else if (node.IsScalar()) {
+        if (scalar_kind(node) == ScalarKind::text) out << YAML::DoubleQuoted;
+        out << node.Scalar();
+    } else if (node.IsSequence()) {
+        out << YAML::BeginSeq;
+        for (const auto& item : node) emit_node(out, item);
+        out << YAML::EndSeq;
+    } else if (node.IsMap()) {
+        out << YAML::BeginMap;
+        for (const auto& kv : node) {
+            out << YAML::Key;
+            if (kv.first.IsScalar()) {
+                // A key is quoted only where it would otherwise read back as another kind.
+                const auto& key = kv.first.Scalar();
+                if (scalar_kind(kv.first) == ScalarKind::text && resolve_plain(key) != ScalarKind::text) {
+                    out << YAML::DoubleQuoted;
+                }
+                out << key;
+            } else {
+                emit_node(out, kv.first);
+            }
+            out << YAML::Value;
+            emit_node(out, kv.second);
+        }
+        out << YAML::EndMap;
+    }
+}
+
+}  // namespace
+
+std::string dump_yaml(const YAML::Node& data) {
+    YAML::Emitter out;
+    emit_node(out, data);
+    if (!out.good()) throw std::runtime_error(out.GetLastError());
+    std::string text = out.c_str();
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    return text;
+}
+
+support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger) {
+    try {
+        support::write_file_atomic(path, dump_yaml(data));
+    } catch (const std::exception& e) {
+        auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", path.string(), e.what());
+        if (logger) logger->error("❌ " + message);
+        return support::Result::failure(message);
+    }
+    if (logger) logger->debug(fmt::format("🔍 已寫入 YAML 檔案: {}", path.string()));
+    return support::Result::success(path.string());
+}
+
+}  // namespace brenkit::fileIO

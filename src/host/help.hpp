@@ -1,0 +1,43 @@
+#pragma once
+// Help pages laid out the way click lays them out: usage line, help text, the options
+// as a two-column list, then the epilog, with paragraph-aware wrapping in which a
+// paragraph that starts with a line holding only "\b" keeps its lines as written.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/command.hpp"
+
+namespace host::help {
+
+inline constexpr std::string_view program = "vemtora";
+
+// The page width: $COLUMNS (at most 80) minus 2, never below 50.
+size_t page_width();
+
+// Wraps at `width` code points. With `preserve_paragraphs`, empty lines separate
+// paragraphs; each paragraph keeps the indentation of its first line, marked paragraphs
+// keep their lines and other paragraphs are refilled.
+std::string wrap_text(std::string_view text, size_t width, const std::string& initial_indent = "",
+                      const std::string& subsequent_indent = "", bool preserve_paragraphs = false);
+
+// Python's inspect.cleandoc: tabs expanded, the common indentation of the lines after
+// the first removed, the first line left-stripped, leading and trailing empty lines dropped.
+std::string cleandoc(std::string_view text);
+
+// The first sentence of the help text, or as many words as fit in `max_length`
+// followed by "...".
+std::string short_help(std::string_view help, size_t max_length);
+
+// Text in single quotes, or in double quotes when it holds a single quote and no double
+// quote, with backslashes, the quote and control characters escaped.
+std::string quoted(std::string_view text);
+
+std::string command_usage(const CommandDecl& decl);  // "Usage: vemtora quillary [OPTIONS]"
+std::string group_usage();                           // "Usage: vemtora [OPTIONS] COMMAND [ARGS]..."
+
+// The whole page, ending with one line feed.
+std::string command_page(const CommandDecl& decl, size_t width);
+std::string group_page(const std::vector<CommandDecl>& decls, size_t width);
+
+}  // namespace host::help

@@ -1,0 +1,196 @@
+#include "host/parse.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <deque>
+
+#include "host/help.hpp"
+#include "support/text.hpp"
+
+namespace host {
+
+namespace {
+
+bool takes_value(const OptionDecl& o) { return o.kind == OptionKind::value || o.kind == OptionKind::optional_value; }
+
+bool looks_like_option(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+
+class Normaliser {
+  public:
+    Normaliser(const CommandDecl& decl, const std::vector<std::string>& args)
+        : decl_(decl), rargs_(args.begin(), args.end()) {}
+
+    Canonical run() {
+        while (!rargs_.empty()) {
+            std::string arg = pop();
+            if (arg == "--") {
+                out_.extras.insert(out_.extras.end(), rargs_.begin(), rargs_.end());
+                break;
+            }
+            if (looks_like_option(arg))
+                option(arg);
+            else
+                out_.extras.push_back(arg);
+        }
+        return std::move(out_);
+    }
+
+  private:
+    std::string pop() {
+        std::string front = std::move(rargs_.front());
+        rargs_.pop_front();
+        return front;
+    }
+
+    [[noreturn]] void fail(const std::string& message) const { throw UsageError(&decl_, message); }
+
+    void option(const std::string& arg) {
+        size_t eq = arg.find('=');
+        std::string name = arg.substr(0, eq);
+        std::optional<std::string> explicit_value;
+        if (eq != std::string::npos) explicit_value = arg.substr(eq + 1);
+
+        if (name == "--help") {
+            if (explicit_value) fail("Option '--help' does not take a value.");
+            out_.help = true;
+            return;
+        }
+        for (const auto& o : decl_.options) {
+            bool negative = o.kind == OptionKind::flag_pair && name == o.negative_name;
+            if (name != o.long_name && !negative) continue;
+            if (takes_value(o)) {
+                if (explicit_value) rargs_.push_front(*explicit_value);
+                value(name, o);
+            } else if (explicit_value) {
+                fail("Option " + help::quoted(name) + " does not take a value.");
+            } else {
+                out_.tokens.push_back(negative ? o.negative_name : o.long_name);
+            }
+            return;
+        }
+        if (arg.rfind("--", 0) == 0) fail("No such option: " + name);
+        short_options(arg);
+    }
+
+    // "-sd" is two flags; "-cVALUE" is -c with the rest of the argument as its value.
+    void short_options(const std::string& arg) {
+        for (size_t i = 1; i < arg.size(); ++i) {
+            std::string opt = std::string("-") + arg[i];
+            auto it = std::find_if(decl_.options.begin(), decl_.options.end(),
+                                   [&](const OptionDecl& o) { return o.short_name == opt; });
+            if (it == decl_.options.end()) {
+                // A multi-byte character names no option; report it whole.
+                size_t pos = i;
+                support::next_code_point(arg, pos);
+                fail("No such option: -" + arg.substr(i, pos - i));
+            }
+            if (takes_value(*it)) {
+                if (i + 1 < arg.size()) rargs_.push_front(arg.substr(i + 1));
+                value(opt, *it);
+                return;
+            }
+            out_.tokens.push_back(it->long_name);
+        }
+    }
+
+    void value(const std::string& typed, const OptionDecl& o) {
+        bool optional = o.kind == OptionKind::optional_value;
+        std::string v;
+        if (rargs_.empty()) {
+            if (!optional) fail("Option " + help::quoted(typed) + " requires an argument.");
+        } else if (!(optional && looks_like_option(rargs_.front()))) {
+            v = pop();
+        }
+        if (v.empty()) {
+            out_.tokens.push_back(o.long_name);
+            out_.tokens.emplace_back();
+        } else {
+            out_.tokens.push_back(o.long_name + "=" + v);
+        }
+        out_.values.emplace_back(&o, v);
+    }
+
+    const CommandDecl& decl_;
+    std::deque<std::string> rargs_;
+    Canonical out_;
+};
+
+std::string error_hint(const OptionDecl& o) {
+    std::string hint = help::quoted(o.long_name);
+    if (!o.short_name.empty()) hint += " / " + help::quoted(o.short_name);
+    return hint;
+}
+
+// Binds the canonical arguments to the options with CLI11.
+OptionValues bind_values(const CommandDecl& decl, const std::vector<std::string>& tokens) {
+    struct Slot {
+        std::string text;
+        bool on = false;
+        CLI::Option* option = nullptr;
+    };
+    std::vector<Slot> slots(decl.options.size());
+    CLI::App app{decl.help, decl.name};
+    app.set_help_flag();
+    app.allow_extras(false);
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    for (size_t i = 0; i < decl.options.size(); ++i) {
+        const OptionDecl& o = decl.options[i];
+        Slot& slot = slots[i];
+        if (takes_value(o)) {
+            slot.option = app.add_option(o.long_name, slot.text);
+        } else {
+            slot.on = o.default_on;
+            std::string names = o.long_name;
+            if (o.kind == OptionKind::flag_pair && !o.negative_name.empty()) names += ",!" + o.negative_name;
+            slot.option = app.add_flag(names, slot.on);
+        }
+    }
+    std::vector<std::string> reversed(tokens.rbegin(), tokens.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        throw UsageError(&decl, e.what());
+    }
+    OptionValues values;
+    for (size_t i = 0; i < decl.options.size(); ++i) {
+        const OptionDecl& o = decl.options[i];
+        if (!takes_value(o))
+            values.set_flag(o.parameter(), slots[i].on);
+        else if (slots[i].option->count() > 0)
+            values.set_text(o.parameter(), slots[i].text);
+    }
+    return values;
+}
+
+}  // namespace
+
+Canonical canonical_args(const CommandDecl& decl, const std::vector<std::string>& args) {
+    return Normaliser(decl, args).run();
+}
+
+ParsedCommand parse_command_args(const CommandDecl& decl, const std::vector<std::string>& args) {
+    Canonical canonical = canonical_args(decl, args);
+    ParsedCommand parsed;
+    if (canonical.help) {
+        parsed.help = true;
+        return parsed;
+    }
+    // Only the last value of an option counts, as with every repeated option.
+    std::vector<const OptionDecl*> seen;
+    for (auto it = canonical.values.rbegin(); it != canonical.values.rend(); ++it) {
+        const auto& [option, value] = *it;
+        if (!option->check || std::find(seen.begin(), seen.end(), option) != seen.end()) continue;
+        seen.push_back(option);
+        std::string reason = option->check(value);
+        if (!reason.empty()) throw UsageError(&decl, "Invalid value for " + error_hint(*option) + ": " + reason);
+    }
+    if (!canonical.extras.empty()) {
+        std::string word = canonical.extras.size() == 1 ? "argument" : "arguments";
+        throw UsageError(&decl, "Got unexpected extra " + word + " (" + support::join(canonical.extras, " ") + ")");
+    }
+    parsed.values = bind_values(decl, canonical.tokens);
+    return parsed;
+}
+
+}  // namespace host

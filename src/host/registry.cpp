@@ -1,0 +1,103 @@
+#include "host/registry.hpp"
+
+#include <algorithm>
+#include <deque>
+#include <exception>
+
+#include "host/help.hpp"
+#include "host/parse.hpp"
+#include "support/console.hpp"
+
+namespace host {
+
+std::string OptionDecl::parameter() const {
+    std::string name = long_name.rfind("--", 0) == 0 ? long_name.substr(2) : long_name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+std::optional<std::string> OptionValues::text(const std::string& parameter) const {
+    auto it = texts_.find(parameter);
+    if (it == texts_.end()) return std::nullopt;
+    return it->second;
+}
+
+bool OptionValues::flag(const std::string& parameter) const {
+    auto it = flags_.find(parameter);
+    return it != flags_.end() && it->second;
+}
+
+namespace {
+
+void show(const std::string& page) { support::echo(page, support::Stream::out, false); }
+
+void report_usage_error(const UsageError& e) {
+    std::string usage = e.command() ? help::command_usage(*e.command()) : help::group_usage();
+    std::string path = std::string(help::program) + (e.command() ? " " + e.command()->name : "");
+    support::echo(usage + "\nTry '" + path + " --help' for help.\n", support::Stream::err);
+    support::echo("Error: " + std::string(e.what()), support::Stream::err);
+}
+
+// The program's own options come before the command name; only --help is known.
+int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::string>& args) {
+    if (args.empty()) {
+        show(help::group_page(decls, help::page_width()));
+        return 0;
+    }
+    std::deque<std::string> rest(args.begin(), args.end());
+    bool want_help = false;
+    while (!rest.empty() && rest.front().size() > 1 && rest.front()[0] == '-') {
+        std::string arg = rest.front();
+        rest.pop_front();
+        if (arg == "--") break;
+        std::string name = arg.substr(0, arg.find('='));
+        if (name == "--help") {
+            if (name.size() != arg.size()) throw UsageError(nullptr, "Option '--help' does not take a value.");
+            want_help = true;
+            continue;
+        }
+        throw UsageError(nullptr, "No such option: " + (arg.rfind("--", 0) == 0 ? name : arg.substr(0, 2)));
+    }
+    if (want_help) {
+        show(help::group_page(decls, help::page_width()));
+        return 0;
+    }
+    if (rest.empty()) throw UsageError(nullptr, "Missing command.");
+    std::string name = rest.front();
+    rest.pop_front();
+    auto decl = std::find_if(decls.begin(), decls.end(), [&](const CommandDecl& d) { return d.name == name; });
+    if (decl == decls.end()) throw UsageError(nullptr, "No such command " + help::quoted(name) + ".");
+
+    std::vector<std::string> command_args(rest.begin(), rest.end());
+    if (decl->on_load) decl->on_load(command_args);
+    ParsedCommand parsed = parse_command_args(*decl, command_args);
+    if (parsed.help) {
+        show(help::command_page(*decl, help::page_width()));
+        return 0;
+    }
+    return decl->entry ? decl->entry(parsed.values) : 0;
+}
+
+}  // namespace
+
+int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::string>& args) {
+    try {
+        return dispatch(decls, args);
+    } catch (const UsageError& e) {
+        report_usage_error(e);
+        return 2;
+    } catch (const support::Aborted&) {
+        support::echo("Aborted!", support::Stream::err);
+        return 1;
+    } catch (const std::exception& e) {
+        support::echo("Error: " + std::string(e.what()), support::Stream::err);
+        return 1;
+    } catch (...) {
+        support::echo("Error: an unknown failure ended the command.", support::Stream::err);
+        return 1;
+    }
+}
+
+int run_host(const std::vector<std::string>& args) { return run_commands(commands(), args); }
+
+}  // namespace host

@@ -1,0 +1,76 @@
+#include "vemtora/exchange.hpp"
+
+#include "brenkit/fileIO.hpp"
+#include "support/paths.hpp"
+#include "support/text.hpp"
+
+namespace vemtora::exchange {
+
+namespace fileIO = brenkit::fileIO;
+
+namespace {
+
+void make_parent(const fs::path& path) {
+    fs::path parent = path.parent_path();
+    if (!parent.empty()) fs::create_directories(parent);
+}
+
+void download_if_missing(const fs::path& path, const std::string& repo_folder, const std::string& label,
+                         const Logger& logger) {
+    fileIO::load_or_download_content(path, download_url(repo_folder, path), label, &logger);
+}
+
+}  // namespace
+
+std::string download_url(const std::string& repo_folder, const fs::path& local_path) {
+    return fileIO::repo_url(repo_folder + local_path.filename().string());
+}
+
+bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger) {
+    make_parent(path);
+    download_if_missing(path, repo_folder, label, logger);
+    return fs::exists(path);
+}
+
+std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
+                                                    const Logger& logger) {
+    make_parent(goal_path);
+    make_parent(skill_path);
+    download_if_missing(goal_path, goal_folder, "Goal 設定檔", logger);
+    download_if_missing(skill_path, skill_folder, "Skill 設定檔", logger);
+    if (fs::exists(goal_path) && fs::exists(skill_path)) return std::nullopt;
+    logger.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
+    return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
+}
+
+std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger) {
+    std::string name = template_path.filename().string();
+    if (!fetch(template_path, template_folder, "README 模板", logger)) {
+        logger.warning("⚠️ 無法取得範本檔案 " + name + "，將繼續執行但不套用範本。");
+        return std::nullopt;
+    }
+    logger.info("✅ 已載入輸出範本：" + name);
+    return template_path;
+}
+
+std::string template_ref(const std::optional<fs::path>& template_path) {
+    if (!template_path) return "";
+    return "- 參考輸出範本 (請務必嚴格依照此範本結構與風格輸出)：" + reference(*template_path) + "\n";
+}
+
+std::string reference(const fs::path& path) { return "@[" + support::reference_form(path) + "]"; }
+
+std::string output_section(const fs::path& output_path) {
+    return "\n\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的 Markdown 內容\n直接寫入到絕對路徑：`" +
+           support::reference_form(output_path) + "` 檔案中。\n";
+}
+
+std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
+    return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
+}
+
+void remove_files(const std::vector<fs::path>& paths) {
+    for (const auto& path : paths) fileIO::remove_file(path);
+}
+
+}  // namespace vemtora::exchange

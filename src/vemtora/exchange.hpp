@@ -1,0 +1,58 @@
+#pragma once
+// The files that the AI commands exchange with the agent: the goal, skill and template
+// files fetched from the maker's repository when they are missing, the references to
+// files in a prompt, the output section that names the agent's output file, and the
+// read and clean-up of that file.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "brenkit/app_logging.hpp"
+#include "support/result.hpp"
+
+namespace vemtora::exchange {
+
+namespace fs = std::filesystem;
+using Logger = brenkit::app_logging::Logger;
+
+inline constexpr const char* goal_folder = "_agy/goal/";
+inline constexpr const char* skill_folder = "_agy/skill/";
+inline constexpr const char* template_folder = "template/";
+
+// The download address of a local file: the repository folder followed by the file's
+// own name, wherever the local file lives.
+std::string download_url(const std::string& repo_folder, const fs::path& local_path);
+
+// Makes sure the file is present: creates its parent folders, then downloads it from
+// the repository folder under its own file name when it is missing. True when the file
+// exists afterwards. A folder that cannot be created throws.
+bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger);
+
+// Fetches the goal file and then the skill file (both parents created first). Nothing
+// when both exist afterwards; otherwise the error is logged and the failure result is
+// returned.
+std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
+                                                    const Logger& logger);
+
+// Fetches an output template; a template that cannot be had is warned about and
+// dropped (nothing returned), which is no failure. A present template is announced.
+std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger);
+
+// The prompt line that points the agent at a template, or "" without one.
+std::string template_ref(const std::optional<fs::path>& template_path);
+
+// "@[" + absolute path with "/" separators + "]".
+std::string reference(const fs::path& path);
+
+// The block that ends a prompt and names the output file; it follows the "]" of the
+// last reference and ends with a line feed.
+std::string output_section(const fs::path& output_path);
+
+// The output file's text, stripped; "" when the agent wrote nothing.
+std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+
+// Removes every file, in order; absent files are no failure.
+void remove_files(const std::vector<fs::path>& paths);
+
+}  // namespace vemtora::exchange

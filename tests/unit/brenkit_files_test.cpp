@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "brenkit/fileIO.hpp"
+#include "harness.hpp"
+
+using namespace brenkit::fileIO;
+using brenkit::app_logging::Capture;
+using brenkit::app_logging::lazy_logger;
+
+namespace {
+
+// Runs the test body from inside a folder, going back afterwards.
+class InFolder {
+  public:
+    explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) { fs::current_path(folder); }
+    ~InFolder() { fs::current_path(previous_); }
+
+  private:
+    fs::path previous_;
+};
+
+}  // namespace
+
+TEST(FileIOEditor, ReturnsWhatWasAddedWithoutCommentLines) {
+    th::TempDir dir;
+    const auto& log = lazy_logger("EditorTest");
+    auto editor = (th::fakes_dir() / "editor-append").string();
+    struct Case {
+        std::string added;
+        std::string status;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"\n  第一行需求\n# 註解\n第二行 #不是註解\n\n", "0", "第一行需求\n第二行 #不是註解"},
+        {"", "0", ""},
+        {"#only a comment\n", "0", ""},
+        {"typed\n", "3", ""},  // a failing editor gives nothing
+    };
+    for (const auto& c : cases) {
+        Capture cap;
+        th::ScopedEnv env({{"VISUAL", std::nullopt},
+                           {"EDITOR", editor + " --wait"},  // an editor with arguments works
+                           {"EDITOR_TEXT", c.added},
+                           {"EDITOR_STATUS", c.status},
+                           {"EDITOR_SEEN", (dir / "seen.txt").string()}});
+        EXPECT_EQ(get_user_input_via_editor("# 請輸入需求\n", "需求", &log), c.expected) << c.added;
+        EXPECT_EQ(th::read_file(dir / "seen.txt"), "# 請輸入需求\n");
+        if (c.status != "0") {
+            EXPECT_NE(cap.text().find("❌"), std::string::npos) << cap.text();
+        }
+    }
+    // VISUAL comes before EDITOR.
+    th::ScopedEnv env({{"VISUAL", editor}, {"EDITOR", "false"}, {"EDITOR_TEXT", "from visual"}, {"EDITOR_STATUS", "0"}});
+    EXPECT_EQ(get_user_input_via_editor(""), "from visual");
+}
+
+TEST(FileIODownload, FetchesMissingFilesOnceAndLeavesNothingOnFailure) {
+    th::TempDir repo;
+    th::TempDir work;
+    th::write_file(repo / "_agy/goal/readme.yaml", "goal: 寫 README\n");
+    InFolder here(work.path());
+    th::ScopedEnv env({{"VEMTORA_REPO_BASE_URL", "file://" + repo.path().string() + "/"}});
+    EXPECT_EQ(repo_url("/_agy/goal/readme.yaml"), "file://" + repo.path().string() + "/_agy/goal/readme.yaml");
+
+    const auto& log = lazy_logger("DownloadTest");
+    Capture cap;
+    auto target = fs::path("_agy/goal/readme.yaml");
+    EXPECT_EQ(load_or_download_content(target, repo_url("_agy/goal/readme.yaml"), "目標檔", &log), "goal: 寫 README\n");
+    EXPECT_EQ(th::read_file(work / target), "goal: 寫 README\n");
+
+    // A present file is read, not fetched again.
+    th::write_file(work / target, "local\n");
+    EXPECT_EQ(load_or_download_content(target, repo_url("_agy/goal/readme.yaml"), "目標檔", &log), "local\n");
+
+    cap.clear();
+    auto missing = fs::path("_agy/skill/none.yaml");
+    EXPECT_EQ(load_or_download_content(missing, repo_url("_agy/skill/none.yaml"), "技能檔", &log), "");
+    EXPECT_EQ(load_or_download_content(missing, "http://127.0.0.1:1/x.yaml", "技能檔", &log), "");
+    EXPECT_EQ(load_or_download_content(missing, "gopher://example.invalid/x", "技能檔", &log), "");
+    EXPECT_FALSE(fs::exists(work / missing));
+    EXPECT_TRUE(!fs::exists(work / "_agy/skill") || fs::is_empty(work / "_agy/skill"));  // no temporary file either
+    EXPECT_EQ(cap.records().size(), 6u) << cap.text();  // one waiting and one error line each
+}
+
+TEST(FileIOLocal, UniquePathsAndLocalFiles) {
+    th::TempDir dir;
+    EXPECT_EQ(get_unique_path(dir.path(), "report", ".md"), dir / "report.md");
+    th::write_file(dir / "report.md", "");
+    th::write_file(dir / "report_1.md", "");
+    EXPECT_EQ(get_unique_path(dir.path(), "report", ".md"), dir / "report_2.md");
+
+    auto saved = save_local_file_content(dir / "new/sub/out.txt", "內容\n");
+    EXPECT_TRUE(saved.ok) << saved.text;
+    EXPECT_EQ(load_local_file_content(dir / "new/sub/out.txt"), "內容\n");
+    EXPECT_EQ(load_local_file_content(dir / "nothing.txt"), "");
+    EXPECT_EQ(load_local_file_content(dir.path()), "");
+    th::write_file(dir / "blocker", "");
+    EXPECT_FALSE(save_local_file_content(dir / "blocker/x.txt", "x").ok);
+    EXPECT_FALSE(setup_output_dir(dir / "blocker"));
+    EXPECT_EQ(get_path_type(dir / "new"), 0);
+    EXPECT_EQ(get_path_type(dir / "blocker"), 1);
+    EXPECT_EQ(get_path_type(dir / "nothing"), -1);
+
+    remove_file(dir / "nothing.txt");  // silent when absent
+    remove_file(dir / "new");          // never a folder
+    EXPECT_TRUE(fs::exists(dir / "new"));
+    remove_directory(dir / "new");
+    remove_directory(dir / "new");
+    EXPECT_FALSE(fs::exists(dir / "new"));
+
+    for (const char* d : {"src", "_agy", "build", "docs.bak", "tests"}) fs::create_directory(dir / d);
+    auto list = get_directory_list(dir.path(), {.exclude_prefixes = {"_"}, .exclude_names = {"build"},
+                                                .exclude_suffixes = {".bak"}});
+    EXPECT_EQ(list.names, (std::vector<std::string>{"src", "tests"}));
+    EXPECT_EQ(list.paths, (std::vector<fs::path>{dir / "src", dir / "tests"}));
+}
+
+TEST(FileIOLocal, PackageFieldsFromSetupPy) {
+    th::TempDir dir;
+    InFolder here(dir.path());
+    auto none = get_package_name_version();
+    EXPECT_EQ(none.name, "unknown");
+    EXPECT_EQ(none.version, "unknown");
+    EXPECT_FALSE(none.author.has_value());
+
+    th::write_file(dir / "setup.py",
+                   "if __name__ == '__main__':\n    pass\n"
+                   "setup(\n    name=\"demo-tool\",\n    version = '0.0.1rc0',\n    author_email='a@b',\n"
+                   "    author='王小明',\n"
+                   "    entry_points={\n        'console_scripts': [\n            'demo = demo_tool.cli:main',\n"
+                   "        ],\n    },\n)\n");
+    auto info = get_package_name_version();
+    EXPECT_EQ(info.name, "demo-tool");
+    EXPECT_EQ(info.version, "0.0.1rc0");
+    EXPECT_EQ(info.author, "王小明");
+    EXPECT_EQ(get_cli_name("setup.py", "fallback"), "demo");
+    EXPECT_EQ(get_cli_name("missing.py", "fallback"), "fallback");
+}

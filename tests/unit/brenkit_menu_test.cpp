@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "brenkit/fileIO.hpp"
+#include "harness.hpp"
+#include "support/console.hpp"
+
+using namespace brenkit::fileIO;
+
+TEST(FileIOFind, MatchesExtensionsAndPrefixesSortedAndSkipsExcludedFolders) {
+    th::TempDir dir;
+    for (const char* f : {"b.yaml", "a.YAML", "c.md", "x_notes.yaml", "sub/d.yaml", "sub/deep/e.yml", "build/f.yaml",
+                          ".hidden.yaml"}) {
+        th::write_file(dir / f, "x");
+    }
+    fs::create_directory(dir / "folder.yaml");  // a folder never counts as a file
+
+    auto flat = find_files_with_extensions(dir.path(), {.extensions = {".yaml", "yml"}});
+    EXPECT_EQ(flat.names, (std::vector<std::string>{".hidden", "a", "b", "x_notes"}));
+    EXPECT_EQ(flat.paths.front(), dir / ".hidden.yaml");
+
+    FindOptions deep{.extensions = {".yaml", ".yml"}, .recursive = true, .prefix = {"d", "e", "f", "a"},
+                     .exclude_paths = {"build"}};
+    auto found = find_files_with_extensions(dir.path(), deep);
+    EXPECT_EQ(found.paths, (std::vector<fs::path>{dir / "a.YAML", dir / "sub/d.yaml", dir / "sub/deep/e.yml"}));
+    EXPECT_EQ(found.names, (std::vector<std::string>{"a", "d", "e"}));
+
+    deep.exclude_paths = {"sub/deep"};
+    EXPECT_EQ(find_files_with_extensions(dir.path(), deep).names, (std::vector<std::string>{"a", "f", "d"}));
+    EXPECT_TRUE(find_files_with_extensions(dir / "missing").paths.empty());
+    EXPECT_EQ(find_files_with_extensions(dir / "sub").names, (std::vector<std::string>{"d"}));
+}
+
+TEST(FileIOMenu, SelectionAnswers) {
+    using V = std::vector<size_t>;
+    struct Case {
+        const char* answer;
+        std::optional<V> picked;
+    };
+    const Case cases[] = {
+        {"", V{}},           {"   ", V{}},        {"2", V{1}},          {"3 1", V{2, 0}},
+        {"1,3", V{0, 2}},    {" 2-4 ", V{1, 2, 3}}, {"4, 1-2,1", V{3, 0, 1}}, {"a", V{0, 1, 2, 3}},
+        {"A", V{0, 1, 2, 3}}, {"0", std::nullopt}, {"5", std::nullopt}, {"2-9", std::nullopt},
+        {"3-2", std::nullopt}, {"x", std::nullopt}, {"1-", std::nullopt}, {"-1", std::nullopt},
+        {"1.5", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse_selection(c.answer, 4), c.picked) << "'" << c.answer << "'";
+}
+
+TEST(FileIOMenu, FileMenuAsksAgainOnInvalidAnswersAndAbortsAtEndOfInput) {
+    std::vector<fs::path> paths{"p/a.md", "p/b.md", "p/c.md"};
+    std::vector<std::string> names{"a", "b", "c"};
+    testing::internal::CaptureStdout();
+    {
+        th::StdinFrom in("7\n3,1\n");
+        auto chosen = interactive_select_files(paths, names, ".md");
+        EXPECT_EQ(chosen, (std::vector<Choice>{{"p/c.md", "c"}, {"p/a.md", "a"}}));
+    }
+    {
+        th::StdinFrom in("\n");
+        EXPECT_TRUE(interactive_select_files(paths, names).empty());
+    }
+    {
+        th::StdinFrom in("nope\n");
+        EXPECT_THROW(interactive_select_files(paths, names), support::Aborted);
+    }
+    auto out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("  1. a.md\n  2. b.md\n  3. c.md\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("「7」"), std::string::npos) << out;
+}
+
+TEST(FileIOMenu, ScanTakesALoneFileWithoutAskingAndLeavesOutExcludedNames) {
+    th::TempDir dir;
+    th::write_file(dir / "docs/guide.md", "x");
+    th::write_file(dir / "docs/README.md", "x");
+    th::write_file(dir / "node_modules/pkg.md", "x");
+    ScanOptions options{.extensions = {".md"}, .exclude_names = {"README"}, .exclude_paths = {"node_modules"},
+                        .auto_select_single = true};
+    th::StdinFrom in("");  // any question would abort
+    auto chosen = scan_and_select_files(dir.path(), options);
+    EXPECT_EQ(chosen, (std::vector<Choice>{{dir / "docs/guide.md", "guide"}}));
+
+    options.exclude_names.clear();
+    options.auto_select_single = false;
+    testing::internal::CaptureStdout();
+    {
+        th::StdinFrom answer("2\n");
+        chosen = scan_and_select_files(dir.path(), options);
+    }
+    auto out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(chosen, (std::vector<Choice>{{dir / "docs/guide.md", "guide"}}));
+    EXPECT_NE(out.find("  1. docs/README.md\n  2. docs/guide.md\n"), std::string::npos) << out;
+}
+
+TEST(FileIOMenu, SelectOptionTakesTheDefaultOnEnterAndAsksAgainWhenInvalid) {
+    const std::vector<std::string> options{"Python", "C MCU Project"};
+    testing::internal::CaptureStdout();
+    {
+        th::StdinFrom in("\n3\nx\n2\n");
+        EXPECT_EQ(select_option("請選擇", options, "1", "💬 類型"), "Python");
+        EXPECT_EQ(select_option("請選擇", options, "1"), "C MCU Project");
+    }
+    auto out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("💬 類型\n  1. Python\n  2. C MCU Project\n請選擇 [1]: ", 0), 0u) << out;
+    EXPECT_NE(out.find("「3」"), std::string::npos) << out;
+}

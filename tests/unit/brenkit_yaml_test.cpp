@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include "brenkit/fileIO.hpp"
+#include "harness.hpp"
+
+using namespace brenkit::fileIO;
+using brenkit::app_logging::Capture;
+
+namespace {
+
+YAML::Node value_of(const std::string& scalar_text) {
+    auto doc = load_yaml_string("v: " + scalar_text);
+    EXPECT_TRUE(doc.has_value()) << scalar_text;
+    return child(*doc, "v");
+}
+
+}  // namespace
+
+TEST(FileIOYaml, PlainScalarsResolveLikeAYaml11SafeLoader) {
+    struct Case {
+        const char* text;
+        ScalarKind kind;
+        bool truth;
+    };
+    const Case cases[] = {
+        {"", ScalarKind::null, false},          {"~", ScalarKind::null, false},
+        {"Null", ScalarKind::null, false},      {"NULL", ScalarKind::null, false},
+        {"'null'", ScalarKind::text, true},     {"nUll", ScalarKind::text, true},
+        {"yes", ScalarKind::boolean, true},     {"No", ScalarKind::boolean, false},
+        {"ON", ScalarKind::boolean, true},      {"off", ScalarKind::boolean, false},
+        {"True", ScalarKind::boolean, true},    {"FALSE", ScalarKind::boolean, false},
+        {"tRue", ScalarKind::text, true},       {"y", ScalarKind::text, true},
+        {"\"true\"", ScalarKind::text, true},   {"0", ScalarKind::integer, false},
+        {"-12", ScalarKind::integer, true},     {"1_000", ScalarKind::integer, true},
+        {"0x1F", ScalarKind::integer, true},    {"0x0", ScalarKind::integer, false},
+        {"017", ScalarKind::integer, true},     {"0b0", ScalarKind::integer, false},
+        {"08", ScalarKind::text, true},         {"0o17", ScalarKind::text, true},
+        {"1:30", ScalarKind::integer, true},    {"1.5", ScalarKind::floating, true},
+        {"0.0", ScalarKind::floating, false},   {"-.5", ScalarKind::text, true},
+        {".5", ScalarKind::floating, true},     {"1.", ScalarKind::floating, true},
+        {"1.0e+3", ScalarKind::floating, true}, {"1.0e3", ScalarKind::text, true},
+        {"1e3", ScalarKind::text, true},        {".inf", ScalarKind::floating, true},
+        {"-.Inf", ScalarKind::floating, true},  {".NaN", ScalarKind::floating, true},
+        {"3.5.1", ScalarKind::text, true},      {"'1.5'", ScalarKind::text, true},
+        {"|\n  0\n", ScalarKind::text, true},   {"''", ScalarKind::text, false},
+        {"!!int '7'", ScalarKind::integer, true}, {"[]", ScalarKind::text, false},
+        {"{a: 1}", ScalarKind::text, true},
+    };
+    for (const auto& c : cases) {
+        auto node = value_of(c.text);
+        EXPECT_EQ(scalar_kind(node), c.kind) << c.text;
+        EXPECT_EQ(truthy(node), c.truth) << c.text;
+    }
+}
+
+TEST(FileIOYaml, ReadingHelpersApplyDefaultsAndTruth) {
+    auto doc = *load_yaml_string("config:\n  name: demo\n  empty: ''\n  nothing:\n  zero: 0\n  debug: yes\n  list: [a]\n");
+    auto config = child(doc, "config");
+    EXPECT_EQ(text_or(child(config, "name"), "x"), "demo");
+    EXPECT_EQ(text_or(child(config, "zero"), "x"), "0");
+    EXPECT_EQ(text_or(child(config, "empty"), "x"), "");
+    EXPECT_EQ(text_or(child(config, "nothing"), "x"), "x");
+    EXPECT_EQ(text_or(child(config, "list"), "x"), "x");
+    EXPECT_EQ(text_or_default(child(config, "empty"), "x"), "x");
+    EXPECT_EQ(text_or_default(child(config, "zero"), "x"), "x");
+    EXPECT_EQ(text_or_default(child(config, "name"), "x"), "demo");
+    EXPECT_TRUE(bool_or(child(config, "debug"), false));
+    EXPECT_TRUE(bool_or(child(config, "missing"), true));
+    EXPECT_FALSE(bool_or(child(config, "nothing"), true));  // present but null
+    // Missing keys and non-mappings give undefined nodes that every helper accepts.
+    auto deep = child(child(child(doc, "absent"), "more"), "x");
+    EXPECT_FALSE(deep.IsDefined());
+    EXPECT_EQ(text_or(deep, "d"), "d");
+    EXPECT_EQ(scalar_kind(child(config, "name")), ScalarKind::text);
+    EXPECT_FALSE(child(child(config, "name"), "x").IsDefined());
+}
+
+TEST(FileIOYaml, ConfigThatCannotBeUsedGivesNothingWithAReason) {
+    th::TempDir dir;
+    th::write_file(dir / "bad.yaml", "config: [unclosed\n");
+    th::write_file(dir / "list.yaml", "- a\n- b\n");
+    th::write_file(dir / "empty.yaml", "");
+    th::write_file(dir / "good.yaml", "config:\n  a: 1\n");
+    fs::create_directory(dir / "folder.yaml");
+    struct Case {
+        const char* name;
+        const char* reason;
+    };
+    const Case cases[] = {{"missing.yaml", "找不到設定檔"},
+                          {"folder.yaml", "資料夾"},
+                          {"bad.yaml", "格式錯誤"},
+                          {"list.yaml", "不是鍵值對應"},
+                          {"empty.yaml", "不是鍵值對應"}};
+    for (const auto& c : cases) {
+        Capture cap;
+        EXPECT_FALSE(load_yaml_config(dir / c.name).has_value()) << c.name;
+        ASSERT_EQ(cap.records().size(), 1u) << c.name;
+        EXPECT_NE(cap.text().find(c.reason), std::string::npos) << cap.text();
+        EXPECT_NE(cap.text().find("❌"), std::string::npos) << cap.text();
+    }
+    auto good = load_yaml_config(dir / "good.yaml");
+    ASSERT_TRUE(good.has_value());
+    EXPECT_EQ(text_or(child(child(*good, "config"), "a"), ""), "1");
+}
+
+TEST(FileIOYaml, SavedConfigReadsBackTheSameWithOrderAndUtf8Kept) {
+    th::TempDir dir;
+    const std::string source =
+        "zeta: 中文說明\n"
+        "alpha: '1.0'\n"
+        "count: 3\n"
+        "ratio: 0.5\n"
+        "flag: yes\n"
+        "none: ~\n"
+        "quote: 'say \"hi\"\\n'\n"
+        "list: [a, 'yes', 2]\n"
+        "nested: {b: x, a: ''}\n"
+        "'123': key that looks like a number\n";
+    auto data = *load_yaml_string(source);
+    data["added"] = quoted("null");
+    auto path = dir / "out.yaml";
+    ASSERT_TRUE(save_yaml_config(path, data).ok);
+    auto written = th::read_file(path);
+    EXPECT_NE(written.find("zeta: \"中文說明\""), std::string::npos) << written;
+    EXPECT_NE(written.find("alpha: \"1.0\""), std::string::npos) << written;
+    EXPECT_NE(written.find("count: 3\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("flag: yes\n"), std::string::npos) << written;
+
+    auto back = load_yaml_config(path);
+    ASSERT_TRUE(back.has_value());
+    std::vector<std::string> keys;
+    for (const auto& kv : *back) keys.push_back(kv.first.Scalar());
+    EXPECT_EQ(keys, (std::vector<std::string>{"zeta", "alpha", "count", "ratio", "flag", "none", "quote", "list",
+                                              "nested", "123", "added"}));
+    auto same_kind_and_text = [&](const YAML::Node& a, const YAML::Node& b) {
+        EXPECT_EQ(scalar_kind(a), scalar_kind(b));
+        EXPECT_EQ(text_or(a, "<none>"), text_or(b, "<none>"));
+    };
+    for (const auto& key : keys) {
+        if (key == "list" || key == "nested") continue;
+        same_kind_and_text(child(*back, key), child(data, key));
+    }
+    EXPECT_EQ(scalar_kind(child(*back, "added")), ScalarKind::text);
+    EXPECT_EQ(scalar_kind((*back)["list"][1]), ScalarKind::text);
+    EXPECT_EQ(scalar_kind((*back)["list"][2]), ScalarKind::integer);
+    EXPECT_EQ(text_or(child(child(*back, "nested"), "b"), ""), "x");
+    EXPECT_EQ(text_or(child(*back, "quote"), ""), "say \"hi\"\\n");
+}
+
+TEST(FileIOYaml, TemplateIsWrittenByteForByteInTheCurrentFolder) {
+    th::TempDir dir;
+    auto previous = fs::current_path();
+    fs::current_path(dir.path());
+    const std::string text = "config:\n  # 註解\n  output_dir: './docs'   \n\n";
+    auto path = save_yaml_template(text, "config_demo_template.yaml");
+    fs::current_path(previous);
+    EXPECT_EQ(path, dir / "config_demo_template.yaml");
+    EXPECT_EQ(th::read_file(path), text);
+}
