@@ -16,8 +16,6 @@
 #include <random>
 #include <sstream>
 
-#include "support/env.hpp"
-
 extern char** environ;
 
 namespace th {
@@ -217,17 +215,6 @@ void init_repo(const fs::path& repo) {
     write_file(repo / "README.md", "# Project\n");
     git(repo, {"add", "."});
     git(repo, {"commit", "-q", "-m", "initial"});
-}
-
-ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
-    : name_(std::move(name)), saved_(support::get_env(name_)) {
-    if (value) support::set_env(name_, *value);
-    else support::unset_env(name_);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (saved_) support::set_env(name_, *saved_);
-    else support::unset_env(name_);
 }
 
 ScopedCwd::ScopedCwd(const fs::path& dir) : saved_(fs::current_path()) { fs::current_path(dir); }

@@ -85,20 +85,6 @@ std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").
 void init_repo(const fs::path& repo);
 
-// Sets (or, with nullopt, removes) an environment variable of the test process for the
-// object's lifetime; the earlier value comes back afterwards.
-class ScopedEnv {
-  public:
-    ScopedEnv(std::string name, const std::optional<std::string>& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> saved_;
-};
-
 // Makes `dir` the current folder of the test process for the object's lifetime.
 class ScopedCwd {
   public:

@@ -17,9 +17,9 @@ class RunAgy : public ::testing::Test {
     th::TempDir tmp;
     fs::path script = tmp / "script";
     fs::path argv_file = tmp / "argv";
-    th::ScopedEnv path{"PATH", th::fakes_dir().string() + ":/usr/bin:/bin"};
-    th::ScopedEnv argv_env{"FAKE_AGY_ARGV", argv_file.string()};
-    th::ScopedEnv script_env{"FAKE_AGY_SCRIPT", script.string()};
+    th::ScopedEnv path{{{"PATH", th::fakes_dir().string() + ":/usr/bin:/bin"}}};
+    th::ScopedEnv argv_env{{{"FAKE_AGY_ARGV", argv_file.string()}}};
+    th::ScopedEnv script_env{{{"FAKE_AGY_SCRIPT", script.string()}}};
 
     void SetUp() override { fs::create_directories(script); }
     void scripted(const std::string& file, const std::string& text) { th::write_file(script / file, text); }
@@ -145,7 +145,7 @@ TEST_F(RunAgy, ProgressAndDebugLines) {
 }
 
 TEST_F(RunAgy, MissingTargetComesBeforeMissingAgent) {
-    th::ScopedEnv no_agy{"PATH", (tmp / "empty").string()};
+    th::ScopedEnv no_agy{{{"PATH", (tmp / "empty").string()}}};
     app_logging::Capture capture;
     const auto missing = tmp / "nope.md";
     auto r = vemtora::mindrel::run_agy({.file_path = missing, .prompt = "p"});
@@ -167,7 +167,7 @@ TEST_F(RunAgy, StartFailureIsCaught) {
     const fs::path bin = tmp / "bin";
     th::write_file(bin / "agy", "\x01\x02 not a program");
     fs::permissions(bin / "agy", fs::perms::owner_all);
-    th::ScopedEnv broken{"PATH", bin.string()};
+    th::ScopedEnv broken{{{"PATH", bin.string()}}};
     app_logging::Capture capture;
     const auto r = vemtora::mindrel::run_agy({.prompt = "p"});
     EXPECT_FALSE(r.ok);

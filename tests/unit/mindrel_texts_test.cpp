@@ -108,23 +108,23 @@ TEST(InitAiService, KeyFromEnvironmentOrDotEnv) {
     th::write_file(tmp / ".env", "# comment\nGEMINI_API_KEY=from-file\nexport OTHER_VEMTORA_VAR='quoted value'\n");
     fs::create_directories(tmp / "sub/deeper");
     th::ScopedCwd cwd(tmp / "sub/deeper");
-    th::ScopedEnv other("OTHER_VEMTORA_VAR", std::nullopt);
+    th::ScopedEnv other({{"OTHER_VEMTORA_VAR", std::nullopt}});
     {
-        th::ScopedEnv key("GEMINI_API_KEY", "already-set");
+        th::ScopedEnv key({{"GEMINI_API_KEY", std::string("already-set")}});
         const auto r = mindrel::detail::init_ai_service(true, std::nullopt);
         ASSERT_TRUE(r.client);
         EXPECT_EQ(r.client->api_key, "already-set");
         EXPECT_EQ(support::get_env("OTHER_VEMTORA_VAR"), "quoted value");
     }
     {
-        th::ScopedEnv key("GEMINI_API_KEY", std::nullopt);
+        th::ScopedEnv key({{"GEMINI_API_KEY", std::nullopt}});
         const auto r = mindrel::detail::init_ai_service(true, std::nullopt);
         ASSERT_TRUE(r.client);
         EXPECT_EQ(r.client->api_key, "from-file");
     }
     {
         th::write_file(tmp / ".env", "GEMINI_API_KEY=\n");
-        th::ScopedEnv key("GEMINI_API_KEY", std::nullopt);
+        th::ScopedEnv key({{"GEMINI_API_KEY", std::nullopt}});
         const auto r = mindrel::detail::init_ai_service(true, std::nullopt);
         EXPECT_FALSE(r.client);
         EXPECT_EQ(r.error, "❌ 找不到 GEMINI_API_KEY，請確認環境變數或 .env 檔案是否設定正確。");

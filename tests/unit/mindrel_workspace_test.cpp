@@ -101,7 +101,7 @@ TEST_F(Workspace, EmptyCommandList) {
     sync("name: s\ncommands: []\n");
     const std::string combined = th::read_file(".agents/skills/agy-commands/SKILL.md");
     EXPECT_EQ(combined, header + "\n");
-    EXPECT_EQ(support::code_point_count(header), 380u);
+    EXPECT_EQ(support::code_point_count(combined), 380u);
     const std::string agents = th::read_file(".agents/AGENTS.md");
     EXPECT_TRUE(agents.ends_with("| :--- | :--- | :--- |\n\n## 詳細指令定義")) << agents;
 }
@@ -117,7 +117,7 @@ TEST_F(Workspace, DefaultsRepeatsAndTheCombinedName) {
 
 TEST_F(Workspace, NullValuesStopTheRunWithOneMessage) {
     sync("commands:\n  - name: a\n    prompt: ~\n  - name: b\n    prompt: ok\n");
-    EXPECT_TRUE(th::read_file(".agents/skills/a/SKILL.md").ends_with("### 指令執行規範 (None)\nNone"));
+    EXPECT_TRUE(th::read_file(".agents/skills/a/SKILL.md").ends_with("### 指令執行規範 ()\nNone"));
     EXPECT_TRUE(fs::exists(".agents/skills/b/SKILL.md"));
     EXPECT_FALSE(fs::exists(".agents/skills/agy-commands"));
     EXPECT_FALSE(fs::exists(".agents/AGENTS.md"));
