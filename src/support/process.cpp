@@ -108,6 +108,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     };
     route(options.out, out_w, 1);
     route(options.err, err_w, 2);
+    if (options.null_stdin) posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     if (options.cwd) posix_spawn_file_actions_addchdir_np(&fa, options.cwd->c_str());
 
     std::vector<char*> args;
@@ -164,7 +165,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE null_in = nullptr;
+    if (options.null_stdin)
+        null_in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+    si.hStdInput = null_in ? null_in : GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = options.out == Output::capture ? out_w : GetStdHandle(STD_OUTPUT_HANDLE);
     si.hStdError = options.err == Output::capture ? err_w : GetStdHandle(STD_ERROR_HANDLE);
     int wlen = MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0);
@@ -173,8 +177,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     std::wstring wcwd;
     if (options.cwd) wcwd = options.cwd->wstring();
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, wcmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        options.cwd ? wcwd.c_str() : nullptr, &si, &pi))
+    BOOL started = CreateProcessW(nullptr, wcmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  options.cwd ? wcwd.c_str() : nullptr, &si, &pi);
+    if (null_in) CloseHandle(null_in);
+    if (!started)
         throw ProcessError(argv[0] + ": cannot start (error " + std::to_string(GetLastError()) + ")");
     if (out_w) CloseHandle(out_w);
     if (err_w) CloseHandle(err_w);

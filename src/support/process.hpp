@@ -18,6 +18,8 @@ struct RunOptions {
     // Windows only: run the joined command line through the command interpreter (so
     // that command scripts start); the line is escaped for it first.
     bool through_shell = false;
+    // Standard input from the null device instead of the program's own.
+    bool null_stdin = false;
 };
 
 struct ProcessResult {

@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -242,6 +243,21 @@ std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file) 
         calls.push_back(std::move(argv));
     }
     return calls;
+}
+
+std::vector<std::string> zip_listing(const fs::path& archive) {
+    int error = 0;
+    zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+    if (!za) return {"<cannot open>"};
+    std::vector<std::string> out;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
+        std::string method = st.comp_method == ZIP_CM_DEFLATE ? "deflate" : st.comp_method == ZIP_CM_STORE ? "stored" : "other";
+        out.push_back(std::string(st.name) + ":" + method);
+    }
+    zip_close(za);
+    return out;
 }
 
 }  // namespace th

@@ -101,4 +101,8 @@ class ScopedCwd {
 // call, in call order (each begins with "agy"). Empty when the file is missing.
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);
 
+// The entries of a zip archive in archive order, each as "name:deflate" or "name:stored"
+// (other methods "name:other"); {"<cannot open>"} when the archive cannot be read.
+std::vector<std::string> zip_listing(const fs::path& archive);
+
 }  // namespace th

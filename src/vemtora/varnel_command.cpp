@@ -1,0 +1,41 @@
+// The configuration template of "varnel" and the rewrite of a bare -c.
+#include "vemtora/varnel.hpp"
+
+namespace vemtora::varnel {
+
+const std::string_view DEFAULT_YAML_CONTENT = R"(document_title: "[Project Name] Documentation"
+document_description: "Welcome to the [Project Name] documentation. Please select a document below to explore the details."
+download_link: "package.zip"
+
+document1_title: "[template_doc]"
+document1_file: "template_doc.html"
+document1_description: "[Brief description of the document's purpose and contents.]"
+
+document2_title: "[template_flow_chart]"
+document2_file: "template_flow_chart.html"
+document2_description: "[Brief description of the document's purpose and contents.]"
+
+document3_title: "[log text file]"
+document3_file: "log.txt"
+document3_description: "Brief description of the log text purpose and contents."
+
+document4_title: "log zip file"
+document4_file: "log.zip"
+document4_description: "Brief description of the log zip file purpose and contents."
+
+document5_title: "download from R2"
+document5_file: "download/hello.txt"
+document5_description: "Brief description of the document3 purpose and contents."
+)";
+
+void rewrite_arguments(std::vector<std::string>& args) {
+    std::vector<std::string> new_argv;
+    for (size_t i = 0; i < args.size(); ++i) {
+        new_argv.push_back(args[i]);
+        if ((args[i] == "-c" || args[i] == "--config") && (i + 1 == args.size() || args[i + 1].starts_with("-")))
+            new_argv.emplace_back();
+    }
+    args = std::move(new_argv);
+}
+
+}  // namespace vemtora::varnel
