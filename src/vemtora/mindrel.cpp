@@ -38,6 +38,8 @@ std::string path_text(const fs::path& root, const std::vector<fs::path>& parts) 
     return text.empty() ? "." : text;
 }
 
+std::string path_text(const fs::path& p) { return path_text(p.root_path(), path_parts(p)); }
+
 std::string parent_text(const fs::path& p) {
     auto parts = path_parts(p);
     if (!parts.empty()) parts.pop_back();
@@ -46,7 +48,7 @@ std::string parent_text(const fs::path& p) {
 
 }  // namespace
 
-AgentFolder::AgentFolder(const fs::path& p) : text_(path_text(p.root_path(), path_parts(p))) {}
+AgentFolder::AgentFolder(const fs::path& p) : text_(path_text(p)) {}
 
 // ---- agent runner ----
 
@@ -83,7 +85,7 @@ std::vector<std::string> agy_command(const RunAgyArgs& args, bool one_line_promp
 support::Result run_agy(const RunAgyArgs& args) {
     const Logger& logger = log();
     if (args.file_path && !fs::exists(*args.file_path)) {
-        const std::string path = support::native_text(*args.file_path);
+        const std::string path = path_text(*args.file_path);
         logger.error("❌ 找不到目標檔案: " + path);
         return support::Result::failure("找不到目標檔案: " + path);
     }

@@ -67,7 +67,9 @@ TEST_F(RunAgy, PassesTheVectorAndWritesTheNamedOutputFile) {
     const fs::path goal = tmp / "_agy/goal/g.yaml";
     th::write_file(goal, "g");
     const fs::path out1 = tmp / "_agy/generated-readme.md";
-    const fs::path out2 = tmp / "_agy/generated-dovud-reg.txt";
+    // A relative output path is taken from the current folder.
+    th::ScopedCwd cwd(tmp.path());
+    const fs::path out2 = "_agy/generated-dovud-new.txt";
     scripted("1.out", "first text\n");
     scripted("2.out", "second text");
     const std::string prompt1 = "請讀 @[x]\r\n【輸出要求】：\n直接寫入到絕對路徑：`" + out1.string() + "` 檔案中。\n";
@@ -79,7 +81,7 @@ TEST_F(RunAgy, PassesTheVectorAndWritesTheNamedOutputFile) {
     EXPECT_TRUE(r1.ok);
     EXPECT_TRUE(r2.ok);
     EXPECT_EQ(th::read_file(out1), "first text\n");
-    EXPECT_EQ(th::read_file(out2), "second text");
+    EXPECT_EQ(th::read_file(tmp / out2), "second text");
 
     const std::string dir = (tmp / "_agy/goal").string();
     const auto recorded = calls();
@@ -148,7 +150,7 @@ TEST_F(RunAgy, MissingTargetComesBeforeMissingAgent) {
     th::ScopedEnv no_agy{{{"PATH", (tmp / "empty").string()}}};
     app_logging::Capture capture;
     const auto missing = tmp / "nope.md";
-    auto r = vemtora::mindrel::run_agy({.file_path = missing, .prompt = "p"});
+    auto r = vemtora::mindrel::run_agy({.file_path = tmp / "." / "nope.md", .prompt = "p"});
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.text, "找不到目標檔案: " + missing.string());
     EXPECT_EQ(capture.messages(), std::vector<std::string>{"❌ 找不到目標檔案: " + missing.string()});
