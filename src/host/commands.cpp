@@ -3,12 +3,14 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/quillary.hpp"
 
 namespace host {
 
 const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
+        list.push_back(vemtora::quillary::cmd_quillary());
         return list;
     }();
     return all;
