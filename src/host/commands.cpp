@@ -4,6 +4,7 @@
 // below to register it.
 #include "host/registry.hpp"
 #include "vemtora/quillary.hpp"
+#include "vemtora/varnel.hpp"
 
 namespace host {
 
@@ -11,6 +12,7 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::varnel::command());
         return list;
     }();
     return all;
