@@ -93,7 +93,7 @@ Result Quillary::run() {
     try {
         auto status = support::run_process({"git", "status", "--porcelain"});
         if (status.status != 0) {
-            auto description = command_failure({"git", "status", "--porcelain"}, status.status);
+            auto description = support::status_description({"git", "status", "--porcelain"}, status.status);
             log.error("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: " + description);
             return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
         }

@@ -27,7 +27,6 @@ class CommandFailed : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
-std::string command_failure(const std::vector<std::string>& argv, int status);
 // Runs git with the arguments, its output captured (decoded, undecodable bytes dropped,
 // line ends normalised) or shown on the terminal; raises CommandFailed on a non-zero
 // status and support::ProcessError when git cannot be started.

@@ -191,6 +191,17 @@ TEST_F(QuillaryCli, ReleaseRefusals) {
     EXPECT_TRUE(has(o.err, "Error: Git 工作區非 Clean 狀態\n"));
     EXPECT_FALSE(fs::exists(home / "vezev.log"));
     EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
+    th::git(repo, {"checkout", "-q", "--", "README.md"});
+
+    // A version bump whose commit fails is a failure, not a success.
+    th::write_file(repo / ".git/hooks/pre-commit", "#!/bin/sh\nexit 1\n");
+    fs::permissions(repo / ".git/hooks/pre-commit", fs::perms::owner_all);
+    o = run({"", "", "", "", "6"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "⚠️ git commit 失敗或沒有需要提交的變更: "));
+    EXPECT_TRUE(has(o.err, "Error: Git 提交 setup.py 失敗: Command '['git', 'commit', '-m', 'chore: bump version to "
+                           "1.2.4']' returned non-zero exit status 1.\n"));
+    EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
 }
 
 TEST_F(QuillaryCli, RefusalAndAgentFailureLeaveReadmeAndNoScratchFiles) {
