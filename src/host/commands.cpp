@@ -3,6 +3,8 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/quillary.hpp"
+#include "vemtora/sendrift.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace host {
@@ -10,6 +12,8 @@ namespace host {
 const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
+        list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::varnel::command());
         return list;
     }();

@@ -223,4 +223,11 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 
 #endif
 
+std::string status_description(const std::vector<std::string>& argv, int status) {
+    std::string list;
+    for (const auto& a : argv) list += (list.empty() ? "'" : ", '") + a + "'";
+    if (status < 0) return "Command '[" + list + "]' died with signal " + std::to_string(-status) + ".";
+    return "Command '[" + list + "]' returned non-zero exit status " + std::to_string(status) + ".";
+}
+
 }  // namespace support

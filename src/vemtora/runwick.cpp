@@ -19,14 +19,6 @@ bool is_shell_safe(char c) {
            std::string_view("_@%+=:,./-").find(c) != std::string_view::npos;
 }
 
-// What went wrong with a child that ended badly, naming its argument vector.
-std::string status_description(const std::vector<std::string>& argv, int status) {
-    std::string list;
-    for (const auto& a : argv) list += (list.empty() ? "'" : ", '") + a + "'";
-    if (status < 0) return "Command '[" + list + "]' died with signal " + std::to_string(-status) + ".";
-    return "Command '[" + list + "]' returned non-zero exit status " + std::to_string(status) + ".";
-}
-
 }  // namespace
 
 std::string shell_quote(std::string_view word) {
@@ -55,7 +47,7 @@ support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string
             if (logger) logger->info("🎉 成功執行 " + label + "！");
             return support::Result::success("成功執行 " + label);
         }
-        why = status_description(argv, run.status);
+        why = support::status_description(argv, run.status);
     } catch (const support::ProcessError& e) {
         why = e.what();
     } catch (const std::system_error& e) {
@@ -71,7 +63,7 @@ std::optional<std::string> get_latest_git_tag(const Logger* logger) {
     try {
         const auto run = support::run_process(argv);
         if (run.status != 0) {
-            why = status_description(argv, run.status);
+            why = support::status_description(argv, run.status);
         } else if (!support::is_valid_utf8(run.out) || !support::is_valid_utf8(run.err)) {
             why = "git's output is not valid UTF-8";
         } else {
