@@ -4,6 +4,7 @@
 // below to register it.
 #include "host/registry.hpp"
 #include "vemtora/quillary.hpp"
+#include "vemtora/sendrift.hpp"
 #include "vemtora/tomebrook.hpp"
 #include "vemtora/varnel.hpp"
 
@@ -13,6 +14,7 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::tomebrook::cmd_tomebrook());
         list.push_back(vemtora::varnel::command());
         return list;
