@@ -3,6 +3,7 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/flowkin.hpp"
 #include "vemtora/polywend.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
@@ -18,6 +19,7 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::tomebrook::cmd_tomebrook());
         list.push_back(vemtora::polywend::cmd_polywend());
+        list.push_back(vemtora::flowkin::cmd_flowkin());
         list.push_back(vemtora::varnel::command());
         return list;
     }();
