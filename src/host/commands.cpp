@@ -3,7 +3,10 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/graftwell.hpp"
 #include "vemtora/quillary.hpp"
+#include "vemtora/sproutel.hpp"
+#include "vemtora/torvane.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace host {
@@ -12,6 +15,9 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::sproutel::cmd_sproutel());
+        list.push_back(vemtora::graftwell::cmd_graftwell());
+        list.push_back(vemtora::torvane::cmd_torvane());
         list.push_back(vemtora::varnel::command());
         return list;
     }();
