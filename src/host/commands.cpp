@@ -5,7 +5,9 @@
 #include "host/registry.hpp"
 #include "vemtora/graftwell.hpp"
 #include "vemtora/quillary.hpp"
+#include "vemtora/sendrift.hpp"
 #include "vemtora/sproutel.hpp"
+#include "vemtora/tomebrook.hpp"
 #include "vemtora/torvane.hpp"
 #include "vemtora/varnel.hpp"
 
@@ -15,9 +17,11 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::sproutel::cmd_sproutel());
         list.push_back(vemtora::graftwell::cmd_graftwell());
         list.push_back(vemtora::torvane::cmd_torvane());
+        list.push_back(vemtora::tomebrook::cmd_tomebrook());
         list.push_back(vemtora::varnel::command());
         return list;
     }();

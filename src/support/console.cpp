@@ -7,6 +7,11 @@
 #include "support/text.hpp"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// after windows.h
 #include <io.h>
 #define isatty _isatty
 #define fileno _fileno
@@ -60,6 +65,14 @@ void echo(std::string_view text, Stream stream, bool newline) {
 }
 
 bool is_terminal(Stream stream) { return ::isatty(::fileno(file_of(stream))) != 0; }
+
+void use_utf8_output() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+}
 
 std::string style(std::string_view text, Color fg, bool bold) {
     std::string out;
@@ -170,7 +183,7 @@ bool confirm(std::string_view text, bool default_value) {
 }
 
 std::string prompt_choice(std::string_view text, const std::vector<std::string>& choices,
-                          const std::optional<std::string>& default_value) {
+                          const std::optional<std::string>& default_value, bool case_sensitive) {
     std::string shown = std::string(text) + " (" + join(choices, ", ") + ")";
     if (default_value) shown += " [" + *default_value + "]";
     shown += ": ";
@@ -179,7 +192,7 @@ std::string prompt_choice(std::string_view text, const std::vector<std::string>&
         if (value.empty() && default_value) value = *default_value;
         if (value.empty()) continue;
         for (const auto& c : choices)
-            if (c == value) return value;
+            if (c == value || (!case_sensitive && ascii_lower(c) == ascii_lower(value))) return c;
         std::string quoted;
         for (size_t i = 0; i < choices.size(); ++i) quoted += (i ? ", '" : "'") + choices[i] + "'";
         echo("Error: '" + value + "' is not one of " + quoted + ".", Stream::err);

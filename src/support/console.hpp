@@ -24,6 +24,9 @@ void echo(std::string_view text, Stream stream = Stream::out, bool newline = tru
 // Colour only when the stream is a terminal.
 void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);
 bool is_terminal(Stream stream);
+// Makes the console show standard output and standard error as UTF-8 (Windows console
+// code page; POSIX streams are bytes already, so nothing to do there).
+void use_utf8_output();
 std::string style(std::string_view text, Color fg, bool bold = false);
 
 // One line from standard input without its line end; raises Aborted at end of input
@@ -37,8 +40,10 @@ void discard_buffered_input();
 std::string prompt(std::string_view text, const std::optional<std::string>& default_value = std::nullopt);
 // "text [Y/n]: " or "text [y/N]: "; y, yes, n, no in any case; Enter gives the default.
 bool confirm(std::string_view text, bool default_value = false);
-// "text (a, b, c) [default]: "; the answer must be one of the choices.
+// "text (a, b, c) [default]: "; the answer must be one of the choices (in any case of
+// ASCII letters when `case_sensitive` is false); the matching choice is returned.
 std::string prompt_choice(std::string_view text, const std::vector<std::string>& choices,
-                          const std::optional<std::string>& default_value = std::nullopt);
+                          const std::optional<std::string>& default_value = std::nullopt,
+                          bool case_sensitive = true);
 
 }  // namespace support

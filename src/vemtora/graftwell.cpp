@@ -63,9 +63,8 @@ std::string GraftwellApp::feature_prompt(const fs::path& module_path, const std:
            module +
            "]\n\n請注意：\n1. 請根據 `feature_desc` 功能描述，推導決定該功能合適的目標副檔名 "
            "{{target_file_extension}}（如 Python 檔使用 .py，Markdown 使用 .md）與對應名稱 {{file_label}}（如 Python "
-           "檔案 或 Markdown 檔案）並進行替換。\n【輸出要求】：\n請務必使用 `write_to_file` "
-           "工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
-           support::reference_form(feature_output_file) + "` 檔案中。\n";
+           "檔案 或 Markdown 檔案）並進行替換。\n" +
+           exchange::output_request("：", "生成的程式碼", feature_output_file);
 }
 
 Result GraftwellApp::run() {

@@ -26,8 +26,8 @@ std::string capitalized(std::string_view part) {
 
 std::string cli_path_text(const Pass& pass) { return support::reference_form(pass.cli_folder / "cli.py"); }
 
-const char* const output_request =
-    "]\n\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`";
+// The closing of the graftwell and torvane prompts, after the cli_code reference.
+std::string code_request() { return "]\n\n" + exchange::output_request("：", "生成的程式碼", reg_output_file); }
 
 }  // namespace
 
@@ -60,7 +60,7 @@ std::string prompt(const Pass& pass, const std::string& func_name) {
             return "根據 @[" + goal + "] 裡的 `dovud-register` 指示與 @[" + skill + "] 技能，\n在主進入點檔案 @[" +
                    cli + "] 中註冊新子指令，變數如下：\n- sub_cli_name: " + pass.sub_cli_name +
                    "\n- file_name: " + pass.file_name + "\n- func_name: " + func_name + "\n- cli_code: @[" + cli +
-                   output_request + scratch + "` 檔案中。\n";
+                   code_request();
         case Tool::torvane: {
             std::string func_line =
                 func_name.empty()
@@ -70,7 +70,7 @@ std::string prompt(const Pass& pass, const std::string& func_name) {
                    cli + "] 中檢查並註冊子指令，變數如下：\n- sub_cli_name: " +
                    sub_cli_name_of_module(pass.module_path) + "\n- target_file: " +
                    pass.module_path.filename().string() + "\n- func_name: " + func_line + "\n- cli_code: @[" + cli +
-                   output_request + scratch + "` 檔案中。\n";
+                   code_request();
         }
     }
     return "";

@@ -48,9 +48,8 @@ std::string refactor_prompt(const PromptInputs& in) {
            refs(in.manuals) + "\n- 參考原始碼列表: " + refs(in.references) +
            "\n\n【特定任務設定】\n- 目標重構檔案 (Target File): " + target +
            "\n- 主要架構參考 (Reference Architecture): " + arch + "\n- 主指令名稱 (CLI Name): " + in.cli_name +
-           "\n- 具體重構需求: " + in.refactor_desc +
-           "\n\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
-           support::reference_form(refactor_output_file) + "` 檔案中。\n";
+           "\n- 具體重構需求: " + in.refactor_desc + "\n\n" +
+           exchange::output_request("：", "生成的程式碼", refactor_output_file);
 }
 
 TorvaneApp::TorvaneApp(const YAML::Node& config_dict) {
