@@ -4,6 +4,7 @@
 // below to register it.
 #include "host/registry.hpp"
 #include "vemtora/graftwell.hpp"
+#include "vemtora/polywend.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
 #include "vemtora/sproutel.hpp"
@@ -22,6 +23,7 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::graftwell::cmd_graftwell());
         list.push_back(vemtora::torvane::cmd_torvane());
         list.push_back(vemtora::tomebrook::cmd_tomebrook());
+        list.push_back(vemtora::polywend::cmd_polywend());
         list.push_back(vemtora::varnel::command());
         return list;
     }();
