@@ -41,7 +41,7 @@ support::Result save_local_file_content(const fs::path& path, const std::string&
         return support::Result::failure(message);
     }
     auto message = fmt::format("已儲存{}: {}", label, path.string());
-    if (logger) logger->info("✅ " + message);
+    if (logger) logger->debug("🔍 " + message);
     return support::Result::success(message);
 }
 
@@ -65,7 +65,7 @@ bool setup_output_dir(const fs::path& folder, const Logger* logger) {
         if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", folder.string(), ec ? ec.message() : "路徑已被檔案佔用"));
         return false;
     }
-    if (logger) logger->info(fmt::format("✅ 已建立輸出資料夾: {}", folder.string()));
+    if (logger) logger->debug(fmt::format("🔍 已建立輸出資料夾: {}", folder.string()));
     return true;
 }
 

@@ -26,7 +26,8 @@ std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const s
 // is missing, unreadable, a folder, malformed or not a mapping.
 std::optional<YAML::Node> load_yaml_config(const fs::path& path);
 // Writes the mapping as YAML over the file (temporary file, then rename): key order
-// kept, UTF-8 as is, every text value quoted so that it reads back as a text.
+// kept, UTF-8 as is, every text value quoted so that it reads back as a text (a value
+// set in code from a plain string counts by its look, "3" as a number: use quoted()).
 support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger = nullptr);
 
 // How a YAML 1.1 safe loader reads a plain scalar: null/~/empty, booleans
@@ -87,6 +88,19 @@ std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOpti
 // as text). Returns the chosen option's text.
 std::string select_option(const std::string& prompt, const std::vector<std::string>& options,
                           const std::string& default_number = "1", const std::string& title = "");
+
+// Documents offered for download: the menu text and the file's address.
+struct RegistryEntry {
+    std::string display{};
+    std::string url{};
+};
+// A numbered menu of the entries under `title`; each chosen document is saved in
+// `output_dir` under the last component of its address (a present file is kept).
+// Returns the paths of the chosen documents that are there afterwards.
+std::vector<fs::path> download_and_save_from_registry(const std::vector<RegistryEntry>& registry,
+                                                      const fs::path& output_dir, const std::string& title = "",
+                                                      const std::string& label_prefix = "",
+                                                      const Logger* logger = nullptr);
 
 // ---- editor ----------------------------------------------------------------------
 // Opens $VISUAL, else $EDITOR, else vi on the initial text; returns what was saved

@@ -76,26 +76,36 @@ std::string ask(const std::string& question) {
     return std::string(support::strip(support::read_line()));
 }
 
-std::vector<Choice> choose(const std::vector<fs::path>& paths, const std::vector<std::string>& names,
-                           const std::vector<std::string>& shown, const std::string& title) {
+// Shows the numbered entries under the title and returns the 0-based entries chosen.
+std::vector<size_t> choose(const std::vector<std::string>& shown, const std::string& title) {
+    support::echo(title);
+    for (size_t i = 0; i < shown.size(); ++i) support::echo(fmt::format("  {}. {}", i + 1, shown[i]));
+    while (true) {
+        auto answer = ask("請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: ");
+        if (auto picked = parse_selection(answer, shown.size())) return *picked;
+        support::echo(fmt::format("❌ 無效的選擇：「{}」，請輸入 1 到 {} 之間的編號。", answer, shown.size()));
+    }
+}
+
+std::vector<Choice> choose_files(const std::vector<fs::path>& paths, const std::vector<std::string>& names,
+                                 std::vector<std::string> shown, const std::string& title) {
     size_t count = std::min(paths.size(), names.size());
     if (count == 0) {
         support::echo("⚠️ 沒有可選擇的檔案。");
         return {};
     }
-    support::echo(title);
-    for (size_t i = 0; i < count; ++i) support::echo(fmt::format("  {}. {}", i + 1, shown[i]));
-    while (true) {
-        auto answer = ask("請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: ");
-        auto picked = parse_selection(answer, count);
-        if (!picked) {
-            support::echo(fmt::format("❌ 無效的選擇：「{}」，請輸入 1 到 {} 之間的編號。", answer, count));
-            continue;
-        }
-        std::vector<Choice> out;
-        for (auto i : *picked) out.emplace_back(paths[i], names[i]);
-        return out;
-    }
+    shown.resize(count);
+    std::vector<Choice> out;
+    for (auto i : choose(shown, title)) out.emplace_back(paths[i], names[i]);
+    return out;
+}
+
+// The last component of the address's path, or nothing when it names no file.
+std::optional<std::string> file_name_of_url(std::string_view url) {
+    url = url.substr(0, url.find_first_of("?#"));
+    auto name = url.substr(url.rfind('/') + 1);
+    if (name.empty() || name == "." || name == ".." || name.find('\\') != std::string_view::npos) return std::nullopt;
+    return std::string(name);
 }
 
 }  // namespace
@@ -165,7 +175,7 @@ std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
                                              const std::string& extension) {
     std::vector<std::string> shown;
     for (const auto& name : names) shown.push_back(name + extension);
-    return choose(paths, names, shown, "💬 請選擇檔案：");
+    return choose_files(paths, names, shown, "💬 請選擇檔案：");
 }
 
 std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOptions& options) {
@@ -196,7 +206,7 @@ std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOpti
         if (options.logger) options.logger->info(fmt::format("✅ 自動選擇唯一的{}: {}", options.label, shown[0]));
         return {{paths[0], names[0]}};
     }
-    return choose(paths, names, shown, fmt::format("💬 請選擇{}：", options.label));
+    return choose_files(paths, names, shown, fmt::format("💬 請選擇{}：", options.label));
 }
 
 std::string select_option(const std::string& prompt, const std::vector<std::string>& options,
@@ -212,6 +222,28 @@ std::string select_option(const std::string& prompt, const std::vector<std::stri
         if (number && *number >= 1 && *number <= options.size()) return options[*number - 1];
         support::echo(fmt::format("❌ 無效的選項：「{}」，請輸入 1 到 {} 之間的數字。", answer, options.size()));
     }
+}
+
+std::vector<fs::path> download_and_save_from_registry(const std::vector<RegistryEntry>& registry,
+                                                     const fs::path& output_dir, const std::string& title,
+                                                     const std::string& label_prefix, const Logger* logger) {
+    if (registry.empty()) return {};
+    std::vector<std::string> shown;
+    for (const auto& entry : registry) shown.push_back(entry.display);
+    std::vector<fs::path> saved;
+    for (auto i : choose(shown, title.empty() ? "💬 請選擇要下載的文件：" : title)) {
+        const auto& entry = registry[i];
+        auto name = file_name_of_url(entry.url);
+        if (!name) {
+            if (logger) logger->error(fmt::format("❌ 下載位址沒有檔名，無法儲存{}{}: {}", label_prefix, entry.display, entry.url));
+            continue;
+        }
+        auto path = output_dir / *name;
+        load_or_download_content(path, entry.url, label_prefix + entry.display, logger);
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec)) saved.push_back(path);
+    }
+    return saved;
 }
 
 }  // namespace brenkit::fileIO

@@ -14,7 +14,7 @@ enum class Output { capture, inherit, discard };
 struct RunOptions {
     Output out = Output::capture;
     Output err = Output::capture;
-    std::optional<std::filesystem::path> cwd;
+    std::optional<std::filesystem::path> cwd{};
     // Windows only: run the joined command line through the command interpreter (so
     // that command scripts start); the line is escaped for it first.
     bool through_shell = false;

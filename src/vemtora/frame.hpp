@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "brenkit/app_logging.hpp"
 #include "host/command.hpp"
@@ -23,12 +24,16 @@ struct Args {
     bool debug = false;
     std::optional<std::string> model;
     std::optional<std::string> output_dir;
+    bool skip_editor = false;
+    std::optional<std::string> file;
 };
 Args args_from(const host::OptionValues& values);
 
 // What the application step receives besides the configuration.
 struct Context {
     std::optional<std::filesystem::path> config_path;  // the file chosen with -c, if any
+    bool skip_editor = false;                          // -s/--skip-editor
+    std::optional<std::string> file;                   // -f/--file
 };
 
 // The per-command variations of the frame, as data.
@@ -41,6 +46,7 @@ struct Binding {
     bool auto_single_candidate = false; // a single configuration candidate is taken without asking
     std::string output_key = "output_dir";  // where a non-empty --output-dir value is stored
     bool empty_output_is_dot = false;   // an empty --output-dir value means "./" (and is stored)
+    bool log_debug_on = false;          // logs "Debug mode is ON." once debug logging is set up
     // Builds the application from the whole configuration and runs it.
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run;
 };
@@ -49,5 +55,23 @@ std::string template_file_name(const Binding& binding);
 
 // Runs the frame and returns the exit status.
 int run(const Binding& binding, const Args& args);
+
+// ---- the options every configured command declares ----
+inline constexpr std::string_view interactive_config_help =
+    "Specify the YAML config file path. If -c is provided without arguments, it will trigger interactive config "
+    "selection.";
+
+struct StandardOptions {
+    std::string module_name;  // help of --generate-config: "Generate config_<module>_template.yaml"
+    std::string config_help = std::string(interactive_config_help);
+    bool optional_config = false;                  // a bare -c gives the empty text
+    bool model = true;                             // -m/--model
+    std::optional<std::string> output_dir_help;    // declares -o/--output-dir
+    bool optional_output_dir = false;              // a bare -o gives the empty text
+    std::optional<std::string> skip_editor_help;   // declares -s/--skip-editor
+};
+// -c/--config, --generate-config, --debug, then -m/--model, -o/--output-dir and
+// -s/--skip-editor as asked, in this order.
+std::vector<host::OptionDecl> standard_options(const StandardOptions& options);
 
 }  // namespace vemtora::frame

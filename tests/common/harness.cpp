@@ -192,6 +192,13 @@ ScopedEnv::~ScopedEnv() {
     }
 }
 
+CurrentDir::CurrentDir(const fs::path& folder) : previous_(fs::current_path()) { fs::current_path(folder); }
+
+CurrentDir::~CurrentDir() {
+    std::error_code ec;
+    fs::current_path(previous_, ec);
+}
+
 std::string git(const fs::path& repo, const std::vector<std::string>& args) {
     Run r;
     r.program = "git";

@@ -80,6 +80,19 @@ class ScopedEnv {
     std::map<std::string, std::optional<std::string>> previous_;
 };
 
+// The current folder is `folder` for the life of the object, for in-process tests of
+// code that works on "./".
+class CurrentDir {
+  public:
+    explicit CurrentDir(const fs::path& folder);
+    ~CurrentDir();
+    CurrentDir(const CurrentDir&) = delete;
+    CurrentDir& operator=(const CurrentDir&) = delete;
+
+  private:
+    fs::path previous_;
+};
+
 // Runs git in `repo` with a fixed identity; fails the current test when git fails.
 std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").

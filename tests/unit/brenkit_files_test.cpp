@@ -82,6 +82,27 @@ TEST(FileIODownload, FetchesMissingFilesOnceAndLeavesNothingOnFailure) {
     EXPECT_EQ(cap.records().size(), 6u) << cap.text();  // one waiting and one error line each
 }
 
+TEST(FileIODownload, RegistryMenuSavesTheChosenDocumentsInTheOutputFolder) {
+    th::TempDir repo;
+    th::TempDir out;
+    th::write_file(repo / "manual/a.md", "A");
+    th::write_file(repo / "manual/b.md", "B");
+    auto base = "file://" + repo.path().string() + "/manual/";
+    std::vector<RegistryEntry> registry{{"a 手冊", base + "a.md"}, {"b 手冊", base + "b.md"}, {"bad", base}};
+    testing::internal::CaptureStdout();
+    std::vector<fs::path> saved;
+    {
+        th::StdinFrom in("2 3\n");
+        Capture cap;
+        saved = download_and_save_from_registry(registry, out.path(), "💬 手冊", "API手冊：", &lazy_logger("Reg"));
+        EXPECT_NE(cap.text().find("❌"), std::string::npos) << cap.text();  // the address without a file name
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(saved, (std::vector<fs::path>{out / "b.md"}));
+    EXPECT_EQ(th::read_file(out / "b.md"), "B");
+    EXPECT_FALSE(fs::exists(out / "a.md"));
+}
+
 TEST(FileIOLocal, UniquePathsAndLocalFiles) {
     th::TempDir dir;
     EXPECT_EQ(get_unique_path(dir.path(), "report", ".md"), dir / "report.md");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "brenkit/app_logging.hpp"
+#include "common/harness.hpp"
 #include "vemtora/varnel.hpp"
 
 using namespace vemtora::varnel;
@@ -74,4 +76,35 @@ TEST(VarnelCommand, BareConfigGetsAnEmptyValue) {
         rewrite_arguments(args);
         EXPECT_EQ(args, expected);
     }
+}
+
+TEST(VarnelApp, RunSyncsTheConfigurationInPlace) {
+    th::TempDir dir;
+    th::write_file(dir / "a-v2.txt", "a");
+    th::write_file(dir / "b.txt", "b");
+    auto previous = fs::current_path();
+    fs::current_path(dir.path());
+    auto config = YAML::Load(R"(
+document10_title: "Ten"
+document10_file: "b.txt"
+document01_file: "a-v1.txt"
+document3_title: "Gone"
+document3_file: "gone.txt"
+download_link: "#"
+)");
+    brenkit::app_logging::Capture capture;
+    auto result = VarnelApp(config).run();
+    fs::current_path(previous);
+
+    ASSERT_TRUE(result.ok) << result.text;
+    std::vector<std::string> keys;
+    for (const auto& item : config) keys.push_back(item.first.Scalar());
+    EXPECT_EQ(keys, (std::vector<std::string>{"document10_title", "document10_file", "document01_file",
+                                              "download_link", "document1_file"}));
+    EXPECT_EQ(config["document1_file"].as<std::string>(), "a-v2.txt");
+    EXPECT_EQ(config["download_link"].as<std::string>(), "#");
+    auto page = th::read_file(dir / "index.html");
+    EXPECT_LT(page.find("<h2>📄 Document 1</h2>"), page.find("<h2>📄 Ten</h2>"));
+    EXPECT_NE(page.find(R"(<a href="#" class="download-btn" download>)"), std::string::npos);
+    EXPECT_EQ(th::zip_listing(dir / "package.zip"), (std::vector<std::string>{"a-v2.txt:deflate", "b.txt:deflate"}));
 }
