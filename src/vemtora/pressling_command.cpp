@@ -41,17 +41,6 @@ std::string check_existing_file(const std::string& value) {
     return "";
 }
 
-host::OptionDecl option(std::string long_name, std::string short_name, host::OptionKind kind, std::string help,
-                        std::string metavar = "TEXT") {
-    host::OptionDecl decl;
-    decl.long_name = std::move(long_name);
-    decl.short_name = std::move(short_name);
-    decl.kind = kind;
-    decl.help = std::move(help);
-    decl.metavar = std::move(metavar);
-    return decl;
-}
-
 }  // namespace
 
 std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args) {
@@ -67,39 +56,37 @@ std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args)
 }
 
 int cmd_pressling(const host::OptionValues& values) {
-    std::optional<std::string> file = values.text("file");
     frame::Binding binding;
     binding.module_name = "pressling";
     binding.default_yaml = DEFAULT_YAML_CONTENT;
     binding.log = &log();
     binding.output_key = "output_path";
     binding.empty_output_is_dot = true;
-    binding.run = [file](YAML::Node& configuration, const frame::Context&) {
+    binding.run = [](YAML::Node& configuration, const frame::Context& context) {
         PresslingConverter converter(configuration);
-        return converter.run(file);
+        return converter.run(context.file);
     };
     return frame::run(binding, frame::args_from(values));
 }
 
 host::CommandDecl command() {
-    using host::OptionKind;
     host::CommandDecl decl;
     decl.name = "pressling";
     decl.help = "Convert Notion exported .md files to HTML pages.";
     decl.epilog = kEpilog;
-    decl.options = {
-        option("--config", "-c", OptionKind::optional_value,
-               "Specify the YAML config file path. If -c is provided without arguments, it will trigger interactive "
-               "config selection.",
-               "PATH"),
-        option("--generate-config", "", OptionKind::flag, "Generate config_pressling_template.yaml"),
-        option("--debug", "", OptionKind::flag, "Enable debug mode"),
-        option("--output-dir", "-o", OptionKind::optional_value, "Specify the output directory for generated files.",
-               "PATH"),
-        option("--file", "-f", OptionKind::value,
-               "Specify the Markdown file to process. If provided, skips interactive selection.", "FILE"),
-    };
-    decl.options.back().check = check_existing_file;
+    decl.options = frame::standard_options({.module_name = "pressling",
+                                            .optional_config = true,
+                                            .model = false,
+                                            .output_dir_help = "Specify the output directory for generated files.",
+                                            .optional_output_dir = true});
+    host::OptionDecl file;
+    file.long_name = "--file";
+    file.short_name = "-f";
+    file.kind = host::OptionKind::value;
+    file.help = "Specify the Markdown file to process. If provided, skips interactive selection.";
+    file.metavar = "FILE";
+    file.check = check_existing_file;
+    decl.options.push_back(std::move(file));
     decl.entry = cmd_pressling;
     decl.on_load = [](std::vector<std::string>& args) { args = rewrite_arguments(args); };
     return decl;

@@ -112,3 +112,15 @@ TEST(PresslingConverter, GivenFileBecomesOnePage) {
     EXPECT_TRUE(has("✅ 正在處理: " + (dir / "docs/notes.md").string()));
     EXPECT_TRUE(has("✅ 成功找到版本號碼: 2.0"));
 }
+
+TEST(PresslingCommand, BareConfigAndOutputOptionsGetAnEmptyValue) {
+    using V = std::vector<std::string>;
+    struct Case { V in, out; };
+    for (const auto& c : std::vector<Case>{
+             {{"-o", "-f", "a.md"}, {"-o", "", "-f", "a.md"}},
+             {{"-c", "-o"}, {"-c", "", "-o", ""}},
+             {{"--config", "x.yaml", "--output-dir"}, {"--config", "x.yaml", "--output-dir", ""}},
+             {{"--config=a.yaml", "-ca.yaml", "-o./out", "-f"}, {"--config=a.yaml", "-ca.yaml", "-o./out", "-f"}},
+         })
+        EXPECT_EQ(rewrite_arguments(c.in), c.out);
+}
