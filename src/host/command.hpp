@@ -17,17 +17,17 @@ enum class OptionKind {
 };
 
 struct OptionDecl {
-    std::string long_name;        // "--config"
-    std::string short_name;       // "-c", or empty
+    std::string long_name{};      // "--config"
+    std::string short_name{};     // "-c", or empty
     OptionKind kind = OptionKind::flag;
-    std::string help;
+    std::string help{};
     bool default_on = false;      // flags and flag pairs
-    std::string negative_name;    // flag pairs: "--no-skip-permissions"
+    std::string negative_name{};  // flag pairs: "--no-skip-permissions"
     std::string metavar = "TEXT"; // shown after value options in the help page
     // Value options: checks a given value before the command runs and returns why it is
     // not acceptable ("File 'a.md' does not exist."), or "" when it is; a refusal is a
     // usage error.
-    std::function<std::string(const std::string& value)> check;
+    std::function<std::string(const std::string& value)> check{};
 
     // "--generate-config" -> "generate_config"
     std::string parameter() const;
@@ -48,15 +48,15 @@ class OptionValues {
 };
 
 struct CommandDecl {
-    std::string name;
-    std::string help;
-    std::string epilog;
-    std::vector<OptionDecl> options;
+    std::string name{};
+    std::string help{};
+    std::string epilog{};
+    std::vector<OptionDecl> options{};
     // Returns the process's exit status.
-    std::function<int(const OptionValues&)> entry;
+    std::function<int(const OptionValues&)> entry{};
     // Start-up work of the module, run before the arguments are parsed (it may rewrite
     // the arguments that follow the command name).
-    std::function<void(std::vector<std::string>& args)> on_load;
+    std::function<void(std::vector<std::string>& args)> on_load{};
 };
 
 }  // namespace host

@@ -1,7 +1,12 @@
 // The commands the program offers. A command module declares its command with a
-// function that returns its host::CommandDecl; add that call here to register it.
+// function that returns its host::CommandDecl (for a configured command, usually
+// `frame::declare` around the module's application step); add that call to the list
+// below to register it.
 #include "host/registry.hpp"
 #include "vemtora/pressling.hpp"
+#include "vemtora/quillary.hpp"
+#include "vemtora/sendrift.hpp"
+#include "vemtora/varnel.hpp"
 
 namespace host {
 
@@ -9,6 +14,9 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::pressling::command());
+        list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::sendrift::cmd_sendrift());
+        list.push_back(vemtora::varnel::command());
         return list;
     }();
     return all;

@@ -157,7 +157,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
     if (argv.empty()) throw ProcessError("empty command");
     std::string command = windows_command_line(argv);
-    if (options.through_shell) command = "cmd.exe /d /s /c \"" + windows_cmd_escape(command) + "\"";
+    // /v:off: delayed expansion, when the registry turns it on, would read "!" anew.
+    if (options.through_shell) command = "cmd.exe /d /v:off /s /c \"" + windows_cmd_escape(command) + "\"";
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE out_r = nullptr, out_w = nullptr, err_r = nullptr, err_w = nullptr;
     if (options.out == Output::capture) CreatePipe(&out_r, &out_w, &sa, 0);
@@ -221,5 +222,12 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 }
 
 #endif
+
+std::string status_description(const std::vector<std::string>& argv, int status) {
+    std::string list;
+    for (const auto& a : argv) list += (list.empty() ? "'" : ", '") + a + "'";
+    if (status < 0) return "Command '[" + list + "]' died with signal " + std::to_string(-status) + ".";
+    return "Command '[" + list + "]' returned non-zero exit status " + std::to_string(status) + ".";
+}
 
 }  // namespace support

@@ -50,6 +50,10 @@ std::string windows_command_line(const std::vector<std::string>& argv);
 // (& | < > ^ ( ) % ! and line ends) is escaped so that no text of it can start a command.
 std::string windows_cmd_escape(const std::string& command_line);
 
+// How a child that ended badly is described in messages, naming its argument vector:
+// "Command '['git', 'commit']' returned non-zero exit status 1." (or "died with signal N").
+std::string status_description(const std::vector<std::string>& argv, int status);
+
 bool is_windows();
 
 }  // namespace support

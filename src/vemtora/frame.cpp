@@ -151,6 +151,19 @@ int run(const Binding& binding, const Args& args) {
     return 1;
 }
 
+host::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
+                          std::vector<host::OptionDecl> options, Binding binding) {
+    host::CommandDecl decl;
+    decl.name = std::move(name);
+    decl.help = std::move(help);
+    decl.epilog = std::string(epilog);
+    decl.options = std::move(options);
+    decl.entry = [binding = std::move(binding)](const host::OptionValues& values) {
+        return run(binding, args_from(values));
+    };
+    return decl;
+}
+
 std::vector<host::OptionDecl> standard_options(const StandardOptions& options) {
     using host::OptionKind;
     auto value_kind = [](bool optional) { return optional ? OptionKind::optional_value : OptionKind::value; };

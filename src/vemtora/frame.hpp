@@ -19,27 +19,27 @@ namespace vemtora::frame {
 
 // The option values the frame looks at (those a command does not declare stay empty).
 struct Args {
-    std::optional<std::string> config;
+    std::optional<std::string> config{};
     bool generate_config = false;
     bool debug = false;
-    std::optional<std::string> model;
-    std::optional<std::string> output_dir;
+    std::optional<std::string> model{};
+    std::optional<std::string> output_dir{};
     bool skip_editor = false;
-    std::optional<std::string> file;
+    std::optional<std::string> file{};
 };
 Args args_from(const host::OptionValues& values);
 
 // What the application step receives besides the configuration.
 struct Context {
-    std::optional<std::filesystem::path> config_path;  // the file chosen with -c, if any
-    bool skip_editor = false;                          // -s/--skip-editor
-    std::optional<std::string> file;                   // -f/--file
+    std::optional<std::filesystem::path> config_path{};  // the file chosen with -c, if any
+    bool skip_editor = false;                            // -s/--skip-editor
+    std::optional<std::string> file{};                   // -f/--file
 };
 
 // The per-command variations of the frame, as data.
 struct Binding {
-    std::string module_name;            // "quillary" -> "config_quillary_template.yaml"
-    std::string_view default_yaml;      // DEFAULT_YAML_CONTENT
+    std::string module_name{};          // "quillary" -> "config_quillary_template.yaml"
+    std::string_view default_yaml{};    // DEFAULT_YAML_CONTENT
     const brenkit::app_logging::Logger* log = nullptr;
     bool template_line_mark = true;     // "✅ Success! Template file created at: " or without "✅ "
     bool marked_result = false;         // "✅ Done: "/"❌ Error: " instead of "Done: "/"Error: "
@@ -48,7 +48,7 @@ struct Binding {
     bool empty_output_is_dot = false;   // an empty --output-dir value means "./" (and is stored)
     bool log_debug_on = false;          // logs "Debug mode is ON." once debug logging is set up
     // Builds the application from the whole configuration and runs it.
-    std::function<support::Result(YAML::Node& configuration, const Context& context)> run;
+    std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };
 
 std::string template_file_name(const Binding& binding);
@@ -56,19 +56,23 @@ std::string template_file_name(const Binding& binding);
 // Runs the frame and returns the exit status.
 int run(const Binding& binding, const Args& args);
 
+// A command declaration whose entry runs the frame with `binding`.
+host::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
+                          std::vector<host::OptionDecl> options, Binding binding);
+
 // ---- the options every configured command declares ----
 inline constexpr std::string_view interactive_config_help =
     "Specify the YAML config file path. If -c is provided without arguments, it will trigger interactive config "
     "selection.";
 
 struct StandardOptions {
-    std::string module_name;  // help of --generate-config: "Generate config_<module>_template.yaml"
+    std::string module_name{};  // help of --generate-config: "Generate config_<module>_template.yaml"
     std::string config_help = std::string(interactive_config_help);
     bool optional_config = false;                  // a bare -c gives the empty text
     bool model = true;                             // -m/--model
-    std::optional<std::string> output_dir_help;    // declares -o/--output-dir
+    std::optional<std::string> output_dir_help{};   // declares -o/--output-dir
     bool optional_output_dir = false;              // a bare -o gives the empty text
-    std::optional<std::string> skip_editor_help;   // declares -s/--skip-editor
+    std::optional<std::string> skip_editor_help{};  // declares -s/--skip-editor
 };
 // -c/--config, --generate-config, --debug, then -m/--model, -o/--output-dir and
 // -s/--skip-editor as asked, in this order.

@@ -1,6 +1,4 @@
 // The git queries of the README assistant.
-#include <fmt/format.h>
-
 #include "support/process.hpp"
 #include "support/text.hpp"
 #include "vemtora/quillary_detail.hpp"
@@ -23,17 +21,13 @@ Captured git_capture(const std::vector<std::string>& args) {
 
 }  // namespace
 
-std::string command_failure(const std::vector<std::string>& argv, int status) {
-    return fmt::format("Command '{}' returned non-zero exit status {}.", support::join(argv, " "), status);
-}
-
 std::string git_checked(const std::vector<std::string>& args, bool capture) {
     std::vector<std::string> argv{"git"};
     argv.insert(argv.end(), args.begin(), args.end());
     support::RunOptions options;
     if (!capture) options.out = options.err = support::Output::inherit;
     auto r = support::run_process(argv, options);
-    if (r.status != 0) throw CommandFailed(command_failure(argv, r.status));
+    if (r.status != 0) throw CommandFailed(support::status_description(argv, r.status));
     return support::normalize_newlines(support::decode_ignore(r.out));
 }
 

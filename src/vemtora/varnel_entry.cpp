@@ -20,9 +20,7 @@ constexpr std::string_view epilog =
     "  4. Interactive config selection (when -c is provided without arguments):\n"
     "     vemtora varnel -c\n";
 
-}  // namespace
-
-int cmd_varnel(const frame::Args& args) {
+frame::Binding binding() {
     frame::Binding binding;
     binding.module_name = "varnel";
     binding.default_yaml = DEFAULT_YAML_CONTENT;
@@ -32,30 +30,20 @@ int cmd_varnel(const frame::Args& args) {
         VarnelApp app(configuration, context.config_path);
         return app.run();
     };
-    return frame::run(binding, args);
+    return binding;
 }
 
-host::CommandDecl command() {
-    host::OptionDecl config;
-    config.long_name = "--config";
-    config.short_name = "-c";
-    config.kind = host::OptionKind::optional_value;
-    config.help = "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
-                  "interactive config selection.";
-    config.metavar = "PATH";
-    host::OptionDecl generate_config;
-    generate_config.long_name = "--generate-config";
-    generate_config.help = "Generate config_varnel_template.yaml";
-    host::OptionDecl debug;
-    debug.long_name = "--debug";
-    debug.help = "Enable debug mode";
+}  // namespace
 
-    host::CommandDecl decl;
-    decl.name = "varnel";
-    decl.help = "Generate an Varnel page from a YAML configuration file.";
-    decl.epilog = std::string(epilog);
-    decl.options = {config, generate_config, debug};
-    decl.entry = [](const host::OptionValues& values) { return cmd_varnel(frame::args_from(values)); };
+int cmd_varnel(const frame::Args& args) { return frame::run(binding(), args); }
+
+host::CommandDecl command() {
+    frame::StandardOptions options;
+    options.module_name = "varnel";
+    options.optional_config = true;
+    options.model = false;
+    auto decl = frame::declare("varnel", "Generate an Varnel page from a YAML configuration file.", epilog,
+                               frame::standard_options(options), binding());
     decl.on_load = rewrite_arguments;
     return decl;
 }

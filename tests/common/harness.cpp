@@ -225,6 +225,33 @@ void init_repo(const fs::path& repo) {
     git(repo, {"commit", "-q", "-m", "initial"});
 }
 
+ScopedCwd::ScopedCwd(const fs::path& dir) : saved_(fs::current_path()) { fs::current_path(dir); }
+
+ScopedCwd::~ScopedCwd() {
+    std::error_code ec;
+    fs::current_path(saved_, ec);
+}
+
+std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file) {
+    const std::string data = read_file(argv_file);
+    std::vector<std::vector<std::string>> calls;
+    size_t pos = 0;
+    auto next_field = [&]() {
+        size_t end = data.find('\0', pos);
+        if (end == std::string::npos) throw std::runtime_error("truncated fake agy record");
+        std::string field = data.substr(pos, end - pos);
+        pos = end + 1;
+        return field;
+    };
+    while (pos < data.size()) {
+        size_t count = std::stoul(next_field());
+        std::vector<std::string> argv;
+        for (size_t i = 0; i < count; ++i) argv.push_back(next_field());
+        calls.push_back(std::move(argv));
+    }
+    return calls;
+}
+
 std::vector<std::string> zip_listing(const fs::path& archive) {
     int error = 0;
     zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &error);

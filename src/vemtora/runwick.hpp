@@ -1,0 +1,46 @@
+#pragma once
+// Shell and git services of the AI commands: a user's shell alias run through an
+// interactive bash, the latest git tag, the commit log and a README's header fields.
+// These functions keep nothing and write messages only through the logger they are
+// given; without one they are silent.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "brenkit/app_logging.hpp"
+#include "support/result.hpp"
+
+namespace vemtora::runwick {
+
+using Logger = brenkit::app_logging::Logger;
+
+// A word quoted for a POSIX shell: unchanged when made only of ASCII letters, digits and
+// _@%+=:,./- ; '' when empty; otherwise in single quotes, each ' written as '"'"'.
+std::string shell_quote(std::string_view word);
+
+// Runs the words as one command line in `bash -i -c`, so the user's aliases from the
+// interactive start-up file are known; the terminal is shared, nothing is captured.
+// (true, "成功執行 " + label) on exit status 0, else (false, "執行 " + label + " 失敗: " + why).
+support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string>& cmd_args,
+                                                   const std::string& label = "指令", const Logger* logger = nullptr);
+
+// The nearest tag reachable from HEAD without one leading "v"; nothing when git cannot
+// give one (no tag, no repository, no git, output that is not UTF-8).
+std::optional<std::string> get_latest_git_tag(const Logger* logger = nullptr);
+
+// `git log` since `compare_target` (all of HEAD's history without one) with the date,
+// refs, message and changed files of each commit; "" on any failure.
+std::string get_git_commit_log(const std::optional<std::string>& compare_target = std::nullopt);
+
+struct ReadmeInfo {
+    std::optional<std::string> author;
+    std::optional<std::string> project_name;
+    std::optional<std::string> version;
+};
+// The bold Author, Project Name and Version fields of a Markdown README; a field that is
+// not found stays empty. Never raises: a file that cannot be read gives a warning.
+ReadmeInfo parse_readme_info(const std::filesystem::path& readme_path, const Logger* logger = nullptr);
+
+}  // namespace vemtora::runwick

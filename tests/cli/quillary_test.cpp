@@ -1,0 +1,238 @@
+// The README assistant end to end: the built binary in a real git working copy, the
+// fake agent, the test editor and an interactive bash that knows the build alias.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string answers(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+    return text;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class QuillaryCli : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    fs::path repo = tmp / "repo";
+    fs::path home = tmp / "home";
+    fs::path script = tmp / "agy";
+
+    // A released Python project: README with header fields, setup.py, the source
+    // folder, the instruction files committed, the tag v1.2.3 and one commit after it.
+    void SetUp() override {
+        th::init_repo(repo);
+        th::write_file(repo / "README.md", "# Tool\n\n**Project Name:** Tool\n**Author:** Dev Team\n");
+        th::write_file(repo / "setup.py",
+                       "from setuptools import setup\n"
+                       "setup(name='tool', min_version='0.1', version = '1.2.3', author='Someone')\n");
+        th::write_file(repo / "tool/cli.py", "print('one')\n");
+        th::write_file(repo / "_agy/goal/dovud-readme-goal.yaml", "goal: readme\n");
+        th::write_file(repo / "_agy/skill/dovud-readme-expert.yaml", "skill: readme\n");
+        th::write_file(repo / "template/dovud_readme_template.md", "# {name}\n");
+        commit("release");
+        th::git(repo, {"tag", "v1.2.3"});
+        th::write_file(repo / "tool/cli.py", "print('two')\n");
+        commit("feature");
+        fs::create_directories(home);
+        fs::create_directories(script);
+    }
+
+    void commit(const std::string& message) {
+        th::git(repo, {"add", "-A"});
+        th::git(repo, {"commit", "-q", "-m", message});
+    }
+    void define_alias() {
+        th::write_file(home / ".bashrc", "alias vezev-odir='printf \"%s\\n\" >>\"$HOME/vezev.log\"'\n");
+    }
+    void agent_writes(const std::string& text, int call = 0) {
+        th::write_file(script / (call ? std::to_string(call) + ".out" : "out"), text);
+    }
+
+    th::Outcome run(const std::vector<std::string>& lines) {
+        return th::run({.args = {"quillary"},
+                        .cwd = repo,
+                        .input = answers(lines),
+                        .env = {{"HOME", home.string()},
+                                {"VISUAL", std::nullopt},
+                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                                {"EDITOR_TEXT", "請加上安裝說明\n"},
+                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
+                                {"FAKE_AGY_SCRIPT", script.string()}},
+                        .fake_agy = true});
+    }
+
+    // Every recorded agent call's argument vector.
+    std::vector<std::vector<std::string>> agent_calls() {
+        std::string raw = th::read_file(tmp / "argv");
+        std::vector<std::string> fields;
+        for (size_t start = 0, nul; (nul = raw.find('\0', start)) != std::string::npos; start = nul + 1)
+            fields.push_back(raw.substr(start, nul - start));
+        std::vector<std::vector<std::string>> calls;
+        for (size_t i = 0; i < fields.size();) {
+            size_t n = std::stoul(fields[i++]);
+            calls.emplace_back(fields.begin() + i, fields.begin() + i + n);
+            i += n;
+        }
+        return calls;
+    }
+
+    std::string status() { return th::git(repo, {"status", "--porcelain"}); }
+    std::string last_subject() { return th::git(repo, {"log", "-1", "--format=%s"}); }
+    std::string ref(const std::string& rel) { return "@[" + (repo / rel).generic_string() + "]"; }
+};
+
+TEST_F(QuillaryCli, UpdatesReadmeAndBumpsSetupVersion) {
+    agent_writes("\n# Tool\n\nNew README\n\n");
+    // kind, release, a typo (asked again), a version with blanks, confirm, menu option 6
+    auto o = run({"", "", "1.2", " 1.3.0 ", "", "6"});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "Done: 成功更新 README.md"));
+    EXPECT_TRUE(has(o.err, "⚠️ 版本號格式不正確：「1.2」"));
+    EXPECT_TRUE(has(o.err, "✅ 已確定下一版版本號: 1.3.0\n"));
+    EXPECT_TRUE(has(o.err, "✅ 根據專案名稱自動匹配到 Source 目錄: "));
+    EXPECT_TRUE(has(o.err, "⚠️ 系統中尚未偵測到 vezev-odir 的別名 (alias) 設定！"));
+    EXPECT_TRUE(has(o.out, "--- 🔍 變更差異比對 (Diff: README.md (Original) -> README.md (Updated)) ---"));
+    EXPECT_TRUE(has(o.out, "+New README"));
+
+    EXPECT_EQ(th::read_file(repo / "README.md"), "# Tool\n\nNew README");
+    EXPECT_EQ(th::read_file(repo / "setup.py"),
+              "from setuptools import setup\n"
+              "setup(name='tool', min_version='0.1', version=\"1.3.0\", author='Someone')\n");
+    EXPECT_EQ(last_subject(), "chore: bump version to 1.3.0\n");
+    // Only setup.py was committed; no scratch file is left behind.
+    EXPECT_EQ(status(), " M README.md\n");
+
+    auto calls = agent_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    const auto& argv = calls[0];
+    ASSERT_EQ(argv.size(), 12u);
+    EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.end() - 1),
+              (std::vector<std::string>{"agy", "--add-dir", "_agy/goal", "--add-dir", "_agy/skill", "--add-dir", ".",
+                                        "--model", "Gemini 3.5 Flash (Medium)", "--dangerously-skip-permissions",
+                                        "--print"}));
+    const std::string& prompt = argv.back();
+    EXPECT_TRUE(has(prompt, "`dovud-readme-refactor`"));
+    EXPECT_TRUE(has(prompt, "- 專案名稱 (project_name)：Tool\n- 專案版本：v1.3.0\n"));
+    EXPECT_TRUE(has(prompt, "- 作者：Dev Team\n- 原始碼目錄：有需要的時候可以參考原 " + ref("tool") + " 目錄下"));
+    EXPECT_TRUE(has(prompt, "- 使用者修改需求：請加上安裝說明\n- 自上次版本至今的程式碼變更已寫入至暫存檔：" +
+                                ref("_agy/current-diff.txt") + "\n"));
+}
+
+TEST_F(QuillaryCli, NewReadmeForMcuProjectAndEmptyAgentOutput) {
+    th::git(repo, {"rm", "-q", "README.md"});
+    commit("no readme");
+    th::write_file(repo / "firmware/main.c", "int main(void) { return 0; }\n");
+    commit("firmware");
+    // kind 2, release, default version, a name (asked again after Enter), default
+    // author, the first folder of the menu, confirm
+    const std::vector<std::string> lines{"2", "", "", "", "x", "", "1", ""};
+
+    // The agent succeeds but writes nothing: no README, not even an empty one.
+    auto o = run(lines);
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "Error: AI 未產出任何 README 內容\n"));
+    EXPECT_FALSE(fs::exists(repo / "README.md"));
+    EXPECT_EQ(status(), "");
+
+    agent_writes("# FW\n");
+    o = run(lines);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "Done: 成功更新 README.md\n"));
+    EXPECT_TRUE(has(o.err, "⚠️ 無法取得範本檔案 c_mcu_project_readme_template.md，將繼續執行但不套用範本。"));
+    EXPECT_TRUE(has(o.err, "✅ 專案名稱: x, 作者: Orlen Vask\n"));
+    EXPECT_TRUE(has(o.err, "✅ MCU C Project 不需要執行 vezev-odir 發布流程。"));
+    EXPECT_FALSE(has(o.out, "發布與建置選項"));
+    EXPECT_EQ(th::read_file(repo / "README.md"), "# FW");
+    EXPECT_EQ(status(), "?? README.md\n");
+
+    auto calls = agent_calls();
+    ASSERT_EQ(calls.size(), 2u);
+    const std::string& prompt = calls[1].back();
+    EXPECT_TRUE(has(prompt, "`dovud-quillary`"));
+    EXPECT_TRUE(has(prompt, "【重要指示】：請閱讀原 " + ref("firmware") + " 目錄下的原始 C 語言與標頭檔案"));
+    EXPECT_TRUE(has(prompt, "- 作者：Orlen Vask\n\n\n【Git Commit 歷史紀錄 (Git Commit Log)】:\n"));
+    EXPECT_FALSE(has(prompt, "使用者修改需求"));
+}
+
+TEST_F(QuillaryCli, ReleaseCommitsPendingChangesThenRunsTheAlias) {
+    define_alias();
+    agent_writes("# Tool\n\nReleased\n");
+    // kind, release, default version, confirm, option 5, commit yes, default message
+    auto o = run({"", "", "", "", "5", "", ""});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "Done: 成功更新 README.md"));
+    EXPECT_FALSE(has(o.err, "尚未偵測到 vezev-odir"));
+    EXPECT_TRUE(has(o.err, "🎉 成功將變更提交至 Git！"));
+    EXPECT_EQ(th::read_file(home / "vezev.log"), "-v\n1.2.4\n-cicd\n-lb\n");
+    EXPECT_EQ(last_subject(), "chore: bump version and update README for v1.2.4\n");
+    EXPECT_EQ(status(), "");
+}
+
+TEST_F(QuillaryCli, ReleaseRefusals) {
+    agent_writes("# Tool\n\nReleased\n");
+    const std::string before = th::git(repo, {"rev-parse", "HEAD"});
+
+    // Without the alias the build is refused before any git command.
+    auto o = run({"", "", "", "", "1"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 未設定 vezev-odir 別名\n"));
+    th::git(repo, {"checkout", "-q", "--", "README.md"});
+
+    // With the alias, a refused commit stops the release.
+    define_alias();
+    o = run({"", "", "", "", "2", "n"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: Git 工作區非 Clean 狀態\n"));
+    EXPECT_FALSE(fs::exists(home / "vezev.log"));
+    EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
+    th::git(repo, {"checkout", "-q", "--", "README.md"});
+
+    // A version bump whose commit fails is a failure, not a success.
+    th::write_file(repo / ".git/hooks/pre-commit", "#!/bin/sh\nexit 1\n");
+    fs::permissions(repo / ".git/hooks/pre-commit", fs::perms::owner_all);
+    o = run({"", "", "", "", "6"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "⚠️ git commit 失敗或沒有需要提交的變更: "));
+    EXPECT_TRUE(has(o.err, "Error: Git 提交 setup.py 失敗: Command '['git', 'commit', '-m', 'chore: bump version to "
+                           "1.2.4']' returned non-zero exit status 1.\n"));
+    EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
+}
+
+TEST_F(QuillaryCli, RefusalAndAgentFailureLeaveReadmeAndNoScratchFiles) {
+    const std::string readme = th::read_file(repo / "README.md");
+    auto o = run({"", "", "", "n"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 使用者取消生成\n"));
+    EXPECT_TRUE(agent_calls().empty());
+    EXPECT_EQ(status(), "");
+
+    th::write_file(script / "status", "3\n");
+    th::write_file(script / "stderr", "  boom\n");
+    agent_writes("ignored\n");
+    o = run({"", "", "", ""});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: ❌ AI 執行失敗: boom\n"));
+    EXPECT_EQ(th::read_file(repo / "README.md"), readme);
+    EXPECT_EQ(status(), "");
+}
+
+TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
+    th::write_file(repo / "notes.txt", "x\n");
+    auto o = run({});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。"));
+    EXPECT_TRUE(has(o.err, "Error: Git 工作區非 Clean 狀態\n"));
+
+    o = th::run({.args = {"quillary"}, .cwd = home, .env = {{"HOME", home.string()}}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 非有效的 Git 儲存庫或未安裝 Git\n"));
+    EXPECT_FALSE(has(o.out, "README 型態"));
+}
+
+}  // namespace

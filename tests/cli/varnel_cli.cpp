@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
+
+#include "common/harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> keys_of(const YAML::Node& map) {
+    std::vector<std::string> out;
+    for (const auto& item : map) out.push_back(item.first.Scalar());
+    return out;
+}
+
+const std::string evil = "x\"><script>alert(1).txt";
+
+th::Outcome varnel(const fs::path& cwd, const std::vector<std::string>& args, const std::string& input = "") {
+    th::Run run;
+    run.args = {"varnel"};
+    run.args.insert(run.args.end(), args.begin(), args.end());
+    run.cwd = cwd;
+    run.input = input;
+    return th::run(run);
+}
+
+}  // namespace
+
+TEST(VarnelCli, BuildsIndexAndPackageAndAddsChosenFiles) {
+    th::TempDir dir;
+    th::write_file(dir / "config.yaml", R"(document_title: "Team & Docs"
+document_description: "Handbook"
+download_link: "package.zip"
+document1_title: "Guide"
+document1_file: "guide-v1.html"
+document1_description: "The guide"
+document2_title: "Old"
+document2_file: "gone.pdf"
+)");
+    for (const auto& name : {std::string("guide-v1.html"), std::string("guide-v2.html"), std::string("notes.txt"),
+                             std::string(".env"), evil})
+        th::write_file(dir / name, "content of " + name);
+    th::write_file(dir / "sub" / "inner.html", "x");
+    fs::create_symlink(dir / "notes.txt", dir / "notes-link.md");
+
+    // Choose the second unlisted file, then the first; an empty title is asked again.
+    auto r = varnel(dir.path(), {"-c", "config.yaml"}, "2,1\n\nEvil\nd1\nNotes\nd2\n");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Done: Successfully generated Varnel at: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n💬 正在為 [" + evil + "] 設定索引資訊："), std::string::npos) << r.out;
+
+    EXPECT_EQ(th::zip_listing(dir / "package.zip"),
+              (std::vector<std::string>{"guide-v2.html:deflate", "notes.txt:deflate", evil + ":deflate"}));
+
+    auto config = YAML::LoadFile((dir / "config.yaml").string());
+    EXPECT_EQ(keys_of(config),
+              (std::vector<std::string>{"document_title", "document_description", "download_link", "document1_title",
+                                        "document1_file", "document1_description", "document2_title",
+                                        "document2_file", "document2_description", "document3_title",
+                                        "document3_file", "document3_description"}));
+    EXPECT_EQ(config["document1_file"].as<std::string>(), "guide-v2.html");
+    EXPECT_EQ(config["document2_title"].as<std::string>(), "Evil");
+    EXPECT_EQ(config["document2_file"].as<std::string>(), evil);
+    EXPECT_EQ(config["document3_file"].as<std::string>(), "notes.txt");
+    EXPECT_EQ(config["download_link"].as<std::string>(), "package.zip");
+
+    auto page = th::read_file(dir / "index.html");
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(page.find("<title>Team &amp; Docs</title>"), std::string::npos);
+    auto guide = page.find("href=\"guide-v2.html\"");
+    auto evil_card = page.find("<h2>📄 Evil</h2>");
+    auto notes = page.find("<h2>📄 Notes</h2>");
+    ASSERT_NE(guide, std::string::npos);
+    EXPECT_LT(guide, evil_card);
+    EXPECT_LT(evil_card, notes);
+    EXPECT_NE(page.find(R"(<a href="package.zip" class="download-btn" download>📥 Download Offline Package (.zip)</a>)"),
+              std::string::npos);
+}
+
+TEST(VarnelCli, WrongFolderKeepsTheConfiguration) {
+    th::TempDir dir;
+    const std::string yaml = "download_link: \"package.zip\"\ndocument1_file: \"guide-v1.html\"\n"
+                             "document2_title: \"B\"\ndocument2_file: \"b.pdf\"\n";
+    th::write_file(dir / "config.yaml", yaml);
+    auto r = varnel(dir.path(), {"-c", "config.yaml"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "package.zip"));
+    auto config = YAML::LoadFile((dir / "config.yaml").string());
+    EXPECT_EQ(keys_of(config), (std::vector<std::string>{"download_link", "document1_file", "document2_title",
+                                                         "document2_file"}));
+    EXPECT_EQ(config["download_link"].as<std::string>(), "package.zip");
+    EXPECT_EQ(config["document2_file"].as<std::string>(), "b.pdf");
+}
+
+TEST(VarnelCli, BareConfigTakesTheOnlyCandidate) {
+    th::TempDir dir;
+    auto gen = varnel(dir.path(), {"--generate-config", "-c", "missing.yaml"});
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    EXPECT_NE(gen.out.find("✅ Success! Template file created at: "), std::string::npos);
+    th::write_file(dir / "log.txt", "log");
+
+    auto r = varnel(dir.path(), {"-c", "--debug"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("💬 偵測到僅有單一設定檔，已自動選用："), std::string::npos) << r.err;
+    EXPECT_NE(th::read_file(dir / "index.html").find("<h2>📟 [log text file]</h2>"), std::string::npos);
+    // Entries of the template that have no file here are dropped from the chosen file.
+    auto config = YAML::LoadFile((dir / "config_varnel_template.yaml").string());
+    EXPECT_FALSE(config["document1_file"]);
+    EXPECT_EQ(config["document3_file"].as<std::string>(), "log.txt");
+}
+
+TEST(VarnelCli, DefaultModeOnlyLogsUnlistedFiles) {
+    th::TempDir dir;
+    th::write_file(dir / "template_doc-v3.html", "doc");
+    th::write_file(dir / "extra.txt", "x");
+    auto r = varnel(dir.path(), {});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：['extra.txt']"), std::string::npos) << r.err;
+    EXPECT_NE(th::read_file(dir / "index.html").find("href=\"template_doc-v3.html\""), std::string::npos);
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().extension(), ".yaml");
+}
