@@ -34,12 +34,24 @@ std::string take_rendered(char* html) {
     return out;
 }
 
-std::vector<cmark_node*> collect(cmark_node* root, cmark_node_type type) {
-    std::vector<cmark_node*> nodes;
+// The nodes the passes below work on, gathered in one walk over the tree.
+struct Nodes {
+    std::vector<cmark_node*> paragraphs, images, html_blocks, headings;
+};
+
+Nodes collect(cmark_node* root) {
+    Nodes nodes;
     cmark_iter* iter = cmark_iter_new(root);
     for (cmark_event_type ev; (ev = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
+        if (ev != CMARK_EVENT_ENTER) continue;
         cmark_node* node = cmark_iter_get_node(iter);
-        if (ev == CMARK_EVENT_ENTER && cmark_node_get_type(node) == type) nodes.push_back(node);
+        switch (cmark_node_get_type(node)) {
+            case CMARK_NODE_PARAGRAPH: nodes.paragraphs.push_back(node); break;
+            case CMARK_NODE_IMAGE: nodes.images.push_back(node); break;
+            case CMARK_NODE_HTML_BLOCK: nodes.html_blocks.push_back(node); break;
+            case CMARK_NODE_HEADING: nodes.headings.push_back(node); break;
+            default: break;
+        }
     }
     cmark_iter_free(iter);
     return nodes;
@@ -77,9 +89,13 @@ bool is_break(cmark_node* n) {
 // Takes the lines that the caller marks as block content out of their paragraphs. The
 // emptied paragraphs go to `detached`: the texts moved out of them still point into
 // their content, so they must live as long as the document.
-void lift_block_lines(cmark_node* doc, const Options& options, std::vector<std::unique_ptr<cmark_node, NodeDeleter>>& detached) {
-    if (!options.is_block_line) return;
-    for (cmark_node* para : collect(doc, CMARK_NODE_PARAGRAPH)) {
+// Returns the paragraphs that remain, old and new.
+std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragraphs, const Options& options,
+                                          std::vector<std::unique_ptr<cmark_node, NodeDeleter>>& detached) {
+    if (!options.is_block_line) return paragraphs;
+    std::vector<cmark_node*> remaining;
+    remaining.reserve(paragraphs.size());
+    for (cmark_node* para : paragraphs) {
         struct Line {
             std::vector<cmark_node*> nodes;
             std::string text;
@@ -103,7 +119,10 @@ void lift_block_lines(cmark_node* doc, const Options& options, std::vector<std::
             line.lifted = line.plain && !line.nodes.empty() && options.is_block_line(line.text);
             any = any || line.lifted;
         }
-        if (!any) continue;
+        if (!any) {
+            remaining.push_back(para);
+            continue;
+        }
         cmark_node* pending = nullptr;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].lifted) {
@@ -114,6 +133,7 @@ void lift_block_lines(cmark_node* doc, const Options& options, std::vector<std::
             if (!pending) {
                 pending = cmark_node_new(CMARK_NODE_PARAGRAPH);
                 cmark_node_insert_before(para, pending);
+                remaining.push_back(pending);
             } else {
                 cmark_node* br = breaks[i - 1];
                 cmark_node_unlink(br);
@@ -127,6 +147,7 @@ void lift_block_lines(cmark_node* doc, const Options& options, std::vector<std::
         cmark_node_unlink(para);  // what is left: the lifted texts and the breaks around them
         detached.emplace_back(para);
     }
+    return remaining;
 }
 
 std::string attribute(std::string_view name, std::string_view value) {
@@ -134,8 +155,8 @@ std::string attribute(std::string_view name, std::string_view value) {
 }
 
 // Images as <img alt src title />, in that order.
-void write_images(cmark_node* doc) {
-    for (cmark_node* image : collect(doc, CMARK_NODE_IMAGE)) {
+void write_images(const std::vector<cmark_node*>& images) {
+    for (cmark_node* image : images) {
         std::string alt;
         append_plain_text(image, alt);
         std::string tag = "<img" + attribute("alt", alt) + attribute("src", cmark_node_get_url(image));
@@ -146,9 +167,9 @@ void write_images(cmark_node* doc) {
     }
 }
 
-void drop_markdown_attributes(cmark_node* doc) {
+void drop_markdown_attributes(const std::vector<cmark_node*>& html_blocks) {
     static const Regex attr(R"((<[A-Za-z][^<>]*?)\s+markdown=(?:"1"|'1'|1)(?=[\s/>]))");
-    for (cmark_node* block : collect(doc, CMARK_NODE_HTML_BLOCK)) {
+    for (cmark_node* block : html_blocks) {
         std::string_view literal = cmark_node_get_literal(block);
         if (literal.find("markdown=") == std::string_view::npos) continue;
         std::string changed = attr.replace(literal, [](const Regex::Match& m) { return std::string(m.group(1)); });
@@ -165,13 +186,13 @@ struct TocEntry {
 
 // Headings with their ids, rendered as raw HTML; returns the table-of-contents entries
 // in document order.
-std::vector<TocEntry> write_headings(cmark_node* doc, cmark_llist* extensions) {
+std::vector<TocEntry> write_headings(const std::vector<cmark_node*>& headings, cmark_llist* extensions) {
     std::vector<TocEntry> entries;
-    std::set<std::string> used;
-    for (cmark_node* heading : collect(doc, CMARK_NODE_HEADING)) {
+    UniqueIds ids;
+    for (cmark_node* heading : headings) {
         std::string text;
         append_plain_text(heading, text);
-        std::string id = unique_id(slugify(text), used);
+        std::string id = ids.unique(slugify(text));
         std::string html = take_rendered(cmark_render_html(heading, kOptions, extensions));
         // The renderer opens a heading with exactly "<hN>".
         html.insert(3, attribute("id", id));
@@ -245,9 +266,9 @@ void write_list(const std::vector<TocEntry>& entries, std::string& out) {
     out += "</ul>";
 }
 
-void write_toc(cmark_node* doc, const std::vector<TocEntry>& headings) {
+void write_toc(const std::vector<cmark_node*>& paragraphs, const std::vector<TocEntry>& headings) {
     std::vector<cmark_node*> markers;
-    for (cmark_node* para : collect(doc, CMARK_NODE_PARAGRAPH)) {
+    for (cmark_node* para : paragraphs) {
         std::string text;
         bool plain = true;
         for (cmark_node* c = cmark_node_first_child(para); c && plain; c = cmark_node_next(c)) {
@@ -317,13 +338,17 @@ std::string slugify(std::string_view text) {
     return slug;
 }
 
-std::string unique_id(std::string id, std::set<std::string>& used) {
+std::string UniqueIds::unique(const std::string& requested) {
     static const Regex counted(R"(^(.*)_([0-9]+)$)", Regex::dotall);
-    while (id.empty() || used.count(id)) {
+    // Every id between the request and its last answer is taken, so counting resumes there.
+    auto resume = resume_.find(requested);
+    std::string id = resume == resume_.end() ? requested : resume->second;
+    while (id.empty() || used_.count(id)) {
         if (auto m = counted.match(id)) id = std::string(m->group(1)) + "_" + increment(m->group(2));
         else id += "_1";
     }
-    used.insert(id);
+    used_.insert(id);
+    resume_[requested] = id;
     return id;
 }
 
@@ -338,12 +363,15 @@ std::string render_html(std::string_view text, const Options& options) {
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
     cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());
 
+    // Images and headings are replaced, paragraphs split; none of that frees a node that
+    // another list still holds (images move with their paragraph's other inlines).
+    Nodes nodes = collect(doc.get());
     std::vector<std::unique_ptr<cmark_node, NodeDeleter>> detached;
-    lift_block_lines(doc.get(), options, detached);
-    write_images(doc.get());
-    drop_markdown_attributes(doc.get());
-    std::vector<TocEntry> headings = write_headings(doc.get(), extensions);
-    write_toc(doc.get(), headings);
+    std::vector<cmark_node*> paragraphs = lift_block_lines(nodes.paragraphs, options, detached);
+    write_images(nodes.images);
+    drop_markdown_attributes(nodes.html_blocks);
+    std::vector<TocEntry> headings = write_headings(nodes.headings, extensions);
+    write_toc(paragraphs, headings);
 
     std::string html = take_rendered(cmark_render_html(doc.get(), kOptions, extensions));
     if (!html.empty() && html.back() == '\n') html.pop_back();

@@ -6,6 +6,7 @@
 // by a nested list of the headings, images written with alt before src, and the
 // markdown="1" attribute dropped from HTML blocks.
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -26,8 +27,16 @@ std::string render_html(std::string_view text, const Options& options = {});
 // characters other than word characters, white space and "-" dropped, stripped,
 // lower-cased, and every run of "-" and white space made one "-".
 std::string slugify(std::string_view text);
-// `id`, or id_1, id_2, ... (an id already ending in _N counts on from N), whichever is
-// not in `used`; an empty id is never returned. The result is added to `used`.
-std::string unique_id(std::string id, std::set<std::string>& used);
+// Heading ids of one document. `unique` gives `id`, or id_1, id_2, ... (an id already
+// ending in _N counts on from N), whichever is not taken yet; never an empty id. Each
+// requested id remembers where its count stopped, so many equal headings stay linear.
+class UniqueIds {
+  public:
+    std::string unique(const std::string& id);
+
+  private:
+    std::set<std::string> used_;
+    std::map<std::string, std::string> resume_;  // requested id -> the last id given for it
+};
 
 }  // namespace support::markdown

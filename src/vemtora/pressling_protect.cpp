@@ -1,6 +1,7 @@
 // Code and formulas cut out before rendering and put back after it.
 #include <fmt/format.h>
 
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -31,6 +32,37 @@ size_t placeholder_length(std::string_view s, size_t pos) {
     if (i == prefix || !rest.substr(i).starts_with(kClose)) return 0;
     return i + kClose.size();
 }
+
+// The entry of `list` whose placeholder is `placeholder`. Entries are numbered by their
+// place in the list, so the number in the text finds the entry; a list built otherwise
+// is looked up by text.
+template <typename Entry>
+class PlaceholderIndex {
+  public:
+    explicit PlaceholderIndex(const std::vector<Entry>& list) : list_(list) {}
+    const Entry* find(std::string_view placeholder) const {
+        size_t digits = placeholder.find_first_of("0123456789");
+        if (digits != std::string_view::npos) {
+            size_t n = 0;
+            bool small = true;
+            for (size_t i = digits; i < placeholder.size() && placeholder[i] >= '0' && placeholder[i] <= '9'; ++i) {
+                small = small && n < list_.size();
+                n = n * 10 + (placeholder[i] - '0');
+            }
+            if (small && n < list_.size() && list_[n].placeholder == placeholder) return &list_[n];
+        }
+        if (!by_text_) {
+            by_text_.emplace();
+            for (const auto& e : list_) by_text_->emplace(e.placeholder, &e);
+        }
+        auto it = by_text_->find(placeholder);
+        return it == by_text_->end() ? nullptr : it->second;
+    }
+
+  private:
+    const std::vector<Entry>& list_;
+    mutable std::optional<std::unordered_map<std::string_view, const Entry*>> by_text_;
+};
 
 // Calls `on_placeholder(text)` for every placeholder-shaped comment and `on_text` for
 // the text between them, in one pass.
@@ -170,15 +202,12 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
                                math_placeholders.size()));
     std::string out;
     try {
-        std::unordered_map<std::string_view, const CodePlaceholder*> code;
-        std::unordered_map<std::string_view, const MathPlaceholder*> math;
-        for (const auto& c : code_placeholders) code.emplace(c.placeholder, &c);
-        for (const auto& m : math_placeholders) math.emplace(m.placeholder, &m);
-
+        PlaceholderIndex code(code_placeholders);
+        PlaceholderIndex math(math_placeholders);
         out.reserve(html_body.size() + html_body.size() / 4);
         auto put_code = [&](std::string_view placeholder) {
-            auto it = code.find(placeholder);
-            out += it == code.end() ? placeholder : std::string_view(it->second->html);
+            const CodePlaceholder* c = code.find(placeholder);
+            out += c ? std::string_view(c->html) : placeholder;
         };
         // A formula's text may hold code placeholders (inline code between dollars):
         // the code goes back inside the formula, the rest of it is escaped.
@@ -187,7 +216,7 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
             scan_placeholders(
                 m.formula, [&](std::string_view text) { out += escape_html(text); },
                 [&](std::string_view placeholder) {
-                    if (code.count(placeholder)) put_code(placeholder);
+                    if (code.find(placeholder)) put_code(placeholder);
                     else out += escape_html(placeholder);
                 });
             out += m.is_block ? "$$" : "\\)";
@@ -195,8 +224,12 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
         scan_placeholders(
             html_body, [&](std::string_view text) { out += text; },
             [&](std::string_view placeholder) {
-                if (auto it = math.find(placeholder); it != math.end()) put_formula(*it->second);
-                else put_code(placeholder);
+                if (placeholder.starts_with(kMathPrefix)) {
+                    if (const MathPlaceholder* m = math.find(placeholder)) return put_formula(*m);
+                    out += placeholder;
+                } else {
+                    put_code(placeholder);
+                }
             });
     } catch (const std::exception& e) {
         log().warning(std::string("⚠️ 公式或程式碼還原出錯: ") + e.what());
@@ -207,9 +240,16 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
 
 std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
                             const std::vector<MathPlaceholder>& math_placeholders) {
-    std::unordered_map<std::string_view, bool> is_block;
-    for (const auto& c : code_placeholders) is_block[c.placeholder] = c.html.starts_with("<pre>");
-    for (const auto& m : math_placeholders) is_block[m.placeholder] = m.is_block;
+    PlaceholderIndex code(code_placeholders);
+    PlaceholderIndex math(math_placeholders);
+    auto is_block = [&](std::string_view placeholder) {
+        if (placeholder.starts_with(kMathPrefix)) {
+            const MathPlaceholder* m = math.find(placeholder);
+            return m && m->is_block;
+        }
+        const CodePlaceholder* c = code.find(placeholder);
+        return c && c->html.starts_with("<pre>");
+    };
 
     // Swap placeholders (and stray private-use characters of the token range) for tokens.
     std::vector<std::string> swapped;
@@ -228,8 +268,7 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         tokenized.append(text.substr(copied));
     };
     scan_placeholders(protected_text, put_text, [&](std::string_view placeholder) {
-        auto it = is_block.find(placeholder);
-        append_token(tokenized, it != is_block.end() && it->second ? kBlockKind : kInlineKind, swapped.size());
+        append_token(tokenized, is_block(placeholder) ? kBlockKind : kInlineKind, swapped.size());
         swapped.emplace_back(placeholder);
     });
 

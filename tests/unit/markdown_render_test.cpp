@@ -44,11 +44,14 @@ TEST(MarkdownRender, SlugRules) {
     EXPECT_EQ(slugify("  Hello,  World! -- x "), "hello-world-x");
     EXPECT_EQ(slugify("ﬁle Ⅳ naïve"), "file-iv-naive");  // compatibility decomposition
     EXPECT_EQ(slugify("a&b_c"), "ab_c");
-    std::set<std::string> used;
-    EXPECT_EQ(support::markdown::unique_id("x", used), "x");
-    EXPECT_EQ(support::markdown::unique_id("x", used), "x_1");
-    EXPECT_EQ(support::markdown::unique_id("x_1", used), "x_2");
-    EXPECT_EQ(support::markdown::unique_id("", used), "_1");
+    support::markdown::UniqueIds ids;
+    EXPECT_EQ(ids.unique("x"), "x");
+    EXPECT_EQ(ids.unique("x"), "x_1");
+    EXPECT_EQ(ids.unique("x_1"), "x_2");
+    EXPECT_EQ(ids.unique("x"), "x_3");
+    EXPECT_EQ(ids.unique("x_9"), "x_9");
+    EXPECT_EQ(ids.unique(""), "_1");
+    EXPECT_EQ(ids.unique("_1"), "_2");
 }
 
 TEST(MarkdownRender, TocMarkerBecomesNestedListOfAllHeadings) {
