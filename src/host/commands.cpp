@@ -3,9 +3,11 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/polywend.hpp"
 #include "vemtora/pressling.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
+#include "vemtora/tomebrook.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace host {
@@ -16,6 +18,8 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::pressling::command());
         list.push_back(vemtora::quillary::cmd_quillary());
         list.push_back(vemtora::sendrift::cmd_sendrift());
+        list.push_back(vemtora::tomebrook::cmd_tomebrook());
+        list.push_back(vemtora::polywend::cmd_polywend());
         list.push_back(vemtora::varnel::command());
         return list;
     }();
