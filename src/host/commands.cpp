@@ -3,11 +3,14 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/graftwell.hpp"
 #include "vemtora/polywend.hpp"
 #include "vemtora/pressling.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
+#include "vemtora/sproutel.hpp"
 #include "vemtora/tomebrook.hpp"
+#include "vemtora/torvane.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace host {
@@ -18,6 +21,9 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::pressling::command());
         list.push_back(vemtora::quillary::cmd_quillary());
         list.push_back(vemtora::sendrift::cmd_sendrift());
+        list.push_back(vemtora::sproutel::cmd_sproutel());
+        list.push_back(vemtora::graftwell::cmd_graftwell());
+        list.push_back(vemtora::torvane::cmd_torvane());
         list.push_back(vemtora::tomebrook::cmd_tomebrook());
         list.push_back(vemtora::polywend::cmd_polywend());
         list.push_back(vemtora::varnel::command());
