@@ -3,6 +3,9 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/krestel.hpp"
+#include "vemtora/launchet.hpp"
+#include "vemtora/moldery.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/varnel.hpp"
 
@@ -12,6 +15,9 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::krestel::cmd_krestel());
+        list.push_back(vemtora::moldery::cmd_moldery());
+        list.push_back(vemtora::launchet::command());
         list.push_back(vemtora::varnel::command());
         return list;
     }();

@@ -61,12 +61,20 @@ std::string template_ref(const std::optional<fs::path>& template_path) {
 std::string reference(const fs::path& path) { return "@[" + support::reference_form(path) + "]"; }
 
 std::string output_section(const fs::path& output_path) {
-    return "\n\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的 Markdown 內容\n直接寫入到絕對路徑：`" +
+    return "\n\n" + output_request(output_path, " Markdown 內容");
+}
+
+std::string output_request(const fs::path& output_path, const std::string& content) {
+    return "【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的" + content + "\n直接寫入到絕對路徑：`" +
            support::reference_form(output_path) + "` 檔案中。\n";
 }
 
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
     return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
+}
+
+bool plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
 }
 
 void remove_files(const std::vector<fs::path>& paths) {

@@ -49,8 +49,17 @@ std::string reference(const fs::path& path);
 // last reference and ends with a line feed.
 std::string output_section(const fs::path& output_path);
 
+// The output request alone: "【輸出要求】：", the line that asks for the `write_to_file`
+// tool and names what is written right after "將生成的" ("腳本內容", " Markdown 內容"),
+// and the line with the output file's absolute path; it ends with a line feed.
+std::string output_request(const fs::path& output_path, const std::string& content);
+
 // The output file's text, stripped; "" when the agent wrote nothing.
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+
+// Whether the name stays inside the folder it is joined to: one path component, not
+// empty, not "." or "..", with no separator of any platform.
+bool plain_file_name(const std::string& name);
 
 // Removes every file, in order; absent files are no failure.
 void remove_files(const std::vector<fs::path>& paths);
