@@ -7,6 +7,7 @@
 #include "vemtora/launchet.hpp"
 #include "vemtora/moldery.hpp"
 #include "vemtora/quillary.hpp"
+#include "vemtora/sendrift.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace host {
@@ -15,6 +16,7 @@ const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
+        list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::krestel::cmd_krestel());
         list.push_back(vemtora::moldery::cmd_moldery());
         list.push_back(vemtora::launchet::command());

@@ -170,7 +170,7 @@ bool confirm(std::string_view text, bool default_value) {
 }
 
 std::string prompt_choice(std::string_view text, const std::vector<std::string>& choices,
-                          const std::optional<std::string>& default_value) {
+                          const std::optional<std::string>& default_value, bool case_sensitive) {
     std::string shown = std::string(text) + " (" + join(choices, ", ") + ")";
     if (default_value) shown += " [" + *default_value + "]";
     shown += ": ";
@@ -179,7 +179,7 @@ std::string prompt_choice(std::string_view text, const std::vector<std::string>&
         if (value.empty() && default_value) value = *default_value;
         if (value.empty()) continue;
         for (const auto& c : choices)
-            if (c == value) return value;
+            if (c == value || (!case_sensitive && ascii_lower(c) == ascii_lower(value))) return c;
         std::string quoted;
         for (size_t i = 0; i < choices.size(); ++i) quoted += (i ? ", '" : "'") + choices[i] + "'";
         echo("Error: '" + value + "' is not one of " + quoted + ".", Stream::err);

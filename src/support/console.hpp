@@ -37,8 +37,10 @@ void discard_buffered_input();
 std::string prompt(std::string_view text, const std::optional<std::string>& default_value = std::nullopt);
 // "text [Y/n]: " or "text [y/N]: "; y, yes, n, no in any case; Enter gives the default.
 bool confirm(std::string_view text, bool default_value = false);
-// "text (a, b, c) [default]: "; the answer must be one of the choices.
+// "text (a, b, c) [default]: "; the answer must be one of the choices (in any case of
+// ASCII letters when `case_sensitive` is false); the matching choice is returned.
 std::string prompt_choice(std::string_view text, const std::vector<std::string>& choices,
-                          const std::optional<std::string>& default_value = std::nullopt);
+                          const std::optional<std::string>& default_value = std::nullopt,
+                          bool case_sensitive = true);
 
 }  // namespace support

@@ -152,7 +152,12 @@ struct Matcher {
         auto parts = split_path(entry_path);
         std::string new_path = new_name;
         if (!parts.root.empty() || parts.components.size() > 1) {
-            parts.components.back() = new_name;
+            // A bare root such as "/" has no file name to swap: the new name goes below it.
+            if (parts.components.empty()) {
+                parts.components.push_back(new_name);
+            } else {
+                parts.components.back() = new_name;
+            }
             new_path = parts.text();
         }
         if (new_path != entry_path) {

@@ -225,13 +225,6 @@ void init_repo(const fs::path& repo) {
     git(repo, {"commit", "-q", "-m", "initial"});
 }
 
-ScopedCwd::ScopedCwd(const fs::path& dir) : saved_(fs::current_path()) { fs::current_path(dir); }
-
-ScopedCwd::~ScopedCwd() {
-    std::error_code ec;
-    fs::current_path(saved_, ec);
-}
-
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file) {
     const std::string data = read_file(argv_file);
     std::vector<std::vector<std::string>> calls;

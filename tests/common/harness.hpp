@@ -98,18 +98,6 @@ std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").
 void init_repo(const fs::path& repo);
 
-// Makes `dir` the current folder of the test process for the object's lifetime.
-class ScopedCwd {
-  public:
-    explicit ScopedCwd(const fs::path& dir);
-    ~ScopedCwd();
-    ScopedCwd(const ScopedCwd&) = delete;
-    ScopedCwd& operator=(const ScopedCwd&) = delete;
-
-  private:
-    fs::path saved_;
-};
-
 // The argument vectors that tests/fakes/agy recorded in its FAKE_AGY_ARGV file, one per
 // call, in call order (each begins with "agy"). Empty when the file is missing.
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);

@@ -23,7 +23,9 @@ class ExchangeTest : public ::testing::Test {
     }
     void TearDown() override { fs::current_path(previous_); }
 
-    th::ScopedEnv repo_env() { return th::ScopedEnv({{"VEMTORA_REPO_BASE_URL", "file://" + (dir_ / "repo").string()}}); }
+    th::ScopedEnv repo_env() {
+        return th::ScopedEnv({{"VEMTORA_REPO_BASE_URL", "file://" + (dir_ / "repo").string()}});
+    }
 
     th::TempDir dir_;
     fs::path previous_;

@@ -1,0 +1,271 @@
+// The commit assistant end to end: the built binary in a working copy whose origin is a
+// local bare repository, the fake agent, real git and an interactive bash that knows the
+// user's git-log-status alias.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+const std::string rule = std::string(32, '-');
+
+class SendriftCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        th::write_file(home_ / ".bashrc", "alias git-log-status='git log --oneline -3'\n");
+        th::write_file(home_ / ".gitconfig", "[user]\n\tname = Tester\n\temail = tester@example.com\n");
+        th::init_repo(work_);
+        th::write_file(work_ / "_agy/goal/sendrift-goal.yaml", "goal: commit\n");
+        th::write_file(work_ / "_agy/skill/sendrift-expert.yaml", "skill: git\n");
+        th::git(work_, {"add", "."});
+        th::git(work_, {"commit", "-q", "-m", "agent files"});
+        th::git(root_.path(), {"init", "-q", "--bare", origin_.string()});
+        th::git(work_, {"remote", "add", "origin", origin_.string()});
+        th::git(work_, {"push", "-q", "-u", "origin", "main"});
+        fs::create_directories(script_);
+    }
+
+    // What the fake agent does on call `n` (0 = every call): kind is out, stderr or status.
+    void agent(int n, const std::string& kind, const std::string& text) {
+        th::write_file(script_ / (n ? std::to_string(n) + "." + kind : kind), text);
+    }
+
+    th::Outcome sendrift(const std::string& input, std::vector<std::string> args = {}) {
+        args.insert(args.begin(), "sendrift");
+        return th::run({.args = args,
+                        .cwd = work_,
+                        .input = input,
+                        .env = {{"HOME", home_.string()},
+                                {"GIT_CONFIG_GLOBAL", (home_ / ".gitconfig").string()},
+                                {"GIT_CONFIG_NOSYSTEM", "1"},
+                                {"FAKE_AGY_SCRIPT", script_.string()},
+                                {"FAKE_AGY_ARGV", argv_file_.string()}},
+                        .fake_agy = true});
+    }
+
+    // The argument vectors of the agent's calls.
+    std::vector<std::vector<std::string>> agent_calls() const {
+        std::vector<std::vector<std::string>> calls;
+        std::string data = th::read_file(argv_file_);
+        size_t pos = 0;
+        auto next = [&] {
+            size_t end = data.find('\0', pos);
+            std::string word = data.substr(pos, end - pos);
+            pos = end + 1;
+            return word;
+        };
+        while (pos < data.size()) {
+            int count = std::stoi(next());
+            std::vector<std::string> call;
+            for (int i = 0; i < count; ++i) call.push_back(next());
+            calls.push_back(call);
+        }
+        return calls;
+    }
+
+    std::string log_of(const fs::path& repo, const std::string& ref = "HEAD") {
+        return th::git(repo, {"log", "-1", "--format=%B", ref});
+    }
+
+    void expect_no_scratch_files() {
+        EXPECT_FALSE(fs::exists(work_ / "_agy/current-diff.txt"));
+        EXPECT_FALSE(fs::exists(work_ / "_agy/generated-commit.txt"));
+    }
+
+    th::TempDir root_;
+    fs::path home_ = root_ / "home";
+    fs::path work_ = root_ / "work";
+    fs::path origin_ = root_ / "origin.git";
+    fs::path script_ = root_ / "agent";
+    fs::path argv_file_ = root_ / "agent-argv";
+};
+
+}  // namespace
+
+TEST_F(SendriftCli, RetriesOnTheBackupModelThenCommitsAndPushes) {
+    th::write_file(work_ / "README.md", "# Project\n\nMore.\n");
+    th::write_file(work_ / "notes.txt", "note\n");
+    agent(1, "status", "1");
+    agent(1, "stderr", "quota exceeded\n");
+    agent(2, "out", "\n  feat: describe the project\n\n- add notes  \n\n");
+
+    // Enter stages the untracked file; "yes" is no valid answer to the y/n question.
+    auto r = sendrift("\nyes\nY\n");
+
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("\n⚠️ 偵測到有未追蹤的檔案 (untracked files):\n  - notes.txt\n"));
+    EXPECT_THAT(r.out, HasSubstr("\n--- 📝 AI 生成的 Commit 訊息 ---\nfeat: describe the project\n\n- add notes\n" +
+                                 rule + "\n\n"));
+    // git-log-status ran in the user's interactive bash
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("[0-9a-f]+ feat: describe the project\n[0-9a-f]+ agent files\n"));
+    EXPECT_THAT(r.out, HasSubstr("Done: Commit & Push 成功完成\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: 'yes' is not one of 'y', 'n'."));
+    for (const char* line : {"✅ 🚀 開始 Sendrift 產出程序。",
+                             "✅ 正在將檔案加入追蹤 (git add .) ...",
+                             "✅ 正在獲取 git diff 變更...",
+                             "✅ 🤖 正在請求 AI 生成 commit 訊息 ⏳...",
+                             "⚠️ AI 執行失敗 (Gemini 3.5 Flash (Medium)): quota exceeded",
+                             "🔄 進行第 1 次 Retry，切換 Model 為: Gemini 3.5 Flash (Low)...",
+                             "✅ 成功從 _agy/generated-commit.txt 讀取 Commit 訊息！(使用 Model: Gemini 3.5 Flash (Low))",
+                             "✅ 正在將所有變更加入暫存區 (git add -A)...",
+                             "🎉 git commit 成功！",
+                             "🎉 git push 成功！",
+                             "🎉 成功執行 git-log-status！"})
+        EXPECT_THAT(r.err, HasSubstr(line));
+    EXPECT_THAT(r.err, Not(HasSubstr("⚠️ git push 失敗")));
+
+    EXPECT_EQ(log_of(origin_, "main"), "feat: describe the project\n\n- add notes\n\n");
+    EXPECT_EQ(th::git(origin_, {"show", "main:notes.txt"}), "note\n");
+    expect_no_scratch_files();
+
+    auto calls = agent_calls();
+    ASSERT_EQ(calls.size(), 2u);
+    std::string goal_dir = (work_ / "_agy/goal").string(), skill_dir = (work_ / "_agy/skill").string();
+    std::string w = work_.generic_string();
+    std::string prompt = "根據 @[" + w + "/_agy/goal/sendrift-goal.yaml] 與 @[" + w +
+                         "/_agy/skill/sendrift-expert.yaml]：\n分析 @[" + w +
+                         "/_agy/current-diff.txt] 並生成 5 行內 commit 訊息。\n使用 `write_to_file` 寫入：`" + w +
+                         "/_agy/generated-commit.txt`。\n禁止解釋或 markdown，僅執行工具。";
+    EXPECT_EQ(calls[0], (std::vector<std::string>{"agy", "--add-dir", "_agy/goal", "--add-dir", "_agy/skill",
+                                                  "--add-dir", ".", "--model", "Gemini 3.5 Flash (Medium)",
+                                                  "--dangerously-skip-permissions", "--print", prompt}));
+    EXPECT_EQ(calls[1][8], "Gemini 3.5 Flash (Low)");
+}
+
+TEST_F(SendriftCli, BranchWithoutUpstreamIsPushedWithSetUpstream) {
+    th::git(work_, {"checkout", "-q", "-b", "feature"});
+    th::write_file(work_ / "README.md", "# Feature\n");
+    th::write_file(work_ / "sendrift.yaml", "config:\n  default_model: gemini-3.5-flash-l\n"
+                                            "  backup_model: [gemini-3.5-flash-l]\n");
+    th::write_file(work_ / ".git/info/exclude", "sendrift.yaml\n");
+    // A hook that prints bytes that are not UTF-8 does not make a commit that was made fail.
+    th::write_file(work_ / ".git/hooks/post-commit", "#!/bin/sh\nprintf 'caf\\351\\n'\n");
+    fs::permissions(work_ / ".git/hooks/post-commit", fs::perms::owner_all);
+    agent(2, "out", "docs: rename the project\n");  // the first call writes nothing
+
+    auto r = sendrift("y\n", {"-c", "sendrift.yaml"});
+
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("⚠️ 無法取得 commit 訊息 (Gemini 3.5 Flash (Low))，準備 Retry..."));
+    EXPECT_THAT(r.err, HasSubstr("🔄 進行第 1 次 Retry，切換 Model 為: Gemini 3.5 Flash (Medium)..."));
+    EXPECT_THAT(r.err, HasSubstr("🎉 git commit 成功！"));
+    EXPECT_THAT(r.err, HasSubstr("⚠️ git push 失敗，嘗試使用當前分支推送...\n"));
+    EXPECT_THAT(r.err, HasSubstr("🎉 git push 成功！"));
+    EXPECT_THAT(r.out, HasSubstr("Done: Commit & Push 成功完成\n"));
+    EXPECT_EQ(log_of(origin_, "feature"), "docs: rename the project\n\n");
+    EXPECT_EQ(th::git(work_, {"rev-parse", "--abbrev-ref", "feature@{upstream}"}), "origin/feature\n");
+}
+
+TEST_F(SendriftCli, RejectedPushIsAGitFailureAndKeepsTheCommit) {
+    th::write_file(origin_ / "hooks/pre-receive", "#!/bin/sh\necho 'rejected by policy' >&2\nexit 1\n");
+    fs::permissions(origin_ / "hooks/pre-receive", fs::perms::owner_all);
+    th::write_file(work_ / "README.md", "# Rejected\n");
+    agent(0, "out", "fix: rejected change\n");
+
+    auto r = sendrift("y\n");
+
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::string why = "Command 'git push --set-upstream origin main' returned non-zero exit status 1.";
+    EXPECT_THAT(r.err, HasSubstr("⚠️ git push 失敗，嘗試使用當前分支推送..."));
+    EXPECT_THAT(r.err, HasSubstr("❌ 執行 Git 指令失敗: " + why + "\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: Git 指令執行失敗: " + why + "\n"));
+    EXPECT_THAT(r.err, Not(HasSubstr("🎉 git push 成功！")));
+    EXPECT_EQ(log_of(work_), "fix: rejected change\n\n");
+    EXPECT_EQ(log_of(origin_, "main"), "agent files\n\n");
+}
+
+TEST_F(SendriftCli, DetachedHeadCannotBePushed) {
+    th::git(work_, {"checkout", "-q", "--detach"});
+    th::write_file(work_ / "README.md", "# Detached\n");
+    agent(0, "out", "chore: detached\n");
+
+    auto r = sendrift("y\n");
+
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 發生未知錯誤: 無法取得當前分支名稱\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: 無法取得當前分支名稱\n"));
+    EXPECT_EQ(log_of(work_), "chore: detached\n\n");
+}
+
+TEST_F(SendriftCli, CancelLeavesEverythingUncommitted) {
+    th::write_file(work_ / "README.md", "# Cancelled\n");
+    th::write_file(work_ / "notes.txt", "note\n");
+    agent(0, "out", "feat: never committed\n");
+
+    // "n" keeps notes.txt untracked; Enter takes the default answer "n".
+    auto r = sendrift("n\n\n", {"--debug"});
+
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("🔍 Agy Prompt (已將 diff 寫入 _agy/current-diff.txt)\n"));
+    EXPECT_THAT(r.err, HasSubstr("⚠️ 已取消 commit & push 操作。"));
+    EXPECT_THAT(r.out, HasSubstr("Done: 使用者已取消操作\n"));
+    EXPECT_EQ(log_of(work_), "agent files\n\n");
+    EXPECT_EQ(th::git(work_, {"status", "--porcelain"}), " M README.md\n?? notes.txt\n");
+    expect_no_scratch_files();
+}
+
+TEST_F(SendriftCli, FailuresEndWithTheirOwnResult) {
+    // Every attempt fails: both scratch files are gone and nothing is asked.
+    th::write_file(work_ / "README.md", "# Changed\n");
+    agent(0, "status", "1");
+    auto failed = sendrift("");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_THAT(failed.err, HasSubstr("❌ 所有嘗試皆無法取得 commit 訊息，取消操作。\n"));
+    EXPECT_THAT(failed.err, HasSubstr("Error: 無法取得 commit 訊息，已取消操作\n"));
+    EXPECT_EQ(agent_calls().size(), 2u);
+    expect_no_scratch_files();
+
+    // A clean tree is no failure, and the agent is not asked.
+    th::git(work_, {"checkout", "-q", "README.md"});
+    auto clean = sendrift("");
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_THAT(clean.err, HasSubstr("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。"));
+    EXPECT_THAT(clean.out, HasSubstr("Done: 沒有偵測到任何 git 變更\n"));
+    EXPECT_EQ(agent_calls().size(), 2u);
+
+    // Inside .git the work-tree answer is not "true".
+    fs::path config = root_ / "absolute.yaml";
+    th::write_file(config, "config:\n  goal_path: " + (work_ / "_agy/goal/sendrift-goal.yaml").string() +
+                               "\n  skill_path: " + (work_ / "_agy/skill/sendrift-expert.yaml").string() + "\n");
+    th::Outcome inside_git =
+        th::run({.args = {"sendrift", "-c", config.string()}, .cwd = work_ / ".git", .fake_agy = true});
+    EXPECT_EQ(inside_git.status, 1);
+    EXPECT_THAT(inside_git.err, HasSubstr("❌ 錯誤：當前目錄不是有效的 Git 工作區。\n"));
+    EXPECT_THAT(inside_git.err, HasSubstr("Error: 當前目錄不是有效的 Git 工作區\n"));
+
+    // End of input at the untracked-files question is reported as a failure of the diff stage.
+    th::write_file(work_ / "notes.txt", "note\n");
+    auto aborted = sendrift("");
+    EXPECT_EQ(aborted.status, 1);
+    EXPECT_THAT(aborted.err, HasSubstr("Error: 執行 git diff 失敗: "));
+}
+
+TEST_F(SendriftCli, RepositoryWithoutCommitsIsAGitFailureNotACleanTree) {
+    fs::path fresh = root_ / "fresh";
+    fs::create_directories(fresh);
+    th::git(fresh, {"init", "-q"});
+    th::write_file(fresh / "_agy/goal/sendrift-goal.yaml", "goal\n");
+    th::write_file(fresh / "_agy/skill/sendrift-expert.yaml", "skill\n");
+
+    auto r = th::run({.args = {"sendrift"}, .cwd = fresh, .input = "y\n", .fake_agy = true});
+
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("  - _agy/\n"));
+    EXPECT_THAT(r.err, HasSubstr("❌ 執行 git diff 時發生錯誤: Command 'git diff HEAD' returned non-zero exit status 128."));
+    EXPECT_THAT(r.err, HasSubstr("Error: 執行 git diff 失敗: Command 'git diff HEAD' returned non-zero exit status 128."));
+    EXPECT_THAT(r.err, Not(HasSubstr("沒有偵測到任何 git 變更")));
+}
+
+TEST_F(SendriftCli, MissingGoalFileStopsBeforeGit) {
+    fs::remove(work_ / "_agy/skill/sendrift-expert.yaml");
+    auto r = sendrift("");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
+    EXPECT_TRUE(agent_calls().empty());
+}
