@@ -6,8 +6,10 @@
 #include "vemtora/krestel.hpp"
 #include "vemtora/launchet.hpp"
 #include "vemtora/moldery.hpp"
+#include "vemtora/polywend.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
+#include "vemtora/tomebrook.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace host {
@@ -17,6 +19,8 @@ const std::vector<CommandDecl>& commands() {
         std::vector<CommandDecl> list;
         list.push_back(vemtora::quillary::cmd_quillary());
         list.push_back(vemtora::sendrift::cmd_sendrift());
+        list.push_back(vemtora::tomebrook::cmd_tomebrook());
+        list.push_back(vemtora::polywend::cmd_polywend());
         list.push_back(vemtora::krestel::cmd_krestel());
         list.push_back(vemtora::moldery::cmd_moldery());
         list.push_back(vemtora::launchet::command());

@@ -1,6 +1,9 @@
 #include "vemtora/exchange.hpp"
 
+#include <ctime>
+
 #include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 
@@ -44,13 +47,20 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
 }
 
 std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger) {
-    std::string name = template_path.filename().string();
-    if (!fetch(template_path, template_folder, "README 模板", logger)) {
-        logger.warning("⚠️ 無法取得範本檔案 " + name + "，將繼續執行但不套用範本。");
-        return std::nullopt;
-    }
-    logger.info("✅ 已載入輸出範本：" + name);
-    return template_path;
+    return fetch_template(template_path, "README 模板", logger);
+}
+
+std::optional<fs::path> fetch_template(const fs::path& template_path, const std::string& label, const Logger& logger) {
+    auto fetched = fetch_optional_template(template_path, template_folder, label, logger);
+    if (fetched) logger.info("✅ 已載入輸出範本：" + template_path.filename().string());
+    return fetched;
+}
+
+std::optional<fs::path> fetch_optional_template(const fs::path& template_path, const std::string& repo_folder,
+                                                const std::string& label, const Logger& logger) {
+    if (fetch(template_path, repo_folder, label, logger)) return template_path;
+    logger.warning("⚠️ 無法取得範本檔案 " + template_path.filename().string() + "，將繼續執行但不套用範本。");
+    return std::nullopt;
 }
 
 std::string template_ref(const std::optional<fs::path>& template_path) {
@@ -61,11 +71,11 @@ std::string template_ref(const std::optional<fs::path>& template_path) {
 std::string reference(const fs::path& path) { return "@[" + support::reference_form(path) + "]"; }
 
 std::string output_section(const fs::path& output_path) {
-    return "\n\n" + output_request(output_path, " Markdown 內容");
+    return "\n\n" + output_request("：", "生成的 Markdown 內容", output_path);
 }
 
-std::string output_request(const fs::path& output_path, const std::string& content) {
-    return "【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的" + content + "\n直接寫入到絕對路徑：`" +
+std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path) {
+    return "【輸出要求】" + colon + "\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" +
            support::reference_form(output_path) + "` 檔案中。\n";
 }
 
@@ -79,6 +89,28 @@ bool plain_file_name(const std::string& name) {
 
 void remove_files(const std::vector<fs::path>& paths) {
     for (const auto& path : paths) fileIO::remove_file(path);
+}
+
+fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger) {
+    if (!fs::exists(out_path)) return out_path;
+    if (support::confirm("💬 檔案 " + out_path.filename().string() + " 已存在，是否直接蓋寫？", true)) return out_path;
+    fs::path free = fileIO::get_unique_path(output_dir, out_path.stem().string(), ".md");
+    fs::path target = fileIO::setup_output_file(output_dir, free.filename().string(), &logger);
+    logger.info("✅ 將改為另存新檔：" + target.filename().string());
+    return target;
+}
+
+std::string today() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &local);
+    return buffer;
 }
 
 }  // namespace vemtora::exchange

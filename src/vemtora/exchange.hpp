@@ -38,6 +38,10 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
 // Fetches an output template; a template that cannot be had is warned about and
 // dropped (nothing returned), which is no failure. A present template is announced.
 std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger);
+std::optional<fs::path> fetch_template(const fs::path& template_path, const std::string& label, const Logger& logger);
+// The same fetch from any repository folder, without the announcement.
+std::optional<fs::path> fetch_optional_template(const fs::path& template_path, const std::string& repo_folder,
+                                                const std::string& label, const Logger& logger);
 
 // The prompt line that points the agent at a template, or "" without one.
 std::string template_ref(const std::optional<fs::path>& template_path);
@@ -49,10 +53,9 @@ std::string reference(const fs::path& path);
 // last reference and ends with a line feed.
 std::string output_section(const fs::path& output_path);
 
-// The output request alone: "【輸出要求】：", the line that asks for the `write_to_file`
-// tool and names what is written right after "將生成的" ("腳本內容", " Markdown 內容"),
-// and the line with the output file's absolute path; it ends with a line feed.
-std::string output_request(const fs::path& output_path, const std::string& content);
+// The output section itself: "【輸出要求】" + `colon` + the instruction to write `what`
+// ("生成的手冊內容") to the output file, ending with a line feed.
+std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path);
 
 // The output file's text, stripped; "" when the agent wrote nothing.
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
@@ -63,5 +66,13 @@ bool plain_file_name(const std::string& name);
 
 // Removes every file, in order; absent files are no failure.
 void remove_files(const std::vector<fs::path>& paths);
+
+// Where a generated document is saved: `out_path`, unless it exists and the user
+// declines to replace it; then a free name in `output_dir` with the same stem and ".md",
+// so the old document is never lost.
+fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger);
+
+// Today's local date as year-month-day ("2025-01-31").
+std::string today();
 
 }  // namespace vemtora::exchange

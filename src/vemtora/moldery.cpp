@@ -108,7 +108,7 @@ std::string build_prompt(const PromptArgs& args) {
            "- file_type: " + args.file_type_label + "\n" +
            "- user_description: " + args.user_desc + "\n" +
            "- 參考檔案清單 (請自行讀取檔案內容)：\n" + support::join(refs, "\n") + "\n\n" +
-           exchange::output_request(agent_output_file, "樣板內容");
+           exchange::output_request("：", "生成的樣板內容", agent_output_file);
 }
 
 MolderyApp::MolderyApp(const YAML::Node& config_dict) {
