@@ -46,6 +46,15 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
     return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
 }
 
+bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
+    for (const auto& source : sources) make_parent(source.path);
+    for (const auto& source : sources)
+        fileIO::load_or_download_content(source.path, fileIO::repo_url(source.repo_path), source.label, &logger);
+    for (const auto& source : sources)
+        if (!fs::exists(source.path)) return false;
+    return true;
+}
+
 std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger) {
     return fetch_template(template_path, "README 模板", logger);
 }

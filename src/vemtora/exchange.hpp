@@ -35,6 +35,17 @@ bool fetch(const fs::path& path, const std::string& repo_folder, const std::stri
 std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
                                                     const Logger& logger);
 
+// A local file and the repository file that fills it when it is missing, whatever
+// the local file is called.
+struct FixedSource {
+    fs::path path;
+    std::string repo_path;  // "_agy/goal/torvane.yaml"
+    std::string label;
+};
+// Creates the parent folders of every file first, then downloads each missing one from
+// its own repository file. True when all of them exist afterwards.
+bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger);
+
 // Fetches an output template; a template that cannot be had is warned about and
 // dropped (nothing returned), which is no failure. A present template is announced.
 std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger);
