@@ -8,6 +8,7 @@
 #include "vemtora/launchet.hpp"
 #include "vemtora/moldery.hpp"
 #include "vemtora/polywend.hpp"
+#include "vemtora/pressling.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
 #include "vemtora/sproutel.hpp"
@@ -20,6 +21,7 @@ namespace host {
 const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
+        list.push_back(vemtora::pressling::command());
         list.push_back(vemtora::quillary::cmd_quillary());
         list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::sproutel::cmd_sproutel());
