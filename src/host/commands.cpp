@@ -5,6 +5,9 @@
 #include "host/registry.hpp"
 #include "vemtora/flowkin.hpp"
 #include "vemtora/graftwell.hpp"
+#include "vemtora/krestel.hpp"
+#include "vemtora/launchet.hpp"
+#include "vemtora/moldery.hpp"
 #include "vemtora/polywend.hpp"
 #include "vemtora/pressling.hpp"
 #include "vemtora/quillary.hpp"
@@ -28,6 +31,9 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::tomebrook::cmd_tomebrook());
         list.push_back(vemtora::polywend::cmd_polywend());
         list.push_back(vemtora::flowkin::cmd_flowkin());
+        list.push_back(vemtora::krestel::cmd_krestel());
+        list.push_back(vemtora::moldery::cmd_moldery());
+        list.push_back(vemtora::launchet::command());
         list.push_back(vemtora::varnel::command());
         return list;
     }();

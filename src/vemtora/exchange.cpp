@@ -106,6 +106,10 @@ support::Result save_document(const fs::path& path, const std::string& text, con
     return support::Result::success("成功產出: " + path.filename().string());
 }
 
+bool plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
+}
+
 void remove_files(const std::vector<fs::path>& paths) {
     for (const auto& path : paths) fileIO::remove_file(path);
 }

@@ -79,6 +79,10 @@ std::string take_output(const fs::path& output_path, const std::string& label, c
 support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
                               const std::string& done_line, const Logger& logger);
 
+// Whether the name stays inside the folder it is joined to: one path component, not
+// empty, not "." or "..", with no separator of any platform.
+bool plain_file_name(const std::string& name);
+
 // Removes every file, in order; absent files are no failure.
 void remove_files(const std::vector<fs::path>& paths);
 
