@@ -132,4 +132,13 @@ TEST_F(MolderyCli, MissingGoalStopsBeforeAnyQuestion) {
     EXPECT_FALSE(has(o.out, "請選擇目標檔案"));
 }
 
+TEST_F(MolderyCli, GenerateConfigWritesTemplateOnly) {
+    auto o = th::run({.args = {"moldery", "--generate-config", "-c", "missing.yaml"}, .cwd = work});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(has(o.out, "✅ Success! Template file created at: "));
+    EXPECT_EQ(th::read_file(work / "config_moldery_template.yaml"),
+              "config:\n  output_dir: \"./gen-template\"\n  default_model: \"gemini-3.5-flash-m\"\n"
+              "  backup_model:\n    - \"gemini-3.5-flash-l\"\n");
+}
+
 }  // namespace
