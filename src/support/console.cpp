@@ -7,6 +7,11 @@
 #include "support/text.hpp"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// after windows.h
 #include <io.h>
 #define isatty _isatty
 #define fileno _fileno
@@ -60,6 +65,14 @@ void echo(std::string_view text, Stream stream, bool newline) {
 }
 
 bool is_terminal(Stream stream) { return ::isatty(::fileno(file_of(stream))) != 0; }
+
+void use_utf8_output() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+}
 
 std::string style(std::string_view text, Color fg, bool bold) {
     std::string out;

@@ -24,6 +24,9 @@ void echo(std::string_view text, Stream stream = Stream::out, bool newline = tru
 // Colour only when the stream is a terminal.
 void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);
 bool is_terminal(Stream stream);
+// Makes the console show standard output and standard error as UTF-8 (Windows console
+// code page; POSIX streams are bytes already, so nothing to do there).
+void use_utf8_output();
 std::string style(std::string_view text, Color fg, bool bold = false);
 
 // One line from standard input without its line end; raises Aborted at end of input

@@ -1,6 +1,9 @@
 #include "vemtora/exchange.hpp"
 
+#include <ctime>
+
 #include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 
@@ -43,14 +46,30 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
     return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
 }
 
+bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
+    for (const auto& source : sources) make_parent(source.path);
+    for (const auto& source : sources)
+        fileIO::load_or_download_content(source.path, fileIO::repo_url(source.repo_path), source.label, &logger);
+    for (const auto& source : sources)
+        if (!fs::exists(source.path)) return false;
+    return true;
+}
+
 std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger) {
-    std::string name = template_path.filename().string();
-    if (!fetch(template_path, template_folder, "README 模板", logger)) {
-        logger.warning("⚠️ 無法取得範本檔案 " + name + "，將繼續執行但不套用範本。");
-        return std::nullopt;
-    }
-    logger.info("✅ 已載入輸出範本：" + name);
-    return template_path;
+    return fetch_template(template_path, "README 模板", logger);
+}
+
+std::optional<fs::path> fetch_template(const fs::path& template_path, const std::string& label, const Logger& logger) {
+    auto fetched = fetch_optional_template(template_path, template_folder, label, logger);
+    if (fetched) logger.info("✅ 已載入輸出範本：" + template_path.filename().string());
+    return fetched;
+}
+
+std::optional<fs::path> fetch_optional_template(const fs::path& template_path, const std::string& repo_folder,
+                                                const std::string& label, const Logger& logger) {
+    if (fetch(template_path, repo_folder, label, logger)) return template_path;
+    logger.warning("⚠️ 無法取得範本檔案 " + template_path.filename().string() + "，將繼續執行但不套用範本。");
+    return std::nullopt;
 }
 
 std::string template_ref(const std::optional<fs::path>& template_path) {
@@ -61,7 +80,11 @@ std::string template_ref(const std::optional<fs::path>& template_path) {
 std::string reference(const fs::path& path) { return "@[" + support::reference_form(path) + "]"; }
 
 std::string output_section(const fs::path& output_path) {
-    return "\n\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的 Markdown 內容\n直接寫入到絕對路徑：`" +
+    return "\n\n" + output_request("：", "生成的 Markdown 內容", output_path);
+}
+
+std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path) {
+    return "【輸出要求】" + colon + "\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" +
            support::reference_form(output_path) + "` 檔案中。\n";
 }
 
@@ -69,8 +92,48 @@ std::string read_output(const fs::path& output_path, const std::string& label, c
     return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
 }
 
+std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
+    std::string text = read_output(output_path, label, logger);
+    fileIO::remove_file(output_path);
+    return text;
+}
+
+support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
+                              const std::string& done_line, const Logger& logger) {
+    auto saved = fileIO::save_local_file_content(path, text, label, &logger);
+    if (!saved.ok) return support::Result::failure(saved.text);
+    logger.info(done_line + path.string());
+    return support::Result::success("成功產出: " + path.filename().string());
+}
+
+bool plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
+}
+
 void remove_files(const std::vector<fs::path>& paths) {
     for (const auto& path : paths) fileIO::remove_file(path);
+}
+
+fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger) {
+    if (!fs::exists(out_path)) return out_path;
+    if (support::confirm("💬 檔案 " + out_path.filename().string() + " 已存在，是否直接蓋寫？", true)) return out_path;
+    fs::path free = fileIO::get_unique_path(output_dir, out_path.stem().string(), ".md");
+    fs::path target = fileIO::setup_output_file(output_dir, free.filename().string(), &logger);
+    logger.info("✅ 將改為另存新檔：" + target.filename().string());
+    return target;
+}
+
+std::string today() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &local);
+    return buffer;
 }
 
 }  // namespace vemtora::exchange

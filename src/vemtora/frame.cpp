@@ -151,6 +151,42 @@ int run(const Binding& binding, const Args& args) {
     return 1;
 }
 
+std::string standard_epilog(const std::string& name, std::string_view features) {
+    return "\b\n"
+           "Examples:\n"
+           "  1. Generate config template:\n"
+           "     vemtora " + name + " --generate-config\n"
+           "\b\n"
+           "  2. Run template generation with configuration:\n"
+           "     vemtora " + name + " -c config.yaml\n"
+           "\b\n"
+           "  3. Run with default settings (Default mode):\n"
+           "     vemtora " + name + "\n"
+           "\b\n"
+           "  4. Run with default settings and specify a model:\n"
+           "     vemtora " + name + " --model \"gemini-3.5-flash-m\"\n"
+           "\b\n"
+           "  5. Interactive config selection (when -c is provided without arguments):\n"
+           "     vemtora " + name + " -c\n"
+           "\n"
+           "\b\n" + std::string(features);
+}
+
+YAML::Node settings_section(const YAML::Node& config_dict) {
+    YAML::Node section = fileIO::child(config_dict, "config");
+    return section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+}
+
+std::string default_model_of(const YAML::Node& settings) {
+    return mindrel::resolve_model_name(
+        fileIO::text_or(fileIO::child(settings, "default_model"), std::string(mindrel::default_agy_model)));
+}
+
+YAML::Node backup_model_of(const YAML::Node& settings) {
+    YAML::Node backup = fileIO::child(settings, "backup_model");
+    return mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Load("[gemini-3.5-flash-l]"));
+}
+
 host::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
                           std::vector<host::OptionDecl> options, Binding binding) {
     host::CommandDecl decl;

@@ -51,6 +51,30 @@ struct Binding {
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };
 
+// The epilog of a configured command: the backspace-marked block of the five usual
+// examples for `name`, an empty line, then the backspace-marked `features` block (its
+// lines each ending with a line feed).
+std::string standard_epilog(const std::string& name, std::string_view features);
+
+// ---- settings every AI command reads ----
+// The `config` mapping of the loaded configuration; an empty mapping when it is
+// missing or holds no mapping.
+YAML::Node settings_section(const YAML::Node& config_dict);
+// `default_model` (else "gemini-3.5-flash-m") resolved to its display name.
+std::string default_model_of(const YAML::Node& settings);
+// `backup_model` (else the list of "gemini-3.5-flash-l") resolved.
+YAML::Node backup_model_of(const YAML::Node& settings);
+
+// The application step of a command whose application object is built from the whole
+// configuration and run once.
+template <class App>
+decltype(Binding::run) runs_app() {
+    return [](YAML::Node& configuration, const Context&) {
+        App app(configuration);
+        return app.run();
+    };
+}
+
 std::string template_file_name(const Binding& binding);
 
 // Runs the frame and returns the exit status.

@@ -1,6 +1,5 @@
 // The README assistant: inputs from git, the README, setup.py and the user; one agent
 // pass that writes README.md; then, for Python wheel projects, the release menu.
-#include <ctime>
 #include <filesystem>
 
 #include "brenkit/app_logging.hpp"
@@ -25,19 +24,6 @@ namespace {
 const std::string kPythonWheel = "Python Wheel Project";
 const std::string kCMcu = "C MCU Project";
 const std::string kDone = "成功更新 README.md";
-
-std::string today() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char buffer[16];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &local);
-    return buffer;
-}
 
 // Asks until the answer, stripped, is a version string: a typo never reaches a prompt,
 // a commit message or setup.py.
@@ -193,7 +179,7 @@ Result Quillary::run() {
     }
     if (!project_name) project_name = std::string(support::strip(support::prompt("💬 請手動輸入專案名稱 (Project Name)")));
     if (!author) author = std::string(support::strip(support::prompt("💬 請手動輸入作者 (Author)", "Orlen Vask")));
-    const std::string current_date = today();
+    const std::string current_date = exchange::today();
     log.info("✅ 專案名稱: " + *project_name + ", 作者: " + *author);
     log.info("✅ 版本號: " + next_version + ", 生成日期: " + current_date);
 

@@ -225,13 +225,6 @@ void init_repo(const fs::path& repo) {
     git(repo, {"commit", "-q", "-m", "initial"});
 }
 
-ScopedCwd::ScopedCwd(const fs::path& dir) : saved_(fs::current_path()) { fs::current_path(dir); }
-
-ScopedCwd::~ScopedCwd() {
-    std::error_code ec;
-    fs::current_path(saved_, ec);
-}
-
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file) {
     const std::string data = read_file(argv_file);
     std::vector<std::vector<std::string>> calls;
@@ -266,5 +259,41 @@ std::vector<std::string> zip_listing(const fs::path& archive) {
     zip_close(za);
     return out;
 }
+
+AgentWorkspace::AgentWorkspace() : work(tmp / "work"), repo(tmp / "repo"), script(tmp / "agy") {
+    fs::create_directories(work);
+    fs::create_directories(repo);
+    fs::create_directories(script);
+}
+
+void AgentWorkspace::agent_writes(const std::string& text, int call) {
+    write_file(script / (call ? std::to_string(call) + ".out" : "out"), text);
+}
+
+void AgentWorkspace::agent_fails(int status, const std::string& stderr_text, int call) {
+    const std::string prefix = call ? std::to_string(call) + "." : "";
+    write_file(script / (prefix + "status"), std::to_string(status));
+    write_file(script / (prefix + "stderr"), stderr_text);
+}
+
+Outcome AgentWorkspace::run(const std::vector<std::string>& args, const std::vector<std::string>& answers,
+                            const std::string& editor_text,
+                            const std::map<std::string, std::optional<std::string>>& env) {
+    std::string input;
+    for (const auto& line : answers) input += line + "\n";
+    std::map<std::string, std::optional<std::string>> vars{
+        {"VEMTORA_REPO_BASE_URL", "file://" + repo.string()},
+        {"VISUAL", std::nullopt},
+        {"EDITOR", (fakes_dir() / "editor-append").string()},
+        {"EDITOR_TEXT", editor_text},
+        {"FAKE_AGY_ARGV", (tmp / "argv").string()},
+        {"FAKE_AGY_SCRIPT", script.string()}};
+    for (const auto& [k, v] : env) vars[k] = v;
+    return th::run({.args = args, .cwd = work, .input = input, .env = vars, .fake_agy = true});
+}
+
+std::vector<std::vector<std::string>> AgentWorkspace::calls() const { return fake_agy_calls(tmp / "argv"); }
+
+std::string AgentWorkspace::ref(const fs::path& rel) const { return "@[" + (work / rel).generic_string() + "]"; }
 
 }  // namespace th

@@ -98,18 +98,6 @@ std::string git(const fs::path& repo, const std::vector<std::string>& args);
 // A new repository with one commit holding README.md (branch "main").
 void init_repo(const fs::path& repo);
 
-// Makes `dir` the current folder of the test process for the object's lifetime.
-class ScopedCwd {
-  public:
-    explicit ScopedCwd(const fs::path& dir);
-    ~ScopedCwd();
-    ScopedCwd(const ScopedCwd&) = delete;
-    ScopedCwd& operator=(const ScopedCwd&) = delete;
-
-  private:
-    fs::path saved_;
-};
-
 // The argument vectors that tests/fakes/agy recorded in its FAKE_AGY_ARGV file, one per
 // call, in call order (each begins with "agy"). Empty when the file is missing.
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);
@@ -117,5 +105,30 @@ std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);
 // The entries of a zip archive in archive order, each as "name:deflate" or "name:stored"
 // (other methods "name:other"); {"<cannot open>"} when the archive cannot be read.
 std::vector<std::string> zip_listing(const fs::path& archive);
+
+// A working copy for the AI commands: `work` is the current folder of every run,
+// `repo` the maker's repository (served to the runs as VEMTORA_REPO_BASE_URL), and the
+// fake agent's script folder and argument record live beside them. Runs use the test
+// editor, which appends `editor_text` to what it is given.
+class AgentWorkspace {
+  public:
+    AgentWorkspace();
+    TempDir tmp;
+    fs::path work, repo, script;
+
+    // The agent's behaviour for call N (0: every call): text written to the output
+    // file, exit status and standard error.
+    void agent_writes(const std::string& text, int call = 0);
+    void agent_fails(int status, const std::string& stderr_text, int call = 0);
+    // Runs vemtora with the args (after the program name), the answers (one per line)
+    // and the editor text; `env` adds or overrides variables.
+    Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& answers,
+                const std::string& editor_text = "",
+                const std::map<std::string, std::optional<std::string>>& env = {});
+    // The recorded agent calls and the last argument (the prompt) of one of them.
+    std::vector<std::vector<std::string>> calls() const;
+    // "@[" + absolute path of work/rel with "/" + "]", as prompts refer to files.
+    std::string ref(const fs::path& rel) const;
+};
 
 }  // namespace th

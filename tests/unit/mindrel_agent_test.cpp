@@ -68,7 +68,7 @@ TEST_F(RunAgy, PassesTheVectorAndWritesTheNamedOutputFile) {
     th::write_file(goal, "g");
     const fs::path out1 = tmp / "_agy/generated-readme.md";
     // A relative output path is taken from the current folder.
-    th::ScopedCwd cwd(tmp.path());
+    th::CurrentDir cwd(tmp.path());
     const fs::path out2 = "_agy/generated-dovud-new.txt";
     scripted("1.out", "first text\n");
     scripted("2.out", "second text");

@@ -107,7 +107,7 @@ TEST(InitAiService, KeyFromEnvironmentOrDotEnv) {
     th::TempDir tmp;
     th::write_file(tmp / ".env", "# comment\nGEMINI_API_KEY=from-file\nexport OTHER_VEMTORA_VAR='quoted value'\n");
     fs::create_directories(tmp / "sub/deeper");
-    th::ScopedCwd cwd(tmp / "sub/deeper");
+    th::CurrentDir cwd(tmp / "sub/deeper");
     th::ScopedEnv other({{"OTHER_VEMTORA_VAR", std::nullopt}});
     {
         th::ScopedEnv key({{"GEMINI_API_KEY", std::string("already-set")}});

@@ -35,7 +35,7 @@ const std::string header =
 class Workspace : public ::testing::Test {
   protected:
     th::TempDir tmp;
-    th::ScopedCwd cwd{tmp.path()};
+    th::CurrentDir cwd{tmp.path()};
     app_logging::Logger logger{"Test"};
     app_logging::Capture capture;
 

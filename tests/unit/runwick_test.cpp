@@ -80,7 +80,7 @@ class GitQueries : public ::testing::Test {
     th::TempDir tmp;
     fs::path repo = tmp / "repo";
     app_logging::Logger logger{"Test"};
-    std::optional<th::ScopedCwd> cwd;
+    std::optional<th::CurrentDir> cwd;
     th::ScopedEnv no_global{{{"GIT_CONFIG_GLOBAL", "/dev/null"}}};
     th::ScopedEnv no_system{{{"GIT_CONFIG_NOSYSTEM", "1"}}};
 

@@ -1,0 +1,194 @@
+// The add-feature command end to end: the built binary in a small project, the fake
+// agent, the test editor and the repository files served from a file:// folder.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const std::string cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
+const std::string template_py = th::read_file(th::fakes_dir() / "projtools-repo/template/python_agy_cli_template.py");
+
+class GraftwellCli : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    fs::path proj = tmp / "proj";
+    fs::path script = tmp / "agy";
+
+    void SetUp() override {
+        th::write_file(proj / "setup.py",
+                       "setup(name='mytool', entry_points={'console_scripts': ['mytool=pkg.cli:main']})\n");
+        th::write_file(proj / "pkg/cli.py", cli_py);
+        th::write_file(proj / "pkg/__init__.py", "");
+        fs::create_directories(proj / "build");
+        fs::create_directories(proj / ".venv");
+        fs::create_directories(script);
+    }
+
+    // What call `n` (from 1; 0 for every call) of the fake agent writes, prints or ends with.
+    void agent(const std::string& kind, const std::string& text, int n = 0) {
+        th::write_file(script / (n ? std::to_string(n) + "." + kind : kind), text);
+    }
+
+    th::Outcome run(const std::string& input, std::vector<std::string> args = {}) {
+        args.insert(args.begin(), "graftwell");
+        return th::run({.args = args,
+                        .cwd = proj,
+                        .input = input,
+                        .env = {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                                {"VISUAL", std::nullopt},
+                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                                {"EDITOR_TEXT", "產生週報\n"},
+                                {"EDITOR_SEEN", (tmp / "seen").string()},
+                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
+                                {"FAKE_AGY_SCRIPT", script.string()}},
+                        .fake_agy = true});
+    }
+
+    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
+    std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
+};
+
+TEST_F(GraftwellCli, FillsTheTemplateThenRegistersTheModule) {
+    agent("out", "\nimport click\n\ndef cmd_my_feature():\n    pass\n\n", 1);
+    agent("out", cli_py + "main.add_command(cmd_my_feature)\n", 2);
+    // the name with blanks around it, then the first folder of the menu
+    auto o = run("  my-feature \n1\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "✅ Done: 🎉 Graftwell 功能開發完成！路徑: ./pkg/my_feature.py\n")) << o.out;
+    EXPECT_TRUE(has(o.out, "1. pkg (資料夾)\n"));
+    EXPECT_FALSE(has(o.out, "build")) << "excluded folders are not offered";
+    EXPECT_TRUE(has(o.err, "✅ ⏳ 正在透過 agy 向 cli.py 註冊新子指令...\n"));
+    EXPECT_TRUE(has(o.err, "🎉 已成功將功能註冊到 cli.py\n"));
+    EXPECT_EQ(th::read_file(tmp / "seen"),
+              "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: 功能維持不變\n");
+
+    EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), "import click\n\ndef cmd_my_feature():\n    pass");
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py + "main.add_command(cmd_my_feature)");
+    EXPECT_FALSE(fs::exists(proj / "_agy/generated-dovud-feature.txt"));
+    EXPECT_FALSE(fs::exists(proj / "_agy/generated-dovud-reg.txt"));
+    EXPECT_TRUE(fs::exists(proj / "_agy/goal/dovud-feature.yaml"));
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 2u);
+    const std::vector<std::string> head = {"agy",      "--add-dir", "_agy/goal", "--add-dir", "_agy/skill",
+                                           "--add-dir", "pkg",       "--add-dir", ".",         "--model",
+                                           "Gemini 3.5 Flash (Medium)", "--dangerously-skip-permissions", "--print"};
+    for (const auto& call : argv) EXPECT_EQ(std::vector<std::string>(call.begin(), call.end() - 1), head);
+
+    const std::string goal = abs("_agy/goal/dovud-feature.yaml"), skill = abs("_agy/skill/dovud-expert.yaml");
+    const std::string module = abs("pkg/my_feature.py");
+    EXPECT_EQ(argv[0].back(),
+              "根據 @[" + goal + "] 裡的 `dovud-feature` 指示與 @[" + skill +
+                  "] 技能，\n利用以下參數將包含花括號佔位符的範本檔案 @[" + module +
+                  "] 重構為新的功能模組。\n請依據功能描述將代碼重構，並嚴格將範本中的所有佔位符變數替換為以下新參數值：\n"
+                  "【重構參數與佔位符對應關係】:\n"
+                  "- app_name (替換 {{app_name}}): MyFeature\n"
+                  "- app_class_name (替換 {{app_class_name}}): MyFeatureApp\n"
+                  "- app_logger_name (替換 {{app_logger_name}}): MyFeature\n"
+                  "- cli_name (替換 {{cli_name}}): mytool\n"
+                  "- sub_cli_name (替換 {{sub_cli_name}}): my-feature\n"
+                  "- cli_func_name (替換 {{cli_func_name}}): my_feature\n"
+                  "- config_filename_prefix (替換 {{config_filename_prefix}}): my_feature\n"
+                  "- default_output_dir (替換 {{default_output_dir}}): ./my-feature-gen\n"
+                  "- default_goal_path (替換 {{default_goal_path}}): _agy/goal/my-feature-goal.yaml\n"
+                  "- default_skill_path (替換 {{default_skill_path}}): _agy/skill/my-feature-expert.yaml\n\n"
+                  "【其他變數與需求描述】:\n- feature_desc: 產生週報\n- template_code: @[" +
+                  module +
+                  "]\n\n請注意：\n1. 請根據 `feature_desc` 功能描述，推導決定該功能合適的目標副檔名 {{target_file_extension}}"
+                  "（如 Python 檔使用 .py，Markdown 使用 .md）與對應名稱 {{file_label}}（如 Python 檔案 或 Markdown "
+                  "檔案）並進行替換。\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
+                  abs("_agy/generated-dovud-feature.txt") + "` 檔案中。\n");
+    EXPECT_EQ(argv[1].back(),
+              "根據 @[" + goal + "] 裡的 `dovud-register` 指示與 @[" + skill + "] 技能，\n在主進入點檔案 @[" +
+                  abs("pkg/cli.py") +
+                  "] 中註冊新子指令，變數如下：\n- sub_cli_name: my-feature\n- file_name: my_feature.py\n"
+                  "- func_name: cmd_my_feature\n- cli_code: @[" +
+                  abs("pkg/cli.py") +
+                  "]\n\n【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
+                  abs("_agy/generated-dovud-reg.txt") + "` 檔案中。\n");
+}
+
+TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
+    // Pass 1 fails: the module keeps the template copy, cli.py is untouched.
+    agent("status", "1");
+    agent("stderr", "quota exceeded\n");
+    auto o = run("my-feature\n1\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: AI 重構 my_feature.py 失敗: quota exceeded\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), template_py);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+
+    // A configured name needs no prompt or editor; pass 2 fails: the module stays written.
+    fs::remove_all(script);
+    agent("out", "def cmd_report_gen():\n    pass\n", 1);
+    agent("status", "3", 2);
+    agent("stderr", "boom\n", 2);
+    th::write_file(proj / "config.yaml", "config:\n  sub_cli_name: \" report-gen \"\n");
+    o = run("1\n", {"-c", "config.yaml"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ agy 註冊失敗: boom\n"));
+    EXPECT_TRUE(has(o.err, "❌ Error: agy 註冊至 cli.py 失敗\n")) << o.err;
+    EXPECT_FALSE(has(o.out, "請輸入新的子指令名稱"));
+    EXPECT_EQ(th::read_file(proj / "pkg/report_gen.py"), "def cmd_report_gen():\n    pass");
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+
+    // Pass 2 reports success but writes nothing: cli.py is never emptied.
+    fs::remove_all(script);
+    agent("out", "def cmd_weekly():\n    pass\n", 1);
+    agent("out", "  \n", 2);
+    o = run("weekly\n1\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: agy 未產出 cli.py 內容，未完成子指令註冊\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+
+    // An empty pass-1 output does not replace the template copy.
+    fs::remove_all(script);
+    o = run("daily\n1\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: AI 未產出 daily.py 的程式碼\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/daily.py"), template_py);
+}
+
+TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
+    // An existing module (here the project's own cli.py) is never overwritten.
+    auto o = run("cli\n1\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: 目標檔案已存在: ./pkg/cli.py\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+
+    // A name of blanks only ends before anything is listed or written.
+    o = run("   \n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "⚠️ 未輸入子指令名稱，程序結束。\n"));
+    EXPECT_TRUE(has(o.err, "❌ Error: 未輸入子指令名稱。\n"));
+    EXPECT_FALSE(has(o.err, "正在掃描"));
+
+    // Nothing picked at the folder menu.
+    o = run("x\n\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: 未選取目標資料夾。\n"));
+    EXPECT_TRUE(calls().empty());
+
+    // A generated module without a cmd_ function: no registration, still a success.
+    agent("out", "print('no command here')\n", 1);
+    o = run("plain\n1\n");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(calls().size(), 1u);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+
+    // A skill file that is neither present nor downloadable stops before any agent run.
+    th::write_file(proj / "config.yaml", "config:\n  sub_cli_name: x\n  skill_path: _agy/skill/missing.yaml\n");
+    o = run("1\n", {"-c", "config.yaml"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\n"));
+    EXPECT_TRUE(has(o.err, "❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
+    EXPECT_FALSE(fs::exists(proj / "pkg/x.py"));
+    EXPECT_EQ(calls().size(), 1u);
+}
+
+}  // namespace

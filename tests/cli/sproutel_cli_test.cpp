@@ -1,0 +1,157 @@
+// The new-project command end to end: a local bare repository holding a small sample
+// project, the built binary cloning it, the fake agent completing the project.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const fs::path sample = th::fakes_dir() / "projtools-sample";
+const std::string new_cli = "import click\nfrom .start_task import cmd_start_task\n";
+
+class SproutelCli : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    fs::path work = tmp / "work";
+    fs::path script = tmp / "agy";
+
+    void SetUp() override {
+        fs::copy(sample, tmp / "src", fs::copy_options::recursive);
+        th::git(tmp / "src", {"init", "-q"});
+        th::git(tmp / "src", {"add", "-A"});
+        th::git(tmp / "src", {"commit", "-q", "-m", "sample"});
+        th::git(tmp.path(), {"clone", "-q", "--bare", "src", "Faldrun.git"});
+        configure((tmp / "Faldrun.git").string());
+        fs::create_directories(script);
+    }
+
+    void configure(const std::string& repo) {
+        th::write_file(work / "config.yaml", "config:\n  template_repo: \"" + repo +
+                                                 "\"\n  project_desc: \"週報工具\"\n  default_model: gemini-3.1-pro-h\n");
+    }
+    void agent(const std::string& kind, const std::string& text, int n = 0) {
+        th::write_file(script / (n ? std::to_string(n) + "." + kind : kind), text);
+    }
+
+    th::Outcome run(const std::string& input) {
+        return th::run({.args = {"sproutel", "-c", "config.yaml"},
+                        .cwd = work,
+                        .input = input,
+                        .env = {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
+                                {"FAKE_AGY_SCRIPT", script.string()}},
+                        .fake_agy = true});
+    }
+
+    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
+    std::string abs(const std::string& rel) { return (work / rel).generic_string(); }
+};
+
+TEST_F(SproutelCli, ClonesRenamesAndCompletesTheProject) {
+    agent("out", "\nimport click\n\ndef cmd_start_task():\n    pass\n", 1);
+    agent("out", new_cli, 2);
+    auto o = run(" MyProject \nmy-cli\nstart-task\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.out.substr(o.out.rfind("Done: ")),
+              "Done: 專案「MyProject」初始化已順利完成！路徑: " + (work / "MyProject").string() + "\n");
+    EXPECT_TRUE(has(o.out, "\n--- 手動輸入模式 ---\n"));
+    EXPECT_TRUE(has(o.err, "✅ 已確認命名設定：專案=MyProject / 指令=my-cli / 子指令=start-task\n"));
+    EXPECT_TRUE(has(o.err, "✅ 正在從 " + (tmp / "Faldrun.git").string() + " 下載專案範本...\n"));
+
+    const fs::path p = work / "MyProject";
+    EXPECT_EQ(th::read_file(p / "myproject/start_task.py"), "import click\n\ndef cmd_start_task():\n    pass");
+    EXPECT_EQ(th::read_file(p / "myproject/cli.py"), new_cli.substr(0, new_cli.size() - 1));
+    EXPECT_EQ(th::read_file(p / "data_start_task/sample.txt"), "sample data\n");
+    EXPECT_TRUE(fs::exists(p / "myproject/web_ui/ui_start_task.py"));
+    for (const char* gone : {".git", "Faldrun.code-workspace", "docs/docs.code-workspace", "config_faldrun_template.yaml",
+                             "faldrun", "myproject/faldrun.py"})
+        EXPECT_FALSE(fs::exists(p / gone)) << gone;
+    EXPECT_TRUE(fs::exists(p / "docs"));
+    EXPECT_FALSE(fs::exists(work / "Faldrun"));
+    EXPECT_EQ(th::read_file(p / "setup.py"),
+              "from setuptools import setup, find_packages\n\nsetup(\n    name=\"myproject\",\n    version=\"0.1.0\",\n"
+              "    description=\"MyProject CLI Application\",\n    packages=find_packages(),\n"
+              "    entry_points={\"console_scripts\": ['my-cli=myproject.cli:main']},\n)\n");
+    EXPECT_FALSE(fs::exists(work / "_agy/generated-dovud-new.txt"));
+    EXPECT_FALSE(fs::exists(work / "_agy/generated-dovud-reg.txt"));
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 2u);
+    const std::vector<std::string> head = {"agy",      "--add-dir", "_agy/goal", "--add-dir", "_agy/skill",
+                                           "--add-dir", ".",         "--model",   "Gemini 3.1 Pro (High)",
+                                           "--dangerously-skip-permissions", "--print"};
+    for (const auto& call : argv) EXPECT_EQ(std::vector<std::string>(call.begin(), call.end() - 1), head);
+    EXPECT_EQ(argv[0].back(), "根據 @[" + abs("_agy/goal/sproutel.yaml") + "]：\n將 @[" +
+                                  abs("MyProject/myproject/start_task.py") +
+                                  "] 重構為核心模組。\n【參數設定】\n- 專案名稱: MyProject\n- 指令名稱: my-cli\n"
+                                  "- 子指令名稱: start-task\n- 類別名稱: StartTask\n- 功能描述: 週報工具\n"
+                                  "使用 `write_to_file` 寫入：`" +
+                                  abs("_agy/generated-dovud-new.txt") + "`。\n禁止解釋或 markdown，僅執行工具。");
+    EXPECT_TRUE(has(argv[1].back(), "重構 @[" + abs("MyProject/myproject/cli.py") + "] 註冊子指令。\n"));
+    EXPECT_TRUE(has(argv[1].back(), "- 檔案名稱: start_task.py\n- 函式名稱: cmd_start_task\n"));
+}
+
+TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
+    // An answer of blanks only: nothing cloned, no agent.
+    auto o = run("   \nmy-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 專案名稱、指令名稱與子指令名稱皆不能為空。\n")) << o.err;
+    EXPECT_FALSE(fs::exists(work / "Faldrun"));
+
+    // A project folder of that name is already there: it stays as it is.
+    th::write_file(work / "Mine/keep.txt", "mine\n");
+    o = run("Mine\nmy-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 專案資料夾「Mine」已存在，未進行任何變更。\n")) << o.err;
+    EXPECT_EQ(th::read_file(work / "Mine/keep.txt"), "mine\n");
+    EXPECT_FALSE(fs::exists(work / "Faldrun"));
+
+    // A sub-command whose module would take the place of the sample's cli.py.
+    o = run("Clash\nmy-cli\ncli\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "目標已存在。\n")) << o.err;
+    EXPECT_TRUE(has(th::read_file(work / "Faldrun/faldrun/cli.py"), "main.add_command(cmd_faldrun)"));
+    EXPECT_TRUE(calls().empty());
+    fs::remove_all(work / "Faldrun");
+
+    // git cannot clone the address.
+    configure((tmp / "nowhere/Faldrun.git").string());
+    o = run("Other\nmy-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\n")) << o.err;
+    EXPECT_FALSE(fs::exists(work / "Other"));
+}
+
+TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
+    const std::string sample_module = th::read_file(sample / "faldrun/faldrun.py");
+
+    // A stale answer of an earlier run is removed first; an agent that writes nothing
+    // leaves the sample module in place.
+    th::write_file(work / "_agy/generated-dovud-new.txt", "STALE\n");
+    auto o = run("Quiet\nq-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: AI 未產出 start_task.py 的程式碼，專案已建立但主模組未重構: ")) << o.err;
+    EXPECT_EQ(th::read_file(work / "Quiet/quiet/start_task.py"), sample_module);
+
+    agent("status", "1");
+    agent("stderr", "boom\n");
+    o = run("Loud\nl-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: AI 重構 start_task.py 失敗: boom\n")) << o.err;
+    EXPECT_EQ(th::read_file(work / "Loud/loud/start_task.py"), sample_module);
+
+    // A rewritten module without a cmd_ function: no registration, the generation's success.
+    fs::remove_all(script);
+    agent("out", "print('core')\n");
+    o = run("Plain\np-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(has(o.out, "Done: 專案「Plain」初始化已順利完成！路徑: "));
+    EXPECT_EQ(calls().size(), 3u);
+    EXPECT_EQ(th::read_file(work / "Plain/plain/cli.py"), th::read_file(sample / "faldrun/cli.py"));
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The manual writer end to end: the built binary, the fake agent, the test editor and
+// a file:// stand-in for the maker's repository.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class TomebrookCli : public ::testing::Test {
+  protected:
+    th::AgentWorkspace ws;
+
+    // A Python package with one module and the repository files of the API and flow kinds.
+    void SetUp() override {
+        th::write_file(ws.work / "setup.py", "setup(name='tool', version='v0.4.0', author='Pkg Author')\n");
+        th::write_file(ws.work / "src/tool.py", "def main(): pass\n");
+        th::write_file(ws.work / "src/__init__.py", "");
+        for (const char* name : {"_agy/goal/pyapi-manual.yaml", "_agy/skill/pyapi-manual-expert.yaml",
+                                 "template/python_api_manual_template.md", "_agy/goal/flow-manual.yaml",
+                                 "_agy/skill/flow-manual-expert.yaml", "template/c_code_flow_template.md"})
+            th::write_file(ws.repo / name, std::string("fixture ") + name + "\n");
+    }
+
+    std::string prompt() {
+        auto calls = ws.calls();
+        return calls.empty() ? "" : calls.back().back();
+    }
+};
+
+}  // namespace
+
+TEST_F(TomebrookCli, GeneratesAnApiManualFromTheChosenSource) {
+    ws.agent_writes("\n# tool manual\n\n");
+    // Enter at the kind menu takes the Python API kind; src/tool.py follows setup.py in the list.
+    auto o = ws.run({"tomebrook"}, {"", "2"}, "著重 main\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "Done: ")) << o.out;
+    EXPECT_EQ(th::read_file(ws.work / "gen-docs/Python_API_Manual_tool.md"), "# tool manual");
+    EXPECT_EQ(th::read_file(ws.work / "_agy/goal/pyapi-manual.yaml"), "fixture _agy/goal/pyapi-manual.yaml\n");
+    EXPECT_FALSE(fs::exists(ws.work / "_agy/generated-zuvidadi.md"));
+    // Everything was detected from setup.py: no question was asked.
+    EXPECT_FALSE(has(o.out, "💬 未偵測到"));
+
+    auto calls = ws.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    const auto& argv = calls[0];
+    EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.end() - 1),
+              (std::vector<std::string>{"agy", "--add-dir", "_agy/goal", "--add-dir", "_agy/skill", "--add-dir",
+                                        "gen-docs", "--add-dir", "src", "--add-dir", ".", "--model",
+                                        "Gemini 3.5 Flash (Medium)", "--dangerously-skip-permissions", "--print"}));
+    const std::string& p = argv.back();
+    EXPECT_TRUE(has(p, "根據 " + ws.ref("_agy/goal/pyapi-manual.yaml") + " 裡的 `pyapi-manual-gen` 指示與 " +
+                           ws.ref("_agy/skill/pyapi-manual-expert.yaml") + " 技能：\n"))
+        << p;
+    EXPECT_TRUE(has(p, "- 專案名稱 (project_name)：tool\n- 目標模組 (module_name)：tool\n- 專案版本 (version)：v0.4.0\n"))
+        << p;
+    EXPECT_TRUE(has(p, "- 作者 (author)：Pkg Author\n- 參考輸出範本 (請務必嚴格依照此範本結構與風格輸出)：" +
+                           ws.ref("template/python_api_manual_template.md") + "\n- 參考原始碼清單 (請自行讀取檔案內容)：\n- " +
+                           ws.ref("src/tool.py") + "\n\n- API 生成需求：\n著重 main\n\n【輸出要求】"))
+        << p;
+}
+
+TEST_F(TomebrookCli, RefactorsAChosenManualAndKeepsItWhenOverwriteIsDeclined) {
+    const std::string old_manual = "# Old\n\n**Author:** `Ann Lee`\n**Version:** `v9.9`\n";
+    th::write_file(ws.work / "gen-docs/Python_API_Manual_tool.md", old_manual);
+    th::write_file(ws.work / "_ref/change.diff", "+x\n");
+    ws.agent_writes("# New\n\n**Author:** `Ann Lee`\n");
+    // kind, source, the manual, the diff file, then "no" at the overwrite question
+    auto o = ws.run({"tomebrook"}, {"2", "2", "1", "1", "n"});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "--- 🔍 變更差異比對 (Diff: Python_API_Manual_tool.md (Old) -> Python_API_Manual_tool.md (New)) ---"));
+    EXPECT_TRUE(has(o.out, "💬 檔案 Python_API_Manual_tool.md 已存在，是否直接蓋寫？ [Y/n]: "));
+    EXPECT_EQ(th::read_file(ws.work / "gen-docs/Python_API_Manual_tool.md"), old_manual);
+    EXPECT_EQ(th::read_file(ws.work / "gen-docs/Python_API_Manual_tool_1.md"), "# New\n\n**Author:** `Ann Lee`");
+
+    const std::string p = prompt();
+    // The manual's author replaces the package's; the package version stays.
+    EXPECT_TRUE(has(p, "`pyapi-manual-refactor`"));
+    EXPECT_TRUE(has(p, "- 專案版本 (version)：v0.4.0\n- 生成日期 (date)："));
+    EXPECT_TRUE(has(p, "- 作者 (author)：Ann Lee\n- 現有手冊檔案 (請自行讀取內容)：" +
+                           ws.ref("gen-docs/Python_API_Manual_tool.md") + "\n\n"));
+    EXPECT_TRUE(has(p, "- API 修改需求：\n請參考 " + ws.ref("_ref/change.diff") + " 更新現有文件。\n\n【輸出要求】"));
+}
+
+TEST_F(TomebrookCli, CFlowAsksEverythingAndReplacesAnExistingManualOnEnter) {
+    th::write_file(ws.work / "gen-docs/cFlow_Manual_tool.md", "old\n");
+    ws.agent_writes("flow manual\n");
+    // kind 5, source, Enter at the manual list (generate), three answers, Enter to overwrite
+    auto o = ws.run({"tomebrook"}, {"5", "2", "", "Firmware", "V3.1", "Me", ""});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "💬 請手動輸入專案/系統名稱 (Project/Package Name): "));
+    EXPECT_EQ(th::read_file(ws.work / "gen-docs/cFlow_Manual_tool.md"), "flow manual");
+    const std::string p = prompt();
+    EXPECT_TRUE(has(p, "- 專案名稱 (project_name)：Firmware (請替換範本中的 `{project_name}`)\n"));
+    EXPECT_TRUE(has(p, "- 專案版本 (version)：v3.1 (請替換範本中的 `{version}`)\n"));
+    EXPECT_TRUE(has(p, "- 作者 (author)：Me (請替換範本中的 `{author}`)\n"));
+    EXPECT_TRUE(has(p, "`{c_source_filepath}`"));
+}
+
+TEST_F(TomebrookCli, FailuresEndWithTheirMessageAndKeepTheManual) {
+    const std::string manual = "# keep me\n";
+    struct Case {
+        const char* what;
+        std::function<void()> setup;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"agent fails", [&] { ws.agent_fails(2, "quota exceeded\n"); }, "Error: quota exceeded\n"},
+        {"agent writes blanks", [&] { ws.agent_writes(" \n\n"); },
+         "Error: ❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。\n"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(ws.script);
+        fs::create_directories(ws.script);
+        th::write_file(ws.work / "gen-docs/Python_API_Manual_tool.md", manual);
+        c.setup();
+        // Enter at the manual list generates a manual of the same name.
+        auto o = ws.run({"tomebrook"}, {"", "2", ""});
+        EXPECT_EQ(o.status, 1) << c.what << o.out << o.err;
+        EXPECT_TRUE(o.err.ends_with(c.error)) << c.what << "\n" << o.err;
+        EXPECT_EQ(th::read_file(ws.work / "gen-docs/Python_API_Manual_tool.md"), manual) << c.what;
+    }
+}
+
+TEST_F(TomebrookCli, StopsBeforeTheAgentWithoutInstructionsOrAnswers) {
+    fs::remove_all(ws.repo / "_agy");
+    auto o = ws.run({"tomebrook"}, {""});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.err.ends_with("Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n")) << o.err;
+
+    // With the files present but no setup.py, the project name is asked and the input ends.
+    th::write_file(ws.repo / "_agy/goal/pyapi-manual.yaml", "g\n");
+    th::write_file(ws.repo / "_agy/skill/pyapi-manual-expert.yaml", "s\n");
+    fs::remove(ws.work / "setup.py");
+    o = ws.run({"tomebrook"}, {"", "1"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.out, "💬 未偵測到專案名稱，請手動輸入專案/系統名稱 (Project/Package Name): "));
+    EXPECT_TRUE(has(o.err, "Aborted!"));
+    EXPECT_TRUE(ws.calls().empty());
+}

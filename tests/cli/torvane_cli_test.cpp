@@ -1,0 +1,162 @@
+// The refactoring command end to end: manuals downloaded from a file:// folder, the
+// target and reference picked from menus, the request typed into the test editor, the
+// fake agent refactoring the script and registering it in the cli.py beside it.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const std::string cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
+const std::string loader_py = "def load():\n    return 1\n";
+
+class TorvaneCli : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    fs::path proj = tmp / "proj";
+    fs::path script = tmp / "agy";
+
+    void SetUp() override {
+        th::write_file(proj / "setup.py",
+                       "setup(name='mytool', entry_points={'console_scripts': ['mytool=pkg.cli:main']})\n");
+        th::write_file(proj / "pkg/cli.py", cli_py);
+        th::write_file(proj / "pkg/__init__.py", "");
+        th::write_file(proj / "pkg/data_loader.py", loader_py);
+        th::write_file(proj / "_ref/arch/base_app.py", "class BaseApp: pass\n");
+        th::write_file(proj / "_ref/old.md", "# notes\n");
+        fs::create_directories(script);
+    }
+
+    void agent(const std::string& kind, const std::string& text, int n = 0) {
+        th::write_file(script / (n ? std::to_string(n) + "." + kind : kind), text);
+    }
+
+    th::Outcome run(const std::string& input, const std::string& typed = "") {
+        return th::run({.args = {"torvane"},
+                        .cwd = proj,
+                        .input = input,
+                        .env = {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                                {"VISUAL", std::nullopt},
+                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                                {"EDITOR_TEXT", typed},
+                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
+                                {"FAKE_AGY_SCRIPT", script.string()}},
+                        .fake_agy = true});
+    }
+
+    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
+    std::string ref(const std::string& rel) { return "@[" + (proj / rel).generic_string() + "]"; }
+    std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
+};
+
+TEST_F(TorvaneCli, RefactorsTheScriptWithManualsThenRegistersIt) {
+    agent("out", "\ndef cmd_load():\n    return 2\n\n", 1);
+    agent("out", cli_py + "main.add_command(cmd_load)\n", 2);
+    // every manual, the second script (pkg/data_loader.py), the one reference, Enter at the question
+    auto o = run("a\n2\n1\n\n", "加上型別提示\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "Done: 重構完成並已更新檔案: ./pkg/data_loader.py\n")) << o.out;
+    EXPECT_TRUE(has(o.out, "\n--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---\n"));
+    EXPECT_FALSE(has(o.out, "__init__")) << "package markers are never offered";
+    EXPECT_TRUE(has(o.err, "✅ 已選取重構目標：data_loader.py\n"));
+    EXPECT_TRUE(has(o.err, "✅ 已選取架構參考: base_app.py\n"));
+    EXPECT_TRUE(has(o.err, "🎉 已成功將功能註冊至 cli.py\n"));
+    EXPECT_TRUE(has(o.out, "❓ 是否確認開始進行程式碼重構？ [Y/n]: "));
+
+    EXPECT_EQ(th::read_file(proj / "_ref/Python_API_Manual_fileIO_ai.md"), "# fileIO manual\n");
+    EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), "def cmd_load():\n    return 2");
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py + "main.add_command(cmd_load)");
+    EXPECT_FALSE(fs::exists(proj / "_agy/generated-torvane.txt"));
+    EXPECT_FALSE(fs::exists(proj / "_agy/generated-dovud-reg.txt"));
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 2u);
+    auto head = [](const std::string& folder) {
+        return std::vector<std::string>{"agy",      "--add-dir", "_agy/goal", "--add-dir", "_agy/skill",
+                                        "--add-dir", folder,      "--add-dir", ".",         "--model",
+                                        "Gemini 3.5 Flash (Medium)", "--dangerously-skip-permissions", "--print"};
+    };
+    EXPECT_EQ(std::vector<std::string>(argv[0].begin(), argv[0].end() - 1), head("./_ref"));
+    EXPECT_EQ(std::vector<std::string>(argv[1].begin(), argv[1].end() - 1), head("pkg"));
+
+    const std::string goal = abs("_agy/goal/torvane.yaml"), skill = abs("_agy/skill/dovud-expert.yaml");
+    EXPECT_EQ(argv[0].back(),
+              "根據 @[" + goal + "] 指示與 @[" + skill + "] 技能，\n請根據指示與以下資源，將目標檔案 " +
+                  ref("pkg/data_loader.py") + " 進行程式碼重構：\n\n【可用資源清單】\n- API 手冊列表: " +
+                  ref("_ref/ApiManual_app_logging_ai.md") + ", " + ref("_ref/Python_API_Manual_fileIO_ai.md") + ", " +
+                  ref("_ref/old.md") + "\n- 參考原始碼列表: " + ref("_ref/arch/base_app.py") +
+                  "\n\n【特定任務設定】\n- 目標重構檔案 (Target File): " + ref("pkg/data_loader.py") +
+                  "\n- 主要架構參考 (Reference Architecture): " + ref("_ref/arch/base_app.py") +
+                  "\n- 主指令名稱 (CLI Name): mytool\n- 具體重構需求: 加上型別提示\n\n【輸出要求】：\n"
+                  "請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
+                  abs("_agy/generated-torvane.txt") + "` 檔案中。\n");
+    EXPECT_TRUE(has(argv[1].back(), "- sub_cli_name: data-loader\n- target_file: data_loader.py\n- func_name: cmd_load\n"));
+}
+
+TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
+    // No at the question: nothing touched, no agent.
+    auto o = run("\n2\n\nn\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 使用者已取消重構\n")) << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ 未選取架構參考，將採用一般重構模式。\n"));
+    EXPECT_TRUE(calls().empty());
+
+    // The agent succeeds without writing: the script keeps its text, no registration.
+    o = run("\n2\n\n\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: AI 未產出重構程式碼，data_loader.py 未變更\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
+    ASSERT_EQ(calls().size(), 1u);
+    const std::string& prompt = calls()[0].back();
+    EXPECT_TRUE(has(prompt, "- 參考原始碼列表: " + ref("_ref/arch/base_app.py") + "\n"));
+    EXPECT_TRUE(has(prompt, "- 主要架構參考 (Reference Architecture): 無\n"));
+    EXPECT_TRUE(has(prompt, "- 具體重構需求: 根據重構目標指示進行一般程式碼重構與優化。\n"));
+
+    // The agent fails: its text is the message.
+    agent("status", "2");
+    agent("stderr", "rate limited\n");
+    o = run("\n2\n\n\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: rate limited\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
+
+    // A script without a cli.py beside it: refactored, a warning, success.
+    fs::remove_all(script);
+    agent("out", "print('tool')\n");
+    th::write_file(proj / "tool.py", "print(1)\n");
+    o = run("\n4\n\n\n");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ 未在同目錄下找到 cli.py，跳過自動註冊子指令的檢查。\n"));
+    EXPECT_EQ(th::read_file(proj / "tool.py"), "print('tool')");
+
+    // No target picked.
+    o = run("\n\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: 未選取目標檔案，程序結束。\n"));
+}
+
+TEST(ProjectToolTemplates, EachCommandWritesItsOwnTemplate) {
+    th::TempDir tmp;
+    struct Case {
+        std::string command, line;
+    };
+    for (const auto& c : std::vector<Case>{{"sproutel", "Success! Template file created at: "},
+                                          {"graftwell", "✅ Success! Template file created at: "},
+                                          {"torvane", "Success! Template file created at: "}}) {
+        // The configuration and model are not looked at.
+        auto o = th::run({.args = {c.command, "--generate-config", "-c", "missing.yaml", "-m", "x"}, .cwd = tmp.path()});
+        const fs::path file = tmp / ("config_" + c.command + "_template.yaml");
+        EXPECT_EQ(o.status, 0) << c.command << o.err;
+        EXPECT_EQ(o.out.rfind(c.line, 0), 0u) << o.out;
+        EXPECT_TRUE(has(o.out, "config_" + c.command + "_template.yaml\n"));
+        EXPECT_TRUE(th::read_file(file).rfind("config:\n  ", 0) == 0) << c.command;
+    }
+    auto o = th::run({.args = {"sproutel", "--generate-config", "--debug"}, .cwd = tmp.path()});
+    EXPECT_TRUE(has(o.err, "Debug mode is ON.\n"));
+}
+
+}  // namespace

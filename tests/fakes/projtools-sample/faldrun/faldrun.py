@@ -1,0 +1,5 @@
+import click
+
+@click.command("faldrun")
+def cmd_faldrun():
+    click.echo("faldrun")
