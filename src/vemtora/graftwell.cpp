@@ -110,6 +110,12 @@ Result GraftwellApp::run() {
         return Result::failure("範本載入失敗。");
     }
 
+    // The module belongs in the chosen package folder: a name holding a path separator
+    // would put the template copy somewhere else.
+    if (file_name.find_first_of("/\\") != std::string::npos) {
+        log.error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
+        return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
+    }
     const fs::path module_path = *prj_folder / file_name;
     // The template copy would replace an existing module (the name "cli" even gives
     // cli.py, the project's registration file), so an existing file is never touched.
