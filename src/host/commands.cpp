@@ -3,8 +3,13 @@
 // `frame::declare` around the module's application step); add that call to the list
 // below to register it.
 #include "host/registry.hpp"
+#include "vemtora/flowkin.hpp"
 #include "vemtora/graftwell.hpp"
+#include "vemtora/krestel.hpp"
+#include "vemtora/launchet.hpp"
+#include "vemtora/moldery.hpp"
 #include "vemtora/polywend.hpp"
+#include "vemtora/pressling.hpp"
 #include "vemtora/quillary.hpp"
 #include "vemtora/sendrift.hpp"
 #include "vemtora/sproutel.hpp"
@@ -17,6 +22,7 @@ namespace host {
 const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
+        list.push_back(vemtora::pressling::command());
         list.push_back(vemtora::quillary::cmd_quillary());
         list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::sproutel::cmd_sproutel());
@@ -24,6 +30,10 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::torvane::cmd_torvane());
         list.push_back(vemtora::tomebrook::cmd_tomebrook());
         list.push_back(vemtora::polywend::cmd_polywend());
+        list.push_back(vemtora::flowkin::cmd_flowkin());
+        list.push_back(vemtora::krestel::cmd_krestel());
+        list.push_back(vemtora::moldery::cmd_moldery());
+        list.push_back(vemtora::launchet::command());
         list.push_back(vemtora::varnel::command());
         return list;
     }();

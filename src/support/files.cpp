@@ -55,6 +55,21 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
     }
 }
 
+bool make_executable(const fs::path& p, std::string* error) {
+#ifdef _WIN32
+    (void)p;
+    (void)error;
+    return true;
+#else
+    std::error_code ec;
+    fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::replace, ec);
+    if (ec && error) *error = ec.message();
+    return !ec;
+#endif
+}
+
 fs::path make_temp_dir(std::string_view prefix) {
     for (int i = 0; i < 100; ++i) {
         fs::path candidate = fs::temp_directory_path() / (std::string(prefix) + random_suffix());

@@ -13,6 +13,11 @@ std::optional<std::string> read_file(const std::filesystem::path& p);
 // write never leaves a truncated target. Throws std::filesystem::filesystem_error.
 void write_file_atomic(const std::filesystem::path& p, std::string_view data);
 
+// Sets the permission bits 0o755 (owner read, write, execute; group and others read,
+// execute). False, with the reason in `error` when given, when the bits cannot be set.
+// On Windows there are no such bits: nothing is done and the answer is true.
+bool make_executable(const std::filesystem::path& p, std::string* error = nullptr);
+
 // A fresh temporary folder (removed by the caller).
 std::filesystem::path make_temp_dir(std::string_view prefix);
 

@@ -4,15 +4,32 @@ namespace support {
 
 namespace fs = std::filesystem;
 
-std::string reference_form(const fs::path& p) {
-    fs::path absolute = p.is_absolute() ? p : fs::current_path() / p;
-    fs::path out = absolute.root_path();
-    for (const auto& part : absolute.relative_path()) {
+namespace {
+
+fs::path without_dot_parts(const fs::path& p) {
+    fs::path out = p.root_path();
+    for (const auto& part : p.relative_path()) {
         if (part.empty() || part == ".") continue;
         out /= part;
     }
-    std::string text = out.generic_string();
-    return text;
+    return out;
+}
+
+}  // namespace
+
+std::string reference_form(const fs::path& p) {
+    return without_dot_parts(p.is_absolute() ? p : fs::current_path() / p).generic_string();
+}
+
+fs::path lexical_path(const std::string& text) {
+    fs::path out = without_dot_parts(fs::path(text));
+    return out.empty() ? fs::path(".") : out;
+}
+
+std::string name_suffix(const std::string& name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+    return name.substr(dot);
 }
 
 std::string native_text(const fs::path& p) { return p.string(); }

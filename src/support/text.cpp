@@ -274,4 +274,23 @@ size_t code_point_count(std::string_view s) {
     return n;
 }
 
+std::string list_repr(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ", ";
+        const auto& s = items[i];
+        char quote = (s.find('\'') != std::string::npos && s.find('"') == std::string::npos) ? '"' : '\'';
+        out += quote;
+        for (char c : s) {
+            if (c == '\\' || c == quote) out += '\\', out += c;
+            else if (c == '\n') out += "\\n";
+            else if (c == '\r') out += "\\r";
+            else if (c == '\t') out += "\\t";
+            else out += c;
+        }
+        out += quote;
+    }
+    return out + "]";
+}
+
 }  // namespace support

@@ -24,6 +24,9 @@ std::vector<std::string> split_whitespace(std::string_view s);
 // Python's str.split(sep): exact separator, empty pieces kept.
 std::vector<std::string> split(std::string_view s, std::string_view sep);
 std::string join(const std::vector<std::string>& parts, std::string_view sep);
+// Python's printed form of a list of texts: ['a', 'b'] (a text holding ' and no " is
+// written between double quotes).
+std::string list_repr(const std::vector<std::string>& items);
 
 // Full Unicode lower-case mapping (ICU root locale), as Python's str.lower().
 std::string lower(std::string_view s);

@@ -92,6 +92,24 @@ std::string read_output(const fs::path& output_path, const std::string& label, c
     return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
 }
 
+std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
+    std::string text = read_output(output_path, label, logger);
+    fileIO::remove_file(output_path);
+    return text;
+}
+
+support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
+                              const std::string& done_line, const Logger& logger) {
+    auto saved = fileIO::save_local_file_content(path, text, label, &logger);
+    if (!saved.ok) return support::Result::failure(saved.text);
+    logger.info(done_line + path.string());
+    return support::Result::success("成功產出: " + path.filename().string());
+}
+
+bool plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
+}
+
 void remove_files(const std::vector<fs::path>& paths) {
     for (const auto& path : paths) fileIO::remove_file(path);
 }

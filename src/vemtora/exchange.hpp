@@ -71,6 +71,18 @@ std::string output_request(const std::string& colon, const std::string& what, co
 // The output file's text, stripped; "" when the agent wrote nothing.
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
 
+// The output file's text, stripped, and the file removed: an agent's answer is read once.
+std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+
+// Saves a generated document: on success logs `done_line` followed by the path and
+// gives "成功產出: " + the file's name; a failed save gives the save's message.
+support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
+                              const std::string& done_line, const Logger& logger);
+
+// Whether the name stays inside the folder it is joined to: one path component, not
+// empty, not "." or "..", with no separator of any platform.
+bool plain_file_name(const std::string& name);
+
 // Removes every file, in order; absent files are no failure.
 void remove_files(const std::vector<fs::path>& paths);
 

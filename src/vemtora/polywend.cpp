@@ -196,15 +196,11 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
                                                .output_dir = fs::path(output_dir),
                                                .add_dot_dir = true});
     if (!success) return Result::failure(result);
-    const std::string content = exchange::read_output(agent_output, "產出結果", log);
-    fileIO::remove_file(agent_output);
+    const std::string content = exchange::take_output(agent_output, "產出結果", log);
     if (content.empty()) return Result::failure("❌ AI 處理失敗，產出內容為空。");
 
     const fs::path out_path = fileIO::setup_output_file(output_dir, output_name(source, suffix), &log);
-    auto saved = fileIO::save_local_file_content(out_path, content, "產出檔案", &log);
-    if (!saved.ok) return Result::failure(saved.text);
-    log.info("🎉 處理完成！檔案已儲存：" + out_path.string());
-    return Result::success("成功產出: " + out_path.filename().string());
+    return exchange::save_document(out_path, content, "產出檔案", "🎉 處理完成！檔案已儲存：", log);
 }
 
 host::CommandDecl cmd_polywend() {

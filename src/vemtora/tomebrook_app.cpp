@@ -198,8 +198,7 @@ Result TomebrookApp::run() {
                                                .output_dir = fs::path(output_dir),
                                                .add_dot_dir = true});
     if (!success) return Result::failure(result);
-    const std::string doc_content = exchange::read_output(agent_output, "AI 產出的手冊內容", log);
-    fileIO::remove_file(agent_output);
+    const std::string doc_content = exchange::take_output(agent_output, "AI 產出的手冊內容", log);
     if (doc_content.empty()) return Result::failure("❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。");
 
     // ---- diff and save ----

@@ -181,26 +181,6 @@ constexpr std::string_view download_section_template = R"(        <div class="do
             <a href="{download_link}" class="download-btn" download>📥 Download Offline Package (.zip)</a>
         </div>)";
 
-// Python's printed form of a list of texts: ['a', 'b'].
-std::string list_repr(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i) out += ", ";
-        const auto& s = items[i];
-        char quote = (s.find('\'') != std::string::npos && s.find('"') == std::string::npos) ? '"' : '\'';
-        out += quote;
-        for (char c : s) {
-            if (c == '\\' || c == quote) out += '\\', out += c;
-            else if (c == '\n') out += "\\n";
-            else if (c == '\r') out += "\\r";
-            else if (c == '\t') out += "\\t";
-            else out += c;
-        }
-        out += quote;
-    }
-    return out + "]";
-}
-
 std::string next_entry_number(const Docs& docs) {
     std::optional<std::string> greatest;
     for (const auto& entry : docs) {
@@ -375,7 +355,7 @@ support::Result VarnelApp::run() {
     auto unlisted_files = update_docs_to_latest_versions(docs, actual_files);
     bool has_config_file = config_path && !config_path->empty() && fs::exists(*config_path);
     if (!unlisted_files.empty()) {
-        log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + list_repr(unlisted_files));
+        log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + support::list_repr(unlisted_files));
         if (has_config_file) add_unlisted_files(docs, unlisted_files);
     }
 

@@ -1,0 +1,42 @@
+#pragma once
+// Markdown to HTML: CommonMark with the GitHub table extension (alignment written as a
+// style attribute), raw HTML kept, a single line feed rendered as a hard break, no
+// autolinks, strikethrough or tag filter. On the syntax tree this layer adds what the
+// documentation pages expect: an id on every heading, the "[TOC]" paragraph replaced
+// by a nested list of the headings, images written with alt before src, and the
+// markdown="1" attribute dropped from HTML blocks.
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace support::markdown {
+
+struct Options {
+    // A line of a paragraph whose whole text satisfies this is taken out of the paragraph
+    // and stands as a raw HTML block of its own (for markers of block content that the
+    // caller puts back after rendering).
+    std::function<bool(std::string_view line)> is_block_line;
+};
+
+// The HTML body, without a line feed at its end.
+std::string render_html(std::string_view text, const Options& options = {});
+
+// The id base of a heading text: compatibility decomposition, non-ASCII dropped,
+// characters other than word characters, white space and "-" dropped, stripped,
+// lower-cased, and every run of "-" and white space made one "-".
+std::string slugify(std::string_view text);
+// Heading ids of one document. `unique` gives `id`, or id_1, id_2, ... (an id already
+// ending in _N counts on from N), whichever is not taken yet; never an empty id. Each
+// requested id remembers where its count stopped, so many equal headings stay linear.
+class UniqueIds {
+  public:
+    std::string unique(const std::string& id);
+
+  private:
+    std::set<std::string> used_;
+    std::map<std::string, std::string> resume_;  // requested id -> the last id given for it
+};
+
+}  // namespace support::markdown

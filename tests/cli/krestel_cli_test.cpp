@@ -1,0 +1,163 @@
+// The bash script command end to end: the built binary in a temporary working copy,
+// the fake agent and the test editor.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class KrestelCli : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    fs::path work = tmp / "work";
+    fs::path script = tmp / "agy";
+
+    void SetUp() override {
+        th::write_file(work / "_agy/goal/krestel-automation.yaml", "goal: bash\n");
+        th::write_file(work / "_agy/skill/krestel-expert.yaml", "skill: bash\n");
+        th::write_file(work / "template/krestel_template.sh", "#!/bin/bash\n");
+        fs::create_directories(script);
+    }
+    void agent_writes(const std::string& text) { th::write_file(script / "out", text); }
+
+    th::Outcome run(const std::vector<std::string>& args, const std::string& input = "",
+                    const std::string& requirement = "每天備份 home\n") {
+        std::vector<std::string> full{"krestel"};
+        full.insert(full.end(), args.begin(), args.end());
+        return th::run({.args = full,
+                        .cwd = work,
+                        .input = input,
+                        .env = {{"VISUAL", std::nullopt},
+                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                                {"EDITOR_TEXT", requirement},
+                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
+                                {"FAKE_AGY_SCRIPT", script.string()}},
+                        .fake_agy = true});
+    }
+    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
+    std::string ref(const std::string& rel) { return "@[" + (work / rel).generic_string() + "]"; }
+    std::string output_line() {
+        return "直接寫入到絕對路徑：`" + (work / "_agy/generated-bash.sh").generic_string() + "` 檔案中。\n";
+    }
+};
+
+TEST_F(KrestelCli, GeneratesExecutableScriptNamedByItsTag) {
+    agent_writes("\n#!/bin/bash\n# Script Name: sync_backup.sh\necho hi\n\n");
+    // Enter at the script menu (it lists the template): generate mode
+    auto o = run({"-m", "claude-opus-4.6-t", "-o", "./my-scripts"}, "\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "✅ Done: 成功產出: sync_backup.sh\n"));
+    EXPECT_TRUE(has(o.err, "✅ 已手動指定 AI 模型：Claude Opus 4.6 (Thinking)"));
+    EXPECT_TRUE(has(o.err, "✅ 📝 偵測到腳本名稱標籤：sync_backup.sh"));
+    EXPECT_TRUE(has(o.out, "  1. krestel_template.sh\n"));
+
+    fs::path saved = work / "my-scripts/sync_backup.sh";
+    EXPECT_EQ(th::read_file(saved), "#!/bin/bash\n# Script Name: sync_backup.sh\necho hi");
+    EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all, static_cast<fs::perms>(0755));
+    EXPECT_FALSE(fs::exists(work / "_agy/generated-bash.sh"));
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 1u);
+    ASSERT_GE(argv[0].size(), 4u);
+    EXPECT_EQ(argv[0][argv[0].size() - 4], "Claude Opus 4.6 (Thinking)");
+    EXPECT_EQ(argv[0].back(),
+              "根據 " + ref("_agy/goal/krestel-automation.yaml") + " 裡的 `krestel-automation` 指示與 " +
+                  ref("_agy/skill/krestel-expert.yaml") + " 技能，\n" +
+                  "請根據指示，根據模板與需求生成新的 Bash 腳本：\n"
+                  "\n"
+                  "【特定任務設定】:\n"
+                  "- script_name: [請根據 requirements 需求，為此腳本決定一個合適的英文腳本名稱，例如: sync_backup.sh]\n"
+                  "- requirements: 每天備份 home\n"
+                  "- template_code: " + ref("template/krestel_template.sh") + "\n" +
+                  "\n"
+                  "【輸出要求】：\n"
+                  "請務必使用 `write_to_file` 工具，將生成的腳本內容\n" + output_line());
+}
+
+// The picked script is only read: the refactored version goes to a free name in the
+// output folder, even when a script of that name already lies there.
+TEST_F(KrestelCli, RefactorsPickedScriptIntoNewFile) {
+    th::write_file(work / "tools/backup.sh", "echo old\n");
+    th::write_file(work / "gen-bash/backup.sh", "echo earlier result\n");
+    agent_writes("echo new\n");
+    // the menu lists gen-bash/backup.sh, the template, then tools/backup.sh
+    auto o = run({}, "3\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "✅ Done: 成功產出: backup_1.sh\n"));
+    EXPECT_TRUE(has(o.out, "\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---\n"));
+    EXPECT_TRUE(has(o.out, "--- 🔍 變更差異比對 (Diff: backup.sh (Original) -> backup.sh (Refactored)) ---"));
+    EXPECT_TRUE(has(o.err, "✅ 🔄 已選取檔案，進入重構模式：backup.sh"));
+    EXPECT_EQ(th::read_file(work / "gen-bash/backup_1.sh"), "echo new");
+    EXPECT_EQ(th::read_file(work / "tools/backup.sh"), "echo old\n");
+    EXPECT_EQ(th::read_file(work / "gen-bash/backup.sh"), "echo earlier result\n");
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 1u);
+    EXPECT_EQ(argv[0].back(),
+              "根據 " + ref("_agy/goal/krestel-automation.yaml") + " 裡的 `krestel-automation` 指示與 " +
+                  ref("_agy/skill/krestel-expert.yaml") + " 技能，\n" +
+                  "請根據指示，對現有的腳本進行重構：\n"
+                  "\n"
+                  "【特定任務設定】:\n"
+                  "- script_name: backup.sh\n"
+                  "- requirements: 每天備份 home\n"
+                  "- template_code: " + ref("template/krestel_template.sh") + "\n" +
+                  "- target_code: " + ref("tools/backup.sh") + "\n" +
+                  "\n"
+                  "【輸出要求】：\n"
+                  "請務必使用 `write_to_file` 工具，將生成的腳本內容\n" + output_line());
+}
+
+TEST_F(KrestelCli, FailuresSaveNothing) {
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        std::string requirement;
+        std::string error;
+        size_t agent_calls;
+    };
+    const std::vector<Case> cases = {
+        {"agent fails", [&] { th::write_file(script / "status", "2"); th::write_file(script / "stderr", " boom \n"); },
+         "x\n", "❌ Error: AI 執行失敗: boom\n", 1},
+        {"blank output", [&] { agent_writes(" \n\n\t\n"); }, "x\n", "❌ Error: 無法讀取 AI 產出的腳本內容。\n", 1},
+        {"no requirement", [] {}, "", "❌ Error: 未獲取到有效需求，程序結束。\n", 0},
+        {"empty template", [&] { th::write_file(work / "template/krestel_template.sh", ""); }, "x\n",
+         "❌ Error: 無法取得必要的模板檔案。\n", 0},
+        {"missing skill", [&] { fs::remove(work / "_agy/skill/krestel-expert.yaml"); }, "x\n",
+         "❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fs::remove_all(script);
+        fs::create_directories(script);
+        fs::remove(tmp / "argv");
+        c.arrange();
+        auto o = run({}, "\n", c.requirement);
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, c.error)) << o.err;
+        EXPECT_EQ(calls().size(), c.agent_calls);
+        EXPECT_TRUE(fs::is_empty(work / "gen-bash"));
+        if (c.name == "blank output") EXPECT_FALSE(fs::exists(work / "_agy/generated-bash.sh"));
+    }
+}
+
+TEST_F(KrestelCli, GenerateConfigWritesTemplateOnly) {
+    auto o = run({"--generate-config", "-c", "missing.yaml", "-o", "elsewhere"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(has(o.out, "✅ Success! Template file created at: "));
+    EXPECT_EQ(th::read_file(work / "config_krestel_template.yaml"),
+              "config:\n  output_dir: \"./gen-bash\"\n  goal_path: \"_agy/goal/krestel-automation.yaml\"\n"
+              "  skill_path: \"_agy/skill/krestel-expert.yaml\"\n  template_path: \"template/krestel_template.sh\"\n"
+              "  default_model: \"gemini-3.5-flash-m\"\n  backup_model:\n    - \"gemini-3.5-flash-l\"\n");
+    EXPECT_FALSE(fs::exists(work / "elsewhere"));
+    EXPECT_TRUE(calls().empty());
+}
+
+}  // namespace

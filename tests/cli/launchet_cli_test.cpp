@@ -1,0 +1,92 @@
+// The agent launcher end to end: the built binary starts the fake agent, which records
+// the argument vector it was given.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+using Args = std::vector<std::string>;
+
+class LaunchetCli : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    fs::path work = tmp / "work";
+    fs::path script = tmp / "agy";
+
+    void SetUp() override {
+        fs::create_directories(work);
+        fs::create_directories(script);
+    }
+
+    th::Outcome run(const Args& args, std::map<std::string, std::optional<std::string>> env = {}) {
+        Args full{"start"};
+        full.insert(full.end(), args.begin(), args.end());
+        env["FAKE_AGY_ARGV"] = (tmp / "argv").string();
+        env["FAKE_AGY_SCRIPT"] = script.string();
+        return th::run({.args = full, .cwd = work, .env = env, .fake_agy = true});
+    }
+    std::vector<Args> calls() { return th::fake_agy_calls(tmp / "argv"); }
+};
+
+TEST_F(LaunchetCli, StartsAgentWithCommandSetAndWorkspace) {
+    th::write_file(work / "_agy/skill/agy-commands.yaml",
+                   "name: tools\nglobal_rules: Always answer in Chinese.\ncommands:\n"
+                   "  - cmd: /review\n    name: review\n    description: Review code\n    prompt: Review it.\n");
+    // The agent's own exit status is not the command's.
+    th::write_file(script / "status", "3");
+    auto o = run({});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "✅ 正在為您配置 [Linux/macOS] 環境並啟動 Agy TUI...\n"));
+    EXPECT_TRUE(has(o.err, "✅ 權限設定 (skip_permissions): True\n"));
+    EXPECT_TRUE(fs::exists(work / ".agents/AGENTS.md"));
+    EXPECT_TRUE(fs::exists(work / ".agents/skills/agy-commands/SKILL.md"));
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 1u);
+    EXPECT_EQ(argv[0], (Args{"agy", "--add-dir", "./_agy/goal", "--add-dir", "./_agy/skill", "--add-dir", "./",
+                             "--sandbox", "--dangerously-skip-permissions", "--prompt-interactive",
+                             "/goal 載入 @[" + (work / "_agy/skill/agy-commands.yaml").generic_string() +
+                                 "] 並強制中文回覆。確認已讀取該設定且更新 @.agents 設定。"}));
+}
+
+TEST_F(LaunchetCli, WithoutCommandSetModelAndNoSkip) {
+    auto o = run({"--no-skip-permissions", "-m", " GEMINI 3.1 PRO (HIGH) "}, {{"DOVUD_DEBUG", "1"}});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "Debug mode is ON.\n"));
+    EXPECT_TRUE(has(o.err, "⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。\n"));
+    EXPECT_TRUE(has(o.err, "✅ 已手動指定 AI 模型：Gemini 3.1 Pro (High)\n"));
+    EXPECT_TRUE(has(o.err, "', '--add-dir', './_agy/goal', '--add-dir', './_agy/skill', '--add-dir', './', "
+                           "'--sandbox', '--model', 'Gemini 3.1 Pro (High)']\n"));
+    EXPECT_TRUE(has(o.err, "base_cmd: ['" + (th::fakes_dir() / "agy").string() + "', "));
+    EXPECT_TRUE(has(o.err, "✅ 權限設定 (skip_permissions): False\n"));
+    EXPECT_FALSE(fs::exists(work / ".agents"));
+    EXPECT_TRUE(fs::is_directory(work / "_agy/skill"));
+
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 1u);
+    EXPECT_EQ(argv[0], (Args{"agy", "--add-dir", "./_agy/goal", "--add-dir", "./_agy/skill", "--add-dir", "./",
+                             "--sandbox", "--model", "Gemini 3.1 Pro (High)"}));
+}
+
+TEST_F(LaunchetCli, EmptyModelAddsNothing) {
+    auto o = run({"-m", ""});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(has(o.err, "已手動指定 AI 模型"));
+    auto argv = calls();
+    ASSERT_EQ(argv.size(), 1u);
+    EXPECT_EQ(argv[0].back(), "--dangerously-skip-permissions");
+}
+
+TEST_F(LaunchetCli, MissingAgentCreatesNothing) {
+    auto o = th::run({.args = {"start"}, .cwd = work, .env = {{"PATH", "/usr/bin:/bin"}}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "❌ 錯誤：找不到 agy CLI，請先執行 npm install -g @google/antigravity-cli\n");
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+}  // namespace

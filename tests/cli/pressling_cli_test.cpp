@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "harness.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+th::Outcome pressling(const th::TempDir& dir, std::vector<std::string> args, std::string input = "") {
+    args.insert(args.begin(), "pressling");
+    return th::run({.args = args, .cwd = dir.path(), .input = input});
+}
+
+const char* const kPage = "# Guide\n\n## Table\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n```cpp\nint x = 1 < 2;\n```\n";
+
+}  // namespace
+
+TEST(PresslingCli, GivenFileWithBareOutputFolder) {
+    th::TempDir dir;
+    th::write_file(dir / "docs/notes.md", kPage);
+    // "-o -f": the bare -o means the current folder, and -f still takes its file.
+    th::Outcome r = pressling(dir, {"-o", "-f", "docs/notes.md"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Done: pressling 執行成功。\n");
+    EXPECT_NE(r.err.find("✅ 已手動指定輸出目錄：./\n"), std::string::npos) << r.err;
+    std::string page = th::read_file(dir / "notes.html");
+    EXPECT_NE(page.find("<title>notes.md</title>"), std::string::npos);
+    EXPECT_NE(page.find("<pre><code class=\"language-cpp\">int x = 1 &lt; 2;</code></pre>"), std::string::npos);
+}
+
+TEST(PresslingCli, FileOptionMustNameAFile) {
+    th::TempDir dir;
+    fs::create_directory(dir / "docs");
+    th::Outcome missing = pressling(dir, {"-f", "nope.md"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("Error: Invalid value for '--file' / '-f': File 'nope.md' does not exist."),
+              std::string::npos)
+        << missing.err;
+    th::Outcome folder = pressling(dir, {"--generate-config", "-f", "docs"});
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_NE(folder.err.find("File 'docs' is a directory."), std::string::npos) << folder.err;
+    EXPECT_FALSE(fs::exists(dir / "config_pressling_template.yaml"));
+}
+
+TEST(PresslingCli, GenerateConfigWinsOverConfigFile) {
+    th::TempDir dir;
+    th::write_file(dir / "my.yaml", "config: [broken");
+    th::Outcome r = pressling(dir, {"--generate-config", "-c", "my.yaml"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("✅ Success! Template file created at: "), std::string::npos);
+    EXPECT_EQ(th::read_file(dir / "config_pressling_template.yaml"),
+              "config:\n  input_path: \"./\"\n  output_path: \"./\"\n  embed_images: true\n"
+              "  watermark_enable: false\n  watermark_text: \"CONFIDENTIAL\"\n");
+}
+
+TEST(PresslingCli, NothingToConvertIsAnError) {
+    th::TempDir dir;
+    th::Outcome r = pressling(dir, {"-o", "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("❌ 使用者未選擇任何 Markdown 檔案，或該路徑下無檔案。\n"), std::string::npos);
+    EXPECT_TRUE(r.err.ends_with("Error: 使用者取消或未找到檔案\n")) << r.err;
+    EXPECT_TRUE(fs::is_directory(dir / "out"));  // the output folder is set up first
+}
+
+TEST(PresslingCli, FailedFilesAreCountedAndTheOthersStillWritten) {
+    th::TempDir dir;
+    th::write_file(dir / "in/a.md", "# A\n");
+    th::write_file(dir / "in/b.md", "# B\n");
+    th::write_file(dir / "in/c.md", "");  // empty: skipped, not failed
+    fs::create_directories(dir / "out/b.html");  // the page of b cannot be written
+    th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
+    th::Outcome r = pressling(dir, {"--config=config.yaml"}, "a\n");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：3 個檔案中有 1 個轉換失敗。\n")) << r.err;
+    EXPECT_NE(r.err.find("❌ 處理 "), std::string::npos);
+    EXPECT_NE(th::read_file(dir / "out/a.html").find("<h1 id=\"a\">A</h1>"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "out/c.html"));
+}
+
+TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
+    th::TempDir dir;
+    th::write_file(dir / "notes.md", "Created: today\n# T\n");
+    th::Outcome r = th::run({.args = {"pressling", "-f", "notes.md", "-o", "out"}, .cwd = dir.path(),
+                             .env = {{"DOVUD_DEBUG", "1"}}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(th::read_file(dir / "out/notes.md_debug.md"), "\n# T\n\n[TOC]\n\n\n");
+    EXPECT_NE(r.err.find("偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"), std::string::npos) << r.err;
+}
+
+// The page as a browser builds it: headings, table and code are in the document.
+TEST(PresslingCli, PageOpensInHeadlessChromium) {
+    const fs::path chromium = "/usr/bin/chromium";
+    if (!fs::exists(chromium)) GTEST_SKIP() << "chromium is not installed";
+    th::TempDir dir;
+    th::write_file(dir / "guide.md", kPage);
+    ASSERT_EQ(pressling(dir, {"-f", "guide.md", "-o", "site"}).status, 0);
+    th::Outcome dom = th::run({.args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                        "--no-first-run", "--disable-background-networking",
+                                        "--disable-component-update", "--disable-sync",
+                                        "--user-data-dir=" + (dir / "profile").string(), "--dump-dom",
+                                        "file://" + (dir / "site/guide.html").string()},
+                               .cwd = dir.path(),
+                               .program = chromium.string()});
+    ASSERT_EQ(dom.status, 0) << dom.err;
+    for (const char* part : {"<h1 id=\"guide\">Guide</h1>", "<h2 id=\"table\">Table</h2>", "<div class=\"toc\">",
+                             "<th>a</th>", "<td>2</td>", "<code class=\"language-cpp\">int x = 1 &lt; 2;</code>"})
+        EXPECT_NE(dom.out.find(part), std::string::npos) << part << "\n" << dom.out;
+}

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "support/markdown.hpp"
+
+using support::markdown::render_html;
+
+TEST(MarkdownRender, KeepsRawHtmlAndBreaksSingleLineFeeds) {
+    EXPECT_EQ(render_html("a\nb"), "<p>a<br />\nb</p>");
+    EXPECT_EQ(render_html("<span class=\"x\">hi</span> <script>x()</script>"),
+              "<p><span class=\"x\">hi</span> <script>x()</script></p>");
+    // No autolinks, no strikethrough.
+    EXPECT_EQ(render_html("see www.example.com and ~~old~~"), "<p>see www.example.com and ~~old~~</p>");
+}
+
+TEST(MarkdownRender, TablesAlignWithStyleAttributes) {
+    std::string html = render_html("| a | b | c |\n|:--|:-:|--:|\n| 1 | 2 | 3 |");
+    EXPECT_NE(html.find("<th style=\"text-align: left\">a</th>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<td style=\"text-align: center\">2</td>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<td style=\"text-align: right\">3</td>"), std::string::npos) << html;
+    EXPECT_EQ(html.find("align=\""), std::string::npos) << html;
+}
+
+TEST(MarkdownRender, ImagesWriteAltBeforeSrc) {
+    EXPECT_EQ(render_html("![a *b* \"q\"](img/x%20y.png \"T\")"),
+              "<p><img alt=\"a b &quot;q&quot;\" src=\"img/x%20y.png\" title=\"T\" /></p>");
+    EXPECT_EQ(render_html("![](a.png)"), "<p><img alt=\"\" src=\"a.png\" /></p>");
+}
+
+TEST(MarkdownRender, MarkdownAttributeOfHtmlBlocksIsDropped) {
+    EXPECT_EQ(render_html("<div markdown=\"1\" class=\"n\">\nx\n</div>"), "<div class=\"n\">\nx\n</div>");
+    EXPECT_EQ(render_html("<section markdown='1'>\n\n**b**\n\n</section>"),
+              "<section>\n<p><strong>b</strong></p>\n</section>");
+}
+
+TEST(MarkdownRender, HeadingIdsComeFromTheHeadingText) {
+    EXPECT_EQ(render_html("# Hello *World*"), "<h1 id=\"hello-world\">Hello <em>World</em></h1>");
+    std::string html = render_html("## Café Straße\n## Café Straße\n## Café Straße\n## 中文\n## 中文\n## A_1\n## A");
+    for (const char* id : {"cafe-strae", "cafe-strae_1", "cafe-strae_2", "_1", "_2", "a_1", "\"a\""})
+        EXPECT_NE(html.find(id), std::string::npos) << id << "\n" << html;
+}
+
+TEST(MarkdownRender, SlugRules) {
+    using support::markdown::slugify;
+    EXPECT_EQ(slugify("  Hello,  World! -- x "), "hello-world-x");
+    EXPECT_EQ(slugify("ﬁle Ⅳ naïve"), "file-iv-naive");  // compatibility decomposition
+    EXPECT_EQ(slugify("a&b_c"), "ab_c");
+    support::markdown::UniqueIds ids;
+    EXPECT_EQ(ids.unique("x"), "x");
+    EXPECT_EQ(ids.unique("x"), "x_1");
+    EXPECT_EQ(ids.unique("x_1"), "x_2");
+    EXPECT_EQ(ids.unique("x"), "x_3");
+    EXPECT_EQ(ids.unique("x_9"), "x_9");
+    EXPECT_EQ(ids.unique(""), "_1");
+    EXPECT_EQ(ids.unique("_1"), "_2");
+}
+
+TEST(MarkdownRender, TocMarkerBecomesNestedListOfAllHeadings) {
+    std::string html = render_html("# Top\n\n[TOC]\n\n## A & B\n### Deep\n## C\n# Next");
+    EXPECT_EQ(html,
+              "<h1 id=\"top\">Top</h1>\n"
+              "<div class=\"toc\">\n<ul>\n"
+              "<li><a href=\"#top\">Top</a><ul>\n"
+              "<li><a href=\"#a-b\">A &amp; B</a><ul>\n"
+              "<li><a href=\"#deep\">Deep</a></li>\n"
+              "</ul>\n</li>\n"
+              "<li><a href=\"#c\">C</a></li>\n"
+              "</ul>\n</li>\n"
+              "<li><a href=\"#next\">Next</a></li>\n"
+              "</ul>\n</div>\n"
+              "<h2 id=\"a-b\">A &amp; B</h2>\n<h3 id=\"deep\">Deep</h3>\n<h2 id=\"c\">C</h2>\n<h1 id=\"next\">Next</h1>");
+    // Only a paragraph holding nothing but the marker is replaced.
+    EXPECT_EQ(render_html("see [TOC] here"), "<p>see [TOC] here</p>");
+    EXPECT_EQ(render_html("[TOC]"), "<div class=\"toc\">\n<ul></ul>\n</div>");
+}
+
+TEST(MarkdownRender, BlockLinesAreLiftedOutOfParagraphs) {
+    support::markdown::Options options{.is_block_line = [](std::string_view line) { return line == "BLOCK"; }};
+    EXPECT_EQ(render_html("before\nBLOCK\nafter *x*", options), "<p>before</p>\nBLOCK\n<p>after <em>x</em></p>");
+    EXPECT_EQ(render_html("BLOCK", options), "BLOCK");
+    EXPECT_EQ(render_html("- item\n  BLOCK", options), "<ul>\n<li>item\nBLOCK\n</li>\n</ul>");
+    EXPECT_EQ(render_html("a BLOCK", options), "<p>a BLOCK</p>");
+}
