@@ -22,7 +22,6 @@ namespace host {
 const std::vector<CommandDecl>& commands() {
     static const std::vector<CommandDecl> all = [] {
         std::vector<CommandDecl> list;
-        list.push_back(vemtora::pressling::command());
         list.push_back(vemtora::quillary::cmd_quillary());
         list.push_back(vemtora::sendrift::cmd_sendrift());
         list.push_back(vemtora::sproutel::cmd_sproutel());
@@ -33,8 +32,9 @@ const std::vector<CommandDecl>& commands() {
         list.push_back(vemtora::flowkin::cmd_flowkin());
         list.push_back(vemtora::krestel::cmd_krestel());
         list.push_back(vemtora::moldery::cmd_moldery());
-        list.push_back(vemtora::launchet::command());
-        list.push_back(vemtora::varnel::command());
+        list.push_back(vemtora::launchet::cmd_launchet());
+        list.push_back(vemtora::pressling::cmd_pressling());
+        list.push_back(vemtora::varnel::cmd_varnel());
         return list;
     }();
     return all;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "brenkit/app_logging.hpp"
+#include "brenkit/fileIO.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::exchange {
@@ -90,6 +91,15 @@ void remove_files(const std::vector<fs::path>& paths);
 // declines to replace it; then a free name in `output_dir` with the same stem and ".md",
 // so the old document is never lost.
 fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger);
+
+// The sub-folders of "." that can hold a project (hidden and "_" folders, build output
+// and packaging folders left out). Nothing when there is one at least; otherwise the
+// error is logged and the failure result is returned.
+std::optional<support::Result> list_project_folders(brenkit::fileIO::DirectoryList& folders, const Logger& logger);
+// The folder menu with its hint line. Nothing when a folder was chosen (it is put in
+// `chosen`); otherwise the warning is logged and the failure result is returned.
+std::optional<support::Result> choose_project_folder(const brenkit::fileIO::DirectoryList& folders, fs::path& chosen,
+                                                     const Logger& logger);
 
 // Today's local date as year-month-day ("2025-01-31").
 std::string today();

@@ -84,20 +84,11 @@ Result GraftwellApp::run() {
     }
 
     log.info("✅ 🔍 正在掃描目前目錄以選取專案...");
-    auto folders = fileIO::get_directory_list(".", {.exclude_prefixes = {".", "_"},
-                                                    .exclude_names = {"build", "docs-gen", "dist"},
-                                                    .exclude_suffixes = {".egg-info"}});
-    if (folders.paths.empty()) {
-        log.error("❌ 目前目錄下找不到任何符合條件的專案資料夾。");
-        return Result::failure("找不到符合條件的專案資料夾。");
-    }
-    log.info("✅ 💡 提示：請選取一個專案資料夾作為目標");
-    auto picked = fileIO::interactive_select_files(folders.paths, folders.names, " (資料夾)");
-    if (picked.empty()) {
-        log.warning("⚠️ 未選取目標資料夾，程序中斷。");
-        return Result::failure("未選取目標資料夾。");
-    }
-    prj_folder = picked.front().first;
+    fileIO::DirectoryList folders;
+    if (auto failure = exchange::list_project_folders(folders, log)) return *failure;
+    fs::path chosen;
+    if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
+    prj_folder = chosen;
     log.info("✅ 已選取目標專案：" + prj_folder->string());
     log.info("✅ 🚀 開始 Graftwell 開發程序。子指令：" + sub_cli_name);
 
@@ -110,6 +101,12 @@ Result GraftwellApp::run() {
         return Result::failure("範本載入失敗。");
     }
 
+    // The module belongs in the chosen package folder: a name holding a path separator
+    // would put the template copy somewhere else.
+    if (file_name.find_first_of("/\\") != std::string::npos) {
+        log.error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
+        return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
+    }
     const fs::path module_path = *prj_folder / file_name;
     // The template copy would replace an existing module (the name "cli" even gives
     // cli.py, the project's registration file), so an existing file is never touched.

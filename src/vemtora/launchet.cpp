@@ -35,7 +35,7 @@ std::vector<std::string> base_cmd(const LaunchArgs& args) {
     return cmd;
 }
 
-int cmd_launchet(bool debug, const std::optional<std::string>& model, bool skip_permissions) {
+int run_command(bool debug, const std::optional<std::string>& model, bool skip_permissions) {
     const auto& lg = log();
     if (debug || support::get_env("DOVUD_DEBUG") == std::optional<std::string>("1")) {
         support::set_env("DOVUD_DEBUG", "1");
@@ -80,7 +80,7 @@ int cmd_launchet(bool debug, const std::optional<std::string>& model, bool skip_
     return 0;
 }
 
-host::CommandDecl command() {
+host::CommandDecl cmd_launchet() {
     using host::OptionKind;
     host::CommandDecl decl;
     decl.name = "start";
@@ -94,7 +94,7 @@ host::CommandDecl command() {
          .default_on = true, .negative_name = "--no-skip-permissions"},
     };
     decl.entry = [](const host::OptionValues& values) {
-        return cmd_launchet(values.flag("debug"), values.text("model"), values.flag("skip_permissions"));
+        return run_command(values.flag("debug"), values.text("model"), values.flag("skip_permissions"));
     };
     return decl;
 }

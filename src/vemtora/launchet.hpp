@@ -28,9 +28,9 @@ struct LaunchArgs {
 std::vector<std::string> base_cmd(const LaunchArgs& args);
 
 // Returns the process's exit status.
-int cmd_launchet(bool debug, const std::optional<std::string>& model, bool skip_permissions);
+int run_command(bool debug, const std::optional<std::string>& model, bool skip_permissions);
 
 // The command "start" as the host registers it.
-host::CommandDecl command();
+host::CommandDecl cmd_launchet();
 
 }  // namespace vemtora::launchet

@@ -124,7 +124,7 @@ class PresslingConverter {
 // After "-c", "--config", "-o" or "--output-dir" that is last or followed by an
 // argument beginning with "-", an empty argument is added.
 std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args);
-int cmd_pressling(const host::OptionValues& values);
-host::CommandDecl command();
+int run_command(const host::OptionValues& values);
+host::CommandDecl cmd_pressling();
 
 }  // namespace vemtora::pressling

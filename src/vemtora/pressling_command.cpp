@@ -55,7 +55,7 @@ std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args)
     return out;
 }
 
-int cmd_pressling(const host::OptionValues& values) {
+int run_command(const host::OptionValues& values) {
     frame::Binding binding;
     binding.module_name = "pressling";
     binding.default_yaml = DEFAULT_YAML_CONTENT;
@@ -69,7 +69,7 @@ int cmd_pressling(const host::OptionValues& values) {
     return frame::run(binding, frame::args_from(values));
 }
 
-host::CommandDecl command() {
+host::CommandDecl cmd_pressling() {
     host::CommandDecl decl;
     decl.name = "pressling";
     decl.help = "Convert Notion exported .md files to HTML pages.";
@@ -87,7 +87,7 @@ host::CommandDecl command() {
     file.metavar = "FILE";
     file.check = check_existing_file;
     decl.options.push_back(std::move(file));
-    decl.entry = cmd_pressling;
+    decl.entry = run_command;
     decl.on_load = [](std::vector<std::string>& args) { args = rewrite_arguments(args); };
     return decl;
 }

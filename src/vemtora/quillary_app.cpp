@@ -184,13 +184,8 @@ Result Quillary::run() {
     log.info("✅ 版本號: " + next_version + ", 生成日期: " + current_date);
 
     // ---- source folder ----
-    auto folders = fileIO::get_directory_list(".", {.exclude_prefixes = {".", "_"},
-                                                    .exclude_names = {"build", "docs-gen", "dist"},
-                                                    .exclude_suffixes = {".egg-info"}});
-    if (folders.paths.empty()) {
-        log.error("❌ 目前目錄下找不到任何符合條件的專案資料夾。");
-        return Result::failure("找不到符合條件的專案資料夾。");
-    }
+    fileIO::DirectoryList folders;
+    if (auto failure = exchange::list_project_folders(folders, log)) return *failure;
     std::optional<fs::path> source_dir;
     if (!project_name->empty()) {
         const std::string norm_proj = name_key(*project_name);
@@ -207,13 +202,9 @@ Result Quillary::run() {
         log.info("✅ 根據專案名稱自動匹配到 Source 目錄: " + source_dir->string());
         log.debug("path: " + support::reference_form(*source_dir));
     } else {
-        log.info("✅ 💡 提示：請選取一個專案資料夾作為目標");
-        auto picked = fileIO::interactive_select_files(folders.paths, folders.names, " (資料夾)");
-        if (picked.empty()) {
-            log.warning("⚠️ 未選取目標資料夾，程序中斷。");
-            return Result::failure("未選取目標資料夾。");
-        }
-        source_dir = picked.front().first;
+        fs::path chosen;
+        if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
+        source_dir = chosen;
         log.info("✅ 已選擇 Source 目錄: " + source_dir->string());
     }
 

@@ -35,9 +35,9 @@ frame::Binding binding() {
 
 }  // namespace
 
-int cmd_varnel(const frame::Args& args) { return frame::run(binding(), args); }
+int run_command(const frame::Args& args) { return frame::run(binding(), args); }
 
-host::CommandDecl command() {
+host::CommandDecl cmd_varnel() {
     frame::StandardOptions options;
     options.module_name = "varnel";
     options.optional_config = true;

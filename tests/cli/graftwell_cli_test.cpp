@@ -161,6 +161,12 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
     EXPECT_TRUE(has(o.err, "❌ Error: 目標檔案已存在: ./pkg/cli.py\n")) << o.err;
     EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
 
+    // A name that would lead out of the package folder.
+    o = run("../../evil\n1\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: 子指令名稱不可包含路徑分隔符號: ../../evil\n")) << o.err;
+    EXPECT_FALSE(fs::exists(tmp / "evil.py"));
+
     // A name of blanks only ends before anything is listed or written.
     o = run("   \n");
     EXPECT_EQ(o.status, 1);

@@ -144,7 +144,9 @@ TEST_F(KrestelCli, FailuresSaveNothing) {
         EXPECT_TRUE(has(o.err, c.error)) << o.err;
         EXPECT_EQ(calls().size(), c.agent_calls);
         EXPECT_TRUE(fs::is_empty(work / "gen-bash"));
-        if (c.name == "blank output") EXPECT_FALSE(fs::exists(work / "_agy/generated-bash.sh"));
+        if (c.name == "blank output") {
+            EXPECT_FALSE(fs::exists(work / "_agy/generated-bash.sh"));
+        }
     }
 }
 

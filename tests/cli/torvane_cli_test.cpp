@@ -111,7 +111,7 @@ TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
     EXPECT_TRUE(has(o.err, "Error: AI 未產出重構程式碼，data_loader.py 未變更\n")) << o.err;
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
     ASSERT_EQ(calls().size(), 1u);
-    const std::string& prompt = calls()[0].back();
+    const std::string prompt = calls()[0].back();
     EXPECT_TRUE(has(prompt, "- 參考原始碼列表: " + ref("_ref/arch/base_app.py") + "\n"));
     EXPECT_TRUE(has(prompt, "- 主要架構參考 (Reference Architecture): 無\n"));
     EXPECT_TRUE(has(prompt, "- 具體重構需求: 根據重構目標指示進行一般程式碼重構與優化。\n"));
