@@ -154,12 +154,15 @@ std::string attribute(std::string_view name, std::string_view value) {
     return " " + std::string(name) + "=\"" + html_escape(value, true) + "\"";
 }
 
-// Images as <img alt src title />, in that order.
+// Images as <img alt src title />, in that order. An image may stand inside another
+// image's text: every alt text is taken while the tree is whole, then the images are
+// replaced innermost first, since replacing the outer one frees the inner one too.
 void write_images(const std::vector<cmark_node*>& images) {
-    for (cmark_node* image : images) {
-        std::string alt;
-        append_plain_text(image, alt);
-        std::string tag = "<img" + attribute("alt", alt) + attribute("src", cmark_node_get_url(image));
+    std::vector<std::string> alts(images.size());
+    for (size_t i = 0; i < images.size(); ++i) append_plain_text(images[i], alts[i]);
+    for (size_t i = images.size(); i-- > 0;) {
+        cmark_node* image = images[i];
+        std::string tag = "<img" + attribute("alt", alts[i]) + attribute("src", cmark_node_get_url(image));
         const char* title = cmark_node_get_title(image);
         if (title && *title) tag += attribute("title", title);
         tag += " />";
