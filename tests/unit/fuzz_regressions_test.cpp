@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
+#include "support/markdown.hpp"
 #include "vemtora/varnel.hpp"
 
 namespace varnel = vemtora::varnel;
@@ -16,4 +17,13 @@ TEST(FuzzRegressions, EntryThatIsABareRootMovesBelowIt) {
     EXPECT_EQ(docs[0].file, "/-v2");
     EXPECT_EQ(docs[1].file, "/-v2");
     EXPECT_TRUE(unlisted.empty());
+}
+
+TEST(FuzzRegressions, ImageInsideAnImageText) {
+    // The inner image is part of the outer one's text; writing the outer one first freed
+    // the inner one before it was written.
+    EXPECT_EQ(support::markdown::render_html("![![a](in.png) b](out.png)"),
+              R"(<p><img alt="a b" src="out.png" /></p>)");
+    EXPECT_EQ(support::markdown::render_html("[![x](a.png)](page.html)"),
+              R"(<p><a href="page.html"><img alt="x" src="a.png" /></a></p>)");
 }
