@@ -109,3 +109,78 @@ TEST(HostCli, GenerateConfigWritesEachCommandsTemplate) {
         EXPECT_EQ(th::read_file(file), c.text);
     }
 }
+
+TEST(HostCli, ProgramHelpListsEveryCommand) {
+    th::TempDir dir;
+    th::Outcome r = th::run({.args = {"--help"}, .cwd = dir.path(), .env = {{"COLUMNS", std::nullopt}}});
+    EXPECT_EQ(r.out,
+              "Usage: vemtora [OPTIONS] COMMAND [ARGS]...\n"
+              "\n"
+              "Options:\n"
+              "  --help  Show this message and exit.\n"
+              "\n"
+              "Commands:\n"
+              "  flowkin    CLI application generated from template.\n"
+              "  graftwell  Specialized CLI feature generator for DoVUD.\n"
+              "  krestel    CLI application for managing and executing bash scripts.\n"
+              "  moldery    Generate code or document templates based on reference files...\n"
+              "  polywend   技術文件處理工具 (翻譯與格式排版，基於 Agy Agent)\n"
+              "  pressling  Convert Notion exported .md files to HTML pages.\n"
+              "  quillary   自動偵測版號、讀取 Git Diff 並透過 AI 生成與更新 README.md。\n"
+              "  sendrift   自動化 commit & push CLI 工具。\n"
+              "  sproutel   Automated Python CLI project generator based on Vemtora...\n"
+              "  start      Find and launchet TUI with preconfigured goals and skills.\n"
+              "  tomebrook  Generate API Manual for scripts.\n"
+              "  torvane    Generate DoVUD-specific system prompts for Python source files.\n"
+              "  varnel     Generate an Varnel page from a YAML configuration file.\n");
+}
+
+TEST(HostCli, CommandHelpPages) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"start",
+         "Usage: vemtora start [OPTIONS]\n"
+         "\n"
+         "  Find and launchet TUI with preconfigured goals and skills.\n"
+         "\n"
+         "Options:\n"
+         "  --debug                         Enable debug mode\n"
+         "  -m, --model TEXT                Specify the Gemini model to use\n"
+         "  --skip-permissions / --no-skip-permissions\n"
+         "                                  Skip permissions\n"
+         "  --help                          Show this message and exit.\n"
+         "\n"
+         // an epilog without markers is filled as one paragraph
+         "  Examples:   1. Launchet TUI:      vemtora start\n"},
+        {"varnel",
+         "Usage: vemtora varnel [OPTIONS]\n"
+         "\n"
+         "  Generate an Varnel page from a YAML configuration file.\n"
+         "\n"
+         "Options:\n"
+         "  -c, --config PATH  Specify the YAML config file path. If -c is provided\n"
+         "                     without arguments, it will trigger interactive config\n"
+         "                     selection.\n"
+         "  --generate-config  Generate config_varnel_template.yaml\n"
+         "  --debug            Enable debug mode\n"
+         "  --help             Show this message and exit.\n"
+         "\n"
+         "  Examples:\n"
+         "    1. Generate config template:\n"
+         "       vemtora varnel --generate-config\n"
+         "\n"
+         "    2. Run with configuration:\n"
+         "       vemtora varnel -c config.yaml\n"
+         "\n"
+         "    3. Run with default settings (Default mode):\n"
+         "       vemtora varnel\n"
+         "\n"
+         "    4. Interactive config selection (when -c is provided without arguments):\n"
+         "       vemtora varnel -c\n"},
+    };
+    th::TempDir dir;
+    for (const auto& [command, page] : cases) {
+        th::Outcome r = th::run({.args = {command, "--help"}, .cwd = dir.path(), .env = {{"COLUMNS", std::nullopt}}});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, page) << command;
+    }
+}
