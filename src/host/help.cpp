@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "support/console.hpp"
 #include "support/env.hpp"
 #include "support/text.hpp"
 
@@ -252,12 +253,14 @@ class Formatter {
 }  // namespace
 
 size_t page_width() {
-    long columns = 80;
+    // COLUMNS first, then the terminal's own width, else 80.
+    long columns = 0;
     if (auto env = support::get_env("COLUMNS")) {
         char* end = nullptr;
         long value = std::strtol(env->c_str(), &end, 10);
         if (end && *end == '\0' && value > 0) columns = value;
     }
+    if (columns == 0) columns = support::terminal_columns().value_or(80);
     return static_cast<size_t>(std::max(std::min(columns, 80L) - 2, 50L));
 }
 

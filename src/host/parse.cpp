@@ -4,13 +4,36 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 
 #include "host/help.hpp"
+#include "support/sequence_matcher.hpp"
 #include "support/text.hpp"
 
 namespace host {
 
 namespace {
+
+std::vector<std::string_view> code_points(std::string_view text) {
+    std::vector<std::string_view> points;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t start = pos;
+        support::next_code_point(text, pos);
+        points.push_back(text.substr(start, pos - start));
+    }
+    return points;
+}
+
+// How alike two texts are, from 0 to 1: twice the characters of their matching blocks
+// over the characters of both.
+double similarity(std::string_view known, std::string_view typed) {
+    auto a = code_points(known);
+    auto b = code_points(typed);
+    if (a.empty() && b.empty()) return 1.0;
+    size_t matched = 0;
+    for (const auto& block : support::SequenceMatcher(a, b).get_matching_blocks()) matched += block.size;
+    return 2.0 * static_cast<double>(matched) / static_cast<double>(a.size() + b.size());
+}
 
 bool takes_value(const OptionDecl& o) { return o.kind == OptionKind::value || o.kind == OptionKind::optional_value; }
 
@@ -43,6 +66,16 @@ class Normaliser {
         return front;
     }
 
+    std::vector<std::string> long_names() const {
+        std::vector<std::string> names;
+        for (const auto& o : decl_.options) {
+            names.push_back(o.long_name);
+            if (o.kind == OptionKind::flag_pair && !o.negative_name.empty()) names.push_back(o.negative_name);
+        }
+        names.push_back("--help");
+        return names;
+    }
+
     [[noreturn]] void fail(const std::string& message) const { throw UsageError(&decl_, message); }
 
     void option(const std::string& arg) {
@@ -69,7 +102,7 @@ class Normaliser {
             }
             return;
         }
-        if (arg.rfind("--", 0) == 0) fail("No such option: " + name);
+        if (arg.rfind("--", 0) == 0) fail(no_such_option(name, long_names()));
         short_options(arg);
     }
 
@@ -164,6 +197,25 @@ OptionValues bind_values(const CommandDecl& decl, const std::vector<std::string>
 }
 
 }  // namespace
+
+std::string no_such_option(const std::string& name, const std::vector<std::string>& long_names) {
+    // The three closest names with a similarity of 0.6 or more, then alphabetically.
+    std::vector<std::pair<double, std::string>> scored;
+    for (const auto& known : long_names) {
+        double score = similarity(known, name);
+        if (score >= 0.6) scored.emplace_back(score, known);
+    }
+    std::sort(scored.begin(), scored.end(), std::greater<>());
+    if (scored.size() > 3) scored.resize(3);
+    std::vector<std::string> close;
+    for (auto& entry : scored) close.push_back(std::move(entry.second));
+    std::sort(close.begin(), close.end());
+
+    std::string message = "No such option: " + name;
+    if (close.size() == 1) return message + " Did you mean " + close.front() + "?";
+    if (close.size() > 1) return message + " (Possible options: " + support::join(close, ", ") + ")";
+    return message;
+}
 
 Canonical canonical_args(const CommandDecl& decl, const std::vector<std::string>& args) {
     return Normaliser(decl, args).run();

@@ -26,6 +26,11 @@ class UsageError : public std::runtime_error {
     const CommandDecl* command_;
 };
 
+// click's message for an unknown long option: "No such option: --debg", followed by
+// "Did you mean --debug?" or "(Possible options: --debug, --model)" when some of
+// `long_names` are close to what was typed.
+std::string no_such_option(const std::string& name, const std::vector<std::string>& long_names);
+
 struct ParsedCommand {
     bool help = false;  // --help was given: show the page, run nothing
     OptionValues values;

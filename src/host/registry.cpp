@@ -56,7 +56,8 @@ int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::strin
             want_help = true;
             continue;
         }
-        throw UsageError(nullptr, "No such option: " + (arg.rfind("--", 0) == 0 ? name : arg.substr(0, 2)));
+        if (arg.rfind("--", 0) == 0) throw UsageError(nullptr, no_such_option(name, {"--help"}));
+        throw UsageError(nullptr, "No such option: " + arg.substr(0, 2));
     }
     if (want_help) {
         show(help::group_page(decls, help::page_width()));

@@ -16,6 +16,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -65,6 +66,18 @@ void echo(std::string_view text, Stream stream, bool newline) {
 }
 
 bool is_terminal(Stream stream) { return ::isatty(::fileno(file_of(stream))) != 0; }
+
+std::optional<int> terminal_columns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    struct winsize size {};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+    return std::nullopt;
+}
 
 void use_utf8_output() {
     std::fflush(stdout);

@@ -24,6 +24,8 @@ void echo(std::string_view text, Stream stream = Stream::out, bool newline = tru
 // Colour only when the stream is a terminal.
 void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);
 bool is_terminal(Stream stream);
+// The width of the terminal that standard output shows on, when it is one.
+std::optional<int> terminal_columns();
 // Makes the console show standard output and standard error as UTF-8 (Windows console
 // code page; POSIX streams are bytes already, so nothing to do there).
 void use_utf8_output();

@@ -288,6 +288,66 @@ void write_toc(const std::vector<cmark_node*>& paragraphs, const std::vector<Toc
     for (cmark_node* para : markers) replace_node(para, new_node(CMARK_NODE_HTML_BLOCK, div));
 }
 
+// Blocks opened by a tag line carrying markdown="1" hold Markdown. Such a tag starts a
+// raw HTML block that would run to the next blank line and swallow the content, so a
+// blank line goes after the opening line and around the matching closing line; the
+// content is then parsed as Markdown and the attribute dropped later.
+std::string open_markdown_blocks(std::string_view text) {
+    if (text.find("markdown=") == std::string_view::npos) return std::string(text);
+    static const Regex opening(
+        R"(^ {0,3}<([A-Za-z][A-Za-z0-9-]*)(?:\s[^<>]*?)?\smarkdown=(?:"1"|'1'|1)(?:[\s/][^<>]*)?>[ \t]*$)");
+    struct Open {
+        std::string tag;
+        int depth = 1;  // open elements of that name, the block's own included
+    };
+    std::vector<Open> open;
+    std::string out;
+    out.reserve(text.size() + 16);
+    bool last_blank = true;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find('\n', pos);
+        std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view bare = strip(line);
+        bool blank = bare.empty();
+        bool opens = false, ends = false;
+        if (auto m = opening.match(line)) {
+            open.push_back({std::string(m->group(1))});
+            opens = true;
+        } else if (!open.empty()) {
+            // Elements of the same name inside the block, so that the right closing tag is found.
+            const std::string& tag = open.back().tag;
+            static const Regex any_tag(R"(<(/?)([A-Za-z][A-Za-z0-9-]*)(?=[\s/>]))");
+            bool closes = false;
+            for (size_t from = 0; auto t = any_tag.search(line, from); from = t->end()) {
+                if (ascii_lower(t->group(2)) != ascii_lower(tag)) continue;
+                if (t->matched(1) && !t->group(1).empty()) {
+                    if (--open.back().depth == 0) closes = true;
+                } else {
+                    ++open.back().depth;
+                }
+            }
+            if (closes && ascii_lower(bare) == "</" + ascii_lower(tag) + ">") {
+                if (!last_blank) out += '\n';
+                open.pop_back();
+                ends = true;
+            } else if (closes) {
+                open.pop_back();  // closed inside a line of content: left as written
+            }
+        }
+        out.append(line);
+        if (end == std::string_view::npos) break;
+        out += '\n';
+        last_blank = blank;
+        if (opens || ends) {
+            out += '\n';
+            last_blank = true;
+        }
+        pos = end + 1;
+    }
+    return out;
+}
+
 bool is_ascii_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
 }
@@ -362,7 +422,8 @@ std::string render_html(std::string_view text, const Options& options) {
     std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new(kOptions));
     if (cmark_syntax_extension* table = cmark_find_syntax_extension("table"))
         cmark_parser_attach_syntax_extension(parser.get(), table);
-    cmark_parser_feed(parser.get(), text.data(), text.size());
+    std::string source = open_markdown_blocks(text);
+    cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
     cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());
 

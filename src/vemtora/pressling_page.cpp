@@ -198,7 +198,7 @@ const std::string_view PAGE_TEMPLATE = R"PAGE(<!DOCTYPE html>
     <script type="text/javascript" src="https://cdn.jsdelivr.net/npm/wavedrom@3.5.0/skins/default.js"></script>
     <script type="text/javascript" src="https://cdn.jsdelivr.net/npm/wavedrom@3.5.0/skins/narrow.js"></script>
     <script type="text/javascript" src="https://cdn.jsdelivr.net/npm/wavedrom@3.5.0/wavedrom.min.js"></script>
-    <script type="text/javascript">
+    <script>
         document.addEventListener("DOMContentLoaded", function() {
             if (typeof WaveDrom !== 'undefined') {
                 WaveDrom.ProcessAll();

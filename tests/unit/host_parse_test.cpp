@@ -113,6 +113,11 @@ TEST(HostParse, UsageErrorsStopBeforeTheEntry) {
         {{"--debug", "--model"}, "Option '--model' requires an argument."},
         {{"--bogus"}, "No such option: --bogus"},
         {{"--bogus=1"}, "No such option: --bogus"},
+        // close long names are suggested, as click does
+        {{"--conf", "a.yaml"}, "No such option: --conf Did you mean --config?"},
+        {{"--debg"}, "No such option: --debg (Possible options: --debug, --model)"},
+        {{"--skip-permission"},
+         "No such option: --skip-permission (Possible options: --no-skip-permissions, --skip-editor, --skip-permissions)"},
         {{"-x"}, "No such option: -x"},
         {{"-sx"}, "No such option: -x"},
         {{"--debug=1"}, "Option '--debug' does not take a value."},
@@ -183,6 +188,7 @@ TEST(HostGroup, ProgramLevelErrors) {
         {{"nope"}, "No such command 'nope'."},
         {{"it's"}, "No such command \"it's\"."},
         {{"--version"}, "No such option: --version"},
+        {{"--hepl"}, "No such option: --hepl Did you mean --help?"},
         {{"-h"}, "No such option: -h"},
         {{"--"}, "Missing command."},
     };

@@ -27,7 +27,11 @@ TEST(MarkdownRender, ImagesWriteAltBeforeSrc) {
 }
 
 TEST(MarkdownRender, MarkdownAttributeOfHtmlBlocksIsDropped) {
-    EXPECT_EQ(render_html("<div markdown=\"1\" class=\"n\">\nx\n</div>"), "<div class=\"n\">\nx\n</div>");
+    // The content of such a block is Markdown even without blank lines around it; a raw
+    // element of the same name inside stays raw, and the text after the block is a paragraph.
+    EXPECT_EQ(render_html("<div markdown=\"1\" class=\"n\">\nx\n</div>"), "<div class=\"n\">\n<p>x</p>\n</div>");
+    EXPECT_EQ(render_html("<div markdown=\"1\">\n# H\n<div>\n**r**\n</div>\n</div>\nafter"),
+              "<div>\n<h1 id=\"h\">H</h1>\n<div>\n**r**\n</div>\n</div>\n<p>after</p>");
     EXPECT_EQ(render_html("<section markdown='1'>\n\n**b**\n\n</section>"),
               "<section>\n<p><strong>b</strong></p>\n</section>");
 }

@@ -31,6 +31,19 @@ TEST(PresslingPage, SlotsAreFilledOnceAndLiterally) {
                             "npm/wavedrom@3.5.0/wavedrom.min.js"})
         EXPECT_EQ(count(page, cdn), 1u) << cdn;
     EXPECT_NE(page.find("inlineMath: [['$', '$'], ['\\\\(', '\\\\)']]"), std::string::npos);
+
+    // The scripts of the head, in order; the two plain inline scripts carry no type.
+    std::vector<std::string> scripts;
+    for (size_t p = page.find("<script"); p != std::string::npos; p = page.find("<script", p + 1))
+        scripts.push_back(page.substr(p, page.find('>', p) + 1 - p));
+    const std::string cdn = "https://cdn.jsdelivr.net/npm/";
+    EXPECT_EQ(scripts, (std::vector<std::string>{
+                           "<script type=\"module\">", "<script>",
+                           "<script id=\"MathJax-script\" async src=\"" + cdn + "mathjax@3/es5/tex-mml-chtml.js\">",
+                           "<script type=\"text/javascript\" src=\"" + cdn + "wavedrom@3.5.0/skins/default.js\">",
+                           "<script type=\"text/javascript\" src=\"" + cdn + "wavedrom@3.5.0/skins/narrow.js\">",
+                           "<script type=\"text/javascript\" src=\"" + cdn + "wavedrom@3.5.0/wavedrom.min.js\">",
+                           "<script>"}));
 }
 
 TEST(PresslingPage, WatermarkRule) {
