@@ -190,6 +190,13 @@ Result SproutelApp::run() {
     const std::string selected_file = registration::file_name_of(selected_sub_cli);
     if (selected_prj.empty() || selected_cli.empty() || selected_sub_cli.empty())
         return Result::failure("專案名稱、指令名稱與子指令名稱皆不能為空。");
+    // The project name becomes the project and package folders and the sub-command the
+    // module's file name: a path such as ../Name would scatter the project over
+    // other folders.
+    if (!exchange::plain_file_name(selected_prj) || !exchange::plain_file_name(selected_file)) {
+        log.error("❌ 專案名稱與子指令名稱不可包含路徑：" + selected_prj + " / " + selected_sub_cli);
+        return Result::failure("專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。");
+    }
     log.info("✅ 已確認命名設定：專案=" + selected_prj + " / 指令=" + selected_cli + " / 子指令=" + selected_sub_cli);
 
     Result generated = generate_project(selected_prj, selected_cli, selected_file);

@@ -102,6 +102,16 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     EXPECT_TRUE(has(o.err, "Error: 專案名稱、指令名稱與子指令名稱皆不能為空。\n")) << o.err;
     EXPECT_FALSE(fs::exists(work / "Faldrun"));
 
+    // A name holding a path would put the package and the project in different folders.
+    for (const char* answers : {"../Escaped\nmy-cli\nstart-task\n", "Tool\nmy-cli\n../../start-task\n"}) {
+        o = run(answers);
+        EXPECT_EQ(o.status, 1) << answers;
+        EXPECT_TRUE(has(o.err, "Error: 專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。\n")) << o.err;
+        EXPECT_FALSE(fs::exists(work / "Faldrun"));
+        EXPECT_FALSE(fs::exists(tmp / "Escaped"));
+        EXPECT_FALSE(fs::exists(work / "escaped"));
+    }
+
     // A project folder of that name is already there: it stays as it is.
     th::write_file(work / "Mine/keep.txt", "mine\n");
     o = run("Mine\nmy-cli\nstart-task\n");
