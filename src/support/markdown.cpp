@@ -319,7 +319,11 @@ std::string open_markdown_blocks(std::string_view text) {
             const std::string& tag = open.back().tag;
             static const Regex any_tag(R"(<(/?)([A-Za-z][A-Za-z0-9-]*)(?=[\s/>]))");
             bool closes = false;
-            for (size_t from = 0; auto t = any_tag.search(line, from); from = t->end()) {
+            // The step is taken first, while the match is certainly alive (a for-loop
+            // increment that reads the condition's match trips the sanitizer with GCC 12).
+            size_t from = 0;
+            while (auto t = any_tag.search(line, from)) {
+                from = t->end();
                 if (ascii_lower(t->group(2)) != ascii_lower(tag)) continue;
                 if (t->matched(1) && !t->group(1).empty()) {
                     if (--open.back().depth == 0) closes = true;
