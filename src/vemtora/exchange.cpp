@@ -98,6 +98,14 @@ std::string take_output(const fs::path& output_path, const std::string& label, c
     return text;
 }
 
+support::Result agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
+                           const Logger& logger) {
+    fileIO::remove_file(output_path);
+    auto run = mindrel::run_agy(args);
+    if (!run.ok) return run;
+    return support::Result::success(take_output(output_path, label, logger));
+}
+
 support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
                               const std::string& done_line, const Logger& logger) {
     auto saved = fileIO::save_local_file_content(path, text, label, &logger);

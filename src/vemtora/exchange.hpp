@@ -11,6 +11,7 @@
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
 #include "support/result.hpp"
+#include "vemtora/mindrel.hpp"
 
 namespace vemtora::exchange {
 
@@ -74,6 +75,13 @@ std::string read_output(const fs::path& output_path, const std::string& label, c
 
 // The output file's text, stripped, and the file removed: an agent's answer is read once.
 std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+
+// One agent pass whose answer is the file it writes to `output_path`. A stale file is
+// removed first, so an old answer is never taken for a new one. A failed run gives the
+// failure with the run's reason; otherwise success with the answer as `take_output`
+// gives it ("" when the agent wrote nothing).
+support::Result agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
+                           const Logger& logger);
 
 // Saves a generated document: on success logs `done_line` followed by the path and
 // gives "成功產出: " + the file's name; a failed save gives the save's message.

@@ -172,18 +172,19 @@ Result FlowkinApp::run() {
                                              .template_path = template_path,
                                              .sources = source_paths,
                                              .requirement = requirement});
-    fileIO::remove_file(agent_output);
     std::optional<fs::path> target;
     if (!source_paths.empty()) target = source_paths.front();
-    auto [success, result] = mindrel::run_agy({.file_path = target,
-                                               .prompt = prompt,
-                                               .default_model = default_model,
-                                               .goal_path = goal_path,
-                                               .skill_path = skill_path,
-                                               .output_dir = fs::path(output_dir),
-                                               .add_dot_dir = true});
-    if (!success) return Result::failure(result);
-    const std::string content = exchange::take_output(agent_output, "AI 產出的圖表內容", log);
+    auto answer = exchange::agent_pass(agent_output,
+                                       {.file_path = target,
+                                        .prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .output_dir = fs::path(output_dir),
+                                        .add_dot_dir = true},
+                                       "AI 產出的圖表內容", log);
+    if (!answer.ok) return answer;
+    const std::string& content = answer.text;
     if (content.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
 
     // ---- save ----

@@ -120,17 +120,17 @@ Result GraftwellApp::run() {
     std::string prompt = feature_prompt(module_path, cli_name);
     log.debug("🔍 Agy Prompt: " + prompt);
 
-    fileIO::remove_file(feature_output_file);
-    auto [ok, text] = mindrel::run_agy({.prompt = prompt,
+    auto answer = exchange::agent_pass(feature_output_file,
+                                       {.prompt = prompt,
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
                                         .prj_folder = mindrel::AgentFolder(*prj_folder),
-                                        .add_dot_dir = true});
-    if (!ok) return Result::failure("AI 重構 " + file_name + " 失敗: " + text);
+                                        .add_dot_dir = true},
+                                       "AI 產出的特徵碼", log);
+    if (!answer.ok) return Result::failure("AI 重構 " + file_name + " 失敗: " + answer.text);
 
-    std::string code = exchange::read_output(feature_output_file, "AI 產出的特徵碼", log);
-    fileIO::remove_file(feature_output_file);
+    const std::string& code = answer.text;
     if (code.empty()) {
         log.error("❌ agy 未產出任何程式碼，" + file_name + " 保留範本內容。");
         return Result::failure("AI 未產出 " + file_name + " 的程式碼");

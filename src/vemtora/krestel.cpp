@@ -133,16 +133,16 @@ Result KrestelApp::run() {
                                        .template_path = template_path, .user_req = user_req, .target = target});
     lg.debug("Prompt:\n" + prompt);
 
-    fileIO::remove_file(agent_output_file);
-    auto agent = mindrel::run_agy({.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
-                                   .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true});
+    auto agent = exchange::agent_pass(agent_output_file,
+                                      {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
+                                       .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
+                                      "AI 產出的 Bash 腳本", lg);
     if (!agent.ok) {
         lg.error("❌ AI " + mode + "腳本失敗: " + agent.text);
         return Result::failure("AI 執行失敗: " + agent.text);
     }
 
-    std::string script_content = exchange::read_output(agent_output_file, "AI 產出的 Bash 腳本", lg);
-    fileIO::remove_file(agent_output_file);
+    const std::string& script_content = agent.text;
     if (script_content.empty()) {
         lg.error("❌ 無法讀取 AI 產出的腳本內容。");
         return Result::failure("無法讀取 AI 產出的腳本內容。");

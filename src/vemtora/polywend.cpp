@@ -186,17 +186,18 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
                                                .source_path_str = support::reference_form(source),
                                                .custom = custom,
                                                .out_tmp = support::reference_form(agent_output)});
-    fileIO::remove_file(agent_output);
     log.info("⏳ 正在請求 AI 執行處理中...");
-    auto [success, result] = mindrel::run_agy({.file_path = goal_path,
-                                               .prompt = prompt,
-                                               .default_model = default_model,
-                                               .goal_path = goal_path,
-                                               .skill_path = std::nullopt,
-                                               .output_dir = fs::path(output_dir),
-                                               .add_dot_dir = true});
-    if (!success) return Result::failure(result);
-    const std::string content = exchange::take_output(agent_output, "產出結果", log);
+    auto answer = exchange::agent_pass(agent_output,
+                                       {.file_path = goal_path,
+                                        .prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = std::nullopt,
+                                        .output_dir = fs::path(output_dir),
+                                        .add_dot_dir = true},
+                                       "產出結果", log);
+    if (!answer.ok) return answer;
+    const std::string& content = answer.text;
     if (content.empty()) return Result::failure("❌ AI 處理失敗，產出內容為空。");
 
     const fs::path out_path = fileIO::setup_output_file(output_dir, output_name(source, suffix), &log);

@@ -266,20 +266,20 @@ Result Quillary::run() {
         fileIO::save_local_file_content(readme_path, "", "建立初始 README.md", &log);
         scratch.placeholder_written();
     }
-    fileIO::remove_file(agent_output);
-    auto [success, result] = mindrel::run_agy({.prompt = prompt,
-                                               .default_model = default_model,
-                                               .goal_path = goal_path,
-                                               .skill_path = skill_path,
-                                               .output_dir = fs::path(output_dir),
-                                               .add_dot_dir = true});
-    std::string processed_content;
-    if (success) processed_content = exchange::read_output(agent_output, "AI 產出的 README", log);
+    auto answer = exchange::agent_pass(agent_output,
+                                       {.prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .output_dir = fs::path(output_dir),
+                                        .add_dot_dir = true},
+                                       "AI 產出的 README", log);
     scratch.remove_all();
-    if (!success) {
-        log.error("❌ AI 執行失敗: " + result);
-        return Result::failure("❌ AI 執行失敗: " + result);
+    if (!answer.ok) {
+        log.error("❌ AI 執行失敗: " + answer.text);
+        return Result::failure("❌ AI 執行失敗: " + answer.text);
     }
+    const std::string& processed_content = answer.text;
     // An empty answer would wipe the README: keep the old one and report it.
     if (processed_content.empty()) {
         log.error("❌ AI 未產出任何 README 內容，README.md 未被修改。");

@@ -93,29 +93,26 @@ std::optional<support::Result> run(const Pass& pass) {
     if (torvane) log.info("✅ ⏳ 正在向 " + cli_label + " 檢查與更新子指令註冊...");
 
     std::string prompt_reg = prompt(pass, func_name);
-    fileIO::remove_file(reg_output_file);
     mindrel::RunAgyArgs args{.prompt = prompt_reg,
                              .default_model = pass.default_model,
                              .goal_path = pass.goal_path,
                              .skill_path = pass.skill_path,
                              .add_dot_dir = true};
     if (pass.tool != Tool::sproutel) args.prj_folder = mindrel::AgentFolder(pass.cli_folder);
-    auto [ok, text] = mindrel::run_agy(args);
-    if (!ok) {
+    auto answer = exchange::agent_pass(reg_output_file, args, "AI 產出的 CLI 碼", log);
+    if (!answer.ok) {
         switch (pass.tool) {
             case Tool::sproutel:
-                return support::Result::failure("AI 重構 " + cli_label + " 失敗: " + text);
+                return support::Result::failure("AI 重構 " + cli_label + " 失敗: " + answer.text);
             case Tool::graftwell:
-                log.error("❌ agy 註冊失敗: " + text);
+                log.error("❌ agy 註冊失敗: " + answer.text);
                 return support::Result::failure("agy 註冊至 cli.py 失敗");
             case Tool::torvane:
-                log.error("❌ agy 註冊/檢查失敗: " + text);
-                return support::Result::failure("agy 註冊或檢查至 cli.py 失敗: " + text);
+                log.error("❌ agy 註冊/檢查失敗: " + answer.text);
+                return support::Result::failure("agy 註冊或檢查至 cli.py 失敗: " + answer.text);
         }
     }
-
-    std::string cli_code = exchange::read_output(reg_output_file, "AI 產出的 CLI 碼", log);
-    fileIO::remove_file(reg_output_file);
+    const std::string& cli_code = answer.text;
     if (cli_code.empty()) {
         // Writing nothing over cli.py would drop every registration the project has.
         log.error("❌ agy 未產出任何 " + cli_label + " 內容，已保留原檔案。");

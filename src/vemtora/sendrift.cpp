@@ -202,14 +202,15 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
     for (size_t n = 0; n < models.size() && n < 2; ++n) {
         const std::string& model = models[n];
         if (n > 0) log.info(fmt::format("🔄 進行第 {} 次 Retry，切換 Model 為: {}...", n, model));
-        fileIO::remove_file(commit_file);
-        auto outcome = mindrel::run_agy({.prompt = prompt, .default_model = model, .goal_path = goal_path,
-                                         .skill_path = skill_path, .add_dot_dir = true});
+        auto outcome = exchange::agent_pass(commit_file,
+                                            {.prompt = prompt, .default_model = model, .goal_path = goal_path,
+                                             .skill_path = skill_path, .add_dot_dir = true},
+                                            "AI 產出的 commit 訊息", log);
         if (!outcome.ok) {
             log.warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
             continue;
         }
-        message = exchange::read_output(commit_file, "AI 產出的 commit 訊息", log);
+        message = outcome.text;
         if (!message.empty()) {
             log.info("✅ 成功從 _agy/generated-commit.txt 讀取 Commit 訊息！(使用 Model: " + model + ")");
             break;

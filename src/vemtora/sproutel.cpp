@@ -213,17 +213,17 @@ Result SproutelApp::run() {
                                             .sub_cli_name = selected_sub_cli,
                                             .class_name = selected_class,
                                             .project_desc = project_desc});
-    fileIO::remove_file(new_module_output_file);
-    auto [ok, text] = mindrel::run_agy({.prompt = prompt,
+    auto answer = exchange::agent_pass(new_module_output_file,
+                                       {.prompt = prompt,
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
-                                        .add_dot_dir = true});
+                                        .add_dot_dir = true},
+                                       "AI 產出的新專案程式碼", log);
     const std::string module_name = main_logic_file.filename().string();
-    if (!ok) return Result::failure("AI 重構 " + module_name + " 失敗: " + text);
+    if (!answer.ok) return Result::failure("AI 重構 " + module_name + " 失敗: " + answer.text);
 
-    std::string code = exchange::read_output(new_module_output_file, "AI 產出的新專案程式碼", log);
-    fileIO::remove_file(new_module_output_file);
+    const std::string& code = answer.text;
     if (code.empty()) {
         log.error("❌ agy 未產出任何程式碼，" + module_name + " 保留範例內容。");
         return Result::failure("AI 未產出 " + module_name + " 的程式碼，專案已建立但主模組未重構: " +

@@ -189,16 +189,17 @@ Result TomebrookApp::run() {
                                              .author = author,
                                              .template_ref = template_ref,
                                              .user_req = user_req});
-    fileIO::remove_file(agent_output);
-    auto [success, result] = mindrel::run_agy({.file_path = sources.front(),
-                                               .prompt = prompt,
-                                               .default_model = default_model,
-                                               .goal_path = goal_path,
-                                               .skill_path = skill_path,
-                                               .output_dir = fs::path(output_dir),
-                                               .add_dot_dir = true});
-    if (!success) return Result::failure(result);
-    const std::string doc_content = exchange::take_output(agent_output, "AI 產出的手冊內容", log);
+    auto answer = exchange::agent_pass(agent_output,
+                                       {.file_path = sources.front(),
+                                        .prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .output_dir = fs::path(output_dir),
+                                        .add_dot_dir = true},
+                                       "AI 產出的手冊內容", log);
+    if (!answer.ok) return answer;
+    const std::string& doc_content = answer.text;
     if (doc_content.empty()) return Result::failure("❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。");
 
     // ---- diff and save ----

@@ -127,17 +127,17 @@ Result TorvaneApp::run() {
         return Result::failure("使用者已取消重構");
     }
 
-    fileIO::remove_file(refactor_output_file);
-    auto [ok, text] = mindrel::run_agy({.prompt = prompt,
+    auto answer = exchange::agent_pass(refactor_output_file,
+                                       {.prompt = prompt,
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
                                         .output_dir = mindrel::AgentFolder(output_dir),
-                                        .add_dot_dir = true});
-    if (!ok) return Result::failure(text);
+                                        .add_dot_dir = true},
+                                       "AI 產出的重構碼", log);
+    if (!answer.ok) return answer;
 
-    std::string refactored_code = exchange::read_output(refactor_output_file, "AI 產出的重構碼", log);
-    fileIO::remove_file(refactor_output_file);
+    const std::string& refactored_code = answer.text;
     if (refactored_code.empty()) {
         log.error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
         return Result::failure("AI 未產出重構程式碼，" + target_path.filename().string() + " 未變更");
