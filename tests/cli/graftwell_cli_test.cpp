@@ -15,9 +15,10 @@ const std::string template_py = th::read_file(th::fakes_dir() / "projtools-repo/
 
 class GraftwellCli : public ::testing::Test {
   protected:
-    th::TempDir tmp;
-    fs::path proj = tmp / "proj";
-    fs::path script = tmp / "agy";
+    th::AgentWorkspace ws;
+    const th::TempDir& tmp = ws.tmp;
+    const fs::path& proj = ws.work;
+    const fs::path& script = ws.script;
 
     void SetUp() override {
         th::write_file(proj / "setup.py",
@@ -26,30 +27,19 @@ class GraftwellCli : public ::testing::Test {
         th::write_file(proj / "pkg/__init__.py", "");
         fs::create_directories(proj / "build");
         fs::create_directories(proj / ".venv");
-        fs::create_directories(script);
     }
 
     // What call `n` (from 1; 0 for every call) of the fake agent writes, prints or ends with.
-    void agent(const std::string& kind, const std::string& text, int n = 0) {
-        th::write_file(script / (n ? std::to_string(n) + "." + kind : kind), text);
-    }
+    void agent(const std::string& kind, const std::string& text, int n = 0) { ws.agent(kind, text, n); }
 
     th::Outcome run(const std::string& input, std::vector<std::string> args = {}) {
         args.insert(args.begin(), "graftwell");
-        return th::run({.args = args,
-                        .cwd = proj,
-                        .input = input,
-                        .env = {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
-                                {"VISUAL", std::nullopt},
-                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
-                                {"EDITOR_TEXT", "產生週報\n"},
-                                {"EDITOR_SEEN", (tmp / "seen").string()},
-                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
-                                {"FAKE_AGY_SCRIPT", script.string()}},
-                        .fake_agy = true});
+        return ws.run_input(args, input, "產生週報\n",
+                            {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                             {"EDITOR_SEEN", (tmp / "seen").string()}});
     }
 
-    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
+    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
     std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
 };
 

@@ -14,34 +14,26 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 class KrestelCli : public ::testing::Test {
   protected:
-    th::TempDir tmp;
-    fs::path work = tmp / "work";
-    fs::path script = tmp / "agy";
+    th::AgentWorkspace ws;
+    const th::TempDir& tmp = ws.tmp;
+    const fs::path& work = ws.work;
+    const fs::path& script = ws.script;
 
     void SetUp() override {
         th::write_file(work / "_agy/goal/krestel-automation.yaml", "goal: bash\n");
         th::write_file(work / "_agy/skill/krestel-expert.yaml", "skill: bash\n");
         th::write_file(work / "template/krestel_template.sh", "#!/bin/bash\n");
-        fs::create_directories(script);
     }
-    void agent_writes(const std::string& text) { th::write_file(script / "out", text); }
+    void agent_writes(const std::string& text) { ws.agent_writes(text); }
 
     th::Outcome run(const std::vector<std::string>& args, const std::string& input = "",
                     const std::string& requirement = "每天備份 home\n") {
         std::vector<std::string> full{"krestel"};
         full.insert(full.end(), args.begin(), args.end());
-        return th::run({.args = full,
-                        .cwd = work,
-                        .input = input,
-                        .env = {{"VISUAL", std::nullopt},
-                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
-                                {"EDITOR_TEXT", requirement},
-                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
-                                {"FAKE_AGY_SCRIPT", script.string()}},
-                        .fake_agy = true});
+        return ws.run_input(full, input, requirement);
     }
-    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
-    std::string ref(const std::string& rel) { return "@[" + (work / rel).generic_string() + "]"; }
+    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
+    std::string ref(const std::string& rel) { return ws.ref(rel); }
     std::string output_line() {
         return "直接寫入到絕對路徑：`" + (work / "_agy/generated-bash.sh").generic_string() + "` 檔案中。\n";
     }

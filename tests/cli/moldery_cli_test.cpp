@@ -12,32 +12,24 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 class MolderyCli : public ::testing::Test {
   protected:
-    th::TempDir tmp;
-    fs::path work = tmp / "work";
-    fs::path script = tmp / "agy";
+    th::AgentWorkspace ws;
+    const th::TempDir& tmp = ws.tmp;
+    const fs::path& work = ws.work;
+    const fs::path& script = ws.script;
 
     void SetUp() override {
         th::write_file(work / "_agy/goal/template-generator.yaml", "goal: template\n");
         th::write_file(work / "_agy/skill/template-expert.yaml", "skill: template\n");
         th::write_file(work / "docs/a.md", "# A\n");
         th::write_file(work / "docs/b.md", "# B\n");
-        fs::create_directories(script);
     }
-    void agent_writes(const std::string& text) { th::write_file(script / "out", text); }
+    void agent_writes(const std::string& text) { ws.agent_writes(text); }
 
     th::Outcome run(const std::string& input, const std::string& description = "做一份 API 文件範本\n") {
-        return th::run({.args = {"moldery"},
-                        .cwd = work,
-                        .input = input,
-                        .env = {{"VISUAL", std::nullopt},
-                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
-                                {"EDITOR_TEXT", description},
-                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
-                                {"FAKE_AGY_SCRIPT", script.string()}},
-                        .fake_agy = true});
+        return ws.run_input({"moldery"}, input, description);
     }
-    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
-    std::string ref(const std::string& rel) { return "@[" + (work / rel).generic_string() + "]"; }
+    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
+    std::string ref(const std::string& rel) { return ws.ref(rel); }
 };
 
 TEST_F(MolderyCli, MarkdownTemplateNamedByItsTag) {

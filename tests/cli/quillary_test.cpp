@@ -68,19 +68,7 @@ class QuillaryCli : public ::testing::Test {
     }
 
     // Every recorded agent call's argument vector.
-    std::vector<std::vector<std::string>> agent_calls() {
-        std::string raw = th::read_file(tmp / "argv");
-        std::vector<std::string> fields;
-        for (size_t start = 0, nul; (nul = raw.find('\0', start)) != std::string::npos; start = nul + 1)
-            fields.push_back(raw.substr(start, nul - start));
-        std::vector<std::vector<std::string>> calls;
-        for (size_t i = 0; i < fields.size();) {
-            size_t n = std::stoul(fields[i++]);
-            calls.emplace_back(fields.begin() + i, fields.begin() + i + n);
-            i += n;
-        }
-        return calls;
-    }
+    std::vector<std::vector<std::string>> agent_calls() { return th::fake_agy_calls(tmp / "argv"); }
 
     std::string status() { return th::git(repo, {"status", "--porcelain"}); }
     std::string last_subject() { return th::git(repo, {"log", "-1", "--format=%s"}); }

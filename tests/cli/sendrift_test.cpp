@@ -49,24 +49,7 @@ class SendriftCli : public ::testing::Test {
     }
 
     // The argument vectors of the agent's calls.
-    std::vector<std::vector<std::string>> agent_calls() const {
-        std::vector<std::vector<std::string>> calls;
-        std::string data = th::read_file(argv_file_);
-        size_t pos = 0;
-        auto next = [&] {
-            size_t end = data.find('\0', pos);
-            std::string word = data.substr(pos, end - pos);
-            pos = end + 1;
-            return word;
-        };
-        while (pos < data.size()) {
-            int count = std::stoi(next());
-            std::vector<std::string> call;
-            for (int i = 0; i < count; ++i) call.push_back(next());
-            calls.push_back(call);
-        }
-        return calls;
-    }
+    std::vector<std::vector<std::string>> agent_calls() const { return th::fake_agy_calls(argv_file_); }
 
     std::string log_of(const fs::path& repo, const std::string& ref = "HEAD") {
         return th::git(repo, {"log", "-1", "--format=%B", ref});

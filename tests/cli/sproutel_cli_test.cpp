@@ -15,9 +15,10 @@ const std::string new_cli = "import click\nfrom .start_task import cmd_start_tas
 
 class SproutelCli : public ::testing::Test {
   protected:
-    th::TempDir tmp;
-    fs::path work = tmp / "work";
-    fs::path script = tmp / "agy";
+    th::AgentWorkspace ws;
+    const th::TempDir& tmp = ws.tmp;
+    const fs::path& work = ws.work;
+    const fs::path& script = ws.script;
 
     void SetUp() override {
         fs::copy(sample, tmp / "src", fs::copy_options::recursive);
@@ -26,28 +27,20 @@ class SproutelCli : public ::testing::Test {
         th::git(tmp / "src", {"commit", "-q", "-m", "sample"});
         th::git(tmp.path(), {"clone", "-q", "--bare", "src", "Faldrun.git"});
         configure((tmp / "Faldrun.git").string());
-        fs::create_directories(script);
     }
 
     void configure(const std::string& repo) {
         th::write_file(work / "config.yaml", "config:\n  template_repo: \"" + repo +
                                                  "\"\n  project_desc: \"週報工具\"\n  default_model: gemini-3.1-pro-h\n");
     }
-    void agent(const std::string& kind, const std::string& text, int n = 0) {
-        th::write_file(script / (n ? std::to_string(n) + "." + kind : kind), text);
-    }
+    void agent(const std::string& kind, const std::string& text, int n = 0) { ws.agent(kind, text, n); }
 
     th::Outcome run(const std::string& input) {
-        return th::run({.args = {"sproutel", "-c", "config.yaml"},
-                        .cwd = work,
-                        .input = input,
-                        .env = {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
-                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
-                                {"FAKE_AGY_SCRIPT", script.string()}},
-                        .fake_agy = true});
+        return ws.run_input({"sproutel", "-c", "config.yaml"}, input, "",
+                            {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
     }
 
-    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
+    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
     std::string abs(const std::string& rel) { return (work / rel).generic_string(); }
 };
 

@@ -16,9 +16,10 @@ const std::string loader_py = "def load():\n    return 1\n";
 
 class TorvaneCli : public ::testing::Test {
   protected:
-    th::TempDir tmp;
-    fs::path proj = tmp / "proj";
-    fs::path script = tmp / "agy";
+    th::AgentWorkspace ws;
+    const th::TempDir& tmp = ws.tmp;
+    const fs::path& proj = ws.work;
+    const fs::path& script = ws.script;
 
     void SetUp() override {
         th::write_file(proj / "setup.py",
@@ -28,28 +29,17 @@ class TorvaneCli : public ::testing::Test {
         th::write_file(proj / "pkg/data_loader.py", loader_py);
         th::write_file(proj / "_ref/arch/base_app.py", "class BaseApp: pass\n");
         th::write_file(proj / "_ref/old.md", "# notes\n");
-        fs::create_directories(script);
     }
 
-    void agent(const std::string& kind, const std::string& text, int n = 0) {
-        th::write_file(script / (n ? std::to_string(n) + "." + kind : kind), text);
-    }
+    void agent(const std::string& kind, const std::string& text, int n = 0) { ws.agent(kind, text, n); }
 
     th::Outcome run(const std::string& input, const std::string& typed = "") {
-        return th::run({.args = {"torvane"},
-                        .cwd = proj,
-                        .input = input,
-                        .env = {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
-                                {"VISUAL", std::nullopt},
-                                {"EDITOR", (th::fakes_dir() / "editor-append").string()},
-                                {"EDITOR_TEXT", typed},
-                                {"FAKE_AGY_ARGV", (tmp / "argv").string()},
-                                {"FAKE_AGY_SCRIPT", script.string()}},
-                        .fake_agy = true});
+        return ws.run_input({"torvane"}, input, typed,
+                            {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
     }
 
-    std::vector<std::vector<std::string>> calls() { return th::fake_agy_calls(tmp / "argv"); }
-    std::string ref(const std::string& rel) { return "@[" + (proj / rel).generic_string() + "]"; }
+    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
+    std::string ref(const std::string& rel) { return ws.ref(rel); }
     std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
 };
 

@@ -266,14 +266,15 @@ AgentWorkspace::AgentWorkspace() : work(tmp / "work"), repo(tmp / "repo"), scrip
     fs::create_directories(script);
 }
 
-void AgentWorkspace::agent_writes(const std::string& text, int call) {
-    write_file(script / (call ? std::to_string(call) + ".out" : "out"), text);
+void AgentWorkspace::agent(const std::string& kind, const std::string& text, int call) {
+    write_file(script / (call ? std::to_string(call) + "." + kind : kind), text);
 }
 
+void AgentWorkspace::agent_writes(const std::string& text, int call) { agent("out", text, call); }
+
 void AgentWorkspace::agent_fails(int status, const std::string& stderr_text, int call) {
-    const std::string prefix = call ? std::to_string(call) + "." : "";
-    write_file(script / (prefix + "status"), std::to_string(status));
-    write_file(script / (prefix + "stderr"), stderr_text);
+    agent("status", std::to_string(status), call);
+    agent("stderr", stderr_text, call);
 }
 
 Outcome AgentWorkspace::run(const std::vector<std::string>& args, const std::vector<std::string>& answers,
@@ -281,6 +282,12 @@ Outcome AgentWorkspace::run(const std::vector<std::string>& args, const std::vec
                             const std::map<std::string, std::optional<std::string>>& env) {
     std::string input;
     for (const auto& line : answers) input += line + "\n";
+    return run_input(args, input, editor_text, env);
+}
+
+Outcome AgentWorkspace::run_input(const std::vector<std::string>& args, const std::string& input,
+                                  const std::string& editor_text,
+                                  const std::map<std::string, std::optional<std::string>>& env) {
     std::map<std::string, std::optional<std::string>> vars{
         {"VEMTORA_REPO_BASE_URL", "file://" + repo.string()},
         {"VISUAL", std::nullopt},

@@ -120,11 +120,17 @@ class AgentWorkspace {
     // file, exit status and standard error.
     void agent_writes(const std::string& text, int call = 0);
     void agent_fails(int status, const std::string& stderr_text, int call = 0);
+    // One part of that behaviour: `kind` is "out", "status" or "stderr".
+    void agent(const std::string& kind, const std::string& text, int call = 0);
     // Runs vemtora with the args (after the program name), the answers (one per line)
     // and the editor text; `env` adds or overrides variables.
     Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& answers,
                 const std::string& editor_text = "",
                 const std::map<std::string, std::optional<std::string>>& env = {});
+    // The same run with standard input given whole.
+    Outcome run_input(const std::vector<std::string>& args, const std::string& input,
+                      const std::string& editor_text = "",
+                      const std::map<std::string, std::optional<std::string>>& env = {});
     // The recorded agent calls and the last argument (the prompt) of one of them.
     std::vector<std::vector<std::string>> calls() const;
     // "@[" + absolute path of work/rel with "/" + "]", as prompts refer to files.
