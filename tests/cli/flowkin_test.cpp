@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
 const std::string open_tag = "<div style=\"margin: 0px 60px; width: 40%;\" markdown=\"1\">";
 

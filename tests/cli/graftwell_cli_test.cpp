@@ -8,17 +8,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
 const std::string cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
 const std::string template_py = th::read_file(th::fakes_dir() / "projtools-repo/template/python_agy_cli_template.py");
 
-class GraftwellCli : public ::testing::Test {
+class GraftwellCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
-    th::AgentWorkspace ws;
-    const th::TempDir& tmp = ws.tmp;
-    const fs::path& proj = ws.work;
-    const fs::path& script = ws.script;
+    const fs::path& proj = work;
 
     void SetUp() override {
         th::write_file(proj / "setup.py",
@@ -29,17 +26,13 @@ class GraftwellCli : public ::testing::Test {
         fs::create_directories(proj / ".venv");
     }
 
-    // What call `n` (from 1; 0 for every call) of the fake agent writes, prints or ends with.
-    void agent(const std::string& kind, const std::string& text, int n = 0) { ws.agent(kind, text, n); }
-
     th::Outcome run(const std::string& input, std::vector<std::string> args = {}) {
         args.insert(args.begin(), "graftwell");
-        return ws.run_input(args, input, "產生週報\n",
-                            {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
-                             {"EDITOR_SEEN", (tmp / "seen").string()}});
+        return run_input(args, input, "產生週報\n",
+                         {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                          {"EDITOR_SEEN", (tmp / "seen").string()}});
     }
 
-    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
     std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
 };
 

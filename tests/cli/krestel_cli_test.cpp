@@ -10,30 +10,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
-class KrestelCli : public ::testing::Test {
+class KrestelCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
-    th::AgentWorkspace ws;
-    const th::TempDir& tmp = ws.tmp;
-    const fs::path& work = ws.work;
-    const fs::path& script = ws.script;
-
     void SetUp() override {
         th::write_file(work / "_agy/goal/krestel-automation.yaml", "goal: bash\n");
         th::write_file(work / "_agy/skill/krestel-expert.yaml", "skill: bash\n");
         th::write_file(work / "template/krestel_template.sh", "#!/bin/bash\n");
     }
-    void agent_writes(const std::string& text) { ws.agent_writes(text); }
 
     th::Outcome run(const std::vector<std::string>& args, const std::string& input = "",
                     const std::string& requirement = "每天備份 home\n") {
         std::vector<std::string> full{"krestel"};
         full.insert(full.end(), args.begin(), args.end());
-        return ws.run_input(full, input, requirement);
+        return run_input(full, input, requirement);
     }
-    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
-    std::string ref(const std::string& rel) { return ws.ref(rel); }
     std::string output_line() {
         return "直接寫入到絕對路徑：`" + (work / "_agy/generated-bash.sh").generic_string() + "` 檔案中。\n";
     }

@@ -8,7 +8,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
 using Args = std::vector<std::string>;
 

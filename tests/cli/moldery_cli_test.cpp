@@ -8,28 +8,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
-class MolderyCli : public ::testing::Test {
+class MolderyCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
-    th::AgentWorkspace ws;
-    const th::TempDir& tmp = ws.tmp;
-    const fs::path& work = ws.work;
-    const fs::path& script = ws.script;
-
     void SetUp() override {
         th::write_file(work / "_agy/goal/template-generator.yaml", "goal: template\n");
         th::write_file(work / "_agy/skill/template-expert.yaml", "skill: template\n");
         th::write_file(work / "docs/a.md", "# A\n");
         th::write_file(work / "docs/b.md", "# B\n");
     }
-    void agent_writes(const std::string& text) { ws.agent_writes(text); }
 
     th::Outcome run(const std::string& input, const std::string& description = "做一份 API 文件範本\n") {
-        return ws.run_input({"moldery"}, input, description);
+        return run_input({"moldery"}, input, description);
     }
-    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
-    std::string ref(const std::string& rel) { return ws.ref(rel); }
 };
 
 TEST_F(MolderyCli, MarkdownTemplateNamedByItsTag) {

@@ -14,7 +14,7 @@ std::string answers(const std::vector<std::string>& lines) {
     return text;
 }
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
 class QuillaryCli : public ::testing::Test {
   protected:

@@ -8,18 +8,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
 const fs::path sample = th::fakes_dir() / "projtools-sample";
 const std::string new_cli = "import click\nfrom .start_task import cmd_start_task\n";
 
-class SproutelCli : public ::testing::Test {
+class SproutelCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
-    th::AgentWorkspace ws;
-    const th::TempDir& tmp = ws.tmp;
-    const fs::path& work = ws.work;
-    const fs::path& script = ws.script;
-
     void SetUp() override {
         fs::copy(sample, tmp / "src", fs::copy_options::recursive);
         th::git(tmp / "src", {"init", "-q"});
@@ -33,14 +28,12 @@ class SproutelCli : public ::testing::Test {
         th::write_file(work / "config.yaml", "config:\n  template_repo: \"" + repo +
                                                  "\"\n  project_desc: \"週報工具\"\n  default_model: gemini-3.1-pro-h\n");
     }
-    void agent(const std::string& kind, const std::string& text, int n = 0) { ws.agent(kind, text, n); }
 
     th::Outcome run(const std::string& input) {
-        return ws.run_input({"sproutel", "-c", "config.yaml"}, input, "",
-                            {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
+        return run_input({"sproutel", "-c", "config.yaml"}, input, "",
+                         {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
     }
 
-    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
     std::string abs(const std::string& rel) { return (work / rel).generic_string(); }
 };
 

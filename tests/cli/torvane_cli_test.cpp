@@ -9,17 +9,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using th::has;
 
 const std::string cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
 const std::string loader_py = "def load():\n    return 1\n";
 
-class TorvaneCli : public ::testing::Test {
+class TorvaneCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
-    th::AgentWorkspace ws;
-    const th::TempDir& tmp = ws.tmp;
-    const fs::path& proj = ws.work;
-    const fs::path& script = ws.script;
+    const fs::path& proj = work;
 
     void SetUp() override {
         th::write_file(proj / "setup.py",
@@ -31,15 +28,11 @@ class TorvaneCli : public ::testing::Test {
         th::write_file(proj / "_ref/old.md", "# notes\n");
     }
 
-    void agent(const std::string& kind, const std::string& text, int n = 0) { ws.agent(kind, text, n); }
-
     th::Outcome run(const std::string& input, const std::string& typed = "") {
-        return ws.run_input({"torvane"}, input, typed,
-                            {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
+        return run_input({"torvane"}, input, typed,
+                         {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
     }
 
-    std::vector<std::vector<std::string>> calls() { return ws.calls(); }
-    std::string ref(const std::string& rel) { return ws.ref(rel); }
     std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
 };
 

@@ -41,6 +41,8 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 void write_file(const fs::path& p, const std::string& text) {
     if (p.has_parent_path()) fs::create_directories(p.parent_path());
     std::ofstream f(p, std::ios::binary | std::ios::trunc);

@@ -25,6 +25,9 @@ class TempDir {
     fs::path path_;
 };
 
+// Whether `part` occurs in `text`.
+bool has(const std::string& text, const std::string& part);
+
 void write_file(const fs::path& p, const std::string& text);  // parents created
 std::string read_file(const fs::path& p);                       // "" when missing
 
