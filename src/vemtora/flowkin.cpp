@@ -200,10 +200,7 @@ host::CommandDecl cmd_flowkin() {
                           {.module_name = "flowkin",
                            .default_yaml = DEFAULT_YAML_CONTENT,
                            .log = &log(),
-                           .run = [](YAML::Node& configuration, const frame::Context& context) {
-                               FlowkinApp app(configuration, context.skip_editor);
-                               return app.run();
-                           }});
+                           .run = frame::runs_app_with_skip_editor<FlowkinApp>()});
 }
 
 }  // namespace vemtora::flowkin

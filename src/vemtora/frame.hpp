@@ -74,6 +74,14 @@ decltype(Binding::run) runs_app() {
         return app.run();
     };
 }
+// The same for an application object that is also told whether -s/--skip-editor was given.
+template <class App>
+decltype(Binding::run) runs_app_with_skip_editor() {
+    return [](YAML::Node& configuration, const Context& context) {
+        App app(configuration, context.skip_editor);
+        return app.run();
+    };
+}
 
 std::string template_file_name(const Binding& binding);
 

@@ -184,7 +184,7 @@ host::CommandDecl cmd_krestel() {
         frame::standard_options(
             {.module_name = "krestel", .output_dir_help = "Specify the output directory for generated script."}),
         {.module_name = "krestel", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(), .marked_result = true,
-         .run = [](YAML::Node& configuration, const frame::Context&) { return KrestelApp(configuration).run(); }});
+         .run = frame::runs_app<KrestelApp>()});
 }
 
 }  // namespace vemtora::krestel

@@ -188,7 +188,7 @@ host::CommandDecl cmd_moldery() {
         "moldery", "Generate code or document templates based on reference files and descriptions.", epilog,
         frame::standard_options({.module_name = "moldery"}),
         {.module_name = "moldery", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(), .marked_result = true,
-         .run = [](YAML::Node& configuration, const frame::Context&) { return MolderyApp(configuration).run(); }});
+         .run = frame::runs_app<MolderyApp>()});
 }
 
 }  // namespace vemtora::moldery

@@ -212,10 +212,7 @@ host::CommandDecl cmd_polywend() {
                           {.module_name = "polywend",
                            .default_yaml = DEFAULT_YAML_CONTENT,
                            .log = &log(),
-                           .run = [](YAML::Node& configuration, const frame::Context& context) {
-                               PolywendApp app(configuration, context.skip_editor);
-                               return app.run();
-                           }});
+                           .run = frame::runs_app_with_skip_editor<PolywendApp>()});
 }
 
 }  // namespace vemtora::polywend

@@ -262,9 +262,7 @@ Result SendriftApp::commit_and_push(const std::string& message) {
 }
 
 host::CommandDecl cmd_sendrift() {
-    return declaration([](YAML::Node& configuration, const frame::Context&) {
-        return SendriftApp(configuration).run();
-    });
+    return declaration(frame::runs_app<SendriftApp>());
 }
 
 }  // namespace vemtora::sendrift

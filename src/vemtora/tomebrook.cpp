@@ -212,10 +212,7 @@ host::CommandDecl cmd_tomebrook() {
          .default_yaml = DEFAULT_YAML_CONTENT,
          .log = &log(),
          .template_line_mark = false,
-         .run = [](YAML::Node& configuration, const frame::Context&) {
-             TomebrookApp app(configuration);
-             return app.run();
-         }});
+         .run = frame::runs_app<TomebrookApp>()});
     // The streams are switched on every call, before anything is written.
     decl.entry = [inner = std::move(decl.entry)](const host::OptionValues& values) {
         support::use_utf8_output();
