@@ -19,25 +19,7 @@ using support::Result;
 
 namespace {
 
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora moldery --generate-config\n"
-    "\b\n"
-    "  2. Run template generation with configuration:\n"
-    "     vemtora moldery -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora moldery\n"
-    "\b\n"
-    "  4. Run with default settings and specify a model:\n"
-    "     vemtora moldery --model \"gemini-3.5-flash-m\"\n"
-    "\b\n"
-    "  5. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora moldery -c\n"
-    "\n"
-    "\b\n"
+constexpr std::string_view features =
     "Features: Generates customized templates from reference files using Gemini AI.\n"
     "  - Supports Markdown, C, and Python formats.\n"
     "  - Scans and selects reference files interactively.\n"
@@ -185,7 +167,8 @@ Result MolderyApp::run() {
 
 host::CommandDecl cmd_moldery() {
     return frame::declare(
-        "moldery", "Generate code or document templates based on reference files and descriptions.", epilog,
+        "moldery", "Generate code or document templates based on reference files and descriptions.",
+        frame::standard_epilog("moldery", features),
         frame::standard_options({.module_name = "moldery"}),
         {.module_name = "moldery", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(), .marked_result = true,
          .run = frame::runs_app<MolderyApp>()});
