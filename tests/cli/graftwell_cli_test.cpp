@@ -98,8 +98,7 @@ TEST_F(GraftwellCli, FillsTheTemplateThenRegistersTheModule) {
 
 TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     // Pass 1 fails: the module keeps the template copy, cli.py is untouched.
-    agent("status", "1");
-    agent("stderr", "quota exceeded\n");
+    agent_fails(1, "quota exceeded\n");
     auto o = run("my-feature\n1\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: AI 重構 my_feature.py 失敗: quota exceeded\n")) << o.err;
@@ -109,8 +108,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     // A configured name needs no prompt or editor; pass 2 fails: the module stays written.
     fs::remove_all(script);
     agent("out", "def cmd_report_gen():\n    pass\n", 1);
-    agent("status", "3", 2);
-    agent("stderr", "boom\n", 2);
+    agent_fails(3, "boom\n", 2);
     th::write_file(proj / "config.yaml", "config:\n  sub_cli_name: \" report-gen \"\n");
     o = run("1\n", {"-c", "config.yaml"});
     EXPECT_EQ(o.status, 1);

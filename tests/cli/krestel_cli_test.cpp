@@ -107,7 +107,7 @@ TEST_F(KrestelCli, FailuresSaveNothing) {
         size_t agent_calls;
     };
     const std::vector<Case> cases = {
-        {"agent fails", [&] { th::write_file(script / "status", "2"); th::write_file(script / "stderr", " boom \n"); },
+        {"agent fails", [&] { agent_fails(2, " boom \n"); },
          "x\n", "❌ Error: AI 執行失敗: boom\n", 1},
         {"blank output", [&] { agent_writes(" \n\n\t\n"); }, "x\n", "❌ Error: 無法讀取 AI 產出的腳本內容。\n", 1},
         {"no requirement", [] {}, "", "❌ Error: 未獲取到有效需求，程序結束。\n", 0},

@@ -133,8 +133,7 @@ TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
     EXPECT_TRUE(has(o.err, "Error: AI 未產出 start_task.py 的程式碼，專案已建立但主模組未重構: ")) << o.err;
     EXPECT_EQ(th::read_file(work / "Quiet/quiet/start_task.py"), sample_module);
 
-    agent("status", "1");
-    agent("stderr", "boom\n");
+    agent_fails(1, "boom\n");
     o = run("Loud\nl-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "Error: AI 重構 start_task.py 失敗: boom\n")) << o.err;

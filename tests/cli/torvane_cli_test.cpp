@@ -100,8 +100,7 @@ TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
     EXPECT_TRUE(has(prompt, "- 具體重構需求: 根據重構目標指示進行一般程式碼重構與優化。\n"));
 
     // The agent fails: its text is the message.
-    agent("status", "2");
-    agent("stderr", "rate limited\n");
+    agent_fails(2, "rate limited\n");
     o = run("\n2\n\n\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "Error: rate limited\n")) << o.err;
