@@ -4,6 +4,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
+#include "support/html_entities.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/varnel.hpp"
@@ -206,21 +207,7 @@ std::string safe_href(std::string link) {
 
 }  // namespace
 
-std::string html_escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#x27;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
+std::string html_escape(std::string_view text) { return support::html_escape(text, true); }
 
 std::string fill_template(std::string_view tmpl, const std::vector<std::pair<std::string_view, std::string>>& values) {
     std::string out;
