@@ -96,12 +96,11 @@ std::string build_prompt(const PromptInputs& in) {
 }
 
 FlowkinApp::FlowkinApp(const YAML::Node& config_dict, bool skip_editor_flag) : skip_editor(skip_editor_flag) {
-    YAML::Node section = fileIO::child(config_dict, "config");
-    config = section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./flowkin");
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/mermaid-chart.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/mermaid-chart-expert.yaml");
-    default_model = mindrel::resolve_model_name(fileIO::text_or(fileIO::child(config, "default_model"), "gemini-3.5-flash-m"));
+    default_model = frame::default_model_of(config);
     YAML::Node backup = fileIO::child(config, "backup_model");
     backup_model = mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Node("gemini-3.5-flash-l"));
 }

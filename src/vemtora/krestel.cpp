@@ -76,20 +76,14 @@ std::string build_prompt(const PromptArgs& args) {
 }
 
 KrestelApp::KrestelApp(const YAML::Node& config_dict) {
-    YAML::Node settings = fileIO::child(config_dict, "config");
-    config = settings.IsMap() ? settings : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     auto text = [&](const char* key, const char* fallback) { return fileIO::text_or(fileIO::child(config, key), fallback); };
     output_dir = text("output_dir", "./gen-bash");
     goal_path = text("goal_path", "_agy/goal/krestel-automation.yaml");
     skill_path = text("skill_path", "_agy/skill/krestel-expert.yaml");
     template_path = text("template_path", "template/krestel_template.sh");
-    default_model = mindrel::resolve_model_name(text("default_model", "gemini-3.5-flash-m"));
-    YAML::Node backup = fileIO::child(config, "backup_model");
-    if (!backup.IsDefined()) {
-        backup = YAML::Node(YAML::NodeType::Sequence);
-        backup.push_back("gemini-3.5-flash-l");
-    }
-    backup_model = mindrel::resolve_model_name(backup);
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
 }
 
 Result KrestelApp::run() {

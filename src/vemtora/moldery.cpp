@@ -94,11 +94,9 @@ std::string build_prompt(const PromptArgs& args) {
 }
 
 MolderyApp::MolderyApp(const YAML::Node& config_dict) {
-    YAML::Node settings = fileIO::child(config_dict, "config");
-    config = settings.IsMap() ? settings : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./gen-template");
-    default_model = mindrel::resolve_model_name(fileIO::text_or(fileIO::child(config, "default_model"),
-                                                                "gemini-3.5-flash-m"));
+    default_model = frame::default_model_of(config);
 }
 
 Result MolderyApp::run() {

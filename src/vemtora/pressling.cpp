@@ -7,6 +7,7 @@
 #include "support/env.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
+#include "vemtora/frame.hpp"
 
 namespace vemtora::pressling {
 
@@ -92,8 +93,7 @@ std::string output_file_name(std::string_view doc_name, std::string_view version
 }
 
 PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
-    YAML::Node section = fileIO::child(config_dict, "config");
-    config = section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     auto key = [this](const char* name) { return fileIO::child(config, name); };
     input_path = fileIO::text_or(key("input_path"), "./");
     output_path = fileIO::text_or(key("output_path"), "./");

@@ -9,6 +9,7 @@
 #include "support/process.hpp"
 #include "support/text.hpp"
 #include "vemtora/exchange.hpp"
+#include "vemtora/frame.hpp"
 #include "vemtora/mindrel.hpp"
 #include "vemtora/quillary_detail.hpp"
 #include "vemtora/runwick.hpp"
@@ -60,8 +61,7 @@ class ScratchFiles {
 }  // namespace
 
 Quillary::Quillary(const YAML::Node& config_dict) {
-    YAML::Node section = fileIO::child(config_dict, "config");
-    config = section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./");
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-readme-goal.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-readme-expert.yaml");

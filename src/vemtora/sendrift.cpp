@@ -83,14 +83,8 @@ SendriftApp::SendriftApp(const YAML::Node& config_dict) {
     config = found.IsDefined() ? found : YAML::Node(YAML::NodeType::Map);
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/sendrift-goal.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/sendrift-expert.yaml");
-    default_model =
-        mindrel::resolve_model_name(fileIO::text_or(fileIO::child(config, "default_model"), "gemini-3.5-flash-m"));
-    YAML::Node backup = fileIO::child(config, "backup_model");
-    if (!backup.IsDefined()) {
-        backup = YAML::Node(YAML::NodeType::Sequence);
-        backup.push_back("gemini-3.5-flash-l");
-    }
-    backup_model = mindrel::resolve_model_name(backup);
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
 }
 
 std::vector<std::string> models_to_try(const std::string& default_model, const YAML::Node& backup_model) {

@@ -9,6 +9,7 @@
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/exchange.hpp"
+#include "vemtora/frame.hpp"
 #include "vemtora/mindrel.hpp"
 #include "vemtora/tomebrook.hpp"
 
@@ -67,10 +68,9 @@ std::string references(const std::vector<fileIO::Choice>& chosen, const std::str
 }  // namespace
 
 TomebrookApp::TomebrookApp(const YAML::Node& config_dict) {
-    YAML::Node section = fileIO::child(config_dict, "config");
-    config = section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./gen-docs");
-    default_model = mindrel::resolve_model_name(fileIO::text_or(fileIO::child(config, "default_model"), "gemini-3.5-flash-m"));
+    default_model = frame::default_model_of(config);
 }
 
 Result TomebrookApp::run() {
