@@ -4,19 +4,23 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps build test demo bench fuzz clean
+.PHONY: deps configure build test demo bench fuzz clean
 
 deps:
 	bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo needs only the program, not the tests.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vemtora
 	bash scripts/demo.sh $(BUILD)/vemtora
 
 bench:

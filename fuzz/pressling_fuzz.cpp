@@ -13,7 +13,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "support/text.hpp"
-#include "vemtora/pressling.hpp"
+#include "vemtora/publishing/pressling.hpp"
 
 namespace fs = std::filesystem;
 namespace pressling = vemtora::pressling;

@@ -17,7 +17,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
-#include "vemtora/varnel.hpp"
+#include "vemtora/publishing/varnel.hpp"
 
 namespace fs = std::filesystem;
 namespace varnel = vemtora::varnel;

@@ -1,42 +1,39 @@
-// The commands the program offers. A command module declares its command with a
-// function that returns its host::CommandDecl (for a configured command, usually
-// `frame::declare` around the module's application step); add that call to the list
-// below to register it.
+// The commands the program offers, one line each, in the order of the program's help
+// page. A command module declares its command with a function that returns its
+// CommandDecl (through `frame::declare`); add a line here to register it.
 #include "host/registry.hpp"
-#include "vemtora/flowkin.hpp"
-#include "vemtora/graftwell.hpp"
-#include "vemtora/krestel.hpp"
-#include "vemtora/launchet.hpp"
-#include "vemtora/moldery.hpp"
-#include "vemtora/polywend.hpp"
-#include "vemtora/pressling.hpp"
-#include "vemtora/quillary.hpp"
-#include "vemtora/sendrift.hpp"
-#include "vemtora/sproutel.hpp"
-#include "vemtora/tomebrook.hpp"
-#include "vemtora/torvane.hpp"
-#include "vemtora/varnel.hpp"
+#include "vemtora/documents/flowkin.hpp"
+#include "vemtora/documents/polywend.hpp"
+#include "vemtora/documents/tomebrook.hpp"
+#include "vemtora/projects/graftwell.hpp"
+#include "vemtora/projects/sproutel.hpp"
+#include "vemtora/projects/torvane.hpp"
+#include "vemtora/publishing/pressling.hpp"
+#include "vemtora/publishing/varnel.hpp"
+#include "vemtora/release/quillary.hpp"
+#include "vemtora/release/sendrift.hpp"
+#include "vemtora/scripting/krestel.hpp"
+#include "vemtora/scripting/launchet.hpp"
+#include "vemtora/scripting/moldery.hpp"
 
 namespace host {
 
 const std::vector<CommandDecl>& commands() {
-    static const std::vector<CommandDecl> all = [] {
-        std::vector<CommandDecl> list;
-        list.push_back(vemtora::quillary::cmd_quillary());
-        list.push_back(vemtora::sendrift::cmd_sendrift());
-        list.push_back(vemtora::sproutel::cmd_sproutel());
-        list.push_back(vemtora::graftwell::cmd_graftwell());
-        list.push_back(vemtora::torvane::cmd_torvane());
-        list.push_back(vemtora::tomebrook::cmd_tomebrook());
-        list.push_back(vemtora::polywend::cmd_polywend());
-        list.push_back(vemtora::flowkin::cmd_flowkin());
-        list.push_back(vemtora::krestel::cmd_krestel());
-        list.push_back(vemtora::moldery::cmd_moldery());
-        list.push_back(vemtora::launchet::cmd_launchet());
-        list.push_back(vemtora::pressling::cmd_pressling());
-        list.push_back(vemtora::varnel::cmd_varnel());
-        return list;
-    }();
+    static const std::vector<CommandDecl> all = {
+        vemtora::quillary::cmd_quillary(),    // README update from the diff since the last tag; release menu
+        vemtora::sendrift::cmd_sendrift(),    // commit message from the diff; commit and push
+        vemtora::sproutel::cmd_sproutel(),    // new Python CLI project from the sample project
+        vemtora::graftwell::cmd_graftwell(),  // new sub-command module, registered in cli.py
+        vemtora::torvane::cmd_torvane(),      // refactoring of one script with the API manuals
+        vemtora::tomebrook::cmd_tomebrook(),  // API manuals of source files, new or refactored
+        vemtora::polywend::cmd_polywend(),    // translation of a document or report mail
+        vemtora::flowkin::cmd_flowkin(),      // Mermaid diagrams
+        vemtora::krestel::cmd_krestel(),      // bash scripts, new or refactored
+        vemtora::moldery::cmd_moldery(),      // code and document templates from reference files
+        vemtora::launchet::cmd_launchet(),    // the agent's interactive terminal UI ("start")
+        vemtora::pressling::cmd_pressling(),  // Markdown to stand-alone HTML pages (no AI)
+        vemtora::varnel::cmd_varnel(),        // documentation index page and package zip (no AI)
+    };
     return all;
 }
 

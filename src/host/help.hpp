@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/command.hpp"
+#include "host/declarations.hpp"
 
 namespace host::help {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/command.hpp"
+#include "host/declarations.hpp"
 
 namespace host {
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "host/command.hpp"
+#include "host/declarations.hpp"
 
 namespace host {
 

@@ -1,0 +1,168 @@
+#include "vemtora/core/exchange.hpp"
+
+#include <ctime>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/paths.hpp"
+#include "support/text.hpp"
+
+namespace vemtora::exchange {
+
+namespace fileIO = brenkit::fileIO;
+
+namespace {
+
+void make_parent(const fs::path& path) {
+    fs::path parent = path.parent_path();
+    if (!parent.empty()) fs::create_directories(parent);
+}
+
+void download_if_missing(const fs::path& path, const std::string& repo_folder, const std::string& label,
+                         const Logger& logger) {
+    fileIO::load_or_download_content(path, download_url(repo_folder, path), label, &logger);
+}
+
+}  // namespace
+
+std::string download_url(const std::string& repo_folder, const fs::path& local_path) {
+    return fileIO::repo_url(repo_folder + local_path.filename().string());
+}
+
+bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger) {
+    make_parent(path);
+    download_if_missing(path, repo_folder, label, logger);
+    return fs::exists(path);
+}
+
+std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
+                                                    const Logger& logger) {
+    make_parent(goal_path);
+    make_parent(skill_path);
+    download_if_missing(goal_path, goal_folder, "Goal 設定檔", logger);
+    download_if_missing(skill_path, skill_folder, "Skill 設定檔", logger);
+    if (fs::exists(goal_path) && fs::exists(skill_path)) return std::nullopt;
+    logger.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
+    return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
+}
+
+bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
+    for (const auto& source : sources) make_parent(source.path);
+    for (const auto& source : sources)
+        fileIO::load_or_download_content(source.path, fileIO::repo_url(source.repo_path), source.label, &logger);
+    for (const auto& source : sources)
+        if (!fs::exists(source.path)) return false;
+    return true;
+}
+
+std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger) {
+    return fetch_template(template_path, "README 模板", logger);
+}
+
+std::optional<fs::path> fetch_template(const fs::path& template_path, const std::string& label, const Logger& logger) {
+    auto fetched = fetch_optional_template(template_path, template_folder, label, logger);
+    if (fetched) logger.info("✅ 已載入輸出範本：" + template_path.filename().string());
+    return fetched;
+}
+
+std::optional<fs::path> fetch_optional_template(const fs::path& template_path, const std::string& repo_folder,
+                                                const std::string& label, const Logger& logger) {
+    if (fetch(template_path, repo_folder, label, logger)) return template_path;
+    logger.warning("⚠️ 無法取得範本檔案 " + template_path.filename().string() + "，將繼續執行但不套用範本。");
+    return std::nullopt;
+}
+
+std::string template_ref(const std::optional<fs::path>& template_path) {
+    if (!template_path) return "";
+    return "- 參考輸出範本 (請務必嚴格依照此範本結構與風格輸出)：" + reference(*template_path) + "\n";
+}
+
+std::string reference(const fs::path& path) { return "@[" + support::reference_form(path) + "]"; }
+
+std::string output_section(const fs::path& output_path) {
+    return "\n\n" + output_request("：", "生成的 Markdown 內容", output_path);
+}
+
+std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path) {
+    return "【輸出要求】" + colon + "\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" +
+           support::reference_form(output_path) + "` 檔案中。\n";
+}
+
+std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
+    return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
+}
+
+std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
+    std::string text = read_output(output_path, label, logger);
+    fileIO::remove_file(output_path);
+    return text;
+}
+
+support::Result agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
+                           const Logger& logger) {
+    fileIO::remove_file(output_path);
+    auto run = mindrel::run_agy(args);
+    if (!run.ok) return run;
+    return support::Result::success(take_output(output_path, label, logger));
+}
+
+support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
+                              const std::string& done_line, const Logger& logger) {
+    auto saved = fileIO::save_local_file_content(path, text, label, &logger);
+    if (!saved.ok) return support::Result::failure(saved.text);
+    logger.info(done_line + path.string());
+    return support::Result::success("成功產出: " + path.filename().string());
+}
+
+bool plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
+}
+
+void remove_files(const std::vector<fs::path>& paths) {
+    for (const auto& path : paths) fileIO::remove_file(path);
+}
+
+fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger) {
+    if (!fs::exists(out_path)) return out_path;
+    if (support::confirm("💬 檔案 " + out_path.filename().string() + " 已存在，是否直接蓋寫？", true)) return out_path;
+    fs::path free = fileIO::get_unique_path(output_dir, out_path.stem().string(), ".md");
+    fs::path target = fileIO::setup_output_file(output_dir, free.filename().string(), &logger);
+    logger.info("✅ 將改為另存新檔：" + target.filename().string());
+    return target;
+}
+
+std::string today() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &local);
+    return buffer;
+}
+
+std::optional<support::Result> list_project_folders(brenkit::fileIO::DirectoryList& folders, const Logger& logger) {
+    folders = brenkit::fileIO::get_directory_list(".", {.exclude_prefixes = {".", "_"},
+                                                        .exclude_names = {"build", "docs-gen", "dist"},
+                                                        .exclude_suffixes = {".egg-info"}});
+    if (!folders.paths.empty()) return std::nullopt;
+    logger.error("❌ 目前目錄下找不到任何符合條件的專案資料夾。");
+    return support::Result::failure("找不到符合條件的專案資料夾。");
+}
+
+std::optional<support::Result> choose_project_folder(const brenkit::fileIO::DirectoryList& folders, fs::path& chosen,
+                                                     const Logger& logger) {
+    logger.info("✅ 💡 提示：請選取一個專案資料夾作為目標");
+    auto picked = brenkit::fileIO::interactive_select_files(folders.paths, folders.names, " (資料夾)");
+    if (picked.empty()) {
+        logger.warning("⚠️ 未選取目標資料夾，程序中斷。");
+        return support::Result::failure("未選取目標資料夾。");
+    }
+    chosen = picked.front().first;
+    return std::nullopt;
+}
+
+}  // namespace vemtora::exchange

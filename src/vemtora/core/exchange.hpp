@@ -1,0 +1,115 @@
+#pragma once
+// The files that the AI commands exchange with the agent: the goal, skill and template
+// files fetched from the maker's repository when they are missing, the references to
+// files in a prompt, the output section that names the agent's output file, and the
+// read and clean-up of that file.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "brenkit/app_logging.hpp"
+#include "brenkit/fileIO.hpp"
+#include "support/result.hpp"
+#include "vemtora/core/mindrel.hpp"
+
+namespace vemtora::exchange {
+
+namespace fs = std::filesystem;
+using Logger = brenkit::app_logging::Logger;
+
+inline constexpr const char* goal_folder = "_agy/goal/";
+inline constexpr const char* skill_folder = "_agy/skill/";
+inline constexpr const char* template_folder = "template/";
+
+// The download address of a local file: the repository folder followed by the file's
+// own name, wherever the local file lives.
+std::string download_url(const std::string& repo_folder, const fs::path& local_path);
+
+// Makes sure the file is present: creates its parent folders, then downloads it from
+// the repository folder under its own file name when it is missing. True when the file
+// exists afterwards. A folder that cannot be created throws.
+bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger);
+
+// Fetches the goal file and then the skill file (both parents created first). Nothing
+// when both exist afterwards; otherwise the error is logged and the failure result is
+// returned.
+std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
+                                                    const Logger& logger);
+
+// A local file and the repository file that fills it when it is missing, whatever
+// the local file is called.
+struct FixedSource {
+    fs::path path;
+    std::string repo_path;  // "_agy/goal/torvane.yaml"
+    std::string label;
+};
+// Creates the parent folders of every file first, then downloads each missing one from
+// its own repository file. True when all of them exist afterwards.
+bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger);
+
+// Fetches an output template; a template that cannot be had is warned about and
+// dropped (nothing returned), which is no failure. A present template is announced.
+std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger);
+std::optional<fs::path> fetch_template(const fs::path& template_path, const std::string& label, const Logger& logger);
+// The same fetch from any repository folder, without the announcement.
+std::optional<fs::path> fetch_optional_template(const fs::path& template_path, const std::string& repo_folder,
+                                                const std::string& label, const Logger& logger);
+
+// The prompt line that points the agent at a template, or "" without one.
+std::string template_ref(const std::optional<fs::path>& template_path);
+
+// "@[" + absolute path with "/" separators + "]".
+std::string reference(const fs::path& path);
+
+// The block that ends a prompt and names the output file; it follows the "]" of the
+// last reference and ends with a line feed.
+std::string output_section(const fs::path& output_path);
+
+// The output section itself: "【輸出要求】" + `colon` + the instruction to write `what`
+// ("生成的手冊內容") to the output file, ending with a line feed.
+std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path);
+
+// The output file's text, stripped; "" when the agent wrote nothing.
+std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+
+// The output file's text, stripped, and the file removed: an agent's answer is read once.
+std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+
+// One agent pass whose answer is the file it writes to `output_path`. A stale file is
+// removed first, so an old answer is never taken for a new one. A failed run gives the
+// failure with the run's reason; otherwise success with the answer as `take_output`
+// gives it ("" when the agent wrote nothing).
+support::Result agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
+                           const Logger& logger);
+
+// Saves a generated document: on success logs `done_line` followed by the path and
+// gives "成功產出: " + the file's name; a failed save gives the save's message.
+support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
+                              const std::string& done_line, const Logger& logger);
+
+// Whether the name stays inside the folder it is joined to: one path component, not
+// empty, not "." or "..", with no separator of any platform.
+bool plain_file_name(const std::string& name);
+
+// Removes every file, in order; absent files are no failure.
+void remove_files(const std::vector<fs::path>& paths);
+
+// Where a generated document is saved: `out_path`, unless it exists and the user
+// declines to replace it; then a free name in `output_dir` with the same stem and ".md",
+// so the old document is never lost.
+fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger);
+
+// The sub-folders of "." that can hold a project (hidden and "_" folders, build output
+// and packaging folders left out). Nothing when there is one at least; otherwise the
+// error is logged and the failure result is returned.
+std::optional<support::Result> list_project_folders(brenkit::fileIO::DirectoryList& folders, const Logger& logger);
+// The folder menu with its hint line. Nothing when a folder was chosen (it is put in
+// `chosen`); otherwise the warning is logged and the failure result is returned.
+std::optional<support::Result> choose_project_folder(const brenkit::fileIO::DirectoryList& folders, fs::path& chosen,
+                                                     const Logger& logger);
+
+// Today's local date as year-month-day ("2025-01-31").
+std::string today();
+
+}  // namespace vemtora::exchange

@@ -1,0 +1,225 @@
+#include "vemtora/core/frame.hpp"
+
+#include <system_error>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/env.hpp"
+#include "support/files.hpp"
+#include "vemtora/core/mindrel.hpp"
+
+namespace vemtora::frame {
+
+namespace fs = std::filesystem;
+namespace fileIO = brenkit::fileIO;
+using support::Stream;
+
+namespace {
+
+const brenkit::app_logging::Logger& logger(const Binding& binding) {
+    return binding.log ? *binding.log : brenkit::app_logging::lazy_logger(binding.module_name);
+}
+
+void error_line(const std::string& text) { support::echo(text, Stream::err); }
+
+bool debug_mode(const Args& args) { return args.debug || support::get_env("DOVUD_DEBUG") == std::optional<std::string>("1"); }
+
+// A file that holds an empty or null YAML document: a configuration of nothing.
+bool holds_null_document(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return false;
+    auto text = support::read_file(path);
+    if (!text) return false;
+    try {
+        return YAML::Load(*text).IsNull();
+    } catch (const YAML::Exception&) {
+        return false;
+    }
+}
+
+// The mapping under `config`, created when missing or empty; nothing when the
+// configuration holds something else there.
+std::optional<YAML::Node> settings_of(YAML::Node& configuration) {
+    if (!configuration.IsMap()) return std::nullopt;
+    YAML::Node settings = configuration["config"];
+    if (!settings.IsDefined() || settings.IsNull()) {
+        configuration["config"] = YAML::Node(YAML::NodeType::Map);
+        settings = configuration["config"];
+    }
+    if (!settings.IsMap()) return std::nullopt;
+    return settings;
+}
+
+}  // namespace
+
+Args args_from(const vemtora::OptionValues& values) {
+    return {
+        .config = values.text("config"),
+        .generate_config = values.flag("generate_config"),
+        .debug = values.flag("debug"),
+        .model = values.text("model"),
+        .output_dir = values.text("output_dir"),
+        .skip_editor = values.flag("skip_editor"),
+        .file = values.text("file"),
+    };
+}
+
+std::string template_file_name(const Binding& binding) { return "config_" + binding.module_name + "_template.yaml"; }
+
+int run(const Binding& binding, const Args& args) {
+    const auto& log = logger(binding);
+
+    if (debug_mode(args)) {
+        support::set_env("DOVUD_DEBUG", "1");
+        brenkit::app_logging::setup_logging("Vemtora", true);
+        if (binding.log_debug_on) log.debug("Debug mode is ON.");
+    }
+
+    if (args.generate_config) {
+        fs::path written = fileIO::save_yaml_template(std::string(binding.default_yaml), template_file_name(binding));
+        std::string lead = binding.template_line_mark ? "✅ " : "";
+        support::echo(lead + "Success! Template file created at: " + written.string());
+        return 0;
+    }
+
+    Context context{.skip_editor = args.skip_editor, .file = args.file};
+    std::optional<YAML::Node> loaded;
+    if (!args.config) {
+        loaded = fileIO::load_yaml_string(std::string(binding.default_yaml), "預設設定");
+    } else {
+        std::string path = *args.config;
+        if (path.empty()) {
+            auto found = fileIO::find_files_with_extensions(
+                "./", {.extensions = {".yaml", ".yml"}, .recursive = false, .prefix = {"config"}});
+            if (binding.auto_single_candidate && found.paths.size() == 1) {
+                path = found.paths.front().string();
+                log.info("💬 偵測到僅有單一設定檔，已自動選用：" + path);
+            } else if (!found.paths.empty()) {
+                support::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
+                auto chosen = fileIO::interactive_select_files(found.paths, found.names, "");
+                if (!chosen.empty()) path = chosen.front().first.string();
+            }
+            if (path.empty()) {
+                error_line("❌ Error: No configuration file selected or found.");
+                return 1;
+            }
+        }
+        std::error_code ec;
+        if (!fs::exists(path, ec)) {
+            error_line("❌ Error: Config file '" + path + "' does not exist.");
+            return 1;
+        }
+        // An empty document is a configuration of nothing; anything else the loader
+        // refuses is an error the user must hear about.
+        if (holds_null_document(path)) return 0;
+        loaded = fileIO::load_yaml_config(path);
+        if (!loaded) {
+            error_line("❌ Error: Config file '" + path + "' could not be loaded.");
+            return 1;
+        }
+        context.config_path = path;
+    }
+    if (!loaded || loaded->IsNull()) return 0;
+    YAML::Node configuration = *loaded;
+
+    bool model_override = args.model && !args.model->empty();
+    bool output_override = args.output_dir && (binding.empty_output_is_dot || !args.output_dir->empty());
+    if (model_override || output_override) {
+        auto settings = settings_of(configuration);
+        if (!settings) {
+            error_line("❌ Error: The 'config' entry of the configuration is not a mapping.");
+            return 1;
+        }
+        if (model_override) {
+            std::string mapped_model = mindrel::resolve_model_name(*args.model);
+            (*settings)["default_model"] = mapped_model;
+            log.info("✅ 已手動指定 AI 模型：" + mapped_model);
+        }
+        if (output_override) {
+            std::string folder = args.output_dir->empty() ? "./" : *args.output_dir;
+            (*settings)[binding.output_key] = folder;
+            log.info("✅ 已手動指定輸出目錄：" + folder);
+        }
+    }
+
+    support::Result result = binding.run(configuration, context);
+    if (result.ok) {
+        support::echo((binding.marked_result ? "✅ Done: " : "Done: ") + result.text);
+        return 0;
+    }
+    error_line((binding.marked_result ? "❌ Error: " : "Error: ") + result.text);
+    return 1;
+}
+
+std::string standard_epilog(const std::string& name, std::string_view features) {
+    return "\b\n"
+           "Examples:\n"
+           "  1. Generate config template:\n"
+           "     vemtora " + name + " --generate-config\n"
+           "\b\n"
+           "  2. Run template generation with configuration:\n"
+           "     vemtora " + name + " -c config.yaml\n"
+           "\b\n"
+           "  3. Run with default settings (Default mode):\n"
+           "     vemtora " + name + "\n"
+           "\b\n"
+           "  4. Run with default settings and specify a model:\n"
+           "     vemtora " + name + " --model \"gemini-3.5-flash-m\"\n"
+           "\b\n"
+           "  5. Interactive config selection (when -c is provided without arguments):\n"
+           "     vemtora " + name + " -c\n"
+           "\n"
+           "\b\n" + std::string(features);
+}
+
+YAML::Node settings_section(const YAML::Node& config_dict) {
+    YAML::Node section = fileIO::child(config_dict, "config");
+    return section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+}
+
+std::string default_model_of(const YAML::Node& settings) {
+    return mindrel::resolve_model_name(
+        fileIO::text_or(fileIO::child(settings, "default_model"), std::string(mindrel::default_agy_model)));
+}
+
+YAML::Node backup_model_of(const YAML::Node& settings) {
+    YAML::Node backup = fileIO::child(settings, "backup_model");
+    return mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Load("[gemini-3.5-flash-l]"));
+}
+
+vemtora::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
+                          std::vector<vemtora::OptionDecl> options, Binding binding) {
+    vemtora::CommandDecl decl;
+    decl.name = std::move(name);
+    decl.help = std::move(help);
+    decl.epilog = std::string(epilog);
+    decl.options = std::move(options);
+    decl.entry = [binding = std::move(binding)](const vemtora::OptionValues& values) {
+        return run(binding, args_from(values));
+    };
+    return decl;
+}
+
+std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options) {
+    using vemtora::OptionKind;
+    auto value_kind = [](bool optional) { return optional ? OptionKind::optional_value : OptionKind::value; };
+    std::vector<vemtora::OptionDecl> list = {
+        {.long_name = "--config", .short_name = "-c", .kind = value_kind(options.optional_config),
+         .help = options.config_help, .metavar = "PATH"},
+        {.long_name = "--generate-config", .kind = OptionKind::flag,
+         .help = "Generate config_" + options.module_name + "_template.yaml"},
+        {.long_name = "--debug", .kind = OptionKind::flag, .help = "Enable debug mode"},
+    };
+    if (options.model)
+        list.push_back({.long_name = "--model", .short_name = "-m", .kind = OptionKind::value,
+                        .help = "Specify the Gemini model to use"});
+    if (options.output_dir_help)
+        list.push_back({.long_name = "--output-dir", .short_name = "-o", .kind = value_kind(options.optional_output_dir),
+                        .help = *options.output_dir_help, .metavar = "PATH"});
+    if (options.skip_editor_help)
+        list.push_back({.long_name = "--skip-editor", .short_name = "-s", .kind = OptionKind::flag,
+                        .help = *options.skip_editor_help});
+    return list;
+}
+
+}  // namespace vemtora::frame

@@ -1,0 +1,113 @@
+#pragma once
+// The frame every configured command runs in: debug mode, the configuration template,
+// the choice and load of the configuration, the model and output-folder overrides,
+// the application's run and the final "Done: "/"Error: " line with the exit status.
+#include <yaml-cpp/yaml.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "brenkit/app_logging.hpp"
+#include "vemtora/core/command.hpp"
+#include "support/result.hpp"
+
+namespace vemtora::frame {
+
+// The option values the frame looks at (those a command does not declare stay empty).
+struct Args {
+    std::optional<std::string> config{};
+    bool generate_config = false;
+    bool debug = false;
+    std::optional<std::string> model{};
+    std::optional<std::string> output_dir{};
+    bool skip_editor = false;
+    std::optional<std::string> file{};
+};
+Args args_from(const vemtora::OptionValues& values);
+
+// What the application step receives besides the configuration.
+struct Context {
+    std::optional<std::filesystem::path> config_path{};  // the file chosen with -c, if any
+    bool skip_editor = false;                            // -s/--skip-editor
+    std::optional<std::string> file{};                   // -f/--file
+};
+
+// The per-command variations of the frame, as data.
+struct Binding {
+    std::string module_name{};          // "quillary" -> "config_quillary_template.yaml"
+    std::string_view default_yaml{};    // DEFAULT_YAML_CONTENT
+    const brenkit::app_logging::Logger* log = nullptr;
+    bool template_line_mark = true;     // "✅ Success! Template file created at: " or without "✅ "
+    bool marked_result = false;         // "✅ Done: "/"❌ Error: " instead of "Done: "/"Error: "
+    bool auto_single_candidate = false; // a single configuration candidate is taken without asking
+    std::string output_key = "output_dir";  // where a non-empty --output-dir value is stored
+    bool empty_output_is_dot = false;   // an empty --output-dir value means "./" (and is stored)
+    bool log_debug_on = false;          // logs "Debug mode is ON." once debug logging is set up
+    // Builds the application from the whole configuration and runs it.
+    std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
+};
+
+// The epilog of a configured command: the backspace-marked block of the five usual
+// examples for `name`, an empty line, then the backspace-marked `features` block (its
+// lines each ending with a line feed).
+std::string standard_epilog(const std::string& name, std::string_view features);
+
+// ---- settings every AI command reads ----
+// The `config` mapping of the loaded configuration; an empty mapping when it is
+// missing or holds no mapping.
+YAML::Node settings_section(const YAML::Node& config_dict);
+// `default_model` (else "gemini-3.5-flash-m") resolved to its display name.
+std::string default_model_of(const YAML::Node& settings);
+// `backup_model` (else the list of "gemini-3.5-flash-l") resolved.
+YAML::Node backup_model_of(const YAML::Node& settings);
+
+// The application step of a command whose application object is built from the whole
+// configuration and run once.
+template <class App>
+decltype(Binding::run) runs_app() {
+    return [](YAML::Node& configuration, const Context&) {
+        App app(configuration);
+        return app.run();
+    };
+}
+// The same for an application object that is also told whether -s/--skip-editor was given.
+template <class App>
+decltype(Binding::run) runs_app_with_skip_editor() {
+    return [](YAML::Node& configuration, const Context& context) {
+        App app(configuration, context.skip_editor);
+        return app.run();
+    };
+}
+
+std::string template_file_name(const Binding& binding);
+
+// Runs the frame and returns the exit status.
+int run(const Binding& binding, const Args& args);
+
+// A command declaration whose entry runs the frame with `binding`.
+vemtora::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
+                          std::vector<vemtora::OptionDecl> options, Binding binding);
+
+// ---- the options every configured command declares ----
+inline constexpr std::string_view interactive_config_help =
+    "Specify the YAML config file path. If -c is provided without arguments, it will trigger interactive config "
+    "selection.";
+
+struct StandardOptions {
+    std::string module_name{};  // help of --generate-config: "Generate config_<module>_template.yaml"
+    std::string config_help = std::string(interactive_config_help);
+    bool optional_config = false;                  // a bare -c gives the empty text
+    bool model = true;                             // -m/--model
+    std::optional<std::string> output_dir_help{};   // declares -o/--output-dir
+    bool optional_output_dir = false;              // a bare -o gives the empty text
+    std::optional<std::string> skip_editor_help{};  // declares -s/--skip-editor
+};
+// -c/--config, --generate-config, --debug, then -m/--model, -o/--output-dir and
+// -s/--skip-editor as asked, in this order.
+std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options);
+
+}  // namespace vemtora::frame

@@ -1,0 +1,124 @@
+#include "vemtora/core/runwick.hpp"
+
+#include <stdexcept>
+#include <system_error>
+
+#include "support/files.hpp"
+#include "support/process.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+
+namespace vemtora::runwick {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool is_shell_safe(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("_@%+=:,./-").find(c) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string shell_quote(std::string_view word) {
+    if (word.empty()) return "''";
+    bool safe = true;
+    for (char c : word) safe = safe && is_shell_safe(c);
+    if (safe) return std::string(word);
+    return "'" + support::replace_all(word, "'", "'\"'\"'") + "'";
+}
+
+support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string>& cmd_args, const std::string& label,
+                                                   const Logger* logger) {
+    const auto bash = support::find_executable("bash");
+    std::vector<std::string> words;
+    for (const auto& w : cmd_args) words.push_back(shell_quote(w));
+    const std::vector<std::string> argv{bash ? bash->string() : "bash", "-i", "-c", support::join(words, " ")};
+    if (logger) logger->info("✅ 正在執行: " + support::join(argv, " "));
+
+    std::string why;
+    try {
+        support::RunOptions shared_terminal;
+        shared_terminal.out = support::Output::inherit;
+        shared_terminal.err = support::Output::inherit;
+        const auto run = support::run_process(argv, shared_terminal);
+        if (run.status == 0) {
+            if (logger) logger->info("🎉 成功執行 " + label + "！");
+            return support::Result::success("成功執行 " + label);
+        }
+        why = support::status_description(argv, run.status);
+    } catch (const support::ProcessError& e) {
+        why = e.what();
+    } catch (const std::system_error& e) {
+        why = e.what();
+    }
+    if (logger) logger->error("❌ 執行 " + label + " 失敗: " + why);
+    return support::Result::failure("執行 " + label + " 失敗: " + why);
+}
+
+std::optional<std::string> get_latest_git_tag(const Logger* logger) {
+    const std::vector<std::string> argv{"git", "describe", "--tags", "--abbrev=0"};
+    std::string why;
+    try {
+        const auto run = support::run_process(argv);
+        if (run.status != 0) {
+            why = support::status_description(argv, run.status);
+        } else if (!support::is_valid_utf8(run.out) || !support::is_valid_utf8(run.err)) {
+            why = "git's output is not valid UTF-8";
+        } else {
+            std::string tag(support::strip(run.out));
+            if (tag.starts_with('v')) tag.erase(0, 1);
+            if (logger) logger->info("✅ 從 git tag 偵測到目前最新版本號: " + tag);
+            return tag;
+        }
+    } catch (const support::ProcessError& e) {
+        why = e.what();
+    } catch (const std::system_error& e) {
+        why = e.what();
+    }
+    if (logger) logger->warning("⚠️ 無法從 git tag 中偵測到版本資訊: " + why);
+    return std::nullopt;
+}
+
+std::string get_git_commit_log(const std::optional<std::string>& compare_target) {
+    std::vector<std::string> argv{"git", "log"};
+    if (compare_target && !compare_target->empty()) argv.push_back(*compare_target + "..");
+    argv.insert(argv.end(), {"--date=short", "--format=format:---%n%h %d  (%ad) %nMessage: %B", "--name-status"});
+    try {
+        const auto run = support::run_process(argv);
+        if (run.status != 0) return "";
+        return std::string(support::strip(support::decode_ignore(run.out)));
+    } catch (const support::ProcessError&) {
+        return "";
+    } catch (const std::system_error&) {
+        return "";
+    }
+}
+
+ReadmeInfo parse_readme_info(const fs::path& readme_path, const Logger* logger) {
+    ReadmeInfo info;
+    try {
+        if (!fs::exists(readme_path)) return info;
+        if (fs::is_directory(readme_path))
+            throw std::runtime_error("Is a directory: '" + readme_path.string() + "'");
+        const auto bytes = support::read_file(readme_path);
+        if (!bytes) throw std::runtime_error("cannot read '" + readme_path.string() + "'");
+        const std::string text = support::normalize_newlines(support::decode_ignore(*bytes));
+
+        auto find = [&text](const char* pattern) -> std::optional<std::string> {
+            const support::Regex re(pattern, support::Regex::ignore_case);
+            const auto m = re.search(text);
+            if (!m) return std::nullopt;
+            return std::string(support::strip(m->group(1)));
+        };
+        info.author = find(R"(\*\*Author:\*\*\s*`?([^`\n\r&]+)`?)");
+        info.project_name = find(R"(\*\*Project\s*Name:\*\*\s*`?([^`\n\r&]+)`?)");
+        info.version = find(R"(\*\*Version:\*\*\s*`?[vV]?([^`\n\r&]+)`?)");
+    } catch (const std::exception& e) {
+        if (logger) logger->warning(std::string("⚠️ 解析 README.md 失敗: ") + e.what());
+    }
+    return info;
+}
+
+}  // namespace vemtora::runwick

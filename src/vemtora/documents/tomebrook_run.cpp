@@ -1,0 +1,217 @@
+// The manual writer's run: kind, instruction files, sources, the manual to refactor or
+// the new one's name, project facts and requirements, then one agent pass and the save.
+#include <filesystem>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/files.hpp"
+#include "support/paths.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
+#include "vemtora/core/mindrel.hpp"
+#include "vemtora/documents/tomebrook.hpp"
+
+namespace vemtora::tomebrook {
+
+namespace fs = std::filesystem;
+namespace fileIO = brenkit::fileIO;
+using support::Result;
+
+namespace {
+
+const std::string kCFlow = "C程式流程說明手冊 (C Flow Manual)";
+const std::string kPythonFlow = "Python 程式流程說明手冊 (Python Flow Manual)";
+const std::string kDefaultAuthor = "Orlen Vask";
+
+std::string ask(const std::string& question, const std::optional<std::string>& default_value = std::nullopt) {
+    return std::string(support::strip(support::prompt(question, default_value)));
+}
+
+struct Identity {
+    std::string project_name;
+    std::string version;
+    std::optional<std::string> author;
+};
+
+// The project name, version and author, asked as far as the manual kind wants them.
+void ask_identity(const std::string& choice, Identity& id) {
+    const bool name_known = id.project_name != "unknown";
+    const bool version_known = id.version != "unknown";
+    const bool author_known = id.author && !id.author->empty();
+    const std::string name_q = "💬 未偵測到專案名稱，請手動輸入專案/系統名稱 (Project/Package Name)";
+    const std::string version_q = "💬 未偵測到版本號，請手動輸入 Version (例如 0.1.0)";
+    const std::string author_q = "💬 未偵測到作者，請手動輸入作者 (Author)";
+    if (choice == kCFlow) {
+        id.project_name = ask("💬 請手動輸入專案/系統名稱 (Project/Package Name)");
+        id.version = ask("💬 請手動輸入 Version (例如 0.1.0)");
+        id.author = ask("💬 請手動輸入作者 (Author)");
+    } else if (choice == kPythonFlow) {
+        id.project_name = name_known ? ask("💬 請確認專案/系統名稱 (Project/Package Name)", id.project_name) : ask(name_q);
+        id.version = version_known ? ask("💬 請確認 Version (例如 0.1.0)", id.version) : ask(version_q);
+        id.author = author_known ? ask("💬 請確認作者 (Author)", *id.author) : ask(author_q, kDefaultAuthor);
+    } else {
+        if (!name_known) id.project_name = ask(name_q);
+        if (!version_known) id.version = ask(version_q);
+        if (!author_known) id.author = ask(author_q, kDefaultAuthor);
+    }
+}
+
+std::string references(const std::vector<fileIO::Choice>& chosen, const std::string& before, const std::string& after,
+                       const std::string& separator) {
+    std::vector<std::string> parts;
+    for (const auto& [path, name] : chosen) parts.push_back(before + support::reference_form(path) + after);
+    return support::join(parts, separator);
+}
+
+}  // namespace
+
+TomebrookApp::TomebrookApp(const YAML::Node& config_dict) {
+    config = frame::settings_section(config_dict);
+    output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./gen-docs");
+    default_model = frame::default_model_of(config);
+}
+
+Result TomebrookApp::run() {
+    const auto& log = tomebrook::log();
+
+    // ---- kind and instruction files ----
+    log.info("🚀 開始 ZuVidadi API Manual 程序。目標資料夾：./");
+    fileIO::setup_output_dir(output_dir, &log);
+    const auto kinds = manual_configs();
+    std::vector<std::string> names;
+    for (const auto& kind : kinds) names.push_back(kind.name);
+    const std::string choice = fileIO::select_option("💬 請輸入編號", names, "2", "💬 請選擇輸出 API 手冊類型");
+    const ManualKind& selected_cfg = kind_for(kinds, choice);
+    goal_path = selected_cfg.goal;
+    skill_path = selected_cfg.skill;
+    template_path = fs::path(selected_cfg.templ);
+
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
+    template_path = exchange::fetch_template(*template_path, "手冊範本", log);
+    const std::string template_ref = exchange::template_ref(template_path);
+
+    // ---- sources ----
+    auto selected_info = fileIO::scan_and_select_files("./", {.extensions = {".py", ".c"},
+                                                              .exclude_names = {"__init__"},
+                                                              .exclude_paths = {".venv", "build", "dist", "__pycache__"},
+                                                              .label = "目標原始碼檔案",
+                                                              .logger = &log});
+    if (selected_info.empty()) return Result::failure("❌ 未選取任何檔案或掃描失敗。");
+    const std::string module_name = selected_info.front().second;
+    log.debug("🔍 偵測到的模組名稱 module_name: " + module_name);
+
+    // ---- refactor an existing manual or generate a new one ----
+    bool is_refactor_mode = false;
+    fs::path out_path;
+    auto existing = fileIO::find_files_with_extensions(
+        output_dir, {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
+    if (!existing.paths.empty()) {
+        support::echo("\n--- 📝 偵測到現有手冊，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新手冊) ---");
+        auto chosen = fileIO::interactive_select_files(existing.paths, existing.names, ".md");
+        if (!chosen.empty()) {
+            is_refactor_mode = true;
+            out_path = chosen.front().first;
+            log.info("✅ 🔄 已選取檔案，進入重構模式：" + out_path.string());
+        }
+    }
+    if (!is_refactor_mode) {
+        const std::string file_name = support::replace_all(selected_cfg.save_fmt, "{module_name}", module_name);
+        out_path = fileIO::setup_output_file(output_dir, file_name, &log);
+        log.info("🆕 將進入生成模式。預計產出：" + out_path.string());
+    }
+
+    // ---- project name, version, author and date ----
+    auto package = fileIO::get_package_name_version();
+    Identity id{package.name, package.version, package.author};
+    if (id.author == "unknown") id.author.reset();
+    if (is_refactor_mode && fs::exists(out_path)) {
+        try {
+            auto text = support::read_file(out_path);
+            if (!text) throw std::runtime_error("cannot read " + out_path.string());
+            if (!support::is_valid_utf8(*text)) throw std::runtime_error("'utf-8' codec can't decode the file");
+            read_manual_facts(*text, id.author, id.version);
+        } catch (const std::exception& e) {
+            log.debug(std::string("無法從現有手冊讀取資訊: ") + e.what());
+        }
+    }
+    ask_identity(choice, id);
+    const std::string version = without_v(id.version);
+    const std::string author = id.author.value_or("");
+    const std::string current_date = exchange::today();
+    log.info("✅ 使用專案/系統名稱 (Project/Package Name): " + id.project_name + ", version: " + version +
+             ", author: " + author);
+
+    // ---- requirements ----
+    std::string current_content, user_req, goal_name = goal_path.stem().string();
+    if (is_refactor_mode) {
+        current_content = fileIO::load_local_file_content(out_path, "現有 " + choice + " 內容", &log);
+        std::string diff_ref, marker = "# 請在此輸入 " + choice + " 修改需求 (例如: 補充特定邏輯或參數說明)。存檔並關閉編輯器以繼續。\n";
+        auto diffs = fileIO::find_files_with_extensions("./_ref", {.extensions = {".diff"}, .logger = &log});
+        if (!diffs.paths.empty()) {
+            support::echo("\n--- 🔍 偵測到現有 Diff 變更檔案，請選擇是否作為重構參考 ---");
+            auto chosen = fileIO::interactive_select_files(diffs.paths, diffs.names, ".diff");
+            if (!chosen.empty()) {
+                diff_ref = references(chosen, "請參考 @[", "] 更新現有文件。", "\n");
+                log.info("✅ 已選取 " + std::to_string(chosen.size()) + " 個 Diff 參考");
+                marker += "# 目前已包含參考diff_file:" + references(chosen, "@[", "]", ", ") +
+                          " ，您可以在下方繼續輸入追加需求。\n";
+            }
+        }
+        const std::string additional_req = fileIO::get_user_input_via_editor(marker, choice + " 修改需求", &log);
+        user_req = refactor_requirement(diff_ref, additional_req);
+        log.info("⏳ 正在根據需求重構 " + choice + " 內容...");
+        goal_name += "-refactor";
+    } else {
+        const std::string marker =
+            "# 請在此輸入 " + choice + " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
+        user_req = std::string(support::strip(fileIO::get_user_input_via_editor(marker, choice + " 生成需求", &log)));
+        log.info(user_req.empty() ? "💬 未輸入額外需求，將使用預設規則生成。" : "✅ 已輸入生成需求：" + user_req);
+        goal_name += "-gen";
+    }
+
+    // ---- agent pass ----
+    std::vector<fs::path> sources;
+    for (const auto& [path, name] : selected_info) sources.push_back(path);
+    const std::string prompt = build_prompt({.family = prompt_family(goal_path, template_path),
+                                             .is_refactor = is_refactor_mode,
+                                             .choice = choice,
+                                             .goal_path = goal_path,
+                                             .skill_path = skill_path,
+                                             .goal_name = goal_name,
+                                             .sources = sources,
+                                             .out_path = out_path,
+                                             .project_name = id.project_name,
+                                             .module_name = module_name,
+                                             .version = version,
+                                             .current_date = current_date,
+                                             .author = author,
+                                             .template_ref = template_ref,
+                                             .user_req = user_req});
+    auto answer = exchange::agent_pass(agent_output,
+                                       {.file_path = sources.front(),
+                                        .prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .output_dir = fs::path(output_dir),
+                                        .add_dot_dir = true},
+                                       "AI 產出的手冊內容", log);
+    if (!answer.ok) return answer;
+    const std::string& doc_content = answer.text;
+    if (doc_content.empty()) return Result::failure("❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。");
+
+    // ---- diff and save ----
+    if (is_refactor_mode) {
+        const std::string name = out_path.filename().string();
+        mindrel::display_content_diff({.old_content = current_content,
+                                       .new_content = doc_content,
+                                       .from_file = name + " (Old)",
+                                       .to_file = name + " (New)"});
+    }
+    const fs::path final_out_path = exchange::overwrite_target(out_path, output_dir, log);
+    return fileIO::save_local_file_content(final_out_path, doc_content, "API 手冊", &log);
+}
+
+}  // namespace vemtora::tomebrook

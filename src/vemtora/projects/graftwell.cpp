@@ -1,0 +1,168 @@
+#include "vemtora/projects/graftwell.hpp"
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/paths.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
+#include "vemtora/core/mindrel.hpp"
+#include "vemtora/core/registration.hpp"
+
+namespace vemtora::graftwell {
+
+namespace fileIO = brenkit::fileIO;
+using support::Result;
+
+namespace {
+
+constexpr std::string_view features =
+    "Features: Generates new sub-commands and features for DoVUD application.\n"
+    "  - Updates file structures and creates Click command entry points.\n"
+    "  - Standardizes naming variables and directories automatically.\n"
+    "  - Prompts for user feature descriptions in default editor.\n";
+
+}  // namespace
+
+const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Graftwell"); }
+
+GraftwellApp::GraftwellApp(const YAML::Node& config_dict) {
+    config = frame::settings_section(config_dict);
+    sub_cli_name = std::string(support::strip(fileIO::text_or(fileIO::child(config, "sub_cli_name"), "")));
+    _update_naming_vars();
+    feature_desc = fileIO::text_or(fileIO::child(config, "feature_desc"), "功能維持不變");
+    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-feature.yaml");
+    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-expert.yaml");
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
+    debug = fileIO::bool_or(fileIO::child(config, "debug"), false);
+}
+
+void GraftwellApp::_update_naming_vars() {
+    if (sub_cli_name.empty()) return;
+    class_name = registration::class_name_of(sub_cli_name);
+    file_name = registration::file_name_of(sub_cli_name);
+    cmd_name = registration::cmd_name_of(sub_cli_name);
+}
+
+std::string GraftwellApp::feature_prompt(const fs::path& module_path, const std::string& cli_name) const {
+    const std::string module = support::reference_form(module_path);
+    return "根據 @[" + support::reference_form(goal_path) + "] 裡的 `dovud-feature` 指示與 @[" +
+           support::reference_form(skill_path) + "] 技能，\n利用以下參數將包含花括號佔位符的範本檔案 @[" + module +
+           "] 重構為新的功能模組。\n請依據功能描述將代碼重構，並嚴格將範本中的所有佔位符變數替換為以下新參數值：\n"
+           "【重構參數與佔位符對應關係】:\n- app_name (替換 {{app_name}}): " + class_name +
+           "\n- app_class_name (替換 {{app_class_name}}): " + class_name +
+           "App\n- app_logger_name (替換 {{app_logger_name}}): " + class_name +
+           "\n- cli_name (替換 {{cli_name}}): " + cli_name + "\n- sub_cli_name (替換 {{sub_cli_name}}): " +
+           sub_cli_name + "\n- cli_func_name (替換 {{cli_func_name}}): " + cmd_name +
+           "\n- config_filename_prefix (替換 {{config_filename_prefix}}): " + cmd_name +
+           "\n- default_output_dir (替換 {{default_output_dir}}): ./" + sub_cli_name +
+           "-gen\n- default_goal_path (替換 {{default_goal_path}}): _agy/goal/" + sub_cli_name +
+           "-goal.yaml\n- default_skill_path (替換 {{default_skill_path}}): _agy/skill/" + sub_cli_name +
+           "-expert.yaml\n\n【其他變數與需求描述】:\n- feature_desc: " + feature_desc + "\n- template_code: @[" +
+           module +
+           "]\n\n請注意：\n1. 請根據 `feature_desc` 功能描述，推導決定該功能合適的目標副檔名 "
+           "{{target_file_extension}}（如 Python 檔使用 .py，Markdown 使用 .md）與對應名稱 {{file_label}}（如 Python "
+           "檔案 或 Markdown 檔案）並進行替換。\n" +
+           exchange::output_request("：", "生成的程式碼", feature_output_file);
+}
+
+Result GraftwellApp::run() {
+    const auto& log = graftwell::log();
+
+    if (sub_cli_name.empty()) {
+        sub_cli_name = std::string(support::strip(support::prompt("💬 請輸入新的子指令名稱 (kebab-case, 例如: my-feature)")));
+        if (sub_cli_name.empty()) {
+            log.warning("⚠️ 未輸入子指令名稱，程序結束。");
+            return Result::failure("未輸入子指令名稱。");
+        }
+        _update_naming_vars();
+        std::string typed = fileIO::get_user_input_via_editor(
+            "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: " + feature_desc + "\n",
+            "功能描述", &log);
+        if (!typed.empty()) feature_desc = std::string(support::strip(typed));
+    }
+
+    log.info("✅ 🔍 正在掃描目前目錄以選取專案...");
+    fileIO::DirectoryList folders;
+    if (auto failure = exchange::list_project_folders(folders, log)) return *failure;
+    fs::path chosen;
+    if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
+    prj_folder = chosen;
+    log.info("✅ 已選取目標專案：" + prj_folder->string());
+    log.info("✅ 🚀 開始 Graftwell 開發程序。子指令：" + sub_cli_name);
+
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
+
+    std::string template_code = fileIO::load_or_download_content(template_file, fileIO::repo_url(template_file),
+                                                                 "Python CLI 範本", &log);
+    if (template_code.empty()) {
+        log.error("❌ 無法獲取範本程式碼。");
+        return Result::failure("範本載入失敗。");
+    }
+
+    // The module belongs in the chosen package folder: a name holding a path separator
+    // would put the template copy somewhere else.
+    if (file_name.find_first_of("/\\") != std::string::npos) {
+        log.error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
+        return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
+    }
+    const fs::path module_path = *prj_folder / file_name;
+    // The template copy would replace an existing module (the name "cli" even gives
+    // cli.py, the project's registration file), so an existing file is never touched.
+    if (fs::exists(fs::symlink_status(module_path))) {
+        log.error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + module_path.string());
+        return Result::failure("目標檔案已存在: " + module_path.string());
+    }
+    fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log);
+
+    std::string cli_name = fileIO::get_cli_name(support::parent_or_dot(*prj_folder) / "setup.py", "vemtora");
+    std::string prompt = feature_prompt(module_path, cli_name);
+    log.debug("🔍 Agy Prompt: " + prompt);
+
+    auto answer = exchange::agent_pass(feature_output_file,
+                                       {.prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .prj_folder = mindrel::AgentFolder(*prj_folder),
+                                        .add_dot_dir = true},
+                                       "AI 產出的特徵碼", log);
+    if (!answer.ok) return Result::failure("AI 重構 " + file_name + " 失敗: " + answer.text);
+
+    const std::string& code = answer.text;
+    if (code.empty()) {
+        log.error("❌ agy 未產出任何程式碼，" + file_name + " 保留範本內容。");
+        return Result::failure("AI 未產出 " + file_name + " 的程式碼");
+    }
+    auto saved = fileIO::save_local_file_content(module_path, code, file_name, &log);
+    if (!saved.ok) return Result::failure(saved.text);
+    log.info("✅ agy 程式碼重構完成！");
+
+    if (auto failed = registration::run({.tool = registration::Tool::graftwell,
+                                         .module_path = module_path,
+                                         .cli_folder = *prj_folder,
+                                         .goal_path = goal_path,
+                                         .skill_path = skill_path,
+                                         .default_model = default_model,
+                                         .sub_cli_name = sub_cli_name,
+                                         .file_name = file_name,
+                                         .log = &log}))
+        return *failed;
+
+    return Result::success("🎉 Graftwell 功能開發完成！路徑: " + module_path.string());
+}
+
+vemtora::CommandDecl cmd_graftwell() {
+    return frame::declare("graftwell", "Specialized CLI feature generator for DoVUD.",
+                          frame::standard_epilog("graftwell", features),
+                          frame::standard_options({.module_name = "graftwell"}),
+                          {.module_name = "graftwell",
+                           .default_yaml = DEFAULT_YAML_CONTENT,
+                           .log = &log(),
+                           .template_line_mark = true,
+                           .marked_result = true,
+                           .run = frame::runs_app<GraftwellApp>()});
+}
+
+}  // namespace vemtora::graftwell

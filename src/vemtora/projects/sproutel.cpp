@@ -1,0 +1,262 @@
+#include "vemtora/projects/sproutel.hpp"
+
+#include <system_error>
+#include <vector>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/paths.hpp"
+#include "support/process.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
+#include "vemtora/core/mindrel.hpp"
+#include "vemtora/core/registration.hpp"
+
+namespace vemtora::sproutel {
+
+namespace fileIO = brenkit::fileIO;
+using support::Result;
+
+namespace {
+
+constexpr std::string_view features =
+    "Features: Creates new Python CLI projects using Vemtora template repository.\n"
+    "  - Downloads project templates and customizes project naming.\n"
+    "  - Automatically cleans up and standardizes directory structures.\n"
+    "  - Prompts for project details interactively via system editor.\n";
+
+const char* const clone_failed = "❌ Git clone 失敗，請確認網路連線或 Git 設定。";
+
+bool present(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+// Renames `from` to `to` when `from` is there. A rename never replaces an entry that
+// is already in its place (a module named cli.py would otherwise replace the sample's
+// registration file): that, and any other refusal of the file system, is the failure
+// that comes back.
+std::optional<Result> rename_if_present(const fs::path& from, const fs::path& to) {
+    if (!present(from) || from == to) return std::nullopt;
+    if (present(to)) return Result::failure("❌ 無法將 " + from.string() + " 重新命名為 " + to.string() + "：目標已存在。");
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec) return Result::failure("❌ 無法將 " + from.string() + " 重新命名為 " + to.string() + "：" + ec.message());
+    return std::nullopt;
+}
+
+}  // namespace
+
+const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Sproutel"); }
+
+std::string base_name_of(std::string_view file_name) { return support::replace_all(file_name, ".py", ""); }
+
+std::string patch_setup_py(std::string_view text, const std::string& prj_name, const std::string& cli_name,
+                           const std::string& pkg_name) {
+    static const support::Regex name_re(R"(name=["']faldrun["'])");
+    static const support::Regex desc_re(R"(description=["']Faldrun CLI Application["'])");
+    static const support::Regex entry_re(R"(['"]faldrun-cli=faldrun\.cli:main['"])");
+    std::string out = name_re.replace(text, "name=\"" + pkg_name + "\"");
+    out = desc_re.replace(out, "description=\"" + prj_name + " CLI Application\"");
+    return entry_re.replace(out, "'" + cli_name + "=" + pkg_name + ".cli:main'");
+}
+
+std::string new_module_prompt(const fs::path& goal_path, const fs::path& main_logic_file, const NewModuleNames& n) {
+    return support::join({"根據 @[" + support::reference_form(goal_path) + "]：",
+                          "將 @[" + support::reference_form(main_logic_file) + "] 重構為核心模組。",
+                          "【參數設定】",
+                          "- 專案名稱: " + n.prj_name,
+                          "- 指令名稱: " + n.cli_name,
+                          "- 子指令名稱: " + n.sub_cli_name,
+                          "- 類別名稱: " + n.class_name,
+                          "- 功能描述: " + n.project_desc,
+                          "使用 `write_to_file` 寫入：`" + support::reference_form(new_module_output_file) + "`。",
+                          "禁止解釋或 markdown，僅執行工具。"},
+                         "\n");
+}
+
+SproutelApp::SproutelApp(const YAML::Node& config_dict) {
+    const auto& log = sproutel::log();
+    config = frame::settings_section(config_dict);
+    template_repo = fileIO::text_or(fileIO::child(config, "template_repo"), default_template_repo);
+    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/sproutel.yaml");
+    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-expert.yaml");
+    // A file that does not arrive here is reported by run before anything is asked.
+    exchange::fetch_fixed({{goal_path, "_agy/goal/sproutel.yaml", "Goal 設定檔"},
+                           {skill_path, "_agy/skill/dovud-expert.yaml", "Skill 設定檔"}},
+                          log);
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
+    project_desc = fileIO::text_or(fileIO::child(config, "project_desc"), "");
+    debug = fileIO::bool_or(fileIO::child(config, "debug"), false);
+}
+
+Result SproutelApp::generate_project(const std::string& prj_name, const std::string& cli_name,
+                                     const std::string& file_name) {
+    const auto& log = sproutel::log();
+    const fs::path target_dir = prj_name;
+    const std::string base_name = base_name_of(file_name);
+    const std::string pkg_name = support::lower(prj_name);
+    const fs::path clone = clone_folder;
+
+    // The finished project takes this folder's place, and a folder the user owns is
+    // never replaced.
+    if (present(target_dir)) {
+        log.error("❌ 目前目錄下已存在「" + prj_name + "」，請改用其他專案名稱或先移走該資料夾。");
+        return Result::failure("專案資料夾「" + prj_name + "」已存在，未進行任何變更。");
+    }
+
+    log.info("✅ 正在從 " + template_repo + " 下載專案範本...");
+    // An address that begins with "-" would be read by git as one of its options.
+    if (template_repo.empty() || template_repo.front() == '-') return Result::failure(clone_failed);
+    std::vector<std::string> argv = {"git", "clone", template_repo};
+    try {
+        auto cloned = support::run_process(argv, {.null_stdin = true});
+        if (cloned.status != 0) return Result::failure(clone_failed);
+    } catch (const support::ProcessError& e) {
+        log.error(std::string("❌ 無法執行 git，請確認已安裝 Git 並加入 PATH: ") + e.what());
+        return Result::failure(clone_failed);
+    }
+    if (!fs::is_directory(clone)) {
+        log.error("❌ 複製完成後找不到範本資料夾 " + clone.string() + "，請確認 template_repo 指向 Faldrun 儲存庫。");
+        return Result::failure("找不到範本資料夾 " + clone.string() + "，專案未建立。");
+    }
+
+    log.info("✅ 開始執行專案初始化與檔案重新命名...");
+    fileIO::remove_directory(clone / ".git");
+    std::vector<fs::path> workspaces;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(clone, ec), end = fs::recursive_directory_iterator();
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const std::string suffix = ".code-workspace";
+        std::error_code e;
+        if (!it->is_directory(e) && name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            workspaces.push_back(it->path());
+    }
+    for (const auto& workspace : workspaces) fileIO::remove_file(workspace);
+    fileIO::remove_file(clone / "config_faldrun_template.yaml");
+
+    const fs::path sample_pkg = clone / "faldrun";
+    const std::vector<std::pair<fs::path, fs::path>> renames = {
+        {sample_pkg / "faldrun.py", sample_pkg / (base_name + ".py")},
+        {clone / "data_faldrun", clone / ("data_" + base_name)},
+        {sample_pkg / "web_ui" / "ui_faldrun.py", sample_pkg / "web_ui" / ("ui_" + base_name + ".py")},
+    };
+    for (const auto& [from, to] : renames) {
+        if (auto failed = rename_if_present(from, to)) {
+            log.error(failed->text);
+            return *failed;
+        }
+    }
+
+    const fs::path setup_file = clone / "setup.py";
+    if (fs::exists(setup_file)) {
+        std::string text = fileIO::load_local_file_content(setup_file, "setup.py", &log);
+        if (!text.empty()) {
+            auto saved =
+                fileIO::save_local_file_content(setup_file, patch_setup_py(text, prj_name, cli_name, pkg_name), "setup.py", &log);
+            if (!saved.ok) log.error("❌ 無法儲存修改後的 setup.py: " + saved.text);
+        }
+    }
+
+    for (const auto& [from, to] : {std::pair{sample_pkg, clone / pkg_name}, std::pair{clone, target_dir}}) {
+        if (auto failed = rename_if_present(from, to)) {
+            log.error(failed->text);
+            return *failed;
+        }
+    }
+
+    return Result::success("專案「" + prj_name + "」初始化已順利完成！路徑: " + fs::absolute(target_dir).string());
+}
+
+Result SproutelApp::run() {
+    const auto& log = sproutel::log();
+
+    if (!fs::exists(goal_path) || !fs::exists(skill_path)) {
+        log.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
+        return Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
+    }
+
+    support::echo("\n--- 手動輸入模式 ---");
+    auto ask = [](std::string_view question) { return std::string(support::strip(support::prompt(question))); };
+    const std::string selected_prj = ask("💬 請輸入專案名稱 (PascalCase, 例如: MyProject)");
+    const std::string selected_cli = ask("💬 請輸入『主進入點指令』 (Main Entry Point, 例如: my-cli)");
+    const std::string selected_sub_cli = ask("💬 請輸入『初始子指令』名稱 (kebab-case, 例如: start-task)");
+    const std::string selected_class = registration::class_name_of(selected_sub_cli);
+    const std::string selected_file = registration::file_name_of(selected_sub_cli);
+    if (selected_prj.empty() || selected_cli.empty() || selected_sub_cli.empty())
+        return Result::failure("專案名稱、指令名稱與子指令名稱皆不能為空。");
+    // The project name becomes the project and package folders and the sub-command the
+    // module's file name: a path such as ../Name would scatter the project over
+    // other folders.
+    if (!exchange::plain_file_name(selected_prj) || !exchange::plain_file_name(selected_file)) {
+        log.error("❌ 專案名稱與子指令名稱不可包含路徑：" + selected_prj + " / " + selected_sub_cli);
+        return Result::failure("專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。");
+    }
+    log.info("✅ 已確認命名設定：專案=" + selected_prj + " / 指令=" + selected_cli + " / 子指令=" + selected_sub_cli);
+
+    Result generated = generate_project(selected_prj, selected_cli, selected_file);
+    if (!generated.ok) return generated;
+
+    const fs::path pkg_dir = fileIO::setup_output_file(selected_prj, support::lower(selected_prj), &log);
+    if (!fs::exists(pkg_dir)) return generated;
+    const fs::path main_logic_file = fileIO::setup_output_file(pkg_dir, selected_file, &log);
+    if (!fs::exists(main_logic_file)) return generated;
+
+    std::string prompt = new_module_prompt(goal_path, main_logic_file,
+                                           {.prj_name = selected_prj,
+                                            .cli_name = selected_cli,
+                                            .sub_cli_name = selected_sub_cli,
+                                            .class_name = selected_class,
+                                            .project_desc = project_desc});
+    auto answer = exchange::agent_pass(new_module_output_file,
+                                       {.prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .add_dot_dir = true},
+                                       "AI 產出的新專案程式碼", log);
+    const std::string module_name = main_logic_file.filename().string();
+    if (!answer.ok) return Result::failure("AI 重構 " + module_name + " 失敗: " + answer.text);
+
+    const std::string& code = answer.text;
+    if (code.empty()) {
+        log.error("❌ agy 未產出任何程式碼，" + module_name + " 保留範例內容。");
+        return Result::failure("AI 未產出 " + module_name + " 的程式碼，專案已建立但主模組未重構: " +
+                               fs::absolute(selected_prj).string());
+    }
+    auto saved = fileIO::save_local_file_content(main_logic_file, code, module_name, &log);
+    if (!saved.ok) return Result::failure(saved.text);
+
+    if (auto failed = registration::run({.tool = registration::Tool::sproutel,
+                                         .module_path = main_logic_file,
+                                         .cli_folder = pkg_dir,
+                                         .goal_path = goal_path,
+                                         .skill_path = skill_path,
+                                         .default_model = default_model,
+                                         .sub_cli_name = selected_sub_cli,
+                                         .file_name = selected_file,
+                                         .prj_name = selected_prj,
+                                         .cli_name = selected_cli,
+                                         .log = &log}))
+        return *failed;
+    return generated;
+}
+
+vemtora::CommandDecl cmd_sproutel() {
+    return frame::declare("sproutel", "Automated Python CLI project generator based on Vemtora architecture.",
+                          frame::standard_epilog("sproutel", features),
+                          frame::standard_options({.module_name = "sproutel"}),
+                          {.module_name = "sproutel",
+                           .default_yaml = DEFAULT_YAML_CONTENT,
+                           .log = &log(),
+                           .template_line_mark = false,
+                           .log_debug_on = true,
+                           .run = frame::runs_app<SproutelApp>()});
+}
+
+}  // namespace vemtora::sproutel

@@ -1,0 +1,172 @@
+#include "vemtora/projects/torvane.hpp"
+
+#include "support/console.hpp"
+#include "support/paths.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
+#include "vemtora/core/mindrel.hpp"
+#include "vemtora/core/registration.hpp"
+
+namespace vemtora::torvane {
+
+namespace fileIO = brenkit::fileIO;
+using support::Result;
+
+namespace {
+
+constexpr std::string_view features =
+    "Features: Generates system prompts and refactors code using Agy and API manuals.\n"
+    "  - Resolves local/remote API manuals for AI context.\n"
+    "  - Interactively triggers target script refactoring.\n"
+    "  - Writes back the refactored code safely into target files.\n";
+
+std::string refs(const std::vector<fs::path>& paths) {
+    if (paths.empty()) return "無";
+    std::vector<std::string> parts;
+    for (const auto& p : paths) parts.push_back(exchange::reference(p));
+    return support::join(parts, ", ");
+}
+
+}  // namespace
+
+const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("TorvaneApp"); }
+
+std::vector<fileIO::RegistryEntry> default_manual_registry() {
+    // The support library publishes its manuals in its repository folder manual/.
+    return {
+        {.display = "fileIO (檔案操作工具)", .url = fileIO::repo_url("manual/Python_API_Manual_fileIO_ai.md")},
+        {.display = "app_logging (日誌工具)", .url = fileIO::repo_url("manual/ApiManual_app_logging_ai.md")},
+    };
+}
+
+std::string refactor_prompt(const PromptInputs& in) {
+    const std::string target = exchange::reference(in.target_path);
+    const std::string arch = in.architecture ? exchange::reference(*in.architecture) : "無";
+    return "根據 @[" + support::reference_form(in.goal_path) + "] 指示與 @[" + support::reference_form(in.skill_path) +
+           "] 技能，\n請根據指示與以下資源，將目標檔案 " + target + " 進行程式碼重構：\n\n【可用資源清單】\n- API 手冊列表: " +
+           refs(in.manuals) + "\n- 參考原始碼列表: " + refs(in.references) +
+           "\n\n【特定任務設定】\n- 目標重構檔案 (Target File): " + target +
+           "\n- 主要架構參考 (Reference Architecture): " + arch + "\n- 主指令名稱 (CLI Name): " + in.cli_name +
+           "\n- 具體重構需求: " + in.refactor_desc + "\n\n" +
+           exchange::output_request("：", "生成的程式碼", refactor_output_file);
+}
+
+TorvaneApp::TorvaneApp(const YAML::Node& config_dict) {
+    config = frame::settings_section(config_dict);
+    output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./_ref");
+    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"),
+                                fileIO::text_or(fileIO::child(config, "system_prompt_path"), "_agy/goal/torvane.yaml"));
+    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-expert.yaml");
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
+    manual_registry = default_manual_registry();
+}
+
+Result TorvaneApp::run() {
+    const auto& log = torvane::log();
+
+    log.info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
+    if (!fileIO::setup_output_dir(output_dir, &log)) return Result::failure("無法建立輸出資料夾: " + output_dir);
+    fileIO::download_and_save_from_registry(manual_registry, output_dir, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
+                                            "API手冊：", &log);
+    auto paths_md = fileIO::find_files_with_extensions(output_dir, {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
+    auto paths_py_ref =
+        fileIO::find_files_with_extensions(output_dir, {.extensions = {".py"}, .recursive = true, .logger = &log}).paths;
+
+    support::echo("");
+    support::echo("--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---");
+    auto target_selection = fileIO::scan_and_select_files("./", {.extensions = {".py"},
+                                                                 .exclude_names = {"__init__"},
+                                                                 .exclude_paths = {output_dir},
+                                                                 .label = "重構目標檔案",
+                                                                 .logger = &log});
+    if (target_selection.empty()) return Result::failure("未選取目標檔案，程序結束。");
+    const auto& [target_path, target_stem] = target_selection.front();
+    log.info("✅ 已選取重構目標：" + target_stem + ".py");
+
+    support::echo("");
+    support::echo("--- 步驟 2: 💬 請選擇 [主架構參考範例 (Reference Architecture)] ---");
+    auto arch_selection = fileIO::scan_and_select_files(
+        output_dir, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log});
+    std::optional<fs::path> architecture;
+    if (!arch_selection.empty()) {
+        architecture = arch_selection.front().first;
+        log.info("✅ 已選取架構參考: " + arch_selection.front().second + ".py");
+    } else {
+        log.warning("⚠️ 未選取架構參考，將採用一般重構模式。");
+    }
+
+    if (!exchange::fetch_fixed({{goal_path, "_agy/goal/torvane.yaml", "Refactor Prompt"},
+                                {skill_path, "_agy/skill/dovud-expert.yaml", "Skill Prompt"}},
+                               log)) {
+        log.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
+        return Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
+    }
+
+    std::string refactor_desc = fileIO::get_user_input_via_editor(
+        "# 請在此輸入具體的重構需求（例如：優化錯誤處理、重構輸入為 editor、加上型別提示等）。存檔並關閉以繼續。\n",
+        "重構需求描述", &log);
+    if (refactor_desc.empty()) {
+        log.warning("⚠️ 未輸入具體重構需求，將採用預設重構規則。");
+        refactor_desc = "根據重構目標指示進行一般程式碼重構與優化。";
+    }
+
+    std::string prompt = refactor_prompt({.goal_path = goal_path,
+                                          .skill_path = skill_path,
+                                          .target_path = target_path,
+                                          .manuals = paths_md,
+                                          .references = paths_py_ref,
+                                          .architecture = architecture,
+                                          .cli_name = fileIO::get_cli_name("setup.py", "vemtora"),
+                                          .refactor_desc = refactor_desc});
+    log.debug("Prompt:\n" + prompt);
+
+    if (!support::confirm("\n❓ 是否確認開始進行程式碼重構？", true)) {
+        log.warning("⚠️ 使用者已取消重構程序。");
+        return Result::failure("使用者已取消重構");
+    }
+
+    auto answer = exchange::agent_pass(refactor_output_file,
+                                       {.prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .output_dir = mindrel::AgentFolder(output_dir),
+                                        .add_dot_dir = true},
+                                       "AI 產出的重構碼", log);
+    if (!answer.ok) return answer;
+
+    const std::string& refactored_code = answer.text;
+    if (refactored_code.empty()) {
+        log.error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
+        return Result::failure("AI 未產出重構程式碼，" + target_path.filename().string() + " 未變更");
+    }
+    auto saved = fileIO::save_local_file_content(target_path, refactored_code, target_path.filename().string(), &log);
+    if (!saved.ok) return Result::failure(saved.text);
+
+    if (auto failed = registration::run({.tool = registration::Tool::torvane,
+                                         .module_path = target_path,
+                                         .cli_folder = support::parent_or_dot(target_path),
+                                         .goal_path = goal_path,
+                                         .skill_path = skill_path,
+                                         .default_model = default_model,
+                                         .log = &log}))
+        return *failed;
+
+    log.info("🎉 成功完成重構！檔案已更新：" + target_path.string());
+    return Result::success("重構完成並已更新檔案: " + target_path.string());
+}
+
+vemtora::CommandDecl cmd_torvane() {
+    return frame::declare("torvane", "Generate DoVUD-specific system prompts for Python source files.",
+                          frame::standard_epilog("torvane", features),
+                          frame::standard_options({.module_name = "torvane"}),
+                          {.module_name = "torvane",
+                           .default_yaml = DEFAULT_YAML_CONTENT,
+                           .log = &log(),
+                           .template_line_mark = false,
+                           .run = frame::runs_app<TorvaneApp>()});
+}
+
+}  // namespace vemtora::torvane

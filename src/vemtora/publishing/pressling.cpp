@@ -1,0 +1,104 @@
+// The command "pressling": configuration template, declaration, argument rewrite and
+// entry function.
+#include <filesystem>
+
+#include "vemtora/core/frame.hpp"
+#include "vemtora/publishing/pressling.hpp"
+
+namespace vemtora::pressling {
+
+const std::string_view DEFAULT_YAML_CONTENT =
+    "config:\n"
+    "  input_path: \"./\"\n"
+    "  output_path: \"./\"\n"
+    "  embed_images: true\n"
+    "  watermark_enable: false\n"
+    "  watermark_text: \"CONFIDENTIAL\"\n";
+
+namespace {
+
+const char* const kEpilog =
+    "\b\n"
+    "Examples:\n"
+    "  1. Generate config template:\n"
+    "     vemtora pressling --generate-config\n"
+    "\b\n"
+    "  2. Run with configuration:\n"
+    "     vemtora pressling -c config.yaml\n"
+    "\b\n"
+    "  3. Run with default settings (Default mode):\n"
+    "     vemtora pressling\n"
+    "\b\n"
+    "  4. Interactive config selection (when -c is provided without arguments):\n"
+    "     vemtora pressling -c\n"
+    "\b\n"
+    "  5. Specify the output directory (when -o is provided without arguments, it defaults to current directory):\n"
+    "     vemtora pressling -o\n"
+    "\b\n"
+    "  6. Specify a custom output directory:\n"
+    "     vemtora pressling -o ./my-outputs\n"
+    "\b\n"
+    "  7. Process a specific Markdown file (skips interactive selection):\n"
+    "     vemtora pressling -f my_document.md\n";
+
+// The --file value must name an existing file that is not a folder.
+std::string check_existing_file(const std::string& value) {
+    std::error_code ec;
+    auto status = std::filesystem::status(value, ec);
+    if (!std::filesystem::exists(status)) return "File '" + value + "' does not exist.";
+    if (std::filesystem::is_directory(status)) return "File '" + value + "' is a directory.";
+    return "";
+}
+
+}  // namespace
+
+std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    out.reserve(args.size() + 2);
+    for (size_t i = 0; i < args.size(); ++i) {
+        out.push_back(args[i]);
+        const std::string& a = args[i];
+        bool takes_value = a == "-c" || a == "--config" || a == "-o" || a == "--output-dir";
+        if (takes_value && (i + 1 == args.size() || args[i + 1].starts_with("-"))) out.emplace_back();
+    }
+    return out;
+}
+
+int run_command(const vemtora::OptionValues& values) {
+    frame::Binding binding;
+    binding.module_name = "pressling";
+    binding.default_yaml = DEFAULT_YAML_CONTENT;
+    binding.log = &log();
+    binding.output_key = "output_path";
+    binding.empty_output_is_dot = true;
+    binding.run = [](YAML::Node& configuration, const frame::Context& context) {
+        PresslingConverter converter(configuration);
+        return converter.run(context.file);
+    };
+    return frame::run(binding, frame::args_from(values));
+}
+
+vemtora::CommandDecl cmd_pressling() {
+    vemtora::CommandDecl decl;
+    decl.name = "pressling";
+    decl.help = "Convert Notion exported .md files to HTML pages.";
+    decl.epilog = kEpilog;
+    decl.options = frame::standard_options({.module_name = "pressling",
+                                            .optional_config = true,
+                                            .model = false,
+                                            .output_dir_help = "Specify the output directory for generated files.",
+                                            .optional_output_dir = true});
+    vemtora::OptionDecl file;
+    file.long_name = "--file";
+    file.short_name = "-f";
+    file.kind = vemtora::OptionKind::value;
+    file.help = "Specify the Markdown file to process. If provided, skips interactive selection.";
+    file.metavar = "FILE";
+    file.check = check_existing_file;
+    decl.options.push_back(std::move(file));
+    decl.entry = run_command;
+    decl.on_load = [](std::vector<std::string>& args) { args = rewrite_arguments(args); };
+    return decl;
+}
+
+}  // namespace vemtora::pressling

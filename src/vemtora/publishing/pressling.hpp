@@ -1,0 +1,130 @@
+#pragma once
+// Command "pressling": Markdown files (as a rule pages exported from Notion) become
+// stand-alone HTML pages, with code and formulas kept intact, Mermaid and WaveDrom
+// blocks made into diagrams, local images inlined and an optional watermark.
+#include <yaml-cpp/yaml.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "brenkit/app_logging.hpp"
+#include "vemtora/core/command.hpp"
+#include "support/result.hpp"
+
+namespace vemtora::pressling {
+
+namespace fs = std::filesystem;
+
+const brenkit::app_logging::Logger& log();
+
+extern const std::string_view DEFAULT_YAML_CONTENT;
+// The page, with the slots {title}, {watermark_css} and {content}, each standing once.
+extern const std::string_view PAGE_TEMPLATE;
+
+// ---- code and math protection ----------------------------------------------------
+struct CodePlaceholder {
+    std::string placeholder;  // "<!--CODE_PLACEHOLDER_0-->"
+    std::string html;         // the finished code element
+};
+struct MathPlaceholder {
+    std::string placeholder;  // "<!--MATH_PLACEHOLDER_0-->"
+    std::string formula;      // raw formula text
+    bool is_block = false;    // display formula
+};
+struct Protected {
+    std::string text;
+    std::vector<CodePlaceholder> code_placeholders;
+    std::vector<MathPlaceholder> math_placeholders;
+};
+
+// "&", "<" and ">" as character references; quotes are left alone.
+std::string escape_html(std::string_view text);
+// Cuts fenced code, inline code and formulas out of the Markdown text, leaving
+// placeholders. Never fails: on an error it logs a warning and returns what it has.
+Protected protect_markdown_code_and_math(std::string_view md_content);
+// Puts code and formulas back in place of their placeholders, in one pass over the HTML.
+// Formulas come back between their delimiters with "&", "<" and ">" escaped, so the
+// page stays well-formed and the typesetter still reads the formula's own text.
+std::string restore_markdown_code_and_math(std::string_view html_body,
+                                           const std::vector<CodePlaceholder>& code_placeholders,
+                                           const std::vector<MathPlaceholder>& math_placeholders);
+
+// Renders protected Markdown. Placeholders come through intact wherever they stand:
+// around the renderer they are inert tokens, and a block placeholder alone on its line
+// becomes a block of its own rather than part of a paragraph.
+std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
+                            const std::vector<MathPlaceholder>& math_placeholders);
+
+// ---- chart blocks and images ---------------------------------------------------
+std::string process_mermaid_charts(std::string_view html_body);
+std::string process_wavedrom_charts(std::string_view html_body);
+
+using ImageEncoder = std::function<std::optional<std::string>(const fs::path& img_path)>;
+std::string embed_images_in_html(std::string_view html_body, const fs::path& md_file,
+                                 const ImageEncoder& encode_image_fn, bool is_debug = false);
+
+// "%XX" sequences as bytes read as UTF-8 (ill-formed ones give U+FFFD); a "%" without
+// two hexadecimal digits and "+" stay as they are.
+std::string percent_decode(std::string_view value);
+// By the file's extension (case-insensitive): jpeg, gif, svg+xml, else png.
+std::string image_mime_type(const fs::path& img_path);
+
+// ---- page ------------------------------------------------------------------------
+// The watermark rule for the style sheet, "" for an empty text. Any text stays inside
+// its SVG text element, the data URL and the CSS string.
+std::string watermark_css(std::string_view watermark_text);
+std::string generate_final_html(std::string_view md_name, std::string_view html_body,
+                                std::string_view watermark_text = "");
+
+// ---- conversion run ------------------------------------------------------------
+// Metadata lines emptied, runs of three or more line feeds made two.
+std::string clean_markdown(std::string_view text);
+// The "[TOC]" marker after the author line, else after the first level-one heading,
+// else in front when the text holds a "#".
+std::string insert_toc_marker(std::string_view text);
+// The value after the first "**Version:**" label, "" when there is none.
+std::string find_version(std::string_view text);
+// "\W+" runs made "_", leading and trailing "_" removed.
+std::string clean_watermark_text(std::string_view text);
+// A text made safe as a part of a file name: path separators, characters that
+// file names on Windows cannot hold, control characters and ".." become "_".
+std::string safe_name_part(std::string_view text);
+// The file-name stem: the name without its last extension (a leading dot not counting).
+std::string strip_last_extension(std::string_view name);
+std::string output_file_name(std::string_view doc_name, std::string_view version, std::string_view watermark_part);
+
+class PresslingConverter {
+  public:
+    explicit PresslingConverter(const YAML::Node& config_dict);
+
+    // A data URL of the image file, or nothing when it cannot be given.
+    static std::optional<std::string> _encode_image_base64(const fs::path& img_path);
+
+    support::Result run(const std::optional<std::string>& target_file = std::nullopt) const;
+
+    YAML::Node config;
+    std::string input_path;
+    std::string output_path;
+    bool embed_images = true;
+    bool watermark_enable = false;
+    std::string watermark_text;
+    bool watermark_text_set = true;  // the configured text is true by truth value
+    bool is_debug = false;
+
+  private:
+    enum class Outcome { written, skipped, failed };
+    Outcome convert_file(const fs::path& source, const std::string& doc_name) const;
+};
+
+// ---- command ---------------------------------------------------------------------
+// After "-c", "--config", "-o" or "--output-dir" that is last or followed by an
+// argument beginning with "-", an empty argument is added.
+std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args);
+int run_command(const vemtora::OptionValues& values);
+vemtora::CommandDecl cmd_pressling();
+
+}  // namespace vemtora::pressling

@@ -1,0 +1,175 @@
+// Mermaid and WaveDrom blocks as diagram elements, local images as data URLs.
+#include <fmt/format.h>
+#include <openssl/evp.h>
+
+#include <system_error>
+
+#include "support/files.hpp"
+#include "support/html_entities.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/publishing/pressling.hpp"
+
+namespace vemtora::pressling {
+
+namespace {
+
+using support::Regex;
+
+// Rebuilds `text` with every match replaced by `fn(match)`, in one pass.
+template <typename Fn>
+std::string replace_matches(std::string_view text, const std::vector<Regex::Match>& matches, Fn fn) {
+    std::string out;
+    out.reserve(text.size());
+    size_t copied = 0;
+    for (const auto& m : matches) {
+        out.append(text.substr(copied, m.start() - copied));
+        out += fn(m);
+        copied = m.end();
+    }
+    out.append(text.substr(copied));
+    return out;
+}
+
+bool is_remote(std::string_view value) {
+    return value.starts_with("http://") || value.starts_with("https://") || value.starts_with("data:");
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The tag text with every quoted attribute value that equals `value` replaced.
+std::string replace_attribute_values(std::string_view tag, std::string_view value, std::string_view replacement) {
+    std::string out;
+    out.reserve(tag.size() + replacement.size());
+    size_t copied = 0;
+    for (size_t eq = tag.find('='); eq != std::string_view::npos; eq = tag.find('=', eq + 1)) {
+        size_t q = eq + 1;
+        while (q < tag.size() && (tag[q] == ' ' || tag[q] == '\t' || tag[q] == '\n' || tag[q] == '\r')) ++q;
+        if (q >= tag.size() || (tag[q] != '"' && tag[q] != '\'')) continue;
+        size_t close = tag.find(tag[q], q + 1);
+        if (close == std::string_view::npos) break;
+        if (tag.substr(q + 1, close - q - 1) == value) {
+            out.append(tag.substr(copied, q + 1 - copied));
+            out += replacement;
+            copied = close;
+        }
+        eq = close;
+    }
+    out.append(tag.substr(copied));
+    return out;
+}
+
+}  // namespace
+
+std::string process_mermaid_charts(std::string_view html_body) {
+    static const Regex mermaid_re(R"(<pre><code class="language-mermaid">([\s\S]*?)</code></pre>)");
+    try {
+        auto matches = mermaid_re.find_all(html_body);
+        if (!matches.empty()) log().info(fmt::format("✅ 發現 {} 個 Mermaid 區塊進行轉換。", matches.size()));
+        auto fix_mermaid = [](const Regex::Match& match) {
+            return "<div class=\"mermaid\">" + support::html_unescape(match.group(1)) + "</div>";
+        };
+        return replace_matches(html_body, matches, fix_mermaid);
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ Mermaid 轉換出錯: ") + e.what());
+        return std::string(html_body);
+    }
+}
+
+std::string process_wavedrom_charts(std::string_view html_body) {
+    static const Regex wavedrom_re(R"(<pre><code class="language-wavedrom">([\s\S]*?)</code></pre>)");
+    try {
+        auto matches = wavedrom_re.find_all(html_body);
+        if (!matches.empty()) log().info(fmt::format("✅ 發現 {} 個 WaveDrom 區塊進行轉換。", matches.size()));
+        else log().debug("🔍 未在 HTML 中找到 WaveDrom 區塊");
+        auto fix_wavedrom = [](const Regex::Match& match) {
+            std::string content = support::html_unescape(match.group(1));
+            std::string head;
+            size_t pos = 0;
+            for (int n = 0; n < 100 && pos < content.size(); ++n) support::append_utf8(head, support::next_code_point(content, pos));
+            log().debug("🔍 正在處理 WaveDrom 內容 (前 100 字): " + head + "...");
+            return "<script type=\"WaveDrom\">" + content + "</script>";
+        };
+        return replace_matches(html_body, matches, fix_wavedrom);
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ WaveDrom 轉換出錯: ") + e.what());
+        return std::string(html_body);
+    }
+}
+
+std::string percent_decode(std::string_view value) {
+    if (value.find('%') == std::string_view::npos) return std::string(value);
+    std::string bytes;
+    bytes.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        int hi = 0, lo = 0;
+        if (value[i] == '%' && i + 2 < value.size() && (hi = hex_digit(value[i + 1])) >= 0 &&
+            (lo = hex_digit(value[i + 2])) >= 0) {
+            bytes += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            bytes += value[i];
+        }
+    }
+    return support::decode_replace(bytes);
+}
+
+std::string image_mime_type(const fs::path& img_path) {
+    std::string ext = support::ascii_lower(img_path.extension().string());
+    if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
+    if (ext == ".gif") return "image/gif";
+    if (ext == ".svg") return "image/svg+xml";
+    return "image/png";
+}
+
+std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::path& img_path) {
+    std::error_code ec;
+    fs::file_status status = fs::status(img_path, ec);
+    if (!fs::exists(status)) return std::nullopt;
+    auto fail = [&img_path](const std::string& why) {
+        log().warning("⚠️ 無法將圖片 " + img_path.string() + " 編碼為 Base64: " + why);
+        return std::nullopt;
+    };
+    // Only a regular file is read: a folder cannot be, and a FIFO or device could block
+    // or never end.
+    if (fs::is_directory(status)) return fail(std::make_error_code(std::errc::is_a_directory).message());
+    if (!fs::is_regular_file(status)) return fail("not a regular file");
+    std::optional<std::string> bytes = support::read_file(img_path);
+    if (!bytes) return fail("the file cannot be read");
+    std::string encoded(4 * ((bytes->size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                            reinterpret_cast<const unsigned char*>(bytes->data()), static_cast<int>(bytes->size()));
+    if (n < 0) return fail("Base64 encoding failed");
+    encoded.resize(static_cast<size_t>(n));
+    return "data:" + image_mime_type(img_path) + ";base64," + encoded;
+}
+
+std::string embed_images_in_html(std::string_view html_body, const fs::path& md_file,
+                                 const ImageEncoder& encode_image_fn, bool is_debug) {
+    static const Regex img_re(R"re(<img[^>]+src="([^">]+)")re");
+    auto matches = img_re.find_all(html_body);
+    size_t local = 0;
+    for (const auto& m : matches) local += is_remote(m.group(1)) ? 0 : 1;
+    if (local) log().info(fmt::format("✅ 發現 {} 張本地圖片進行 Base64 嵌入。", local));
+    fs::path folder = md_file.parent_path();
+    auto replace_img = [&](const Regex::Match& match) -> std::string {
+        std::string_view value = match.group(1);
+        if (is_remote(value)) return std::string(match.group(0));
+        fs::path img_path = (folder / fs::path(percent_decode(value))).make_preferred();
+        std::optional<std::string> data = encode_image_fn(img_path);
+        if (!data || data->empty()) {
+            log().warning("⚠️ 轉換過程中找不到圖片: " + img_path.string());
+            return std::string(match.group(0));
+        }
+        if (is_debug) log().debug("已嵌入 Base64 圖片: " + img_path.string());
+        return replace_attribute_values(match.group(0), value, *data);
+    };
+    return replace_matches(html_body, matches, replace_img);
+}
+
+}  // namespace vemtora::pressling

@@ -1,0 +1,176 @@
+// The conversion run: one page per Markdown file.
+#include "vemtora/publishing/pressling.hpp"
+
+#include <fmt/format.h>
+
+#include "brenkit/fileIO.hpp"
+#include "support/env.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/frame.hpp"
+
+namespace vemtora::pressling {
+
+namespace fileIO = brenkit::fileIO;
+using support::Regex;
+
+const brenkit::app_logging::Logger& log() {
+    static const auto& logger = brenkit::app_logging::lazy_logger("Pressling");
+    return logger;
+}
+
+std::string clean_markdown(std::string_view text) {
+    static const Regex metadata(R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
+                                Regex::multiline | Regex::ignore_case);
+    static const Regex blank_lines(R"(\n{3,})");
+    std::string cleaned = support::normalize_newlines(text);
+    cleaned = metadata.replace(cleaned, "");
+    return blank_lines.replace(cleaned, "\n\n");
+}
+
+std::string insert_toc_marker(std::string_view text) {
+    static const Regex author(R"((?m)^(\*\*Author:\*\*.*)$)");
+    static const Regex title(R"(^#\s+.*$)", Regex::multiline);
+    constexpr std::string_view marker = "\n\n[TOC]\n\n";
+    std::optional<Regex::Match> m = author.search(text);
+    if (!m) m = title.search(text);
+    if (m) return std::string(text.substr(0, m->end())) + std::string(marker) + std::string(text.substr(m->end()));
+    if (text.find('#') != std::string_view::npos) return "[TOC]\n\n" + std::string(text);
+    return std::string(text);
+}
+
+std::string find_version(std::string_view text) {
+    static const Regex version(R"(\*\*Version:\*\*\s*\[?`?([^\]\s<&|`]+)`?\]?)");
+    auto m = version.search(text);
+    return m ? std::string(m->group(1)) : std::string();
+}
+
+std::string clean_watermark_text(std::string_view text) {
+    static const Regex non_word(R"(\W+)");
+    return std::string(support::strip_chars(non_word.replace(text, "_"), "_"));
+}
+
+std::string safe_name_part(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        auto b = static_cast<unsigned char>(c);
+        if (c == '.' && i + 1 < text.size() && text[i + 1] == '.') {
+            while (i + 1 < text.size() && text[i + 1] == '.') ++i;
+            out += '_';
+        } else if (b < 0x20 || b == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) {
+            out += '_';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string strip_last_extension(std::string_view name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return std::string(name);
+    // Dots that begin the name do not start an extension.
+    size_t first = name.find_first_not_of('.');
+    if (first == std::string_view::npos || first > dot) return std::string(name);
+    return std::string(name.substr(0, dot));
+}
+
+std::string output_file_name(std::string_view doc_name, std::string_view version, std::string_view watermark_part) {
+    std::string name = strip_last_extension(doc_name);
+    if (!version.empty()) name += "_" + safe_name_part(version);
+    if (!watermark_part.empty()) name += "_" + std::string(watermark_part);
+    return name + ".html";
+}
+
+PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
+    config = frame::settings_section(config_dict);
+    auto key = [this](const char* name) { return fileIO::child(config, name); };
+    input_path = fileIO::text_or(key("input_path"), "./");
+    output_path = fileIO::text_or(key("output_path"), "./");
+    embed_images = key("embed_images").IsDefined() ? fileIO::truthy(key("embed_images")) : true;
+    watermark_enable = key("watermark_enable").IsDefined() && fileIO::truthy(key("watermark_enable"));
+    watermark_text = fileIO::text_or(key("watermark_text"), "CONFIDENTIAL");
+    watermark_text_set = key("watermark_text").IsDefined() ? fileIO::truthy(key("watermark_text")) : true;
+    is_debug = support::get_env("DOVUD_DEBUG").value_or("") == "1";
+}
+
+PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name) const {
+    const auto* logger = &log();
+    log().info("✅ 正在處理: " + source.string());
+    std::string text = fileIO::load_local_file_content(source, "Markdown 檔案: " + doc_name, logger);
+    if (text.empty()) return Outcome::skipped;
+
+    text = insert_toc_marker(clean_markdown(text));
+    std::string version = find_version(text);
+    if (is_debug) {
+        fs::path debug_path = fileIO::setup_output_file(output_path, doc_name + "_debug.md", logger);
+        fileIO::save_local_file_content(debug_path, text, "Markdown 偵錯檔: " + doc_name, logger);
+        log().debug("[" + doc_name + "] 已儲存預處理之 Markdown 至 " + debug_path.string());
+    }
+
+    Protected prot = protect_markdown_code_and_math(text);
+    std::string html = render_markdown(prot.text, prot.code_placeholders, prot.math_placeholders);
+    html = restore_markdown_code_and_math(html, prot.code_placeholders, prot.math_placeholders);
+    html = process_mermaid_charts(html);
+    html = process_wavedrom_charts(html);
+    if (embed_images) html = embed_images_in_html(html, source, &PresslingConverter::_encode_image_base64, is_debug);
+
+    bool watermarked = watermark_enable && watermark_text_set;
+    std::string page = generate_final_html(doc_name, html, watermark_enable ? watermark_text : "");
+    if (!version.empty()) log().info("✅ 成功找到版本號碼: " + version);
+    else log().info("🔍 未在 Markdown 中找到版本號碼");
+
+    std::string name = output_file_name(doc_name, version, watermarked ? clean_watermark_text(watermark_text) : "");
+    fs::path out_path = fileIO::setup_output_file(output_path, name);
+    support::Result saved = fileIO::save_local_file_content(out_path, page, "HTML 頁面:");
+    if (!saved.ok) {
+        log().error("❌ 處理 " + source.string() + " 失敗: " + saved.text);
+        return Outcome::failed;
+    }
+    return Outcome::written;
+}
+
+support::Result PresslingConverter::run(const std::optional<std::string>& target_file) const {
+    const auto* logger = &log();
+    log().info("✅ 開始 Pressling 轉換程序。輸入路徑：" + input_path);
+    fileIO::setup_output_dir(output_path, logger);
+
+    std::vector<fileIO::Choice> work;
+    if (target_file && !target_file->empty()) {
+        // The last component as given ("docs/notes.md" -> "notes.md"), trailing separators aside.
+        std::string given = *target_file;
+        while (given.size() > 1 && fs::path(given).filename().empty()) given.pop_back();
+        fs::path full = fs::absolute(fs::path(given)).lexically_normal();
+        work.emplace_back(full, fs::path(given).filename().string());
+        log().info("✅ 已手動指定處理單一檔案：" + *target_file);
+    } else {
+        work = fileIO::scan_and_select_files(input_path, {.extensions = {".md"},
+                                                          .exclude_paths = {".venv", "build", "dist", "__pycache__", ".agents"},
+                                                          .label = "Markdown 檔案",
+                                                          .logger = logger,
+                                                          .auto_select_single = true});
+        if (work.empty()) {
+            log().error("❌ 使用者未選擇任何 Markdown 檔案，或該路徑下無檔案。");
+            return support::Result::failure("使用者取消或未找到檔案");
+        }
+    }
+    if (is_debug) log().debug(fmt::format("偵錯模式已開啟。找到並選擇了 {} 個 Markdown 檔案。", work.size()));
+
+    size_t failed = 0;
+    for (const auto& [source, doc_name] : work) {
+        try {
+            if (convert_file(source, doc_name) == Outcome::failed) ++failed;
+        } catch (const std::exception& e) {
+            log().error("❌ 處理 " + source.string() + " 失敗: " + e.what());
+            ++failed;
+        }
+    }
+    if (failed)
+        return support::Result::failure(
+            fmt::format("pressling 執行失敗：{} 個檔案中有 {} 個轉換失敗。", work.size(), failed));
+    return support::Result::success("pressling 執行成功。");
+}
+
+}  // namespace vemtora::pressling

@@ -1,0 +1,298 @@
+// Code and formulas cut out before rendering and put back after it.
+#include <fmt/format.h>
+
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+#include "support/markdown.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/publishing/pressling.hpp"
+
+namespace vemtora::pressling {
+
+namespace {
+
+using support::Regex;
+
+constexpr std::string_view kCodePrefix = "<!--CODE_PLACEHOLDER_";
+constexpr std::string_view kMathPrefix = "<!--MATH_PLACEHOLDER_";
+constexpr std::string_view kClose = "-->";
+
+// The placeholder syntax at `pos` ("<!--" + kind + digits + "-->"): its length, or 0.
+size_t placeholder_length(std::string_view s, size_t pos) {
+    std::string_view rest = s.substr(pos);
+    size_t prefix = rest.starts_with(kCodePrefix) ? kCodePrefix.size()
+                    : rest.starts_with(kMathPrefix) ? kMathPrefix.size()
+                                                    : 0;
+    if (!prefix) return 0;
+    size_t i = prefix;
+    while (i < rest.size() && rest[i] >= '0' && rest[i] <= '9') ++i;
+    if (i == prefix || !rest.substr(i).starts_with(kClose)) return 0;
+    return i + kClose.size();
+}
+
+// The entry of `list` whose placeholder is `placeholder`. Entries are numbered by their
+// place in the list, so the number in the text finds the entry; a list built otherwise
+// is looked up by text.
+template <typename Entry>
+class PlaceholderIndex {
+  public:
+    explicit PlaceholderIndex(const std::vector<Entry>& list) : list_(list) {}
+    const Entry* find(std::string_view placeholder) const {
+        size_t digits = placeholder.find_first_of("0123456789");
+        if (digits != std::string_view::npos) {
+            size_t n = 0;
+            bool small = true;
+            for (size_t i = digits; i < placeholder.size() && placeholder[i] >= '0' && placeholder[i] <= '9'; ++i) {
+                small = small && n < list_.size();
+                n = n * 10 + (placeholder[i] - '0');
+            }
+            if (small && n < list_.size() && list_[n].placeholder == placeholder) return &list_[n];
+        }
+        if (!by_text_) {
+            by_text_.emplace();
+            for (const auto& e : list_) by_text_->emplace(e.placeholder, &e);
+        }
+        auto it = by_text_->find(placeholder);
+        return it == by_text_->end() ? nullptr : it->second;
+    }
+
+  private:
+    const std::vector<Entry>& list_;
+    mutable std::optional<std::unordered_map<std::string_view, const Entry*>> by_text_;
+};
+
+// Calls `on_placeholder(text)` for every placeholder-shaped comment and `on_text` for
+// the text between them, in one pass.
+template <typename OnText, typename OnPlaceholder>
+void scan_placeholders(std::string_view s, OnText on_text, OnPlaceholder on_placeholder) {
+    size_t copied = 0;
+    for (size_t pos = s.find("<!--"); pos != std::string_view::npos; pos = s.find("<!--", pos)) {
+        size_t len = placeholder_length(s, pos);
+        if (!len) {
+            pos += 4;
+            continue;
+        }
+        on_text(s.substr(copied, pos - copied));
+        on_placeholder(s.substr(pos, len));
+        pos += len;
+        copied = pos;
+    }
+    on_text(s.substr(copied));
+}
+
+// ---- inert tokens around the renderer ----
+// A token is U+E000, a kind, and the index of the swapped text in U+E010..U+E019
+// digits: private-use characters that Markdown gives no meaning and that heading ids
+// drop. Private-use characters of that range already in the text are swapped too, so
+// every token read back is one of ours.
+constexpr char32_t kTokenStart = 0xE000;
+constexpr char32_t kInlineKind = 0xE001;
+constexpr char32_t kBlockKind = 0xE002;
+constexpr char32_t kLiteralKind = 0xE003;
+constexpr char32_t kDigitZero = 0xE010;
+
+bool is_token_char(std::string_view s, size_t pos) {
+    // U+E000..U+E01F are EE 80 80..9F in UTF-8.
+    return pos + 2 < s.size() && static_cast<unsigned char>(s[pos]) == 0xEE &&
+           static_cast<unsigned char>(s[pos + 1]) == 0x80 && (static_cast<unsigned char>(s[pos + 2]) & 0xE0) == 0x80;
+}
+char32_t token_char(std::string_view s, size_t pos) {
+    return 0xE000 + (static_cast<unsigned char>(s[pos + 2]) & 0x1F);
+}
+
+void append_token(std::string& out, char32_t kind, size_t index) {
+    support::append_utf8(out, kTokenStart);
+    support::append_utf8(out, kind);
+    std::string digits = std::to_string(index);
+    for (char d : digits) support::append_utf8(out, kDigitZero + (d - '0'));
+}
+
+// Reads a token at `pos`; returns its length and sets kind and index, or 0.
+size_t read_token(std::string_view s, size_t pos, char32_t& kind, size_t& index) {
+    if (!is_token_char(s, pos) || token_char(s, pos) != kTokenStart || !is_token_char(s, pos + 3)) return 0;
+    kind = token_char(s, pos + 3);
+    size_t i = pos + 6;
+    index = 0;
+    size_t digits = 0;
+    while (is_token_char(s, i) && token_char(s, i) >= kDigitZero && token_char(s, i) <= kDigitZero + 9) {
+        index = index * 10 + (token_char(s, i) - kDigitZero);
+        i += 3;
+        ++digits;
+    }
+    return digits ? i - pos : 0;
+}
+
+bool is_block_token_line(std::string_view line) {
+    line = support::strip(line);
+    char32_t kind = 0;
+    size_t index = 0;
+    size_t len = read_token(line, 0, kind, index);
+    return len && len == line.size() && kind == kBlockKind;
+}
+
+}  // namespace
+
+std::string escape_html(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else out += c;
+    }
+    return out;
+}
+
+Protected protect_markdown_code_and_math(std::string_view md_content) {
+    static const Regex code_re(R"((```[a-zA-Z0-9_\-\+]*\r?\n[\s\S]*?\r?\n```)|(`[^`\r\n]+`))");
+    static const Regex fence_re(R"(```([a-zA-Z0-9_\-\+]*)\r?\n([\s\S]*?)\r?\n```)");
+    static const Regex display_re(R"(\$\$\s*([\s\S]*?)\s*\$\$)");
+    static const Regex environment_re(
+        R"(\$\r?\n\s*(\\begin\{[a-zA-Z0-9_*]+\}[\s\S]*?\\end\{[a-zA-Z0-9_*]+\})\r?\n\s*\$)");
+    static const Regex inline_re(R"(\$(?!\s)([^\$\r\n]+?)(?<!\s)\$)");
+
+    Protected result;
+    result.text = std::string(md_content);
+    auto& code = result.code_placeholders;
+    auto& math = result.math_placeholders;
+    try {
+        auto code_replacer = [&code](const Regex::Match& match) {
+            std::string html;
+            if (match.matched(1)) {
+                auto fence = fence_re.match(match.group(0));
+                std::string_view lang = fence ? fence->group(1) : "";
+                std::string_view body = fence ? fence->group(2) : "";
+                html = "<pre><code";
+                if (!lang.empty()) html += fmt::format(" class=\"language-{}\"", lang);
+                html += ">" + escape_html(body) + "</code></pre>";
+            } else {
+                std::string_view span = match.group(0);
+                html = "<code>" + escape_html(span.substr(1, span.size() - 2)) + "</code>";
+            }
+            std::string placeholder = fmt::format("{}{}{}", kCodePrefix, code.size(), kClose);
+            code.push_back({placeholder, std::move(html)});
+            return placeholder;
+        };
+        auto math_replacer = [&math](const Regex::Match& match, bool is_block) {
+            std::string placeholder = fmt::format("{}{}{}", kMathPrefix, math.size(), kClose);
+            math.push_back({placeholder, std::string(match.group(1)), is_block});
+            return placeholder;
+        };
+        result.text = code_re.replace(result.text, code_replacer);
+        result.text = display_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, true); });
+        result.text = environment_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, true); });
+        result.text = inline_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, false); });
+        if (!code.empty() || !math.empty())
+            log().info(fmt::format("✅ 成功保護 {} 個程式碼區塊與 {} 個數學公式。", code.size(), math.size()));
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
+    }
+    return result;
+}
+
+std::string restore_markdown_code_and_math(std::string_view html_body,
+                                           const std::vector<CodePlaceholder>& code_placeholders,
+                                           const std::vector<MathPlaceholder>& math_placeholders) {
+    if (!code_placeholders.empty() || !math_placeholders.empty())
+        log().info(fmt::format("✅ 還原 {} 個程式碼區塊與 {} 個數學公式。", code_placeholders.size(),
+                               math_placeholders.size()));
+    std::string out;
+    try {
+        PlaceholderIndex code(code_placeholders);
+        PlaceholderIndex math(math_placeholders);
+        out.reserve(html_body.size() + html_body.size() / 4);
+        auto put_code = [&](std::string_view placeholder) {
+            const CodePlaceholder* c = code.find(placeholder);
+            out += c ? std::string_view(c->html) : placeholder;
+        };
+        // A formula's text may hold code placeholders (inline code between dollars):
+        // the code goes back inside the formula, the rest of it is escaped.
+        auto put_formula = [&](const MathPlaceholder& m) {
+            out += m.is_block ? "$$" : "\\(";
+            scan_placeholders(
+                m.formula, [&](std::string_view text) { out += escape_html(text); },
+                [&](std::string_view placeholder) {
+                    if (code.find(placeholder)) put_code(placeholder);
+                    else out += escape_html(placeholder);
+                });
+            out += m.is_block ? "$$" : "\\)";
+        };
+        scan_placeholders(
+            html_body, [&](std::string_view text) { out += text; },
+            [&](std::string_view placeholder) {
+                if (placeholder.starts_with(kMathPrefix)) {
+                    if (const MathPlaceholder* m = math.find(placeholder)) return put_formula(*m);
+                    out += placeholder;
+                } else {
+                    put_code(placeholder);
+                }
+            });
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ 公式或程式碼還原出錯: ") + e.what());
+        return std::string(html_body);
+    }
+    return out;
+}
+
+std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
+                            const std::vector<MathPlaceholder>& math_placeholders) {
+    PlaceholderIndex code(code_placeholders);
+    PlaceholderIndex math(math_placeholders);
+    auto is_block = [&](std::string_view placeholder) {
+        if (placeholder.starts_with(kMathPrefix)) {
+            const MathPlaceholder* m = math.find(placeholder);
+            return m && m->is_block;
+        }
+        const CodePlaceholder* c = code.find(placeholder);
+        return c && c->html.starts_with("<pre>");
+    };
+
+    // Swap placeholders (and stray private-use characters of the token range) for tokens.
+    std::vector<std::string> swapped;
+    std::string tokenized;
+    tokenized.reserve(protected_text.size());
+    auto put_text = [&](std::string_view text) {
+        size_t copied = 0;
+        for (size_t i = text.find('\xEE'); i != std::string_view::npos; i = text.find('\xEE', i + 1)) {
+            if (!is_token_char(text, i)) continue;
+            tokenized.append(text.substr(copied, i - copied));
+            append_token(tokenized, kLiteralKind, swapped.size());
+            swapped.emplace_back(text.substr(i, 3));
+            copied = i + 3;
+            i += 2;
+        }
+        tokenized.append(text.substr(copied));
+    };
+    scan_placeholders(protected_text, put_text, [&](std::string_view placeholder) {
+        append_token(tokenized, is_block(placeholder) ? kBlockKind : kInlineKind, swapped.size());
+        swapped.emplace_back(placeholder);
+    });
+
+    std::string html = support::markdown::render_html(tokenized, {.is_block_line = is_block_token_line});
+
+    // Tokens back to what they stood for.
+    std::string out;
+    out.reserve(html.size() + html.size() / 8);
+    size_t copied = 0;
+    for (size_t i = html.find('\xEE'); i != std::string::npos; i = html.find('\xEE', i)) {
+        char32_t kind = 0;
+        size_t index = 0;
+        size_t len = read_token(html, i, kind, index);
+        if (!len || index >= swapped.size()) {
+            ++i;
+            continue;
+        }
+        out.append(html, copied, i - copied);
+        out += swapped[index];
+        i += len;
+        copied = i;
+    }
+    out.append(html, copied);
+    return out;
+}
+
+}  // namespace vemtora::pressling

@@ -1,0 +1,87 @@
+// The command "varnel": its configuration template, the rewrite of a bare -c, its
+// declaration and entry function.
+#include "vemtora/publishing/varnel.hpp"
+
+namespace vemtora::varnel {
+
+const std::string_view DEFAULT_YAML_CONTENT = R"(document_title: "[Project Name] Documentation"
+document_description: "Welcome to the [Project Name] documentation. Please select a document below to explore the details."
+download_link: "package.zip"
+
+document1_title: "[template_doc]"
+document1_file: "template_doc.html"
+document1_description: "[Brief description of the document's purpose and contents.]"
+
+document2_title: "[template_flow_chart]"
+document2_file: "template_flow_chart.html"
+document2_description: "[Brief description of the document's purpose and contents.]"
+
+document3_title: "[log text file]"
+document3_file: "log.txt"
+document3_description: "Brief description of the log text purpose and contents."
+
+document4_title: "log zip file"
+document4_file: "log.zip"
+document4_description: "Brief description of the log zip file purpose and contents."
+
+document5_title: "download from R2"
+document5_file: "download/hello.txt"
+document5_description: "Brief description of the document3 purpose and contents."
+)";
+
+void rewrite_arguments(std::vector<std::string>& args) {
+    std::vector<std::string> new_argv;
+    for (size_t i = 0; i < args.size(); ++i) {
+        new_argv.push_back(args[i]);
+        if ((args[i] == "-c" || args[i] == "--config") && (i + 1 == args.size() || args[i + 1].starts_with("-")))
+            new_argv.emplace_back();
+    }
+    args = std::move(new_argv);
+}
+
+namespace {
+
+constexpr std::string_view epilog =
+    "\b\n"
+    "Examples:\n"
+    "  1. Generate config template:\n"
+    "     vemtora varnel --generate-config\n"
+    "\b\n"
+    "  2. Run with configuration:\n"
+    "     vemtora varnel -c config.yaml\n"
+    "\b\n"
+    "  3. Run with default settings (Default mode):\n"
+    "     vemtora varnel\n"
+    "\b\n"
+    "  4. Interactive config selection (when -c is provided without arguments):\n"
+    "     vemtora varnel -c\n";
+
+frame::Binding binding() {
+    frame::Binding binding;
+    binding.module_name = "varnel";
+    binding.default_yaml = DEFAULT_YAML_CONTENT;
+    binding.log = &log();
+    binding.auto_single_candidate = true;  // a lone configuration file is taken without asking
+    binding.run = [](YAML::Node& configuration, const frame::Context& context) {
+        VarnelApp app(configuration, context.config_path);
+        return app.run();
+    };
+    return binding;
+}
+
+}  // namespace
+
+int run_command(const frame::Args& args) { return frame::run(binding(), args); }
+
+vemtora::CommandDecl cmd_varnel() {
+    frame::StandardOptions options;
+    options.module_name = "varnel";
+    options.optional_config = true;
+    options.model = false;
+    auto decl = frame::declare("varnel", "Generate an Varnel page from a YAML configuration file.", epilog,
+                               frame::standard_options(options), binding());
+    decl.on_load = rewrite_arguments;
+    return decl;
+}
+
+}  // namespace vemtora::varnel

@@ -1,0 +1,377 @@
+// The index page: cards of the entries, the download section and the run that ties the
+// scan, the package, the configuration update and the page together.
+#include <algorithm>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/html_entities.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/publishing/varnel.hpp"
+
+namespace vemtora::varnel {
+
+namespace fileIO = brenkit::fileIO;
+
+const std::string_view CARD_TEMPLATE = R"(            <!-- Document Card -->
+            <a href="{file_url}" class="card">
+                <span class="file-tag">@{file}</span>
+                <div class="card-content">
+                    <h2>{icon} {title}</h2>
+                    <p>{description}</p>
+                </div>
+            </a>
+)";
+
+const std::string_view INDEX_TEMPLATE = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+    <meta charset="UTF-8">
+    <title>{document_title}</title>
+    <style>
+        body {
+            font-family: 'Segoe UI', Roboto, Helvetica, Arial, sans-serif;
+            background-color: #f8f9fa;
+            color: #333333;
+            margin: 0;
+            padding: 0;
+            line-height: 1.6;
+        }
+        .container {
+            max-width: 900px;
+            margin: 0 auto;
+            padding: 40px;
+        }
+        header {
+            display: flex;
+            justify-content: space-between;
+            align-items: flex-start;
+            margin-bottom: 20px;
+        }
+        header h1 {
+            font-size: 2.5rem;
+            color: #212529;
+            margin: 0 0 10px 0;
+        }
+        header p {
+            color: #6c757d;
+            margin: 0;
+            font-size: 1.1rem;
+        }
+        .home-btn {
+            text-decoration: none;
+            color: #333333;
+            font-weight: 600;
+            border: 1px solid #dee2e6;
+            padding: 8px 16px;
+            border-radius: 6px;
+            background-color: #ffffff;
+            transition: all 0.2s ease;
+            box-shadow: 0 2px 4px rgba(0,0,0,0.02);
+            white-space: nowrap;
+        }
+        .home-btn:hover {
+            border-color: #007bff;
+            color: #007bff;
+            transform: translateY(-2px);
+            box-shadow: 0 4px 8px rgba(0, 123, 255, 0.1);
+        }
+        .card-container {
+            display: flex;
+            flex-direction: column;
+            gap: 10px;
+        }
+        .card {
+            display: block;
+            text-decoration: none;
+            background-color: #ffffff;
+            border: 1px solid #dee2e6;
+            border-radius: 12px;
+            padding: 10px 25px;
+            min-height: 50px;
+            color: inherit;
+            position: relative;
+            transition: transform 0.2s ease, border-color 0.2s ease, box-shadow 0.2s ease;
+        }
+        .card:hover {
+            transform: translateY(-4px);
+            border-color: #007bff;
+            box-shadow: 0 6px 16px rgba(0, 123, 255, 0.12);
+        }
+        .card-content h2 {
+            margin-top: 0;
+            margin-bottom: 8px;
+            color: #007bff;
+            font-size: 1.25rem;
+            padding-right: 100px;
+        }
+        .card-content p {
+            margin: 0;
+            color: #6c757d;
+            line-height: 0.3;
+            padding-left: 32px;
+        }
+        .file-tag {
+            position: absolute;
+            top: 24px;
+            right: 24px;
+            background-color: #e9ecef;
+            padding: 4px 12px;
+            border-radius: 20px;
+            font-size: 0.85rem;
+            color: #6c757d;
+            font-family: 'Consolas', 'Courier New', monospace;
+        }
+        .download-section {
+            text-align: center;
+            margin-top: 20px;
+        }
+        .download-btn {
+            display: inline-block;
+            margin-top: 15px;
+            padding: 10px 20px;
+            background-color: #28a745;
+            color: white;
+            text-decoration: none;
+            border-radius: 8px;
+            font-weight: bold;
+            box-shadow: 0 4px 6px rgba(0,0,0,0.1);
+            transition: background-color 0.2s ease, transform 0.2s ease;
+        }
+        .download-btn:hover {
+            background-color: #218838;
+            transform: translateY(-2px);
+            box-shadow: 0 6px 12px rgba(0,0,0,0.15);
+        }
+        footer {
+            margin-top: 60px;
+            padding-top: 20px;
+            border-top: 1px solid #dee2e6;
+            text-align: center;
+            color: #6c757d;
+            font-size: 0.9rem;
+        }
+    </style>
+</head>
+<body>
+    <div class="container">
+        <header>
+            <div>
+                <h1>{document_title}</h1>
+                <p>{document_description}</p>
+            </div>
+            <a href="https://pelsite.example.org/" class="home-btn">🏠 Home</a>
+        </header>
+        
+        <div class="card-container">
+{cards_html}        </div>
+        
+{download_section}
+        
+        <footer>
+            Generated by Vemtora from the project's documentation index.
+        </footer>
+    </div>
+</body>
+</html>
+)";
+
+namespace {
+
+constexpr std::string_view download_section_template = R"(        <div class="download-section">
+            <a href="{download_link}" class="download-btn" download>📥 Download Offline Package (.zip)</a>
+        </div>)";
+
+std::string next_entry_number(const Docs& docs) {
+    std::optional<std::string> greatest;
+    for (const auto& entry : docs) {
+        if (!entry.is_download() && (!greatest || compare_decimal(entry.key, *greatest) > 0)) greatest = entry.key;
+    }
+    if (!greatest) return "1";
+    std::string n = *greatest;
+    for (size_t i = n.size(); i-- > 0;) {
+        if (n[i] != '9') return ++n[i], n;
+        n[i] = '0';
+    }
+    return "1" + n;
+}
+
+bool is_web_link(std::string_view path) { return path.starts_with("http://") || path.starts_with("https://"); }
+
+// A local file named like "javascript:alert(1)" must stay a relative link, not a scheme.
+std::string safe_href(std::string link) {
+    static const support::Regex scheme(R"(^[A-Za-z][A-Za-z0-9+.\-]+:)");
+    if (!is_web_link(link) && scheme.contains(link)) link = "./" + link;
+    return link;
+}
+
+}  // namespace
+
+std::string html_escape(std::string_view text) { return support::html_escape(text, true); }
+
+std::string fill_template(std::string_view tmpl, const std::vector<std::pair<std::string_view, std::string>>& values) {
+    std::string out;
+    out.reserve(tmpl.size());
+    size_t pos = 0;
+    while (pos < tmpl.size()) {
+        auto open = tmpl.find('{', pos);
+        if (open == std::string_view::npos) break;
+        out.append(tmpl, pos, open - pos);
+        pos = open;
+        bool replaced = false;
+        for (const auto& [name, value] : values) {
+            if (tmpl.substr(open + 1).starts_with(name) && tmpl.substr(open + 1 + name.size()).starts_with('}')) {
+                out += value;
+                pos = open + name.size() + 2;
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) out += tmpl[pos++];
+    }
+    out.append(tmpl.substr(pos));
+    return out;
+}
+
+std::string choose_icon(std::string_view title, std::string_view description, std::string_view file) {
+    auto text = support::lower(std::string(title) + " " + std::string(description) + " " + std::string(file));
+    auto has = [&](std::string_view word) { return text.find(word) != std::string::npos; };
+    if (has("log")) return "📟";
+    if (has("zip")) return "📦";
+    if (has("readme")) return "📜 ";
+    if (has("flowchart") || has("flow_chart")) return "🔀";
+    return "📄";
+}
+
+std::string site_link(std::string_view file_value, const fs::path& working_folder) {
+    std::string link(file_value);
+    if (file_value == "#" || is_web_link(file_value)) return link;
+    try {
+        auto absolute = (working_folder / fs::path(std::string(file_value))).lexically_normal().generic_string();
+        if (absolute.size() > 1 && absolute.ends_with('/')) absolute.pop_back();
+        if (support::lower(absolute).find(site_folder_name) != std::string::npos) {
+            // The folder name must end at a separator: "pelsite2" is another folder.
+            static const support::Regex site("^(.*)/" + std::string(site_folder_name) + "(?=/|$)",
+                                             support::Regex::ignore_case);
+            if (auto m = site.search(absolute)) {
+                link = std::string(site_base_url) + absolute.substr(m->end());
+                log().debug("🔍 自動偵測：成功將 " + std::string(file_value) + " 轉換為 " + link);
+                return link;
+            }
+        }
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ 自動偵測 file_url 發生錯誤: ") + e.what() + "，將使用原始路徑。");
+    }
+    return safe_href(link);
+}
+
+std::string render_card(const DocEntry& entry, const fs::path& working_folder) {
+    auto title = entry.title.value_or("Document " + entry.key);
+    auto description = entry.description.value_or("");
+    auto file = entry.file.value_or("#");
+    auto icon = choose_icon(title, description, file);
+    log().info("💬 判斷圖示使" + icon + ": " + file);
+    return fill_template(CARD_TEMPLATE, {{"file_url", html_escape(site_link(file, working_folder))},
+                                         {"file", html_escape(file)},
+                                         {"icon", icon},
+                                         {"title", html_escape(title)},
+                                         {"description", html_escape(description)}});
+}
+
+void VarnelApp::add_unlisted_files(Docs& docs, const std::vector<std::string>& unlisted_files) {
+    support::echo("\n--- 💬 偵測到未被記載的實體檔案，您可以選擇將其加入索引（可輸入多個編號並依序加入，例如: 2,1） ---");
+    std::vector<fs::path> paths;
+    std::vector<std::string> names;
+    for (const auto& path : unlisted_files) {
+        paths.emplace_back(path);
+        names.push_back(file_name_of(path));
+    }
+    for (const auto& [path, name] : fileIO::interactive_select_files(paths, names, "")) {
+        support::echo("\n💬 正在為 [" + name + "] 設定索引資訊：");
+        auto title = support::prompt("請輸入顯示標題 (document_title)");
+        auto description = support::prompt("請輸入描述 (document_description)");
+        auto number = next_entry_number(docs);
+        auto file = path.generic_string();
+        config["document" + number + "_title"] = fileIO::quoted(title);
+        config["document" + number + "_file"] = fileIO::quoted(file);
+        config["document" + number + "_description"] = fileIO::quoted(description);
+        docs.push_back(DocEntry{number, title, file, description});
+    }
+}
+
+void VarnelApp::sync_config(Docs& docs) {
+    auto download = std::find_if(docs.begin(), docs.end(), [](const DocEntry& e) { return e.is_download(); });
+    auto configured_link = fileIO::child(config, std::string(download_key));
+    if (download != docs.end()) {
+        if (!configured_link.IsDefined() || fileIO::text_or(configured_link, "") != download->file.value_or(""))
+            config[std::string(download_key)] = fileIO::quoted(download->file.value_or(""));
+        docs.erase(download);
+    } else if (fileIO::truthy(configured_link)) {
+        config[std::string(download_key)] = fileIO::quoted("");
+    }
+
+    // Only values that changed are written, so numbers and other kinds keep their form.
+    for (const auto& entry : docs) {
+        if (!entry.file) continue;
+        auto key = "document" + entry.key + "_file";
+        auto current = fileIO::child(config, key);
+        if (!current.IsDefined() || fileIO::text_or(current, "") != *entry.file) config[key] = fileIO::quoted(*entry.file);
+    }
+
+    std::vector<std::string> vanished;
+    for (const auto& item : config) {
+        if (!item.first.IsScalar()) continue;
+        auto parsed = parse_document_key(item.first.Scalar());
+        if (parsed && std::none_of(docs.begin(), docs.end(), [&](const DocEntry& e) { return e.key == parsed->number; }))
+            vanished.push_back(item.first.Scalar());
+    }
+    for (const auto& key : vanished) config.remove(key);
+}
+
+support::Result VarnelApp::run() {
+    log().info("✅ 開始 HTML 索引生成程序。");
+    auto [docs, actual_files] = extract_docs_and_find_actual_files(config);
+
+    auto package = fileIO::text_or(fileIO::child(config, std::string(download_key)), "package.zip");
+    if (package.empty() || package == "#") package = "package.zip";
+    if (auto written = zip_latest_version_files(actual_files, file_name_of(package), "./")) {
+        if (std::find(actual_files.begin(), actual_files.end(), *written) == actual_files.end())
+            actual_files.push_back(*written);
+    }
+
+    auto unlisted_files = update_docs_to_latest_versions(docs, actual_files);
+    bool has_config_file = config_path && !config_path->empty() && fs::exists(*config_path);
+    if (!unlisted_files.empty()) {
+        log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + support::list_repr(unlisted_files));
+        if (has_config_file) add_unlisted_files(docs, unlisted_files);
+    }
+
+    sync_config(docs);
+    if (has_config_file) fileIO::save_yaml_config(*config_path, config, &log());
+
+    std::sort(docs.begin(), docs.end(),
+              [](const DocEntry& a, const DocEntry& b) { return compare_decimal(a.key, b.key) < 0; });
+    auto working_folder = fs::current_path();
+    std::string cards_html;
+    for (const auto& entry : docs) cards_html += render_card(entry, working_folder);
+
+    auto title = fileIO::text_or(fileIO::child(config, "document_title"), "Documentation");
+    auto description = fileIO::text_or(fileIO::child(config, "document_description"), "");
+    auto link_node = fileIO::child(config, std::string(download_key));
+    std::string download_section;
+    if (fileIO::truthy(link_node)) {
+        download_section =
+            fill_template(download_section_template, {{"download_link", html_escape(safe_href(fileIO::text_or(link_node, "")))}});
+    }
+    auto page = fill_template(INDEX_TEMPLATE, {{"document_title", html_escape(title)},
+                                               {"document_description", html_escape(description)},
+                                               {"cards_html", cards_html},
+                                               {"download_section", download_section}});
+
+    auto out_path = fileIO::setup_output_file("./", "index.html", &log());
+    auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log());
+    if (saved.ok) return support::Result::success("Successfully generated Varnel at: " + out_path.string());
+    return support::Result::failure("Failed to generate index file: " + saved.text);
+}
+
+}  // namespace vemtora::varnel

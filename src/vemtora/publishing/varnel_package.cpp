@@ -1,0 +1,151 @@
+// Document entries of the index configuration, the scan of the working folder and the
+// offline package.
+#include <zip.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "brenkit/fileIO.hpp"
+#include "support/regex.hpp"
+#include "support/text.hpp"
+#include "vemtora/publishing/varnel.hpp"
+
+namespace vemtora::varnel {
+
+namespace fileIO = brenkit::fileIO;
+
+std::optional<DocumentKey> parse_document_key(std::string_view key) {
+    static const support::Regex pattern(R"(document(\d+)_(title|file|description))");
+    auto m = pattern.match(key);
+    if (!m) return std::nullopt;
+    auto number = decimal_digits(m->group(1));
+    if (!number) return std::nullopt;
+    return DocumentKey{*number, std::string(m->group(2))};
+}
+
+std::vector<std::string> find_actual_files(const fs::path& folder) {
+    fileIO::FindOptions options;
+    options.recursive = false;
+    options.exclude_paths = {"index.html"};
+    options.logger = &log();
+    auto found = fileIO::find_files_with_extensions(folder, options);
+    std::vector<std::string> names;
+    for (const auto& path : found.paths) {
+        auto name = path.filename().string();
+        // Hidden files (.env, editor state) and links to elsewhere never belong in the package.
+        if (name.empty() || name.starts_with(".") || name == "index.html") continue;
+        if (fs::is_symlink(fs::symlink_status(path))) continue;
+        auto extension = support::lower(split_extension(name).second);
+        if (extension == ".yaml" || extension == ".yml") continue;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    std::vector<std::string> paths;
+    for (const auto& name : names) paths.push_back(normalize_path((folder / name).generic_string()));
+    return paths;
+}
+
+Extracted extract_docs_and_find_actual_files(const YAML::Node& config_dict) {
+    Extracted result;
+    if (config_dict.IsMap()) {
+        for (const auto& item : config_dict) {
+            if (!item.first.IsScalar()) continue;
+            auto key = parse_document_key(item.first.Scalar());
+            if (!key) continue;
+            auto it = std::find_if(result.docs.begin(), result.docs.end(),
+                                   [&](const DocEntry& e) { return e.key == key->number; });
+            if (it == result.docs.end()) it = result.docs.insert(result.docs.end(), DocEntry{key->number});
+            // Lists and mappings are no texts: the entry exists but the field stays unset.
+            if (!item.second.IsScalar() && !item.second.IsNull()) continue;
+            auto value = fileIO::text_or(item.second, "");
+            const auto& field = key->field;
+            (field == "title" ? it->title : field == "file" ? it->file : it->description) = value;
+        }
+    }
+    try {
+        result.actual_files = find_actual_files("./");
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ 尋找實體檔案失敗: ") + e.what());
+        result.actual_files.clear();
+    }
+    auto link = fileIO::text_or(fileIO::child(config_dict, std::string(download_key)), "");
+    if (!link.empty()) result.docs.push_back(DocEntry{std::string(download_key), std::nullopt, link, std::nullopt});
+    return result;
+}
+
+namespace {
+
+std::string zip_error_text(zip_t* archive) { return zip_strerror(archive); }
+
+}  // namespace
+
+std::optional<std::string> zip_latest_version_files(const std::vector<std::string>& actual_files,
+                                                    std::string_view zip_name, std::string_view output_dir) {
+    // Newest member of every family, families in order of first appearance.
+    std::vector<std::string> families;
+    std::map<std::string, std::pair<std::string, VersionKey>> newest;
+    for (const auto& path : actual_files) {
+        auto name = file_name_of(path);
+        auto family = clean_version(name);
+        auto key = get_version_key(name);
+        auto it = newest.find(family);
+        if (it == newest.end()) {
+            families.push_back(family);
+            newest.emplace(family, std::pair{path, std::move(key)});
+        } else if (key > it->second.second) {
+            it->second = {path, std::move(key)};
+        }
+    }
+    auto archive_name = file_name_of(zip_name);
+    auto archive_lower = support::lower(archive_name);
+    std::vector<std::string> files;
+    for (const auto& family : families) {
+        const auto& path = newest.at(family).first;
+        if (support::lower(file_name_of(path)) != archive_lower) files.push_back(path);
+    }
+    if (files.empty()) {
+        log().warning("⚠️ 沒有任何需要打包的檔案。");
+        return std::nullopt;
+    }
+
+    auto archive_path = normalize_path(std::string(output_dir) + "/" + archive_name);
+    fs::path native = fs::path(archive_path).make_preferred();
+    if (native.has_parent_path()) fs::create_directories(native.parent_path());
+
+    log().info("📦 正在打包最新檔案至壓縮檔：" + native.string() + " ...");
+    int error_code = 0;
+    zip_t* archive = zip_open(native.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
+    if (!archive) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, error_code);
+        log().error(std::string("❌ 打包壓縮檔失敗: ") + zip_error_strerror(&error));
+        zip_error_fini(&error);
+        return std::nullopt;
+    }
+    // libzip writes the archive only at zip_close; discarding it on any failure leaves
+    // no half-written package (and an older one untouched).
+    auto fail = [&](const std::string& reason) -> std::optional<std::string> {
+        log().error("❌ 打包壓縮檔失敗: " + reason);
+        zip_discard(archive);
+        return std::nullopt;
+    };
+    for (const auto& path : files) {
+        zip_source_t* source = zip_source_file(archive, fs::path(path).make_preferred().string().c_str(), 0, -1);
+        if (!source) return fail(path + ": " + zip_error_text(archive));
+        auto index = zip_file_add(archive, file_name_of(path).c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+        if (index < 0) {
+            zip_source_free(source);
+            return fail(path + ": " + zip_error_text(archive));
+        }
+        if (zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0) != 0)
+            return fail(path + ": " + zip_error_text(archive));
+        log().info("✅ 已加入壓縮包: " + path);
+    }
+    if (zip_close(archive) != 0) return fail(zip_error_text(archive));
+    log().info("🎉 成功建立壓縮包，共打包 " + std::to_string(files.size()) + " 個檔案！");
+    return archive_path;
+}
+
+}  // namespace vemtora::varnel

@@ -1,0 +1,60 @@
+#pragma once
+// Inner pieces of the README assistant: the typed-version check, git commands, folder
+// matching, the agent prompts and the setup.py version rewrite.
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vemtora/release/quillary.hpp"
+
+namespace vemtora::quillary {
+
+// The files exchanged with the agent in one pass, relative to the working copy.
+inline constexpr const char* scratch_readme = "_agy/current-readme.md";
+inline constexpr const char* scratch_diff = "_agy/current-diff.txt";
+inline constexpr const char* scratch_log = "_agy/current-log.txt";
+inline constexpr const char* agent_output = "_agy/generated-readme.md";
+
+// True for a version string without prefix: "1.2.3" or "1.2.3rc0".
+bool is_version_string(std::string_view text);
+
+// A git command that ended with a non-zero exit status.
+class CommandFailed : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+// Runs git with the arguments, its output captured (decoded, undecodable bytes dropped,
+// line ends normalised) or shown on the terminal; raises CommandFailed on a non-zero
+// status and support::ProcessError when git cannot be started.
+std::string git_checked(const std::vector<std::string>& args, bool capture = true);
+
+// The letters and digits of a name, lower-cased: the key folders are matched by.
+std::string name_key(std::string_view name);
+
+// The values the agent prompts are made of.
+struct PromptInputs {
+    bool is_refactor = false;
+    bool is_c_mcu_project = false;
+    std::filesystem::path goal_path;
+    std::filesystem::path skill_path;
+    std::filesystem::path source_dir;
+    std::string project_name;
+    std::string next_version;
+    std::string current_date;
+    std::string author;
+    std::string user_req;
+    std::string template_ref;
+};
+std::string build_prompt(const PromptInputs& in);
+
+// The version assignment of a setup.py text: the quoted value after a `version`
+// keyword that stands as a word, or nothing.
+std::optional<std::string> find_setup_version(std::string_view text);
+// Every such assignment rewritten to version="<version>".
+std::string replace_setup_version(std::string_view text, std::string_view version);
+
+}  // namespace vemtora::quillary

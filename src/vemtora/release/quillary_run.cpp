@@ -1,0 +1,399 @@
+// The README assistant: inputs from git, the README, setup.py and the user; one agent
+// pass that writes README.md; then, for Python wheel projects, the release menu.
+#include <filesystem>
+
+#include "brenkit/app_logging.hpp"
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/paths.hpp"
+#include "support/process.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
+#include "vemtora/core/mindrel.hpp"
+#include "vemtora/release/quillary_detail.hpp"
+#include "vemtora/core/runwick.hpp"
+
+namespace vemtora::quillary {
+
+namespace fs = std::filesystem;
+namespace fileIO = brenkit::fileIO;
+using support::Result;
+
+namespace {
+
+const std::string kPythonWheel = "Python Wheel Project";
+const std::string kCMcu = "C MCU Project";
+const std::string kDone = "成功更新 README.md";
+
+// Asks until the answer, stripped, is a version string: a typo never reaches a prompt,
+// a commit message or setup.py.
+std::string ask_version(const std::string& question, const std::string& proposal) {
+    while (true) {
+        std::string answer(support::strip(support::prompt(question, proposal)));
+        if (is_version_string(answer)) return answer;
+        log().warning("⚠️ 版本號格式不正確：「" + answer + "」，請輸入如 1.2.3 或 1.2.3rc0 的版本號。");
+    }
+}
+
+// The scratch input files (and, in new mode, the empty README written before the agent
+// ran) must not outlive the run, whichever way it ends: left behind they would make the
+// next clean-tree check fail.
+class ScratchFiles {
+  public:
+    ~ScratchFiles() {
+        try {
+            remove_all();
+            if (placeholder_) fileIO::remove_file("./README.md");
+        } catch (...) {
+        }
+    }
+    void remove_all() {
+        exchange::remove_files({scratch_readme, scratch_diff, scratch_log, agent_output});
+    }
+    void placeholder_written() { placeholder_ = true; }
+    void readme_written() { placeholder_ = false; }
+
+  private:
+    bool placeholder_ = false;
+};
+
+}  // namespace
+
+Quillary::Quillary(const YAML::Node& config_dict) {
+    config = frame::settings_section(config_dict);
+    output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./");
+    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-readme-goal.yaml");
+    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-readme-expert.yaml");
+    template_path = fileIO::text_or(fileIO::child(config, "template_path"), "template/dovud_readme_template.md");
+    default_model =
+        mindrel::resolve_model_name(fileIO::text_or(fileIO::child(config, "default_model"), "Gemini 3.5 Flash (Medium)"));
+    YAML::Node backup = fileIO::child(config, "backup_model");
+    backup_model = mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Node("Gemini 3.5 Flash (Low)"));
+}
+
+Result Quillary::run() {
+    const auto& log = quillary::log();
+
+    // ---- clean working tree ----
+    try {
+        auto status = support::run_process({"git", "status", "--porcelain"});
+        if (status.status != 0) {
+            auto description = support::status_description({"git", "status", "--porcelain"}, status.status);
+            log.error("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: " + description);
+            return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
+        }
+        if (!support::strip(support::decode_ignore(status.out)).empty()) {
+            log.error("❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。");
+            return Result::failure("Git 工作區非 Clean 狀態");
+        }
+    } catch (const support::ProcessError& e) {
+        log.error(std::string("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: ") + e.what());
+        return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
+    }
+
+    // ---- README kind ----
+    struct KindPaths {
+        std::string goal, skill, templ;
+    };
+    auto key = [this](const char* name, const char* fallback) {
+        return fileIO::text_or(fileIO::child(config, name), fallback);
+    };
+    const std::vector<std::pair<std::string, KindPaths>> readme_configs{
+        {kPythonWheel,
+         {key("goal_path", "_agy/goal/dovud-readme-goal.yaml"), key("skill_path", "_agy/skill/dovud-readme-expert.yaml"),
+          key("template_path", "template/dovud_readme_template.md")}},
+        {kCMcu,
+         {key("goal_path", "_agy/goal/c-mcu-readme-goal.yaml"), key("skill_path", "_agy/skill/c-mcu-readme-expert.yaml"),
+          "template/c_mcu_project_readme_template.md"}},
+    };
+    std::vector<std::string> kinds;
+    for (const auto& [name, _] : readme_configs) kinds.push_back(name);
+    std::string choice = fileIO::select_option("💬 請輸入編號", kinds, "1", "💬 請選擇要處理的 README 型態");
+    const KindPaths* selected = &readme_configs[0].second;
+    for (const auto& [name, paths] : readme_configs)
+        if (name == choice) selected = &paths;
+    goal_path = selected->goal;
+    skill_path = selected->skill;
+    template_path = fs::path(selected->templ);
+    const bool is_c_mcu_project = choice == kCMcu;
+    const bool is_python_wheel_project = choice == kPythonWheel;
+    log.info("✅ 已選取 " + choice + " 模式");
+    log.info("✅ 🚀 開始 Quillary 生成程序。輸出目錄：" + output_dir);
+
+    // ---- goal, skill and template ----
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
+    if (template_path) template_path = exchange::fetch_template(*template_path, log);
+    const std::string template_ref = exchange::template_ref(template_path);
+
+    // ---- version ----
+    std::string next_release = "0.0.1", next_rc = "0.0.1rc0";
+    auto current_version = runwick::get_latest_git_tag(&log);
+    if (current_version && !current_version->empty()) {
+        log.info("✅ 目前最新版本號為: " + *current_version);
+        std::tie(next_release, next_rc) = get_next_versions(current_version);
+    } else {
+        log.info("⌛ 未偵測到 Git Tag 或 README 版本，使用 default: 0.0.1");
+    }
+    choice = fileIO::select_option("💬 請選擇要發佈的版本類型", {"正式版: " + next_release, "RC 版本: " + next_rc}, "1",
+                                   "計算出下一版預設選項");
+    const std::string next_version = choice.find("正式版") != std::string::npos
+                                         ? ask_version("💬 請確認或輸入正式版號", next_release)
+                                         : ask_version("💬 請確認或輸入RC版號", next_rc);
+    log.info("✅ 已確定下一版版本號: " + next_version);
+
+    // ---- update or new README, names ----
+    const fs::path readme_path = "./README.md";
+    const bool is_refactor = fs::exists(readme_path);
+    std::string current_content;
+    std::optional<std::string> project_name, author;
+    if (is_refactor) {
+        log.info("✅ 偵測到現有 README.md，進入重構更新模式");
+        current_content = fileIO::load_local_file_content(readme_path, "現有Markdown 檔案內容", &log);
+        auto info = runwick::parse_readme_info(readme_path, &log);
+        if (info.author && !info.author->empty()) {
+            author = info.author;
+            log.info("✅ 從現有 README.md 解析出作者: " + *author);
+        }
+        if (info.project_name && !info.project_name->empty()) {
+            project_name = info.project_name;
+            log.info("✅ 從現有 README.md 解析出專案名稱: " + *project_name);
+        }
+    } else {
+        log.info("✅ 找不到現有 README.md，進入全新生成模式");
+    }
+    if (is_python_wheel_project) {
+        try {
+            auto pkg_info = fileIO::get_package_name_version();
+            if (!project_name && !pkg_info.name.empty() && pkg_info.name != "unknown") {
+                project_name = pkg_info.name;
+                log.info("✅ 從 setup.py 偵測出專案名稱: " + *project_name);
+            }
+            if (!author && pkg_info.author && !pkg_info.author->empty() && *pkg_info.author != "unknown") {
+                author = pkg_info.author;
+                log.info("✅ 從 setup.py 偵測出作者: " + *author);
+            }
+        } catch (const std::exception& e) {
+            log.warning(std::string("⚠️ 偵測套件資訊時發生錯誤: ") + e.what());
+        }
+    }
+    if (!project_name) project_name = std::string(support::strip(support::prompt("💬 請手動輸入專案名稱 (Project Name)")));
+    if (!author) author = std::string(support::strip(support::prompt("💬 請手動輸入作者 (Author)", "Orlen Vask")));
+    const std::string current_date = exchange::today();
+    log.info("✅ 專案名稱: " + *project_name + ", 作者: " + *author);
+    log.info("✅ 版本號: " + next_version + ", 生成日期: " + current_date);
+
+    // ---- source folder ----
+    fileIO::DirectoryList folders;
+    if (auto failure = exchange::list_project_folders(folders, log)) return *failure;
+    std::optional<fs::path> source_dir;
+    if (!project_name->empty()) {
+        const std::string norm_proj = name_key(*project_name);
+        for (size_t i = 0; i < folders.paths.size() && i < folders.names.size(); ++i) {
+            const std::string norm_folder = name_key(folders.names[i]);
+            if (support::code_point_count(norm_folder) > 2 &&
+                (norm_folder.find(norm_proj) != std::string::npos || norm_proj.find(norm_folder) != std::string::npos)) {
+                source_dir = folders.paths[i];
+                break;
+            }
+        }
+    }
+    if (source_dir) {
+        log.info("✅ 根據專案名稱自動匹配到 Source 目錄: " + source_dir->string());
+        log.debug("path: " + support::reference_form(*source_dir));
+    } else {
+        fs::path chosen;
+        if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
+        source_dir = chosen;
+        log.info("✅ 已選擇 Source 目錄: " + source_dir->string());
+    }
+
+    // ---- request ----
+    const std::string marker =
+        "# 請在此輸入您對 README.md 的更新需求 (例如新增的功能描述、特別要說明的變更等，無特別需求可以不輸入)\n"
+        "# 存檔並關閉編輯器以繼續。\n";
+    const std::string user_req = fileIO::get_user_input_via_editor(marker, "README 更新需求", &log);
+
+    // ---- diff, commit log and scratch files ----
+    std::string diff_content;
+    std::optional<std::string> compare_target;
+    if (is_refactor) {
+        log.info("⌛ 正在獲取自最後一個 Git Tag 以來的程式碼變更 (Diff)...");
+        std::tie(diff_content, compare_target) = get_git_diff_since_last_tag(*source_dir);
+        if (!diff_content.empty())
+            log.info("✅ 成功獲取自 " + compare_target.value_or("None") + " 以來的 Git Diff (共 " +
+                     std::to_string(support::code_point_count(diff_content)) + " 字元)");
+        else
+            log.warning("⚠️ 未獲取到任何 Git Diff 變更");
+    }
+    ScratchFiles scratch;
+    std::error_code ec;
+    fs::create_directories("_agy", ec);
+    if (is_refactor) {
+        log.info("⌛ 正在將現有 README.md 與 Git Diff 內容寫入暫存檔以避免跳脫字元限制...");
+        if (auto r = fileIO::save_local_file_content(scratch_readme, current_content, "現有 README 暫存"); !r.ok)
+            return Result::failure("儲存現有 README 暫存失敗: " + r.text);
+        if (auto r = fileIO::save_local_file_content(scratch_diff, diff_content, "Git Diff 暫存"); !r.ok)
+            return Result::failure("儲存 Git Diff 暫存失敗: " + r.text);
+    }
+    log.info("⌛ 正在獲取 Git Commit 歷史紀錄並寫入暫存檔...");
+    const std::string log_content = runwick::get_git_commit_log(is_refactor ? compare_target : std::nullopt);
+    if (auto r = fileIO::save_local_file_content(scratch_log, log_content, "Git Commit Log 暫存"); !r.ok)
+        return Result::failure("儲存 Git Commit Log 暫存失敗: " + r.text);
+
+    if (!support::confirm("💬 是否要立刻生成？", true)) return Result::failure("使用者取消生成");
+
+    // ---- agent pass ----
+    log.info("✅ 🤖 正在請求 AI 生成與更新 README.md 中 ⏳...");
+    const std::string prompt = build_prompt({.is_refactor = is_refactor,
+                                             .is_c_mcu_project = is_c_mcu_project,
+                                             .goal_path = goal_path,
+                                             .skill_path = skill_path,
+                                             .source_dir = *source_dir,
+                                             .project_name = *project_name,
+                                             .next_version = next_version,
+                                             .current_date = current_date,
+                                             .author = *author,
+                                             .user_req = user_req,
+                                             .template_ref = template_ref});
+    std::string log_prompt = prompt;
+    if (!diff_content.empty()) log_prompt = support::replace_all(log_prompt, diff_content, "<diff_content_hidden>");
+    if (!current_content.empty())
+        log_prompt = support::replace_all(log_prompt, current_content, "<current_content_hidden>");
+    log.debug("🔍 Agy Prompt: " + log_prompt);
+
+    if (!fs::exists(readme_path)) {
+        fileIO::save_local_file_content(readme_path, "", "建立初始 README.md", &log);
+        scratch.placeholder_written();
+    }
+    auto answer = exchange::agent_pass(agent_output,
+                                       {.prompt = prompt,
+                                        .default_model = default_model,
+                                        .goal_path = goal_path,
+                                        .skill_path = skill_path,
+                                        .output_dir = fs::path(output_dir),
+                                        .add_dot_dir = true},
+                                       "AI 產出的 README", log);
+    scratch.remove_all();
+    if (!answer.ok) {
+        log.error("❌ AI 執行失敗: " + answer.text);
+        return Result::failure("❌ AI 執行失敗: " + answer.text);
+    }
+    const std::string& processed_content = answer.text;
+    // An empty answer would wipe the README: keep the old one and report it.
+    if (processed_content.empty()) {
+        log.error("❌ AI 未產出任何 README 內容，README.md 未被修改。");
+        return Result::failure("AI 未產出任何 README 內容");
+    }
+    if (auto r = fileIO::save_local_file_content(readme_path, processed_content, "更新後的 README.md", &log); !r.ok) {
+        log.error("❌ 儲存 README.md 失敗: " + r.text);
+        return Result::failure(r.text);
+    }
+    scratch.readme_written();
+    if (is_refactor)
+        mindrel::display_content_diff({.old_content = current_content,
+                                       .new_content = processed_content,
+                                       .from_file = "README.md (Original)",
+                                       .to_file = "README.md (Updated)"});
+    log.info("🎉 成功更新當前目錄下的 README.md！");
+    if (is_c_mcu_project) {
+        log.info("✅ MCU C Project 不需要執行 vezev-odir 發布流程。");
+        return Result::success(kDone);
+    }
+    return release_menu(next_version);
+}
+
+Result Quillary::release_menu(const std::string& next_version) {
+    const auto& log = quillary::log();
+    // An interactive bash reads the user's start-up files, where the alias lives.
+    bool has_alias = false;
+    try {
+        auto bash = support::find_executable("bash");
+        support::RunOptions quiet{.out = support::Output::discard, .err = support::Output::discard};
+        quiet.null_stdin = true;
+        has_alias = support::run_process({bash ? bash->string() : "bash", "-i", "-c", "type vezev-odir"}, quiet).status == 0;
+    } catch (const std::exception&) {
+    }
+    if (!has_alias) log.warning("⚠️ 系統中尚未偵測到 vezev-odir 的別名 (alias) 設定！");
+
+    const std::string choice = fileIO::select_option("💬 請選擇後續發布動作",
+                                                     {"1. 發布至github", "2. 發布至github 並安裝editable mode",
+                                                      "3. 發布至github 並執行CICD", "4. 發布至github 並執行Local Build",
+                                                      "5. 發布至github 並執行CICD + Local Build",
+                                                      "6. 僅修改 setup.py version 資訊", "7. 跳過發布流程"},
+                                                     "7", "發布與建置選項");
+    auto has = [&choice](const char* s) { return choice.find(s) != std::string::npos; };
+    if (!(has("1.") || has("2.") || has("3.") || has("4.") || has("5."))) {
+        if (has("6.")) return bump_setup_version(next_version);
+        log.info("✅ 已選擇跳過發布流程，結束程式。");
+        return Result::success(kDone);
+    }
+
+    if (!has_alias) {
+        log.error("❌ 系統中未偵測到 vezev-odir 別名設定，拒絕執行發布！請先在您的 Shell 設定檔（例如 ~/.bashrc 或 "
+                  "~/.bash_profile）中加入 `alias vezev-odir=...`。");
+        return Result::failure("未設定 vezev-odir 別名");
+    }
+    try {
+        if (!support::strip(git_checked({"status", "--porcelain"})).empty()) {
+            log.warning("⚠️ 偵測到 Git 工作區有未提交的變更，vezev-odir 必須在 Clean 狀態下執行！");
+            if (!support::confirm("💬 是否要立刻將所有變更進行 Git Commit？", true)) {
+                log.error("❌ Git 工作區非 Clean 狀態，拒絕執行發布！請先 commit 您的變更。");
+                return Result::failure("Git 工作區非 Clean 狀態");
+            }
+            const std::string message =
+                support::prompt("💬 請輸入 Commit 訊息", "chore: bump version and update README for v" + next_version);
+            git_checked({"add", "-A"}, false);
+            git_checked({"commit", "-m", message}, false);
+            log.info("🎉 成功將變更提交至 Git！");
+        }
+    } catch (const std::exception& e) {
+        log.error(std::string("❌ 檢查或提交 Git 變更時發生錯誤: ") + e.what());
+        return Result::failure(std::string("Git 處理失敗: ") + e.what());
+    }
+
+    std::vector<std::string> cmd_args{"vezev-odir", "-v", next_version};
+    if (has("2.")) cmd_args.push_back("-e");
+    else if (has("3.")) cmd_args.push_back("-cicd");
+    else if (has("4.")) cmd_args.push_back("-lb");
+    else if (has("5.")) cmd_args.insert(cmd_args.end(), {"-cicd", "-lb"});
+    auto built = runwick::run_alias_cmd_via_bash_interactive(cmd_args, "vezev-odir", &log);
+    if (built.ok) return Result::success(kDone);
+    return Result::failure(built.text);
+}
+
+Result Quillary::bump_setup_version(const std::string& version) {
+    const auto& log = quillary::log();
+    const fs::path setup_py = "./setup.py";
+    if (!fs::exists(setup_py)) {
+        log.error("❌ 找不到 setup.py 檔案，無法修改版本資訊。");
+        return Result::failure("找不到 setup.py 檔案");
+    }
+    const std::string content = fileIO::load_local_file_content(setup_py, "setup.py 檔案", &log);
+    const auto current = find_setup_version(content);
+    if (current == version) {
+        log.info("✅ setup.py 版本已是 " + version + "，無需修改。");
+        return Result::success(kDone);
+    }
+    // Nothing to rewrite: saving the same text and committing it could only fail, or
+    // commit something else that happened to be staged.
+    if (!current) {
+        log.error("❌ setup.py 中找不到 version 設定，無法修改版本資訊。");
+        return Result::failure("setup.py 中找不到 version 設定");
+    }
+    log.info("✅ 正在將 setup.py 中的版本從 " + *current + " 修改為 " + version + "...");
+    auto saved =
+        fileIO::save_local_file_content(setup_py, replace_setup_version(content, version), "更新 setup.py version", &log);
+    if (!saved.ok) return Result::failure("儲存 setup.py 失敗: " + saved.text);
+    try {
+        git_checked({"add", "setup.py"}, false);
+        git_checked({"commit", "-m", "chore: bump version to " + version}, false);
+        log.info("🎉 成功更新 setup.py 版本至 " + version + "，並完成 Git Commit。");
+    } catch (const std::exception& e) {
+        log.warning(std::string("⚠️ git commit 失敗或沒有需要提交的變更: ") + e.what());
+        return Result::failure(std::string("Git 提交 setup.py 失敗: ") + e.what());
+    }
+    return Result::success(kDone);
+}
+
+}  // namespace vemtora::quillary

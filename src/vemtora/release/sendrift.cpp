@@ -1,0 +1,245 @@
+#include "vemtora/release/sendrift.hpp"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/paths.hpp"
+#include "support/process.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/mindrel.hpp"
+#include "vemtora/core/runwick.hpp"
+
+namespace vemtora::sendrift {
+
+namespace {
+
+constexpr std::string_view features =
+    "Features: Automates Git commit message generation and repository push.\n"
+    "  - Generates concise commit messages based on git diff.\n"
+    "  - Interactively prompts for confirmation before execution.\n"
+    "  - Displays the latest Git log after successful push.\n";
+
+}  // namespace
+
+const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Sendrift"); }
+
+vemtora::CommandDecl declaration(decltype(frame::Binding::run) application) {
+    return frame::declare("sendrift", "自動化 commit & push CLI 工具。",
+                          frame::standard_epilog("sendrift", features),
+                          frame::standard_options({.module_name = "sendrift"}),
+                          {.module_name = "sendrift", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(),
+                           .run = std::move(application)});
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace fileIO = brenkit::fileIO;
+using support::Output;
+using support::Result;
+
+const fs::path diff_file = "_agy/current-diff.txt";
+const fs::path commit_file = "_agy/generated-commit.txt";
+
+const std::string flash_medium = "Gemini 3.5 Flash (Medium)";
+const std::string flash_low = "Gemini 3.5 Flash (Low)";
+
+// A git command whose exit status says it failed; the text names the command and status.
+class GitCommandError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+support::ProcessResult git(std::vector<std::string> words, Output output = Output::capture) {
+    words.insert(words.begin(), "git");
+    return support::run_process(words, {.out = output, .err = output, .cwd = std::nullopt});
+}
+
+std::string describe_failure(const std::vector<std::string>& words, int status) {
+    return fmt::format("Command 'git {}' returned non-zero exit status {}.", support::join(words, " "), status);
+}
+
+// Runs git and raises GitCommandError on a non-zero exit status. With `explain`, git's
+// own complaint on standard error is added to the description.
+support::ProcessResult checked_git(const std::vector<std::string>& words, Output output, bool explain = false) {
+    auto result = git(words, output);
+    if (result.status != 0) {
+        std::string why = describe_failure(words, result.status);
+        std::string said(support::strip(support::decode_replace(result.err)));
+        if (explain && !said.empty()) why += " " + said;
+        throw GitCommandError(why);
+    }
+    return result;
+}
+
+}  // namespace
+
+SendriftApp::SendriftApp(const YAML::Node& config_dict) {
+    YAML::Node found = fileIO::child(config_dict, "config");
+    config = found.IsDefined() ? found : YAML::Node(YAML::NodeType::Map);
+    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/sendrift-goal.yaml");
+    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/sendrift-expert.yaml");
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
+}
+
+std::vector<std::string> models_to_try(const std::string& default_model, const YAML::Node& backup_model) {
+    std::string candidate = flash_low;
+    if (backup_model.IsSequence() && backup_model.size() > 0 && backup_model[0].IsScalar())
+        candidate = backup_model[0].as<std::string>();
+    else if (backup_model.IsScalar() && fileIO::scalar_kind(backup_model) == fileIO::ScalarKind::text)
+        candidate = backup_model.as<std::string>();
+    if (candidate == default_model) {
+        if (candidate.find("Low") != std::string::npos) candidate = flash_medium;
+        else if (candidate.find("Medium") != std::string::npos) candidate = flash_low;
+    }
+    return {default_model, candidate};
+}
+
+std::string build_prompt(const fs::path& goal_path, const fs::path& skill_path) {
+    return "根據 " + exchange::reference(goal_path) + " 與 " + exchange::reference(skill_path) + "：\n" +
+           "分析 " + exchange::reference(diff_file) + " 並生成 5 行內 commit 訊息。\n" +
+           "使用 `write_to_file` 寫入：`" + support::reference_form(commit_file) + "`。\n" +
+           "禁止解釋或 markdown，僅執行工具。";
+}
+
+std::vector<std::string> untracked_files(std::string_view porcelain) {
+    std::vector<std::string> names;
+    for (const auto& line : support::splitlines(porcelain))
+        if (line.starts_with("?? ")) names.emplace_back(support::strip(std::string_view(line).substr(3)));
+    return names;
+}
+
+Result SendriftApp::run() {
+    const auto& log = sendrift::log();
+    log.info("✅ 🚀 開始 Sendrift 產出程序。");
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
+
+    std::string diff;
+    try {
+        if (auto early = read_changes(diff)) return *early;
+    } catch (const std::exception& e) {
+        log.error(std::string("❌ 執行 git diff 時發生錯誤: ") + e.what());
+        return Result::failure(std::string("執行 git diff 失敗: ") + e.what());
+    }
+
+    log.info("✅ 🤖 正在請求 AI 生成 commit 訊息 ⏳...");
+    auto saved = fileIO::save_local_file_content(diff_file, diff, "current-diff", &log);
+    if (!saved.ok) return Result::failure("寫入暫存檔案失敗: " + saved.text);
+    std::string prompt = build_prompt(goal_path, skill_path);
+    log.debug("🔍 Agy Prompt (已將 diff 寫入 " + diff_file.generic_string() + ")");
+    std::string message = ask_agent(prompt, models_to_try(default_model, backup_model));
+    exchange::remove_files({diff_file, commit_file});
+    if (message.empty()) {
+        log.error("❌ 所有嘗試皆無法取得 commit 訊息，取消操作。");
+        return Result::failure("無法取得 commit 訊息，已取消操作");
+    }
+    return commit_and_push(message);
+}
+
+// The work-tree check, the untracked files and the diff. An early result ends `run`.
+std::optional<Result> SendriftApp::read_changes(std::string& diff) {
+    const auto& log = sendrift::log();
+    auto inside = git({"rev-parse", "--is-inside-work-tree"});
+    if (inside.status != 0 || support::strip(inside.out) != "true") {
+        log.error("❌ 錯誤：當前目錄不是有效的 Git 工作區。");
+        return Result::failure("當前目錄不是有效的 Git 工作區");
+    }
+
+    // A git command that fails here is reported, not mistaken for a tree without changes.
+    auto status = checked_git({"status", "--porcelain"}, Output::capture, true);
+    auto untracked = untracked_files(support::decode_ignore(status.out));
+    if (!untracked.empty()) {
+        support::echo("\n⚠️ 偵測到有未追蹤的檔案 (untracked files):");
+        for (const auto& name : untracked) support::echo("  - " + name);
+        if (support::confirm("💬 是否要將這些檔案加入追蹤並進行處理 (git add .)?", true)) {
+            log.info("✅ 正在將檔案加入追蹤 (git add .) ...");
+            checked_git({"add", "."}, Output::inherit);
+        }
+    }
+
+    log.info("✅ 正在獲取 git diff 變更...");
+    auto changes = checked_git({"diff", "HEAD"}, Output::capture, true);
+    diff = std::string(support::strip(support::decode_ignore(changes.out)));
+    if (diff.empty()) {
+        log.warning("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。");
+        return Result::success("沒有偵測到任何 git 變更");
+    }
+    return std::nullopt;
+}
+
+// Up to two attempts; the first non-empty message wins. "" when none was had.
+std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<std::string>& models) {
+    const auto& log = sendrift::log();
+    std::string message;
+    for (size_t n = 0; n < models.size() && n < 2; ++n) {
+        const std::string& model = models[n];
+        if (n > 0) log.info(fmt::format("🔄 進行第 {} 次 Retry，切換 Model 為: {}...", n, model));
+        auto outcome = exchange::agent_pass(commit_file,
+                                            {.prompt = prompt, .default_model = model, .goal_path = goal_path,
+                                             .skill_path = skill_path, .add_dot_dir = true},
+                                            "AI 產出的 commit 訊息", log);
+        if (!outcome.ok) {
+            log.warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
+            continue;
+        }
+        message = outcome.text;
+        if (!message.empty()) {
+            log.info("✅ 成功從 _agy/generated-commit.txt 讀取 Commit 訊息！(使用 Model: " + model + ")");
+            break;
+        }
+        log.warning("⚠️ 無法取得 commit 訊息 (" + model + ")，準備 Retry...");
+    }
+    return message;
+}
+
+Result SendriftApp::commit_and_push(const std::string& message) {
+    const auto& log = sendrift::log();
+    support::echo("\n--- 📝 AI 生成的 Commit 訊息 ---");
+    support::echo(message);
+    support::echo(std::string(32, '-') + "\n");
+    std::string answer =
+        support::prompt_choice("💬 請輸入是否要進行 commit & push (y/n)", {"y", "n"}, std::string("n"), false);
+    if (support::ascii_lower(answer) != "y") {
+        log.info("⚠️ 已取消 commit & push 操作。");
+        return Result::success("使用者已取消操作");
+    }
+
+    try {
+        log.info("✅ 正在將所有變更加入暫存區 (git add -A)...");
+        checked_git({"add", "-A"}, Output::inherit);
+        log.info("✅ 正在進行 git commit...");
+        // Judged by git's exit status alone: hook or locale output that is not UTF-8
+        // does not turn a commit that was made into a failure.
+        checked_git({"commit", "-m", message}, Output::capture);
+        log.info("🎉 git commit 成功！");
+
+        log.info("✅ 正在進行 git push...");
+        if (git({"push"}).status != 0) {
+            log.warning("⚠️ git push 失敗，嘗試使用當前分支推送...");
+            std::string branch(support::strip(git({"branch", "--show-current"}).out));
+            if (branch.empty()) throw std::runtime_error("無法取得當前分支名稱");
+            checked_git({"push", "--set-upstream", "origin", branch}, Output::inherit);
+        }
+        log.info("🎉 git push 成功！");
+
+        runwick::run_alias_cmd_via_bash_interactive({"git-log-status"}, "git-log-status", &log);
+        return Result::success("Commit & Push 成功完成");
+    } catch (const GitCommandError& e) {
+        log.error(std::string("❌ 執行 Git 指令失敗: ") + e.what());
+        return Result::failure(std::string("Git 指令執行失敗: ") + e.what());
+    } catch (const std::exception& e) {
+        log.error(std::string("❌ 發生未知錯誤: ") + e.what());
+        return Result::failure(e.what());
+    }
+}
+
+vemtora::CommandDecl cmd_sendrift() {
+    return declaration(frame::runs_app<SendriftApp>());
+}
+
+}  // namespace vemtora::sendrift

@@ -1,0 +1,184 @@
+#include "vemtora/scripting/krestel.hpp"
+
+#include "brenkit/fileIO.hpp"
+#include "support/console.hpp"
+#include "support/files.hpp"
+#include "support/paths.hpp"
+#include "support/regex.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
+#include "vemtora/core/mindrel.hpp"
+
+namespace vemtora::krestel {
+
+namespace fs = std::filesystem;
+namespace fileIO = brenkit::fileIO;
+using support::Result;
+
+namespace {
+
+constexpr std::string_view epilog =
+    "\b\n"
+    "Examples:\n"
+    "  1. Generate config template:\n"
+    "     vemtora krestel --generate-config\n"
+    "\b\n"
+    "  2. Run template generation with configuration:\n"
+    "     vemtora krestel -c config.yaml\n"
+    "\b\n"
+    "  3. Run with default settings (Default mode):\n"
+    "     vemtora krestel\n"
+    "\b\n"
+    "  4. Run with default settings and specify a model:\n"
+    "     vemtora krestel --model \"gemini-3.5-flash-m\"\n"
+    "\b\n"
+    "  5. Interactive config selection (when -c is provided without arguments):\n"
+    "     vemtora krestel -c\n"
+    "\b\n"
+    "  6. Specify the output directory:\n"
+    "     vemtora krestel -o ./my-scripts\n"
+    "\n"
+    "\b\n"
+    "Features: Manages and executes automated bash scripts using Gemini AI.\n"
+    "  - Generates customized bash scripts based on user goals.\n"
+    "  - Automatically grants executable permissions (chmod +x).\n"
+    "  - Supports Agy goals and skill configurations.\n";
+
+constexpr const char* editor_text = "# 請在此輸入您需要的 Bash 腳本功能或修改需求 (存檔並關閉編輯器以繼續)\n";
+
+}  // namespace
+
+const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Krestel"); }
+
+std::optional<ScriptTag> script_tag(const std::string& script_content) {
+    static const support::Regex pattern(R"(Script Name:\s*([\w\-\.]+))");
+    auto match = pattern.search(script_content);
+    if (!match) return std::nullopt;
+    std::string tag(match->group(1));
+    std::string stem = tag.substr(0, tag.size() - support::name_suffix(tag).size());
+    if (!exchange::plain_file_name(stem)) return std::nullopt;
+    return ScriptTag{tag, stem};
+}
+
+std::string build_prompt(const PromptArgs& args) {
+    std::string prompt = "根據 " + exchange::reference(args.goal_path) + " 裡的 `krestel-automation` 指示與 " +
+                         exchange::reference(args.skill_path) + " 技能，\n";
+    prompt += args.target ? "請根據指示，對現有的腳本進行重構：\n" : "請根據指示，根據模板與需求生成新的 Bash 腳本：\n";
+    prompt += "\n【特定任務設定】:\n";
+    prompt += args.target ? "- script_name: " + args.target->name + ".sh\n"
+                          : "- script_name: [請根據 requirements 需求，為此腳本決定一個合適的英文腳本名稱，例如: "
+                            "sync_backup.sh]\n";
+    prompt += "- requirements: " + args.user_req + "\n";
+    prompt += "- template_code: " + exchange::reference(args.template_path) + "\n";
+    if (args.target) prompt += "- target_code: " + exchange::reference(args.target->path) + "\n";
+    prompt += "\n" + exchange::output_request("：", "生成的腳本內容", agent_output_file);
+    return prompt;
+}
+
+KrestelApp::KrestelApp(const YAML::Node& config_dict) {
+    config = frame::settings_section(config_dict);
+    auto text = [&](const char* key, const char* fallback) { return fileIO::text_or(fileIO::child(config, key), fallback); };
+    output_dir = text("output_dir", "./gen-bash");
+    goal_path = text("goal_path", "_agy/goal/krestel-automation.yaml");
+    skill_path = text("skill_path", "_agy/skill/krestel-expert.yaml");
+    template_path = text("template_path", "template/krestel_template.sh");
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config);
+}
+
+Result KrestelApp::run() {
+    const auto& lg = log();
+    lg.info("✅ 🚀 開始 Krestel 生成程序。輸出目錄：" + output_dir);
+    fs::path out_folder = support::lexical_path(output_dir);
+    fileIO::setup_output_dir(out_folder, &lg);
+
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
+    if (fileIO::load_or_download_content(template_path,
+                                         exchange::download_url(exchange::template_folder, template_path),
+                                         "Bash 腳本模板", &lg)
+            .empty()) {
+        lg.error("❌ 無法取得必要的模板檔案。");
+        return Result::failure("無法取得必要的模板檔案。");
+    }
+
+    std::optional<Target> target;
+    std::string current_content;
+    auto scripts = fileIO::find_files_with_extensions("./", {.extensions = {".sh"}, .recursive = true, .logger = &lg});
+    if (!scripts.paths.empty()) {
+        support::echo("\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---");
+        auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh");
+        if (!chosen.empty()) {
+            target = Target{chosen.front().second, chosen.front().first};
+            lg.info("✅ 🔄 已選取檔案，進入重構模式：" + target->name + ".sh");
+            current_content = fileIO::load_local_file_content(target->path, "現有腳本內容", &lg);
+        }
+    }
+    const std::string mode = target ? "重構" : "生成";
+
+    support::echo("\n--- 🐚 AI Krestel 助手 ---");
+    std::string user_req = fileIO::get_user_input_via_editor(editor_text, "Bash 腳本需求", &lg);
+    if (user_req.empty()) {
+        lg.warning("⚠️ 未獲取到有效需求，程序結束。");
+        return Result::failure("未獲取到有效需求，程序結束。");
+    }
+
+    lg.info("✅ 🤖 正在請求 AI " + std::string(target ? "重構" : "根據模板生成") + "腳本 ⏳...");
+    std::string prompt = build_prompt({.goal_path = goal_path, .skill_path = skill_path,
+                                       .template_path = template_path, .user_req = user_req, .target = target});
+    lg.debug("Prompt:\n" + prompt);
+
+    auto agent = exchange::agent_pass(agent_output_file,
+                                      {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
+                                       .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
+                                      "AI 產出的 Bash 腳本", lg);
+    if (!agent.ok) {
+        lg.error("❌ AI " + mode + "腳本失敗: " + agent.text);
+        return Result::failure("AI 執行失敗: " + agent.text);
+    }
+
+    const std::string& script_content = agent.text;
+    if (script_content.empty()) {
+        lg.error("❌ 無法讀取 AI 產出的腳本內容。");
+        return Result::failure("無法讀取 AI 產出的腳本內容。");
+    }
+
+    if (target)
+        mindrel::display_content_diff({.old_content = current_content, .new_content = script_content,
+                                       .from_file = target->name + ".sh (Original)",
+                                       .to_file = target->name + ".sh (Refactored)"});
+
+    std::string file_stem = target ? target->name : "generated_script";
+    if (auto tag = script_tag(script_content)) {
+        lg.info("✅ 📝 偵測到腳本名稱標籤：" + tag->tag);
+        file_stem = tag->stem;
+    }
+
+    fs::path unique = fileIO::get_unique_path(out_folder, file_stem, ".sh");
+    fs::path out_path = fileIO::setup_output_file(out_folder, unique.filename().string(), &lg);
+    auto saved = fileIO::save_local_file_content(out_path, script_content, "Bash 腳本", &lg);
+    if (!saved.ok) {
+        lg.error("❌ 儲存腳本失敗: " + saved.text);
+        return Result::failure(saved.text);
+    }
+
+    std::string name = out_path.filename().string();
+    std::string why;
+    if (support::make_executable(out_path, &why))
+        lg.info("✅ 已自動為腳本加上執行權限 (chmod +x)：" + name);
+    else
+        lg.warning("⚠️ 無法設定執行權限：" + why);
+
+    lg.info("🎉 成功完成" + mode + "！檔案已更新：" + out_path.string());
+    return Result::success("成功產出: " + name);
+}
+
+vemtora::CommandDecl cmd_krestel() {
+    return frame::declare(
+        "krestel", "CLI application for managing and executing bash scripts.", epilog,
+        frame::standard_options(
+            {.module_name = "krestel", .output_dir_help = "Specify the output directory for generated script."}),
+        {.module_name = "krestel", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(), .marked_result = true,
+         .run = frame::runs_app<KrestelApp>()});
+}
+
+}  // namespace vemtora::krestel

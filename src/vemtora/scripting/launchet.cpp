@@ -1,0 +1,102 @@
+#include "vemtora/scripting/launchet.hpp"
+
+#include <exception>
+
+#include "support/console.hpp"
+#include "support/env.hpp"
+#include "support/paths.hpp"
+#include "support/process.hpp"
+#include "support/text.hpp"
+#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/mindrel.hpp"
+
+namespace vemtora::launchet {
+
+namespace fs = std::filesystem;
+
+const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Launchet"); }
+
+std::string init_prompt(const fs::path& command_set) {
+    return "載入 @[" + support::reference_form(command_set) + "] 並強制中文回覆。確認已讀取該設定且更新 @.agents 設定。";
+}
+
+std::vector<std::string> base_cmd(const LaunchArgs& args) {
+    std::vector<std::string> cmd = {args.agy_path,  "--add-dir", "./_agy/goal", "--add-dir",
+                                    "./_agy/skill", "--add-dir", "./",          "--sandbox"};
+    if (args.mapped_model) {
+        cmd.push_back("--model");
+        cmd.push_back(*args.mapped_model);
+    }
+    if (args.skip_permissions) cmd.push_back("--dangerously-skip-permissions");
+    if (args.init_prompt) {
+        cmd.push_back("--prompt-interactive");
+        cmd.push_back("/goal " + *args.init_prompt);
+    }
+    return cmd;
+}
+
+int run_command(bool debug, const std::optional<std::string>& model, bool skip_permissions) {
+    const auto& lg = log();
+    if (debug || support::get_env("DOVUD_DEBUG") == std::optional<std::string>("1")) {
+        support::set_env("DOVUD_DEBUG", "1");
+        brenkit::app_logging::setup_logging("Vemtora", true);
+        lg.debug("Debug mode is ON.");
+    }
+
+    auto agy = support::find_executable("agy");
+    if (!agy) {
+        support::echo("❌ 錯誤：找不到 agy CLI，請先執行 npm install -g @google/antigravity-cli", support::Stream::err);
+        return 1;
+    }
+
+    const fs::path file_path = commands_file;
+    exchange::fetch(file_path, exchange::skill_folder, "Agy 快速指令設定", lg);
+    if (fs::exists(file_path)) mindrel::sync_agy_commands_to_agents(file_path, &lg);
+
+    LaunchArgs launch{.agy_path = support::native_text(*agy), .skip_permissions = skip_permissions};
+    if (fs::exists(file_path))
+        launch.init_prompt = init_prompt(file_path);
+    else
+        lg.warning("⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。");
+    if (model && !model->empty()) {
+        launch.mapped_model = mindrel::resolve_model_name(*model);
+        lg.info("✅ 已手動指定 AI 模型：" + *launch.mapped_model);
+    }
+    auto cmd = base_cmd(launch);
+    lg.debug("base_cmd: " + support::list_repr(cmd));
+
+    bool is_windows = support::is_windows();
+    lg.info("✅ 正在為您配置 [" + std::string(is_windows ? "Windows" : "Linux/macOS") + "] 環境並啟動 Agy TUI...");
+    lg.info(std::string("✅ 權限設定 (skip_permissions): ") + (skip_permissions ? "True" : "False"));
+
+    try {
+        // The agent takes over the terminal; how it ends is its own affair.
+        support::run_process(cmd, {.out = support::Output::inherit, .err = support::Output::inherit,
+                                   .through_shell = is_windows});
+    } catch (const std::exception& e) {
+        support::echo(std::string("❌ 啟動 Agy TUI 失敗: ") + e.what(), support::Stream::err);
+        return 1;
+    }
+    return 0;
+}
+
+vemtora::CommandDecl cmd_launchet() {
+    using vemtora::OptionKind;
+    vemtora::CommandDecl decl;
+    decl.name = "start";
+    decl.help = "Find and launchet TUI with preconfigured goals and skills.";
+    decl.epilog = "\nExamples:\n  1. Launchet TUI:\n     vemtora start\n";
+    decl.options = {
+        {.long_name = "--debug", .kind = OptionKind::flag, .help = "Enable debug mode"},
+        {.long_name = "--model", .short_name = "-m", .kind = OptionKind::value,
+         .help = "Specify the Gemini model to use"},
+        {.long_name = "--skip-permissions", .kind = OptionKind::flag_pair, .help = "Skip permissions",
+         .default_on = true, .negative_name = "--no-skip-permissions"},
+    };
+    decl.entry = [](const vemtora::OptionValues& values) {
+        return run_command(values.flag("debug"), values.text("model"), values.flag("skip_permissions"));
+    };
+    return decl;
+}
+
+}  // namespace vemtora::launchet

@@ -1,0 +1,29 @@
+// Inputs that once crashed a module, found by the fuzz harnesses; each stays as a case here.
+#include <gtest/gtest.h>
+
+#include "brenkit/app_logging.hpp"
+#include "support/markdown.hpp"
+#include "vemtora/publishing/varnel.hpp"
+
+namespace varnel = vemtora::varnel;
+
+TEST(FuzzRegressions, EntryThatIsABareRootMovesBelowIt) {
+    // A file named "-v1" has an empty family name, and so has the entry "/": the entry
+    // has no file name to replace.
+    brenkit::app_logging::Capture quiet;
+    varnel::Docs docs{{"1", std::nullopt, "/"}, {"2", std::nullopt, "//"}};
+    auto unlisted = varnel::update_docs_to_latest_versions(docs, {"-v1", "-v2"});
+    ASSERT_EQ(docs.size(), 2u);
+    EXPECT_EQ(docs[0].file, "/-v2");
+    EXPECT_EQ(docs[1].file, "/-v2");
+    EXPECT_TRUE(unlisted.empty());
+}
+
+TEST(FuzzRegressions, ImageInsideAnImageText) {
+    // The inner image is part of the outer one's text; writing the outer one first freed
+    // the inner one before it was written.
+    EXPECT_EQ(support::markdown::render_html("![![a](in.png) b](out.png)"),
+              R"(<p><img alt="a b" src="out.png" /></p>)");
+    EXPECT_EQ(support::markdown::render_html("[![x](a.png)](page.html)"),
+              R"(<p><a href="page.html"><img alt="x" src="a.png" /></a></p>)");
+}

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include "brenkit/app_logging.hpp"
+#include "harness.hpp"
+#include "support/env.hpp"
+#include "vemtora/publishing/pressling.hpp"
+
+using namespace vemtora::pressling;
+
+TEST(PresslingClean, MetadataLinesAndBlankLines) {
+    EXPECT_EQ(clean_markdown("Created: 2024-01-01\ncreated by: Ann\nLanguage: zh\nStatusbar: on\nversion.x: 1\n"
+                             "Version: 1.0\n  Created: x\nTags\nBody"),
+              "\n\nVersion: 1.0\n  Created: x\nTags\nBody");
+    EXPECT_EQ(clean_markdown("a\n\n\n\nb"), "a\n\nb");
+    EXPECT_EQ(clean_markdown("a\n\nStatus: done\n\nb"), "a\n\nb");
+    EXPECT_EQ(clean_markdown("a\r\n\r\n\r\nb"), "a\n\nb");
+}
+
+TEST(PresslingClean, TocMarkerPlacement) {
+    struct Case { std::string in, out; };
+    for (const auto& c : std::vector<Case>{
+             {"# T\n**Author:** me\nx", "# T\n**Author:** me\n\n[TOC]\n\n\nx"},
+             {"intro\n# Title\nx", "intro\n# Title\n\n[TOC]\n\n\nx"},
+             {"#\n\ntext\nmore", "#\n\ntext\n\n[TOC]\n\n\nmore"},
+             {"## Part\nx", "[TOC]\n\n## Part\nx"},
+             {"#Title", "[TOC]\n\n#Title"},
+             {"no heading", "no heading"},
+             {"```\n# install\n```\n", "```\n# install\n\n[TOC]\n\n\n```\n"},
+         })
+        EXPECT_EQ(insert_toc_marker(c.in), c.out) << c.in;
+}
+
+TEST(PresslingClean, VersionLabel) {
+    struct Case { std::string in, version; };
+    for (const auto& c : std::vector<Case>{
+             {"**Version:** 1.2.0", "1.2.0"},
+             {"**Version:** [1.0.4]", "1.0.4"},
+             {"**Version:** [`v2.1`](http://x)", "v2.1"},
+             {"**Version:**\n 1.0|2", "1.0"},
+             {"**Version:** 1.0/beta", "1.0/beta"},
+             {"**Version:** <b>1.0</b>", ""},
+             {"**version:** 1.0", ""},
+             {"```\n**Version:** 9\n```\n**Version:** 1", "9"},
+         })
+        EXPECT_EQ(find_version(c.in), c.version) << c.in;
+}
+
+TEST(PresslingClean, OutputFileNames) {
+    EXPECT_EQ(output_file_name("notes", "", ""), "notes.html");
+    EXPECT_EQ(output_file_name("notes", "1.2.0", "CONFIDENTIAL"), "notes_1.2.0_CONFIDENTIAL.html");
+    EXPECT_EQ(output_file_name("notes.md", "", ""), "notes.html");
+    EXPECT_EQ(output_file_name("release.v2", "", ""), "release.html");
+    EXPECT_EQ(output_file_name(".hidden", "", ""), ".hidden.html");
+    // The version cannot leave the output folder or break the name.
+    EXPECT_EQ(output_file_name("n", "1.0/beta", ""), "n_1.0_beta.html");
+    EXPECT_EQ(output_file_name("n", "../../etc", ""), "n_____etc.html");
+    EXPECT_EQ(output_file_name("n", "a\\b:c*?\"d>\x01", ""), "n_a_b_c___d__.html");
+    EXPECT_EQ(clean_watermark_text("Top Secret!"), "Top_Secret");
+    EXPECT_EQ(clean_watermark_text("機密 文件"), "機密_文件");
+    EXPECT_EQ(clean_watermark_text("Review-2024 (v1)"), "Review_2024_v1");
+    EXPECT_EQ(clean_watermark_text("***"), "");
+}
+
+TEST(PresslingConverter, ReadsKeysWithDefaults) {
+    support::unset_env("DOVUD_DEBUG");
+    PresslingConverter defaults(YAML::Load("other: 1"));
+    EXPECT_EQ(defaults.input_path, "./");
+    EXPECT_EQ(defaults.output_path, "./");
+    EXPECT_TRUE(defaults.embed_images);
+    EXPECT_FALSE(defaults.watermark_enable);
+    EXPECT_EQ(defaults.watermark_text, "CONFIDENTIAL");
+    EXPECT_FALSE(defaults.is_debug);
+    support::set_env("DOVUD_DEBUG", "1");
+    PresslingConverter set(YAML::Load("config: {input_path: in, embed_images: '', watermark_enable: yes, "
+                                      "watermark_text: 42}"));
+    support::unset_env("DOVUD_DEBUG");
+    EXPECT_EQ(set.input_path, "in");
+    EXPECT_FALSE(set.embed_images);
+    EXPECT_TRUE(set.watermark_enable);
+    EXPECT_EQ(set.watermark_text, "42");
+    EXPECT_TRUE(set.is_debug);
+}
+
+TEST(PresslingConverter, GivenFileBecomesOnePage) {
+    th::TempDir dir;
+    th::write_file(dir / "docs/notes.md", "# Notes\n\n**Version:** 2.0\n\n![p](p.png)\n");
+    th::write_file(dir / "docs/p.png", "png");
+    th::write_file(dir / "docs/empty.md", "");
+    support::set_env("DOVUD_DEBUG", "1");
+    PresslingConverter converter(YAML::Load("config: {output_path: '" + (dir / "out").string() +
+                                            "', watermark_enable: true, watermark_text: 'Top Secret!'}"));
+    support::unset_env("DOVUD_DEBUG");
+    brenkit::app_logging::Capture capture;
+    fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    support::Result r = converter.run("docs/notes.md");
+    support::Result empty = converter.run("docs/empty.md");
+    fs::current_path(cwd);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.text, "pressling 執行成功。");
+    EXPECT_TRUE(empty.ok);
+    std::string page = th::read_file(dir / "out/notes_2.0_Top_Secret.html");
+    EXPECT_NE(page.find("<title>notes.md</title>"), std::string::npos);
+    EXPECT_NE(page.find("<h1 id=\"notes\">Notes</h1>"), std::string::npos);
+    EXPECT_NE(page.find("<img alt=\"p\" src=\"data:image/png;base64,cG5n\" />"), std::string::npos);
+    EXPECT_NE(page.find(">Top Secret!</text>"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "out/notes.md_debug.md"));
+    EXPECT_FALSE(fs::exists(dir / "out/empty.md_debug.md"));
+    auto messages = capture.messages();
+    auto has = [&](const std::string& m) { return std::find(messages.begin(), messages.end(), m) != messages.end(); };
+    EXPECT_TRUE(has("✅ 已手動指定處理單一檔案：docs/notes.md"));
+    EXPECT_TRUE(has("✅ 正在處理: " + (dir / "docs/notes.md").string()));
+    EXPECT_TRUE(has("✅ 成功找到版本號碼: 2.0"));
+}
+
+TEST(PresslingCommand, BareConfigAndOutputOptionsGetAnEmptyValue) {
+    using V = std::vector<std::string>;
+    struct Case { V in, out; };
+    for (const auto& c : std::vector<Case>{
+             {{"-o", "-f", "a.md"}, {"-o", "", "-f", "a.md"}},
+             {{"-c", "-o"}, {"-c", "", "-o", ""}},
+             {{"--config", "x.yaml", "--output-dir"}, {"--config", "x.yaml", "--output-dir", ""}},
+             {{"--config=a.yaml", "-ca.yaml", "-o./out", "-f"}, {"--config=a.yaml", "-ca.yaml", "-o./out", "-f"}},
+         })
+        EXPECT_EQ(rewrite_arguments(c.in), c.out);
+}

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "brenkit/app_logging.hpp"
+#include "brenkit/fileIO.hpp"
+#include "vemtora/release/sendrift.hpp"
+
+namespace fs = std::filesystem;
+using namespace vemtora::sendrift;
+
+namespace {
+
+YAML::Node config_of(const std::string& yaml) { return *brenkit::fileIO::load_yaml_string(yaml); }
+
+std::vector<std::string> models_for(const std::string& yaml) {
+    brenkit::app_logging::Capture quiet;
+    SendriftApp app(config_of(yaml));
+    return models_to_try(app.default_model, app.backup_model);
+}
+
+}  // namespace
+
+TEST(SendriftModels, BackupModelMovesToTheOtherFlashTierWhenItRepeatsTheDefault) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"config: {}", {"Gemini 3.5 Flash (Medium)", "Gemini 3.5 Flash (Low)"}},
+        {"config: {default_model: gemini-3.5-flash-l, backup_model: [gemini-3.5-flash-l]}",
+         {"Gemini 3.5 Flash (Low)", "Gemini 3.5 Flash (Medium)"}},
+        {"config: {default_model: gemini-3.5-flash-m, backup_model: gemini-3.5-flash-m}",
+         {"Gemini 3.5 Flash (Medium)", "Gemini 3.5 Flash (Low)"}},
+        {"config: {default_model: gemini-3.5-flash-h, backup_model: [gemini-3.5-flash-h]}",
+         {"Gemini 3.5 Flash (High)", "Gemini 3.5 Flash (High)"}},
+        {"config: {default_model: gemini-3.1-pro-l, backup_model: [gemini-3.1-pro-l]}",
+         {"Gemini 3.1 Pro (Low)", "Gemini 3.5 Flash (Medium)"}},
+        {"config: {default_model: gpt-oss-120b-m, backup_model: [gpt-oss-120b-m]}",
+         {"GPT-OSS 120B (Medium)", "Gemini 3.5 Flash (Low)"}},
+        {"config: {backup_model: []}", {"Gemini 3.5 Flash (Medium)", "Gemini 3.5 Flash (Low)"}},
+        {"config: {backup_model: ~}", {"Gemini 3.5 Flash (Medium)", "Gemini 3.5 Flash (Low)"}},
+        {"config: {backup_model: [claude-opus-4.6-t, gemini-3.5-flash-h]}",
+         {"Gemini 3.5 Flash (Medium)", "Claude Opus 4.6 (Thinking)"}},
+        {"config: {backup_model: claude-opus-4.6-t}", {"Gemini 3.5 Flash (Medium)", "Claude Opus 4.6 (Thinking)"}},
+    };
+    for (const auto& [yaml, expected] : cases) EXPECT_EQ(models_for(yaml), expected) << yaml;
+}
+
+TEST(SendriftApp, MissingKeysTakeTheirDefaults) {
+    brenkit::app_logging::Capture quiet;
+    SendriftApp app(config_of("other: 1\nconfig:\n  default_model: gemini-3.5-flash-h\n  extra: x\n"));
+    EXPECT_EQ(app.goal_path, fs::path("_agy/goal/sendrift-goal.yaml"));
+    EXPECT_EQ(app.skill_path, fs::path("_agy/skill/sendrift-expert.yaml"));
+    EXPECT_EQ(app.default_model, "Gemini 3.5 Flash (High)");
+    ASSERT_TRUE(app.backup_model.IsSequence());
+    EXPECT_EQ(app.backup_model[0].as<std::string>(), "Gemini 3.5 Flash (Low)");
+}
+
+TEST(SendriftPrompt, NamesEveryFileByItsAbsolutePath) {
+    std::string cwd = fs::current_path().generic_string();
+    EXPECT_EQ(build_prompt("g/goal.yaml", "/abs/skill.yaml"),
+              "根據 @[" + cwd + "/g/goal.yaml] 與 @[/abs/skill.yaml]：\n"
+              "分析 @[" + cwd + "/_agy/current-diff.txt] 並生成 5 行內 commit 訊息。\n"
+              "使用 `write_to_file` 寫入：`" + cwd + "/_agy/generated-commit.txt`。\n"
+              "禁止解釋或 markdown，僅執行工具。");
+}
+
+TEST(SendriftStatus, OnlyUntrackedEntriesAreListed) {
+    EXPECT_EQ(untracked_files("?? notes.txt\n M main.c\n?? build/\r\nA  added.c\n?? \"sp ace.txt\"\n"),
+              (std::vector<std::string>{"notes.txt", "build/", "\"sp ace.txt\""}));
+    EXPECT_TRUE(untracked_files("").empty());
+}
