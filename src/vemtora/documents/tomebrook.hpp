@@ -90,6 +90,33 @@ class TomebrookApp {
     std::filesystem::path goal_path;
     std::filesystem::path skill_path;
     std::optional<std::filesystem::path> template_path;
+
+  private:
+    // The steps of run(), in order; a step that can end the run returns its result.
+    std::optional<support::Result> choose_kind();
+    std::optional<support::Result> choose_sources();
+    void choose_manual();
+    void settle_identity();
+    void ask_requirements();
+    std::optional<support::Result> generate_manual();
+    support::Result save_manual();
+
+    // What the steps hand on to each other.
+    std::string choice_;
+    std::string save_fmt_;
+    std::string template_ref_;
+    std::vector<std::filesystem::path> sources_;
+    std::string module_name_;
+    bool is_refactor_mode_ = false;
+    std::filesystem::path out_path_;
+    std::string project_name_;
+    std::string version_;
+    std::string author_;
+    std::string current_date_;
+    std::string current_content_;
+    std::string user_req_;
+    std::string goal_name_;
+    std::string doc_content_;
 };
 
 // The command "tomebrook" as the host registers it.

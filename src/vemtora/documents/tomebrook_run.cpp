@@ -74,80 +74,101 @@ TomebrookApp::TomebrookApp(const YAML::Node& config_dict) {
 }
 
 Result TomebrookApp::run() {
-    const auto& log = tomebrook::log();
+    if (auto failed = choose_kind()) return *failed;
+    if (auto failed = choose_sources()) return *failed;
+    choose_manual();
+    settle_identity();
+    ask_requirements();
+    if (auto failed = generate_manual()) return *failed;
+    return save_manual();
+}
 
-    // ---- kind and instruction files ----
+std::optional<Result> TomebrookApp::choose_kind() {
+    const auto& log = tomebrook::log();
     log.info("🚀 開始 ZuVidadi API Manual 程序。目標資料夾：./");
     fileIO::setup_output_dir(output_dir, &log);
     const auto kinds = manual_configs();
     std::vector<std::string> names;
     for (const auto& kind : kinds) names.push_back(kind.name);
-    const std::string choice = fileIO::select_option("💬 請輸入編號", names, "2", "💬 請選擇輸出 API 手冊類型");
-    const ManualKind& selected_cfg = kind_for(kinds, choice);
+    choice_ = fileIO::select_option("💬 請輸入編號", names, "2", "💬 請選擇輸出 API 手冊類型");
+    const ManualKind& selected_cfg = kind_for(kinds, choice_);
     goal_path = selected_cfg.goal;
     skill_path = selected_cfg.skill;
     template_path = fs::path(selected_cfg.templ);
+    save_fmt_ = selected_cfg.save_fmt;
 
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
     template_path = exchange::fetch_template(*template_path, "手冊範本", log);
-    const std::string template_ref = exchange::template_ref(template_path);
+    template_ref_ = exchange::template_ref(template_path);
+    return std::nullopt;
+}
 
-    // ---- sources ----
+std::optional<Result> TomebrookApp::choose_sources() {
+    const auto& log = tomebrook::log();
     auto selected_info = fileIO::scan_and_select_files("./", {.extensions = {".py", ".c"},
                                                               .exclude_names = {"__init__"},
                                                               .exclude_paths = {".venv", "build", "dist", "__pycache__"},
                                                               .label = "目標原始碼檔案",
                                                               .logger = &log});
     if (selected_info.empty()) return Result::failure("❌ 未選取任何檔案或掃描失敗。");
-    const std::string module_name = selected_info.front().second;
-    log.debug("🔍 偵測到的模組名稱 module_name: " + module_name);
+    module_name_ = selected_info.front().second;
+    log.debug("🔍 偵測到的模組名稱 module_name: " + module_name_);
+    for (const auto& [path, name] : selected_info) sources_.push_back(path);
+    return std::nullopt;
+}
 
-    // ---- refactor an existing manual or generate a new one ----
-    bool is_refactor_mode = false;
-    fs::path out_path;
+// Refactor an existing manual or generate a new one.
+void TomebrookApp::choose_manual() {
+    const auto& log = tomebrook::log();
     auto existing = fileIO::find_files_with_extensions(
         output_dir, {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
     if (!existing.paths.empty()) {
         support::echo("\n--- 📝 偵測到現有手冊，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新手冊) ---");
         auto chosen = fileIO::interactive_select_files(existing.paths, existing.names, ".md");
         if (!chosen.empty()) {
-            is_refactor_mode = true;
-            out_path = chosen.front().first;
-            log.info("✅ 🔄 已選取檔案，進入重構模式：" + out_path.string());
+            is_refactor_mode_ = true;
+            out_path_ = chosen.front().first;
+            log.info("✅ 🔄 已選取檔案，進入重構模式：" + out_path_.string());
         }
     }
-    if (!is_refactor_mode) {
-        const std::string file_name = support::replace_all(selected_cfg.save_fmt, "{module_name}", module_name);
-        out_path = fileIO::setup_output_file(output_dir, file_name, &log);
-        log.info("🆕 將進入生成模式。預計產出：" + out_path.string());
+    if (!is_refactor_mode_) {
+        const std::string file_name = support::replace_all(save_fmt_, "{module_name}", module_name_);
+        out_path_ = fileIO::setup_output_file(output_dir, file_name, &log);
+        log.info("🆕 將進入生成模式。預計產出：" + out_path_.string());
     }
+}
 
-    // ---- project name, version, author and date ----
+// The project name, version, author and date.
+void TomebrookApp::settle_identity() {
+    const auto& log = tomebrook::log();
     auto package = fileIO::get_package_name_version();
     Identity id{package.name, package.version, package.author};
     if (id.author == "unknown") id.author.reset();
-    if (is_refactor_mode && fs::exists(out_path)) {
+    if (is_refactor_mode_ && fs::exists(out_path_)) {
         try {
-            auto text = support::read_file(out_path);
-            if (!text) throw std::runtime_error("cannot read " + out_path.string());
+            auto text = support::read_file(out_path_);
+            if (!text) throw std::runtime_error("cannot read " + out_path_.string());
             if (!support::is_valid_utf8(*text)) throw std::runtime_error("'utf-8' codec can't decode the file");
             read_manual_facts(*text, id.author, id.version);
         } catch (const std::exception& e) {
             log.debug(std::string("無法從現有手冊讀取資訊: ") + e.what());
         }
     }
-    ask_identity(choice, id);
-    const std::string version = without_v(id.version);
-    const std::string author = id.author.value_or("");
-    const std::string current_date = exchange::today();
-    log.info("✅ 使用專案/系統名稱 (Project/Package Name): " + id.project_name + ", version: " + version +
-             ", author: " + author);
+    ask_identity(choice_, id);
+    project_name_ = id.project_name;
+    version_ = without_v(id.version);
+    author_ = id.author.value_or("");
+    current_date_ = exchange::today();
+    log.info("✅ 使用專案/系統名稱 (Project/Package Name): " + project_name_ + ", version: " + version_ +
+             ", author: " + author_);
+}
 
-    // ---- requirements ----
-    std::string current_content, user_req, goal_name = goal_path.stem().string();
-    if (is_refactor_mode) {
-        current_content = fileIO::load_local_file_content(out_path, "現有 " + choice + " 內容", &log);
-        std::string diff_ref, marker = "# 請在此輸入 " + choice + " 修改需求 (例如: 補充特定邏輯或參數說明)。存檔並關閉編輯器以繼續。\n";
+void TomebrookApp::ask_requirements() {
+    const auto& log = tomebrook::log();
+    goal_name_ = goal_path.stem().string();
+    if (is_refactor_mode_) {
+        current_content_ = fileIO::load_local_file_content(out_path_, "現有 " + choice_ + " 內容", &log);
+        std::string diff_ref, marker = "# 請在此輸入 " + choice_ + " 修改需求 (例如: 補充特定邏輯或參數說明)。存檔並關閉編輯器以繼續。\n";
         auto diffs = fileIO::find_files_with_extensions("./_ref", {.extensions = {".diff"}, .logger = &log});
         if (!diffs.paths.empty()) {
             support::echo("\n--- 🔍 偵測到現有 Diff 變更檔案，請選擇是否作為重構參考 ---");
@@ -159,38 +180,38 @@ Result TomebrookApp::run() {
                           " ，您可以在下方繼續輸入追加需求。\n";
             }
         }
-        const std::string additional_req = fileIO::get_user_input_via_editor(marker, choice + " 修改需求", &log);
-        user_req = refactor_requirement(diff_ref, additional_req);
-        log.info("⏳ 正在根據需求重構 " + choice + " 內容...");
-        goal_name += "-refactor";
+        const std::string additional_req = fileIO::get_user_input_via_editor(marker, choice_ + " 修改需求", &log);
+        user_req_ = refactor_requirement(diff_ref, additional_req);
+        log.info("⏳ 正在根據需求重構 " + choice_ + " 內容...");
+        goal_name_ += "-refactor";
     } else {
         const std::string marker =
-            "# 請在此輸入 " + choice + " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
-        user_req = std::string(support::strip(fileIO::get_user_input_via_editor(marker, choice + " 生成需求", &log)));
-        log.info(user_req.empty() ? "💬 未輸入額外需求，將使用預設規則生成。" : "✅ 已輸入生成需求：" + user_req);
-        goal_name += "-gen";
+            "# 請在此輸入 " + choice_ + " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
+        user_req_ = std::string(support::strip(fileIO::get_user_input_via_editor(marker, choice_ + " 生成需求", &log)));
+        log.info(user_req_.empty() ? "💬 未輸入額外需求，將使用預設規則生成。" : "✅ 已輸入生成需求：" + user_req_);
+        goal_name_ += "-gen";
     }
+}
 
-    // ---- agent pass ----
-    std::vector<fs::path> sources;
-    for (const auto& [path, name] : selected_info) sources.push_back(path);
+std::optional<Result> TomebrookApp::generate_manual() {
+    const auto& log = tomebrook::log();
     const std::string prompt = build_prompt({.family = prompt_family(goal_path, template_path),
-                                             .is_refactor = is_refactor_mode,
-                                             .choice = choice,
+                                             .is_refactor = is_refactor_mode_,
+                                             .choice = choice_,
                                              .goal_path = goal_path,
                                              .skill_path = skill_path,
-                                             .goal_name = goal_name,
-                                             .sources = sources,
-                                             .out_path = out_path,
-                                             .project_name = id.project_name,
-                                             .module_name = module_name,
-                                             .version = version,
-                                             .current_date = current_date,
-                                             .author = author,
-                                             .template_ref = template_ref,
-                                             .user_req = user_req});
+                                             .goal_name = goal_name_,
+                                             .sources = sources_,
+                                             .out_path = out_path_,
+                                             .project_name = project_name_,
+                                             .module_name = module_name_,
+                                             .version = version_,
+                                             .current_date = current_date_,
+                                             .author = author_,
+                                             .template_ref = template_ref_,
+                                             .user_req = user_req_});
     auto answer = exchange::agent_pass(agent_output,
-                                       {.file_path = sources.front(),
+                                       {.file_path = sources_.front(),
                                         .prompt = prompt,
                                         .default_model = default_model,
                                         .goal_path = goal_path,
@@ -199,19 +220,23 @@ Result TomebrookApp::run() {
                                         .add_dot_dir = true},
                                        "AI 產出的手冊內容", log);
     if (!answer.ok) return answer;
-    const std::string& doc_content = answer.text;
-    if (doc_content.empty()) return Result::failure("❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。");
+    doc_content_ = answer.text;
+    if (doc_content_.empty()) return Result::failure("❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。");
+    return std::nullopt;
+}
 
-    // ---- diff and save ----
-    if (is_refactor_mode) {
-        const std::string name = out_path.filename().string();
-        mindrel::display_content_diff({.old_content = current_content,
-                                       .new_content = doc_content,
+// Shows the changes of a refactored manual, then saves it.
+Result TomebrookApp::save_manual() {
+    const auto& log = tomebrook::log();
+    if (is_refactor_mode_) {
+        const std::string name = out_path_.filename().string();
+        mindrel::display_content_diff({.old_content = current_content_,
+                                       .new_content = doc_content_,
                                        .from_file = name + " (Old)",
                                        .to_file = name + " (New)"});
     }
-    const fs::path final_out_path = exchange::overwrite_target(out_path, output_dir, log);
-    return fileIO::save_local_file_content(final_out_path, doc_content, "API 手冊", &log);
+    const fs::path final_out_path = exchange::overwrite_target(out_path_, output_dir, log);
+    return fileIO::save_local_file_content(final_out_path, doc_content_, "API 手冊", &log);
 }
 
 }  // namespace vemtora::tomebrook

@@ -52,6 +52,9 @@ std::pair<std::string, std::string> get_next_versions(const std::optional<std::s
 std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(
     const std::filesystem::path& source_dir);
 
+// Removes the run's scratch files (and an unused placeholder README) when it ends.
+class ScratchFiles;
+
 // The README assistant: one object per invocation, built from the loaded configuration.
 class Quillary {
   public:
@@ -67,8 +70,37 @@ class Quillary {
     YAML::Node backup_model;  // kept for the configuration's sake; no step uses it
 
   private:
+    // The steps of run(), in order; a step that can end the run returns its result.
+    std::optional<support::Result> check_clean_tree();
+    void choose_readme_kind();
+    std::optional<support::Result> fetch_instructions();
+    void choose_version();
+    void read_names();
+    std::optional<support::Result> choose_source_folder();
+    void ask_request();
+    void collect_diff();
+    std::optional<support::Result> write_scratch_files();
+    std::optional<support::Result> generate_readme(ScratchFiles& scratch);
+    support::Result finish();
+
     support::Result release_menu(const std::string& next_version);
     support::Result bump_setup_version(const std::string& version);
+
+    // What the steps hand on to each other.
+    bool is_c_mcu_project_ = false;
+    bool is_python_wheel_project_ = false;
+    bool is_refactor_ = false;
+    std::string template_ref_;
+    std::string next_version_;
+    std::string current_content_;
+    std::optional<std::string> project_name_;
+    std::optional<std::string> author_;
+    std::string current_date_;
+    std::optional<std::filesystem::path> source_dir_;
+    std::string user_req_;
+    std::string diff_content_;
+    std::optional<std::string> compare_target_;
+    std::string processed_content_;
 };
 
 // The command "quillary" as the host registers it.

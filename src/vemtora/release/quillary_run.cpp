@@ -25,6 +25,7 @@ namespace {
 const std::string kPythonWheel = "Python Wheel Project";
 const std::string kCMcu = "C MCU Project";
 const std::string kDone = "成功更新 README.md";
+const fs::path kReadmePath = "./README.md";
 
 // Asks until the answer, stripped, is a version string: a typo never reaches a prompt,
 // a commit message or setup.py.
@@ -36,15 +37,20 @@ std::string ask_version(const std::string& question, const std::string& proposal
     }
 }
 
+}  // namespace
+
 // The scratch input files (and, in new mode, the empty README written before the agent
 // ran) must not outlive the run, whichever way it ends: left behind they would make the
 // next clean-tree check fail.
 class ScratchFiles {
   public:
+    ScratchFiles() = default;
+    ScratchFiles(const ScratchFiles&) = delete;
+    ScratchFiles& operator=(const ScratchFiles&) = delete;
     ~ScratchFiles() {
         try {
             remove_all();
-            if (placeholder_) fileIO::remove_file("./README.md");
+            if (placeholder_) fileIO::remove_file(kReadmePath);
         } catch (...) {
         }
     }
@@ -57,8 +63,6 @@ class ScratchFiles {
   private:
     bool placeholder_ = false;
 };
-
-}  // namespace
 
 Quillary::Quillary(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
@@ -73,9 +77,23 @@ Quillary::Quillary(const YAML::Node& config_dict) {
 }
 
 Result Quillary::run() {
-    const auto& log = quillary::log();
+    if (auto failed = check_clean_tree()) return *failed;
+    choose_readme_kind();
+    if (auto failed = fetch_instructions()) return *failed;
+    choose_version();
+    read_names();
+    if (auto failed = choose_source_folder()) return *failed;
+    ask_request();
+    collect_diff();
+    ScratchFiles scratch;
+    if (auto failed = write_scratch_files()) return *failed;
+    if (!support::confirm("💬 是否要立刻生成？", true)) return Result::failure("使用者取消生成");
+    if (auto failed = generate_readme(scratch)) return *failed;
+    return finish();
+}
 
-    // ---- clean working tree ----
+std::optional<Result> Quillary::check_clean_tree() {
+    const auto& log = quillary::log();
     try {
         auto status = support::run_process({"git", "status", "--porcelain"});
         if (status.status != 0) {
@@ -91,8 +109,11 @@ Result Quillary::run() {
         log.error(std::string("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: ") + e.what());
         return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
     }
+    return std::nullopt;
+}
 
-    // ---- README kind ----
+void Quillary::choose_readme_kind() {
+    const auto& log = quillary::log();
     struct KindPaths {
         std::string goal, skill, templ;
     };
@@ -109,24 +130,29 @@ Result Quillary::run() {
     };
     std::vector<std::string> kinds;
     for (const auto& [name, _] : readme_configs) kinds.push_back(name);
-    std::string choice = fileIO::select_option("💬 請輸入編號", kinds, "1", "💬 請選擇要處理的 README 型態");
+    const std::string choice = fileIO::select_option("💬 請輸入編號", kinds, "1", "💬 請選擇要處理的 README 型態");
     const KindPaths* selected = &readme_configs[0].second;
     for (const auto& [name, paths] : readme_configs)
         if (name == choice) selected = &paths;
     goal_path = selected->goal;
     skill_path = selected->skill;
     template_path = fs::path(selected->templ);
-    const bool is_c_mcu_project = choice == kCMcu;
-    const bool is_python_wheel_project = choice == kPythonWheel;
+    is_c_mcu_project_ = choice == kCMcu;
+    is_python_wheel_project_ = choice == kPythonWheel;
     log.info("✅ 已選取 " + choice + " 模式");
     log.info("✅ 🚀 開始 Quillary 生成程序。輸出目錄：" + output_dir);
+}
 
-    // ---- goal, skill and template ----
+std::optional<Result> Quillary::fetch_instructions() {
+    const auto& log = quillary::log();
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
     if (template_path) template_path = exchange::fetch_template(*template_path, log);
-    const std::string template_ref = exchange::template_ref(template_path);
+    template_ref_ = exchange::template_ref(template_path);
+    return std::nullopt;
+}
 
-    // ---- version ----
+void Quillary::choose_version() {
+    const auto& log = quillary::log();
     std::string next_release = "0.0.1", next_rc = "0.0.1rc0";
     auto current_version = runwick::get_latest_git_tag(&log);
     if (current_version && !current_version->empty()) {
@@ -135,135 +161,139 @@ Result Quillary::run() {
     } else {
         log.info("⌛ 未偵測到 Git Tag 或 README 版本，使用 default: 0.0.1");
     }
-    choice = fileIO::select_option("💬 請選擇要發佈的版本類型", {"正式版: " + next_release, "RC 版本: " + next_rc}, "1",
-                                   "計算出下一版預設選項");
-    const std::string next_version = choice.find("正式版") != std::string::npos
-                                         ? ask_version("💬 請確認或輸入正式版號", next_release)
-                                         : ask_version("💬 請確認或輸入RC版號", next_rc);
-    log.info("✅ 已確定下一版版本號: " + next_version);
+    const std::string choice = fileIO::select_option(
+        "💬 請選擇要發佈的版本類型", {"正式版: " + next_release, "RC 版本: " + next_rc}, "1", "計算出下一版預設選項");
+    next_version_ = choice.find("正式版") != std::string::npos ? ask_version("💬 請確認或輸入正式版號", next_release)
+                                                                : ask_version("💬 請確認或輸入RC版號", next_rc);
+    log.info("✅ 已確定下一版版本號: " + next_version_);
+}
 
-    // ---- update or new README, names ----
-    const fs::path readme_path = "./README.md";
-    const bool is_refactor = fs::exists(readme_path);
-    std::string current_content;
-    std::optional<std::string> project_name, author;
-    if (is_refactor) {
+void Quillary::read_names() {
+    const auto& log = quillary::log();
+    is_refactor_ = fs::exists(kReadmePath);
+    if (is_refactor_) {
         log.info("✅ 偵測到現有 README.md，進入重構更新模式");
-        current_content = fileIO::load_local_file_content(readme_path, "現有Markdown 檔案內容", &log);
-        auto info = runwick::parse_readme_info(readme_path, &log);
+        current_content_ = fileIO::load_local_file_content(kReadmePath, "現有Markdown 檔案內容", &log);
+        auto info = runwick::parse_readme_info(kReadmePath, &log);
         if (info.author && !info.author->empty()) {
-            author = info.author;
-            log.info("✅ 從現有 README.md 解析出作者: " + *author);
+            author_ = info.author;
+            log.info("✅ 從現有 README.md 解析出作者: " + *author_);
         }
         if (info.project_name && !info.project_name->empty()) {
-            project_name = info.project_name;
-            log.info("✅ 從現有 README.md 解析出專案名稱: " + *project_name);
+            project_name_ = info.project_name;
+            log.info("✅ 從現有 README.md 解析出專案名稱: " + *project_name_);
         }
     } else {
         log.info("✅ 找不到現有 README.md，進入全新生成模式");
     }
-    if (is_python_wheel_project) {
+    if (is_python_wheel_project_) {
         try {
             auto pkg_info = fileIO::get_package_name_version();
-            if (!project_name && !pkg_info.name.empty() && pkg_info.name != "unknown") {
-                project_name = pkg_info.name;
-                log.info("✅ 從 setup.py 偵測出專案名稱: " + *project_name);
+            if (!project_name_ && !pkg_info.name.empty() && pkg_info.name != "unknown") {
+                project_name_ = pkg_info.name;
+                log.info("✅ 從 setup.py 偵測出專案名稱: " + *project_name_);
             }
-            if (!author && pkg_info.author && !pkg_info.author->empty() && *pkg_info.author != "unknown") {
-                author = pkg_info.author;
-                log.info("✅ 從 setup.py 偵測出作者: " + *author);
+            if (!author_ && pkg_info.author && !pkg_info.author->empty() && *pkg_info.author != "unknown") {
+                author_ = pkg_info.author;
+                log.info("✅ 從 setup.py 偵測出作者: " + *author_);
             }
         } catch (const std::exception& e) {
             log.warning(std::string("⚠️ 偵測套件資訊時發生錯誤: ") + e.what());
         }
     }
-    if (!project_name) project_name = std::string(support::strip(support::prompt("💬 請手動輸入專案名稱 (Project Name)")));
-    if (!author) author = std::string(support::strip(support::prompt("💬 請手動輸入作者 (Author)", "Orlen Vask")));
-    const std::string current_date = exchange::today();
-    log.info("✅ 專案名稱: " + *project_name + ", 作者: " + *author);
-    log.info("✅ 版本號: " + next_version + ", 生成日期: " + current_date);
+    if (!project_name_) project_name_ = std::string(support::strip(support::prompt("💬 請手動輸入專案名稱 (Project Name)")));
+    if (!author_) author_ = std::string(support::strip(support::prompt("💬 請手動輸入作者 (Author)", "Orlen Vask")));
+    current_date_ = exchange::today();
+    log.info("✅ 專案名稱: " + *project_name_ + ", 作者: " + *author_);
+    log.info("✅ 版本號: " + next_version_ + ", 生成日期: " + current_date_);
+}
 
-    // ---- source folder ----
+std::optional<Result> Quillary::choose_source_folder() {
+    const auto& log = quillary::log();
     fileIO::DirectoryList folders;
     if (auto failure = exchange::list_project_folders(folders, log)) return *failure;
-    std::optional<fs::path> source_dir;
-    if (!project_name->empty()) {
-        const std::string norm_proj = name_key(*project_name);
+    if (!project_name_->empty()) {
+        const std::string norm_proj = name_key(*project_name_);
         for (size_t i = 0; i < folders.paths.size() && i < folders.names.size(); ++i) {
             const std::string norm_folder = name_key(folders.names[i]);
             if (support::code_point_count(norm_folder) > 2 &&
                 (norm_folder.find(norm_proj) != std::string::npos || norm_proj.find(norm_folder) != std::string::npos)) {
-                source_dir = folders.paths[i];
+                source_dir_ = folders.paths[i];
                 break;
             }
         }
     }
-    if (source_dir) {
-        log.info("✅ 根據專案名稱自動匹配到 Source 目錄: " + source_dir->string());
-        log.debug("path: " + support::reference_form(*source_dir));
+    if (source_dir_) {
+        log.info("✅ 根據專案名稱自動匹配到 Source 目錄: " + source_dir_->string());
+        log.debug("path: " + support::reference_form(*source_dir_));
     } else {
         fs::path chosen;
         if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
-        source_dir = chosen;
-        log.info("✅ 已選擇 Source 目錄: " + source_dir->string());
+        source_dir_ = chosen;
+        log.info("✅ 已選擇 Source 目錄: " + source_dir_->string());
     }
+    return std::nullopt;
+}
 
-    // ---- request ----
+void Quillary::ask_request() {
     const std::string marker =
         "# 請在此輸入您對 README.md 的更新需求 (例如新增的功能描述、特別要說明的變更等，無特別需求可以不輸入)\n"
         "# 存檔並關閉編輯器以繼續。\n";
-    const std::string user_req = fileIO::get_user_input_via_editor(marker, "README 更新需求", &log);
+    user_req_ = fileIO::get_user_input_via_editor(marker, "README 更新需求", &quillary::log());
+}
 
-    // ---- diff, commit log and scratch files ----
-    std::string diff_content;
-    std::optional<std::string> compare_target;
-    if (is_refactor) {
-        log.info("⌛ 正在獲取自最後一個 Git Tag 以來的程式碼變更 (Diff)...");
-        std::tie(diff_content, compare_target) = get_git_diff_since_last_tag(*source_dir);
-        if (!diff_content.empty())
-            log.info("✅ 成功獲取自 " + compare_target.value_or("None") + " 以來的 Git Diff (共 " +
-                     std::to_string(support::code_point_count(diff_content)) + " 字元)");
-        else
-            log.warning("⚠️ 未獲取到任何 Git Diff 變更");
-    }
-    ScratchFiles scratch;
+void Quillary::collect_diff() {
+    const auto& log = quillary::log();
+    if (!is_refactor_) return;
+    log.info("⌛ 正在獲取自最後一個 Git Tag 以來的程式碼變更 (Diff)...");
+    std::tie(diff_content_, compare_target_) = get_git_diff_since_last_tag(*source_dir_);
+    if (!diff_content_.empty())
+        log.info("✅ 成功獲取自 " + compare_target_.value_or("None") + " 以來的 Git Diff (共 " +
+                 std::to_string(support::code_point_count(diff_content_)) + " 字元)");
+    else
+        log.warning("⚠️ 未獲取到任何 Git Diff 變更");
+}
+
+std::optional<Result> Quillary::write_scratch_files() {
+    const auto& log = quillary::log();
     std::error_code ec;
     fs::create_directories("_agy", ec);
-    if (is_refactor) {
+    if (is_refactor_) {
         log.info("⌛ 正在將現有 README.md 與 Git Diff 內容寫入暫存檔以避免跳脫字元限制...");
-        if (auto r = fileIO::save_local_file_content(scratch_readme, current_content, "現有 README 暫存"); !r.ok)
+        if (auto r = fileIO::save_local_file_content(scratch_readme, current_content_, "現有 README 暫存"); !r.ok)
             return Result::failure("儲存現有 README 暫存失敗: " + r.text);
-        if (auto r = fileIO::save_local_file_content(scratch_diff, diff_content, "Git Diff 暫存"); !r.ok)
+        if (auto r = fileIO::save_local_file_content(scratch_diff, diff_content_, "Git Diff 暫存"); !r.ok)
             return Result::failure("儲存 Git Diff 暫存失敗: " + r.text);
     }
     log.info("⌛ 正在獲取 Git Commit 歷史紀錄並寫入暫存檔...");
-    const std::string log_content = runwick::get_git_commit_log(is_refactor ? compare_target : std::nullopt);
+    const std::string log_content = runwick::get_git_commit_log(is_refactor_ ? compare_target_ : std::nullopt);
     if (auto r = fileIO::save_local_file_content(scratch_log, log_content, "Git Commit Log 暫存"); !r.ok)
         return Result::failure("儲存 Git Commit Log 暫存失敗: " + r.text);
+    return std::nullopt;
+}
 
-    if (!support::confirm("💬 是否要立刻生成？", true)) return Result::failure("使用者取消生成");
-
-    // ---- agent pass ----
+std::optional<Result> Quillary::generate_readme(ScratchFiles& scratch) {
+    const auto& log = quillary::log();
     log.info("✅ 🤖 正在請求 AI 生成與更新 README.md 中 ⏳...");
-    const std::string prompt = build_prompt({.is_refactor = is_refactor,
-                                             .is_c_mcu_project = is_c_mcu_project,
+    const std::string prompt = build_prompt({.is_refactor = is_refactor_,
+                                             .is_c_mcu_project = is_c_mcu_project_,
                                              .goal_path = goal_path,
                                              .skill_path = skill_path,
-                                             .source_dir = *source_dir,
-                                             .project_name = *project_name,
-                                             .next_version = next_version,
-                                             .current_date = current_date,
-                                             .author = *author,
-                                             .user_req = user_req,
-                                             .template_ref = template_ref});
+                                             .source_dir = *source_dir_,
+                                             .project_name = *project_name_,
+                                             .next_version = next_version_,
+                                             .current_date = current_date_,
+                                             .author = *author_,
+                                             .user_req = user_req_,
+                                             .template_ref = template_ref_});
     std::string log_prompt = prompt;
-    if (!diff_content.empty()) log_prompt = support::replace_all(log_prompt, diff_content, "<diff_content_hidden>");
-    if (!current_content.empty())
-        log_prompt = support::replace_all(log_prompt, current_content, "<current_content_hidden>");
+    if (!diff_content_.empty()) log_prompt = support::replace_all(log_prompt, diff_content_, "<diff_content_hidden>");
+    if (!current_content_.empty())
+        log_prompt = support::replace_all(log_prompt, current_content_, "<current_content_hidden>");
     log.debug("🔍 Agy Prompt: " + log_prompt);
 
-    if (!fs::exists(readme_path)) {
-        fileIO::save_local_file_content(readme_path, "", "建立初始 README.md", &log);
+    if (!fs::exists(kReadmePath)) {
+        fileIO::save_local_file_content(kReadmePath, "", "建立初始 README.md", &log);
         scratch.placeholder_written();
     }
     auto answer = exchange::agent_pass(agent_output,
@@ -279,28 +309,33 @@ Result Quillary::run() {
         log.error("❌ AI 執行失敗: " + answer.text);
         return Result::failure("❌ AI 執行失敗: " + answer.text);
     }
-    const std::string& processed_content = answer.text;
+    processed_content_ = answer.text;
     // An empty answer would wipe the README: keep the old one and report it.
-    if (processed_content.empty()) {
+    if (processed_content_.empty()) {
         log.error("❌ AI 未產出任何 README 內容，README.md 未被修改。");
         return Result::failure("AI 未產出任何 README 內容");
     }
-    if (auto r = fileIO::save_local_file_content(readme_path, processed_content, "更新後的 README.md", &log); !r.ok) {
+    if (auto r = fileIO::save_local_file_content(kReadmePath, processed_content_, "更新後的 README.md", &log); !r.ok) {
         log.error("❌ 儲存 README.md 失敗: " + r.text);
         return Result::failure(r.text);
     }
     scratch.readme_written();
-    if (is_refactor)
-        mindrel::display_content_diff({.old_content = current_content,
-                                       .new_content = processed_content,
+    return std::nullopt;
+}
+
+Result Quillary::finish() {
+    const auto& log = quillary::log();
+    if (is_refactor_)
+        mindrel::display_content_diff({.old_content = current_content_,
+                                       .new_content = processed_content_,
                                        .from_file = "README.md (Original)",
                                        .to_file = "README.md (Updated)"});
     log.info("🎉 成功更新當前目錄下的 README.md！");
-    if (is_c_mcu_project) {
+    if (is_c_mcu_project_) {
         log.info("✅ MCU C Project 不需要執行 vezev-odir 發布流程。");
         return Result::success(kDone);
     }
-    return release_menu(next_version);
+    return release_menu(next_version_);
 }
 
 Result Quillary::release_menu(const std::string& next_version) {
