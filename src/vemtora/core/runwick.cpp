@@ -57,6 +57,60 @@ support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string
     return support::Result::failure("執行 " + label + " 失敗: " + why);
 }
 
+// ---- git ----
+
+support::ProcessResult git(const std::vector<std::string>& words, support::Output output) {
+    std::vector<std::string> argv{"git"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    support::RunOptions options;
+    options.out = options.err = output;
+    return support::run_process(argv, options);
+}
+
+support::ProcessResult git_checked(const std::vector<std::string>& words, const GitCheck& check) {
+    auto run = git(words, check.output);
+    if (run.status == 0) return run;
+    std::vector<std::string> argv{"git"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    std::string why = check.naming == GitNaming::argument_list
+                          ? support::status_description(argv, run.status)
+                          : "Command '" + support::join(argv, " ") + "' returned non-zero exit status " +
+                                std::to_string(run.status) + ".";
+    const std::string said(support::strip(support::decode_replace(run.err)));
+    if (check.explain && !said.empty()) why += " " + said;
+    throw GitFailed(why);
+}
+
+std::string git_text(const support::ProcessResult& run) {
+    return support::normalize_newlines(support::decode_ignore(run.out));
+}
+
+std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(const fs::path& source_dir) {
+    const std::string source = source_dir.string();
+    std::optional<std::string> base;
+    // Failing to start git at all is not a missing tag: that reaches the caller.
+    auto tag = git({"describe", "--tags", "--abbrev=0"});
+    if (tag.status == 0) {
+        base = std::string(support::strip(git_text(tag)));
+    } else {
+        try {
+            auto roots = git({"rev-list", "--max-parents=0", "HEAD"});
+            if (roots.status == 0) {
+                std::string first = std::string(support::strip(git_text(roots)));
+                base = first.substr(0, first.find('\n'));
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    if (base && !base->empty()) return {git_text(git_checked({"diff", *base, "--", source})), base};
+    try {
+        auto diff = git({"diff", "HEAD~1", "--", source});
+        if (diff.status == 0) return {git_text(diff), "HEAD~1"};
+    } catch (const std::exception&) {
+    }
+    return {"", std::nullopt};
+}
+
 std::optional<std::string> get_latest_git_tag(const Logger* logger) {
     const std::vector<std::string> argv{"git", "describe", "--tags", "--abbrev=0"};
     std::string why;

@@ -1,15 +1,19 @@
 #pragma once
 // Shell and git services of the AI commands: a user's shell alias run through an
-// interactive bash, the latest git tag, the commit log and a README's header fields.
+// interactive bash, git runs, the latest git tag, the diff since it, the commit log and
+// a README's header fields.
 // These functions keep nothing and write messages only through the logger they are
 // given; without one they are silent.
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "brenkit/app_logging.hpp"
+#include "support/process.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::runwick {
@@ -26,9 +30,43 @@ std::string shell_quote(std::string_view word);
 support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string>& cmd_args,
                                                    const std::string& label = "指令", const Logger* logger = nullptr);
 
+// ---- git ----
+
+// A git command that ended with a non-zero exit status; the text names the command and
+// the status.
+class GitFailed : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// How GitFailed names the command: as its argument list ("Command '['git', 'add', '.']'
+// returned non-zero exit status 1.") or as its command line ("Command 'git add .'
+// returned non-zero exit status 1.").
+enum class GitNaming { argument_list, command_line };
+
+struct GitCheck {
+    support::Output output = support::Output::capture;  // standard output and error alike
+    GitNaming naming = GitNaming::argument_list;
+    bool explain = false;  // git's own complaint on standard error follows the description
+};
+
+// Runs git with the words, its standard output and error captured or shared with the
+// terminal. Raises support::ProcessError when git cannot be started.
+support::ProcessResult git(const std::vector<std::string>& words, support::Output output = support::Output::capture);
+// As git(), and raises GitFailed on a non-zero exit status.
+support::ProcessResult git_checked(const std::vector<std::string>& words, const GitCheck& check = {});
+// Captured output as text: undecodable bytes dropped, line ends normalised.
+std::string git_text(const support::ProcessResult& run);
+
 // The nearest tag reachable from HEAD without one leading "v"; nothing when git cannot
 // give one (no tag, no repository, no git, output that is not UTF-8).
 std::optional<std::string> get_latest_git_tag(const Logger* logger = nullptr);
+
+// The diff of `source_dir` since the latest tag (else the first root commit, else
+// HEAD~1) and the revision it was taken against; ("", nothing) when nothing compares.
+// Raises GitFailed when the diff against a tag or root commit fails.
+std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(
+    const std::filesystem::path& source_dir);
 
 // `git log` since `compare_target` (all of HEAD's history without one) with the date,
 // refs, message and changed files of each commit; "" on any failure.

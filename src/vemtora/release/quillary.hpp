@@ -47,11 +47,6 @@ ParsedVersion parse_version(const std::optional<std::string>& version_str);
 // the text is not a version. Numbers of any size are handled as decimal text.
 std::pair<std::string, std::string> get_next_versions(const std::optional<std::string>& current_version);
 
-// The diff of `source_dir` since the latest tag (else the first root commit, else
-// HEAD~1) and the revision it was taken against; ("", nothing) when nothing compares.
-std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(
-    const std::filesystem::path& source_dir);
-
 // Removes the run's scratch files (and an unused placeholder README) when it ends.
 class ScratchFiles;
 

@@ -1,12 +1,10 @@
 #pragma once
-// Inner pieces of the README assistant: the typed-version check, git commands, folder
-// matching, the agent prompts and the setup.py version rewrite.
+// Inner pieces of the README assistant: the typed-version check, folder matching, the
+// agent prompts and the setup.py version rewrite.
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "vemtora/release/quillary.hpp"
@@ -21,16 +19,6 @@ inline constexpr const char* agent_output = "_agy/generated-readme.md";
 
 // True for a version string without prefix: "1.2.3" or "1.2.3rc0".
 bool is_version_string(std::string_view text);
-
-// A git command that ended with a non-zero exit status.
-class CommandFailed : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-// Runs git with the arguments, its output captured (decoded, undecodable bytes dropped,
-// line ends normalised) or shown on the terminal; raises CommandFailed on a non-zero
-// status and support::ProcessError when git cannot be started.
-std::string git_checked(const std::vector<std::string>& args, bool capture = true);
 
 // The letters and digits of a name, lower-cased: the key folders are matched by.
 std::string name_key(std::string_view name);

@@ -26,6 +26,8 @@ const std::string kPythonWheel = "Python Wheel Project";
 const std::string kCMcu = "C MCU Project";
 const std::string kDone = "成功更新 README.md";
 const fs::path kReadmePath = "./README.md";
+// git commands whose output the user sees as it comes.
+const runwick::GitCheck kShared{.output = support::Output::inherit};
 
 // Asks until the answer, stripped, is a version string: a typo never reaches a prompt,
 // a commit message or setup.py.
@@ -94,20 +96,20 @@ Result Quillary::run() {
 
 std::optional<Result> Quillary::check_clean_tree() {
     const auto& log = quillary::log();
+    auto no_repository = [&log](const std::string& why) {
+        log.error("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: " + why);
+        return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
+    };
     try {
-        auto status = support::run_process({"git", "status", "--porcelain"});
-        if (status.status != 0) {
-            auto description = support::status_description({"git", "status", "--porcelain"}, status.status);
-            log.error("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: " + description);
-            return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
-        }
+        auto status = runwick::git_checked({"status", "--porcelain"});
         if (!support::strip(support::decode_ignore(status.out)).empty()) {
             log.error("❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。");
             return Result::failure("Git 工作區非 Clean 狀態");
         }
+    } catch (const runwick::GitFailed& e) {
+        return no_repository(e.what());
     } catch (const support::ProcessError& e) {
-        log.error(std::string("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: ") + e.what());
-        return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
+        return no_repository(e.what());
     }
     return std::nullopt;
 }
@@ -246,7 +248,7 @@ void Quillary::collect_diff() {
     const auto& log = quillary::log();
     if (!is_refactor_) return;
     log.info("⌛ 正在獲取自最後一個 Git Tag 以來的程式碼變更 (Diff)...");
-    std::tie(diff_content_, compare_target_) = get_git_diff_since_last_tag(*source_dir_);
+    std::tie(diff_content_, compare_target_) = runwick::get_git_diff_since_last_tag(*source_dir_);
     if (!diff_content_.empty())
         log.info("✅ 成功獲取自 " + compare_target_.value_or("None") + " 以來的 Git Diff (共 " +
                  std::to_string(support::code_point_count(diff_content_)) + " 字元)");
@@ -370,7 +372,7 @@ Result Quillary::release_menu(const std::string& next_version) {
         return Result::failure("未設定 vezev-odir 別名");
     }
     try {
-        if (!support::strip(git_checked({"status", "--porcelain"})).empty()) {
+        if (!support::strip(runwick::git_text(runwick::git_checked({"status", "--porcelain"}))).empty()) {
             log.warning("⚠️ 偵測到 Git 工作區有未提交的變更，vezev-odir 必須在 Clean 狀態下執行！");
             if (!support::confirm("💬 是否要立刻將所有變更進行 Git Commit？", true)) {
                 log.error("❌ Git 工作區非 Clean 狀態，拒絕執行發布！請先 commit 您的變更。");
@@ -378,8 +380,8 @@ Result Quillary::release_menu(const std::string& next_version) {
             }
             const std::string message =
                 support::prompt("💬 請輸入 Commit 訊息", "chore: bump version and update README for v" + next_version);
-            git_checked({"add", "-A"}, false);
-            git_checked({"commit", "-m", message}, false);
+            runwick::git_checked({"add", "-A"}, kShared);
+            runwick::git_checked({"commit", "-m", message}, kShared);
             log.info("🎉 成功將變更提交至 Git！");
         }
     } catch (const std::exception& e) {
@@ -421,8 +423,8 @@ Result Quillary::bump_setup_version(const std::string& version) {
         fileIO::save_local_file_content(setup_py, replace_setup_version(content, version), "更新 setup.py version", &log);
     if (!saved.ok) return Result::failure("儲存 setup.py 失敗: " + saved.text);
     try {
-        git_checked({"add", "setup.py"}, false);
-        git_checked({"commit", "-m", "chore: bump version to " + version}, false);
+        runwick::git_checked({"add", "setup.py"}, kShared);
+        runwick::git_checked({"commit", "-m", "chore: bump version to " + version}, kShared);
         log.info("🎉 成功更新 setup.py 版本至 " + version + "，並完成 Git Commit。");
     } catch (const std::exception& e) {
         log.warning(std::string("⚠️ git commit 失敗或沒有需要提交的變更: ") + e.what());

@@ -48,33 +48,11 @@ const fs::path commit_file = "_agy/generated-commit.txt";
 const std::string flash_medium = "Gemini 3.5 Flash (Medium)";
 const std::string flash_low = "Gemini 3.5 Flash (Low)";
 
-// A git command whose exit status says it failed; the text names the command and status.
-class GitCommandError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-support::ProcessResult git(std::vector<std::string> words, Output output = Output::capture) {
-    words.insert(words.begin(), "git");
-    return support::run_process(words, {.out = output, .err = output, .cwd = std::nullopt});
-}
-
-std::string describe_failure(const std::vector<std::string>& words, int status) {
-    return fmt::format("Command 'git {}' returned non-zero exit status {}.", support::join(words, " "), status);
-}
-
-// Runs git and raises GitCommandError on a non-zero exit status. With `explain`, git's
-// own complaint on standard error is added to the description.
-support::ProcessResult checked_git(const std::vector<std::string>& words, Output output, bool explain = false) {
-    auto result = git(words, output);
-    if (result.status != 0) {
-        std::string why = describe_failure(words, result.status);
-        std::string said(support::strip(support::decode_replace(result.err)));
-        if (explain && !said.empty()) why += " " + said;
-        throw GitCommandError(why);
-    }
-    return result;
-}
+// git commands of this tool name the failed command by its command line; those that
+// read the tree add git's own complaint.
+const runwick::GitCheck kShared{.output = Output::inherit, .naming = runwick::GitNaming::command_line};
+const runwick::GitCheck kQuiet{.naming = runwick::GitNaming::command_line};
+const runwick::GitCheck kExplained{.naming = runwick::GitNaming::command_line, .explain = true};
 
 }  // namespace
 
@@ -144,26 +122,26 @@ Result SendriftApp::run() {
 // The work-tree check, the untracked files and the diff. An early result ends `run`.
 std::optional<Result> SendriftApp::read_changes(std::string& diff) {
     const auto& log = sendrift::log();
-    auto inside = git({"rev-parse", "--is-inside-work-tree"});
+    auto inside = runwick::git({"rev-parse", "--is-inside-work-tree"});
     if (inside.status != 0 || support::strip(inside.out) != "true") {
         log.error("❌ 錯誤：當前目錄不是有效的 Git 工作區。");
         return Result::failure("當前目錄不是有效的 Git 工作區");
     }
 
     // A git command that fails here is reported, not mistaken for a tree without changes.
-    auto status = checked_git({"status", "--porcelain"}, Output::capture, true);
+    auto status = runwick::git_checked({"status", "--porcelain"}, kExplained);
     auto untracked = untracked_files(support::decode_ignore(status.out));
     if (!untracked.empty()) {
         support::echo("\n⚠️ 偵測到有未追蹤的檔案 (untracked files):");
         for (const auto& name : untracked) support::echo("  - " + name);
         if (support::confirm("💬 是否要將這些檔案加入追蹤並進行處理 (git add .)?", true)) {
             log.info("✅ 正在將檔案加入追蹤 (git add .) ...");
-            checked_git({"add", "."}, Output::inherit);
+            runwick::git_checked({"add", "."}, kShared);
         }
     }
 
     log.info("✅ 正在獲取 git diff 變更...");
-    auto changes = checked_git({"diff", "HEAD"}, Output::capture, true);
+    auto changes = runwick::git_checked({"diff", "HEAD"}, kExplained);
     diff = std::string(support::strip(support::decode_ignore(changes.out)));
     if (diff.empty()) {
         log.warning("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。");
@@ -211,25 +189,25 @@ Result SendriftApp::commit_and_push(const std::string& message) {
 
     try {
         log.info("✅ 正在將所有變更加入暫存區 (git add -A)...");
-        checked_git({"add", "-A"}, Output::inherit);
+        runwick::git_checked({"add", "-A"}, kShared);
         log.info("✅ 正在進行 git commit...");
         // Judged by git's exit status alone: hook or locale output that is not UTF-8
         // does not turn a commit that was made into a failure.
-        checked_git({"commit", "-m", message}, Output::capture);
+        runwick::git_checked({"commit", "-m", message}, kQuiet);
         log.info("🎉 git commit 成功！");
 
         log.info("✅ 正在進行 git push...");
-        if (git({"push"}).status != 0) {
+        if (runwick::git({"push"}).status != 0) {
             log.warning("⚠️ git push 失敗，嘗試使用當前分支推送...");
-            std::string branch(support::strip(git({"branch", "--show-current"}).out));
+            std::string branch(support::strip(runwick::git({"branch", "--show-current"}).out));
             if (branch.empty()) throw std::runtime_error("無法取得當前分支名稱");
-            checked_git({"push", "--set-upstream", "origin", branch}, Output::inherit);
+            runwick::git_checked({"push", "--set-upstream", "origin", branch}, kShared);
         }
         log.info("🎉 git push 成功！");
 
         runwick::run_alias_cmd_via_bash_interactive({"git-log-status"}, "git-log-status", &log);
         return Result::success("Commit & Push 成功完成");
-    } catch (const GitCommandError& e) {
+    } catch (const runwick::GitFailed& e) {
         log.error(std::string("❌ 執行 Git 指令失敗: ") + e.what());
         return Result::failure(std::string("Git 指令執行失敗: ") + e.what());
     } catch (const std::exception& e) {

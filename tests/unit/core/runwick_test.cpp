@@ -1,5 +1,5 @@
-// Alias runner through a real interactive bash, git queries on real repositories, and
-// the README header fields.
+// Alias runner through a real interactive bash, git runs and queries on real
+// repositories, and the README header fields.
 #include <gtest/gtest.h>
 
 #include "common/harness.hpp"
@@ -137,6 +137,77 @@ TEST_F(GitQueries, CommitLogSinceARevision) {
     EXPECT_TRUE(all.ends_with("Message: initial\n\nA\tREADME.md")) << all;
     EXPECT_EQ(runwick::get_git_commit_log(""), all);
     EXPECT_EQ(runwick::get_git_commit_log("no-such-tag"), "");
+}
+
+TEST_F(GitQueries, CheckedRunsNameTheFailedCommandEitherWay) {
+    th::write_file(repo / "f.txt", "a\r\nb\xff\n");
+    th::git(repo, {"add", "."});
+    th::git(repo, {"commit", "-q", "-m", "crlf"});
+    // Captured output as text: the undecodable byte dropped, line ends normalised.
+    EXPECT_EQ(runwick::git_text(runwick::git_checked({"show", "HEAD:f.txt"})), "a\nb\n");
+    EXPECT_EQ(runwick::git({"log", "no-such-rev"}).status, 128);
+
+    struct Case {
+        runwick::GitCheck check;
+        std::string description;
+        bool explained;
+    };
+    for (const auto& c : std::vector<Case>{
+             {{}, "Command '['git', 'log', 'no-such-rev']' returned non-zero exit status 128.", false},
+             {{.naming = runwick::GitNaming::command_line},
+              "Command 'git log no-such-rev' returned non-zero exit status 128.",
+              false},
+             {{.naming = runwick::GitNaming::command_line, .explain = true},
+              "Command 'git log no-such-rev' returned non-zero exit status 128. fatal: ",
+              true},
+         }) {
+        try {
+            runwick::git_checked({"log", "no-such-rev"}, c.check);
+            ADD_FAILURE() << c.description;
+        } catch (const runwick::GitFailed& e) {
+            const std::string what = e.what();
+            if (c.explained) {
+                EXPECT_TRUE(what.starts_with(c.description)) << what;
+                EXPECT_NE(what.find("no-such-rev", c.description.size()), std::string::npos) << what;
+            } else {
+                EXPECT_EQ(what, c.description);
+            }
+        }
+    }
+}
+
+// The diff query works on the current folder.
+TEST(GitDiffSinceLastTag, FallsBackToRootCommitThenNothing) {
+    th::TempDir dir;
+    th::git(dir.path(), {"init", "-q", "-b", "main"});
+    th::CurrentDir in(dir.path());
+    // No commit at all: nothing to compare.
+    auto [none_diff, none_base] = runwick::get_git_diff_since_last_tag("src");
+    EXPECT_EQ(none_diff, "");
+    EXPECT_FALSE(none_base);
+
+    th::write_file(dir / "src/a.py", "one\n");
+    th::write_file(dir / "other.txt", "x\n");
+    th::git(dir.path(), {"-c", "user.name=T", "-c", "user.email=t@e", "add", "."});
+    th::git(dir.path(), {"-c", "user.name=T", "-c", "user.email=t@e", "commit", "-q", "-m", "first"});
+    const std::string root = th::git(dir.path(), {"rev-parse", "HEAD"});
+    th::write_file(dir / "src/a.py", "one\ntwo\n");
+    th::write_file(dir / "other.txt", "y\n");
+    // Commits but no tag: compared with the root commit, only inside the folder.
+    auto [diff, base] = runwick::get_git_diff_since_last_tag("src");
+    EXPECT_EQ(base, root.substr(0, root.find('\n')));
+    EXPECT_NE(diff.find("+two\n"), std::string::npos);
+    EXPECT_EQ(diff.find("other.txt"), std::string::npos);
+    EXPECT_EQ(diff.back(), '\n');
+
+    th::git(dir.path(), {"tag", "v1.0.0"});
+    auto [tag_diff, tag_base] = runwick::get_git_diff_since_last_tag("./src");
+    EXPECT_EQ(tag_base, "v1.0.0");
+    EXPECT_NE(tag_diff.find("+two\n"), std::string::npos);
+    th::git(dir.path(), {"checkout", "-q", "--", "."});
+    auto [clean_diff, clean_base] = runwick::get_git_diff_since_last_tag("src");
+    EXPECT_EQ(clean_diff, "");
+    EXPECT_EQ(clean_base, "v1.0.0");
 }
 
 TEST(ParseReadmeInfo, BoldLabelsAnywhere) {
