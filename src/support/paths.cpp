@@ -21,8 +21,8 @@ std::string reference_form(const fs::path& p) {
     return without_dot_parts(p.is_absolute() ? p : fs::current_path() / p).generic_string();
 }
 
-fs::path lexical_path(const std::string& text) {
-    fs::path out = without_dot_parts(fs::path(text));
+fs::path lexical_path(const fs::path& p) {
+    fs::path out = without_dot_parts(p);
     return out.empty() ? fs::path(".") : out;
 }
 

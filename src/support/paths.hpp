@@ -9,9 +9,9 @@ namespace support {
 // link is resolved, and the separator is "/".
 std::string reference_form(const std::filesystem::path& p);
 
-// A path made from text the way a lexical path type reads it: empty and "." components
-// dropped ("./out/" is "out"), ".." kept, "." for nothing at all.
-std::filesystem::path lexical_path(const std::string& text);
+// A path the way a lexical path type reads it: empty and "." components dropped
+// ("./out/" is "out"), ".." kept, "." for nothing at all.
+std::filesystem::path lexical_path(const std::filesystem::path& p);
 
 // The last suffix of a file name: from its last dot on, unless that dot is the name's
 // first or last character ("a.tar.gz" -> ".gz", ".bashrc" -> "", "notes." -> "").

@@ -24,26 +24,10 @@ namespace {
 
 // A path as text the way the platform's path type prints it lexically: empty and "."
 // components dropped, no trailing separator, "." for nothing at all.
-std::vector<fs::path> path_parts(const fs::path& p) {
-    std::vector<fs::path> parts;
-    for (const auto& part : p.relative_path())
-        if (!part.empty() && part != ".") parts.push_back(part);
-    return parts;
-}
-
-std::string path_text(const fs::path& root, const std::vector<fs::path>& parts) {
-    fs::path out = root;
-    for (const auto& part : parts) out /= part;
-    std::string text = support::native_text(out);
-    return text.empty() ? "." : text;
-}
-
-std::string path_text(const fs::path& p) { return path_text(p.root_path(), path_parts(p)); }
+std::string path_text(const fs::path& p) { return support::native_text(support::lexical_path(p)); }
 
 std::string parent_text(const fs::path& p) {
-    auto parts = path_parts(p);
-    if (!parts.empty()) parts.pop_back();
-    return path_text(p.root_path(), parts);
+    return support::native_text(support::parent_or_dot(support::lexical_path(p)));
 }
 
 }  // namespace
@@ -369,22 +353,10 @@ void display_content_diff(const DiffArgs& args) {
 
 // ---- file joiner ----
 
-namespace {
-
-// The last component's suffix from its last "."; none for ".env" or "name.".
-std::string path_suffix(const fs::path& p) {
-    const std::string name = p.filename().string();
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
-    return name.substr(dot);
-}
-
-}  // namespace
-
 std::string combine_files_content(const std::vector<FileInfo>& file_info_list, const Logger* logger) {
     std::vector<std::string> blocks;
     for (const auto& [path, name] : file_info_list) {
-        const std::string suffix = support::lower(path_suffix(path));
+        const std::string suffix = support::lower(support::name_suffix(path.filename().string()));
         const std::string tag = suffix == ".py" ? "python" : suffix == ".md" ? "markdown" : "";
         const std::string text = brenkit::fileIO::load_local_file_content(path, "檔案 " + name + suffix, logger);
         if (text.empty()) continue;

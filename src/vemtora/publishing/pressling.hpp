@@ -41,8 +41,6 @@ struct Protected {
     std::vector<MathPlaceholder> math_placeholders;
 };
 
-// "&", "<" and ">" as character references; quotes are left alone.
-std::string escape_html(std::string_view text);
 // Cuts fenced code, inline code and formulas out of the Markdown text, leaving
 // placeholders. Never fails: on an error it logs a warning and returns what it has.
 Protected protect_markdown_code_and_math(std::string_view md_content);

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "support/html_entities.hpp"
 #include "support/markdown.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
@@ -135,18 +136,6 @@ bool is_block_token_line(std::string_view line) {
 
 }  // namespace
 
-std::string escape_html(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out += c;
-    }
-    return out;
-}
-
 Protected protect_markdown_code_and_math(std::string_view md_content) {
     static const Regex code_re(R"((```[a-zA-Z0-9_\-\+]*\r?\n[\s\S]*?\r?\n```)|(`[^`\r\n]+`))");
     static const Regex fence_re(R"(```([a-zA-Z0-9_\-\+]*)\r?\n([\s\S]*?)\r?\n```)");
@@ -168,10 +157,10 @@ Protected protect_markdown_code_and_math(std::string_view md_content) {
                 std::string_view body = fence ? fence->group(2) : "";
                 html = "<pre><code";
                 if (!lang.empty()) html += fmt::format(" class=\"language-{}\"", lang);
-                html += ">" + escape_html(body) + "</code></pre>";
+                html += ">" + support::html_escape(body) + "</code></pre>";
             } else {
                 std::string_view span = match.group(0);
-                html = "<code>" + escape_html(span.substr(1, span.size() - 2)) + "</code>";
+                html = "<code>" + support::html_escape(span.substr(1, span.size() - 2)) + "</code>";
             }
             std::string placeholder = fmt::format("{}{}{}", kCodePrefix, code.size(), kClose);
             code.push_back({placeholder, std::move(html)});
@@ -214,10 +203,10 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
         auto put_formula = [&](const MathPlaceholder& m) {
             out += m.is_block ? "$$" : "\\(";
             scan_placeholders(
-                m.formula, [&](std::string_view text) { out += escape_html(text); },
+                m.formula, [&](std::string_view text) { out += support::html_escape(text); },
                 [&](std::string_view placeholder) {
                     if (code.find(placeholder)) put_code(placeholder);
-                    else out += escape_html(placeholder);
+                    else out += support::html_escape(placeholder);
                 });
             out += m.is_block ? "$$" : "\\)";
         };

@@ -45,6 +45,9 @@ TEST(AgyFolders, OrderRepeatsAndPresence) {
         {"empty texts add nothing", {.output_dir = "", .prj_folder = std::string()}, {}},
         {"an empty path is the current folder", {.output_dir = fs::path()}, {"."}},
         {"texts compared exactly, paths lexically", {.output_dir = "out/", .prj_folder = fs::path("./out/")}, {"out/", "out"}},
+        {"parents read lexically: dot parts dropped, root and .. kept",
+         {.file_path = "../up/./x.py", .goal_path = "./g/./a.yaml", .skill_path = "/s.yaml"},
+         {"g", "/", "../up"}},
     };
     for (const auto& c : cases) EXPECT_EQ(vemtora::mindrel::agy_folders(c.args), c.folders) << c.name;
 }

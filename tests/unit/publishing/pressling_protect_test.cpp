@@ -29,6 +29,7 @@ TEST(PresslingProtect, FormulaDelimiters) {
              {"$a<b & c>d$", "\\(a&lt;b &amp; c&gt;d\\)"},  // escaped, so the page stays well-formed
              {"$`a`$", "\\(<code>a</code>\\)"},
              {"`$x$` and $y$", "<code>$x$</code> and \\(y\\)"},
+             {"$\"a\" 'b'$", "\\(\"a\" 'b'\\)"},  // quotes stay as they are
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
 }
@@ -45,6 +46,7 @@ TEST(PresslingProtect, CodeForms) {
              {"```js title\nx\n```", "```js title\nx\n```"},  // more than a language: left to the renderer
              {"``x``", "`<code>x</code>`"},
              {"`a\nb`", "`a\nb`"},
+             {"`say \"hi\" 'there'`", "<code>say \"hi\" 'there'</code>"},
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
 }
