@@ -36,7 +36,7 @@ support::Result save_local_file_content(const fs::path& path, const std::string&
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, text);
     } catch (const std::exception& e) {
-        auto message = fmt::format("無法寫入{} {}: {}", label, path.string(), e.what());
+        auto message = fmt::format("無法寫入{} {}: {}", label, path.string(), support::failure_reason(e));
         if (logger) logger->error("❌ " + message);
         return support::Result::failure(message);
     }

@@ -108,7 +108,7 @@ std::string load_or_download_content(const fs::path& path, const std::string& ur
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, fetched.body);
     } catch (const std::exception& e) {
-        if (logger) logger->error(fmt::format("❌ 無法儲存下載的{} {}: {}", label, path.string(), e.what()));
+        if (logger) logger->error(fmt::format("❌ 無法儲存下載的{} {}: {}", label, path.string(), support::failure_reason(e)));
         return "";
     }
     if (logger) logger->info(fmt::format("✅ 已下載{}並儲存至: {}", label, path.string()));

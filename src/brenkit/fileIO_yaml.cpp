@@ -217,7 +217,7 @@ support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, c
     try {
         support::write_file_atomic(path, dump_yaml(data));
     } catch (const std::exception& e) {
-        auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", path.string(), e.what());
+        auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", path.string(), support::failure_reason(e));
         if (logger) logger->error("❌ " + message);
         return support::Result::failure(message);
     }

@@ -1,8 +1,16 @@
 #include "support/files.hpp"
 
+#include <cerrno>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace support {
 
@@ -29,30 +37,164 @@ std::string random_suffix() {
     return s;
 }
 
+[[noreturn]] void fail(const char* what, const fs::path& p, std::error_code ec) {
+    throw fs::filesystem_error(what, p, ec);
+}
+
+// The file that a save of `p` replaces: symbolic links are followed to their final target,
+// so a link stays a link and the file it names gets the new text. A link to nothing yet
+// gives the file it names.
+fs::path final_target(const fs::path& p) {
+    constexpr int max_links = 40;
+    fs::path target = p;
+    for (int links = 0;; ++links) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(target, ec)) || ec) return target;
+        if (links == max_links) fail("cannot write", p, std::make_error_code(std::errc::too_many_symbolic_link_levels));
+        fs::path next = fs::read_symlink(target, ec);
+        if (ec) fail("cannot write", p, ec);
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+}
+
+// Hidden, beside the target (a rename never crosses file systems), random; the target's
+// name is shortened so that a name near the system's limit still leaves room.
+fs::path temp_name_beside(const fs::path& target) {
+    constexpr size_t max_name_part = 200;
+    std::string name = target.filename().string();
+    if (name.size() > max_name_part) {
+        size_t cut = max_name_part;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
+        name.resize(cut);
+    }
+    fs::path dir = target.parent_path();
+    return (dir.empty() ? fs::path(".") : dir) / ("." + name + ".tmp-" + random_suffix());
+}
+
+#ifndef _WIN32
+
+std::error_code last_error() { return {errno, std::generic_category()}; }
+
+// The temporary file of a save, open for writing; removed when the save does not reach its
+// rename. Every save makes its temporary file here and nowhere else.
+class TempFile {
+  public:
+    TempFile(const fs::path& target, mode_t mode) {
+        for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+            path_ = temp_name_beside(target);
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        if (fd_ < 0) fail("cannot write", target, last_error());
+    }
+    ~TempFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!renamed_) ::unlink(path_.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    int fd() const { return fd_; }
+    // Closes the file; the error of a write that the system finished late shows here.
+    std::error_code close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? std::error_code{} : last_error();
+    }
+    std::error_code rename_to(const fs::path& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) return last_error();
+        renamed_ = true;
+        return {};
+    }
+
+  private:
+    fs::path path_;
+    int fd_ = -1;
+    bool renamed_ = false;
+};
+
+std::error_code write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return last_error();
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    if (::fsync(fd) != 0 && errno != EINVAL) return last_error();
+    return {};
+}
+
+#endif
+
 }  // namespace
 
+#ifndef _WIN32
+
 void write_file_atomic(const fs::path& p, std::string_view data) {
-    fs::path dir = p.parent_path();
-    fs::path tmp = (dir.empty() ? fs::path(".") : dir) / ("." + p.filename().string() + ".tmp-" + random_suffix());
+    const fs::path target = final_target(p);
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) fail("cannot write", p, last_error());
+    if (exists) {
+        if (S_ISDIR(old.st_mode)) fail("cannot write", p, std::make_error_code(std::errc::is_a_directory));
+        if (!S_ISREG(old.st_mode)) fail("not a regular file", p, std::make_error_code(std::errc::invalid_argument));
+        // The rename needs only the folder; refuse what opening the file itself would refuse.
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) fail("cannot write", p, last_error());
+    }
+
+    // A new file gets the mode a plain open gives it; a replaced one keeps its mode and,
+    // where the process may, its owner and group. Both are set before any byte is written.
+    TempFile tmp(target, exists ? 0600 : 0666);
+    if (exists) {
+        if (::fchown(tmp.fd(), old.st_uid, old.st_gid) != 0 &&
+            ::fchown(tmp.fd(), static_cast<uid_t>(-1), old.st_gid) != 0) {
+            // Neither is the process's to give: the file is the saving user's, as a new one is.
+        }
+        if (::fchmod(tmp.fd(), old.st_mode & 07777) != 0) fail("cannot write", p, last_error());
+    }
+    if (auto ec = write_all(tmp.fd(), data)) fail("cannot write", p, ec);
+    if (auto ec = tmp.close()) fail("cannot write", p, ec);
+    if (auto ec = tmp.rename_to(target)) fail("cannot replace", p, ec);
+}
+
+#else
+
+void write_file_atomic(const fs::path& p, std::string_view data) {
+    const fs::path target = final_target(p);
+    std::error_code ec;
+    const auto old = fs::status(target, ec);
+    if (fs::is_directory(old)) fail("cannot write", p, std::make_error_code(std::errc::is_a_directory));
+    // A read-only file shows no write permission.
+    if (fs::exists(old) && (old.permissions() & fs::perms::owner_write) == fs::perms::none)
+        fail("cannot write", p, std::make_error_code(std::errc::permission_denied));
+    const fs::path tmp = temp_name_beside(target);
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!f) throw fs::filesystem_error("cannot write", tmp, std::make_error_code(std::errc::io_error));
-        f.write(data.data(), static_cast<std::streamsize>(data.size()));
-        f.flush();
+        if (f) {
+            f.write(data.data(), static_cast<std::streamsize>(data.size()));
+            f.flush();
+        }
         if (!f) {
             f.close();
-            std::error_code ignored;
-            fs::remove(tmp, ignored);
-            throw fs::filesystem_error("cannot write", tmp, std::make_error_code(std::errc::io_error));
+            fs::remove(tmp, ec);
+            fail("cannot write", p, std::make_error_code(std::errc::io_error));
         }
     }
-    std::error_code ec;
-    fs::rename(tmp, p, ec);
+    fs::rename(tmp, target, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(tmp, ignored);
-        throw fs::filesystem_error("cannot replace", p, ec);
+        fail("cannot replace", p, ec);
     }
+}
+
+#endif
+
+std::string failure_reason(const std::exception& e) {
+    if (auto* system = dynamic_cast<const std::system_error*>(&e)) return system->code().message();
+    return e.what();
 }
 
 bool make_executable(const fs::path& p, std::string* error) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,8 +11,16 @@ namespace support {
 std::optional<std::string> read_file(const std::filesystem::path& p);
 
 // Writes to a temporary file beside the target and renames it into place, so a failed
-// write never leaves a truncated target. Throws std::filesystem::filesystem_error.
+// write never leaves a truncated target. The saved file stays the user's file: a symbolic
+// link is written through (its final target is replaced, the link kept), and a replaced
+// file keeps its permission bits and, where the process may set them, its owner and group.
+// A target that opening for writing would refuse (a read-only file, a folder) is refused.
+// Throws std::filesystem::filesystem_error whose code is the system's reason.
 void write_file_atomic(const std::filesystem::path& p, std::string_view data);
+
+// The reason an operation failed, as the user should read it: the system's own text for
+// a system or file-system error ("Permission denied"), else what the exception says.
+std::string failure_reason(const std::exception& e);
 
 // Sets the permission bits 0o755 (owner read, write, execute; group and others read,
 // execute). False, with the reason in `error` when given, when the bits cannot be set.

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +79,68 @@ std::map<std::string, std::string> current_environment() {
 
 }  // namespace
 
+std::optional<User> unprivileged_user() {
+    if (geteuid() != 0) return User{getuid(), getgid(), false};
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody || nobody->pw_uid == 0) return std::nullopt;
+    if (access("/usr/bin/setpriv", X_OK) != 0) return std::nullopt;
+    return User{nobody->pw_uid, nobody->pw_gid, true};
+}
+
+void give_to(const fs::path& tree, const User& user) {
+    if (!user.switch_needed) return;
+    auto give = [&](const fs::path& p) {
+        if (lchown(p.c_str(), user.uid, user.gid) != 0)
+            throw std::runtime_error("cannot give " + p.string() + " away: " + std::strerror(errno));
+    };
+    give(tree);
+    if (!fs::is_directory(fs::symlink_status(tree))) return;
+    for (const auto& entry : fs::recursive_directory_iterator(tree)) give(entry.path());
+}
+
+std::string as_user(const User& user, const std::function<std::string()>& body) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(fds[0]);
+        std::string text;
+        if (user.switch_needed && (setgroups(0, nullptr) != 0 || setresgid(user.gid, user.gid, user.gid) != 0 ||
+                                   setresuid(user.uid, user.uid, user.uid) != 0)) {
+            text = std::string("cannot become the user: ") + std::strerror(errno);
+        } else {
+            try {
+                text = body();
+            } catch (const std::exception& e) {
+                text = std::string("exception: ") + e.what();
+            }
+        }
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return text;
+}
+
 Outcome run(const Run& spec) {
     auto env = current_environment();
     env.erase("DOVUD_DEBUG");
@@ -93,6 +157,9 @@ Outcome run(const Run& spec) {
     envp.push_back(nullptr);
 
     std::vector<std::string> argv_strings;
+    if (spec.user && spec.user->switch_needed)
+        argv_strings = {"/usr/bin/setpriv", "--reuid=" + std::to_string(spec.user->uid),
+                        "--regid=" + std::to_string(spec.user->gid), "--clear-groups", "--"};
     argv_strings.push_back(spec.program.empty() ? vemtora_binary().string() : spec.program);
     argv_strings.insert(argv_strings.end(), spec.args.begin(), spec.args.end());
     std::vector<char*> argv;
@@ -298,7 +365,12 @@ Outcome AgentWorkspace::run_input(const std::vector<std::string>& args, const st
         {"FAKE_AGY_ARGV", (tmp / "argv").string()},
         {"FAKE_AGY_SCRIPT", script.string()}};
     for (const auto& [k, v] : env) vars[k] = v;
-    return th::run({.args = args, .cwd = work, .input = input, .env = vars, .fake_agy = true});
+    return th::run({.args = args, .cwd = work, .input = input, .env = vars, .fake_agy = true, .user = user});
+}
+
+void AgentWorkspace::run_as(const User& as) {
+    give_to(tmp.path(), as);
+    user = as;
 }
 
 std::vector<std::vector<std::string>> AgentWorkspace::calls() const { return fake_agy_calls(tmp / "argv"); }

@@ -1,7 +1,10 @@
 #pragma once
 // Shared test fixtures: temporary folders, files, the built binary run with piped
 // answers and a chosen environment, and git working copies.
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,6 +34,27 @@ bool has(const std::string& text, const std::string& part);
 void write_file(const fs::path& p, const std::string& text);  // parents created
 std::string read_file(const fs::path& p);                       // "" when missing
 
+// A user that file permissions hold for (root passes every check). When the tests run as
+// root it is the "nobody" account, reached through `setpriv`; otherwise it is the
+// current user, who already is one.
+struct User {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    bool switch_needed = false;  // the tests run as root
+};
+// Nothing when the tests run as root and there is no such account or no `setpriv`.
+std::optional<User> unprivileged_user();
+// Gives every file and folder of the tree (the tree itself too) to the user.
+void give_to(const fs::path& tree, const User& user);
+// Runs `body` in a child process as the user and gives back what it returned.
+std::string as_user(const User& user, const std::function<std::string()>& body);
+
+// Skips the current test, saying why, when there is no unprivileged user.
+#define TH_UNPRIVILEGED_USER(name)                                                                \
+    const auto name##_found = th::unprivileged_user();                                           \
+    if (!name##_found) GTEST_SKIP() << "running as root without a \"nobody\" account or setpriv"; \
+    const th::User name = *name##_found
+
 struct Run {
     std::vector<std::string> args;  // after the program name
     fs::path cwd;                   // required
@@ -43,6 +67,8 @@ struct Run {
     bool fake_agy = false;
     // The program to run (default: the built vemtora).
     std::string program;
+    // Run as this user instead of the tests' own.
+    std::optional<User> user;
 };
 
 struct Outcome {
@@ -134,6 +160,9 @@ class AgentWorkspace {
     Outcome run_input(const std::vector<std::string>& args, const std::string& input,
                       const std::string& editor_text = "",
                       const std::map<std::string, std::optional<std::string>>& env = {});
+    // Runs after this one are made as `user`, who is given the workspace.
+    void run_as(const User& user);
+    std::optional<User> user;
     // The recorded agent calls and the last argument (the prompt) of one of them.
     std::vector<std::vector<std::string>> calls() const;
     // "@[" + absolute path of work/rel with "/" + "]", as prompts refer to files.
