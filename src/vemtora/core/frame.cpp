@@ -1,5 +1,6 @@
 #include "vemtora/core/frame.hpp"
 
+#include <iterator>
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
@@ -68,6 +69,7 @@ std::string template_file_name(const Binding& binding) { return "config_" + bind
 
 int run(const Binding& binding, const Args& args) {
     const auto& log = logger(binding);
+    if (binding.utf8_output) support::use_utf8_output();
 
     if (debug_mode(args)) {
         support::set_env("DOVUD_DEBUG", "1");
@@ -187,17 +189,22 @@ YAML::Node backup_model_of(const YAML::Node& settings) {
     return mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Load("[gemini-3.5-flash-l]"));
 }
 
-vemtora::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
-                          std::vector<vemtora::OptionDecl> options, Binding binding) {
-    vemtora::CommandDecl decl;
-    decl.name = std::move(name);
-    decl.help = std::move(help);
-    decl.epilog = std::string(epilog);
-    decl.options = std::move(options);
-    decl.entry = [binding = std::move(binding)](const vemtora::OptionValues& values) {
-        return run(binding, args_from(values));
+vemtora::CommandDecl declare(Declaration declaration) {
+    if (declaration.options.module_name.empty()) declaration.options.module_name = declaration.name;
+    if (declaration.binding.module_name.empty()) declaration.binding.module_name = declaration.name;
+    auto options = standard_options(declaration.options);
+    options.insert(options.end(), std::make_move_iterator(declaration.more_options.begin()),
+                   std::make_move_iterator(declaration.more_options.end()));
+    return {
+        .name = std::move(declaration.name),
+        .help = std::move(declaration.help),
+        .epilog = std::move(declaration.epilog),
+        .options = std::move(options),
+        .entry = [binding = std::move(declaration.binding)](const vemtora::OptionValues& values) {
+            return run(binding, args_from(values));
+        },
+        .on_load = std::move(declaration.on_load),
     };
-    return decl;
 }
 
 std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options) {

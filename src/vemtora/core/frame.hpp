@@ -47,6 +47,7 @@ struct Binding {
     std::string output_key = "output_dir";  // where a non-empty --output-dir value is stored
     bool empty_output_is_dot = false;   // an empty --output-dir value means "./" (and is stored)
     bool log_debug_on = false;          // logs "Debug mode is ON." once debug logging is set up
+    bool utf8_output = false;           // the streams are switched to UTF-8 before anything is written
     // Builds the application from the whole configuration and runs it.
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };
@@ -88,10 +89,6 @@ std::string template_file_name(const Binding& binding);
 // Runs the frame and returns the exit status.
 int run(const Binding& binding, const Args& args);
 
-// A command declaration whose entry runs the frame with `binding`.
-vemtora::CommandDecl declare(std::string name, std::string help, std::string_view epilog,
-                          std::vector<vemtora::OptionDecl> options, Binding binding);
-
 // ---- the options every configured command declares ----
 inline constexpr std::string_view interactive_config_help =
     "Specify the YAML config file path. If -c is provided without arguments, it will trigger interactive config "
@@ -109,5 +106,20 @@ struct StandardOptions {
 // -c/--config, --generate-config, --debug, then -m/--model, -o/--output-dir and
 // -s/--skip-editor as asked, in this order.
 std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options);
+
+// ---- declaring a configured command ----
+// Everything a configured command declares, in one place.
+struct Declaration {
+    std::string name{};    // the command's name, also its module's name for the options and the binding
+    std::string help{};
+    std::string epilog{};
+    StandardOptions options{};                          // module_name: `name` when left empty
+    std::vector<vemtora::OptionDecl> more_options{};    // declared after the standard ones
+    // Rewrites the arguments that follow the command name before they are parsed.
+    std::function<void(std::vector<std::string>& args)> on_load{};
+    Binding binding{};                                  // module_name: `name` when left empty
+};
+// The command declaration whose entry runs the frame with the declaration's binding.
+vemtora::CommandDecl declare(Declaration declaration);
 
 }  // namespace vemtora::frame

@@ -192,14 +192,14 @@ Result FlowkinApp::run() {
 }
 
 vemtora::CommandDecl cmd_flowkin() {
-    return frame::declare("flowkin", "CLI application generated from template.", epilog,
-                          frame::standard_options({.module_name = "flowkin",
-                                                   .output_dir_help = "Specify the output directory for generated files.",
-                                                   .skip_editor_help = "Skip the editor prompt for custom requirements."}),
-                          {.module_name = "flowkin",
-                           .default_yaml = DEFAULT_YAML_CONTENT,
-                           .log = &log(),
-                           .run = frame::runs_app_with_skip_editor<FlowkinApp>()});
+    return frame::declare({.name = "flowkin",
+                           .help = "CLI application generated from template.",
+                           .epilog = std::string(epilog),
+                           .options = {.output_dir_help = "Specify the output directory for generated files.",
+                                       .skip_editor_help = "Skip the editor prompt for custom requirements."},
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .run = frame::runs_app_with_skip_editor<FlowkinApp>()}});
 }
 
 }  // namespace vemtora::flowkin

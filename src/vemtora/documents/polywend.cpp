@@ -204,14 +204,14 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
 }
 
 vemtora::CommandDecl cmd_polywend() {
-    return frame::declare("polywend", "技術文件處理工具 (翻譯與格式排版，基於 Agy Agent)", epilog,
-                          frame::standard_options({.module_name = "polywend",
-                                                   .output_dir_help = "Specify the output directory for generated files.",
-                                                   .skip_editor_help = "Skip the editor prompt for custom requirements."}),
-                          {.module_name = "polywend",
-                           .default_yaml = DEFAULT_YAML_CONTENT,
-                           .log = &log(),
-                           .run = frame::runs_app_with_skip_editor<PolywendApp>()});
+    return frame::declare({.name = "polywend",
+                           .help = "技術文件處理工具 (翻譯與格式排版，基於 Agy Agent)",
+                           .epilog = std::string(epilog),
+                           .options = {.output_dir_help = "Specify the output directory for generated files.",
+                                       .skip_editor_help = "Skip the editor prompt for custom requirements."},
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .run = frame::runs_app_with_skip_editor<PolywendApp>()}});
 }
 
 }  // namespace vemtora::polywend

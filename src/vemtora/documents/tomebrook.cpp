@@ -204,21 +204,15 @@ std::string build_prompt(const PromptInputs& in) {
 }
 
 vemtora::CommandDecl cmd_tomebrook() {
-    auto decl = frame::declare(
-        "tomebrook", "Generate API Manual for scripts.", epilog,
-        frame::standard_options(
-            {.module_name = "tomebrook", .output_dir_help = "Specify the output directory for generated manual."}),
-        {.module_name = "tomebrook",
-         .default_yaml = DEFAULT_YAML_CONTENT,
-         .log = &log(),
-         .template_line_mark = false,
-         .run = frame::runs_app<TomebrookApp>()});
-    // The streams are switched on every call, before anything is written.
-    decl.entry = [inner = std::move(decl.entry)](const vemtora::OptionValues& values) {
-        support::use_utf8_output();
-        return inner(values);
-    };
-    return decl;
+    return frame::declare({.name = "tomebrook",
+                           .help = "Generate API Manual for scripts.",
+                           .epilog = std::string(epilog),
+                           .options = {.output_dir_help = "Specify the output directory for generated manual."},
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .template_line_mark = false,
+                                       .utf8_output = true,
+                                       .run = frame::runs_app<TomebrookApp>()}});
 }
 
 }  // namespace vemtora::tomebrook

@@ -154,15 +154,14 @@ Result GraftwellApp::run() {
 }
 
 vemtora::CommandDecl cmd_graftwell() {
-    return frame::declare("graftwell", "Specialized CLI feature generator for DoVUD.",
-                          frame::standard_epilog("graftwell", features),
-                          frame::standard_options({.module_name = "graftwell"}),
-                          {.module_name = "graftwell",
-                           .default_yaml = DEFAULT_YAML_CONTENT,
-                           .log = &log(),
-                           .template_line_mark = true,
-                           .marked_result = true,
-                           .run = frame::runs_app<GraftwellApp>()});
+    return frame::declare({.name = "graftwell",
+                           .help = "Specialized CLI feature generator for DoVUD.",
+                           .epilog = frame::standard_epilog("graftwell", features),
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .template_line_mark = true,
+                                       .marked_result = true,
+                                       .run = frame::runs_app<GraftwellApp>()}});
 }
 
 }  // namespace vemtora::graftwell

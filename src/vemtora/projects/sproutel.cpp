@@ -248,15 +248,14 @@ Result SproutelApp::run() {
 }
 
 vemtora::CommandDecl cmd_sproutel() {
-    return frame::declare("sproutel", "Automated Python CLI project generator based on Vemtora architecture.",
-                          frame::standard_epilog("sproutel", features),
-                          frame::standard_options({.module_name = "sproutel"}),
-                          {.module_name = "sproutel",
-                           .default_yaml = DEFAULT_YAML_CONTENT,
-                           .log = &log(),
-                           .template_line_mark = false,
-                           .log_debug_on = true,
-                           .run = frame::runs_app<SproutelApp>()});
+    return frame::declare({.name = "sproutel",
+                           .help = "Automated Python CLI project generator based on Vemtora architecture.",
+                           .epilog = frame::standard_epilog("sproutel", features),
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .template_line_mark = false,
+                                       .log_debug_on = true,
+                                       .run = frame::runs_app<SproutelApp>()}});
 }
 
 }  // namespace vemtora::sproutel

@@ -159,14 +159,13 @@ Result TorvaneApp::run() {
 }
 
 vemtora::CommandDecl cmd_torvane() {
-    return frame::declare("torvane", "Generate DoVUD-specific system prompts for Python source files.",
-                          frame::standard_epilog("torvane", features),
-                          frame::standard_options({.module_name = "torvane"}),
-                          {.module_name = "torvane",
-                           .default_yaml = DEFAULT_YAML_CONTENT,
-                           .log = &log(),
-                           .template_line_mark = false,
-                           .run = frame::runs_app<TorvaneApp>()});
+    return frame::declare({.name = "torvane",
+                           .help = "Generate DoVUD-specific system prompts for Python source files.",
+                           .epilog = frame::standard_epilog("torvane", features),
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .template_line_mark = false,
+                                       .run = frame::runs_app<TorvaneApp>()}});
 }
 
 }  // namespace vemtora::torvane

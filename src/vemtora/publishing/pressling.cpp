@@ -64,41 +64,30 @@ std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args)
     return out;
 }
 
-int run_command(const vemtora::OptionValues& values) {
-    frame::Binding binding;
-    binding.module_name = "pressling";
-    binding.default_yaml = DEFAULT_YAML_CONTENT;
-    binding.log = &log();
-    binding.output_key = "output_path";
-    binding.empty_output_is_dot = true;
-    binding.run = [](YAML::Node& configuration, const frame::Context& context) {
-        PresslingConverter converter(configuration);
-        return converter.run(context.file);
-    };
-    return frame::run(binding, frame::args_from(values));
-}
-
 vemtora::CommandDecl cmd_pressling() {
-    vemtora::CommandDecl decl;
-    decl.name = "pressling";
-    decl.help = "Convert Notion exported .md files to HTML pages.";
-    decl.epilog = kEpilog;
-    decl.options = frame::standard_options({.module_name = "pressling",
-                                            .optional_config = true,
-                                            .model = false,
-                                            .output_dir_help = "Specify the output directory for generated files.",
-                                            .optional_output_dir = true});
-    vemtora::OptionDecl file;
-    file.long_name = "--file";
-    file.short_name = "-f";
-    file.kind = vemtora::OptionKind::value;
-    file.help = "Specify the Markdown file to process. If provided, skips interactive selection.";
-    file.metavar = "FILE";
-    file.check = check_existing_file;
-    decl.options.push_back(std::move(file));
-    decl.entry = run_command;
-    decl.on_load = [](std::vector<std::string>& args) { args = rewrite_arguments(args); };
-    return decl;
+    return frame::declare(
+        {.name = "pressling",
+         .help = "Convert Notion exported .md files to HTML pages.",
+         .epilog = kEpilog,
+         .options = {.optional_config = true,
+                     .model = false,
+                     .output_dir_help = "Specify the output directory for generated files.",
+                     .optional_output_dir = true},
+         .more_options = {{.long_name = "--file",
+                           .short_name = "-f",
+                           .kind = vemtora::OptionKind::value,
+                           .help = "Specify the Markdown file to process. If provided, skips interactive selection.",
+                           .metavar = "FILE",
+                           .check = check_existing_file}},
+         .on_load = [](std::vector<std::string>& args) { args = rewrite_arguments(args); },
+         .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                     .log = &log(),
+                     .output_key = "output_path",
+                     .empty_output_is_dot = true,
+                     .run = [](YAML::Node& configuration, const frame::Context& context) {
+                         PresslingConverter converter(configuration);
+                         return converter.run(context.file);
+                     }}});
 }
 
 }  // namespace vemtora::pressling

@@ -122,7 +122,6 @@ class PresslingConverter {
 // After "-c", "--config", "-o" or "--output-dir" that is last or followed by an
 // argument beginning with "-", an empty argument is added.
 std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args);
-int run_command(const vemtora::OptionValues& values);
 vemtora::CommandDecl cmd_pressling();
 
 }  // namespace vemtora::pressling

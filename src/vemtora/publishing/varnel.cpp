@@ -56,32 +56,22 @@ constexpr std::string_view epilog =
     "  4. Interactive config selection (when -c is provided without arguments):\n"
     "     vemtora varnel -c\n";
 
-frame::Binding binding() {
-    frame::Binding binding;
-    binding.module_name = "varnel";
-    binding.default_yaml = DEFAULT_YAML_CONTENT;
-    binding.log = &log();
-    binding.auto_single_candidate = true;  // a lone configuration file is taken without asking
-    binding.run = [](YAML::Node& configuration, const frame::Context& context) {
-        VarnelApp app(configuration, context.config_path);
-        return app.run();
-    };
-    return binding;
-}
-
 }  // namespace
 
-int run_command(const frame::Args& args) { return frame::run(binding(), args); }
-
 vemtora::CommandDecl cmd_varnel() {
-    frame::StandardOptions options;
-    options.module_name = "varnel";
-    options.optional_config = true;
-    options.model = false;
-    auto decl = frame::declare("varnel", "Generate an Varnel page from a YAML configuration file.", epilog,
-                               frame::standard_options(options), binding());
-    decl.on_load = rewrite_arguments;
-    return decl;
+    return frame::declare({.name = "varnel",
+                           .help = "Generate an Varnel page from a YAML configuration file.",
+                           .epilog = std::string(epilog),
+                           .options = {.optional_config = true, .model = false},
+                           .on_load = rewrite_arguments,
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       // a lone configuration file is taken without asking
+                                       .auto_single_candidate = true,
+                                       .run = [](YAML::Node& configuration, const frame::Context& context) {
+                                           VarnelApp app(configuration, context.config_path);
+                                           return app.run();
+                                       }}});
 }
 
 }  // namespace vemtora::varnel

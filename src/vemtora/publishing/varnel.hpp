@@ -143,7 +143,6 @@ class VarnelApp {
 // A -c or --config that is last or followed by an argument beginning with "-" gets an
 // empty value, so that a bare -c asks for the configuration.
 void rewrite_arguments(std::vector<std::string>& args);
-int run_command(const frame::Args& args);
 vemtora::CommandDecl cmd_varnel();
 
 }  // namespace vemtora::varnel

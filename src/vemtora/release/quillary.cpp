@@ -33,19 +33,14 @@ constexpr std::string_view epilog =
 
 const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Quillary"); }
 
-vemtora::CommandDecl declaration(decltype(frame::Binding::run) application) {
-    return frame::declare("quillary", "自動偵測版號、讀取 Git Diff 並透過 AI 生成與更新 README.md。", epilog,
-                          frame::standard_options({.module_name = "quillary",
-                                                   .config_help = "Specify the YAML config file path"}),
-                          {.module_name = "quillary", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(),
-                           .run = std::move(application)});
-}
-
 vemtora::CommandDecl cmd_quillary() {
-    return declaration([](YAML::Node& configuration, const frame::Context&) {
-        Quillary app(configuration);
-        return app.run();
-    });
+    return frame::declare({.name = "quillary",
+                           .help = "自動偵測版號、讀取 Git Diff 並透過 AI 生成與更新 README.md。",
+                           .epilog = std::string(epilog),
+                           .options = {.config_help = "Specify the YAML config file path"},
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .run = frame::runs_app<Quillary>()}});
 }
 
 }  // namespace vemtora::quillary

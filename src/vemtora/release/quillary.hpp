@@ -28,10 +28,6 @@ inline constexpr std::string_view DEFAULT_YAML_CONTENT =
     "  backup_model:\n"
     "    - \"gemini-3.5-flash-l\"\n";
 
-// The command's declaration; its entry runs the command frame with `application` as
-// the step that builds the application from the configuration and runs it.
-vemtora::CommandDecl declaration(decltype(frame::Binding::run) application);
-
 // A tag split into its base version (as written, leading zeros kept) and its
 // release-candidate number (decimal digits without leading zeros), each unset when the
 // text is not a version.

@@ -27,14 +27,6 @@ constexpr std::string_view features =
 
 const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Sendrift"); }
 
-vemtora::CommandDecl declaration(decltype(frame::Binding::run) application) {
-    return frame::declare("sendrift", "自動化 commit & push CLI 工具。",
-                          frame::standard_epilog("sendrift", features),
-                          frame::standard_options({.module_name = "sendrift"}),
-                          {.module_name = "sendrift", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(),
-                           .run = std::move(application)});
-}
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -217,7 +209,12 @@ Result SendriftApp::commit_and_push(const std::string& message) {
 }
 
 vemtora::CommandDecl cmd_sendrift() {
-    return declaration(frame::runs_app<SendriftApp>());
+    return frame::declare({.name = "sendrift",
+                           .help = "自動化 commit & push CLI 工具。",
+                           .epilog = frame::standard_epilog("sendrift", features),
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .run = frame::runs_app<SendriftApp>()}});
 }
 
 }  // namespace vemtora::sendrift

@@ -26,10 +26,6 @@ inline constexpr std::string_view DEFAULT_YAML_CONTENT =
     "  backup_model:\n"
     "    - \"gemini-3.5-flash-l\"\n";
 
-// The command's declaration; its entry runs the command frame with `application` as
-// the step that builds the application from the configuration and runs it.
-vemtora::CommandDecl declaration(decltype(frame::Binding::run) application);
-
 // The commit assistant: a commit message written by the agent from `git diff HEAD`
 // (with a second attempt on a backup model), shown for confirmation, then add, commit,
 // push (setting the upstream when a plain push fails) and the user's log alias.

@@ -173,12 +173,14 @@ Result KrestelApp::run() {
 }
 
 vemtora::CommandDecl cmd_krestel() {
-    return frame::declare(
-        "krestel", "CLI application for managing and executing bash scripts.", epilog,
-        frame::standard_options(
-            {.module_name = "krestel", .output_dir_help = "Specify the output directory for generated script."}),
-        {.module_name = "krestel", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(), .marked_result = true,
-         .run = frame::runs_app<KrestelApp>()});
+    return frame::declare({.name = "krestel",
+                           .help = "CLI application for managing and executing bash scripts.",
+                           .epilog = std::string(epilog),
+                           .options = {.output_dir_help = "Specify the output directory for generated script."},
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .marked_result = true,
+                                       .run = frame::runs_app<KrestelApp>()}});
 }
 
 }  // namespace vemtora::krestel

@@ -80,23 +80,22 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     return 0;
 }
 
+// "start" reads no configuration, so it does not run in the command frame; it is
+// declared in the same shape all the same.
 vemtora::CommandDecl cmd_launchet() {
     using vemtora::OptionKind;
-    vemtora::CommandDecl decl;
-    decl.name = "start";
-    decl.help = "Find and launchet TUI with preconfigured goals and skills.";
-    decl.epilog = "\nExamples:\n  1. Launchet TUI:\n     vemtora start\n";
-    decl.options = {
-        {.long_name = "--debug", .kind = OptionKind::flag, .help = "Enable debug mode"},
-        {.long_name = "--model", .short_name = "-m", .kind = OptionKind::value,
-         .help = "Specify the Gemini model to use"},
-        {.long_name = "--skip-permissions", .kind = OptionKind::flag_pair, .help = "Skip permissions",
-         .default_on = true, .negative_name = "--no-skip-permissions"},
-    };
-    decl.entry = [](const vemtora::OptionValues& values) {
-        return run_command(values.flag("debug"), values.text("model"), values.flag("skip_permissions"));
-    };
-    return decl;
+    return {.name = "start",
+            .help = "Find and launchet TUI with preconfigured goals and skills.",
+            // no backspace marks: the help page fills it as one paragraph
+            .epilog = "\nExamples:\n  1. Launchet TUI:\n     vemtora start\n",
+            .options = {{.long_name = "--debug", .kind = OptionKind::flag, .help = "Enable debug mode"},
+                        {.long_name = "--model", .short_name = "-m", .kind = OptionKind::value,
+                         .help = "Specify the Gemini model to use"},
+                        {.long_name = "--skip-permissions", .kind = OptionKind::flag_pair, .help = "Skip permissions",
+                         .default_on = true, .negative_name = "--no-skip-permissions"}},
+            .entry = [](const vemtora::OptionValues& values) {
+                return run_command(values.flag("debug"), values.text("model"), values.flag("skip_permissions"));
+            }};
 }
 
 }  // namespace vemtora::launchet

@@ -164,12 +164,13 @@ Result MolderyApp::run() {
 }
 
 vemtora::CommandDecl cmd_moldery() {
-    return frame::declare(
-        "moldery", "Generate code or document templates based on reference files and descriptions.",
-        frame::standard_epilog("moldery", features),
-        frame::standard_options({.module_name = "moldery"}),
-        {.module_name = "moldery", .default_yaml = DEFAULT_YAML_CONTENT, .log = &log(), .marked_result = true,
-         .run = frame::runs_app<MolderyApp>()});
+    return frame::declare({.name = "moldery",
+                           .help = "Generate code or document templates based on reference files and descriptions.",
+                           .epilog = frame::standard_epilog("moldery", features),
+                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                                       .log = &log(),
+                                       .marked_result = true,
+                                       .run = frame::runs_app<MolderyApp>()}});
 }
 
 }  // namespace vemtora::moldery

@@ -1,7 +1,9 @@
 // Every registered command's declaration, field by field, against the texts users see:
-// name, help text, epilog (backspace marker lines included) and the options in order.
+// name, help text, epilog (backspace marker lines included) and the options in order, with
+// the name their value shows.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,10 @@ struct Expected {
     std::vector<std::string> epilog;  // "\b" is a marker line
     std::vector<Opt> options;
 };
+
+// The name a value option shows on the help page, the same in every command.
+const std::map<std::string, std::string> value_names = {
+    {"--config", "PATH"}, {"--output-dir", "PATH"}, {"--model", "TEXT"}, {"--file", "FILE"}};
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string text;
@@ -233,6 +239,9 @@ TEST(CommandCatalog, EveryRegisteredCommandDeclaresItsTexts) {
             EXPECT_EQ(got.options[k].short_name, want.options[k].short_name);
             EXPECT_EQ(got.options[k].kind, want.options[k].kind);
             EXPECT_EQ(got.options[k].help, want.options[k].help);
+            if (auto name = value_names.find(want.options[k].long_name); name != value_names.end()) {
+                EXPECT_EQ(got.options[k].metavar, name->second);
+            }
         }
     }
 }

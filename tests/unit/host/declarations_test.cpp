@@ -6,18 +6,8 @@
 #include "vemtora/release/quillary.hpp"
 #include "vemtora/release/sendrift.hpp"
 
-namespace {
-
-// An application step that must not be reached.
-support::Result unreachable(YAML::Node&, const vemtora::frame::Context&) {
-    ADD_FAILURE() << "the application ran";
-    return support::Result::failure("ran");
-}
-
-}  // namespace
-
 TEST(Declarations, SendriftHelpPage) {
-    EXPECT_EQ(host::help::command_page(vemtora::sendrift::declaration(unreachable), 78),
+    EXPECT_EQ(host::help::command_page(vemtora::sendrift::cmd_sendrift(), 78),
               "Usage: vemtora sendrift [OPTIONS]\n"
               "\n"
               "  自動化 commit & push CLI 工具。\n"
@@ -54,7 +44,7 @@ TEST(Declarations, SendriftHelpPage) {
 }
 
 TEST(Declarations, QuillaryHelpKeepsLongFeatureLines) {
-    std::string page = host::help::command_page(vemtora::quillary::declaration(unreachable), 78);
+    std::string page = host::help::command_page(vemtora::quillary::cmd_quillary(), 78);
     EXPECT_NE(page.find("\n  -c, --config PATH  Specify the YAML config file path\n"
                         "  --generate-config  Generate config_quillary_template.yaml\n"),
               std::string::npos)
@@ -68,8 +58,8 @@ TEST(Declarations, QuillaryHelpKeepsLongFeatureLines) {
 
 TEST(Declarations, TemplatesWrittenByGenerateConfig) {
     const std::vector<std::tuple<vemtora::CommandDecl, std::string_view, size_t>> cases = {
-        {vemtora::quillary::declaration(unreachable), vemtora::quillary::DEFAULT_YAML_CONTENT, 8},
-        {vemtora::sendrift::declaration(unreachable), vemtora::sendrift::DEFAULT_YAML_CONTENT, 6},
+        {vemtora::quillary::cmd_quillary(), vemtora::quillary::DEFAULT_YAML_CONTENT, 8},
+        {vemtora::sendrift::cmd_sendrift(), vemtora::sendrift::DEFAULT_YAML_CONTENT, 6},
     };
     for (const auto& [decl, yaml, lines] : cases) {
         th::TempDir dir;
@@ -90,7 +80,7 @@ TEST(Declarations, TemplatesWrittenByGenerateConfig) {
 TEST(Declarations, BareConfigIsAUsageErrorButAnEmptyValueStartsTheChoice) {
     th::TempDir dir;
     th::CurrentDir cwd(dir.path());
-    auto decl = vemtora::sendrift::declaration(unreachable);
+    auto decl = vemtora::sendrift::cmd_sendrift();
     testing::internal::CaptureStderr();
     EXPECT_EQ(host::run_commands({decl}, {"sendrift", "--debug", "-c"}), 2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
