@@ -1,6 +1,7 @@
 #include "vemtora/core/exchange.hpp"
 
 #include <ctime>
+#include <utility>
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
@@ -92,24 +93,52 @@ std::string read_output(const fs::path& output_path, const std::string& label, c
     return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
 }
 
-std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
-    std::string text = read_output(output_path, label, logger);
-    fileIO::remove_file(output_path);
-    return text;
+AnswerFile::AnswerFile(AnswerFile&& other) noexcept
+    : path_(std::exchange(other.path_, std::nullopt)), logger_(other.logger_) {}
+
+AnswerFile& AnswerFile::operator=(AnswerFile&& other) noexcept {
+    if (this != &other) {
+        keep();
+        path_ = std::exchange(other.path_, std::nullopt);
+        logger_ = other.logger_;
+    }
+    return *this;
 }
 
-support::Result agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
-                           const Logger& logger) {
+AnswerFile::~AnswerFile() { keep(); }
+
+void AnswerFile::remove() {
+    if (path_) fileIO::remove_file(*path_);
+    path_.reset();
+}
+
+void AnswerFile::keep() const {
+    if (!path_ || !logger_) return;
+    try {
+        std::error_code ec;
+        if (fs::is_regular_file(*path_, ec) && fs::file_size(*path_, ec) > 0 && !ec)
+            logger_->warning("⚠️ AI 產出的內容已保留於：" + support::reference_form(*path_));
+    } catch (...) {
+        // Said on the way out of a failure: nothing more may go wrong here.
+    }
+}
+
+AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
+                       const Logger& logger) {
     fileIO::remove_file(output_path);
     auto run = mindrel::run_agy(args);
-    if (!run.ok) return run;
-    return support::Result::success(take_output(output_path, label, logger));
+    AnswerFile file(output_path, logger);
+    if (!run.ok) return {run, std::move(file)};
+    std::string text = read_output(output_path, label, logger);
+    if (text.empty()) file.discard();
+    return {support::Result::success(std::move(text)), std::move(file)};
 }
 
-support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
-                              const std::string& done_line, const Logger& logger) {
+support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
+                              const std::string& label, const std::string& done_line, const Logger& logger) {
     auto saved = fileIO::save_local_file_content(path, text, label, &logger);
     if (!saved.ok) return support::Result::failure(saved.text);
+    answer.saved();
     logger.info(done_line + path.string());
     return support::Result::success("成功產出: " + path.filename().string());
 }

@@ -73,20 +73,48 @@ std::string output_request(const std::string& colon, const std::string& what, co
 // The output file's text, stripped; "" when the agent wrote nothing.
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
 
-// The output file's text, stripped, and the file removed: an agent's answer is read once.
-std::string take_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+// The file in which the agent left its answer, which is all there is of the agent's paid
+// work until the answer has been saved. The caller removes it with `saved()` once the
+// answer is where it belongs, or with `discard()` when the answer is not wanted (another
+// pass follows, the user declined it). Dropped without either (a failed save, a question
+// ended by end of input, an exception) the file stays and one line says where it is.
+class AnswerFile {
+  public:
+    AnswerFile() = default;
+    AnswerFile(fs::path path, const Logger& logger) : path_(std::move(path)), logger_(&logger) {}
+    AnswerFile(AnswerFile&& other) noexcept;
+    AnswerFile& operator=(AnswerFile&& other) noexcept;
+    AnswerFile(const AnswerFile&) = delete;
+    AnswerFile& operator=(const AnswerFile&) = delete;
+    ~AnswerFile();
+
+    void saved() { remove(); }
+    void discard() { remove(); }
+
+  private:
+    void remove();
+    void keep() const;
+    std::optional<fs::path> path_;
+    const Logger* logger_ = nullptr;
+};
+
+// One agent pass: a failure with the run's reason, or success with the answer as
+// `read_output` gives it ("" when the agent wrote nothing); and the answer's file.
+struct AgentAnswer : support::Result {
+    AnswerFile file;
+};
 
 // One agent pass whose answer is the file it writes to `output_path`. A stale file is
-// removed first, so an old answer is never taken for a new one. A failed run gives the
-// failure with the run's reason; otherwise success with the answer as `take_output`
-// gives it ("" when the agent wrote nothing).
-support::Result agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
-                           const Logger& logger);
+// removed first, so an old answer is never taken for a new one. The file stays until the
+// caller settles it (see AnswerFile); an answer that is empty is removed at once.
+AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
+                       const Logger& logger);
 
-// Saves a generated document: on success logs `done_line` followed by the path and
-// gives "成功產出: " + the file's name; a failed save gives the save's message.
-support::Result save_document(const fs::path& path, const std::string& text, const std::string& label,
-                              const std::string& done_line, const Logger& logger);
+// Saves a generated document: on success removes the agent's answer file, logs
+// `done_line` followed by the path and gives "成功產出: " + the file's name; a failed
+// save gives the save's message and keeps the answer file.
+support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
+                              const std::string& label, const std::string& done_line, const Logger& logger);
 
 // Whether the name stays inside the folder it is joined to: one path component, not
 // empty, not "." or "..", with no separator of any platform.

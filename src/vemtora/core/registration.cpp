@@ -120,6 +120,7 @@ std::optional<support::Result> run(const Pass& pass) {
     }
     auto saved = fileIO::save_local_file_content(cli_file, cli_code, cli_label, &log);
     if (!saved.ok) return support::Result::failure(saved.text);
+    answer.file.saved();
     if (pass.tool == Tool::graftwell) log.info("🎉 已成功將功能註冊到 " + cli_label);
     if (torvane) log.info("🎉 已成功將功能註冊至 " + cli_label);
     return std::nullopt;

@@ -188,7 +188,8 @@ Result FlowkinApp::run() {
 
     // ---- save ----
     out_path = exchange::overwrite_target(out_path, output_dir, log);
-    return exchange::save_document(out_path, wrap_diagram(content), "Mermaid 圖表", "🎉 成功完成處理！檔案已儲存：", log);
+    return exchange::save_document(out_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
+                                   "🎉 成功完成處理！檔案已儲存：", log);
 }
 
 vemtora::CommandDecl cmd_flowkin() {

@@ -200,7 +200,7 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
     if (content.empty()) return Result::failure("❌ AI 處理失敗，產出內容為空。");
 
     const fs::path out_path = fileIO::setup_output_file(output_dir, output_name(source, suffix), &log);
-    return exchange::save_document(out_path, content, "產出檔案", "🎉 處理完成！檔案已儲存：", log);
+    return exchange::save_document(out_path, content, answer.file, "產出檔案", "🎉 處理完成！檔案已儲存：", log);
 }
 
 vemtora::CommandDecl cmd_polywend() {

@@ -11,6 +11,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/exchange.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::tomebrook {
@@ -117,6 +118,7 @@ class TomebrookApp {
     std::string user_req_;
     std::string goal_name_;
     std::string doc_content_;
+    exchange::AnswerFile answer_file_;  // holds doc_content_ until it is saved
 };
 
 // The command "tomebrook" as the host registers it.

@@ -221,6 +221,7 @@ std::optional<Result> TomebrookApp::generate_manual() {
                                        "AI 產出的手冊內容", log);
     if (!answer.ok) return answer;
     doc_content_ = answer.text;
+    answer_file_ = std::move(answer.file);
     if (doc_content_.empty()) return Result::failure("❌ AI 生成或重構 API 文件失敗，請檢查 API 設定。");
     return std::nullopt;
 }
@@ -236,7 +237,9 @@ Result TomebrookApp::save_manual() {
                                        .to_file = name + " (New)"});
     }
     const fs::path final_out_path = exchange::overwrite_target(out_path_, output_dir, log);
-    return fileIO::save_local_file_content(final_out_path, doc_content_, "API 手冊", &log);
+    auto saved = fileIO::save_local_file_content(final_out_path, doc_content_, "API 手冊", &log);
+    if (saved.ok) answer_file_.saved();
+    return saved;
 }
 
 }  // namespace vemtora::tomebrook

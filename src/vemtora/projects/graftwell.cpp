@@ -137,6 +137,7 @@ Result GraftwellApp::run() {
     }
     auto saved = fileIO::save_local_file_content(module_path, code, file_name, &log);
     if (!saved.ok) return Result::failure(saved.text);
+    answer.file.saved();
     log.info("✅ agy 程式碼重構完成！");
 
     if (auto failed = registration::run({.tool = registration::Tool::graftwell,

@@ -231,6 +231,7 @@ Result SproutelApp::run() {
     }
     auto saved = fileIO::save_local_file_content(main_logic_file, code, module_name, &log);
     if (!saved.ok) return Result::failure(saved.text);
+    answer.file.saved();
 
     if (auto failed = registration::run({.tool = registration::Tool::sproutel,
                                          .module_path = main_logic_file,

@@ -144,6 +144,7 @@ Result TorvaneApp::run() {
     }
     auto saved = fileIO::save_local_file_content(target_path, refactored_code, target_path.filename().string(), &log);
     if (!saved.ok) return Result::failure(saved.text);
+    answer.file.saved();
 
     if (auto failed = registration::run({.tool = registration::Tool::torvane,
                                          .module_path = target_path,

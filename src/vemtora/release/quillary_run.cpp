@@ -57,7 +57,7 @@ class ScratchFiles {
         }
     }
     void remove_all() {
-        exchange::remove_files({scratch_readme, scratch_diff, scratch_log, agent_output});
+        exchange::remove_files({scratch_readme, scratch_diff, scratch_log});
     }
     void placeholder_written() { placeholder_ = true; }
     void readme_written() { placeholder_ = false; }
@@ -308,6 +308,8 @@ std::optional<Result> Quillary::generate_readme(ScratchFiles& scratch) {
                                        "AI 產出的 README", log);
     scratch.remove_all();
     if (!answer.ok) {
+        // What a failed run left is no answer, and it would fail the next clean-tree check.
+        answer.file.discard();
         log.error("❌ AI 執行失敗: " + answer.text);
         return Result::failure("❌ AI 執行失敗: " + answer.text);
     }
@@ -321,6 +323,7 @@ std::optional<Result> Quillary::generate_readme(ScratchFiles& scratch) {
         log.error("❌ 儲存 README.md 失敗: " + r.text);
         return Result::failure(r.text);
     }
+    answer.file.saved();
     scratch.readme_written();
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "brenkit/fileIO.hpp"
@@ -102,13 +103,14 @@ Result SendriftApp::run() {
     if (!saved.ok) return Result::failure("寫入暫存檔案失敗: " + saved.text);
     std::string prompt = build_prompt(goal_path, skill_path);
     log.debug("🔍 Agy Prompt (已將 diff 寫入 " + diff_file.generic_string() + ")");
-    std::string message = ask_agent(prompt, models_to_try(default_model, backup_model));
-    exchange::remove_files({diff_file, commit_file});
+    exchange::AnswerFile answer;
+    std::string message = ask_agent(prompt, models_to_try(default_model, backup_model), answer);
+    exchange::remove_files({diff_file});
     if (message.empty()) {
         log.error("❌ 所有嘗試皆無法取得 commit 訊息，取消操作。");
         return Result::failure("無法取得 commit 訊息，已取消操作");
     }
-    return commit_and_push(message);
+    return commit_and_push(message, answer);
 }
 
 // The work-tree check, the untracked files and the diff. An early result ends `run`.
@@ -142,17 +144,22 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
     return std::nullopt;
 }
 
-// Up to two attempts; the first non-empty message wins. "" when none was had.
-std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<std::string>& models) {
+// Up to two attempts; the first non-empty message wins, and `answer` holds its file. ""
+// when none was had.
+std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<std::string>& models,
+                                   exchange::AnswerFile& answer) {
     const auto& log = sendrift::log();
     std::string message;
-    for (size_t n = 0; n < models.size() && n < 2; ++n) {
+    const size_t attempts = std::min<size_t>(models.size(), 2);
+    for (size_t n = 0; n < attempts; ++n) {
         const std::string& model = models[n];
         if (n > 0) log.info(fmt::format("🔄 進行第 {} 次 Retry，切換 Model 為: {}...", n, model));
         auto outcome = exchange::agent_pass(commit_file,
                                             {.prompt = prompt, .default_model = model, .goal_path = goal_path,
                                              .skill_path = skill_path, .add_dot_dir = true},
                                             "AI 產出的 commit 訊息", log);
+        // A retry replaces what a failed attempt left; only the last one's file is kept.
+        if (n + 1 < attempts && (!outcome.ok || outcome.text.empty())) outcome.file.discard();
         if (!outcome.ok) {
             log.warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
             continue;
@@ -160,6 +167,7 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
         message = outcome.text;
         if (!message.empty()) {
             log.info("✅ 成功從 _agy/generated-commit.txt 讀取 Commit 訊息！(使用 Model: " + model + ")");
+            answer = std::move(outcome.file);
             break;
         }
         log.warning("⚠️ 無法取得 commit 訊息 (" + model + ")，準備 Retry...");
@@ -167,7 +175,8 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
     return message;
 }
 
-Result SendriftApp::commit_and_push(const std::string& message) {
+// The message's file goes once the commit holds the message, or when the user declines it.
+Result SendriftApp::commit_and_push(const std::string& message, exchange::AnswerFile& message_file) {
     const auto& log = sendrift::log();
     support::echo("\n--- 📝 AI 生成的 Commit 訊息 ---");
     support::echo(message);
@@ -176,6 +185,7 @@ Result SendriftApp::commit_and_push(const std::string& message) {
         support::prompt_choice("💬 請輸入是否要進行 commit & push (y/n)", {"y", "n"}, std::string("n"), false);
     if (support::ascii_lower(answer) != "y") {
         log.info("⚠️ 已取消 commit & push 操作。");
+        message_file.discard();
         return Result::success("使用者已取消操作");
     }
 
@@ -186,6 +196,7 @@ Result SendriftApp::commit_and_push(const std::string& message) {
         // Judged by git's exit status alone: hook or locale output that is not UTF-8
         // does not turn a commit that was made into a failure.
         runwick::git_checked({"commit", "-m", message}, kQuiet);
+        message_file.saved();
         log.info("🎉 git commit 成功！");
 
         log.info("✅ 正在進行 git push...");

@@ -10,6 +10,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/exchange.hpp"
 #include "support/result.hpp"
 #include "vemtora/core/frame.hpp"
 
@@ -42,8 +43,9 @@ class SendriftApp {
 
   private:
     std::optional<support::Result> read_changes(std::string& diff);
-    std::string ask_agent(const std::string& prompt, const std::vector<std::string>& models);
-    support::Result commit_and_push(const std::string& message);
+    std::string ask_agent(const std::string& prompt, const std::vector<std::string>& models,
+                          exchange::AnswerFile& message_file);
+    support::Result commit_and_push(const std::string& message, exchange::AnswerFile& message_file);
 };
 
 // The two models the agent is tried with: the default one, then the backup candidate,

@@ -160,6 +160,7 @@ Result KrestelApp::run() {
         lg.error("❌ 儲存腳本失敗: " + saved.text);
         return Result::failure(saved.text);
     }
+    agent.file.saved();
 
     std::string name = out_path.filename().string();
     std::string why;

@@ -142,12 +142,13 @@ Result MolderyApp::run() {
     lg.debug("🔍 顯示 prompt 內容：\n" + prompt);
 
     fs::path out_folder = support::lexical_path(output_dir);
-    fileIO::remove_file(agent_output_file);
-    auto agent = mindrel::run_agy({.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
-                                   .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true});
+    auto agent = exchange::agent_pass(agent_output_file,
+                                      {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
+                                       .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
+                                      "AI 產出的樣板內容", lg);
     if (!agent.ok) return Result::failure(agent.text);
 
-    std::string doc_content = exchange::read_output(agent_output_file, "AI 產出的樣板內容", lg);
+    const std::string& doc_content = agent.text;
     auto [base_name, ext] = output_name(tag_file_name(doc_content), type, selected.front().first);
 
     fileIO::setup_output_dir(out_folder, &lg);
@@ -158,7 +159,7 @@ Result MolderyApp::run() {
 
     auto saved = fileIO::save_local_file_content(out_path, doc_content, "範本檔案", &lg);
     if (!saved.ok) return Result::failure(saved.text);
-    fileIO::remove_file(agent_output_file);
+    agent.file.saved();
     lg.info("🎉 範本檔案成功產出並儲存至：" + out_path.string());
     return Result::success("範本檔案成功產出：" + out_path.filename().string());
 }

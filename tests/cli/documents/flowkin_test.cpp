@@ -108,3 +108,17 @@ TEST_F(FlowkinCli, FailuresEndWithTheirMessage) {
         EXPECT_FALSE(fs::exists(ws.work / "flowkin/Flowchart_OneBlock_lexer.md")) << c.what;
     }
 }
+
+// End of input at the overwrite question ends the run, and the diagram stays in the
+// agent's answer file.
+TEST_F(FlowkinCli, EndOfInputAtTheOverwriteQuestionKeepsTheAnswer) {
+    th::write_file(ws.work / "flowkin/Flowchart_OneBlock_Custom.md", "old\n");
+    ws.agent_writes("graph TD\n");
+    auto o = ws.run({"flowkin"}, {"", ""}, "登入流程\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (ws.work / "_agy/generated-mmd.md").generic_string() + "\n"))
+        << o.err;
+    EXPECT_TRUE(o.err.ends_with("Aborted!\n")) << o.err;
+    EXPECT_EQ(th::read_file(ws.work / "_agy/generated-mmd.md"), "graph TD\n");
+    EXPECT_EQ(th::read_file(ws.work / "flowkin/Flowchart_OneBlock_Custom.md"), "old\n");
+}

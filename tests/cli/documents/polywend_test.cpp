@@ -102,3 +102,15 @@ TEST_F(PolywendCli, FailuresEndWithTheirMessage) {
         EXPECT_FALSE(fs::exists(ws.work / "polywend-gen/guide_ZH_to_EN.md")) << c.what;
     }
 }
+
+// A result that cannot be saved (a folder holds its name) stays in the agent's answer file.
+TEST_F(PolywendCli, AResultThatCannotBeSavedStaysInTheAnswerFile) {
+    fs::create_directories(ws.work / "out/guide_formatted.md");
+    ws.agent_writes("formatted\n");
+    auto o = ws.run({"polywend", "-s", "-o", "out"}, {"2", "1"});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, ": Is a directory\n")) << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (ws.work / "_agy/pipeline-result.md").generic_string() + "\n"))
+        << o.err;
+    EXPECT_EQ(th::read_file(ws.work / "_agy/pipeline-result.md"), "formatted\n");
+}

@@ -142,3 +142,19 @@ TEST(ProjectToolTemplates, EachCommandWritesItsOwnTemplate) {
 }
 
 }  // namespace
+
+// A script in a folder the user may not write is not replaced, and the refactored code
+// stays in the agent's answer file.
+TEST_F(TorvaneCli, AWriteProtectedFolderKeepsTheAnswer) {
+    TH_UNPRIVILEGED_USER(user);
+    agent("out", "def cmd_load():\n    return 2\n", 1);
+    run_as(user);
+    fs::permissions(proj / "pkg", static_cast<fs::perms>(0555), fs::perm_options::replace);
+    auto o = run("a\n2\n1\n\n", "加上型別提示\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "data_loader.py: Permission denied\n")) << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-torvane.txt") + "\n")) << o.err;
+    EXPECT_EQ(th::read_file(proj / "_agy/generated-torvane.txt"), "def cmd_load():\n    return 2\n");
+    EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
+    EXPECT_EQ(calls().size(), 1u);
+}

@@ -147,3 +147,17 @@ TEST_F(KrestelCli, GenerateConfigWritesTemplateOnly) {
 }
 
 }  // namespace
+
+// The agent's script is kept when it cannot be saved: here its name is longer than the
+// file system allows.
+TEST_F(KrestelCli, AScriptThatCannotBeSavedStaysInTheAnswerFile) {
+    const std::string answer = "#!/bin/bash\n# Script Name: " + std::string(300, 'a') + ".sh\necho hi";
+    agent_writes(answer);
+    auto o = run({}, "\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "❌ 儲存腳本失敗: 無法寫入Bash 腳本 ")) << o.err;
+    EXPECT_TRUE(has(o.err, ": File name too long\n")) << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (work / "_agy/generated-bash.sh").generic_string() + "\n"))
+        << o.err;
+    EXPECT_EQ(th::read_file(work / "_agy/generated-bash.sh"), answer);
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
@@ -107,4 +109,59 @@ TEST_F(ExchangeTest, OutputIsReadStrippedAndRemoved) {
     ex::remove_files({"_agy/in.txt", "_agy/none.txt", "_agy/out.txt"});
     EXPECT_FALSE(fs::exists("_agy/in.txt"));
     EXPECT_FALSE(fs::exists("_agy/out.txt"));
+}
+
+// The agent's answer file stays until the caller has saved the answer; dropped unsaved it
+// stays on disk, and one line says where.
+TEST_F(ExchangeTest, AnAnswerStaysUntilItIsSaved) {
+    th::ScopedEnv env({{"PATH", th::fakes_dir().string() + ":/usr/bin:/bin"},
+                       {"FAKE_AGY_ARGV", (dir_ / "argv").string()},
+                       {"FAKE_AGY_SCRIPT", (dir_ / "script").string()}});
+    const fs::path answer = "_agy/answer.md";
+    const std::string prompt = ex::output_section(answer);
+    const std::string kept_line = "⚠️ AI 產出的內容已保留於：" + (dir_ / "work/_agy/answer.md").generic_string();
+    auto agent = [&](const std::string& out, const std::string& status) {
+        fs::remove_all(dir_ / "script");
+        if (!out.empty()) th::write_file(dir_ / "script/out", out);
+        th::write_file(dir_ / "script/status", status);
+    };
+    th::write_file(answer, "stale answer\n");
+
+    struct Case {
+        const char* name;
+        std::string out, status;
+        bool ok;
+        std::string text;
+        std::function<void(ex::AgentAnswer&)> then;  // what the caller does with the answer
+        bool kept;
+    };
+    const Case cases[] = {
+        {"saved: the file goes", "\n  new answer\n", "0", true, "new answer", [](auto& a) { a.file.saved(); }, false},
+        {"not wanted: the file goes", "draft\n", "0", true, "draft", [](auto& a) { a.file.discard(); }, false},
+        {"dropped unsaved: kept", "work\n", "0", true, "work", [](auto&) {}, true},
+        {"a failed run's answer: kept", "partial\n", "3", false, "", [](auto&) {}, true},
+        {"nothing written: no stale answer", "", "0", true, "", [](auto&) {}, false},
+    };
+    for (const auto& c : cases) {
+        agent(c.out, c.status);
+        th::write_file(answer, "stale answer\n");
+        Capture capture;
+        {
+            auto pass = ex::agent_pass(answer, {.prompt = prompt}, "AI", log_);
+            EXPECT_EQ(pass.ok, c.ok) << c.name << ": " << pass.text;
+            if (c.ok) {
+                EXPECT_EQ(pass.text, c.text) << c.name;
+            }
+            if (!c.out.empty()) {
+                EXPECT_EQ(th::read_file(answer), c.out) << c.name << ": kept until the caller decides";
+            }
+            c.then(pass);
+        }
+        EXPECT_EQ(fs::exists(answer), c.kept) << c.name;
+        if (c.kept) {
+            EXPECT_EQ(th::read_file(answer), c.out) << c.name;
+        }
+        EXPECT_EQ(capture.text().find(kept_line) != std::string::npos, c.kept) << c.name << "\n" << capture.text();
+        fs::remove(answer);
+    }
 }
