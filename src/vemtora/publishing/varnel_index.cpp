@@ -198,6 +198,23 @@ std::string next_entry_number(const Docs& docs) {
 
 bool is_web_link(std::string_view path) { return path.starts_with("http://") || path.starts_with("https://"); }
 
+// The folder inside the working folder that a relative download link names ("./" for
+// none); nothing for a link that leaves the working folder. A web link names none: its
+// package stays in the working folder.
+std::optional<std::string> package_folder_of(std::string_view link) {
+    if (is_web_link(link)) return "./";
+    auto parts = split_path(link);
+    if (!parts.root.empty()) return std::nullopt;
+    std::vector<std::string> folder;
+    for (size_t i = 0; i + 1 < parts.components.size(); ++i) {
+        if (parts.components[i] != "..") folder.push_back(parts.components[i]);
+        else if (folder.empty()) return std::nullopt;
+        else folder.pop_back();
+    }
+    if (!parts.components.empty() && parts.components.back() == "..") return std::nullopt;
+    return folder.empty() ? std::string("./") : support::join(folder, "/");
+}
+
 // A local file named like "javascript:alert(1)" must stay a relative link, not a scheme.
 std::string safe_href(std::string link) {
     static const support::Regex scheme(R"(^[A-Za-z][A-Za-z0-9+.\-]+:)");
@@ -334,7 +351,15 @@ support::Result VarnelApp::run() {
 
     auto package = fileIO::text_or(fileIO::child(config, std::string(download_key)), "package.zip");
     if (package.empty() || package == "#") package = "package.zip";
-    if (auto written = zip_latest_version_files(actual_files, file_name_of(package), "./")) {
+    // The package goes where the download link says, so that the button finds it.
+    auto package_folder = package_folder_of(package);
+    if (!package_folder) {
+        log().warning("⚠️ 下載連結 " + package + " 位於工作資料夾之外，壓縮檔改存於 " + file_name_of(package));
+        for (auto& entry : docs)
+            if (entry.is_download()) entry.file = file_name_of(package);
+        package_folder = "./";
+    }
+    if (auto written = zip_latest_version_files(actual_files, file_name_of(package), *package_folder)) {
         if (std::find(actual_files.begin(), actual_files.end(), *written) == actual_files.end())
             actual_files.push_back(*written);
     }

@@ -124,6 +124,13 @@ bool is_local(const std::optional<std::string>& file) {
     return file && !file->empty() && *file != "#" && !is_web_link(*file);
 }
 
+// The scan sees only the index page's own folder: a file that exists elsewhere (in a
+// sub-folder, say) keeps its entry as it is.
+bool exists_elsewhere(const std::string& entry_path) {
+    std::error_code ec;
+    return fs::is_regular_file(fs::path(entry_path), ec);
+}
+
 struct Matcher {
     const std::vector<std::string>& actual_files;
     bool keep_unmatched;
@@ -141,6 +148,7 @@ struct Matcher {
             if (!newest || key > newest_key) newest = &candidate, newest_key = std::move(key);
         }
         if (!newest) {
+            if (exists_elsewhere(entry_path)) return entry_path;
             if (keep_unmatched) {
                 log().warning("⚠️ 找不到與 " + entry_path + " 匹配的實體檔案；資料夾中沒有任何索引記載的檔案，保留此項目。");
                 return entry_path;
@@ -182,7 +190,7 @@ std::vector<std::string> update_docs_to_latest_versions(Docs& docs, const std::v
     bool any_found = false;
     for (const auto& entry : docs) {
         if (!entry.is_download() && is_local(entry.file))
-            any_found = any_found || real_families.count(clean_version(*entry.file)) > 0;
+            any_found = any_found || real_families.count(clean_version(*entry.file)) > 0 || exists_elsewhere(*entry.file);
     }
 
     Matcher matcher{actual_files, !any_found};

@@ -119,3 +119,60 @@ TEST(VarnelCli, DefaultModeOnlyLogsUnlistedFiles) {
     EXPECT_NE(th::read_file(dir / "index.html").find("href=\"template_doc-v3.html\""), std::string::npos);
     for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().extension(), ".yaml");
 }
+
+TEST(VarnelCli, EntriesInSubFoldersStayAndThePackageIsWhereItsLinkSays) {
+    th::TempDir dir;
+    th::write_file(dir / "config.yaml", R"(download_link: "dist/package.zip"
+document1_title: "Guide"
+document1_file: "guide-v1.html"
+document2_title: "Setup"
+document2_file: "guides/setup.html"
+document2_description: "How to"
+document3_file: "gone.pdf"
+)");
+    th::write_file(dir / "guide-v1.html", "1");
+    th::write_file(dir / "guide-v2.html", "2");
+    th::write_file(dir / "guides" / "setup.html", "setup");
+
+    auto r = varnel(dir.path(), {"-c", "config.yaml"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    // The scan sees only the top folder: the move to the newest version applies there,
+    // while an entry whose file exists in a sub-folder is kept with all its keys.
+    auto config = YAML::LoadFile((dir / "config.yaml").string());
+    EXPECT_EQ(keys_of(config), (std::vector<std::string>{"download_link", "document1_title", "document1_file",
+                                                         "document2_title", "document2_file",
+                                                         "document2_description"}));
+    EXPECT_EQ(config["document1_file"].as<std::string>(), "guide-v2.html");
+    EXPECT_EQ(config["document2_file"].as<std::string>(), "guides/setup.html");
+    EXPECT_EQ(r.err.find("guides/setup.html 匹配"), std::string::npos) << r.err;
+
+    // The package, the written-back link and the button all name dist/package.zip.
+    EXPECT_EQ(config["download_link"].as<std::string>(), "dist/package.zip");
+    EXPECT_FALSE(fs::exists(dir / "package.zip"));
+    EXPECT_EQ(th::zip_listing(dir / "dist" / "package.zip"), (std::vector<std::string>{"guide-v2.html:deflate"}));
+    auto page = th::read_file(dir / "index.html");
+    EXPECT_NE(page.find("href=\"guides/setup.html\""), std::string::npos);
+    EXPECT_NE(page.find(R"(<a href="dist/package.zip" class="download-btn" download>)"), std::string::npos);
+}
+
+TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
+    for (const std::string link : {"../outside/package.zip", "/tmp/vemtora-varnel-outside/package.zip"}) {
+        th::TempDir dir;
+        fs::create_directories(dir / "work");
+        th::write_file(dir / "work" / "config.yaml", "download_link: \"" + link + "\"\ndocument1_file: \"a.txt\"\n");
+        th::write_file(dir / "work" / "a.txt", "a");
+        auto r = varnel(dir / "work", {"-c", "config.yaml"});
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_FALSE(fs::exists(dir / "outside")) << link;
+        EXPECT_FALSE(fs::exists("/tmp/vemtora-varnel-outside")) << link;
+        // The package stays in the working folder and the link says so.
+        EXPECT_EQ(th::zip_listing(dir / "work" / "package.zip"), (std::vector<std::string>{"a.txt:deflate"})) << link;
+        EXPECT_EQ(YAML::LoadFile((dir / "work" / "config.yaml").string())["download_link"].as<std::string>(),
+                  "package.zip")
+            << link;
+        EXPECT_NE(th::read_file(dir / "work" / "index.html").find(R"(<a href="package.zip" class="download-btn")"),
+                  std::string::npos)
+            << link;
+        EXPECT_NE(r.err.find("⚠️ 下載連結 " + link + " 位於工作資料夾之外"), std::string::npos) << r.err;
+    }
+}

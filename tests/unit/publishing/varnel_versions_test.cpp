@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
+#include "harness.hpp"
 #include "vemtora/publishing/varnel.hpp"
 
 using namespace vemtora::varnel;
@@ -111,4 +112,19 @@ TEST(VarnelUpdate, NothingIsDroppedWhenNoEntryFindsItsFile) {
         EXPECT_EQ(files_of(docs), before);
         EXPECT_EQ(unlisted, actual);
     }
+}
+
+// The scan sees only the index page's folder; a file that exists in a sub-folder keeps its
+// entry, and counts as found, so a vanished entry beside it is still dropped.
+TEST(VarnelUpdate, FilesInSubFoldersKeepTheirEntries) {
+    th::TempDir dir;
+    th::write_file(dir / "guides" / "setup-v1.html", "x");
+    th::CurrentDir cwd(dir.path());
+    Docs docs{entry("1", "guides/setup-v1.html"), entry("2", "gone.pdf"), entry("3", "guide-v1.html")};
+    auto unlisted = update_docs_to_latest_versions(docs, {"guide-v2.html"});
+    EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=guides/setup-v1.html", "3=guide-v2.html"}));
+    EXPECT_TRUE(unlisted.empty());
+    docs = {entry("1", "guides/setup-v1.html"), entry("2", "gone.pdf")};
+    update_docs_to_latest_versions(docs, {});
+    EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=guides/setup-v1.html"}));
 }
