@@ -6,7 +6,9 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -34,9 +36,19 @@ std::string take_rendered(char* html) {
     return out;
 }
 
+// A parser with the options and extensions of every parse here.
+std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
+    std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new(options));
+    if (cmark_syntax_extension* table = cmark_find_syntax_extension("table"))
+        cmark_parser_attach_syntax_extension(parser.get(), table);
+    return parser;
+}
+
 // The nodes the passes below work on, gathered in one walk over the tree.
 struct Nodes {
-    std::vector<cmark_node*> paragraphs, images, html_blocks, headings;
+    std::vector<cmark_node*> paragraphs, images, html_blocks, html_inlines, headings, links, code_blocks;
 };
 
 Nodes collect(cmark_node* root) {
@@ -47,8 +59,14 @@ Nodes collect(cmark_node* root) {
         cmark_node* node = cmark_iter_get_node(iter);
         switch (cmark_node_get_type(node)) {
             case CMARK_NODE_PARAGRAPH: nodes.paragraphs.push_back(node); break;
-            case CMARK_NODE_IMAGE: nodes.images.push_back(node); break;
+            case CMARK_NODE_IMAGE:
+                nodes.images.push_back(node);
+                nodes.links.push_back(node);
+                break;
+            case CMARK_NODE_LINK: nodes.links.push_back(node); break;
+            case CMARK_NODE_CODE_BLOCK: nodes.code_blocks.push_back(node); break;
             case CMARK_NODE_HTML_BLOCK: nodes.html_blocks.push_back(node); break;
+            case CMARK_NODE_HTML_INLINE: nodes.html_inlines.push_back(node); break;
             case CMARK_NODE_HEADING: nodes.headings.push_back(node); break;
             default: break;
         }
@@ -170,13 +188,120 @@ void write_images(const std::vector<cmark_node*>& images) {
     }
 }
 
-void drop_markdown_attributes(const std::vector<cmark_node*>& html_blocks) {
-    static const Regex attr(R"((<[A-Za-z][^<>]*?)\s+markdown=(?:"1"|'1'|1)(?=[\s/>]))");
+bool is_tag_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool is_ascii_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A start tag read from its "<": its name, the markdown attributes that turn on Markdown
+// inside the element (each from the white space before it to its end) and its end.
+struct StartTag {
+    std::string name;
+    std::vector<std::pair<size_t, size_t>> markdown_attributes;
+    size_t end = 0;  // just past the ">"
+};
+
+std::optional<StartTag> read_start_tag(std::string_view s, size_t pos) {
+    if (pos + 1 >= s.size() || s[pos] != '<' || !is_ascii_alpha(s[pos + 1])) return std::nullopt;
+    StartTag tag;
+    size_t i = pos + 1;
+    while (i < s.size() && (is_ascii_alpha(s[i]) || is_ascii_digit(s[i]) || s[i] == '-')) ++i;
+    tag.name = std::string(s.substr(pos + 1, i - pos - 1));
+    auto is_name_char = [](char c) {
+        return is_ascii_alpha(c) || is_ascii_digit(c) || c == '_' || c == ':' || c == '.' || c == '-';
+    };
+    while (true) {
+        size_t space = i;
+        while (i < s.size() && is_tag_space(s[i])) ++i;
+        if (i >= s.size()) return std::nullopt;
+        if (s[i] == '>' || (s[i] == '/' && i + 1 < s.size() && s[i + 1] == '>')) {
+            tag.end = i + (s[i] == '>' ? 1 : 2);
+            return tag;
+        }
+        if (i == space || !(is_ascii_alpha(s[i]) || s[i] == '_' || s[i] == ':')) return std::nullopt;
+        size_t name_begin = i;
+        while (i < s.size() && is_name_char(s[i])) ++i;
+        std::string_view name = s.substr(name_begin, i - name_begin);
+        std::optional<std::string_view> value;
+        size_t after_name = i;
+        while (i < s.size() && is_tag_space(s[i])) ++i;
+        if (i < s.size() && s[i] == '=') {
+            ++i;
+            while (i < s.size() && is_tag_space(s[i])) ++i;
+            if (i >= s.size()) return std::nullopt;
+            if (s[i] == '"' || s[i] == '\'') {
+                size_t close = s.find(s[i], i + 1);
+                if (close == std::string_view::npos) return std::nullopt;
+                value = s.substr(i + 1, close - i - 1);
+                i = close + 1;
+            } else {
+                size_t begin = i;
+                while (i < s.size() && !is_tag_space(s[i]) && std::string_view("\"'=<>`").find(s[i]) == std::string_view::npos)
+                    ++i;
+                if (i == begin) return std::nullopt;
+                value = s.substr(begin, i - begin);
+            }
+        } else {
+            i = after_name;
+        }
+        if (name == "markdown" && (!value || *value == "1" || *value == "block" || *value == "span"))
+            tag.markdown_attributes.emplace_back(space, i);
+    }
+}
+
+// The markdown attributes are an instruction to this renderer, not part of the page.
+void drop_markdown_attributes(const std::vector<cmark_node*>& html_nodes) {
+    for (cmark_node* block : html_nodes) {
+        std::string_view literal = cmark_node_get_literal(block);
+        if (literal.find("markdown") == std::string_view::npos) continue;
+        std::string changed;
+        size_t copied = 0;
+        for (size_t lt = literal.find('<'); lt != std::string_view::npos; lt = literal.find('<', lt + 1)) {
+            auto tag = read_start_tag(literal, lt);
+            if (!tag) continue;
+            for (auto [begin, end] : tag->markdown_attributes) {
+                changed.append(literal.substr(copied, begin - copied));
+                copied = end;
+            }
+            lt = tag->end - 1;
+        }
+        if (copied == 0) continue;
+        changed.append(literal.substr(copied));
+        cmark_node_set_literal(block, changed.c_str());
+    }
+}
+
+// Link destinations and titles, and the text of autolinks, through the caller's function.
+void write_link_texts(const std::vector<cmark_node*>& links, const Options& options) {
+    if (!options.link_text) return;
+    for (cmark_node* link : links) {
+        std::string url = cmark_node_get_url(link);
+        cmark_node* text = cmark_node_first_child(link);
+        bool autolink = cmark_node_get_type(link) == CMARK_NODE_LINK && text && !cmark_node_next(text) &&
+                        cmark_node_get_type(text) == CMARK_NODE_TEXT &&
+                        (url == cmark_node_get_literal(text) || url == "mailto:" + std::string(cmark_node_get_literal(text)));
+        if (autolink) cmark_node_set_literal(text, options.link_text(cmark_node_get_literal(text)).c_str());
+        cmark_node_set_url(link, options.link_text(url).c_str());
+        std::string title = cmark_node_get_title(link);
+        if (!title.empty()) cmark_node_set_title(link, options.link_text(title).c_str());
+    }
+}
+
+// A code block that holds nothing but a block line of the caller stands for it; an HTML
+// block that is such a line loses the indentation it had.
+void lift_block_code(const std::vector<cmark_node*>& code_blocks, const std::vector<cmark_node*>& html_blocks,
+                     const Options& options) {
+    if (!options.is_block_line) return;
     for (cmark_node* block : html_blocks) {
         std::string_view literal = cmark_node_get_literal(block);
-        if (literal.find("markdown=") == std::string_view::npos) continue;
-        std::string changed = attr.replace(literal, [](const Regex::Match& m) { return std::string(m.group(1)); });
-        cmark_node_set_literal(block, changed.c_str());
+        std::string_view bare = strip(literal);
+        if (bare.size() != literal.size() && literal.starts_with(' ') && options.is_block_line(bare))
+            cmark_node_set_literal(block, std::string(bare).c_str());
+    }
+    for (cmark_node* code : code_blocks) {
+        std::string literal = cmark_node_get_literal(code);
+        if (literal.ends_with('\n')) literal.pop_back();
+        if (literal.find('\n') == std::string::npos && options.is_block_line(literal))
+            replace_node(code, new_node(CMARK_NODE_HTML_BLOCK, literal));
     }
 }
 
@@ -292,10 +417,20 @@ void write_toc(const std::vector<cmark_node*>& paragraphs, const std::vector<Toc
 // raw HTML block that would run to the next blank line and swallow the content, so a
 // blank line goes after the opening line and around the matching closing line; the
 // content is then parsed as Markdown and the attribute dropped later.
-std::string open_markdown_blocks(std::string_view text) {
-    if (text.find("markdown=") == std::string_view::npos) return std::string(text);
-    static const Regex opening(
-        R"(^ {0,3}<([A-Za-z][A-Za-z0-9-]*)(?:\s[^<>]*?)?\smarkdown=(?:"1"|'1'|1)(?:[\s/][^<>]*)?>[ \t]*$)");
+// `origin`, when given, gets for every line of the result the index of the line of `text`
+// it is, or npos for an added blank line.
+std::string open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr) {
+    if (text.find("markdown") == std::string_view::npos) return std::string(text);
+    // The whole line is one start tag with a markdown attribute: its tag name, else "".
+    auto opening = [](std::string_view line) {
+        size_t lt = line.find_first_not_of(' ');
+        if (lt == std::string_view::npos || lt > 3) return std::string();
+        auto tag = read_start_tag(line, lt);
+        if (!tag || tag->markdown_attributes.empty() ||
+            line.find_first_not_of(" \t", tag->end) != std::string_view::npos)
+            return std::string();
+        return tag->name;
+    };
     struct Open {
         std::string tag;
         int depth = 1;  // open elements of that name, the block's own included
@@ -305,14 +440,14 @@ std::string open_markdown_blocks(std::string_view text) {
     out.reserve(text.size() + 16);
     bool last_blank = true;
     size_t pos = 0;
-    while (pos <= text.size()) {
+    for (size_t index = 0; pos <= text.size(); ++index) {
         size_t end = text.find('\n', pos);
         std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         std::string_view bare = strip(line);
         bool blank = bare.empty();
         bool opens = false, ends = false;
-        if (auto m = opening.match(line)) {
-            open.push_back({std::string(m->group(1))});
+        if (std::string name = opening(line); !name.empty()) {
+            open.push_back({name});
             opens = true;
         } else if (!open.empty()) {
             // Elements of the same name inside the block, so that the right closing tag is found.
@@ -332,7 +467,10 @@ std::string open_markdown_blocks(std::string_view text) {
                 }
             }
             if (closes && ascii_lower(bare) == "</" + ascii_lower(tag) + ">") {
-                if (!last_blank) out += '\n';
+                if (!last_blank) {
+                    out += '\n';
+                    if (origin) origin->push_back(std::string::npos);
+                }
                 open.pop_back();
                 ends = true;
             } else if (closes) {
@@ -340,11 +478,13 @@ std::string open_markdown_blocks(std::string_view text) {
             }
         }
         out.append(line);
+        if (origin) origin->push_back(index);
         if (end == std::string_view::npos) break;
         out += '\n';
         last_blank = blank;
         if (opens || ends) {
             out += '\n';
+            if (origin) origin->push_back(std::string::npos);
             last_blank = true;
         }
         pos = end + 1;
@@ -419,13 +559,92 @@ std::string UniqueIds::unique(const std::string& requested) {
     return id;
 }
 
-std::string render_html(std::string_view text, const Options& options) {
-    static std::once_flag registered;
-    std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
+std::vector<CodeBlock> find_code_blocks(std::string_view text) {
+    std::vector<size_t> origin;
+    std::string source = open_markdown_blocks(text, &origin);
+    auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS);
+    cmark_parser_feed(parser.get(), source.data(), source.size());
+    std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
+    cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());
 
-    std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new(kOptions));
-    if (cmark_syntax_extension* table = cmark_find_syntax_extension("table"))
-        cmark_parser_attach_syntax_extension(parser.get(), table);
+    // The renderer skips a byte-order mark, so the columns of the first line start after it.
+    size_t bom = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    std::vector<size_t> starts{0};
+    for (size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) starts.push_back(i + 1);
+    // A line of the parsed text (counted from 1) as a line of `text` (from 0); an added
+    // blank line counts as the line before it.
+    auto line_of = [&](int parsed) {
+        size_t k = parsed > 0 ? static_cast<size_t>(parsed - 1) : 0;
+        if (origin.empty()) return std::min(k, starts.size() - 1);
+        k = std::min(k, origin.size() - 1);
+        while (k > 0 && origin[k] == std::string::npos) --k;
+        return origin[k] == std::string::npos ? 0 : std::min(origin[k], starts.size() - 1);
+    };
+    auto has_cr = [&](size_t line) {
+        return line + 1 < starts.size() && starts[line + 1] >= 2 + starts[line] && text[starts[line + 1] - 2] == '\r';
+    };
+    auto line_end = [&](size_t line) {
+        size_t end = line + 1 < starts.size() ? starts[line + 1] - 1 : text.size();
+        return has_cr(line) ? end - 1 : end;
+    };
+    auto position = [&](size_t line, int column) {
+        size_t offset = starts[line] + (line == 0 ? bom : 0) + static_cast<size_t>(std::max(column, 0));
+        return std::min(offset, line_end(line));
+    };
+
+    std::vector<CodeBlock> blocks;
+    cmark_iter* iter = cmark_iter_new(doc.get());
+    for (cmark_event_type ev; (ev = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
+        cmark_node* node = cmark_iter_get_node(iter);
+        if (ev != CMARK_EVENT_ENTER || cmark_node_get_type(node) != CMARK_NODE_CODE_BLOCK) continue;
+        CodeBlock block;
+        int fence_length = 0, fence_offset = 0;
+        char fence_char = 0;
+        block.fenced = cmark_node_get_fenced(node, &fence_length, &fence_offset, &fence_char) != 0;
+        block.info = cmark_node_get_fence_info(node) ? cmark_node_get_fence_info(node) : "";
+        std::string_view literal = cmark_node_get_literal(node) ? cmark_node_get_literal(node) : "";
+        size_t first = line_of(cmark_node_get_start_line(node));
+        block.begin = position(first, cmark_node_get_start_column(node) - 1);
+        size_t lines = static_cast<size_t>(std::count(literal.begin(), literal.end(), '\n'));
+        size_t first_code = block.fenced ? first + 1 : first;
+        cmark_node* parent = cmark_node_parent(node);
+        bool container_ended = parent && cmark_node_get_end_line(node) > cmark_node_get_end_line(parent);
+        if (block.fenced && !container_ended) {
+            size_t last = line_of(cmark_node_get_end_line(node));
+            int column = cmark_node_get_end_column(node);
+            // Column 0: the block ended with the line before (a blank line closing the text).
+            if (column <= 0 && last > first) block.end = line_end(last - 1);
+            else block.end = position(last, column);
+        } else if (block.fenced) {
+            // Left open and ended by the end of its container: the renderer gives the line
+            // that ended the container as its end, but the code stops at its last line.
+            block.end = line_end(std::min(first + lines, starts.size() - 1));
+        } else {
+            block.end = line_end(std::min(first + (lines ? lines - 1 : 0), starts.size() - 1));
+        }
+        block.end = std::max(block.end, block.begin);
+        // The code's lines keep the line breaks the text has there.
+        size_t line = first_code;
+        for (size_t pos = 0; pos < literal.size(); ++line) {
+            size_t nl = literal.find('\n', pos);
+            if (nl == std::string_view::npos) {
+                block.literal.append(literal.substr(pos));
+                break;
+            }
+            block.literal.append(literal.substr(pos, nl - pos));
+            block.literal += (line < starts.size() && has_cr(line)) ? "\r\n" : "\n";
+            pos = nl + 1;
+        }
+        block.html = take_rendered(cmark_render_html(node, kOptions, extensions));
+        if (block.html.ends_with('\n')) block.html.pop_back();
+        blocks.push_back(std::move(block));
+    }
+    cmark_iter_free(iter);
+    return blocks;
+}
+
+std::string render_html(std::string_view text, const Options& options) {
+    auto parser = new_parser(kOptions);
     std::string source = open_markdown_blocks(text);
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
@@ -436,8 +655,11 @@ std::string render_html(std::string_view text, const Options& options) {
     Nodes nodes = collect(doc.get());
     std::vector<std::unique_ptr<cmark_node, NodeDeleter>> detached;
     std::vector<cmark_node*> paragraphs = lift_block_lines(nodes.paragraphs, options, detached);
+    lift_block_code(nodes.code_blocks, nodes.html_blocks, options);
+    write_link_texts(nodes.links, options);
     write_images(nodes.images);
     drop_markdown_attributes(nodes.html_blocks);
+    drop_markdown_attributes(nodes.html_inlines);
     std::vector<TocEntry> headings = write_headings(nodes.headings, extensions);
     write_toc(paragraphs, headings);
 

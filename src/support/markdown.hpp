@@ -4,12 +4,13 @@
 // autolinks, strikethrough or tag filter. On the syntax tree this layer adds what the
 // documentation pages expect: an id on every heading, the "[TOC]" paragraph replaced
 // by a nested list of the headings, images written with alt before src, and the
-// markdown="1" attribute dropped from HTML blocks.
+// markdown attribute (markdown="1", "block", "span" or bare) dropped from HTML blocks.
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace support::markdown {
 
@@ -18,7 +19,23 @@ struct Options {
     // and stands as a raw HTML block of its own (for markers of block content that the
     // caller puts back after rendering).
     std::function<bool(std::string_view line)> is_block_line;
+    // Given the text of a link destination or title (also of a reference definition) and
+    // the text of an autolink, returns what stands there instead (markers the caller
+    // swapped in go back to the text as written).
+    std::function<std::string(std::string_view text)> link_text;
 };
+
+// A code block as the renderer finds it in a text.
+struct CodeBlock {
+    size_t begin = 0;  // byte offset of its first character (the fence, or the first code character)
+    size_t end = 0;    // byte offset just past its last character (closing fence or last code line)
+    bool fenced = false;
+    std::string info;     // the fence's info string
+    std::string literal;  // the code, each line ended by the line break the text has there
+    std::string html;     // the renderer's own HTML for the block
+};
+// The code blocks of `text`, fenced and indented, in text order.
+std::vector<CodeBlock> find_code_blocks(std::string_view text);
 
 // The HTML body, without a line feed at its end.
 std::string render_html(std::string_view text, const Options& options = {});

@@ -29,11 +29,13 @@ extern const std::string_view PAGE_TEMPLATE;
 struct CodePlaceholder {
     std::string placeholder;  // "<!--CODE_PLACEHOLDER_0-->"
     std::string html;         // the finished code element
+    std::string source = {};  // the text it replaced, as written
 };
 struct MathPlaceholder {
     std::string placeholder;  // "<!--MATH_PLACEHOLDER_0-->"
     std::string formula;      // raw formula text
     bool is_block = false;    // display formula
+    std::string source = {};  // the text it replaced, as written
 };
 struct Protected {
     std::string text;
@@ -41,8 +43,9 @@ struct Protected {
     std::vector<MathPlaceholder> math_placeholders;
 };
 
-// Cuts fenced code, inline code and formulas out of the Markdown text, leaving
-// placeholders. Never fails: on an error it logs a warning and returns what it has.
+// Cuts code blocks (fenced and indented, where the renderer finds them), inline code and
+// formulas out of the Markdown text, leaving placeholders. Never fails: on an error it
+// logs a warning and returns what it has.
 Protected protect_markdown_code_and_math(std::string_view md_content);
 // Puts code and formulas back in place of their placeholders, in one pass over the HTML.
 // Formulas come back between their delimiters with "&", "<" and ">" escaped, so the
@@ -53,7 +56,8 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
 
 // Renders protected Markdown. Placeholders come through intact wherever they stand:
 // around the renderer they are inert tokens, and a block placeholder alone on its line
-// becomes a block of its own rather than part of a paragraph.
+// becomes a block of its own rather than part of a paragraph. In a link destination or
+// title, and in an autolink, the text they replaced comes back as written.
 std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
                             const std::vector<MathPlaceholder>& math_placeholders);
 
@@ -79,10 +83,11 @@ std::string generate_final_html(std::string_view md_name, std::string_view html_
                                 std::string_view watermark_text = "");
 
 // ---- conversion run ------------------------------------------------------------
-// Metadata lines emptied, runs of three or more line feeds made two.
+// Metadata lines emptied, runs of three or more line feeds made two; code blocks are
+// left as they are.
 std::string clean_markdown(std::string_view text);
 // The "[TOC]" marker after the author line, else after the first level-one heading,
-// else in front when the text holds a "#".
+// else in front when the text holds a "#"; what stands in code blocks does not count.
 std::string insert_toc_marker(std::string_view text);
 // The value after the first "**Version:**" label, "" when there is none.
 std::string find_version(std::string_view text);

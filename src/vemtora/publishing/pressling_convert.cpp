@@ -3,8 +3,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "brenkit/fileIO.hpp"
 #include "support/env.hpp"
+#include "support/markdown.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/frame.hpp"
@@ -19,23 +22,68 @@ const brenkit::app_logging::Logger& log() {
     return logger;
 }
 
+namespace {
+
+// The lines that code blocks take, each span from the start of a block's first line to
+// the end of its last line.
+std::vector<std::pair<size_t, size_t>> code_lines(std::string_view text) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    for (const auto& block : support::markdown::find_code_blocks(text)) {
+        size_t line_break = block.begin == 0 ? std::string_view::npos : text.rfind('\n', block.begin - 1);
+        size_t begin = line_break == std::string_view::npos ? 0 : line_break + 1;
+        size_t end = std::min(text.find('\n', block.end), text.size());
+        if (!spans.empty() && begin < spans.back().second) spans.back().second = std::max(spans.back().second, end);
+        else spans.emplace_back(begin, end);
+    }
+    return spans;
+}
+
+bool overlaps(const std::vector<std::pair<size_t, size_t>>& spans, size_t begin, size_t end) {
+    return std::any_of(spans.begin(), spans.end(), [&](const auto& s) { return begin < s.second && s.first < end; });
+}
+
+// The first match of `re` that does not reach into a span of `spans`.
+std::optional<Regex::Match> search_outside(const Regex& re, std::string_view text,
+                                           const std::vector<std::pair<size_t, size_t>>& spans) {
+    size_t from = 0;
+    while (auto m = re.search(text, from)) {
+        from = m->end();
+        if (!overlaps(spans, m->start(), std::max(m->end(), m->start() + 1))) return m;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string clean_markdown(std::string_view text) {
     static const Regex metadata(R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
                                 Regex::multiline | Regex::ignore_case);
     static const Regex blank_lines(R"(\n{3,})");
-    std::string cleaned = support::normalize_newlines(text);
-    cleaned = metadata.replace(cleaned, "");
-    return blank_lines.replace(cleaned, "\n\n");
+    std::string normalized = support::normalize_newlines(text);
+    std::string_view all = normalized;
+    auto clean = [&](std::string_view part) { return blank_lines.replace(metadata.replace(part, ""), "\n\n"); };
+    std::string cleaned;
+    cleaned.reserve(all.size());
+    size_t copied = 0;
+    for (auto [begin, end] : code_lines(all)) {
+        cleaned += clean(all.substr(copied, begin - copied));
+        cleaned.append(all.substr(begin, end - begin));
+        copied = end;
+    }
+    cleaned += clean(all.substr(copied));
+    return cleaned;
 }
 
 std::string insert_toc_marker(std::string_view text) {
     static const Regex author(R"((?m)^(\*\*Author:\*\*.*)$)");
     static const Regex title(R"(^#\s+.*$)", Regex::multiline);
     constexpr std::string_view marker = "\n\n[TOC]\n\n";
-    std::optional<Regex::Match> m = author.search(text);
-    if (!m) m = title.search(text);
+    auto code = code_lines(text);
+    std::optional<Regex::Match> m = search_outside(author, text, code);
+    if (!m) m = search_outside(title, text, code);
     if (m) return std::string(text.substr(0, m->end())) + std::string(marker) + std::string(text.substr(m->end()));
-    if (text.find('#') != std::string_view::npos) return "[TOC]\n\n" + std::string(text);
+    for (size_t hash = text.find('#'); hash != std::string_view::npos; hash = text.find('#', hash + 1))
+        if (!overlaps(code, hash, hash + 1)) return "[TOC]\n\n" + std::string(text);
     return std::string(text);
 }
 
@@ -100,6 +148,8 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     const auto* logger = &log();
     log().info("✅ 正在處理: " + source.string());
     std::string text = fileIO::load_local_file_content(source, "Markdown 檔案: " + doc_name, logger);
+    // A byte-order mark is no text: left in front, it would hide the first heading.
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     if (text.empty()) return Outcome::skipped;
 
     text = insert_toc_marker(clean_markdown(text));

@@ -183,7 +183,7 @@ const std::string_view PAGE_TEMPLATE = R"PAGE(<!DOCTYPE html>
     <script>
         window.MathJax = {
             tex: {
-                inlineMath: [['$', '$'], ['\\(', '\\)']],
+                inlineMath: [['\\(', '\\)']],
                 displayMath: [['$$', '$$'], ['\\[', '\\]']],
                 processEscapes: true
             },

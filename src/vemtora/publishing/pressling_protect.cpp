@@ -126,19 +126,35 @@ size_t read_token(std::string_view s, size_t pos, char32_t& kind, size_t& index)
     return digits ? i - pos : 0;
 }
 
+// A line that stands for a block: a block token, or a placeholder kept as a comment.
 bool is_block_token_line(std::string_view line) {
     line = support::strip(line);
     char32_t kind = 0;
     size_t index = 0;
     size_t len = read_token(line, 0, kind, index);
-    return len && len == line.size() && kind == kBlockKind;
+    return (len && len == line.size() && kind == kBlockKind) ||
+           (!line.empty() && placeholder_length(line, 0) == line.size());
+}
+
+// A fenced block: the language (the first word of the info string) as its class and the
+// code without the line break before the closing fence. An indented block as the
+// renderer writes it.
+std::string code_block_html(const support::markdown::CodeBlock& block) {
+    if (!block.fenced) return block.html;
+    std::string_view info = block.info;
+    std::string_view lang = info.substr(0, std::min(info.find_first_of(" \t"), info.size()));
+    std::string_view body = block.literal;
+    if (body.ends_with("\r\n")) body.remove_suffix(2);
+    else if (body.ends_with('\n')) body.remove_suffix(1);
+    std::string html = "<pre><code";
+    if (!lang.empty()) html += " class=\"language-" + support::html_escape(lang, true) + "\"";
+    return html + ">" + support::html_escape(body) + "</code></pre>";
 }
 
 }  // namespace
 
 Protected protect_markdown_code_and_math(std::string_view md_content) {
-    static const Regex code_re(R"((```[a-zA-Z0-9_\-\+]*\r?\n[\s\S]*?\r?\n```)|(`[^`\r\n]+`))");
-    static const Regex fence_re(R"(```([a-zA-Z0-9_\-\+]*)\r?\n([\s\S]*?)\r?\n```)");
+    static const Regex span_re(R"(`[^`\r\n]+`)");
     static const Regex display_re(R"(\$\$\s*([\s\S]*?)\s*\$\$)");
     static const Regex environment_re(
         R"(\$\r?\n\s*(\\begin\{[a-zA-Z0-9_*]+\}[\s\S]*?\\end\{[a-zA-Z0-9_*]+\})\r?\n\s*\$)");
@@ -149,29 +165,41 @@ Protected protect_markdown_code_and_math(std::string_view md_content) {
     auto& code = result.code_placeholders;
     auto& math = result.math_placeholders;
     try {
-        auto code_replacer = [&code](const Regex::Match& match) {
-            std::string html;
-            if (match.matched(1)) {
-                auto fence = fence_re.match(match.group(0));
-                std::string_view lang = fence ? fence->group(1) : "";
-                std::string_view body = fence ? fence->group(2) : "";
-                html = "<pre><code";
-                if (!lang.empty()) html += fmt::format(" class=\"language-{}\"", lang);
-                html += ">" + support::html_escape(body) + "</code></pre>";
-            } else {
-                std::string_view span = match.group(0);
-                html = "<code>" + support::html_escape(span.substr(1, span.size() - 2)) + "</code>";
-            }
+        auto code_replacer = [&code](std::string html, std::string_view source) {
             std::string placeholder = fmt::format("{}{}{}", kCodePrefix, code.size(), kClose);
-            code.push_back({placeholder, std::move(html)});
+            code.push_back({placeholder, std::move(html), std::string(source)});
             return placeholder;
         };
-        auto math_replacer = [&math](const Regex::Match& match, bool is_block) {
+        auto span_replacer = [&code_replacer](const Regex::Match& match) {
+            std::string_view span = match.group(0);
+            return code_replacer("<code>" + support::html_escape(span.substr(1, span.size() - 2)) + "</code>", span);
+        };
+        // Code blocks where the renderer finds them; inline spans in the text between them.
+        std::string text;
+        text.reserve(md_content.size());
+        size_t copied = 0;
+        for (const auto& block : support::markdown::find_code_blocks(md_content)) {
+            text += span_re.replace(md_content.substr(copied, block.begin - copied), span_replacer);
+            text += code_replacer(code_block_html(block), md_content.substr(block.begin, block.end - block.begin));
+            copied = block.end;
+        }
+        text += span_re.replace(md_content.substr(copied), span_replacer);
+        result.text = std::move(text);
+
+        PlaceholderIndex code_index(code);
+        auto math_replacer = [&](const Regex::Match& match, bool is_block) {
             std::string placeholder = fmt::format("{}{}{}", kMathPrefix, math.size(), kClose);
-            math.push_back({placeholder, std::string(match.group(1)), is_block});
+            // The text as written: code spans inside it are put back as written too.
+            std::string source;
+            scan_placeholders(
+                match.group(0), [&](std::string_view t) { source += t; },
+                [&](std::string_view p) {
+                    const CodePlaceholder* c = code_index.find(p);
+                    source += c ? std::string_view(c->source) : p;
+                });
+            math.push_back({placeholder, std::string(match.group(1)), is_block, std::move(source)});
             return placeholder;
         };
-        result.text = code_re.replace(result.text, code_replacer);
         result.text = display_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, true); });
         result.text = environment_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, true); });
         result.text = inline_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, false); });
@@ -256,32 +284,65 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         }
         tokenized.append(text.substr(copied));
     };
+    // A block placeholder alone on its line, indented less than code would be, stays the
+    // HTML comment it is: a line the renderer takes as a block of raw HTML, which ends a
+    // paragraph and is never the continuation of one, just as the code block it replaces.
+    auto alone_on_line = [&protected_text](std::string_view placeholder) {
+        size_t pos = static_cast<size_t>(placeholder.data() - protected_text.data());
+        size_t line_start = protected_text.rfind('\n', pos == 0 ? 0 : pos - 1);
+        line_start = (pos == 0 || line_start == std::string_view::npos) ? 0 : line_start + 1;
+        std::string_view before = protected_text.substr(line_start, pos - line_start);
+        std::string_view after = protected_text.substr(pos + placeholder.size());
+        after = after.substr(0, std::min(after.find('\n'), after.size()));
+        return before.size() <= 3 && before.find_first_not_of(' ') == std::string_view::npos &&
+               after.find_first_not_of(" \t\r") == std::string_view::npos;
+    };
     scan_placeholders(protected_text, put_text, [&](std::string_view placeholder) {
-        append_token(tokenized, is_block(placeholder) ? kBlockKind : kInlineKind, swapped.size());
+        bool block = is_block(placeholder);
+        if (block && alone_on_line(placeholder)) {
+            tokenized.append(placeholder);
+            return;
+        }
+        append_token(tokenized, block ? kBlockKind : kInlineKind, swapped.size());
         swapped.emplace_back(placeholder);
     });
 
-    std::string html = support::markdown::render_html(tokenized, {.is_block_line = is_block_token_line});
-
-    // Tokens back to what they stood for.
-    std::string out;
-    out.reserve(html.size() + html.size() / 8);
-    size_t copied = 0;
-    for (size_t i = html.find('\xEE'); i != std::string::npos; i = html.find('\xEE', i)) {
-        char32_t kind = 0;
-        size_t index = 0;
-        size_t len = read_token(html, i, kind, index);
-        if (!len || index >= swapped.size()) {
-            ++i;
-            continue;
+    // Tokens back to what they stand for: `put` gives the text for one swapped item.
+    auto untokenize = [&swapped](std::string_view html, auto put) {
+        std::string out;
+        out.reserve(html.size() + html.size() / 8);
+        size_t copied = 0;
+        for (size_t i = html.find('\xEE'); i != std::string_view::npos; i = html.find('\xEE', i)) {
+            char32_t kind = 0;
+            size_t index = 0;
+            size_t len = read_token(html, i, kind, index);
+            if (!len || index >= swapped.size()) {
+                ++i;
+                continue;
+            }
+            out.append(html.substr(copied, i - copied));
+            put(out, kind, swapped[index]);
+            i += len;
+            copied = i;
         }
-        out.append(html, copied, i - copied);
-        out += swapped[index];
-        i += len;
-        copied = i;
-    }
-    out.append(html, copied);
-    return out;
+        out.append(html.substr(copied));
+        return out;
+    };
+    // In links the text as written: a formula or code element cannot stand in a URL.
+    auto as_written = [&](std::string_view text) {
+        return untokenize(text, [&](std::string& out, char32_t kind, const std::string& item) {
+            const std::string* source = nullptr;
+            if (kind != kLiteralKind && item.starts_with(kMathPrefix)) {
+                if (const MathPlaceholder* m = math.find(item)) source = &m->source;
+            } else if (kind != kLiteralKind) {
+                if (const CodePlaceholder* c = code.find(item)) source = &c->source;
+            }
+            out += source && !source->empty() ? *source : item;
+        });
+    };
+    std::string html = support::markdown::render_html(
+        tokenized, {.is_block_line = is_block_token_line, .link_text = as_written});
+    return untokenize(html, [](std::string& out, char32_t, const std::string& item) { out += item; });
 }
 
 }  // namespace vemtora::pressling

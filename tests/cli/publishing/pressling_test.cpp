@@ -109,3 +109,15 @@ TEST(PresslingCli, PageOpensInHeadlessChromium) {
                              "<th>a</th>", "<td>2</td>", "<code class=\"language-cpp\">int x = 1 &lt; 2;</code>"})
         EXPECT_NE(dom.out.find(part), std::string::npos) << part << "\n" << dom.out;
 }
+
+// A byte-order mark (editors on Windows write one) is not part of the text.
+TEST(PresslingCli, ByteOrderMarkIsDropped) {
+    th::TempDir dir;
+    th::write_file(dir / "bom.md", "\xEF\xBB\xBF# Title\nStatus: draft\n\ntext\n");
+    th::Outcome r = pressling(dir, {"-f", "bom.md", "-o", "out"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string page = th::read_file(dir / "out/bom.html");
+    EXPECT_NE(page.find("<h1 id=\"title\">Title</h1>\n<div class=\"toc\">"), std::string::npos) << page;
+    EXPECT_EQ(page.find("draft"), std::string::npos);
+    EXPECT_EQ(page.find("\xEF\xBB\xBF"), std::string::npos);
+}

@@ -16,6 +16,15 @@ TEST(PresslingClean, MetadataLinesAndBlankLines) {
     EXPECT_EQ(clean_markdown("a\r\n\r\n\r\nb"), "a\n\nb");
 }
 
+TEST(PresslingClean, CodeIsLeftAsWritten) {
+    for (const std::string code : {
+             "```yaml\nstatusCode: 200\nStatus = a:b\ntags: [a]\nlanguage: python\n\n\n\nend\n```\n",
+             "- x\n\n  ~~~\n  Created: 1\n  ~~~\n",
+             "text\n\n    Person: me\n\n\n\n    Tags: t\n",
+         })
+        EXPECT_EQ(clean_markdown(code + "\nStatus: gone\n\n\n\nx"), code + "\nx") << code;
+}
+
 TEST(PresslingClean, TocMarkerPlacement) {
     struct Case { std::string in, out; };
     for (const auto& c : std::vector<Case>{
@@ -25,7 +34,10 @@ TEST(PresslingClean, TocMarkerPlacement) {
              {"## Part\nx", "[TOC]\n\n## Part\nx"},
              {"#Title", "[TOC]\n\n#Title"},
              {"no heading", "no heading"},
-             {"```\n# install\n```\n", "```\n# install\n\n[TOC]\n\n\n```\n"},
+             // Code is not looked at: neither its headings nor its "#" place a marker.
+             {"```\n# install\n```\n", "```\n# install\n```\n"},
+             {"~~~\n# install\n~~~\n# Title\nx", "~~~\n# install\n~~~\n# Title\n\n[TOC]\n\n\nx"},
+             {"    # install\n\n**Author:** me", "    # install\n\n**Author:** me\n\n[TOC]\n\n"},
          })
         EXPECT_EQ(insert_toc_marker(c.in), c.out) << c.in;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
+#include "support/markdown.hpp"
 #include "vemtora/publishing/pressling.hpp"
 
 using namespace vemtora::pressling;
@@ -11,6 +12,14 @@ namespace {
 std::string round_trip(const std::string& md) {
     Protected p = protect_markdown_code_and_math(md);
     return restore_markdown_code_and_math(p.text, p.code_placeholders, p.math_placeholders);
+}
+
+// The page body for a Markdown text: protected, rendered, restored, charts made.
+std::string page_of(const std::string& md) {
+    Protected p = protect_markdown_code_and_math(md);
+    std::string html = render_markdown(p.text, p.code_placeholders, p.math_placeholders);
+    html = restore_markdown_code_and_math(html, p.code_placeholders, p.math_placeholders);
+    return process_wavedrom_charts(process_mermaid_charts(html));
 }
 
 }  // namespace
@@ -43,7 +52,7 @@ TEST(PresslingProtect, CodeForms) {
              {"```Mermaid\nx\n```", "<pre><code class=\"language-Mermaid\">x</code></pre>"},
              {"```c\r\na\r\nb\r\n```", "<pre><code class=\"language-c\">a\r\nb</code></pre>"},
              {"```\n\n```", "<pre><code></code></pre>"},
-             {"```js title\nx\n```", "```js title\nx\n```"},  // more than a language: left to the renderer
+             {"```js title\nx\n```", "<pre><code class=\"language-js\">x</code></pre>"},  // the first word is the language
              {"``x``", "`<code>x</code>`"},
              {"`a\nb`", "`a\nb`"},
              {"`say \"hi\" 'there'`", "<code>say \"hi\" 'there'</code>"},
@@ -94,11 +103,74 @@ TEST(PresslingRender, PlaceholdersSurviveRenderingInEveryPosition) {
     EXPECT_EQ(page("Run:\n```sh\nmake\n```\nthen"),
               "<p>Run:</p>\n<pre><code class=\"language-sh\">make</code></pre>\n<p>then</p>");
     EXPECT_EQ(page("$$x$$"), "$$x$$");
-    EXPECT_EQ(page("- item\n\n  ```\n  a\n```"), "<ul>\n<li>\n<p>item</p>\n<pre><code>  a</code></pre>\n</li>\n</ul>");
+    // The fence of the item ends with the item; the unindented one opens a block of its own.
+    EXPECT_EQ(page("- item\n\n  ```\n  a\n```"),
+              "<ul>\n<li>\n<p>item</p>\n<pre><code>a</code></pre>\n</li>\n</ul>\n<pre><code></code></pre>");
     // Code in a heading: left out of the id, kept in the table of contents.
     EXPECT_EQ(page("[TOC]\n\n# Run `make`"),
               "<div class=\"toc\">\n<ul>\n<li><a href=\"#run\">Run <code>make</code></a></li>\n</ul>\n</div>\n"
               "<h1 id=\"run\">Run <code>make</code></h1>");
     // Private-use characters of the text itself come through unchanged.
     EXPECT_EQ(page("a \uE000\uE002\uE010 `b`"), "<p>a \uE000\uE002\uE010 <code>b</code></p>");
+}
+
+// Fenced code is found where the renderer finds it: any fence character and length, any
+// indentation its container allows, any info string; prose around it stays prose.
+TEST(PresslingRender, FencesAsTheRendererFindsThem) {
+    struct Case { std::string md, html; };
+    for (const auto& c : std::vector<Case>{
+             // A fence inside a list item, then prose that must not become code.
+             {"- one\n\n  ```js\n  let a = `x` * $y$;\n  ```\n- two $z$ and `w`",
+              "<ul>\n<li>\n<p>one</p>\n<pre><code class=\"language-js\">let a = `x` * $y$;</code></pre>\n</li>\n"
+              "<li>\n<p>two \\(z\\) and <code>w</code></p>\n</li>\n</ul>"},
+             // An info string: its first word is the language.
+             {"```js title=\"x\"\nconst a = 1 * 2 * 3;\n```\nafter *em*",
+              "<pre><code class=\"language-js\">const a = 1 * 2 * 3;</code></pre>\n<p>after <em>em</em></p>"},
+             {"```{note}\nSome $x$ text\n```", "<pre><code class=\"language-{note}\">Some $x$ text</code></pre>"},
+             {"``` \"q\" <b>\nx\n```", "<pre><code class=\"language-&quot;q&quot;\">x</code></pre>"},
+             // A longer fence holds a shorter one.
+             {"````md\n```py\nx = 1\n```\n````\n\n`y`",
+              "<pre><code class=\"language-md\">```py\nx = 1\n```</code></pre>\n<p><code>y</code></p>"},
+             {"~~~\na_b_c $d$\n```\n~~~\n*e*", "<pre><code>a_b_c $d$\n```</code></pre>\n<p><em>e</em></p>"},
+             // Unclosed: the code runs to the end of its container.
+             {"> ```\n> a `b`\n\nafter $c$", "<blockquote>\n<pre><code>a `b`</code></pre>\n</blockquote>\n<p>after \\(c\\)</p>"},
+             {"   ```\n   x\n  y\n   ```", "<pre><code>x\ny</code></pre>"},
+             // A diagram after an indented fence is still found.
+             {"- x\n\n  ```sh\n  ls\n  ```\n\n```mermaid\ngraph TD;A-->B\n```",
+              "<ul>\n<li>\n<p>x</p>\n<pre><code class=\"language-sh\">ls</code></pre>\n</li>\n</ul>\n"
+              "<div class=\"mermaid\">graph TD;A-->B</div>"},
+         })
+        EXPECT_EQ(page_of(c.md), c.html) << c.md;
+}
+
+TEST(PresslingRender, IndentedCodeIsCode) {
+    EXPECT_EQ(page_of("text\n\n    run `make` with $CC$ set\n    <b>&\"\n\nafter $x$"),
+              "<p>text</p>\n<pre><code>run `make` with $CC$ set\n&lt;b&gt;&amp;&quot;\n</code></pre>\n<p>after \\(x\\)</p>");
+    EXPECT_EQ(page_of("- item\n\n      $a$ `b`\n- next"),
+              "<ul>\n<li>\n<p>item</p>\n<pre><code>$a$ `b`\n</code></pre>\n</li>\n<li>\n<p>next</p>\n</li>\n</ul>");
+}
+
+// Inside a link destination, an autolink or a reference definition the text stays as written.
+TEST(PresslingRender, LinksKeepTheirTextAsWritten) {
+    for (const std::string md : {
+             "[q](https://api/x?$filter=a&$top=10)",
+             "[q](https://api/x?$filter=a&$top=10 \"cost $5 and$ `t`\")",
+             "![i](img/$a$b.png)",
+             "<https://x.org/$a$b/`c`>",
+             "[r] and [s]\n\n[r]: https://x?$a=1&$b=2\n[s]: <http://y/`k`> '$t$'",
+             "[a](http://x/`b`/c)",
+         }) {
+        EXPECT_EQ(page_of(md), support::markdown::render_html(md)) << md;
+    }
+}
+
+TEST(PresslingRender, MarkdownAttributeForms) {
+    const std::string expected = page_of("<div markdown=\"1\">\n*a* $x$\n</div>");
+    EXPECT_EQ(expected, "<div>\n<p><em>a</em> \\(x\\)</p>\n</div>");
+    for (const std::string attr : {"markdown=\"block\"", "markdown='span'", "markdown", "markdown=block"})
+        EXPECT_EQ(page_of("<div " + attr + ">\n*a* $x$\n</div>"), expected) << attr;
+    EXPECT_EQ(page_of("a <span markdown=\"span\">*b*</span>"), "<p>a <span><em>b</em></span></p>");
+    // Only the attribute itself goes: a value that mentions the word stays.
+    EXPECT_EQ(page_of("<div title=\"no markdown here\" markdown>\n*a*\n</div>"),
+              "<div title=\"no markdown here\">\n<p><em>a</em></p>\n</div>");
 }
