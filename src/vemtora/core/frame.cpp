@@ -153,25 +153,33 @@ int run(const Binding& binding, const Args& args) {
     return 1;
 }
 
+std::vector<Example> usual_examples(const std::string& name, const UsualExamples& texts) {
+    const std::string command = "vemtora " + name;
+    std::vector<Example> examples = {
+        {"Generate config template:", command + " --generate-config"},
+        {texts.run_title, command + " -c config.yaml"},
+        {"Run with default settings (Default mode):", command},
+    };
+    if (texts.model)
+        examples.push_back(
+            {"Run with default settings and specify a model:", command + " --model \"" + *texts.model + "\""});
+    examples.push_back({"Interactive config selection (when -c is provided without arguments):", command + " -c"});
+    examples.insert(examples.end(), texts.more.begin(), texts.more.end());
+    return examples;
+}
+
+std::string epilog(const std::vector<Example>& examples, std::string_view features, std::string_view gap) {
+    std::string text = "\b\nExamples:\n";
+    for (size_t i = 0; i < examples.size(); ++i) {
+        if (i > 0) text += "\b\n";
+        text += "  " + std::to_string(i + 1) + ". " + examples[i].title + "\n     " + examples[i].command + "\n";
+    }
+    if (!features.empty()) text += std::string(gap) + std::string(features);
+    return text;
+}
+
 std::string standard_epilog(const std::string& name, std::string_view features) {
-    return "\b\n"
-           "Examples:\n"
-           "  1. Generate config template:\n"
-           "     vemtora " + name + " --generate-config\n"
-           "\b\n"
-           "  2. Run template generation with configuration:\n"
-           "     vemtora " + name + " -c config.yaml\n"
-           "\b\n"
-           "  3. Run with default settings (Default mode):\n"
-           "     vemtora " + name + "\n"
-           "\b\n"
-           "  4. Run with default settings and specify a model:\n"
-           "     vemtora " + name + " --model \"gemini-3.5-flash-m\"\n"
-           "\b\n"
-           "  5. Interactive config selection (when -c is provided without arguments):\n"
-           "     vemtora " + name + " -c\n"
-           "\n"
-           "\b\n" + std::string(features);
+    return epilog(usual_examples(name), features);
 }
 
 YAML::Node settings_section(const YAML::Node& config_dict) {

@@ -52,9 +52,35 @@ struct Binding {
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };
 
-// The epilog of a configured command: the backspace-marked block of the five usual
-// examples for `name`, an empty line, then the backspace-marked `features` block (its
-// lines each ending with a line feed).
+// ---- epilogs ----
+// One numbered example of an epilog.
+struct Example {
+    std::string title;    // "Generate config template:"
+    std::string command;  // "vemtora quillary --generate-config"
+};
+
+// How a command words the examples that most configured commands show.
+struct UsualExamples {
+    std::string run_title = "Run template generation with configuration:";  // of the run with -c config.yaml
+    // The model of the run with --model; without one (a command without -m) that example is left out.
+    std::optional<std::string> model = "gemini-3.5-flash-m";
+    std::vector<Example> more{};  // numbered on after the usual ones
+};
+// For `name`: the template, the run with a configuration, the default mode, the default
+// mode with a model, the interactive choice of a configuration, then `more`.
+std::vector<Example> usual_examples(const std::string& name, const UsualExamples& texts = {});
+
+// What stands between the last example and the features block: an empty line and the
+// block's backspace mark.
+inline constexpr std::string_view features_gap = "\n\b\n";
+
+// An epilog: the backspace-marked "Examples:" block, each example numbered from 1 as its
+// own backspace-marked paragraph, then, when there are features, `gap` and the `features`
+// block (its lines each ending with a line feed).
+std::string epilog(const std::vector<Example>& examples, std::string_view features = {},
+                   std::string_view gap = features_gap);
+
+// The epilog of most configured commands: the usual examples for `name`, then `features`.
 std::string standard_epilog(const std::string& name, std::string_view features);
 
 // ---- settings every AI command reads ----

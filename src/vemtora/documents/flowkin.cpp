@@ -17,30 +17,7 @@ using support::Result;
 
 namespace {
 
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora flowkin --generate-config\n"
-    "\b\n"
-    "  2. Run with configuration:\n"
-    "     vemtora flowkin -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora flowkin\n"
-    "\b\n"
-    "  4. Run with default settings and specify a model:\n"
-    "     vemtora flowkin --model \"Gemini 3.5 Flash (Medium)\"\n"
-    "\b\n"
-    "  5. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora flowkin -c\n"
-    "\b\n"
-    "  6. Specify the output directory:\n"
-    "     vemtora flowkin -o ./my-outputs\n"
-    "\b\n"
-    "  7. Skip editor prompts for custom requirements (Run automatically):\n"
-    "     vemtora flowkin -s\n"
-    "\b\n"
+constexpr std::string_view features =
     "Features: CLI application generated from template.\n"
     "  - Automatically loads and downloads goals and skills from remote repository.\n"
     "  - Supports custom model selection.\n"
@@ -193,14 +170,23 @@ Result FlowkinApp::run() {
 }
 
 vemtora::CommandDecl cmd_flowkin() {
-    return frame::declare({.name = "flowkin",
-                           .help = "CLI application generated from template.",
-                           .epilog = std::string(epilog),
-                           .options = {.output_dir_help = "Specify the output directory for generated files.",
-                                       .skip_editor_help = "Skip the editor prompt for custom requirements."},
-                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
-                                       .log = &log(),
-                                       .run = frame::runs_app_with_skip_editor<FlowkinApp>()}});
+    return frame::declare(
+        {.name = "flowkin",
+         .help = "CLI application generated from template.",
+         .epilog = frame::epilog(
+             frame::usual_examples(
+                 "flowkin",
+                 {.run_title = "Run with configuration:",
+                  .model = "Gemini 3.5 Flash (Medium)",
+                  .more = {{"Specify the output directory:", "vemtora flowkin -o ./my-outputs"},
+                           {"Skip editor prompts for custom requirements (Run automatically):",
+                            "vemtora flowkin -s"}}}),
+             features, "\b\n"),  // the features follow a backspace mark alone
+         .options = {.output_dir_help = "Specify the output directory for generated files.",
+                     .skip_editor_help = "Skip the editor prompt for custom requirements."},
+         .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                     .log = &log(),
+                     .run = frame::runs_app_with_skip_editor<FlowkinApp>()}});
 }
 
 }  // namespace vemtora::flowkin

@@ -18,29 +18,7 @@ using support::Result;
 
 namespace {
 
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora polywend --generate-config\n"
-    "\b\n"
-    "  2. Run with configuration:\n"
-    "     vemtora polywend -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora polywend\n"
-    "\b\n"
-    "  4. Run with default settings and specify a model:\n"
-    "     vemtora polywend --model \"Gemini 3.5 Flash (Medium)\"\n"
-    "\b\n"
-    "  5. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora polywend -c\n"
-    "\b\n"
-    "  6. Specify the output directory:\n"
-    "     vemtora polywend -o ./my-outputs\n"
-    "\b\n"
-    "  7. Skip editor prompts for custom requirements (Run automatically):\n"
-    "     vemtora polywend -s\n"
+constexpr std::string_view features =
     "Features: 技術文件處理工具 (中英對照翻譯與 Markdown 格式排版美化)。\n"
     "  - 支援多種中英雙向翻譯文體與排版優化功能。\n"
     "  - 自動下載並載入遠端儲存庫的 Goal 與格式規範設定檔。\n"
@@ -204,14 +182,23 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
 }
 
 vemtora::CommandDecl cmd_polywend() {
-    return frame::declare({.name = "polywend",
-                           .help = "技術文件處理工具 (翻譯與格式排版，基於 Agy Agent)",
-                           .epilog = std::string(epilog),
-                           .options = {.output_dir_help = "Specify the output directory for generated files.",
-                                       .skip_editor_help = "Skip the editor prompt for custom requirements."},
-                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
-                                       .log = &log(),
-                                       .run = frame::runs_app_with_skip_editor<PolywendApp>()}});
+    return frame::declare(
+        {.name = "polywend",
+         .help = "技術文件處理工具 (翻譯與格式排版，基於 Agy Agent)",
+         .epilog = frame::epilog(
+             frame::usual_examples(
+                 "polywend",
+                 {.run_title = "Run with configuration:",
+                  .model = "Gemini 3.5 Flash (Medium)",
+                  .more = {{"Specify the output directory:", "vemtora polywend -o ./my-outputs"},
+                           {"Skip editor prompts for custom requirements (Run automatically):",
+                            "vemtora polywend -s"}}}),
+             features, ""),  // the features follow the last example directly
+         .options = {.output_dir_help = "Specify the output directory for generated files.",
+                     .skip_editor_help = "Skip the editor prompt for custom requirements."},
+         .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                     .log = &log(),
+                     .run = frame::runs_app_with_skip_editor<PolywendApp>()}});
 }
 
 }  // namespace vemtora::polywend

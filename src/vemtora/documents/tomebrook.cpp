@@ -15,28 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora tomebrook --generate-config\n"
-    "\b\n"
-    "  2. Run API documentation generation with configuration:\n"
-    "     vemtora tomebrook -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora tomebrook\n"
-    "\b\n"
-    "  4. Run with default settings and specify a model:\n"
-    "     vemtora tomebrook --model \"gemini-3.5-flash-m\"\n"
-    "\b\n"
-    "  5. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora tomebrook -c\n"
-    "\b\n"
-    "  6. Specify the output directory:\n"
-    "     vemtora tomebrook -o ./my-docs\n"
-    "\n"
-    "\b\n"
+constexpr std::string_view features =
     "Features: Generates API manuals and markdown documentation for source files.\n"
     "  - Analyzes functions, classes, and comments in files.\n"
     "  - Automatically structures output into markdown documentation.\n"
@@ -204,15 +183,20 @@ std::string build_prompt(const PromptInputs& in) {
 }
 
 vemtora::CommandDecl cmd_tomebrook() {
-    return frame::declare({.name = "tomebrook",
-                           .help = "Generate API Manual for scripts.",
-                           .epilog = std::string(epilog),
-                           .options = {.output_dir_help = "Specify the output directory for generated manual."},
-                           .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
-                                       .log = &log(),
-                                       .template_line_mark = false,
-                                       .utf8_output = true,
-                                       .run = frame::runs_app<TomebrookApp>()}});
+    return frame::declare(
+        {.name = "tomebrook",
+         .help = "Generate API Manual for scripts.",
+         .epilog = frame::epilog(
+             frame::usual_examples("tomebrook",
+                                   {.run_title = "Run API documentation generation with configuration:",
+                                    .more = {{"Specify the output directory:", "vemtora tomebrook -o ./my-docs"}}}),
+             features),
+         .options = {.output_dir_help = "Specify the output directory for generated manual."},
+         .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
+                     .log = &log(),
+                     .template_line_mark = false,
+                     .utf8_output = true,
+                     .run = frame::runs_app<TomebrookApp>()}});
 }
 
 }  // namespace vemtora::tomebrook

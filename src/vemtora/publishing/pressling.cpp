@@ -17,29 +17,6 @@ const std::string_view DEFAULT_YAML_CONTENT =
 
 namespace {
 
-const char* const kEpilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora pressling --generate-config\n"
-    "\b\n"
-    "  2. Run with configuration:\n"
-    "     vemtora pressling -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora pressling\n"
-    "\b\n"
-    "  4. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora pressling -c\n"
-    "\b\n"
-    "  5. Specify the output directory (when -o is provided without arguments, it defaults to current directory):\n"
-    "     vemtora pressling -o\n"
-    "\b\n"
-    "  6. Specify a custom output directory:\n"
-    "     vemtora pressling -o ./my-outputs\n"
-    "\b\n"
-    "  7. Process a specific Markdown file (skips interactive selection):\n"
-    "     vemtora pressling -f my_document.md\n";
 
 // The --file value must name an existing file that is not a folder.
 std::string check_existing_file(const std::string& value) {
@@ -68,7 +45,16 @@ vemtora::CommandDecl cmd_pressling() {
     return frame::declare(
         {.name = "pressling",
          .help = "Convert Notion exported .md files to HTML pages.",
-         .epilog = kEpilog,
+         .epilog = frame::epilog(frame::usual_examples(
+             "pressling",
+             {.run_title = "Run with configuration:",
+              .model = std::nullopt,
+              .more = {{"Specify the output directory (when -o is provided without arguments, it defaults to current "
+                        "directory):",
+                        "vemtora pressling -o"},
+                       {"Specify a custom output directory:", "vemtora pressling -o ./my-outputs"},
+                       {"Process a specific Markdown file (skips interactive selection):",
+                        "vemtora pressling -f my_document.md"}}})),
          .options = {.optional_config = true,
                      .model = false,
                      .output_dir_help = "Specify the output directory for generated files.",

@@ -39,29 +39,11 @@ void rewrite_arguments(std::vector<std::string>& args) {
     args = std::move(new_argv);
 }
 
-namespace {
-
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora varnel --generate-config\n"
-    "\b\n"
-    "  2. Run with configuration:\n"
-    "     vemtora varnel -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora varnel\n"
-    "\b\n"
-    "  4. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora varnel -c\n";
-
-}  // namespace
-
 vemtora::CommandDecl cmd_varnel() {
     return frame::declare({.name = "varnel",
                            .help = "Generate an Varnel page from a YAML configuration file.",
-                           .epilog = std::string(epilog),
+                           .epilog = frame::epilog(frame::usual_examples(
+                               "varnel", {.run_title = "Run with configuration:", .model = std::nullopt})),
                            .options = {.optional_config = true, .model = false},
                            .on_load = rewrite_arguments,
                            .binding = {.default_yaml = DEFAULT_YAML_CONTENT,

@@ -4,25 +4,7 @@ namespace vemtora::quillary {
 
 namespace {
 
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora quillary --generate-config\n"
-    "\b\n"
-    "  2. Run with configuration:\n"
-    "     vemtora quillary -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora quillary\n"
-    "\b\n"
-    "  4. Run with default settings and specify a model:\n"
-    "     vemtora quillary --model \"Gemini 3.5 Flash (Medium)\"\n"
-    "\b\n"
-    "  5. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora quillary -c\n"
-    "\n"
-    "\b\n"
+constexpr std::string_view features =
     "Features: README generation and updating assistant.\n"
     "  - Automatically scans setup.py to determine current version and calculate next release/RC version.\n"
     "  - Supports interactive selection of the source code directory.\n"
@@ -36,7 +18,10 @@ const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_lo
 vemtora::CommandDecl cmd_quillary() {
     return frame::declare({.name = "quillary",
                            .help = "自動偵測版號、讀取 Git Diff 並透過 AI 生成與更新 README.md。",
-                           .epilog = std::string(epilog),
+                           .epilog = frame::epilog(frame::usual_examples("quillary",
+                                                                         {.run_title = "Run with configuration:",
+                                                                          .model = "Gemini 3.5 Flash (Medium)"}),
+                                                   features),
                            .options = {.config_help = "Specify the YAML config file path"},
                            .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
                                        .log = &log(),

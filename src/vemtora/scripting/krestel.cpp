@@ -17,28 +17,7 @@ using support::Result;
 
 namespace {
 
-constexpr std::string_view epilog =
-    "\b\n"
-    "Examples:\n"
-    "  1. Generate config template:\n"
-    "     vemtora krestel --generate-config\n"
-    "\b\n"
-    "  2. Run template generation with configuration:\n"
-    "     vemtora krestel -c config.yaml\n"
-    "\b\n"
-    "  3. Run with default settings (Default mode):\n"
-    "     vemtora krestel\n"
-    "\b\n"
-    "  4. Run with default settings and specify a model:\n"
-    "     vemtora krestel --model \"gemini-3.5-flash-m\"\n"
-    "\b\n"
-    "  5. Interactive config selection (when -c is provided without arguments):\n"
-    "     vemtora krestel -c\n"
-    "\b\n"
-    "  6. Specify the output directory:\n"
-    "     vemtora krestel -o ./my-scripts\n"
-    "\n"
-    "\b\n"
+constexpr std::string_view features =
     "Features: Manages and executes automated bash scripts using Gemini AI.\n"
     "  - Generates customized bash scripts based on user goals.\n"
     "  - Automatically grants executable permissions (chmod +x).\n"
@@ -176,7 +155,10 @@ Result KrestelApp::run() {
 vemtora::CommandDecl cmd_krestel() {
     return frame::declare({.name = "krestel",
                            .help = "CLI application for managing and executing bash scripts.",
-                           .epilog = std::string(epilog),
+                           .epilog = frame::epilog(
+                               frame::usual_examples("krestel", {.more = {{"Specify the output directory:",
+                                                                           "vemtora krestel -o ./my-scripts"}}}),
+                               features),
                            .options = {.output_dir_help = "Specify the output directory for generated script."},
                            .binding = {.default_yaml = DEFAULT_YAML_CONTENT,
                                        .log = &log(),
