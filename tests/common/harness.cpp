@@ -373,6 +373,17 @@ void AgentWorkspace::run_as(const User& as) {
     user = as;
 }
 
+FakeAgent::FakeAgent(const fs::path& folder)
+    : script(folder / "script"),
+      argv_file(folder / "argv"),
+      env_({{"PATH", fakes_dir().string() + ":/usr/bin:/bin"},
+            {"FAKE_AGY_ARGV", argv_file.string()},
+            {"FAKE_AGY_SCRIPT", script.string()}}) {
+    fs::create_directories(script);
+}
+
+void FakeAgent::scripted(const std::string& file, const std::string& text) const { write_file(script / file, text); }
+
 std::vector<std::vector<std::string>> AgentWorkspace::calls() const { return fake_agy_calls(tmp / "argv"); }
 
 std::string AgentWorkspace::ref(const fs::path& rel) const { return "@[" + (work / rel).generic_string() + "]"; }

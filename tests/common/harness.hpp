@@ -131,6 +131,20 @@ void init_repo(const fs::path& repo);
 // call, in call order (each begins with "agy"). Empty when the file is missing.
 std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file);
 
+// The fake agent for in-process tests, while the object lives: first on PATH, scripted
+// from `script` and recording its calls, both kept in `folder`.
+class FakeAgent {
+  public:
+    explicit FakeAgent(const fs::path& folder);
+    fs::path script, argv_file;
+    // Writes one file of the script (see tests/fakes/agy).
+    void scripted(const std::string& file, const std::string& text) const;
+    std::vector<std::vector<std::string>> calls() const { return fake_agy_calls(argv_file); }
+
+  private:
+    ScopedEnv env_;
+};
+
 // The entries of a zip archive in archive order, each as "name:deflate" or "name:stored"
 // (other methods "name:other"); {"<cannot open>"} when the archive cannot be read.
 std::vector<std::string> zip_listing(const fs::path& archive);

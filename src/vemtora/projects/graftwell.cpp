@@ -67,6 +67,15 @@ std::string GraftwellApp::feature_prompt(const fs::path& module_path, const std:
            exchange::output_request("：", "生成的程式碼", feature_output_file);
 }
 
+std::string registration_prompt(const registration::Pass& pass, const std::string& sub_cli_name,
+                                const std::string& file_name, const std::string& func_name) {
+    const std::string cli = registration::cli_reference(pass);
+    return "根據 @[" + support::reference_form(pass.goal_path) + "] 裡的 `dovud-register` 指示與 @[" +
+           support::reference_form(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
+           "] 中註冊新子指令，變數如下：\n- sub_cli_name: " + sub_cli_name + "\n- file_name: " + file_name +
+           "\n- func_name: " + func_name + "\n- cli_code: @[" + cli + registration::code_request();
+}
+
 Result GraftwellApp::run() {
     const auto& log = graftwell::log();
 
@@ -140,15 +149,20 @@ Result GraftwellApp::run() {
     answer.file.saved();
     log.info("✅ agy 程式碼重構完成！");
 
-    if (auto failed = registration::run({.tool = registration::Tool::graftwell,
-                                         .module_path = module_path,
-                                         .cli_folder = *prj_folder,
-                                         .goal_path = goal_path,
-                                         .skill_path = skill_path,
-                                         .default_model = default_model,
-                                         .sub_cli_name = sub_cli_name,
-                                         .file_name = file_name,
-                                         .log = &log}))
+    if (auto failed = registration::run(
+            {.module_path = module_path,
+             .cli_folder = *prj_folder,
+             .goal_path = goal_path,
+             .skill_path = skill_path,
+             .default_model = default_model,
+             .prompt = [this](const registration::Pass& pass,
+                              const std::string& func_name) { return registration_prompt(pass, sub_cli_name, file_name, func_name); },
+             .start_line = "✅ ⏳ 正在透過 agy 向 cli.py 註冊新子指令...",
+             .done_line = "🎉 已成功將功能註冊到 cli.py",
+             .agent_failed_line = "❌ agy 註冊失敗",
+             .agent_failed = "agy 註冊至 cli.py 失敗",
+             .failure_names_reason = false,
+             .log = &log}))
         return *failed;
 
     return Result::success("🎉 Graftwell 功能開發完成！路徑: " + module_path.string());

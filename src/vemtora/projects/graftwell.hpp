@@ -10,6 +10,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/registration.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::graftwell {
@@ -32,6 +33,10 @@ inline constexpr std::string_view DEFAULT_YAML_CONTENT =
 
 inline constexpr const char* feature_output_file = "_agy/generated-dovud-feature.txt";
 inline constexpr const char* template_file = "template/python_agy_cli_template.py";
+
+// The prompt of the pass that registers the new module, saved as `file_name`, in cli.py.
+std::string registration_prompt(const registration::Pass& pass, const std::string& sub_cli_name,
+                                const std::string& file_name, const std::string& func_name);
 
 class GraftwellApp {
   public:

@@ -77,6 +77,15 @@ std::string new_module_prompt(const fs::path& goal_path, const fs::path& main_lo
                          "\n");
 }
 
+std::string registration_prompt(const registration::Pass& pass, const NewModuleNames& names,
+                                const std::string& file_name, const std::string& func_name) {
+    return "根據 @[" + support::reference_form(pass.goal_path) + "]：\n重構 @[" + registration::cli_reference(pass) +
+           "] 註冊子指令。\n【參數設定】\n- 專案名稱: " + names.prj_name + "\n- 指令名稱: " + names.cli_name +
+           "\n- 子指令名稱: " + names.sub_cli_name + "\n- 檔案名稱: " + file_name + "\n- 函式名稱: " + func_name +
+           "\n使用 `write_to_file` 寫入：`" + support::reference_form(registration::reg_output_file) +
+           "`。\n禁止解釋或 markdown，僅執行工具。";
+}
+
 SproutelApp::SproutelApp(const YAML::Node& config_dict) {
     const auto& log = sproutel::log();
     config = frame::settings_section(config_dict);
@@ -207,12 +216,12 @@ Result SproutelApp::run() {
     const fs::path main_logic_file = fileIO::setup_output_file(pkg_dir, selected_file, &log);
     if (!fs::exists(main_logic_file)) return generated;
 
-    std::string prompt = new_module_prompt(goal_path, main_logic_file,
-                                           {.prj_name = selected_prj,
-                                            .cli_name = selected_cli,
-                                            .sub_cli_name = selected_sub_cli,
-                                            .class_name = selected_class,
-                                            .project_desc = project_desc});
+    const NewModuleNames names{.prj_name = selected_prj,
+                               .cli_name = selected_cli,
+                               .sub_cli_name = selected_sub_cli,
+                               .class_name = selected_class,
+                               .project_desc = project_desc};
+    std::string prompt = new_module_prompt(goal_path, main_logic_file, names);
     auto answer = exchange::agent_pass(new_module_output_file,
                                        {.prompt = prompt,
                                         .default_model = default_model,
@@ -233,17 +242,17 @@ Result SproutelApp::run() {
     if (!saved.ok) return Result::failure(saved.text);
     answer.file.saved();
 
-    if (auto failed = registration::run({.tool = registration::Tool::sproutel,
-                                         .module_path = main_logic_file,
-                                         .cli_folder = pkg_dir,
-                                         .goal_path = goal_path,
-                                         .skill_path = skill_path,
-                                         .default_model = default_model,
-                                         .sub_cli_name = selected_sub_cli,
-                                         .file_name = selected_file,
-                                         .prj_name = selected_prj,
-                                         .cli_name = selected_cli,
-                                         .log = &log}))
+    if (auto failed = registration::run(
+            {.module_path = main_logic_file,
+             .cli_folder = pkg_dir,
+             .goal_path = goal_path,
+             .skill_path = skill_path,
+             .default_model = default_model,
+             .prompt = [&](const registration::Pass& pass,
+                           const std::string& func_name) { return registration_prompt(pass, names, selected_file, func_name); },
+             .cli_folder_to_agent = false,
+             .agent_failed = "AI 重構 cli.py 失敗",
+             .log = &log}))
         return *failed;
     return generated;
 }

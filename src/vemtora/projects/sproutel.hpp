@@ -10,6 +10,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/registration.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::sproutel {
@@ -51,6 +52,9 @@ struct NewModuleNames {
 };
 // The prompt of the pass that turns the renamed sample module into the core module.
 std::string new_module_prompt(const fs::path& goal_path, const fs::path& main_logic_file, const NewModuleNames& names);
+// The prompt of the pass that registers the core module, saved as `file_name`, in cli.py.
+std::string registration_prompt(const registration::Pass& pass, const NewModuleNames& names,
+                                const std::string& file_name, const std::string& func_name);
 
 class SproutelApp {
   public:

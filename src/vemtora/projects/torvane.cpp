@@ -52,6 +52,19 @@ std::string refactor_prompt(const PromptInputs& in) {
            exchange::output_request("：", "生成的程式碼", refactor_output_file);
 }
 
+std::string registration_prompt(const registration::Pass& pass, const std::string& func_name) {
+    const std::string cli = registration::cli_reference(pass);
+    const std::string func_line =
+        func_name.empty()
+            ? "（請從 target_file 中自行解析被 @click.command 或 @click.group 裝飾的進入點函式名稱，例如 cmd_xxxx 或 main）"
+            : func_name;
+    return "根據 @[" + support::reference_form(pass.goal_path) + "] 裡的 `torvane-cli` 指示與 @[" +
+           support::reference_form(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
+           "] 中檢查並註冊子指令，變數如下：\n- sub_cli_name: " + registration::sub_cli_name_of_module(pass.module_path) +
+           "\n- target_file: " + pass.module_path.filename().string() + "\n- func_name: " + func_line +
+           "\n- cli_code: @[" + cli + registration::code_request();
+}
+
 TorvaneApp::TorvaneApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
     output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./_ref");
@@ -146,12 +159,18 @@ Result TorvaneApp::run() {
     if (!saved.ok) return Result::failure(saved.text);
     answer.file.saved();
 
-    if (auto failed = registration::run({.tool = registration::Tool::torvane,
-                                         .module_path = target_path,
+    if (auto failed = registration::run({.module_path = target_path,
                                          .cli_folder = support::parent_or_dot(target_path),
                                          .goal_path = goal_path,
                                          .skill_path = skill_path,
                                          .default_model = default_model,
+                                         .prompt = registration_prompt,
+                                         .needs_function = false,
+                                         .no_cli_line = "⚠️ 未在同目錄下找到 cli.py，跳過自動註冊子指令的檢查。",
+                                         .start_line = "✅ ⏳ 正在向 cli.py 檢查與更新子指令註冊...",
+                                         .done_line = "🎉 已成功將功能註冊至 cli.py",
+                                         .agent_failed_line = "❌ agy 註冊/檢查失敗",
+                                         .agent_failed = "agy 註冊或檢查至 cli.py 失敗",
                                          .log = &log}))
         return *failed;
 

@@ -13,6 +13,7 @@
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/registration.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::torvane {
@@ -47,6 +48,9 @@ struct PromptInputs {
     std::string refactor_desc{};
 };
 std::string refactor_prompt(const PromptInputs& inputs);
+// The prompt of the pass that checks the refactored script's registration in cli.py;
+// without a `cmd_` function name the agent is asked to find the entry point itself.
+std::string registration_prompt(const registration::Pass& pass, const std::string& func_name);
 
 class TorvaneApp {
   public:

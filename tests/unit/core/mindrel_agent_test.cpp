@@ -15,15 +15,10 @@ using vemtora::mindrel::RunAgyArgs;
 class RunAgy : public ::testing::Test {
   protected:
     th::TempDir tmp;
-    fs::path script = tmp / "script";
-    fs::path argv_file = tmp / "argv";
-    th::ScopedEnv path{{{"PATH", th::fakes_dir().string() + ":/usr/bin:/bin"}}};
-    th::ScopedEnv argv_env{{{"FAKE_AGY_ARGV", argv_file.string()}}};
-    th::ScopedEnv script_env{{{"FAKE_AGY_SCRIPT", script.string()}}};
+    th::FakeAgent agent{tmp.path()};
 
-    void SetUp() override { fs::create_directories(script); }
-    void scripted(const std::string& file, const std::string& text) { th::write_file(script / file, text); }
-    std::vector<std::vector<std::string>> calls() const { return th::fake_agy_calls(argv_file); }
+    void scripted(const std::string& file, const std::string& text) { agent.scripted(file, text); }
+    std::vector<std::vector<std::string>> calls() const { return agent.calls(); }
 };
 
 TEST(AgyFolders, OrderRepeatsAndPresence) {

@@ -1,6 +1,8 @@
-// Sub-command names derived from kebab-case and the cli.py registration prompts.
+// Sub-command names derived from kebab-case, and the cli.py registration pass worded by
+// its caller, against the fake agent.
 #include <gtest/gtest.h>
 
+#include "common/harness.hpp"
 #include "vemtora/core/registration.hpp"
 
 namespace reg = vemtora::registration;
@@ -25,43 +27,110 @@ TEST(RegistrationNames, DerivedFromKebabCase) {
     EXPECT_EQ(reg::sub_cli_name_of_module("Data_Loader.py"), "Data-Loader");
 }
 
-TEST(RegistrationPrompt, EachToolWordsItsOwnPass) {
-    reg::Pass pass{.module_path = "/p/pkg/data_loader.py",
-                   .cli_folder = "/p/pkg",
-                   .goal_path = "/p/_agy/goal/g.yaml",
-                   .skill_path = "/p/_agy/skill/s.yaml",
-                   .sub_cli_name = "start-task",
-                   .file_name = "start_task.py",
-                   .prj_name = "MyProject",
-                   .cli_name = "my-cli"};
-    const std::string scratch = std::filesystem::current_path().generic_string() + "/_agy/generated-dovud-reg.txt";
+namespace {
 
-    pass.tool = reg::Tool::graftwell;
-    EXPECT_EQ(reg::prompt(pass, "cmd_start"),
-              "根據 @[/p/_agy/goal/g.yaml] 裡的 `dovud-register` 指示與 @[/p/_agy/skill/s.yaml] 技能，\n"
-              "在主進入點檔案 @[/p/pkg/cli.py] 中註冊新子指令，變數如下：\n- sub_cli_name: start-task\n"
-              "- file_name: start_task.py\n- func_name: cmd_start\n- cli_code: @[/p/pkg/cli.py]\n\n【輸出要求】：\n"
-              "請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
-                  scratch + "` 檔案中。\n");
+namespace fs = std::filesystem;
+namespace app_logging = brenkit::app_logging;
 
-    pass.tool = reg::Tool::torvane;
-    const std::string torvane_head =
-        "根據 @[/p/_agy/goal/g.yaml] 裡的 `torvane-cli` 指示與 @[/p/_agy/skill/s.yaml] 技能，\n"
-        "在主進入點檔案 @[/p/pkg/cli.py] 中檢查並註冊子指令，變數如下：\n- sub_cli_name: data-loader\n"
-        "- target_file: data_loader.py\n- func_name: ";
-    const std::string torvane_tail = "\n- cli_code: @[/p/pkg/cli.py]\n\n【輸出要求】：\n"
-                                     "請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
-                                     scratch + "` 檔案中。\n";
-    EXPECT_EQ(reg::prompt(pass, "cmd_load"), torvane_head + "cmd_load" + torvane_tail);
-    EXPECT_EQ(reg::prompt(pass, ""),
-              torvane_head +
-                  "（請從 target_file 中自行解析被 @click.command 或 @click.group 裝飾的進入點函式名稱，例如 cmd_xxxx 或 main）" +
-                  torvane_tail);
+// The pass against the fake agent, in a package folder with a module and a cli.py.
+class RegistrationRun : public ::testing::Test {
+  protected:
+    th::TempDir tmp;
+    th::FakeAgent agent{tmp.path()};
+    std::optional<th::CurrentDir> cwd;
+    fs::path pkg = tmp / "pkg";
+    app_logging::Logger logger{"Test"};
+    app_logging::Capture capture;
+    std::vector<std::string> prompted;  // the function names the prompt was asked for
 
-    pass.tool = reg::Tool::sproutel;
-    EXPECT_EQ(reg::prompt(pass, "cmd_start"),
-              "根據 @[/p/_agy/goal/g.yaml]：\n重構 @[/p/pkg/cli.py] 註冊子指令。\n【參數設定】\n- 專案名稱: MyProject\n"
-              "- 指令名稱: my-cli\n- 子指令名稱: start-task\n- 檔案名稱: start_task.py\n- 函式名稱: cmd_start\n"
-              "使用 `write_to_file` 寫入：`" +
-                  scratch + "`。\n禁止解釋或 markdown，僅執行工具。");
+    void SetUp() override {
+        th::write_file(pkg / "cli.py", "old cli\n");
+        th::write_file(pkg / "task.py", "def cmd_task():\n    pass\n");
+        cwd.emplace(tmp.path());
+    }
+    reg::Pass pass() {
+        return {.module_path = pkg / "task.py",
+                .cli_folder = pkg,
+                .goal_path = tmp / "g.yaml",
+                .skill_path = tmp / "s.yaml",
+                .prompt = [this](const reg::Pass&, const std::string& func_name) {
+                    prompted.push_back(func_name);
+                    return std::string("register, 絕對路徑：`") + reg::reg_output_file + "`";
+                },
+                .no_cli_line = "no cli",
+                .start_line = "starting",
+                .done_line = "done",
+                .agent_failed_line = "agent failed",
+                .agent_failed = "registration failed",
+                .log = &logger};
+    }
+    bool logged(app_logging::Level level, const std::string& message) const {
+        for (const auto& r : capture.records())
+            if (r.level == level && r.message == message) return true;
+        return false;
+    }
+};
+
+TEST_F(RegistrationRun, SkippedWithoutCliOrFunctionAndNothingAsked) {
+    reg::Pass no_cli = pass();
+    no_cli.cli_folder = tmp / "elsewhere";
+    EXPECT_EQ(reg::run(no_cli), std::nullopt);
+    EXPECT_EQ(capture.messages(), std::vector<std::string>{"no cli"});
+
+    capture.clear();
+    th::write_file(pkg / "task.py", "def main():\n    pass\n");
+    EXPECT_EQ(reg::run(pass()), std::nullopt);
+    EXPECT_TRUE(capture.messages().empty());
+    EXPECT_TRUE(agent.calls().empty());
+    EXPECT_TRUE(prompted.empty());
 }
+
+TEST_F(RegistrationRun, CallersTextsAroundASavedCli) {
+    agent.scripted("out", "new cli\n");
+    reg::Pass without_function = pass();
+    without_function.needs_function = false;
+    without_function.cli_folder_to_agent = false;
+    th::write_file(pkg / "task.py", "def main():\n    pass\n");
+    EXPECT_EQ(reg::run(without_function), std::nullopt);
+    EXPECT_EQ(prompted, std::vector<std::string>{""});
+    EXPECT_EQ(th::read_file(pkg / "cli.py"), "new cli");
+    EXPECT_TRUE(logged(app_logging::Level::info, "starting"));
+    EXPECT_TRUE(logged(app_logging::Level::info, "done"));
+
+    th::write_file(pkg / "task.py", "def cmd_task():\n    pass\n");
+    EXPECT_EQ(reg::run(pass()), std::nullopt);
+    EXPECT_EQ(prompted, (std::vector<std::string>{"", "cmd_task"}));
+    // The cli.py folder reaches the agent only when the caller gives it.
+    const auto calls = agent.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    auto adds = [](const std::vector<std::string>& call, const std::string& dir) {
+        for (size_t i = 0; i + 1 < call.size(); ++i)
+            if (call[i] == "--add-dir" && call[i + 1] == dir) return true;
+        return false;
+    };
+    EXPECT_FALSE(adds(calls[0], pkg.string()));
+    EXPECT_TRUE(adds(calls[1], pkg.string()));
+}
+
+TEST_F(RegistrationRun, AgentFailureWithOrWithoutItsReason) {
+    agent.scripted("status", "1");
+    agent.scripted("stderr", "boom");
+    auto failed = reg::run(pass());
+    ASSERT_TRUE(failed);
+    EXPECT_FALSE(failed->ok);
+    EXPECT_EQ(failed->text, "registration failed: boom");
+    EXPECT_TRUE(logged(app_logging::Level::error, "agent failed: boom"));
+    EXPECT_FALSE(logged(app_logging::Level::info, "done"));
+
+    capture.clear();
+    reg::Pass quiet = pass();
+    quiet.agent_failed_line = "";
+    quiet.failure_names_reason = false;
+    failed = reg::run(quiet);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->text, "registration failed");
+    for (const auto& m : capture.messages()) EXPECT_FALSE(m.starts_with(": ")) << m;
+    EXPECT_EQ(th::read_file(pkg / "cli.py"), "old cli\n");
+}
+
+}  // namespace
