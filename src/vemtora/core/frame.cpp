@@ -192,9 +192,9 @@ std::string default_model_of(const YAML::Node& settings) {
         fileIO::text_or(fileIO::child(settings, "default_model"), std::string(mindrel::default_agy_model)));
 }
 
-YAML::Node backup_model_of(const YAML::Node& settings) {
+YAML::Node backup_model_of(const YAML::Node& settings, const YAML::Node& fallback) {
     YAML::Node backup = fileIO::child(settings, "backup_model");
-    return mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Load("[gemini-3.5-flash-l]"));
+    return mindrel::resolve_model_name(backup.IsDefined() ? backup : fallback);
 }
 
 vemtora::CommandDecl declare(Declaration declaration) {

@@ -89,8 +89,8 @@ std::string standard_epilog(const std::string& name, std::string_view features);
 YAML::Node settings_section(const YAML::Node& config_dict);
 // `default_model` (else "gemini-3.5-flash-m") resolved to its display name.
 std::string default_model_of(const YAML::Node& settings);
-// `backup_model` (else the list of "gemini-3.5-flash-l") resolved.
-YAML::Node backup_model_of(const YAML::Node& settings);
+// `backup_model` (else `fallback`: as a rule the list of "gemini-3.5-flash-l") resolved.
+YAML::Node backup_model_of(const YAML::Node& settings, const YAML::Node& fallback = YAML::Load("[gemini-3.5-flash-l]"));
 
 // The application step of a command whose application object is built from the whole
 // configuration and run once.

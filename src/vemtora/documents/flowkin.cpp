@@ -78,8 +78,7 @@ FlowkinApp::FlowkinApp(const YAML::Node& config_dict, bool skip_editor_flag) : s
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/mermaid-chart.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/mermaid-chart-expert.yaml");
     default_model = frame::default_model_of(config);
-    YAML::Node backup = fileIO::child(config, "backup_model");
-    backup_model = mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Node("gemini-3.5-flash-l"));
+    backup_model = frame::backup_model_of(config, YAML::Node("gemini-3.5-flash-l"));
 }
 
 Result FlowkinApp::run() {

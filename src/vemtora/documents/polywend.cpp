@@ -94,8 +94,7 @@ PolywendApp::PolywendApp(const YAML::Node& config_dict, bool skip_editor_flag) :
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/polywend-goal.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/polywend-expert.yaml");
     default_model = frame::default_model_of(config);
-    YAML::Node backup = fileIO::child(config, "backup_model");
-    backup_model = mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Node("gemini-3.5-flash-l"));
+    backup_model = frame::backup_model_of(config, YAML::Node("gemini-3.5-flash-l"));
 }
 
 const std::vector<std::pair<std::string, PolywendApp::Handler>>& PolywendApp::function_registry() {

@@ -72,10 +72,8 @@ Quillary::Quillary(const YAML::Node& config_dict) {
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-readme-goal.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-readme-expert.yaml");
     template_path = fileIO::text_or(fileIO::child(config, "template_path"), "template/dovud_readme_template.md");
-    default_model =
-        mindrel::resolve_model_name(fileIO::text_or(fileIO::child(config, "default_model"), "Gemini 3.5 Flash (Medium)"));
-    YAML::Node backup = fileIO::child(config, "backup_model");
-    backup_model = mindrel::resolve_model_name(backup.IsDefined() ? backup : YAML::Node("Gemini 3.5 Flash (Low)"));
+    default_model = frame::default_model_of(config);
+    backup_model = frame::backup_model_of(config, YAML::Node("Gemini 3.5 Flash (Low)"));
 }
 
 Result Quillary::run() {

@@ -50,8 +50,7 @@ const runwick::GitCheck kExplained{.naming = runwick::GitNaming::command_line, .
 }  // namespace
 
 SendriftApp::SendriftApp(const YAML::Node& config_dict) {
-    YAML::Node found = fileIO::child(config_dict, "config");
-    config = found.IsDefined() ? found : YAML::Node(YAML::NodeType::Map);
+    config = frame::settings_section(config_dict);
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/sendrift-goal.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/sendrift-expert.yaml");
     default_model = frame::default_model_of(config);
