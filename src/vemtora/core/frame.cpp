@@ -51,6 +51,132 @@ std::optional<YAML::Node> settings_of(YAML::Node& configuration) {
     return settings;
 }
 
+// One run of the frame. Each step gives the exit status when the run ends there.
+class FrameRun {
+  public:
+    FrameRun(const Binding& binding, const Args& args)
+        : binding_(binding), args_(args), log_(logger(binding)),
+          context_{.skip_editor = args.skip_editor, .file = args.file} {}
+
+    int operator()() {
+        if (binding_.utf8_output) support::use_utf8_output();
+        enter_debug_mode();
+        if (auto ended = write_template()) return *ended;
+        if (auto ended = choose_configuration()) return *ended;
+        if (auto ended = load_configuration()) return *ended;
+        if (auto ended = apply_overrides()) return *ended;
+        return run_application();
+    }
+
+  private:
+    void enter_debug_mode() {
+        if (!debug_mode(args_)) return;
+        support::set_env("DOVUD_DEBUG", "1");
+        brenkit::app_logging::setup_logging("Vemtora", true);
+        if (binding_.log_debug_on) log_.debug("Debug mode is ON.");
+    }
+
+    // --generate-config writes the template and ends the run, whatever else was given.
+    std::optional<int> write_template() {
+        if (!args_.generate_config) return std::nullopt;
+        fs::path written = fileIO::save_yaml_template(std::string(binding_.default_yaml), template_file_name(binding_));
+        std::string lead = binding_.template_line_mark ? "✅ " : "";
+        support::echo(lead + "Success! Template file created at: " + written.string());
+        return 0;
+    }
+
+    // The file named with -c; an empty name offers this folder's configuration files.
+    // Without -c there is no file: the template is the configuration.
+    std::optional<int> choose_configuration() {
+        if (!args_.config) return std::nullopt;
+        std::string path = *args_.config;
+        if (path.empty()) {
+            auto found = fileIO::find_files_with_extensions(
+                "./", {.extensions = {".yaml", ".yml"}, .recursive = false, .prefix = {"config"}});
+            if (binding_.auto_single_candidate && found.paths.size() == 1) {
+                path = found.paths.front().string();
+                log_.info("💬 偵測到僅有單一設定檔，已自動選用：" + path);
+            } else if (!found.paths.empty()) {
+                support::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
+                auto chosen = fileIO::interactive_select_files(found.paths, found.names, "");
+                if (!chosen.empty()) path = chosen.front().first.string();
+            }
+            if (path.empty()) {
+                error_line("❌ Error: No configuration file selected or found.");
+                return 1;
+            }
+        }
+        path_ = path;
+        return std::nullopt;
+    }
+
+    // A configuration of nothing ends the run quietly.
+    std::optional<int> load_configuration() {
+        std::optional<YAML::Node> loaded;
+        if (!path_) {
+            loaded = fileIO::load_yaml_string(std::string(binding_.default_yaml), "預設設定");
+        } else {
+            std::error_code ec;
+            if (!fs::exists(*path_, ec)) {
+                error_line("❌ Error: Config file '" + *path_ + "' does not exist.");
+                return 1;
+            }
+            // An empty document is a configuration of nothing; anything else the loader
+            // refuses is an error the user must hear about.
+            if (holds_null_document(*path_)) return 0;
+            loaded = fileIO::load_yaml_config(*path_);
+            if (!loaded) {
+                error_line("❌ Error: Config file '" + *path_ + "' could not be loaded.");
+                return 1;
+            }
+            context_.config_path = *path_;
+        }
+        if (!loaded || loaded->IsNull()) return 0;
+        configuration_ = std::move(loaded);
+        return std::nullopt;
+    }
+
+    // A non-empty --model, and --output-dir as the binding takes it, replace the settings.
+    std::optional<int> apply_overrides() {
+        bool model_override = args_.model && !args_.model->empty();
+        bool output_override = args_.output_dir && (binding_.empty_output_is_dot || !args_.output_dir->empty());
+        if (!model_override && !output_override) return std::nullopt;
+        auto settings = settings_of(*configuration_);
+        if (!settings) {
+            error_line("❌ Error: The 'config' entry of the configuration is not a mapping.");
+            return 1;
+        }
+        if (model_override) {
+            std::string mapped_model = mindrel::resolve_model_name(*args_.model);
+            (*settings)["default_model"] = mapped_model;
+            log_.info("✅ 已手動指定 AI 模型：" + mapped_model);
+        }
+        if (output_override) {
+            std::string folder = args_.output_dir->empty() ? "./" : *args_.output_dir;
+            (*settings)[binding_.output_key] = folder;
+            log_.info("✅ 已手動指定輸出目錄：" + folder);
+        }
+        return std::nullopt;
+    }
+
+    int run_application() {
+        support::Result result = binding_.run(*configuration_, context_);
+        if (result.ok) {
+            support::echo((binding_.marked_result ? "✅ Done: " : "Done: ") + result.text);
+            return 0;
+        }
+        error_line((binding_.marked_result ? "❌ Error: " : "Error: ") + result.text);
+        return 1;
+    }
+
+    const Binding& binding_;
+    const Args& args_;
+    const brenkit::app_logging::Logger& log_;
+    Context context_;
+    std::optional<std::string> path_{};          // the configuration file, when -c was given
+    std::optional<YAML::Node> configuration_{};  // once loaded
+};
+
 }  // namespace
 
 Args args_from(const vemtora::OptionValues& values) {
@@ -67,91 +193,7 @@ Args args_from(const vemtora::OptionValues& values) {
 
 std::string template_file_name(const Binding& binding) { return "config_" + binding.module_name + "_template.yaml"; }
 
-int run(const Binding& binding, const Args& args) {
-    const auto& log = logger(binding);
-    if (binding.utf8_output) support::use_utf8_output();
-
-    if (debug_mode(args)) {
-        support::set_env("DOVUD_DEBUG", "1");
-        brenkit::app_logging::setup_logging("Vemtora", true);
-        if (binding.log_debug_on) log.debug("Debug mode is ON.");
-    }
-
-    if (args.generate_config) {
-        fs::path written = fileIO::save_yaml_template(std::string(binding.default_yaml), template_file_name(binding));
-        std::string lead = binding.template_line_mark ? "✅ " : "";
-        support::echo(lead + "Success! Template file created at: " + written.string());
-        return 0;
-    }
-
-    Context context{.skip_editor = args.skip_editor, .file = args.file};
-    std::optional<YAML::Node> loaded;
-    if (!args.config) {
-        loaded = fileIO::load_yaml_string(std::string(binding.default_yaml), "預設設定");
-    } else {
-        std::string path = *args.config;
-        if (path.empty()) {
-            auto found = fileIO::find_files_with_extensions(
-                "./", {.extensions = {".yaml", ".yml"}, .recursive = false, .prefix = {"config"}});
-            if (binding.auto_single_candidate && found.paths.size() == 1) {
-                path = found.paths.front().string();
-                log.info("💬 偵測到僅有單一設定檔，已自動選用：" + path);
-            } else if (!found.paths.empty()) {
-                support::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
-                auto chosen = fileIO::interactive_select_files(found.paths, found.names, "");
-                if (!chosen.empty()) path = chosen.front().first.string();
-            }
-            if (path.empty()) {
-                error_line("❌ Error: No configuration file selected or found.");
-                return 1;
-            }
-        }
-        std::error_code ec;
-        if (!fs::exists(path, ec)) {
-            error_line("❌ Error: Config file '" + path + "' does not exist.");
-            return 1;
-        }
-        // An empty document is a configuration of nothing; anything else the loader
-        // refuses is an error the user must hear about.
-        if (holds_null_document(path)) return 0;
-        loaded = fileIO::load_yaml_config(path);
-        if (!loaded) {
-            error_line("❌ Error: Config file '" + path + "' could not be loaded.");
-            return 1;
-        }
-        context.config_path = path;
-    }
-    if (!loaded || loaded->IsNull()) return 0;
-    YAML::Node configuration = *loaded;
-
-    bool model_override = args.model && !args.model->empty();
-    bool output_override = args.output_dir && (binding.empty_output_is_dot || !args.output_dir->empty());
-    if (model_override || output_override) {
-        auto settings = settings_of(configuration);
-        if (!settings) {
-            error_line("❌ Error: The 'config' entry of the configuration is not a mapping.");
-            return 1;
-        }
-        if (model_override) {
-            std::string mapped_model = mindrel::resolve_model_name(*args.model);
-            (*settings)["default_model"] = mapped_model;
-            log.info("✅ 已手動指定 AI 模型：" + mapped_model);
-        }
-        if (output_override) {
-            std::string folder = args.output_dir->empty() ? "./" : *args.output_dir;
-            (*settings)[binding.output_key] = folder;
-            log.info("✅ 已手動指定輸出目錄：" + folder);
-        }
-    }
-
-    support::Result result = binding.run(configuration, context);
-    if (result.ok) {
-        support::echo((binding.marked_result ? "✅ Done: " : "Done: ") + result.text);
-        return 0;
-    }
-    error_line((binding.marked_result ? "❌ Error: " : "Error: ") + result.text);
-    return 1;
-}
+int run(const Binding& binding, const Args& args) { return FrameRun(binding, args)(); }
 
 std::vector<Example> usual_examples(const std::string& name, const UsualExamples& texts) {
     const std::string command = "vemtora " + name;
