@@ -104,9 +104,12 @@ std::vector<fs::path> download_and_save_from_registry(const std::vector<Registry
 
 // ---- editor ----------------------------------------------------------------------
 // Opens $VISUAL, else $EDITOR, else vi on the initial text; returns what was saved
-// without the lines that begin with "#", stripped; "" when nothing was entered.
-std::string get_user_input_via_editor(const std::string& initial_text, const std::string& label = "輸入",
-                                      const Logger* logger = nullptr);
+// without the lines that begin with "#", stripped; "" when nothing was entered. Nothing
+// (the reason logged) when the editor could not be run or ended with a non-zero status
+// (vim's :cq, a crash): what the file held then is no answer.
+std::optional<std::string> get_user_input_via_editor(const std::string& initial_text,
+                                                     const std::string& label = "輸入",
+                                                     const Logger* logger = nullptr);
 
 // ---- local files and downloads -----------------------------------------------------
 // The maker's repository base address: $VEMTORA_REPO_BASE_URL, else the built-in one.

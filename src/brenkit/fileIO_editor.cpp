@@ -45,16 +45,17 @@ std::string without_comments(const std::string& text) {
 
 }  // namespace
 
-std::string get_user_input_via_editor(const std::string& initial_text, const std::string& label, const Logger* logger) {
+std::optional<std::string> get_user_input_via_editor(const std::string& initial_text, const std::string& label,
+                                                     const Logger* logger) {
     fs::path folder;
     try {
         folder = support::make_temp_dir("vemtora-editor");
     } catch (const std::exception& e) {
         if (logger) logger->error(fmt::format("❌ 無法建立{}的暫存檔: {}", label, e.what()));
-        return "";
+        return std::nullopt;
     }
     auto file = folder / "input.md";
-    std::string result;
+    std::optional<std::string> result;
     try {
         support::write_file_atomic(file, initial_text);
         auto editor = chosen_editor();
@@ -72,7 +73,7 @@ std::string get_user_input_via_editor(const std::string& initial_text, const std
         }
     } catch (const std::exception& e) {
         if (logger) logger->error(fmt::format("❌ 無法開啟編輯器輸入{}: {}", label, e.what()));
-        result.clear();
+        result.reset();
     }
     std::error_code ec;
     fs::remove_all(folder, ec);

@@ -143,6 +143,13 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
     return support::Result::success("成功產出: " + path.filename().string());
 }
 
+std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger) {
+    if (fileIO::setup_output_dir(folder, &logger)) return std::nullopt;
+    return support::Result::failure("無法建立輸出資料夾: " + folder.string());
+}
+
+support::Result editor_failed() { return support::Result::failure("編輯器未正常結束，程序中斷。"); }
+
 bool plain_file_name(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
 }

@@ -116,6 +116,14 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
 support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
                               const std::string& label, const std::string& done_line, const Logger& logger);
 
+// Makes the output folder before anything is asked or the agent runs, so a folder that
+// cannot be made ends the run at once. Nothing when the folder is there; otherwise (the
+// error line logged once, by setup_output_dir) the failure result.
+std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger);
+
+// The failure result of an editor that did not end normally (its reason is logged).
+support::Result editor_failed();
+
 // Whether the name stays inside the folder it is joined to: one path component, not
 // empty, not "." or "..", with no separator of any platform.
 bool plain_file_name(const std::string& name);

@@ -86,7 +86,7 @@ Result FlowkinApp::run() {
 
     // ---- kind and instruction files ----
     log.info("✅ 🚀 開始 Flowkin 生成程序。輸出目錄：" + output_dir);
-    fileIO::setup_output_dir(output_dir, &log);
+    if (auto failed = exchange::prepare_output_dir(output_dir, log)) return *failed;
     std::vector<std::string> names;
     for (const auto& kind : mmd_configs()) names.push_back(kind.name);
     const std::string choice = fileIO::select_option("💬 請輸入編號", names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
@@ -122,7 +122,9 @@ Result FlowkinApp::run() {
                                   " 生成需求。\n# 若未輸入任何需求（即留空），程式將直接結束。\n# 存檔並關閉編輯器以繼續。\n"
                             : "# 請在此輸入 " + choice +
                                   " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
-        requirement = std::string(support::strip(fileIO::get_user_input_via_editor(initial, choice + " 生成需求", &log)));
+        auto typed = fileIO::get_user_input_via_editor(initial, choice + " 生成需求", &log);
+        if (!typed) return exchange::editor_failed();
+        requirement = std::string(support::strip(*typed));
         if (!requirement.empty()) {
             log.info("✅ 已輸入生成需求：" + requirement);
         } else if (!sources.empty()) {

@@ -108,8 +108,8 @@ const std::vector<std::pair<std::string, PolywendApp::Handler>>& PolywendApp::fu
 Result PolywendApp::run() {
     std::vector<std::string> labels;
     for (const auto& [label, handler] : function_registry()) labels.push_back(label);
+    if (auto failed = exchange::prepare_output_dir(output_dir, log())) return *failed;
     const std::string choice = fileIO::select_option("💬 請選擇功能編號", labels, "1", "💬 請選擇要執行的功能分類");
-    fileIO::setup_output_dir(output_dir, &log());
     for (const auto& [label, handler] : function_registry())
         if (label == choice) return (this->*handler)();
     log().error("❌ 錯誤：未知的執行功能：" + choice);
@@ -154,8 +154,11 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
     const fs::path source = chosen.front().first;
 
     std::string custom;
-    if (!skip_editor)
-        custom = clean_requirement(fileIO::get_user_input_via_editor(editor_banner(editor_label), editor_label, &log));
+    if (!skip_editor) {
+        auto typed = fileIO::get_user_input_via_editor(editor_banner(editor_label), editor_label, &log);
+        if (!typed) return exchange::editor_failed();
+        custom = clean_requirement(*typed);
+    }
 
     const std::string prompt = prompt_builder({.goal_path_str = support::reference_form(goal_path),
                                                .g_name = goal_name,

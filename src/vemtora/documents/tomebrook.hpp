@@ -98,7 +98,7 @@ class TomebrookApp {
     std::optional<support::Result> choose_sources();
     void choose_manual();
     void settle_identity();
-    void ask_requirements();
+    std::optional<support::Result> ask_requirements();
     std::optional<support::Result> generate_manual();
     support::Result save_manual();
 

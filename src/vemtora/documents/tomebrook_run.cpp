@@ -78,7 +78,7 @@ Result TomebrookApp::run() {
     if (auto failed = choose_sources()) return *failed;
     choose_manual();
     settle_identity();
-    ask_requirements();
+    if (auto failed = ask_requirements()) return *failed;
     if (auto failed = generate_manual()) return *failed;
     return save_manual();
 }
@@ -86,7 +86,7 @@ Result TomebrookApp::run() {
 std::optional<Result> TomebrookApp::choose_kind() {
     const auto& log = tomebrook::log();
     log.info("🚀 開始 ZuVidadi API Manual 程序。目標資料夾：./");
-    fileIO::setup_output_dir(output_dir, &log);
+    if (auto failed = exchange::prepare_output_dir(output_dir, log)) return *failed;
     const auto kinds = manual_configs();
     std::vector<std::string> names;
     for (const auto& kind : kinds) names.push_back(kind.name);
@@ -163,7 +163,7 @@ void TomebrookApp::settle_identity() {
              ", author: " + author_);
 }
 
-void TomebrookApp::ask_requirements() {
+std::optional<Result> TomebrookApp::ask_requirements() {
     const auto& log = tomebrook::log();
     goal_name_ = goal_path.stem().string();
     if (is_refactor_mode_) {
@@ -180,17 +180,21 @@ void TomebrookApp::ask_requirements() {
                           " ，您可以在下方繼續輸入追加需求。\n";
             }
         }
-        const std::string additional_req = fileIO::get_user_input_via_editor(marker, choice_ + " 修改需求", &log);
-        user_req_ = refactor_requirement(diff_ref, additional_req);
+        auto additional_req = fileIO::get_user_input_via_editor(marker, choice_ + " 修改需求", &log);
+        if (!additional_req) return exchange::editor_failed();
+        user_req_ = refactor_requirement(diff_ref, *additional_req);
         log.info("⏳ 正在根據需求重構 " + choice_ + " 內容...");
         goal_name_ += "-refactor";
     } else {
         const std::string marker =
             "# 請在此輸入 " + choice_ + " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
-        user_req_ = std::string(support::strip(fileIO::get_user_input_via_editor(marker, choice_ + " 生成需求", &log)));
+        auto typed = fileIO::get_user_input_via_editor(marker, choice_ + " 生成需求", &log);
+        if (!typed) return exchange::editor_failed();
+        user_req_ = std::string(support::strip(*typed));
         log.info(user_req_.empty() ? "💬 未輸入額外需求，將使用預設規則生成。" : "✅ 已輸入生成需求：" + user_req_);
         goal_name_ += "-gen";
     }
+    return std::nullopt;
 }
 
 std::optional<Result> TomebrookApp::generate_manual() {

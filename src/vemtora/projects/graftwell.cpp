@@ -86,10 +86,11 @@ Result GraftwellApp::run() {
             return Result::failure("未輸入子指令名稱。");
         }
         _update_naming_vars();
-        std::string typed = fileIO::get_user_input_via_editor(
+        auto typed = fileIO::get_user_input_via_editor(
             "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: " + feature_desc + "\n",
             "功能描述", &log);
-        if (!typed.empty()) feature_desc = std::string(support::strip(typed));
+        if (!typed) return exchange::editor_failed();
+        if (!typed->empty()) feature_desc = std::string(support::strip(*typed));
     }
 
     log.info("✅ 🔍 正在掃描目前目錄以選取專案...");
@@ -123,7 +124,9 @@ Result GraftwellApp::run() {
         log.error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + module_path.string());
         return Result::failure("目標檔案已存在: " + module_path.string());
     }
-    fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log);
+    // The agent fills the template copy in place: without it there is nothing to run on.
+    if (auto copied = fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log); !copied.ok)
+        return Result::failure(copied.text);
 
     std::string cli_name = fileIO::get_cli_name(support::parent_or_dot(*prj_folder) / "setup.py", "vemtora");
     std::string prompt = feature_prompt(module_path, cli_name);

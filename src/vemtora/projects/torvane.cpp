@@ -80,7 +80,7 @@ Result TorvaneApp::run() {
     const auto& log = torvane::log();
 
     log.info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
-    if (!fileIO::setup_output_dir(output_dir, &log)) return Result::failure("無法建立輸出資料夾: " + output_dir);
+    if (auto failed = exchange::prepare_output_dir(output_dir, log)) return *failed;
     fileIO::download_and_save_from_registry(manual_registry, output_dir, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
                                             "API手冊：", &log);
     auto paths_md = fileIO::find_files_with_extensions(output_dir, {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
@@ -117,9 +117,11 @@ Result TorvaneApp::run() {
         return Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
     }
 
-    std::string refactor_desc = fileIO::get_user_input_via_editor(
+    auto typed = fileIO::get_user_input_via_editor(
         "# 請在此輸入具體的重構需求（例如：優化錯誤處理、重構輸入為 editor、加上型別提示等）。存檔並關閉以繼續。\n",
         "重構需求描述", &log);
+    if (!typed) return exchange::editor_failed();
+    std::string refactor_desc = std::move(*typed);
     if (refactor_desc.empty()) {
         log.warning("⚠️ 未輸入具體重構需求，將採用預設重構規則。");
         refactor_desc = "根據重構目標指示進行一般程式碼重構與優化。";

@@ -68,7 +68,7 @@ class Quillary {
     void choose_version();
     void read_names();
     std::optional<support::Result> choose_source_folder();
-    void ask_request();
+    std::optional<support::Result> ask_request();
     void collect_diff();
     std::optional<support::Result> write_scratch_files();
     std::optional<support::Result> generate_readme(ScratchFiles& scratch);

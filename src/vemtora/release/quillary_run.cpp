@@ -83,7 +83,7 @@ Result Quillary::run() {
     choose_version();
     read_names();
     if (auto failed = choose_source_folder()) return *failed;
-    ask_request();
+    if (auto failed = ask_request()) return *failed;
     collect_diff();
     ScratchFiles scratch;
     if (auto failed = write_scratch_files()) return *failed;
@@ -235,11 +235,14 @@ std::optional<Result> Quillary::choose_source_folder() {
     return std::nullopt;
 }
 
-void Quillary::ask_request() {
+std::optional<Result> Quillary::ask_request() {
     const std::string marker =
         "# 請在此輸入您對 README.md 的更新需求 (例如新增的功能描述、特別要說明的變更等，無特別需求可以不輸入)\n"
         "# 存檔並關閉編輯器以繼續。\n";
-    user_req_ = fileIO::get_user_input_via_editor(marker, "README 更新需求", &quillary::log());
+    auto typed = fileIO::get_user_input_via_editor(marker, "README 更新需求", &quillary::log());
+    if (!typed) return exchange::editor_failed();
+    user_req_ = std::move(*typed);
+    return std::nullopt;
 }
 
 void Quillary::collect_diff() {

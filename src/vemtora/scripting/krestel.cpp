@@ -69,7 +69,7 @@ Result KrestelApp::run() {
     const auto& lg = log();
     lg.info("✅ 🚀 開始 Krestel 生成程序。輸出目錄：" + output_dir);
     fs::path out_folder = support::lexical_path(output_dir);
-    fileIO::setup_output_dir(out_folder, &lg);
+    if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
 
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
     if (fileIO::load_or_download_content(template_path,
@@ -95,7 +95,9 @@ Result KrestelApp::run() {
     const std::string mode = target ? "重構" : "生成";
 
     support::echo("\n--- 🐚 AI Krestel 助手 ---");
-    std::string user_req = fileIO::get_user_input_via_editor(editor_text, "Bash 腳本需求", &lg);
+    auto typed = fileIO::get_user_input_via_editor(editor_text, "Bash 腳本需求", &lg);
+    if (!typed) return exchange::editor_failed();
+    const std::string user_req = std::move(*typed);
     if (user_req.empty()) {
         lg.warning("⚠️ 未獲取到有效需求，程序結束。");
         return Result::failure("未獲取到有效需求，程序結束。");

@@ -105,6 +105,8 @@ Result MolderyApp::run() {
     goal_path = "_agy/goal/template-generator.yaml";
     skill_path = "_agy/skill/template-expert.yaml";
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
+    fs::path out_folder = support::lexical_path(output_dir);
+    if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
 
     FileType type = file_type_of(
         fileIO::select_option("💬 請輸入編號", type_menu(), "3", "💬 請選擇目標檔案與輸出樣板的類型"));
@@ -129,7 +131,9 @@ Result MolderyApp::run() {
     }
     if (selected.empty()) return Result::failure("❌ 未選取任何檔案或掃描失敗。");
 
-    std::string user_desc = fileIO::get_user_input_via_editor(editor_text, "範本生成需求", &lg);
+    auto typed = fileIO::get_user_input_via_editor(editor_text, "範本生成需求", &lg);
+    if (!typed) return exchange::editor_failed();
+    const std::string user_desc = std::move(*typed);
     if (user_desc.empty()) return Result::failure("❌ 未輸入任何需求，停止生成。");
 
     std::vector<fs::path> references;
@@ -141,7 +145,6 @@ Result MolderyApp::run() {
                                        .references = references});
     lg.debug("🔍 顯示 prompt 內容：\n" + prompt);
 
-    fs::path out_folder = support::lexical_path(output_dir);
     auto agent = exchange::agent_pass(agent_output_file,
                                       {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
                                        .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
@@ -151,7 +154,6 @@ Result MolderyApp::run() {
     const std::string& doc_content = agent.text;
     auto [base_name, ext] = output_name(tag_file_name(doc_content), type, selected.front().first);
 
-    fileIO::setup_output_dir(out_folder, &lg);
     fs::path unique = fileIO::get_unique_path(out_folder, base_name, ext);
     fs::path out_path = fileIO::setup_output_file(out_folder, unique.filename().string(), &lg);
     lg.info("🆕 產出範本檔案路徑已確定：" + out_path.string());

@@ -179,3 +179,16 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
 }
 
 }  // namespace
+
+// A template copy that cannot be written stops the run before the agent is called.
+TEST_F(GraftwellCli, ATemplateCopyThatCannotBeWrittenStopsBeforeTheAgent) {
+    TH_UNPRIVILEGED_USER(user);
+    agent("out", "def cmd_weekly():\n    pass\n");
+    run_as(user);
+    fs::permissions(proj / "pkg", static_cast<fs::perms>(0555), fs::perm_options::replace);
+    auto o = run("weekly\n1\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "❌ Error: 無法寫入範本檔案 ./pkg/weekly.py: Permission denied\n")) << o.err;
+    EXPECT_TRUE(calls().empty());
+    EXPECT_FALSE(fs::exists(proj / "pkg/weekly.py"));
+}

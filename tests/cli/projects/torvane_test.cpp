@@ -158,3 +158,16 @@ TEST_F(TorvaneCli, AWriteProtectedFolderKeepsTheAnswer) {
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
     EXPECT_EQ(calls().size(), 1u);
 }
+
+// A failing editor ends the run; the default request is not put in its place.
+TEST_F(TorvaneCli, AFailingEditorEndsTheRun) {
+    agent("out", "def cmd_load():\n    return 2\n", 1);
+    auto o = run_input({"torvane"}, "a\n2\n1\n\n", "加上型別提示\n",
+                       {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                        {"EDITOR_STATUS", "1"}});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "Error: 編輯器未正常結束，程序中斷。\n")) << o.err;
+    EXPECT_FALSE(has(o.err, "將採用預設重構規則")) << o.err;
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
+}

@@ -1,0 +1,70 @@
+// What can be known before the agent runs stops a command before it asks anything, opens
+// the editor or calls the agent.
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using th::has;
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(EarlyChecks, AnOutputFolderThatCannotBeMadeStopsBeforeAnyQuestion) {
+    for (const std::string command : {"krestel", "moldery", "tomebrook", "polywend", "flowkin"}) {
+        SCOPED_TRACE(command);
+        th::AgentWorkspace ws;
+        th::write_file(ws.work / "blocker", "a file where the output folder should go\n");
+        th::write_file(ws.work / "config.yaml", "config:\n  output_dir: \"blocker/out\"\n");
+        th::write_file(ws.work / "_agy/goal/template-generator.yaml", "goal\n");
+        th::write_file(ws.work / "_agy/skill/template-expert.yaml", "skill\n");
+        th::write_file(ws.work / "notes.md", "# notes\n");
+        const fs::path seen = ws.tmp / "editor-seen";
+        ws.agent_writes("answer\n");
+        // Every question would be answered; none may be asked.
+        auto o = ws.run({command, "-c", "config.yaml"}, {"1", "1", "1", "1", "1", "1"}, "need\n",
+                        {{"EDITOR_SEEN", seen.string()}});
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_EQ(count(o.err, "❌ 無法建立輸出資料夾 blocker/out: "), 1u) << o.err;
+        EXPECT_TRUE(o.err.ends_with("Error: 無法建立輸出資料夾: blocker/out\n")) << o.err;
+        EXPECT_FALSE(has(o.out, "請")) << o.out;
+        EXPECT_FALSE(fs::exists(seen));
+        EXPECT_TRUE(ws.calls().empty());
+    }
+}
+
+// An editor that ends with a failure (vim's :cq, a crash) ends the command: what it held
+// is not taken, nor is a default requirement put in its place.
+TEST(EarlyChecks, AFailingEditorEndsTheCommand) {
+    struct Case {
+        std::string command;
+        std::vector<std::string> files;
+        std::vector<std::string> answers;
+    };
+    const Case cases[] = {
+        {"krestel", {"_agy/goal/krestel-automation.yaml", "_agy/skill/krestel-expert.yaml", "template/krestel_template.sh"},
+         {""}},
+        {"flowkin", {"_agy/goal/mermaid-chart.yaml", "_agy/skill/mermaid-chart-expert.yaml"}, {"", "1"}},
+        {"polywend", {"_agy/goal/translate-i18n.yaml"}, {"1", "1", "1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        th::AgentWorkspace ws;
+        for (const auto& file : c.files) th::write_file(ws.work / file, "text\n");
+        th::write_file(ws.work / "notes.md", "# notes\n");
+        ws.agent_writes("answer\n");
+        auto o = ws.run({c.command}, c.answers, "typed before the crash\n", {{"EDITOR_STATUS", "1"}});
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, "執行失敗 (結束碼 1)")) << o.err;
+        EXPECT_TRUE(has(o.err, "Error: 編輯器未正常結束，程序中斷。\n")) << o.err;
+        EXPECT_TRUE(ws.calls().empty());
+    }
+}
