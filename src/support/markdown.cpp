@@ -562,6 +562,9 @@ std::string UniqueIds::unique(const std::string& requested) {
 std::vector<CodeBlock> find_code_blocks(std::string_view text) {
     std::vector<size_t> origin;
     std::string source = open_markdown_blocks(text, &origin);
+    // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
+    // stand-in keeps its columns those of the text.
+    std::replace(source.begin(), source.end(), '\0', '\x01');
     auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS);
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
@@ -569,8 +572,12 @@ std::vector<CodeBlock> find_code_blocks(std::string_view text) {
 
     // The renderer skips a byte-order mark, so the columns of the first line start after it.
     size_t bom = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    // Lines end where the renderer ends them: at a line feed, a carriage return, or both.
     std::vector<size_t> starts{0};
-    for (size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) starts.push_back(i + 1);
+    for (size_t i = text.find_first_of("\r\n"); i != std::string_view::npos; i = text.find_first_of("\r\n", i)) {
+        i += (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        starts.push_back(i);
+    }
     // A line of the parsed text (counted from 1) as a line of `text` (from 0); an added
     // blank line counts as the line before it.
     auto line_of = [&](int parsed) {
@@ -580,12 +587,14 @@ std::vector<CodeBlock> find_code_blocks(std::string_view text) {
         while (k > 0 && origin[k] == std::string::npos) --k;
         return origin[k] == std::string::npos ? 0 : std::min(origin[k], starts.size() - 1);
     };
-    auto has_cr = [&](size_t line) {
-        return line + 1 < starts.size() && starts[line + 1] >= 2 + starts[line] && text[starts[line + 1] - 2] == '\r';
-    };
     auto line_end = [&](size_t line) {
-        size_t end = line + 1 < starts.size() ? starts[line + 1] - 1 : text.size();
-        return has_cr(line) ? end - 1 : end;
+        if (line + 1 >= starts.size()) return text.size();
+        size_t end = starts[line + 1] - 1;
+        return (text[end] == '\n' && end > starts[line] && text[end - 1] == '\r') ? end - 1 : end;
+    };
+    auto line_break = [&](size_t line) -> std::string_view {
+        if (line + 1 >= starts.size()) return "\n";
+        return text.substr(line_end(line), starts[line + 1] - line_end(line));
     };
     auto position = [&](size_t line, int column) {
         size_t offset = starts[line] + (line == 0 ? bom : 0) + static_cast<size_t>(std::max(column, 0));
@@ -632,7 +641,7 @@ std::vector<CodeBlock> find_code_blocks(std::string_view text) {
                 break;
             }
             block.literal.append(literal.substr(pos, nl - pos));
-            block.literal += (line < starts.size() && has_cr(line)) ? "\r\n" : "\n";
+            block.literal += line_break(line);
             pos = nl + 1;
         }
         block.html = take_rendered(cmark_render_html(node, kOptions, extensions));

@@ -179,6 +179,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content) {
         text.reserve(md_content.size());
         size_t copied = 0;
         for (const auto& block : support::markdown::find_code_blocks(md_content)) {
+            if (block.begin < copied) continue;
             text += span_re.replace(md_content.substr(copied, block.begin - copied), span_replacer);
             text += code_replacer(code_block_html(block), md_content.substr(block.begin, block.end - block.begin));
             copied = block.end;
