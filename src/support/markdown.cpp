@@ -666,9 +666,10 @@ std::string render_html(std::string_view text, const Options& options) {
     std::vector<cmark_node*> paragraphs = lift_block_lines(nodes.paragraphs, options, detached);
     lift_block_code(nodes.code_blocks, nodes.html_blocks, options);
     write_link_texts(nodes.links, options);
-    write_images(nodes.images);
+    // Before images and headings are replaced: that frees the raw HTML inside them.
     drop_markdown_attributes(nodes.html_blocks);
     drop_markdown_attributes(nodes.html_inlines);
+    write_images(nodes.images);
     std::vector<TocEntry> headings = write_headings(nodes.headings, extensions);
     write_toc(paragraphs, headings);
 

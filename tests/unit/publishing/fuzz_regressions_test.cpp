@@ -27,3 +27,10 @@ TEST(FuzzRegressions, ImageInsideAnImageText) {
     EXPECT_EQ(support::markdown::render_html("[![x](a.png)](page.html)"),
               R"(<p><a href="page.html"><img alt="x" src="a.png" /></a></p>)");
 }
+
+TEST(FuzzRegressions, RawHtmlInsideImageTextAndHeadings) {
+    // Replacing an image or a heading frees the raw HTML inside it: the markdown
+    // attribute is dropped from it before that.
+    EXPECT_EQ(support::markdown::render_html("![a <em markdown>b</em>](x.png)"), R"(<p><img alt="a b" src="x.png" /></p>)");
+    EXPECT_EQ(support::markdown::render_html("# a <span markdown=\"1\">b</span>"), R"(<h1 id="a-b">a <span>b</span></h1>)");
+}
