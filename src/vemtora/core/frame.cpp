@@ -1,5 +1,6 @@
 #include "vemtora/core/frame.hpp"
 
+#include <algorithm>
 #include <iterator>
 #include <system_error>
 
@@ -22,8 +23,6 @@ const brenkit::app_logging::Logger& logger(const Binding& binding) {
 }
 
 void error_line(const std::string& text) { support::echo(text, Stream::err); }
-
-bool debug_mode(const Args& args) { return args.debug || support::get_env("DOVUD_DEBUG") == std::optional<std::string>("1"); }
 
 // A file that holds an empty or null YAML document: a configuration of nothing.
 bool holds_null_document(const fs::path& path) {
@@ -60,7 +59,7 @@ class FrameRun {
 
     int operator()() {
         if (binding_.utf8_output) support::use_utf8_output();
-        enter_debug_mode();
+        enter_debug_mode(args_.debug, binding_.log_debug_on ? &log_ : nullptr);
         if (auto ended = write_template()) return *ended;
         if (auto ended = choose_configuration()) return *ended;
         if (auto ended = load_configuration()) return *ended;
@@ -69,13 +68,6 @@ class FrameRun {
     }
 
   private:
-    void enter_debug_mode() {
-        if (!debug_mode(args_)) return;
-        support::set_env("DOVUD_DEBUG", "1");
-        brenkit::app_logging::setup_logging("Vemtora", true);
-        if (binding_.log_debug_on) log_.debug("Debug mode is ON.");
-    }
-
     // --generate-config writes the template and ends the run, whatever else was given.
     std::optional<int> write_template() {
         if (!args_.generate_config) return std::nullopt;
@@ -189,6 +181,25 @@ Args args_from(const vemtora::OptionValues& values) {
         .skip_editor = values.flag("skip_editor"),
         .file = values.text("file"),
     };
+}
+
+void enter_debug_mode(bool flag, const brenkit::app_logging::Logger* announce) {
+    if (!flag && support::get_env("DOVUD_DEBUG") != std::optional<std::string>("1")) return;
+    support::set_env("DOVUD_DEBUG", "1");
+    brenkit::app_logging::setup_logging("Vemtora", true);
+    if (announce) announce->debug("Debug mode is ON.");
+}
+
+std::vector<std::string> with_empty_values(const std::vector<std::string>& args,
+                                           std::initializer_list<std::string_view> options) {
+    std::vector<std::string> out;
+    out.reserve(args.size() + options.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+        out.push_back(args[i]);
+        bool takes_value = std::find(options.begin(), options.end(), args[i]) != options.end();
+        if (takes_value && (i + 1 == args.size() || args[i + 1].starts_with("-"))) out.emplace_back();
+    }
+    return out;
 }
 
 std::string template_file_name(const Binding& binding) { return "config_" + binding.module_name + "_template.yaml"; }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -111,6 +112,15 @@ decltype(Binding::run) runs_app_with_skip_editor() {
 }
 
 std::string template_file_name(const Binding& binding);
+
+// Debug mode, from `flag` or DOVUD_DEBUG set to exactly "1": DOVUD_DEBUG is set, debug
+// logging is switched on and `announce`, when given, logs "Debug mode is ON.".
+void enter_debug_mode(bool flag, const brenkit::app_logging::Logger* announce);
+
+// An argument rewrite: each of `options` that is last or followed by an argument
+// beginning with "-" gets an empty value, so that a bare option means "ask".
+std::vector<std::string> with_empty_values(const std::vector<std::string>& args,
+                                           std::initializer_list<std::string_view> options);
 
 // Runs the frame and returns the exit status.
 int run(const Binding& binding, const Args& args);

@@ -30,15 +30,7 @@ std::string check_existing_file(const std::string& value) {
 }  // namespace
 
 std::vector<std::string> rewrite_arguments(const std::vector<std::string>& args) {
-    std::vector<std::string> out;
-    out.reserve(args.size() + 2);
-    for (size_t i = 0; i < args.size(); ++i) {
-        out.push_back(args[i]);
-        const std::string& a = args[i];
-        bool takes_value = a == "-c" || a == "--config" || a == "-o" || a == "--output-dir";
-        if (takes_value && (i + 1 == args.size() || args[i + 1].starts_with("-"))) out.emplace_back();
-    }
-    return out;
+    return frame::with_empty_values(args, {"-c", "--config", "-o", "--output-dir"});
 }
 
 vemtora::CommandDecl cmd_pressling() {

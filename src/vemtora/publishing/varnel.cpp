@@ -29,15 +29,7 @@ document5_file: "download/hello.txt"
 document5_description: "Brief description of the document3 purpose and contents."
 )";
 
-void rewrite_arguments(std::vector<std::string>& args) {
-    std::vector<std::string> new_argv;
-    for (size_t i = 0; i < args.size(); ++i) {
-        new_argv.push_back(args[i]);
-        if ((args[i] == "-c" || args[i] == "--config") && (i + 1 == args.size() || args[i + 1].starts_with("-")))
-            new_argv.emplace_back();
-    }
-    args = std::move(new_argv);
-}
+void rewrite_arguments(std::vector<std::string>& args) { args = frame::with_empty_values(args, {"-c", "--config"}); }
 
 vemtora::CommandDecl cmd_varnel() {
     return frame::declare({.name = "varnel",

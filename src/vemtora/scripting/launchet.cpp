@@ -3,11 +3,11 @@
 #include <exception>
 
 #include "support/console.hpp"
-#include "support/env.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/exchange.hpp"
+#include "vemtora/core/frame.hpp"
 #include "vemtora/core/mindrel.hpp"
 
 namespace vemtora::launchet {
@@ -37,11 +37,7 @@ std::vector<std::string> base_cmd(const LaunchArgs& args) {
 
 int run_command(bool debug, const std::optional<std::string>& model, bool skip_permissions) {
     const auto& lg = log();
-    if (debug || support::get_env("DOVUD_DEBUG") == std::optional<std::string>("1")) {
-        support::set_env("DOVUD_DEBUG", "1");
-        brenkit::app_logging::setup_logging("Vemtora", true);
-        lg.debug("Debug mode is ON.");
-    }
+    frame::enter_debug_mode(debug, &lg);
 
     auto agy = support::find_executable("agy");
     if (!agy) {
