@@ -140,7 +140,12 @@ Result GraftwellApp::run() {
                                         .prj_folder = mindrel::AgentFolder(*prj_folder),
                                         .add_dot_dir = true},
                                        "AI 產出的特徵碼", log);
-    if (!answer.ok) return Result::failure("AI 重構 " + file_name + " 失敗: " + answer.text);
+    if (!answer.ok) {
+        // The template copy was made for this pass only: without it the same name can
+        // be tried again.
+        fileIO::remove_file(module_path);
+        return Result::failure("AI 重構 " + file_name + " 失敗: " + answer.text);
+    }
 
     const std::string& code = answer.text;
     if (code.empty()) {

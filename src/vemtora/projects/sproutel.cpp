@@ -1,5 +1,6 @@
 #include "vemtora/projects/sproutel.hpp"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -46,6 +47,40 @@ std::optional<Result> rename_if_present(const fs::path& from, const fs::path& to
     if (ec) return Result::failure("❌ 無法將 " + from.string() + " 重新命名為 " + to.string() + "：" + ec.message());
     return std::nullopt;
 }
+
+// The entries of the current folder, so that what a clone adds can be told from what
+// the user had there before.
+std::vector<fs::path> current_entries() {
+    std::vector<fs::path> entries;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(".", ec), end = fs::directory_iterator(); !ec && it != end; it.increment(ec))
+        entries.push_back(it->path().filename());
+    return entries;
+}
+
+// Removes the folders a clone added to the current folder unless the generation kept
+// them, so that a failed run does not block the next one at the clone. Folders that
+// were there before the clone are never touched.
+class CloneCleanup {
+  public:
+    explicit CloneCleanup(std::vector<fs::path> before) : before_(std::move(before)) {}
+    CloneCleanup(const CloneCleanup&) = delete;
+    CloneCleanup& operator=(const CloneCleanup&) = delete;
+    ~CloneCleanup() {
+        if (kept_) return;
+        for (const auto& entry : current_entries()) {
+            std::error_code ec;
+            if (std::find(before_.begin(), before_.end(), entry) == before_.end() &&
+                fs::is_directory(fs::symlink_status(entry, ec)))
+                fileIO::remove_directory(entry);
+        }
+    }
+    void keep() { kept_ = true; }
+
+  private:
+    std::vector<fs::path> before_;
+    bool kept_ = false;
+};
 
 }  // namespace
 
@@ -121,6 +156,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     // An address that begins with "-" would be read by git as one of its options.
     if (template_repo.empty() || template_repo.front() == '-') return Result::failure(clone_failed);
     std::vector<std::string> argv = {"git", "clone", template_repo};
+    CloneCleanup cleanup(current_entries());
     try {
         auto cloned = support::run_process(argv, {.null_stdin = true});
         if (cloned.status != 0) return Result::failure(clone_failed);
@@ -179,6 +215,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
         }
     }
 
+    cleanup.keep();
     return Result::success("專案「" + prj_name + "」初始化已順利完成！路徑: " + fs::absolute(target_dir).string());
 }
 
@@ -205,6 +242,13 @@ Result SproutelApp::run() {
     if (!exchange::plain_file_name(selected_prj) || !exchange::plain_file_name(selected_file)) {
         log.error("❌ 專案名稱與子指令名稱不可包含路徑：" + selected_prj + " / " + selected_sub_cli);
         return Result::failure("專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。");
+    }
+    // The sample's module is renamed after the sub-command with every ".py" taken out,
+    // so a name holding ".py" would leave its module under another name than the one
+    // the agent passes look for.
+    if (selected_sub_cli.find(".py") != std::string::npos) {
+        log.error("❌ 子指令名稱不可包含「.py」：" + selected_sub_cli);
+        return Result::failure("子指令名稱不可包含「.py」，未進行任何變更。");
     }
     log.info("✅ 已確認命名設定：專案=" + selected_prj + " / 指令=" + selected_cli + " / 子指令=" + selected_sub_cli);
 

@@ -97,13 +97,21 @@ TEST_F(GraftwellCli, FillsTheTemplateThenRegistersTheModule) {
 }
 
 TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
-    // Pass 1 fails: the module keeps the template copy, cli.py is untouched.
+    // Pass 1 fails: the template copy made for it goes, so the same name can be tried
+    // again; cli.py is untouched.
     agent_fails(1, "quota exceeded\n");
     auto o = run("my-feature\n1\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: AI 重構 my_feature.py 失敗: quota exceeded\n")) << o.err;
-    EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), template_py);
+    EXPECT_FALSE(fs::exists(proj / "pkg/my_feature.py"));
     EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+    fs::remove_all(script);
+    agent("out", "def cmd_my_feature():\n    pass\n", 1);
+    agent("out", cli_py + "# registered\n", 2);
+    o = run("my-feature\n1\n");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), "def cmd_my_feature():\n    pass");
+    th::write_file(proj / "pkg/cli.py", cli_py);
 
     // A configured name needs no prompt or editor; pass 2 fails: the module stays written.
     fs::remove_all(script);

@@ -106,13 +106,29 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     EXPECT_EQ(th::read_file(work / "Mine/keep.txt"), "mine\n");
     EXPECT_FALSE(fs::exists(work / "Faldrun"));
 
-    // A sub-command whose module would take the place of the sample's cli.py.
-    o = run("Clash\nmy-cli\ncli\n");
-    EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "目標已存在。\n")) << o.err;
-    EXPECT_TRUE(has(th::read_file(work / "Faldrun/faldrun/cli.py"), "main.add_command(cmd_faldrun)"));
+    // A sub-command whose module would take the place of the sample's cli.py: the
+    // half-made clone goes, so the same run fails the same way again rather than at
+    // the clone.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        o = run("Clash\nmy-cli\ncli\n");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(has(o.err, "目標已存在。\n")) << o.err;
+        EXPECT_FALSE(fs::exists(work / "Faldrun"));
+        EXPECT_FALSE(fs::exists(work / "Clash"));
+    }
     EXPECT_TRUE(calls().empty());
-    fs::remove_all(work / "Faldrun");
+
+    // A sub-command holding ".py" would name a module other than the one the sample's
+    // module is renamed to: refused before anything is cloned.
+    for (const char* sub : {"x.py", "my.pyx-tool", "a.py.py"}) {
+        o = run(std::string("Tool\nmy-cli\n") + sub + "\n");
+        EXPECT_EQ(o.status, 1) << sub;
+        EXPECT_TRUE(has(o.err, "Error: 子指令名稱不可包含「.py」，未進行任何變更。\n")) << o.err;
+        EXPECT_FALSE(has(o.out, "Done")) << o.out;
+        EXPECT_FALSE(fs::exists(work / "Faldrun"));
+        EXPECT_FALSE(fs::exists(work / "Tool"));
+    }
+    EXPECT_TRUE(calls().empty());
 
     // git cannot clone the address.
     configure((tmp / "nowhere/Faldrun.git").string());
@@ -120,6 +136,36 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\n")) << o.err;
     EXPECT_FALSE(fs::exists(work / "Other"));
+}
+
+TEST_F(SproutelCli, AFailedGenerationRemovesOnlyTheCloneItMade) {
+    // A template repository of another name clones into its own folder: that clone
+    // is removed and the next run is not blocked by it.
+    th::git(tmp.path(), {"clone", "-q", "--bare", "src", "Sample.git"});
+    configure((tmp / "Sample.git").string());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto o = run("Named\nmy-cli\nstart-task\n");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(has(o.err, "Error: 找不到範本資料夾 Faldrun，專案未建立。\n")) << o.err;
+        EXPECT_FALSE(fs::exists(work / "Sample"));
+        EXPECT_FALSE(fs::exists(work / "Named"));
+    }
+
+    // A folder of the clone's name that the user had before is never touched.
+    th::write_file(work / "Sample/mine.txt", "mine\n");
+    auto o = run("Named\nmy-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\n")) << o.err;
+    EXPECT_EQ(th::read_file(work / "Sample/mine.txt"), "mine\n");
+
+    // The same for the sample's own name: the user's Faldrun stays as it was.
+    configure((tmp / "Faldrun.git").string());
+    th::write_file(work / "Faldrun/mine.txt", "mine\n");
+    o = run("Clash\nmy-cli\ncli\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Git clone 失敗")) << o.err;
+    EXPECT_EQ(th::read_file(work / "Faldrun/mine.txt"), "mine\n");
+    EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
