@@ -94,7 +94,7 @@ class Normaliser {
             if (name != o.long_name && !negative) continue;
             if (takes_value(o)) {
                 if (explicit_value) rargs_.push_front(*explicit_value);
-                value(name, o);
+                value(name, o, explicit_value.has_value());
             } else if (explicit_value) {
                 fail("Option " + help::quoted(name) + " does not take a value.");
             } else {
@@ -119,20 +119,24 @@ class Normaliser {
                 fail("No such option: -" + arg.substr(i, pos - i));
             }
             if (takes_value(*it)) {
-                if (i + 1 < arg.size()) rargs_.push_front(arg.substr(i + 1));
-                value(opt, *it);
+                bool attached = i + 1 < arg.size();
+                if (attached) rargs_.push_front(arg.substr(i + 1));
+                value(opt, *it, attached);
                 return;
             }
             out_.tokens.push_back(it->long_name);
         }
     }
 
-    void value(const std::string& typed, const OptionDecl& o) {
+    // A value written into the same argument ("--config=-x", "-c-x") is the value
+    // whatever it looks like; a separate one that looks like an option is not taken
+    // by an option whose value may be left out.
+    void value(const std::string& typed, const OptionDecl& o, bool attached = false) {
         bool optional = o.kind == OptionKind::optional_value;
         std::string v;
         if (rargs_.empty()) {
             if (!optional) fail("Option " + help::quoted(typed) + " requires an argument.");
-        } else if (!(optional && looks_like_option(rargs_.front()))) {
+        } else if (attached || !(optional && looks_like_option(rargs_.front()))) {
             v = pop();
         }
         if (v.empty()) {

@@ -88,6 +88,10 @@ TEST(HostParse, ValuesFollowClickRules) {
         {{"-o", "--debug"}, {{"output_dir", ""}}, {{"debug", true}}},
         {{"-o", "out", "-s"}, {{"output_dir", "out"}}, {{"skip_editor", true}}},
         {{"-o", "-"}, {{"output_dir", "-"}}, {}},
+        // ... but a value written into the option's own argument is always its value
+        {{"-o-x"}, {{"output_dir", "-x"}}, {}},
+        {{"--output-dir=-x", "--debug"}, {{"output_dir", "-x"}}, {{"debug", true}}},
+        {{"-so--debug"}, {{"output_dir", "--debug"}}, {{"skip_editor", true}, {"debug", false}}},
         // grouped short flags, a short value option last in the group
         {{"-sc", "x.yaml"}, {{"config", "x.yaml"}}, {{"skip_editor", true}}},
         {{"-scx.yaml"}, {{"config", "x.yaml"}}, {{"skip_editor", true}}},
