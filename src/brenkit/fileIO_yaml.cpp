@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <system_error>
+#include <unordered_map>
 
 #include "brenkit/fileIO.hpp"
 #include "brenkit/fileIO_internal.hpp"
@@ -171,42 +172,84 @@ bool bool_or(const YAML::Node& node, bool fallback) {
 
 namespace {
 
-void emit_node(YAML::Emitter& out, const YAML::Node& node) {
-    if (!defined(node) || node.IsNull()) {
-        out << YAML::Null;
-    } else if (node.IsScalar()) {
-        if (scalar_kind(node) == ScalarKind::text) out << YAML::DoubleQuoted;
-        out << node.Scalar();
-    } else if (node.IsSequence()) {
-        out << YAML::BeginSeq;
-        for (const auto& item : node) emit_node(out, item);
-        out << YAML::EndSeq;
-    } else if (node.IsMap()) {
-        out << YAML::BeginMap;
-        for (const auto& kv : node) {
-            out << YAML::Key;
-            if (kv.first.IsScalar()) {
-                // A key is quoted only where it would otherwise read back as another kind.
-                const auto& key = kv.first.Scalar();
-                if (scalar_kind(kv.first) == ScalarKind::text && resolve_plain(key) != ScalarKind::text) {
-                    out << YAML::DoubleQuoted;
-                }
-                out << key;
-            } else {
-                emit_node(out, kv.first);
+// A node that a document reaches more than once (an anchor with its aliases) is one
+// shared node in yaml-cpp. Walking it at every place it is used would blow a small
+// document up into an enormous one ("billion laughs"), so it is written once with an
+// anchor and referred to by an alias everywhere else.
+//
+// Nodes sharing one node are told apart by the address of their data: every node
+// that shares data returns the same scalar storage, whatever its kind. A node without
+// data (built empty in code) has none of its own and is never shared.
+class NodeWriter {
+  public:
+    explicit NodeWriter(const YAML::Node& root) { count(root); }
+
+    void emit(YAML::Emitter& out, const YAML::Node& node, bool key = false) {
+        const void* id = identity(node);
+        if (id && uses_[id] > 1) {
+            auto [it, first] = anchors_.emplace(id, std::to_string(anchors_.size() + 1));
+            if (!first) {
+                out << YAML::Alias(it->second);
+                return;
             }
-            out << YAML::Value;
-            emit_node(out, kv.second);
+            out << YAML::Anchor(it->second);
         }
-        out << YAML::EndMap;
+        if (!defined(node) || node.IsNull()) {
+            out << YAML::Null;
+        } else if (node.IsScalar()) {
+            const auto& text = node.Scalar();
+            // A key is quoted only where it would otherwise read back as another kind.
+            bool quote = scalar_kind(node) == ScalarKind::text && (!key || resolve_plain(text) != ScalarKind::text);
+            if (quote) out << YAML::DoubleQuoted;
+            out << text;
+        } else if (node.IsSequence()) {
+            out << YAML::BeginSeq;
+            for (const auto& item : node) emit(out, item);
+            out << YAML::EndSeq;
+        } else if (node.IsMap()) {
+            out << YAML::BeginMap;
+            for (const auto& kv : node) {
+                out << YAML::Key;
+                emit(out, kv.first, true);
+                out << YAML::Value;
+                emit(out, kv.second);
+            }
+            out << YAML::EndMap;
+        }
     }
-}
+
+  private:
+    static const void* identity(const YAML::Node& node) {
+        static const std::string* const no_data = &YAML::Node().Scalar();
+        if (!defined(node)) return nullptr;
+        const void* id = &node.Scalar();
+        return id == no_data ? nullptr : id;
+    }
+
+    // Every node is entered once, however often it is used.
+    void count(const YAML::Node& node) {
+        const void* id = identity(node);
+        if (id && ++uses_[id] > 1) return;
+        if (!defined(node)) return;
+        if (node.IsSequence()) {
+            for (const auto& item : node) count(item);
+        } else if (node.IsMap()) {
+            for (const auto& kv : node) {
+                count(kv.first);
+                count(kv.second);
+            }
+        }
+    }
+
+    std::unordered_map<const void*, size_t> uses_;
+    std::unordered_map<const void*, std::string> anchors_;
+};
 
 }  // namespace
 
 std::string dump_yaml(const YAML::Node& data) {
     YAML::Emitter out;
-    emit_node(out, data);
+    NodeWriter(data).emit(out, data);
     if (!out.good()) throw std::runtime_error(out.GetLastError());
     std::string text = out.c_str();
     if (!text.empty() && text.back() != '\n') text += '\n';

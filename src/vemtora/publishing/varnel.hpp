@@ -109,9 +109,15 @@ Extracted extract_docs_and_find_actual_files(const YAML::Node& config_dict);
 
 // Packs the newest file of every family into output_dir/<file name of zip_name>. Returns
 // the archive's path with "/" separators, or nothing when no archive was written (a
-// failed packing leaves no archive behind).
+// failed packing leaves no archive behind, and an older archive as it was). When the
+// packing failed, as opposed to finding nothing to pack, `error_out` receives the reason.
 std::optional<std::string> zip_latest_version_files(const std::vector<std::string>& actual_files,
-                                                    std::string_view zip_name, std::string_view output_dir = "./");
+                                                    std::string_view zip_name, std::string_view output_dir = "./",
+                                                    std::string* error_out = nullptr);
+
+// Whether `name` is a scratch copy that the archive writer makes beside the archive
+// `archive_name` while it writes it ("package.zip.XXXXXX"); an interrupted run leaves one.
+bool is_archive_scratch(std::string_view name, std::string_view archive_name);
 
 // ---- index page --------------------------------------------------------------------
 

@@ -359,12 +359,26 @@ support::Result VarnelApp::run() {
             if (entry.is_download()) entry.file = file_name_of(package);
         package_folder = "./";
     }
-    if (auto written = zip_latest_version_files(actual_files, file_name_of(package), *package_folder)) {
+    const auto archive_name = file_name_of(package);
+    std::erase_if(actual_files, [&](const std::string& path) { return is_archive_scratch(file_name_of(path), archive_name); });
+    std::string packing_error;
+    if (auto written = zip_latest_version_files(actual_files, archive_name, *package_folder, &packing_error)) {
         if (std::find(actual_files.begin(), actual_files.end(), *written) == actual_files.end())
             actual_files.push_back(*written);
     }
 
+    // A packing that failed left the older package, if any, where it was: the download
+    // link and its entry stay as configured rather than being dropped for want of a match.
+    std::optional<DocEntry> kept_download;
+    if (!packing_error.empty()) {
+        auto download = std::find_if(docs.begin(), docs.end(), [](const DocEntry& e) { return e.is_download(); });
+        if (download != docs.end()) {
+            kept_download = *download;
+            docs.erase(download);
+        }
+    }
     auto unlisted_files = update_docs_to_latest_versions(docs, actual_files);
+    if (kept_download) docs.push_back(*kept_download);
     bool has_config_file = config_path && !config_path->empty() && fs::exists(*config_path);
     if (!unlisted_files.empty()) {
         log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + support::list_repr(unlisted_files));
@@ -372,7 +386,9 @@ support::Result VarnelApp::run() {
     }
 
     sync_config(docs);
-    if (has_config_file) fileIO::save_yaml_config(*config_path, config, &log());
+    // Titles typed at the questions above live only in this write-back.
+    auto written_back = support::Result::success("");
+    if (has_config_file) written_back = fileIO::save_yaml_config(*config_path, config, &log());
 
     std::sort(docs.begin(), docs.end(),
               [](const DocEntry& a, const DocEntry& b) { return compare_decimal(a.key, b.key) < 0; });
@@ -395,8 +411,10 @@ support::Result VarnelApp::run() {
 
     auto out_path = fileIO::setup_output_file("./", "index.html", &log());
     auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log());
-    if (saved.ok) return support::Result::success("Successfully generated Varnel at: " + out_path.string());
-    return support::Result::failure("Failed to generate index file: " + saved.text);
+    if (!saved.ok) return support::Result::failure("Failed to generate index file: " + saved.text);
+    if (!packing_error.empty()) return support::Result::failure("Failed to create the offline package: " + packing_error);
+    if (!written_back.ok) return support::Result::failure("Failed to save the configuration: " + written_back.text);
+    return support::Result::success("Successfully generated Varnel at: " + out_path.string());
 }
 
 }  // namespace vemtora::varnel

@@ -81,8 +81,20 @@ std::string zip_error_text(zip_t* archive) { return zip_strerror(archive); }
 
 }  // namespace
 
+bool is_archive_scratch(std::string_view name, std::string_view archive_name) {
+    constexpr size_t random_part = 6;
+    if (name.size() != archive_name.size() + 1 + random_part) return false;
+    if (support::lower(name.substr(0, archive_name.size())) != support::lower(archive_name)) return false;
+    if (name[archive_name.size()] != '.') return false;
+    auto tail = name.substr(archive_name.size() + 1);
+    return std::all_of(tail.begin(), tail.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
 std::optional<std::string> zip_latest_version_files(const std::vector<std::string>& actual_files,
-                                                    std::string_view zip_name, std::string_view output_dir) {
+                                                    std::string_view zip_name, std::string_view output_dir,
+                                                    std::string* error_out) {
     // Newest member of every family, families in order of first appearance.
     std::vector<std::string> families;
     std::map<std::string, std::pair<std::string, VersionKey>> newest;
@@ -120,14 +132,17 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     if (!archive) {
         zip_error_t error;
         zip_error_init_with_code(&error, error_code);
-        log().error(std::string("❌ 打包壓縮檔失敗: ") + zip_error_strerror(&error));
+        std::string reason = zip_error_strerror(&error);
         zip_error_fini(&error);
+        log().error("❌ 打包壓縮檔失敗: " + reason);
+        if (error_out) *error_out = reason;
         return std::nullopt;
     }
     // libzip writes the archive only at zip_close; discarding it on any failure leaves
     // no half-written package (and an older one untouched).
     auto fail = [&](const std::string& reason) -> std::optional<std::string> {
         log().error("❌ 打包壓縮檔失敗: " + reason);
+        if (error_out) *error_out = reason;
         zip_discard(archive);
         return std::nullopt;
     };

@@ -176,3 +176,94 @@ TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
         EXPECT_NE(r.err.find("⚠️ 下載連結 " + link + " 位於工作資料夾之外"), std::string::npos) << r.err;
     }
 }
+
+// A packing that fails keeps the download link and its card's entry, still writes the
+// page, and ends the run with the packing's error.
+TEST(VarnelCli, FailedPackingKeepsTheLinkAndFails) {
+    th::TempDir dir;
+    th::write_file(dir / "config.yaml", "download_link: \"package.zip\"\ndocument1_title: \"Guide\"\n"
+                                        "document1_file: \"guide.html\"\n");
+    th::write_file(dir / "guide.html", "guide");
+    fs::create_directories(dir / "package.zip/in-the-way");  // the archive cannot take its place
+    auto r = varnel(dir.path(), {"-c", "config.yaml"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("❌ 打包壓縮檔失敗: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Error: Failed to create the offline package: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+    auto config = YAML::LoadFile((dir / "config.yaml").string());
+    EXPECT_EQ(config["download_link"].as<std::string>(), "package.zip");
+    EXPECT_EQ(config["document1_file"].as<std::string>(), "guide.html");
+    auto page = th::read_file(dir / "index.html");
+    EXPECT_NE(page.find(R"(<a href="package.zip" class="download-btn" download>)"), std::string::npos) << page;
+    EXPECT_NE(page.find("href=\"guide.html\""), std::string::npos);
+}
+
+// A configuration that cannot be written back is a failure (the titles typed for new
+// entries would otherwise be lost without a word); the page is still written.
+TEST(VarnelCli, FailedWriteBackFails) {
+    TH_UNPRIVILEGED_USER(user);
+    th::TempDir dir;
+    th::write_file(dir / "config.yaml", "document1_title: \"Guide\"\ndocument1_file: \"guide.html\"\n");
+    th::write_file(dir / "guide.html", "guide");
+    th::write_file(dir / "new.txt", "new");
+    th::give_to(dir.path(), user);
+    fs::permissions(dir / "config.yaml", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    auto r = th::run({.args = {"varnel", "-c", "config.yaml"}, .cwd = dir.path(), .input = "1\nNew\nA new file\n",
+                      .user = user});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Error: Failed to save the configuration: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+    EXPECT_NE(th::read_file(dir / "index.html").find("<h2>📄 New</h2>"), std::string::npos);
+    EXPECT_EQ(th::read_file(dir / "config.yaml"), "document1_title: \"Guide\"\ndocument1_file: \"guide.html\"\n");
+}
+
+// Anchors and aliases are written back as anchors and aliases: a few lines that nest
+// them stay a few lines instead of growing without bound.
+TEST(VarnelCli, WriteBackKeepsAliases) {
+    th::TempDir dir;
+    std::string yaml = "document1_title: \"Guide\"\ndocument1_file: \"guide.html\"\n"
+                       "a0: &a0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
+    for (int level = 1; level <= 9; ++level) {
+        auto prev = "*a" + std::to_string(level - 1);
+        yaml += "a" + std::to_string(level) + ": &a" + std::to_string(level) + " [";
+        for (int i = 0; i < 10; ++i) yaml += (i ? ", " : "") + prev;
+        yaml += "]\n";
+    }
+    th::write_file(dir / "config.yaml", yaml);
+    th::write_file(dir / "guide.html", "guide");
+    auto r = varnel(dir.path(), {"-c", "config.yaml"}, "\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_LT(fs::file_size(dir / "config.yaml"), 2 * yaml.size());
+    auto config = YAML::LoadFile((dir / "config.yaml").string());
+    EXPECT_TRUE(config["a9"][0].is(config["a8"]));
+    EXPECT_EQ(config["a3"][1][2][3][4].as<std::string>(), "lol");
+}
+
+// The archive writer's scratch copy of an interrupted run is neither a document nor a
+// member of the package.
+TEST(VarnelCli, ArchiveScratchFilesAreNoDocuments) {
+    th::TempDir dir;
+    th::write_file(dir / "config.yaml", "download_link: \"package.zip\"\ndocument1_title: \"Guide\"\n"
+                                        "document1_file: \"guide.html\"\n");
+    th::write_file(dir / "guide.html", "guide");
+    th::write_file(dir / "package.zip.Ab12Cd", "half an archive");
+    th::write_file(dir / "package.zip.bak", "the user's own");
+    auto r = varnel(dir.path(), {"-c", "config.yaml"}, "\n");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(th::zip_listing(dir / "package.zip"),
+              (std::vector<std::string>{"guide.html:deflate", "package.zip.bak:deflate"}));
+    EXPECT_EQ(r.err.find("Ab12Cd"), std::string::npos) << r.err;
+    EXPECT_EQ(th::read_file(dir / "index.html").find("Ab12Cd"), std::string::npos);
+}
+
+// A value written into the option's argument is the path, whatever it begins with.
+TEST(VarnelCli, ConfigPathMayBeginWithADash) {
+    th::TempDir dir;
+    th::write_file(dir / "guide.html", "guide");
+    for (const char* option : {"--config=-x", "-c-x"}) {
+        th::write_file(dir / "-x", "document_title: \"Dash\"\ndocument1_file: \"guide.html\"\n");
+        auto r = varnel(dir.path(), {option}, "\n");
+        EXPECT_EQ(r.status, 0) << option << r.err;
+        EXPECT_NE(th::read_file(dir / "index.html").find("<title>Dash</title>"), std::string::npos) << option;
+    }
+}

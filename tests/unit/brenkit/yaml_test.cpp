@@ -147,6 +147,41 @@ TEST(FileIOYaml, SavedConfigReadsBackTheSameWithOrderAndUtf8Kept) {
     EXPECT_EQ(text_or(child(*back, "quote"), ""), "say \"hi\"\\n");
 }
 
+// A value used in several places is written once with an anchor and referred to by
+// aliases: a few lines that nest aliases ("billion laughs") stay a few lines.
+TEST(FileIOYaml, SavedConfigKeepsAnchorsAndAliases) {
+    th::TempDir dir;
+    std::string source = "download_link: package.zip\nl0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
+    for (int level = 1; level <= 12; ++level) {
+        auto prev = "*l" + std::to_string(level - 1);
+        source += "l" + std::to_string(level) + ": &l" + std::to_string(level) + " [";
+        for (int i = 0; i < 10; ++i) source += (i ? ", " : "") + prev;
+        source += "]\n";
+    }
+    source += "base: &base {title: Guide, count: 2}\nfirst: *base\nsecond: *base\n";
+    auto data = *load_yaml_string(source);
+    data["download_link"] = quoted("other.zip");
+    auto path = dir / "out.yaml";
+    ASSERT_TRUE(save_yaml_config(path, data).ok);
+    auto written = th::read_file(path);
+    EXPECT_LT(written.size(), 2 * source.size()) << written.substr(0, 2000);
+
+    auto back = load_yaml_config(path);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(text_or(child(*back, "download_link"), ""), "other.zip");
+    // Shared nodes read back as shared nodes, with their kinds.
+    EXPECT_TRUE((*back)["first"].is((*back)["second"]));
+    EXPECT_TRUE((*back)["first"].is((*back)["base"]));
+    EXPECT_EQ(scalar_kind((*back)["first"]["count"]), ScalarKind::integer);
+    EXPECT_EQ(text_or((*back)["second"]["title"], ""), "Guide");
+    EXPECT_TRUE((*back)["l12"][9].is((*back)["l11"]));
+    EXPECT_EQ(text_or((*back)["l1"][3][9], ""), "lol");
+    // Nodes that merely look alike are not shared.
+    auto plain = *load_yaml_string("a: [x]\nb: [x]\n");
+    ASSERT_TRUE(save_yaml_config(path, plain).ok);
+    EXPECT_EQ(th::read_file(path), "a:\n  - \"x\"\nb:\n  - \"x\"\n");
+}
+
 TEST(FileIOYaml, TemplateIsWrittenByteForByteInTheCurrentFolder) {
     th::TempDir dir;
     auto previous = fs::current_path();
