@@ -39,10 +39,20 @@ struct PromptInputs {
 };
 std::string build_prompt(const PromptInputs& in);
 
-// The version assignment of a setup.py text: the quoted value after a `version`
-// keyword that stands as a word, or nothing.
+// A `version` keyword argument of a setup(...) call in a setup.py text, given as a
+// quoted text: where it stands (from "version" through the closing quote) and its value.
+struct SetupVersion {
+    size_t begin = 0;
+    size_t end = 0;
+    std::string value;
+};
+// Every such argument, in text order; one inside a string, a comment or a nested call
+// (setup(extra=dict(version=...))) is none.
+std::vector<SetupVersion> setup_version_arguments(std::string_view text);
+// The value of the one such argument, or nothing when there is none or more than one.
 std::optional<std::string> find_setup_version(std::string_view text);
-// Every such assignment rewritten to version="<version>".
+// The text with the one such argument rewritten to version="<version>"; unchanged when
+// there is none or more than one.
 std::string replace_setup_version(std::string_view text, std::string_view version);
 
 }  // namespace vemtora::quillary

@@ -411,6 +411,13 @@ Result Quillary::bump_setup_version(const std::string& version) {
         return Result::failure("找不到 setup.py 檔案");
     }
     const std::string content = fileIO::load_local_file_content(setup_py, "setup.py 檔案", &log);
+    // Only one version argument can be the package's: with several, rewriting any of
+    // them would be a guess.
+    const auto arguments = setup_version_arguments(content);
+    if (arguments.size() > 1) {
+        log.error("❌ setup.py 中有 " + std::to_string(arguments.size()) + " 個 setup() 的 version 設定，無法判斷要修改哪一個。");
+        return Result::failure("setup.py 中有多個 version 設定");
+    }
     const auto current = find_setup_version(content);
     if (current == version) {
         log.info("✅ setup.py 版本已是 " + version + "，無需修改。");

@@ -1,6 +1,8 @@
 // Texts of the README assistant: folder keys, the setup.py version and the prompts.
 #include <unicode/uchar.h>
 
+#include <cctype>
+
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/exchange.hpp"
@@ -22,26 +24,111 @@ std::string name_key(std::string_view name) {
 
 namespace {
 
-// `version` must stand as a word, so that min_version = "..." is left alone.
-const support::Regex& setup_version_value() {
-    static const support::Regex re(R"(\bversion\s*=\s*["']([^"']+)["'])");
-    return re;
-}
-const support::Regex& setup_version_assignment() {
-    static const support::Regex re(R"(\bversion\s*=\s*["'].*?["'])");
-    return re;
-}
+bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// Reads Python source text far enough to find the arguments of setup(...) calls:
+// strings and comments are stepped over whole, brackets are counted.
+class SetupScanner {
+  public:
+    explicit SetupScanner(std::string_view text) : text_(text) {}
+
+    std::vector<SetupVersion> run() {
+        while (pos_ < text_.size()) {
+            char c = text_[pos_];
+            if (c == '#') {
+                while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+            } else if (c == '"' || c == '\'') {
+                skip_string();
+            } else if (c == '(' || c == '[' || c == '{') {
+                // A "setup" just before "(" opens a call of setup, unless it is a definition.
+                depth_.push_back(c == '(' && last_word_ == "setup" && word_before_ != "def");
+                last_word_.clear();
+                ++pos_;
+            } else if (c == ')' || c == ']' || c == '}') {
+                if (!depth_.empty()) depth_.pop_back();
+                last_word_.clear();
+                ++pos_;
+            } else if (word_char(c)) {
+                word();
+            } else {
+                if (!std::isspace(static_cast<unsigned char>(c))) last_word_.clear();
+                ++pos_;
+            }
+        }
+        return found_;
+    }
+
+  private:
+    void word() {
+        size_t start = pos_;
+        while (pos_ < text_.size() && word_char(text_[pos_])) ++pos_;
+        word_before_ = last_word_;
+        last_word_ = std::string(text_.substr(start, pos_ - start));
+        bool keyword_position = !depth_.empty() && depth_.back() && start > 0 && text_[start - 1] != '.';
+        if (keyword_position && last_word_ == "version") version_argument(start);
+    }
+
+    // After `version` directly inside setup(...): "=", then a quoted text on one line.
+    void version_argument(size_t start) {
+        size_t p = skip_blanks(pos_);
+        if (p >= text_.size() || text_[p] != '=' || (p + 1 < text_.size() && text_[p + 1] == '=')) return;
+        p = skip_blanks(p + 1);
+        if (p >= text_.size() || (text_[p] != '"' && text_[p] != '\'')) return;
+        const char quote = text_[p];
+        if (text_.substr(p, 3) == std::string(3, quote)) return;  // a long string is no plain version
+        size_t close = text_.find_first_of(std::string(1, quote) + "\n\\", p + 1);
+        if (close == std::string_view::npos || text_[close] != quote) return;
+        found_.push_back({start, close + 1, std::string(text_.substr(p + 1, close - p - 1))});
+    }
+
+    size_t skip_blanks(size_t p) const {
+        while (p < text_.size() && std::isspace(static_cast<unsigned char>(text_[p]))) ++p;
+        return p;
+    }
+
+    void skip_string() {
+        const char quote = text_[pos_];
+        const bool triple = text_.substr(pos_, 3) == std::string(3, quote);
+        pos_ += triple ? 3 : 1;
+        while (pos_ < text_.size()) {
+            char c = text_[pos_];
+            if (c == '\\') {
+                pos_ += 2;
+            } else if (triple ? text_.substr(pos_, 3) == std::string(3, quote) : c == quote) {
+                pos_ += triple ? 3 : 1;
+                break;
+            } else if (!triple && c == '\n') {
+                break;  // an unclosed string ends with its line
+            } else {
+                ++pos_;
+            }
+        }
+        last_word_.clear();
+    }
+
+    std::string_view text_;
+    size_t pos_ = 0;
+    std::vector<bool> depth_;  // one per open bracket: whether it opens a setup call
+    std::string last_word_, word_before_;
+    std::vector<SetupVersion> found_;
+};
 
 }  // namespace
 
+std::vector<SetupVersion> setup_version_arguments(std::string_view text) { return SetupScanner(text).run(); }
+
 std::optional<std::string> find_setup_version(std::string_view text) {
-    auto m = setup_version_value().search(text);
-    if (!m) return std::nullopt;
-    return std::string(m->group(1));
+    auto found = setup_version_arguments(text);
+    if (found.size() != 1) return std::nullopt;
+    return found.front().value;
 }
 
 std::string replace_setup_version(std::string_view text, std::string_view version) {
-    return setup_version_assignment().replace(text, "version=\"" + std::string(version) + "\"");
+    auto found = setup_version_arguments(text);
+    if (found.size() != 1) return std::string(text);
+    const auto& at = found.front();
+    return std::string(text.substr(0, at.begin)) + "version=\"" + std::string(version) + "\"" +
+           std::string(text.substr(at.end));
 }
 
 }  // namespace vemtora::quillary

@@ -224,3 +224,31 @@ TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
 }
 
 }  // namespace
+
+// Option 6 rewrites the setup call's own version argument and nothing that merely
+// looks like one; with more than one such argument nothing is written or committed.
+TEST_F(QuillaryCli, OnlyTheSetupCallsVersionIsRewritten) {
+    agent_writes("# Tool\n\nNew\n");
+    th::write_file(repo / "setup.py",
+                   "from setuptools import setup\n"
+                   "setup(name='tool', description=\"pin version='0.9' of x\", version='1.2.3')\n");
+    commit("description");
+    auto o = run({"", "", "", "", "6"});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(th::read_file(repo / "setup.py"),
+              "from setuptools import setup\n"
+              "setup(name='tool', description=\"pin version='0.9' of x\", version=\"1.2.4\")\n");
+    EXPECT_EQ(last_subject(), "chore: bump version to 1.2.4\n");
+    th::git(repo, {"checkout", "-q", "--", "README.md"});
+
+    const std::string two = "import sys\nfrom setuptools import setup\nif sys.argv:\n    setup(version='1.2.4')\n"
+                            "else:\n    setup(version='0.1')\n";
+    th::write_file(repo / "setup.py", two);
+    commit("two setups");
+    const std::string before = th::git(repo, {"rev-parse", "HEAD"});
+    o = run({"", "", "", "", "6"});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "Error: setup.py 中有多個 version 設定\n")) << o.err;
+    EXPECT_EQ(th::read_file(repo / "setup.py"), two);
+    EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
+}

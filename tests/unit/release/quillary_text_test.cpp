@@ -26,12 +26,50 @@ TEST(QuillaryText, SetupVersionOnlyAsAWord) {
               "from setuptools import setup\n"
               "MIN = dict(min_version='0.1')\n"
               "setup(name='tool', version=\"2.0.0\",\n"
-              "      extra=dict(version=\"2.0.0\"))\n");
+              "      extra=dict(version=\"1.2.3\"))\n");
     // Only min_version there: nothing is found and nothing rewritten.
     EXPECT_FALSE(q::find_setup_version("setup(min_version='0.1', version=get_version())"));
-    EXPECT_EQ(q::replace_setup_version("min_version='0.1'", "2.0.0"), "min_version='0.1'");
+    EXPECT_EQ(q::replace_setup_version("setup(min_version='0.1')", "2.0.0"), "setup(min_version='0.1')");
     // The new version goes in literally.
-    EXPECT_EQ(q::replace_setup_version("version='1'", "\\1$0"), "version=\"\\1$0\"");
+    EXPECT_EQ(q::replace_setup_version("setup(version='1')", "\\1$0"), "setup(version=\"\\1$0\")");
+}
+
+// Only the version keyword argument of a setup(...) call is the package's version.
+TEST(QuillaryText, SetupVersionIsTheSetupCallsKeywordArgument) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> values;
+    };
+    const std::vector<Case> cases = {
+        {"setup(description=\"version='9'\", version='1.0')", {"1.0"}},
+        {"setup(description='''x version=\"9\" ''', version=\"1.0\")", {"1.0"}},
+        {"# setup(version='9')\nsetup(\n    version = '1.0',  # version='8'\n)", {"1.0"}},
+        {"setuptools.setup(name='a', version='2')", {"2"}},
+        {"setup(name='a', extra=dict(version='9'), opts={'version': '8'})", {}},
+        {"version = '3'\nsetup(version=version)", {}},
+        {"def setup(version='9'):\n    pass\n", {}},
+        {"setup(version=='9')", {}},
+        {"setup(version='''1''')", {}},
+        {"if a:\n    setup(version='1')\nelse:\n    setup(version='2')\n", {"1", "2"}},
+        {"x = 'setup(version=\"9\")'\nsetup(version='1', name=f\"{a['b']})\")", {"1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> values;
+        for (const auto& found : q::setup_version_arguments(c.text)) {
+            values.push_back(found.value);
+            EXPECT_EQ(c.text.substr(found.begin, 7), "version");
+            EXPECT_EQ(c.text[found.end - 1], c.text[found.end - 2 - found.value.size()]);
+        }
+        EXPECT_EQ(values, c.values);
+        EXPECT_EQ(q::find_setup_version(c.text),
+                  c.values.size() == 1 ? std::optional<std::string>(c.values[0]) : std::nullopt);
+        if (c.values.size() != 1) {
+            EXPECT_EQ(q::replace_setup_version(c.text, "5"), c.text);
+        }
+    }
+    EXPECT_EQ(q::replace_setup_version("setup(description=\"version='9'\", version = '1.0')", "2.0"),
+              "setup(description=\"version='9'\", version=\"2.0\")");
 }
 
 namespace {
