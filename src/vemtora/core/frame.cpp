@@ -8,6 +8,7 @@
 #include "support/console.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/text.hpp"
 #include "vemtora/core/mindrel.hpp"
 
 namespace vemtora::frame {
@@ -241,8 +242,9 @@ YAML::Node settings_section(const YAML::Node& config_dict) {
 }
 
 std::string default_model_of(const YAML::Node& settings) {
-    return mindrel::resolve_model_name(
-        fileIO::text_or(fileIO::child(settings, "default_model"), std::string(mindrel::default_agy_model)));
+    std::string model = fileIO::text_or(fileIO::child(settings, "default_model"), "");
+    if (support::strip(model).empty()) model = mindrel::default_agy_model;
+    return mindrel::resolve_model_name(model);
 }
 
 YAML::Node backup_model_of(const YAML::Node& settings, const YAML::Node& fallback) {

@@ -88,7 +88,8 @@ std::string standard_epilog(const std::string& name, std::string_view features);
 // The `config` mapping of the loaded configuration; an empty mapping when it is
 // missing or holds no mapping.
 YAML::Node settings_section(const YAML::Node& config_dict);
-// `default_model` (else "gemini-3.5-flash-m") resolved to its display name.
+// `default_model` resolved to its display name; "gemini-3.5-flash-m" when the key is
+// missing or left empty, so the agent is never given an empty model.
 std::string default_model_of(const YAML::Node& settings);
 // `backup_model` (else `fallback`: as a rule the list of "gemini-3.5-flash-l") resolved.
 YAML::Node backup_model_of(const YAML::Node& settings, const YAML::Node& fallback = YAML::Load("[gemini-3.5-flash-l]"));

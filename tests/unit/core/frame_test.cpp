@@ -253,3 +253,16 @@ TEST(Frame, StandardOptionsInDeclarationOrder) {
     EXPECT_TRUE(args.skip_editor);
     EXPECT_FALSE(args.config);
 }
+
+// A default_model that is missing, empty or blank gives the default model: the agent
+// is never handed an empty model name.
+TEST(FrameSettings, EmptyDefaultModelFallsBackToTheDefault) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"{}", "Gemini 3.5 Flash (Medium)"},
+        {"{default_model: \"\"}", "Gemini 3.5 Flash (Medium)"},
+        {"{default_model: \"  \"}", "Gemini 3.5 Flash (Medium)"},
+        {"{default_model: }", "Gemini 3.5 Flash (Medium)"},
+        {"{default_model: gemini-3.1-pro-h}", "Gemini 3.1 Pro (High)"},
+    };
+    for (const auto& [yaml, model] : cases) EXPECT_EQ(frame::default_model_of(YAML::Load(yaml)), model) << yaml;
+}
