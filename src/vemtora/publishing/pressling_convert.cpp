@@ -147,7 +147,20 @@ PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
 PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name) const {
     const auto* logger = &log();
     log().info("✅ 正在處理: " + source.string());
+    // Only a regular file is read: opening a FIFO or a device could wait for ever, and
+    // a source that cannot be read is a failed file, not an empty one.
+    std::error_code ec;
+    if (!fs::is_regular_file(source, ec)) {
+        log().error("❌ 處理 " + source.string() + " 失敗: 不是可讀取的一般檔案");
+        return Outcome::failed;
+    }
     std::string text = fileIO::load_local_file_content(source, "Markdown 檔案: " + doc_name, logger);
+    if (text.empty()) {
+        // An empty source is skipped; one with bytes that gave no text could not be read
+        // (the loader has said why).
+        auto size = fs::file_size(source, ec);
+        return ec || size != 0 ? Outcome::failed : Outcome::skipped;
+    }
     // A byte-order mark is no text: left in front, it would hide the first heading.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     if (text.empty()) return Outcome::skipped;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "harness.hpp"
@@ -78,6 +80,52 @@ TEST(PresslingCli, FailedFilesAreCountedAndTheOthersStillWritten) {
     EXPECT_NE(r.err.find("❌ 處理 "), std::string::npos);
     EXPECT_NE(th::read_file(dir / "out/a.html").find("<h1 id=\"a\">A</h1>"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "out/c.html"));
+}
+
+// A source that is no regular file (a FIFO, a device) is a failed file and is never
+// opened, so the run cannot wait on it.
+TEST(PresslingCli, SourcesThatCannotBeReadFail) {
+    th::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.md").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.md");
+    fs::create_symlink("/dev/null", dir / "null.md");
+    for (const char* name : {"pipe.md", "zero.md", "null.md"}) {
+        th::Outcome r = pressling(dir, {"-f", name});
+        EXPECT_EQ(r.status, 1) << name << r.err;
+        EXPECT_NE(r.err.find(std::string("❌ 處理 ") + (dir / name).string() + " 失敗: 不是可讀取的一般檔案\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：1 個檔案中有 1 個轉換失敗。\n")) << r.err;
+    }
+}
+
+// A regular file the user may not read is a failed file, not an empty one.
+TEST(PresslingCli, UnreadableSourceFails) {
+    TH_UNPRIVILEGED_USER(user);
+    th::TempDir dir;
+    th::write_file(dir / "in/a.md", "# A\n");
+    th::write_file(dir / "in/secret.md", "# Secret\n");
+    th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
+    th::give_to(dir.path(), user);
+    fs::permissions(dir / "in/secret.md", fs::perms::none);
+    th::Outcome r = th::run({.args = {"pressling", "-c", "config.yaml"}, .cwd = dir.path(), .input = "a\n", .user = user});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("❌ 無法讀取Markdown 檔案: secret: "), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：2 個檔案中有 1 個轉換失敗。\n")) << r.err;
+    EXPECT_NE(th::read_file(dir / "out/a.html").find("<h1 id=\"a\">A</h1>"), std::string::npos);
+}
+
+// A value written into the option's argument is the path, whatever it begins with.
+TEST(PresslingCli, ConfigPathMayBeginWithADash) {
+    th::TempDir dir;
+    th::write_file(dir / "-x", "config:\n  output_path: out\n");
+    th::write_file(dir / "notes.md", kPage);
+    for (const char* option : {"--config=-x", "-c-x"}) {
+        th::Outcome r = pressling(dir, {option, "-f", "notes.md"});
+        EXPECT_EQ(r.status, 0) << option << r.err;
+        EXPECT_TRUE(fs::exists(dir / "out/notes.html")) << option;
+        fs::remove_all(dir / "out");
+    }
 }
 
 TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
