@@ -30,7 +30,9 @@ constexpr const char* editor_text = "# 請在此輸入您需要的 Bash 腳本�
 const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Krestel"); }
 
 std::optional<ScriptTag> script_tag(const std::string& script_content) {
-    static const support::Regex pattern(R"(Script Name:\s*([\w\-\.]+))");
+    // The name stands on the tag's own line: an empty tag never takes a word of the
+    // next line (the first command of the script) for the file name.
+    static const support::Regex pattern(R"(Script Name:\h*([\w\-\.]+))");
     auto match = pattern.search(script_content);
     if (!match) return std::nullopt;
     std::string tag(match->group(1));

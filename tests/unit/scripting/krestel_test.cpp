@@ -20,7 +20,8 @@ TEST(KrestelScriptTag, StemFromFirstTag) {
         {"Script Name: .env.sh", ".env.sh", ".env"},
         {"Script Name: bin/run.sh", "bin", "bin"},
         {"Script Name: my script.sh", "my", "my"},
-        {"Script Name:\n  next_line.sh", "next_line.sh", "next_line"},
+        {"Script Name:\t tab.sh\n", "tab.sh", "tab"},
+        {"# Script Name:\necho.sh\n# Script Name: later.sh\n", "later.sh", "later"},
         {"Script Name: 備份.sh", "備份.sh", "備份"},
         {"Script Name: notes.", "notes.", "notes."},
         {"Script Name: first.sh\nScript Name: second.sh", "first.sh", "first"},
@@ -34,9 +35,11 @@ TEST(KrestelScriptTag, StemFromFirstTag) {
     }
 }
 
-// No tag, another case, or a tag that would name the output folder or its parent.
+// No tag, another case, a tag with nothing on its own line, or a tag that would name
+// the output folder or its parent.
 TEST(KrestelScriptTag, NoUsableTag) {
-    for (std::string script : {"echo hi", "script name: x.sh", "Script Name: ..", "Script Name: .", "Script Name: ../x"})
+    for (std::string script : {"echo hi", "script name: x.sh", "Script Name: ..", "Script Name: .", "Script Name: ../x",
+                               "# Script Name:\necho.sh\n", "# Script Name:   \r\n  next_line.sh", "Script Name:\v\fx.sh"})
         EXPECT_FALSE(script_tag(script)) << script;
 }
 
