@@ -242,6 +242,8 @@ constexpr std::string_view combined_header =
     "\n"
     "## 指令定義\n";
 
+constexpr std::string_view agents_md_heading = "# Workspace Rules: ";
+
 void write_workspace(const fs::path& path, const Logger* logger, bool sync_agents_md) {
     namespace fileIO = brenkit::fileIO;
     const auto loaded = fileIO::load_yaml_config(path);
@@ -286,7 +288,16 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
                                     "Agy Skill (agy-commands)", logger);
 
     if (!sync_agents_md) return;
-    std::vector<std::string> lines{"# Workspace Rules: " + set_name, "",
+    // The rules file is replaced only when this writer made it (it opens with the
+    // heading below): one the user wrote by hand is theirs to keep.
+    const fs::path agents_md = fs::path(".agents") / "AGENTS.md";
+    if (auto existing = support::read_file(agents_md);
+        existing && !existing->empty() && !existing->starts_with(agents_md_heading)) {
+        if (logger)
+            logger->warning("⚠️ " + agents_md.generic_string() + " 不是由 agy-commands 產生的檔案，已保留原內容，未更新。");
+        return;
+    }
+    std::vector<std::string> lines{std::string(agents_md_heading) + set_name, "",
                                    rules_node.IsDefined() ? require_text(rules_node, "global_rules") : "",
                                    "---", "## 指令集總覽", "", "| 指令 | 名稱 | 描述 |", "| :--- | :--- | :--- |"};
     for (const auto& entry : commands)
@@ -299,8 +310,7 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
         const YAML::Node prompt = entry["prompt"];
         lines.push_back(prompt.IsDefined() ? require_text(prompt, "prompt") : "");
     }
-    fileIO::save_local_file_content(fs::path(".agents") / "AGENTS.md", support::join(lines, "\n"), "Agy Agents 規則",
-                                    logger);
+    fileIO::save_local_file_content(agents_md, support::join(lines, "\n"), "Agy Agents 規則", logger);
 }
 
 }  // namespace

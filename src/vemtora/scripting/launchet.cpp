@@ -65,12 +65,19 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     lg.info("✅ 正在為您配置 [" + std::string(is_windows ? "Windows" : "Linux/macOS") + "] 環境並啟動 Agy TUI...");
     lg.info(std::string("✅ 權限設定 (skip_permissions): ") + (skip_permissions ? "True" : "False"));
 
+    int status = 0;
     try {
-        // The agent takes over the terminal; how it ends is its own affair.
-        support::run_process(cmd, {.out = support::Output::inherit, .err = support::Output::inherit,
-                                   .through_shell = is_windows});
+        // The agent takes over the terminal until it ends.
+        status = support::run_process(cmd, {.out = support::Output::inherit, .err = support::Output::inherit,
+                                            .through_shell = is_windows})
+                     .status;
     } catch (const std::exception& e) {
         support::echo(std::string("❌ 啟動 Agy TUI 失敗: ") + e.what(), support::Stream::err);
+        return 1;
+    }
+    // An agent that crashed or failed is not a session that went well.
+    if (status != 0) {
+        support::echo("❌ Agy TUI 異常結束: " + support::status_description({"agy"}, status), support::Stream::err);
         return 1;
     }
     return 0;

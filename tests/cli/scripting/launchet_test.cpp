@@ -37,8 +37,6 @@ TEST_F(LaunchetCli, StartsAgentWithCommandSetAndWorkspace) {
     th::write_file(work / "_agy/skill/agy-commands.yaml",
                    "name: tools\nglobal_rules: Always answer in Chinese.\ncommands:\n"
                    "  - cmd: /review\n    name: review\n    description: Review code\n    prompt: Review it.\n");
-    // The agent's own exit status is not the command's.
-    th::write_file(script / "status", "3");
     auto o = run({});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_TRUE(has(o.err, "✅ 正在為您配置 [Linux/macOS] 環境並啟動 Agy TUI...\n"));
@@ -80,6 +78,42 @@ TEST_F(LaunchetCli, EmptyModelAddsNothing) {
     auto argv = calls();
     ASSERT_EQ(argv.size(), 1u);
     EXPECT_EQ(argv[0].back(), "--dangerously-skip-permissions");
+}
+
+// An agent that fails or is killed makes the session a failure.
+TEST_F(LaunchetCli, AgentEndingBadlyFailsTheCommand) {
+    for (auto [status, reason] : {std::pair{"3", "returned non-zero exit status 3."}, {"-9", "died with signal 9."}}) {
+        th::write_file(script / "status", status);
+        auto o = run({});
+        EXPECT_EQ(o.status, 1) << status << o.err;
+        EXPECT_TRUE(has(o.err, std::string("❌ Agy TUI 異常結束: Command '['agy']' ") + reason + "\n")) << o.err;
+    }
+}
+
+// Rules written by hand in .agents/AGENTS.md are kept; the file the command set
+// produced is brought up to date.
+TEST_F(LaunchetCli, HandWrittenAgentsRulesAreKept) {
+    auto command_set = [&](const std::string& name) {
+        th::write_file(work / "_agy/skill/agy-commands.yaml",
+                       "name: " + name + "\ncommands:\n  - cmd: /review\n    name: review\n    prompt: Review it.\n");
+    };
+    command_set("first");
+    th::write_file(work / ".agents/AGENTS.md", "# Our team's rules\nNever push on Fridays.\n");
+    auto o = run({});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ .agents/AGENTS.md 不是由 agy-commands 產生的檔案，已保留原內容，未更新。\n")) << o.err;
+    EXPECT_EQ(th::read_file(work / ".agents/AGENTS.md"), "# Our team's rules\nNever push on Fridays.\n");
+    EXPECT_TRUE(fs::exists(work / ".agents/skills/agy-commands/SKILL.md"));
+
+    fs::remove(work / ".agents/AGENTS.md");
+    o = run({});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(th::read_file(work / ".agents/AGENTS.md").starts_with("# Workspace Rules: first\n"));
+    command_set("second");
+    o = run({});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(has(o.err, "已保留原內容"));
+    EXPECT_TRUE(th::read_file(work / ".agents/AGENTS.md").starts_with("# Workspace Rules: second\n"));
 }
 
 TEST_F(LaunchetCli, MissingAgentCreatesNothing) {
