@@ -2,6 +2,7 @@
 #include <curl/curl.h>
 #include <fmt/format.h>
 
+#include <cctype>
 #include <mutex>
 #include <system_error>
 
@@ -82,12 +83,38 @@ std::string repo_base_url() {
     return default_repo_base_url;
 }
 
+namespace {
+
+// Every byte of a path segment but the unreserved characters of an address is written
+// as %XX, so a blank, "#", "?" or "%" in a file name reaches the server as part of the name.
+std::string encode_segment(std::string_view segment) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : segment) {
+        auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 && byte < 0x80) {
+            out += c;
+        } else if (c == '-' || c == '.' || c == '_' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string repo_url(const std::string& relative_path) {
     auto base = std::string(support::rstrip(repo_base_url()));
     while (!base.empty() && base.back() == '/') base.pop_back();
     std::string_view rel = relative_path;
     while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
-    return base + "/" + std::string(rel);
+    std::vector<std::string> segments;
+    for (const auto& segment : support::split(rel, "/")) segments.push_back(encode_segment(segment));
+    return base + "/" + support::join(segments, "/");
 }
 
 std::string load_or_download_content(const fs::path& path, const std::string& url, const std::string& label,

@@ -82,6 +82,27 @@ TEST(FileIODownload, FetchesMissingFilesOnceAndLeavesNothingOnFailure) {
     EXPECT_EQ(cap.records().size(), 6u) << cap.text();  // one waiting and one error line each
 }
 
+// Each path segment is percent-encoded, so names with blanks, "#", "?", "%" or
+// characters outside ASCII download as the files of those names.
+TEST(FileIODownload, AddressesEncodeEachPathSegment) {
+    th::TempDir repo;
+    th::TempDir work;
+    InFolder here(work.path());
+    th::ScopedEnv env({{"VEMTORA_REPO_BASE_URL", "file://" + repo.path().string()}});
+    const std::string base = "file://" + repo.path().string();
+    EXPECT_EQ(repo_url("_agy/goal/my goal #1?100%.yaml"), base + "/_agy/goal/my%20goal%20%231%3F100%25.yaml");
+    EXPECT_EQ(repo_url("template/目標 a+b.md"), base + "/template/%E7%9B%AE%E6%A8%99%20a%2Bb.md");
+    EXPECT_EQ(repo_url("a-b_c.~d/e"), base + "/a-b_c.~d/e");
+
+    const auto& log = lazy_logger("DownloadTest");
+    Capture cap;
+    for (const std::string name : {"_agy/goal/my goal #1?100%.yaml", "template/目標 a+b.md"}) {
+        th::write_file(repo / name, "content of " + name);
+        EXPECT_EQ(load_or_download_content(name, repo_url(name), "檔案", &log), "content of " + name) << cap.text();
+        EXPECT_EQ(th::read_file(work / name), "content of " + name);
+    }
+}
+
 TEST(FileIODownload, RegistryMenuSavesTheChosenDocumentsInTheOutputFolder) {
     th::TempDir repo;
     th::TempDir out;
