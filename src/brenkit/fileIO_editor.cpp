@@ -54,6 +54,14 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         if (logger) logger->error(fmt::format("❌ 無法建立{}的暫存檔: {}", label, e.what()));
         return std::nullopt;
     }
+    // The folder goes however the editing ends, an interrupt included.
+    struct RemovedFolder {
+        fs::path path;
+        ~RemovedFolder() {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } removed_folder{folder};
     auto file = folder / "input.md";
     std::optional<std::string> result;
     try {
@@ -75,8 +83,6 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         if (logger) logger->error(fmt::format("❌ 無法開啟編輯器輸入{}: {}", label, e.what()));
         result.reset();
     }
-    std::error_code ec;
-    fs::remove_all(folder, ec);
     return result;
 }
 

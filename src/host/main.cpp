@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/registry.hpp"
+#include "support/interrupt.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -26,6 +27,7 @@ namespace {
 
 int main(int argc, char** argv) {
     std::set_terminate(on_terminate);
+    support::install_interrupt_handlers();
 #ifdef _WIN32
     // Every text the program writes is UTF-8.
     SetConsoleOutputCP(CP_UTF8);
@@ -46,7 +48,13 @@ int main(int argc, char** argv) {
         LocalFree(wargv);
     }
 #endif
-    int status = host::run_host(args);
+    int status = 0;
+    try {
+        status = host::run_host(args);
+    } catch (const support::Interrupted& interrupt) {
+        // The child is gone and every clean-up on the way up has run.
+        status = interrupt.exit_status();
+    }
     std::fflush(stdout);
     return status;
 }

@@ -7,6 +7,7 @@
 #include "host/help.hpp"
 #include "host/parse.hpp"
 #include "support/console.hpp"
+#include "support/interrupt.hpp"
 
 namespace host {
 
@@ -73,6 +74,8 @@ int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::s
     } catch (const support::Aborted&) {
         support::echo("Aborted!", support::Stream::err);
         return 1;
+    } catch (const support::Interrupted&) {
+        throw;  // ends the program with the signal's status
     } catch (const std::exception& e) {
         support::echo("Error: " + std::string(e.what()), support::Stream::err);
         return 1;

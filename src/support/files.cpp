@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+#include "support/interrupt.hpp"
+
 namespace support {
 
 namespace fs = std::filesystem;
@@ -82,6 +84,9 @@ class TempFile {
     TempFile(const fs::path& target, mode_t mode) {
         for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
             path_ = temp_name_beside(target);
+            // A signal that ends the program mid-write takes the file along.
+            on_signal_.reset();
+            on_signal_.emplace(path_);
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd_ < 0 && errno != EEXIST) break;
         }
@@ -109,6 +114,7 @@ class TempFile {
 
   private:
     fs::path path_;
+    std::optional<RemoveOnSignal> on_signal_;
     int fd_ = -1;
     bool renamed_ = false;
 };
@@ -170,6 +176,7 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
     if (fs::exists(old) && (old.permissions() & fs::perms::owner_write) == fs::perms::none)
         fail("cannot write", p, std::make_error_code(std::errc::permission_denied));
     const fs::path tmp = temp_name_beside(target);
+    const RemoveOnSignal interrupted_write(tmp);  // a signal that ends the program mid-write takes it along
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (f) {

@@ -1,10 +1,12 @@
 #include "support/process.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
 #include "support/env.hpp"
+#include "support/interrupt.hpp"
 #include "support/text.hpp"
 
 #ifdef _WIN32
@@ -66,9 +68,47 @@ std::optional<fs::path> find_executable(const std::string& name) {
     return std::nullopt;
 }
 
+namespace {
+
+// Appends, keeping no more than the last `limit` bytes (everything when 0). The front is
+// cut only when twice the limit is reached, so the cost stays linear in what is read.
+void append_tail(std::string& sink, const char* data, size_t n, size_t limit) {
+    sink.append(data, n);
+    if (limit && sink.size() >= 2 * limit) sink.erase(0, sink.size() - limit);
+}
+
+void cut_to_tail(std::string& sink, size_t limit) {
+    if (limit && sink.size() > limit) sink.erase(0, sink.size() - limit);
+}
+
+}  // namespace
+
 #ifndef _WIN32
 
 namespace {
+
+// How long a child may take to end after the signal was passed on before it is killed.
+constexpr auto kill_grace = std::chrono::seconds(2);
+
+// Passes the ending signal on, kills the child when it outlives the grace, waits for
+// it, and unwinds. The pipes are no longer read: a grandchild may hold them open.
+[[noreturn]] void end_child(pid_t pid, int sig) {
+    ::kill(pid, sig);
+    const auto give_up = std::chrono::steady_clock::now() + kill_grace;
+    int status = 0;
+    for (;;) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) break;
+        if (std::chrono::steady_clock::now() >= give_up) {
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        ::poll(nullptr, 0, 20);
+    }
+    throw Interrupted(sig);
+}
 
 struct Fd {
     int fd = -1;
@@ -117,37 +157,67 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     args.push_back(nullptr);
 
     pid_t pid = 0;
-    int rc = ::posix_spawn(&pid, program->c_str(), &fa, nullptr, args.data(), environ);
+    int rc = 0;
+    {
+        // Ending signals wait until the child is watched, so none falls between its start
+        // and the watch; the child itself starts with the mask as it was.
+        SignalsHeld hold;
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setsigmask(&attr, &hold.previous_mask());
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+        rc = ::posix_spawn(&pid, program->c_str(), &fa, &attr, args.data(), environ);
+        posix_spawnattr_destroy(&attr);
+        if (rc == 0) interrupt_detail::watch_child(pid, options.child_owns_interrupt);
+    }
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) throw ProcessError(argv[0] + ": " + std::strerror(rc));
+    struct Watch {
+        ~Watch() { interrupt_detail::unwatch_child(); }
+    } watch;
     out_w.reset();
     err_w.reset();
 
     ProcessResult result;
-    pollfd fds[2] = {{out_r.fd, POLLIN, 0}, {err_r.fd, POLLIN, 0}};
+    pollfd fds[3] = {{out_r.fd, POLLIN, 0}, {err_r.fd, POLLIN, 0}, {interrupt_detail::wake_fd(), POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = (out_r.fd >= 0) + (err_r.fd >= 0);
     char buffer[65536];
-    while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+    int status = 0;
+    for (;;) {
+        if (int sig = interrupt_detail::pending_signal()) end_child(pid, sig);
+        if (open_count == 0) {
+            pid_t done = ::waitpid(pid, &status, WNOHANG);
+            if (done == pid) break;
+            if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+        }
+        // With both pipes closed (or none made) only the child's end is awaited, and
+        // nothing announces it: look again after a moment.
+        if (::poll(fds, 3, open_count > 0 ? -1 : 50) < 0) {
             if (errno == EINTR) continue;
             throw std::system_error(errno, std::generic_category(), "poll");
         }
+        if (fds[2].fd >= 0 && (fds[2].revents & POLLIN)) interrupt_detail::drain_wake_fd();
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
+                append_tail(*sinks[i], buffer, static_cast<size_t>(n), options.tail_limit);
             } else if (n == 0 || errno != EINTR) {
                 fds[i].fd = -1;
                 --open_count;
             }
         }
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+    // A signal that came after the last look but before the child was waited for.
+    int late = 0;
+    {
+        SignalsHeld hold;
+        late = interrupt_detail::unwatch_child();
     }
+    if (late) throw Interrupted(late);
+    cut_to_tail(result.out, options.tail_limit);
+    cut_to_tail(result.err, options.tail_limit);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
     return result;
 }
@@ -204,7 +274,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
             if (avail == 0) continue;
             DWORD n = 0;
             if (ReadFile(handles[i], buffer, sizeof buffer, &n, nullptr) && n > 0) {
-                sinks[i]->append(buffer, n);
+                append_tail(*sinks[i], buffer, n, options.tail_limit);
                 progressed = true;
             }
         }
@@ -217,6 +287,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     CloseHandle(pi.hThread);
     if (out_r) CloseHandle(out_r);
     if (err_r) CloseHandle(err_r);
+    cut_to_tail(result.out, options.tail_limit);
+    cut_to_tail(result.err, options.tail_limit);
     result.status = static_cast<int>(code);
     return result;
 }

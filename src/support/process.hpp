@@ -20,6 +20,12 @@ struct RunOptions {
     bool through_shell = false;
     // Standard input from the null device instead of the program's own.
     bool null_stdin = false;
+    // Keep only the last this many bytes of each captured stream (0: all of them); the
+    // rest is read and dropped, so a child that floods its output costs no memory.
+    size_t tail_limit = 0;
+    // An interactive child that answers Ctrl-C itself: SIGINT is left to it, while
+    // SIGTERM and SIGHUP still end it (see interrupt.hpp).
+    bool child_owns_interrupt = false;
 };
 
 struct ProcessResult {
@@ -35,7 +41,10 @@ class ProcessError : public std::runtime_error {
 };
 
 // Runs argv[0] (looked up on PATH when it holds no separator) with argv, waits for it,
-// and drains both pipes together so that neither can fill up and block the child.
+// and drains both pipes together so that neither can fill up and block the child. An
+// ending signal meanwhile (interrupt.hpp) is passed on to the child, which gets SIGKILL
+// when it has not ended after a short grace; once it has been waited for, Interrupted
+// is raised.
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // The program's full path as the platform's command lookup finds it (PATH, and on

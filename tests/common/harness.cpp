@@ -13,11 +13,15 @@
 #include <zip.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -166,14 +170,23 @@ Outcome run(const Run& spec) {
     for (auto& s : argv_strings) argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    // Standard input comes from a file, so the child sees a real end of input.
-    char in_name[] = "/tmp/vemtora-stdin-XXXXXX";
-    int in_fd = mkstemp(in_name);
-    if (in_fd < 0) throw std::runtime_error("mkstemp failed");
-    unlink(in_name);
-    if (!spec.input.empty() && ::write(in_fd, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
-        throw std::runtime_error("cannot write the input");
-    lseek(in_fd, 0, SEEK_SET);
+    // Standard input comes from a file, so the child sees a real end of input; or from
+    // a pipe held open until the child has ended.
+    int in_fd = -1, held_stdin = -1;
+    if (spec.open_stdin) {
+        int p[2];
+        if (pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        in_fd = p[0];
+        held_stdin = p[1];
+    } else {
+        char in_name[] = "/tmp/vemtora-stdin-XXXXXX";
+        in_fd = mkstemp(in_name);
+        if (in_fd < 0) throw std::runtime_error("mkstemp failed");
+        unlink(in_name);
+        if (!spec.input.empty() && ::write(in_fd, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
+            throw std::runtime_error("cannot write the input");
+        lseek(in_fd, 0, SEEK_SET);
+    }
 
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -197,6 +210,15 @@ Outcome run(const Run& spec) {
     }
 
     Outcome outcome;
+    std::mutex out_lock;
+    std::thread watcher;
+    if (spec.while_running) {
+        std::function<std::string()> out_so_far = [&] {
+            std::lock_guard<std::mutex> hold(out_lock);
+            return outcome.out;
+        };
+        watcher = std::thread([&spec, pid, out_so_far] { spec.while_running(pid, out_so_far); });
+    }
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&outcome.out, &outcome.err};
     int open_count = 2;
@@ -210,6 +232,7 @@ Outcome run(const Run& spec) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
+                std::lock_guard<std::mutex> hold(out_lock);
                 sinks[i]->append(buf, static_cast<size_t>(n));
             } else if (n == 0 || errno != EINTR) {
                 close(fds[i].fd);
@@ -221,9 +244,56 @@ Outcome run(const Run& spec) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (held_stdin >= 0) close(held_stdin);
+    if (watcher.joinable()) watcher.join();
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return outcome;
 }
+
+namespace {
+
+// Long enough for a loaded machine; only a run that is stuck ever reaches it.
+constexpr auto patience = std::chrono::minutes(2);
+
+bool wait_until(const std::function<bool()>& ready) {
+    const auto give_up = std::chrono::steady_clock::now() + patience;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace
+
+int wait_for_pid(const fs::path& p) {
+    std::string text;
+    bool seen = wait_until([&] {
+        text = read_file(p);
+        return !text.empty() && text.back() == '\n';
+    });
+    EXPECT_TRUE(seen) << p << " never got a process id";
+    return seen ? std::atoi(text.c_str()) : -1;
+}
+
+bool wait_for_text(const std::function<std::string()>& text, const std::string& part) {
+    bool seen = wait_until([&] { return has(text(), part); });
+    EXPECT_TRUE(seen) << "never printed: " << part;
+    return seen;
+}
+
+bool wait_for_sleep(int pid) {
+    // The state is the first field after the command name's closing parenthesis.
+    bool seen = wait_until([&] {
+        std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+        auto close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'S';
+    });
+    EXPECT_TRUE(seen) << "process " << pid << " never waited";
+    return seen;
+}
+
+bool process_exists(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 StdinFrom::StdinFrom(const std::string& text) {
     char name[] = "/tmp/vemtora-stdin-XXXXXX";
@@ -341,6 +411,10 @@ void AgentWorkspace::agent(const std::string& kind, const std::string& text, int
 
 void AgentWorkspace::agent_writes(const std::string& text, int call) { agent("out", text, call); }
 
+void AgentWorkspace::agent_hangs(bool stubborn, int call) { agent("hang", stubborn ? "stubborn" : "wait", call); }
+
+void AgentWorkspace::release_agent() { write_file(script / "release", ""); }
+
 void AgentWorkspace::agent_fails(int status, const std::string& stderr_text, int call) {
     agent("status", std::to_string(status), call);
     agent("stderr", stderr_text, call);
@@ -365,7 +439,13 @@ Outcome AgentWorkspace::run_input(const std::vector<std::string>& args, const st
         {"FAKE_AGY_ARGV", (tmp / "argv").string()},
         {"FAKE_AGY_SCRIPT", script.string()}};
     for (const auto& [k, v] : env) vars[k] = v;
-    return th::run({.args = args, .cwd = work, .input = input, .env = vars, .fake_agy = true, .user = user});
+    return th::run({.args = args,
+                    .cwd = work,
+                    .input = input,
+                    .env = vars,
+                    .fake_agy = true,
+                    .user = user,
+                    .while_running = while_running});
 }
 
 void AgentWorkspace::run_as(const User& as) {

@@ -69,6 +69,12 @@ struct Run {
     std::string program;
     // Run as this user instead of the tests' own.
     std::optional<User> user;
+    // Called on a thread of its own once the program has started, with its process id
+    // and a reader of what it printed on standard output so far; the run ends only when
+    // both the program and the call have ended.
+    std::function<void(int pid, const std::function<std::string()>& out_so_far)> while_running;
+    // Standard input is a pipe that stays open (no end of input) until the program ends.
+    bool open_stdin = false;
 };
 
 struct Outcome {
@@ -78,6 +84,16 @@ struct Outcome {
 };
 
 Outcome run(const Run& spec);
+
+// Waits until the file holds a process id and a line feed (as the fake agent writes
+// it) and gives the id; fails the current test and gives -1 when that takes minutes.
+int wait_for_pid(const fs::path& p);
+// Waits until `text` holds `part` (for a program's output as it comes).
+bool wait_for_text(const std::function<std::string()>& text, const std::string& part);
+// Waits until the process sleeps (blocked in a call such as a read of standard input).
+bool wait_for_sleep(int pid);
+// Whether a process with this id still exists (a zombie counts as gone only once reaped).
+bool process_exists(int pid);
 
 // The built vemtora binary and the source tree.
 fs::path vemtora_binary();
@@ -163,6 +179,12 @@ class AgentWorkspace {
     // file, exit status and standard error.
     void agent_writes(const std::string& text, int call = 0);
     void agent_fails(int status, const std::string& stderr_text, int call = 0);
+    // After writing its answer the agent of call N writes its process id and a line
+    // feed to `agent_pid_file()` and waits until `release_agent()`; a `stubborn` one
+    // ignores SIGINT, SIGTERM and SIGHUP meanwhile.
+    void agent_hangs(bool stubborn, int call = 0);
+    fs::path agent_pid_file() const { return script / "pid"; }
+    void release_agent();
     // One part of that behaviour: `kind` is "out", "status" or "stderr".
     void agent(const std::string& kind, const std::string& text, int call = 0);
     // Runs vemtora with the args (after the program name), the answers (one per line)
@@ -177,6 +199,8 @@ class AgentWorkspace {
     // Runs after this one are made as `user`, who is given the workspace.
     void run_as(const User& user);
     std::optional<User> user;
+    // Handed to every run as Run::while_running when set.
+    std::function<void(int pid, const std::function<std::string()>& out_so_far)> while_running;
     // The recorded agent calls and the last argument (the prompt) of one of them.
     std::vector<std::vector<std::string>> calls() const;
     // "@[" + absolute path of work/rel with "/" + "]", as prompts refer to files.

@@ -5,6 +5,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
+#include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 
@@ -126,7 +127,13 @@ void AnswerFile::keep() const {
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger) {
     fileIO::remove_file(output_path);
-    auto run = mindrel::run_agy(args);
+    support::Result run;
+    try {
+        run = mindrel::run_agy(args);
+    } catch (const support::Interrupted&) {
+        fileIO::remove_file(output_path);  // what the ended agent wrote so far
+        throw;
+    }
     AnswerFile file(output_path, logger);
     if (!run.ok) return {run, std::move(file)};
     std::string text = read_output(output_path, label, logger);

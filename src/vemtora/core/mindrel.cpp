@@ -90,6 +90,9 @@ support::Result run_agy(const RunAgyArgs& args) {
                      ", agy_cmd: " + support::join(agy_cmd, " "));
         support::RunOptions options;
         options.through_shell = use_shell;
+        // Only the end of the agent's streams is ever shown (as the reason of a failed
+        // run); a flood of output must not fill the memory.
+        options.tail_limit = 256 * 1024;
         const auto run = support::run_process(agy_cmd, options);
         const std::string out = support::normalize_newlines(support::decode_replace(run.out));
         const std::string err = support::normalize_newlines(support::decode_replace(run.err));

@@ -64,7 +64,9 @@ struct RunAgyArgs {
 };
 
 // Runs `agy` once without interaction and waits for it (no time limit). (true, stdout +
-// "\n" + stderr) on exit status 0; otherwise (false, the reason).
+// "\n" + stderr) on exit status 0; otherwise (false, the reason). Of each stream only
+// the last 256 KiB are kept. An ending signal meanwhile ends the agent and raises
+// support::Interrupted.
 support::Result run_agy(const RunAgyArgs& args);
 
 // The agent folders of one call, each once, in the order goal, skill, output folder,

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "brenkit/fileIO.hpp"
+#include "support/interrupt.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/varnel.hpp"
@@ -158,7 +159,12 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
             return fail(path + ": " + zip_error_text(archive));
         log().info("✅ 已加入壓縮包: " + path);
     }
-    if (zip_close(archive) != 0) return fail(zip_error_text(archive));
+    {
+        // The archive is written to a temporary file that the library names itself, so a
+        // signal could not take it along: it waits until the archive is whole.
+        const support::SignalsHeld whole_archive;
+        if (zip_close(archive) != 0) return fail(zip_error_text(archive));
+    }
     log().info("🎉 成功建立壓縮包，共打包 " + std::to_string(files.size()) + " 個檔案！");
     return archive_path;
 }

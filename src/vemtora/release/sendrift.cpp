@@ -98,6 +98,10 @@ Result SendriftApp::run() {
     }
 
     log.info("✅ 🤖 正在請求 AI 生成 commit 訊息 ⏳...");
+    // The scratch diff goes however the agent passes end, an interrupt included.
+    struct ScratchDiff {
+        ~ScratchDiff() { fileIO::remove_file(diff_file); }
+    } scratch_diff;
     auto saved = fileIO::save_local_file_content(diff_file, diff, "current-diff", &log);
     if (!saved.ok) return Result::failure("寫入暫存檔案失敗: " + saved.text);
     std::string prompt = build_prompt(goal_path, skill_path);

@@ -67,9 +67,9 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
 
     int status = 0;
     try {
-        // The agent takes over the terminal until it ends.
+        // The agent takes over the terminal, Ctrl-C included, until it ends.
         status = support::run_process(cmd, {.out = support::Output::inherit, .err = support::Output::inherit,
-                                            .through_shell = is_windows})
+                                            .through_shell = is_windows, .child_owns_interrupt = true})
                      .status;
     } catch (const std::exception& e) {
         support::echo(std::string("❌ 啟動 Agy TUI 失敗: ") + e.what(), support::Stream::err);

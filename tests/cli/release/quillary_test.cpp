@@ -2,6 +2,9 @@
 // fake agent, the test editor and an interactive bash that knows the build alias.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+
 #include "harness.hpp"
 
 namespace fs = std::filesystem;
@@ -54,7 +57,7 @@ class QuillaryCli : public ::testing::Test {
         th::write_file(script / (call ? std::to_string(call) + ".out" : "out"), text);
     }
 
-    th::Outcome run(const std::vector<std::string>& lines) {
+    th::Outcome run(const std::vector<std::string>& lines, decltype(th::Run::while_running) while_running = nullptr) {
         return th::run({.args = {"quillary"},
                         .cwd = repo,
                         .input = answers(lines),
@@ -64,7 +67,8 @@ class QuillaryCli : public ::testing::Test {
                                 {"EDITOR_TEXT", "請加上安裝說明\n"},
                                 {"FAKE_AGY_ARGV", (tmp / "argv").string()},
                                 {"FAKE_AGY_SCRIPT", script.string()}},
-                        .fake_agy = true});
+                        .fake_agy = true,
+                        .while_running = while_running});
     }
 
     // Every recorded agent call's argument vector.
@@ -146,6 +150,32 @@ TEST_F(QuillaryCli, NewReadmeForMcuProjectAndEmptyAgentOutput) {
     EXPECT_TRUE(has(prompt, "【重要指示】：請閱讀原 " + ref("firmware") + " 目錄下的原始 C 語言與標頭檔案"));
     EXPECT_TRUE(has(prompt, "- 作者：Orlen Vask\n\n\n【Git Commit 歷史紀錄 (Git Commit Log)】:\n"));
     EXPECT_FALSE(has(prompt, "使用者修改需求"));
+}
+
+// A signal while the agent writes a new README ends the agent and leaves the tree as it
+// was: no placeholder README, no scratch or answer file.
+TEST_F(QuillaryCli, SignalWhileAgentWorksLeavesTreeClean) {
+    th::git(repo, {"rm", "-q", "README.md"});
+    commit("no readme");
+    th::write_file(repo / "firmware/main.c", "int main(void) { return 0; }\n");
+    commit("firmware");
+    agent_writes("# half\n");
+    th::write_file(script / "hang", "wait");
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        fs::remove(script / "pid");
+        int agent = -1;
+        auto o = run({"2", "", "", "", "x", "", "1", ""}, [&](int pid, const std::function<std::string()>&) {
+            agent = th::wait_for_pid(script / "pid");
+            ::kill(pid, sig);
+        });
+        EXPECT_EQ(o.status, 128 + sig) << o.out << o.err;
+        EXPECT_FALSE(th::process_exists(agent));
+        if (th::process_exists(agent)) ::kill(agent, SIGKILL);
+        EXPECT_FALSE(fs::exists(repo / "README.md"));
+        EXPECT_EQ(status(), "");
+        if (HasFailure()) break;
+    }
 }
 
 TEST_F(QuillaryCli, ReleaseCommitsPendingChangesThenRunsTheAlias) {

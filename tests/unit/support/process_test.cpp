@@ -43,3 +43,18 @@ TEST(Paths, ReferenceFormDropsDotsButKeepsParents) {
     EXPECT_EQ(parent_or_dot("."), ".");
     EXPECT_EQ(parent_or_dot("_agy/goal/g.yaml"), "_agy/goal");
 }
+
+TEST(Process, CaptureLimitKeepsTheTailOfEachStream) {
+    // 4 MiB on each stream, each ending in its own marker; 64 KiB kept of each.
+    auto r = run_process({"sh", "-c",
+                          "head -c 4194304 /dev/zero; echo out-end; head -c 4194304 /dev/zero >&2; echo err-end >&2"},
+                         {.tail_limit = 65536});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.out.size(), 65536u);
+    ASSERT_EQ(r.err.size(), 65536u);
+    EXPECT_TRUE(r.out.ends_with(std::string(100, '\0') + "out-end\n"));
+    EXPECT_TRUE(r.err.ends_with(std::string(100, '\0') + "err-end\n"));
+    // Without a limit everything is kept; under the limit nothing is cut.
+    EXPECT_EQ(run_process({"sh", "-c", "head -c 200000 /dev/zero"}).out.size(), 200000u);
+    EXPECT_EQ(run_process({"printf", "short"}, {.tail_limit = 65536}).out, "short");
+}

@@ -1,0 +1,191 @@
+#include "support/interrupt.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+namespace support {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Fixed slots, so that a signal handler reads them without a lock or an allocation. A
+// save holds one slot for the moment of its write; a path that finds no free slot, or
+// is too long for one, is simply not removed.
+constexpr int slot_count = 32;
+constexpr size_t slot_length = 4096;
+enum : int { free_slot = 0, filling = 1, armed = 2 };
+struct Slot {
+    std::atomic<int> state{free_slot};
+    fs::path::value_type path[slot_length];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+Slot slots[slot_count];
+
+void remove_armed_files() {
+    for (auto& slot : slots) {
+        if (slot.state.load() != armed) continue;
+#ifdef _WIN32
+        DeleteFileW(slot.path);
+#else
+        ::unlink(slot.path);
+#endif
+    }
+}
+
+}  // namespace
+
+RemoveOnSignal::RemoveOnSignal(const fs::path& path) : slot_(-1) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    if (ec) return;
+    const auto& text = absolute.native();
+    if (text.size() >= slot_length) return;
+    for (int i = 0; i < slot_count; ++i) {
+        int expected = free_slot;
+        if (!slots[i].state.compare_exchange_strong(expected, filling)) continue;
+        std::memcpy(slots[i].path, text.c_str(), (text.size() + 1) * sizeof(fs::path::value_type));
+        slots[i].state.store(armed);
+        slot_ = i;
+        return;
+    }
+}
+
+RemoveOnSignal::~RemoveOnSignal() {
+    if (slot_ >= 0) slots[slot_].state.store(free_slot);
+}
+
+#ifndef _WIN32
+
+namespace {
+
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile sig_atomic_t child_pid = 0;
+volatile sig_atomic_t child_owns_interrupt = 0;
+volatile sig_atomic_t pending = 0;
+int wake_pipe[2] = {-1, -1};
+
+void ending_set(sigset_t& set) {
+    sigemptyset(&set);
+    for (int sig : ending_signals) sigaddset(&set, sig);
+}
+
+// Only async-signal-safe calls here.
+void on_ending_signal(int sig) {
+    const int saved_errno = errno;
+    if (child_pid > 0) {
+        if (pending == 0 && !(sig == SIGINT && child_owns_interrupt)) pending = sig;
+        if (wake_pipe[1] >= 0) {
+            const ssize_t written = ::write(wake_pipe[1], "", 1);
+            (void)written;
+        }
+        errno = saved_errno;
+        return;
+    }
+    remove_armed_files();
+    // End the way the signal ends a program, so that the parent sees what ended it: the
+    // signal is blocked while this handler runs and arrives when it returns.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(sig, &fallback, nullptr);
+    ::raise(sig);
+    errno = saved_errno;
+}
+
+}  // namespace
+
+void install_interrupt_handlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    if (::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+    for (int sig : ending_signals) {
+        struct sigaction previous {};
+        ::sigaction(sig, nullptr, &previous);
+        if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = on_ending_signal;
+        ending_set(action.sa_mask);
+        action.sa_flags = 0;  // no SA_RESTART: a wait for the child returns early
+        ::sigaction(sig, &action, nullptr);
+    }
+}
+
+SignalsHeld::SignalsHeld() {
+    sigset_t set;
+    ending_set(set);
+    ::pthread_sigmask(SIG_BLOCK, &set, &saved_);
+}
+
+SignalsHeld::~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+const sigset_t& SignalsHeld::previous_mask() const { return saved_; }
+
+namespace interrupt_detail {
+
+void watch_child(long pid, bool owns_interrupt) {
+    pending = 0;
+    child_owns_interrupt = owns_interrupt ? 1 : 0;
+    child_pid = static_cast<sig_atomic_t>(pid);
+}
+
+int unwatch_child() {
+    child_pid = 0;
+    child_owns_interrupt = 0;
+    const int sig = pending;
+    pending = 0;
+    return sig;
+}
+
+int pending_signal() { return pending; }
+
+int wake_fd() { return wake_pipe[0]; }
+
+void drain_wake_fd() {
+    char buffer[64];
+    while (wake_pipe[0] >= 0 && ::read(wake_pipe[0], buffer, sizeof buffer) > 0) {
+    }
+}
+
+}  // namespace interrupt_detail
+
+#else
+
+namespace {
+
+// Children share the console and get its Ctrl-C themselves; here only the temporary
+// files are removed before the default handling ends the program.
+BOOL WINAPI on_console_event(DWORD) {
+    remove_armed_files();
+    return FALSE;
+}
+
+}  // namespace
+
+void install_interrupt_handlers() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+SignalsHeld::SignalsHeld() {}
+SignalsHeld::~SignalsHeld() {}
+
+namespace interrupt_detail {
+void watch_child(long, bool) {}
+int unwatch_child() { return 0; }
+int pending_signal() { return 0; }
+int wake_fd() { return -1; }
+void drain_wake_fd() {}
+}  // namespace interrupt_detail
+
+#endif
+
+}  // namespace support

@@ -1,0 +1,81 @@
+#pragma once
+// Ending signals (SIGINT, SIGTERM, SIGHUP). While a child process runs, such a signal
+// ends the child and unwinds the program as the Interrupted exception, so every
+// clean-up on the way runs; at any other moment it ends the program at once, after
+// removing the temporary files registered here. A question that waits for an answer
+// takes SIGINT as "Aborted!" (console.hpp).
+#include <filesystem>
+
+#ifndef _WIN32
+#include <csignal>
+#endif
+
+namespace support {
+
+// Raised by run_process once the child that was running when an ending signal came
+// has ended and been waited for. Deliberately no std::exception: the guards that turn
+// ordinary failures into failure results must let it pass up to the program's top.
+class Interrupted {
+  public:
+    explicit Interrupted(int signal) : signal_(signal) {}
+    int signal() const { return signal_; }
+    // The exit status of a program ended by the signal: 128 + the signal's number.
+    int exit_status() const { return 128 + signal_; }
+
+  private:
+    int signal_;
+};
+
+// Installs the handlers; called once at start-up. A signal that the program was
+// started with ignored stays ignored (and so does it for the children).
+void install_interrupt_handlers();
+
+// While alive, the file is removed when an ending signal ends the program, so that a
+// temporary file written for a later rename is never left behind. A relative path is
+// taken from the current folder now.
+class RemoveOnSignal {
+  public:
+    explicit RemoveOnSignal(const std::filesystem::path& path);
+    ~RemoveOnSignal();
+    RemoveOnSignal(const RemoveOnSignal&) = delete;
+    RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
+
+  private:
+    int slot_;
+};
+
+// While alive, ending signals wait and arrive when it goes: for a short step whose
+// temporary files cannot be named ahead (a library's own), so it ends whole.
+class SignalsHeld {
+  public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+#ifndef _WIN32
+    // The mask before: what a child started meanwhile must get.
+    const sigset_t& previous_mask() const;
+#endif
+
+  private:
+#ifndef _WIN32
+    sigset_t saved_;
+#endif
+};
+
+namespace interrupt_detail {
+// For the process runner. The child being waited for: an ending signal now marks
+// itself as pending and wakes `wake_fd()` instead of ending the program. With
+// `owns_interrupt` the child alone answers SIGINT (it shares the terminal and reads
+// Ctrl-C itself); SIGTERM and SIGHUP still end it.
+void watch_child(long pid, bool owns_interrupt);
+// Ends the watch; gives the ending signal that came meanwhile (0 when none).
+int unwatch_child();
+// The ending signal that came while the child ran (0 when none), and the read end of
+// the pipe that is written to when one comes (-1 before the handlers are installed).
+int pending_signal();
+int wake_fd();
+void drain_wake_fd();
+}  // namespace interrupt_detail
+
+}  // namespace support

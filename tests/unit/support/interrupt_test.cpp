@@ -1,0 +1,42 @@
+#include "support/interrupt.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+// An ending signal outside a child run ends the program by that signal at once, and
+// the temporary files registered at that moment go with it; the rest stay.
+TEST(Interrupt, SignalOutsideChildRunRemovesRegisteredTemporaries) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        th::TempDir dir;
+        const fs::path kept = dir / "kept", released = dir / "released", pending = dir / "sub/.page.html.tmp-1";
+        for (const auto& p : {kept, released, pending}) th::write_file(p, "x");
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            support::install_interrupt_handlers();
+            { support::RemoveOnSignal done(released); }
+            // A relative name is taken from the folder current at registration.
+            ::chdir((dir / "sub").c_str());
+            support::RemoveOnSignal open(".page.html.tmp-1");
+            ::chdir("/");
+            ::raise(sig);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), sig);
+        EXPECT_TRUE(fs::exists(kept));
+        EXPECT_TRUE(fs::exists(released));
+        EXPECT_FALSE(fs::exists(pending));
+    }
+}
