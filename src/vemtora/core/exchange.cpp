@@ -1,10 +1,12 @@
 #include "vemtora/core/exchange.hpp"
 
 #include <ctime>
+#include <memory>
 #include <utility>
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
+#include "support/folder_lock.hpp"
 #include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
@@ -94,14 +96,85 @@ std::string read_output(const fs::path& output_path, const std::string& label, c
     return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
 }
 
+namespace {
+
+// The answer folders this process holds, by absolute path, with their nesting count.
+struct HeldFolder {
+    std::string folder;
+    std::unique_ptr<support::FolderLock> lock;
+    int holds = 0;
+};
+std::vector<HeldFolder>& held_folders() {
+    static std::vector<HeldFolder> held;
+    return held;
+}
+
+}  // namespace
+
+AnswerLock::AnswerLock(const fs::path& answer_path, const Logger& logger) {
+    fs::path folder = answer_path.parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const std::string key = fs::weakly_canonical(fs::absolute(folder, ec), ec).string();
+    if (ec) return;
+    auto& held = held_folders();
+    for (auto& entry : held)
+        if (entry.folder == key) {
+            ++entry.holds;
+            held_ = key;
+            return;
+        }
+    std::unique_ptr<support::FolderLock> lock;
+    try {
+        lock = std::make_unique<support::FolderLock>(folder);
+    } catch (const fs::filesystem_error&) {
+        return;
+    }
+    if (!lock->held()) {
+        const std::string name = folder.generic_string();
+        logger.error("❌ 另一個執行中的指令正在使用 " + name + " 資料夾，請等它結束後再試一次。");
+        refused_ = support::Result::failure("另一個執行中的指令正在使用 " + name + " 資料夾");
+        return;
+    }
+    held.push_back({key, std::move(lock), 1});
+    held_ = key;
+}
+
+AnswerLock::AnswerLock(AnswerLock&& other) noexcept
+    : held_(std::exchange(other.held_, std::string())), refused_(std::move(other.refused_)) {}
+
+AnswerLock& AnswerLock::operator=(AnswerLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        held_ = std::exchange(other.held_, std::string());
+        refused_ = std::move(other.refused_);
+    }
+    return *this;
+}
+
+AnswerLock::~AnswerLock() { release(); }
+
+void AnswerLock::release() {
+    if (held_.empty()) return;
+    auto& held = held_folders();
+    for (auto it = held.begin(); it != held.end(); ++it)
+        if (it->folder == held_) {
+            if (--it->holds == 0) held.erase(it);
+            break;
+        }
+    held_.clear();
+}
+
 AnswerFile::AnswerFile(AnswerFile&& other) noexcept
-    : path_(std::exchange(other.path_, std::nullopt)), logger_(other.logger_) {}
+    : path_(std::exchange(other.path_, std::nullopt)), logger_(other.logger_), lock_(std::move(other.lock_)) {}
 
 AnswerFile& AnswerFile::operator=(AnswerFile&& other) noexcept {
     if (this != &other) {
         keep();
         path_ = std::exchange(other.path_, std::nullopt);
         logger_ = other.logger_;
+        lock_ = std::move(other.lock_);
     }
     return *this;
 }
@@ -126,6 +199,8 @@ void AnswerFile::keep() const {
 
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger) {
+    AnswerLock lock(output_path, logger);
+    if (lock.refused()) return {*lock.refused(), AnswerFile()};
     fileIO::remove_file(output_path);
     support::Result run;
     try {
@@ -134,7 +209,7 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
         fileIO::remove_file(output_path);  // what the ended agent wrote so far
         throw;
     }
-    AnswerFile file(output_path, logger);
+    AnswerFile file(output_path, logger, std::move(lock));
     if (!run.ok) return {run, std::move(file)};
     std::string text = read_output(output_path, label, logger);
     if (text.empty()) file.discard();

@@ -73,15 +73,42 @@ std::string output_request(const std::string& colon, const std::string& what, co
 // The output file's text, stripped; "" when the agent wrote nothing.
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
 
+// One run's hold on the folder that keeps the agent's answer files (`_agy`), for as long
+// as the object lives: the folder's advisory lock, so that a second run in the same
+// working copy is refused at once instead of reading, replacing or removing this run's
+// answer and scratch files. No file is created for it, and the system drops it when the
+// process ends, however it ends. Holds of one folder nest within a run. A folder that
+// cannot be made or opened is not locked; the run goes on and meets that problem where
+// it did before.
+class AnswerLock {
+  public:
+    AnswerLock() = default;  // holds nothing
+    AnswerLock(const fs::path& answer_path, const Logger& logger);
+    AnswerLock(AnswerLock&& other) noexcept;
+    AnswerLock& operator=(AnswerLock&& other) noexcept;
+    AnswerLock(const AnswerLock&) = delete;
+    AnswerLock& operator=(const AnswerLock&) = delete;
+    ~AnswerLock();
+    // Set when another run holds the folder; its error line has been logged.
+    const std::optional<support::Result>& refused() const { return refused_; }
+
+  private:
+    void release();
+    std::string held_;  // the folder whose hold this is; empty when none
+    std::optional<support::Result> refused_;
+};
+
 // The file in which the agent left its answer, which is all there is of the agent's paid
 // work until the answer has been saved. The caller removes it with `saved()` once the
 // answer is where it belongs, or with `discard()` when the answer is not wanted (another
 // pass follows, the user declined it). Dropped without either (a failed save, a question
 // ended by end of input, an exception) the file stays and one line says where it is.
+// It keeps the run's hold on the answer's folder (AnswerLock) as long as it lives.
 class AnswerFile {
   public:
     AnswerFile() = default;
-    AnswerFile(fs::path path, const Logger& logger) : path_(std::move(path)), logger_(&logger) {}
+    AnswerFile(fs::path path, const Logger& logger, AnswerLock lock = {})
+        : path_(std::move(path)), logger_(&logger), lock_(std::move(lock)) {}
     AnswerFile(AnswerFile&& other) noexcept;
     AnswerFile& operator=(AnswerFile&& other) noexcept;
     AnswerFile(const AnswerFile&) = delete;
@@ -96,6 +123,7 @@ class AnswerFile {
     void keep() const;
     std::optional<fs::path> path_;
     const Logger* logger_ = nullptr;
+    AnswerLock lock_;
 };
 
 // One agent pass: a failure with the run's reason, or success with the answer as
@@ -106,7 +134,9 @@ struct AgentAnswer : support::Result {
 
 // One agent pass whose answer is the file it writes to `output_path`. A stale file is
 // removed first, so an old answer is never taken for a new one. The file stays until the
-// caller settles it (see AnswerFile); an answer that is empty is removed at once.
+// caller settles it (see AnswerFile); an answer that is empty is removed at once. The
+// answer's folder is held from before the run (a refused hold gives its failure), and
+// an interrupt that ends the agent removes what it wrote so far.
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger);
 

@@ -85,6 +85,10 @@ Result Quillary::run() {
     if (auto failed = choose_source_folder()) return *failed;
     if (auto failed = ask_request()) return *failed;
     collect_diff();
+    // Held from the scratch files on, which another run in this working copy would
+    // otherwise overwrite or remove under the agent.
+    exchange::AnswerLock answer_lock(agent_output, quillary::log());
+    if (answer_lock.refused()) return *answer_lock.refused();
     ScratchFiles scratch;
     if (auto failed = write_scratch_files()) return *failed;
     if (!support::confirm("💬 是否要立刻生成？", true)) return Result::failure("使用者取消生成");

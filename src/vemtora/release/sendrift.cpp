@@ -98,6 +98,10 @@ Result SendriftApp::run() {
     }
 
     log.info("✅ 🤖 正在請求 AI 生成 commit 訊息 ⏳...");
+    // Held from the diff file on, which another run in this working copy would
+    // otherwise overwrite or remove under the agent.
+    exchange::AnswerLock answer_lock(commit_file, log);
+    if (answer_lock.refused()) return *answer_lock.refused();
     // The scratch diff goes however the agent passes end, an interrupt included.
     struct ScratchDiff {
         ~ScratchDiff() { fileIO::remove_file(diff_file); }

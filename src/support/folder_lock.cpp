@@ -1,0 +1,40 @@
+#include "support/folder_lock.hpp"
+
+#include <cerrno>
+#include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace support {
+
+#ifndef _WIN32
+
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw std::filesystem::filesystem_error("cannot open the folder to lock", folder,
+                                                std::error_code(errno, std::generic_category()));
+    int rc;
+    while ((rc = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    held_ = rc == 0;
+}
+
+FolderLock::~FolderLock() {
+    // Closing the only descriptor of the open folder drops the lock.
+    if (fd_ >= 0) ::close(fd_);
+}
+
+#else
+
+// A folder handle cannot carry a byte-range lock on Windows; runs are not kept apart there.
+FolderLock::FolderLock(const std::filesystem::path&) : held_(true) {}
+FolderLock::~FolderLock() {}
+
+#endif
+
+}  // namespace support

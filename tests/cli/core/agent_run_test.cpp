@@ -1,0 +1,154 @@
+// Agent calls end to end, with krestel as the command: a signal while the agent works
+// ends the agent and every clean-up runs, a second run in the same working copy never
+// takes the first one's answer, and a flood of agent output stays bounded.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using th::has;
+
+class AgentRunCli : public ::testing::Test, public th::AgentWorkspace {
+  protected:
+    int agent_pid = -1;
+
+    void SetUp() override {
+        th::write_file(work / "_agy/goal/krestel-automation.yaml", "goal: bash\n");
+        th::write_file(work / "_agy/skill/krestel-expert.yaml", "skill: bash\n");
+        th::write_file(work / "template/krestel_template.sh", "#!/bin/bash\n");
+    }
+    void TearDown() override { end_agent(); }
+
+    // An agent left behind by a failed expectation must not outlive the test.
+    void end_agent() {
+        if (th::process_exists(agent_pid)) ::kill(agent_pid, SIGKILL);
+    }
+    // Enter at the script menu (generate mode), the requirement from the test editor.
+    th::Outcome krestel() { return run_input({"krestel"}, "\n", "每天備份 home\n"); }
+    // Every run sends `sig` to vemtora once the agent is at work.
+    void signal_when_agent_works(int sig) {
+        while_running = [this, sig](int pid, const std::function<std::string()>&) {
+            agent_pid = th::wait_for_pid(agent_pid_file());
+            ::kill(pid, sig);
+        };
+    }
+    std::vector<std::string> agy_entries() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(work / "_agy")) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+struct InterruptCase {
+    int signal;
+    bool stubborn;  // the agent ignores the signal: SIGKILL ends it
+    int status;
+};
+
+TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
+    for (const auto& c : {InterruptCase{SIGINT, false, 130}, InterruptCase{SIGTERM, true, 143},
+                          InterruptCase{SIGHUP, false, 129}, InterruptCase{SIGINT, true, 130}}) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.stubborn ? ", stubborn agent" : ""));
+        fs::remove(agent_pid_file());
+        agent_writes("#!/bin/bash\n# Script Name: half.sh\n");
+        agent_hangs(c.stubborn);
+        signal_when_agent_works(c.signal);
+        auto o = krestel();
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_GT(agent_pid, 0);
+        EXPECT_FALSE(th::process_exists(agent_pid)) << "the agent outlived vemtora";
+        // The half-written answer goes; nothing is saved or reported as done.
+        EXPECT_EQ(agy_entries(), (std::vector<std::string>{"goal", "skill"}));
+        EXPECT_FALSE(fs::exists(work / "gen-bash/half.sh"));
+        EXPECT_FALSE(has(o.out, "Done:"));
+        EXPECT_FALSE(has(o.err, "Error:"));
+        end_agent();
+        if (HasFailure()) break;
+    }
+}
+
+// At a question the interrupt is the user's answer: "Aborted!" and status 1, as before.
+TEST_F(AgentRunCli, InterruptAtQuestionAborts) {
+    th::Outcome o = th::run({.args = {"krestel"},
+                             .cwd = work,
+                             .env = {{"VEMTORA_REPO_BASE_URL", "file://" + repo.string()}},
+                             .fake_agy = true,
+                             .while_running =
+                                 [](int pid, const std::function<std::string()>& out) {
+                                     if (th::wait_for_text(out, "krestel_template.sh") && th::wait_for_sleep(pid))
+                                         ::kill(pid, SIGINT);
+                                 },
+                             .open_stdin = true});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "Aborted!\n"));
+}
+
+// Two runs a moment apart in one working copy: the second is refused at once while the
+// first one's agent works, and the first one saves its own answer.
+TEST_F(AgentRunCli, SecondRunWhileAgentWorksIsRefused) {
+    agent_writes("#!/bin/bash\n# Script Name: first.sh\necho first\n", 1);
+    agent_hangs(false, 1);
+    agent_writes("#!/bin/bash\n# Script Name: second.sh\necho second\n", 2);
+    th::Outcome second;
+    std::vector<std::string> entries_meanwhile;
+    while_running = [&](int, const std::function<std::string()>&) {
+        agent_pid = th::wait_for_pid(agent_pid_file());
+        while_running = nullptr;
+        second = krestel();
+        entries_meanwhile = agy_entries();
+        release_agent();
+    };
+    auto first = krestel();
+
+    EXPECT_EQ(second.status, 1) << second.out << second.err;
+    EXPECT_TRUE(has(second.err, "❌ 另一個執行中的指令正在使用 _agy 資料夾，請等它結束後再試一次。\n"));
+    EXPECT_TRUE(has(second.err, "Error: AI 執行失敗: 另一個執行中的指令正在使用 _agy 資料夾\n"));
+    EXPECT_EQ(calls().size(), 1u);
+    // The lock leaves no file of its own behind in the working copy.
+    EXPECT_EQ(entries_meanwhile, (std::vector<std::string>{"generated-bash.sh", "goal", "skill"}));
+
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    EXPECT_TRUE(has(first.out, "✅ Done: 成功產出: first.sh\n"));
+    EXPECT_EQ(th::read_file(work / "gen-bash/first.sh"), "#!/bin/bash\n# Script Name: first.sh\necho first");
+    EXPECT_FALSE(fs::exists(work / "gen-bash/second.sh"));
+}
+
+// The system drops the lock with the process, however it ends.
+TEST_F(AgentRunCli, RunAfterKilledRunIsNotRefused) {
+    agent_writes("#!/bin/bash\n# Script Name: lost.sh\n", 1);
+    agent_hangs(false, 1);
+    signal_when_agent_works(SIGKILL);
+    EXPECT_EQ(krestel().status, -SIGKILL);
+    end_agent();
+
+    while_running = nullptr;
+    agent_writes("#!/bin/bash\n# Script Name: next.sh\n", 2);
+    auto o = krestel();
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(has(o.out, "✅ Done: 成功產出: next.sh\n"));
+}
+
+// An agent that floods its standard output and fails: the reason shown is the end of
+// that output, bounded, not all of it.
+TEST_F(AgentRunCli, FailingAgentFloodKeepsOnlyTheTail) {
+    std::string flood = "first line\n";
+    while (flood.size() < 8 * 1024 * 1024) flood += std::string(1023, 'x') + "\n";
+    flood += "last line\n";
+    agent("stdout", flood);
+    agent("status", "1");
+    auto o = krestel();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "Error: AI 執行失敗: "));
+    EXPECT_TRUE(has(o.err, "last line\n"));
+    EXPECT_FALSE(has(o.err, "first line"));
+    EXPECT_LT(o.err.size(), 2u * 1024 * 1024);
+}
+
+}  // namespace
