@@ -2,6 +2,7 @@
 // File, YAML, menu, editor and download services shared by every command.
 #include <yaml-cpp/yaml.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,8 +23,12 @@ fs::path save_yaml_template(const std::string& yaml_text, const std::string& fil
 // Parses YAML text. Nothing (std::nullopt) when the text does not parse; the reason is
 // logged under `label`. A document that is empty or `null` gives a Null node.
 std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const std::string& label = "YAML");
+// The largest configuration or command set that is read (16 MiB): far beyond any real
+// one, small enough that a wrong path cannot exhaust the memory.
+inline constexpr std::uintmax_t max_config_bytes = std::uintmax_t{16} << 20;
 // Loads a YAML file that must hold a mapping; nothing (with the reason logged) when it
-// is missing, unreadable, a folder, malformed or not a mapping.
+// is missing, unreadable, a folder or another file that is not a regular one (device,
+// FIFO), larger than max_config_bytes, malformed or not a mapping.
 std::optional<YAML::Node> load_yaml_config(const fs::path& path);
 // Writes the mapping as YAML over the file (temporary file, then rename): key order
 // kept, UTF-8 as is, every text value quoted so that it reads back as a text (a value

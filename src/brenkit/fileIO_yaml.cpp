@@ -39,12 +39,22 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path) {
         log.error(fmt::format("❌ 設定檔路徑是資料夾，不是檔案: {}", path.string()));
         return std::nullopt;
     }
-    auto text = support::read_file(path);
-    if (!text) {
-        log.error(fmt::format("❌ 無法讀取設定檔: {}", path.string()));
-        return std::nullopt;
+    // A device or a FIFO could never end or block forever, and a huge file would be
+    // held whole in memory: only a regular file of sane size is read.
+    auto read = support::read_regular_file(path, max_config_bytes);
+    switch (read.outcome) {
+        case support::BoundedRead::Outcome::read: break;
+        case support::BoundedRead::Outcome::not_regular:
+            log.error(fmt::format("❌ 設定檔不是一般檔案: {}", path.string()));
+            return std::nullopt;
+        case support::BoundedRead::Outcome::too_large:
+            log.error(fmt::format("❌ 設定檔超過 {} MiB 上限: {}", max_config_bytes >> 20, path.string()));
+            return std::nullopt;
+        case support::BoundedRead::Outcome::failed:
+            log.error(fmt::format("❌ 無法讀取設定檔: {}", path.string()));
+            return std::nullopt;
     }
-    auto node = load_yaml_string(*text, "設定檔 " + path.string());
+    auto node = load_yaml_string(read.bytes, "設定檔 " + path.string());
     if (!node) return std::nullopt;
     if (!node->IsMap()) {
         log.error(fmt::format("❌ 設定檔內容不是鍵值對應 (mapping): {}", path.string()));

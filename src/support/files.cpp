@@ -1,6 +1,7 @@
 #include "support/files.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -27,6 +28,60 @@ std::optional<std::string> read_file(const fs::path& p) {
     ss << f.rdbuf();
     if (f.bad()) return std::nullopt;
     return ss.str();
+}
+
+namespace {
+
+BoundedRead refused(BoundedRead::Outcome outcome, std::string reason = {}) {
+    return {.outcome = outcome, .reason = std::move(reason)};
+}
+
+}  // namespace
+
+BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit) {
+    using Outcome = BoundedRead::Outcome;
+    std::error_code ec;
+    fs::file_status status = fs::status(p, ec);
+    if (ec) return refused(Outcome::failed, ec.message());
+    if (!fs::is_regular_file(status)) return refused(Outcome::not_regular);
+    BoundedRead result{.outcome = Outcome::read};
+#ifdef _WIN32
+    std::uintmax_t size = fs::file_size(p, ec);
+    if (!ec && size > limit) return refused(Outcome::too_large);
+    std::ifstream f(p, std::ios::binary);
+    if (!f) return refused(Outcome::failed, "cannot open the file");
+    char chunk[65536];
+    while (f) {
+        f.read(chunk, sizeof chunk);
+        result.bytes.append(chunk, static_cast<size_t>(f.gcount()));
+        if (result.bytes.size() > limit) return refused(Outcome::too_large);
+    }
+    if (f.bad()) return refused(Outcome::failed, "cannot read the file");
+#else
+    // Opened without blocking and checked again on the open file, in case something
+    // else took the name's place since the look above.
+    int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return refused(Outcome::failed, std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return refused(Outcome::failed, std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return refused(Outcome::not_regular);
+    if (static_cast<std::uintmax_t>(st.st_size) > limit) return refused(Outcome::too_large);
+    result.bytes.reserve(static_cast<size_t>(st.st_size));
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return refused(Outcome::failed, std::strerror(errno));
+        if (n == 0) break;
+        result.bytes.append(chunk, static_cast<size_t>(n));
+        if (result.bytes.size() > limit) return refused(Outcome::too_large);
+    }
+#endif
+    return result;
 }
 
 namespace {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -9,6 +10,19 @@ namespace support {
 
 // Whole-file read as bytes; nothing when the file cannot be opened or read.
 std::optional<std::string> read_file(const std::filesystem::path& p);
+
+// A read of a file that must be a regular file of bounded size.
+struct BoundedRead {
+    enum class Outcome { read, not_regular, too_large, failed };
+    Outcome outcome = Outcome::failed;
+    std::string bytes{};   // the content, when read
+    std::string reason{};  // the system's message, when failed
+};
+// Reads a regular file of at most `limit` bytes. Anything else is refused: a folder, a
+// device, a FIFO or a socket is never read (a FIFO is never opened so that it could
+// block), and a larger file is refused by its size before any reading. A file whose
+// size says nothing (such as /proc files) is read only until it passes the limit.
+BoundedRead read_regular_file(const std::filesystem::path& p, std::uintmax_t limit);
 
 // Writes to a temporary file beside the target and renames it into place, so a failed
 // write never leaves a truncated target. The saved file stays the user's file: a symbolic

@@ -64,6 +64,16 @@ std::string read_file(const fs::path& p) {
     return ss.str();
 }
 
+std::string padded_table(int columns, int rows) {
+    std::string text = "|";
+    for (int i = 0; i < columns; ++i) text += "c|";
+    text += "\n|";
+    for (int i = 0; i < columns; ++i) text += "-|";
+    text += "\n";
+    for (int i = 0; i < rows; ++i) text += "x\n";
+    return text;
+}
+
 fs::path vemtora_binary() { return VEMTORA_BINARY; }
 fs::path source_dir() { return VEMTORA_SOURCE_DIR; }
 fs::path fakes_dir() { return VEMTORA_FAKES_DIR; }
@@ -164,6 +174,14 @@ Outcome run(const Run& spec) {
     if (spec.user && spec.user->switch_needed)
         argv_strings = {"/usr/bin/setpriv", "--reuid=" + std::to_string(spec.user->uid),
                         "--regid=" + std::to_string(spec.user->gid), "--clear-groups", "--"};
+    if (spec.capped) {
+#if defined(__SANITIZE_ADDRESS__)
+        const std::string memory_cap;
+#else
+        const std::string memory_cap = "ulimit -v 2097152; ";
+#endif
+        argv_strings.insert(argv_strings.end(), {"bash", "-c", memory_cap + "exec timeout -s KILL 60 \"$@\"", "bash"});
+    }
     argv_strings.push_back(spec.program.empty() ? vemtora_binary().string() : spec.program);
     argv_strings.insert(argv_strings.end(), spec.args.begin(), spec.args.end());
     std::vector<char*> argv;

@@ -31,6 +31,10 @@ class TempDir {
 // Whether `part` occurs in `text`.
 bool has(const std::string& text, const std::string& part);
 
+// Markdown of a table header of `columns` columns over `rows` one-cell rows: a few bytes
+// that ask the table extension, which pads every row, for columns x rows cells.
+std::string padded_table(int columns, int rows);
+
 void write_file(const fs::path& p, const std::string& text);  // parents created
 std::string read_file(const fs::path& p);                       // "" when missing
 
@@ -75,6 +79,10 @@ struct Run {
     std::function<void(int pid, const std::function<std::string()>& out_so_far)> while_running;
     // Standard input is a pipe that stays open (no end of input) until the program ends.
     bool open_stdin = false;
+    // Run under a cap of 60 seconds and 2 GiB of address space (no memory cap under the
+    // address sanitizer, which reserves far more), so that a runaway run fails the test
+    // instead of blocking the suite or exhausting the machine.
+    bool capped = false;
 };
 
 struct Outcome {

@@ -22,8 +22,12 @@ void make_parent(const fs::path& path) {
     if (!parent.empty()) fs::create_directories(parent);
 }
 
+// A present file is left for its reader: it is not read here (its text is not needed,
+// and it could be huge or no regular file at all).
 void download_if_missing(const fs::path& path, const std::string& repo_folder, const std::string& label,
                          const Logger& logger) {
+    std::error_code ec;
+    if (fs::exists(path, ec)) return;
     fileIO::load_or_download_content(path, download_url(repo_folder, path), label, &logger);
 }
 

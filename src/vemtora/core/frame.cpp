@@ -27,12 +27,10 @@ void error_line(const std::string& text) { support::echo(text, Stream::err); }
 
 // A file that holds an empty or null YAML document: a configuration of nothing.
 bool holds_null_document(const fs::path& path) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
-    auto text = support::read_file(path);
-    if (!text) return false;
+    auto read = support::read_regular_file(path, fileIO::max_config_bytes);
+    if (read.outcome != support::BoundedRead::Outcome::read) return false;
     try {
-        return YAML::Load(*text).IsNull();
+        return YAML::Load(read.bytes).IsNull();
     } catch (const YAML::Exception&) {
         return false;
     }

@@ -160,3 +160,45 @@ TEST(WriteFileAtomic, AFailedWriteNamesTheReasonAndKeepsTheOldFile) {
     EXPECT_EQ(th::read_file(dir / "big.txt"), "old\n");
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"big.txt"});
 }
+
+
+TEST(BoundedRead, ReadsOnlyRegularFilesWithinTheLimit) {
+    using Outcome = support::BoundedRead::Outcome;
+    th::TempDir dir;
+    th::write_file(dir / "ten.txt", "0123456789");
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);  // nobody writes: reading it would block
+    struct Case {
+        fs::path path;
+        std::uintmax_t limit;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {dir / "ten.txt", 10, Outcome::read},
+        {dir / "ten.txt", 9, Outcome::too_large},
+        {dir / "folder", 100, Outcome::not_regular},
+        {dir / "pipe", 100, Outcome::not_regular},
+        {"/dev/zero", 100, Outcome::not_regular},
+        {dir / "missing", 100, Outcome::failed},
+        // The kernel gives its size as 0, whatever it holds.
+        {"/proc/self/cmdline", 1, Outcome::too_large},
+    };
+    for (const auto& c : cases) {
+        auto r = support::read_regular_file(c.path, c.limit);
+        EXPECT_EQ(r.outcome, c.outcome) << c.path;
+        if (c.outcome != Outcome::read) {
+            EXPECT_EQ(r.bytes, "") << c.path;
+        }
+        EXPECT_EQ(r.reason.empty(), c.outcome != Outcome::failed) << c.path;
+    }
+    EXPECT_EQ(support::read_regular_file(dir / "ten.txt", 10).bytes, "0123456789");
+}
+
+TEST(BoundedRead, LargeSparseFileIsRefusedBySize) {
+    using Outcome = support::BoundedRead::Outcome;
+    th::TempDir dir;
+    th::write_file(dir / "big", "");
+    fs::resize_file(dir / "big", std::uintmax_t{1} << 40);  // a terabyte of holes
+    auto r = support::read_regular_file(dir / "big", 1 << 20);
+    EXPECT_EQ(r.outcome, Outcome::too_large);
+}

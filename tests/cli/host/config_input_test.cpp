@@ -1,0 +1,65 @@
+// A configuration named with -c, and the agent launcher's command set, must be regular
+// files of sane size: a device, a FIFO or a huge file is refused without being read.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "harness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+th::Outcome capped_run(const fs::path& cwd, const std::vector<std::string>& args,
+                       std::map<std::string, std::optional<std::string>> env = {}, bool fake_agy = false) {
+    return th::run({.args = args, .cwd = cwd, .env = std::move(env), .fake_agy = fake_agy, .capped = true});
+}
+
+}  // namespace
+
+TEST(ConfigInput, OnlyARegularFileOfSaneSizeIsLoaded) {
+    th::TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "pipe.yaml").c_str(), 0600), 0);
+    th::write_file(dir / "huge.yaml", "");
+    fs::resize_file(dir / "huge.yaml", std::uintmax_t{1} << 30);  // sparse: no disk used
+    struct Case {
+        std::string path;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"pipe.yaml", "❌ 設定檔不是一般檔案: pipe.yaml\n"},
+        {"/dev/zero", "❌ 設定檔不是一般檔案: /dev/zero\n"},
+        {"/dev/null", "❌ 設定檔不是一般檔案: /dev/null\n"},
+        {"huge.yaml", "❌ 設定檔超過 16 MiB 上限: huge.yaml\n"},
+    };
+    for (const auto& c : cases) {
+        th::Outcome r = capped_run(dir.path(), {"pressling", "-c", c.path});
+        EXPECT_EQ(r.status, 1) << c.path << "\n" << r.err;
+        EXPECT_TRUE(th::has(r.err, c.reason)) << r.err;
+        EXPECT_TRUE(th::has(r.err, "❌ Error: Config file '" + c.path + "' could not be loaded.\n")) << r.err;
+    }
+}
+
+TEST(ConfigInput, CommandSetThatIsNoRegularFileIsRefusedAndTheAgentStillStarts) {
+    th::TempDir dir;
+    fs::path work = dir / "work";
+    fs::create_directories(work / "_agy/skill");
+    fs::create_directories(dir / "agy");
+    fs::path set = work / "_agy/skill/agy-commands.yaml";
+    std::map<std::string, std::optional<std::string>> env{{"FAKE_AGY_ARGV", (dir / "argv").string()},
+                                                          {"FAKE_AGY_SCRIPT", (dir / "agy").string()}};
+
+    ASSERT_EQ(mkfifo(set.c_str(), 0600), 0);
+    th::Outcome r = capped_run(work, {"start"}, env, true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(th::has(r.err, "❌ 設定檔不是一般檔案: _agy/skill/agy-commands.yaml\n")) << r.err;
+    EXPECT_FALSE(fs::exists(work / ".agents"));
+
+    fs::remove(set);
+    th::write_file(set, "");
+    fs::resize_file(set, std::uintmax_t{1} << 30);
+    r = capped_run(work, {"start"}, env, true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(th::has(r.err, "❌ 設定檔超過 16 MiB 上限: _agy/skill/agy-commands.yaml\n")) << r.err;
+    EXPECT_FALSE(fs::exists(work / ".agents"));
+    EXPECT_EQ(th::fake_agy_calls(dir / "argv").size(), 2u);
+}
