@@ -7,10 +7,12 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "support/html_entities.hpp"
@@ -510,6 +512,64 @@ std::string increment(std::string_view digits) {
     return n;
 }
 
+bool is_blank_line(std::string_view line) {
+    return line.find_first_not_of(" \t\r\v\f") == std::string_view::npos;
+}
+
+// The columns of a table's delimiter row ("|:--|---|", "--- | :-:"), after any quote
+// markers and indentation before it; 0 for any other line.
+size_t delimiter_columns(std::string_view line) {
+    size_t begin = line.find_first_not_of(" \t>");
+    size_t end = line.find_last_not_of(" \t\r\v\f");
+    if (begin == std::string_view::npos || end == std::string_view::npos || end < begin) return 0;
+    std::string_view row = line.substr(begin, end + 1 - begin);
+    if (row.starts_with('|')) row.remove_prefix(1);
+    if (row.ends_with('|')) row.remove_suffix(1);
+    size_t columns = 0;
+    for (size_t pos = 0;;) {
+        size_t bar = row.find('|', pos);
+        std::string_view cell = strip(row.substr(pos, bar == std::string_view::npos ? bar : bar - pos));
+        if (cell.starts_with(':')) cell.remove_prefix(1);
+        if (cell.ends_with(':')) cell.remove_suffix(1);
+        if (cell.empty() || cell.find_first_not_of('-') != std::string_view::npos) return 0;
+        ++columns;
+        if (bar == std::string_view::npos) return columns;
+        pos = bar + 1;
+    }
+}
+
+// A table is a header line, a delimiter row that fixes the number of columns, and the
+// lines after it up to a blank one (other blocks may end it sooner: the count is an upper
+// bound). The extension gives every row all the columns, so the cells it would make are
+// known before parsing, in one pass over the lines.
+void check_table_sizes(std::string_view text, size_t max_cells) {
+    bool previous_blank = true;
+    size_t pos = 0;
+    auto next_line = [&]() {
+        size_t end = text.find('\n', pos);
+        std::string_view line = text.substr(pos, end == std::string_view::npos ? end : end - pos);
+        pos = end == std::string_view::npos ? text.size() : end + 1;
+        return line;
+    };
+    while (pos < text.size()) {
+        std::string_view line = next_line();
+        std::uint64_t columns = previous_blank ? 0 : delimiter_columns(line);
+        previous_blank = is_blank_line(line);
+        if (columns == 0) continue;
+        std::uint64_t rows = 1;  // the header
+        while (pos < text.size()) {
+            if (is_blank_line(next_line())) {
+                previous_blank = true;
+                break;
+            }
+            ++rows;
+        }
+        if (columns * rows > max_cells)
+            throw std::length_error("a table of " + std::to_string(columns) + " columns and " + std::to_string(rows) +
+                                    " rows exceeds the limit of " + std::to_string(max_cells) + " cells");
+    }
+}
+
 }  // namespace
 
 std::string slugify(std::string_view text) {
@@ -559,12 +619,13 @@ std::string UniqueIds::unique(const std::string& requested) {
     return id;
 }
 
-std::vector<CodeBlock> find_code_blocks(std::string_view text) {
+std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells) {
     std::vector<size_t> origin;
     std::string source = open_markdown_blocks(text, &origin);
     // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
     // stand-in keeps its columns those of the text.
     std::replace(source.begin(), source.end(), '\0', '\x01');
+    check_table_sizes(source, max_table_cells);
     auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS);
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
@@ -655,6 +716,7 @@ std::vector<CodeBlock> find_code_blocks(std::string_view text) {
 std::string render_html(std::string_view text, const Options& options) {
     auto parser = new_parser(kOptions);
     std::string source = open_markdown_blocks(text);
+    check_table_sizes(source, options.max_table_cells);
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
     cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());

@@ -5,6 +5,7 @@
 // documentation pages expect: an id on every heading, the "[TOC]" paragraph replaced
 // by a nested list of the headings, images written with alt before src, and the
 // markdown attribute (markdown="1", "block", "span" or bare) dropped from HTML blocks.
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <set>
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace support::markdown {
+
+inline constexpr std::size_t default_max_table_cells = 250000;
 
 struct Options {
     // A line of a paragraph whose whole text satisfies this is taken out of the paragraph
@@ -23,6 +26,10 @@ struct Options {
     // the text of an autolink, returns what stands there instead (markers the caller
     // swapped in go back to the text as written).
     std::function<std::string(std::string_view text)> link_text;
+    // The most cells, columns times rows (the header row included), that a table may
+    // have. The table extension pads every row to the header's width, so a few bytes can
+    // ask for millions of cells; a text with a larger table is refused before parsing.
+    std::size_t max_table_cells = default_max_table_cells;
 };
 
 // A code block as the renderer finds it in a text.
@@ -34,10 +41,12 @@ struct CodeBlock {
     std::string literal;  // the code, each line ended by the line break the text has there
     std::string html;     // the renderer's own HTML for the block
 };
-// The code blocks of `text`, fenced and indented, in text order.
-std::vector<CodeBlock> find_code_blocks(std::string_view text);
+// The code blocks of `text`, fenced and indented, in text order. Throws
+// std::length_error, as render_html does, for a table over `max_table_cells`.
+std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells = default_max_table_cells);
 
-// The HTML body, without a line feed at its end.
+// The HTML body, without a line feed at its end. Throws std::length_error, naming the
+// table's size, for a text that holds a table over options.max_table_cells.
 std::string render_html(std::string_view text, const Options& options = {});
 
 // The id base of a heading text: compatibility decomposition, non-ASCII dropped,

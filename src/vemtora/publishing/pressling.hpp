@@ -4,6 +4,7 @@
 // blocks made into diagrams, local images inlined and an optional watermark.
 #include <yaml-cpp/yaml.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -100,11 +101,19 @@ std::string safe_name_part(std::string_view text);
 std::string strip_last_extension(std::string_view name);
 std::string output_file_name(std::string_view doc_name, std::string_view version, std::string_view watermark_part);
 
+// Larger Markdown files are refused (a failed file), without being read.
+inline constexpr std::uintmax_t max_markdown_bytes = std::uintmax_t{64} << 20;
+// Larger pictures are not inlined: the page would carry a third more than the file.
+inline constexpr std::uintmax_t max_image_bytes = std::uintmax_t{16} << 20;
+
 class PresslingConverter {
   public:
     explicit PresslingConverter(const YAML::Node& config_dict);
 
-    // A data URL of the image file, or nothing when it cannot be given.
+    // A data URL of the image file, or nothing when it cannot be given. Only a picture is
+    // given: a regular file of at most max_image_bytes whose content is a PNG, JPEG, GIF,
+    // WebP, BMP or ICO image by its signature, or an SVG image by its XML root element;
+    // the type in the URL comes from the name (image_mime_type).
     static std::optional<std::string> _encode_image_base64(const fs::path& img_path);
 
     support::Result run(const std::optional<std::string>& target_file = std::nullopt) const;

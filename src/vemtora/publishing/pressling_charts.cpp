@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 #include <openssl/evp.h>
 
+#include <cstdint>
 #include <system_error>
 
 #include "support/files.hpp"
@@ -62,6 +63,58 @@ std::string replace_attribute_values(std::string_view tag, std::string_view valu
     }
     out.append(tag.substr(copied));
     return out;
+}
+
+std::uint32_t little_endian(std::string_view bytes, size_t at, size_t width) {
+    std::uint32_t value = 0;
+    for (size_t i = width; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+// An XML document whose root element is svg: a byte-order mark, white space, the XML
+// declaration, processing instructions, comments and a document type may come first.
+bool is_svg(std::string_view s) {
+    if (s.starts_with("\xEF\xBB\xBF")) s.remove_prefix(3);
+    for (;;) {
+        size_t start = s.find_first_not_of(" \t\r\n");
+        if (start == std::string_view::npos) return false;
+        s.remove_prefix(start);
+        size_t end = std::string_view::npos;
+        if (s.starts_with("<?")) {
+            end = s.find("?>");
+            if (end != std::string_view::npos) end += 2;
+        } else if (s.starts_with("<!--")) {
+            end = s.find("-->", 4);
+            if (end != std::string_view::npos) end += 3;
+        } else if (s.starts_with("<!DOCTYPE")) {
+            end = s.find_first_of("[>");
+            if (end != std::string_view::npos && s[end] == '[') end = s.find(']', end);
+            if (end != std::string_view::npos) end = s.find('>', end);
+            if (end != std::string_view::npos) end += 1;
+        } else {
+            break;
+        }
+        if (end == std::string_view::npos) return false;
+        s.remove_prefix(end);
+    }
+    return s.size() > 4 && s.starts_with("<svg") && std::string_view(" \t\r\n/>").find(s[4]) != std::string_view::npos;
+}
+
+// Whether the bytes are a picture that a page can show, by the signature at its start.
+bool is_image(std::string_view b) {
+    if (b.starts_with("\x89PNG\r\n\x1A\n")) return true;
+    if (b.starts_with("\xFF\xD8\xFF")) return true;
+    if (b.starts_with("GIF87a") || b.starts_with("GIF89a")) return true;
+    if (b.size() >= 12 && b.starts_with("RIFF") && b.substr(8, 4) == "WEBP") return true;
+    // BMP: "BM", then after the 14-byte file header the size of one of the known info headers.
+    if (b.size() >= 18 && b.starts_with("BM")) {
+        std::uint32_t info = little_endian(b, 14, 4);
+        for (std::uint32_t known : {12u, 40u, 52u, 56u, 64u, 108u, 124u})
+            if (info == known) return true;
+    }
+    // ICO: reserved 0, type 1, and at least one image in the directory.
+    if (b.size() >= 6 && b.substr(0, 4) == std::string_view("\0\0\x01\0", 4) && little_endian(b, 4, 2) > 0) return true;
+    return is_svg(b);
 }
 
 }  // namespace
@@ -138,12 +191,21 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
     // Only a regular file is read: a folder cannot be, and a FIFO or device could block
     // or never end.
     if (fs::is_directory(status)) return fail(std::make_error_code(std::errc::is_a_directory).message());
-    if (!fs::is_regular_file(status)) return fail("not a regular file");
-    std::optional<std::string> bytes = support::read_file(img_path);
-    if (!bytes) return fail("the file cannot be read");
-    std::string encoded(4 * ((bytes->size() + 2) / 3) + 1, '\0');
+    // Nothing but a picture is inlined: a Markdown file from elsewhere must not copy a
+    // key file or the process environment into a page that gets published.
+    support::BoundedRead read = support::read_regular_file(img_path, max_image_bytes);
+    switch (read.outcome) {
+        case support::BoundedRead::Outcome::read: break;
+        case support::BoundedRead::Outcome::not_regular: return fail("not a regular file");
+        case support::BoundedRead::Outcome::too_large:
+            return fail(fmt::format("larger than {} MiB", max_image_bytes >> 20));
+        case support::BoundedRead::Outcome::failed: return fail(read.reason);
+    }
+    if (!is_image(read.bytes)) return fail("not a PNG, JPEG, GIF, WebP, BMP, ICO or SVG image");
+    std::string encoded(4 * ((read.bytes.size() + 2) / 3) + 1, '\0');
     int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                            reinterpret_cast<const unsigned char*>(bytes->data()), static_cast<int>(bytes->size()));
+                            reinterpret_cast<const unsigned char*>(read.bytes.data()),
+                            static_cast<int>(read.bytes.size()));
     if (n < 0) return fail("Base64 encoding failed");
     encoded.resize(static_cast<size_t>(n));
     return "data:" + image_mime_type(img_path) + ";base64," + encoded;

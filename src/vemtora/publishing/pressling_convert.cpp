@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <system_error>
 
 #include "brenkit/fileIO.hpp"
 #include "support/env.hpp"
@@ -152,6 +153,12 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     std::error_code ec;
     if (!fs::is_regular_file(source, ec)) {
         log().error("❌ 處理 " + source.string() + " 失敗: 不是可讀取的一般檔案");
+        return Outcome::failed;
+    }
+    // A huge source is refused by its size, before any of it is read.
+    if (auto size = fs::file_size(source, ec); !ec && size > max_markdown_bytes) {
+        log().error(fmt::format("❌ 處理 {} 失敗: 檔案大小 {} 位元組，超過 {} MiB 上限", source.string(), size,
+                                max_markdown_bytes >> 20));
         return Outcome::failed;
     }
     std::string text = fileIO::load_local_file_content(source, "Markdown 檔案: " + doc_name, logger);

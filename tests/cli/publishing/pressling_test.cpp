@@ -128,6 +128,32 @@ TEST(PresslingCli, ConfigPathMayBeginWithADash) {
     }
 }
 
+// A huge file is refused by its size, and 18 KB asking for ten million table cells
+// by its table; both are failed files, the others are still written.
+TEST(PresslingCli, OversizedAndHostileFilesFailWithTheirReason) {
+    th::TempDir dir;
+    th::write_file(dir / "in/a.md", "# A\n\n| a | b |\n|---|---|\n| 1 |\n\n![k](key.txt)\n");
+    th::write_file(dir / "in/key.txt", "API_KEY=sk-live-123\n");
+    th::write_file(dir / "in/huge.md", "# Huge\n");
+    fs::resize_file(dir / "in/huge.md", std::uintmax_t{1} << 30);  // sparse: no disk used
+    th::write_file(dir / "in/wide.md", th::padded_table(2000, 5000));
+    th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
+
+    th::Outcome r = th::run({.args = {"pressling", "-c", "config.yaml"}, .cwd = dir.path(), .input = "a\n", .capped = true});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：3 個檔案中有 2 個轉換失敗。\n")) << r.err;
+    EXPECT_TRUE(th::has(r.err, "❌ 處理 in/huge.md 失敗: 檔案大小 1073741824 位元組，超過 64 MiB 上限\n")) << r.err;
+    EXPECT_TRUE(th::has(r.err, "❌ 處理 in/wide.md 失敗: a table of 2000 columns and 5001 rows exceeds the limit of "
+                               "250000 cells\n"))
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out/huge.html"));
+    EXPECT_FALSE(fs::exists(dir / "out/wide.html"));
+    std::string page = th::read_file(dir / "out/a.html");
+    EXPECT_TRUE(th::has(page, "<td>1</td>\n<td></td>\n")) << page;  // an ordinary table keeps its padding
+    EXPECT_TRUE(th::has(page, "<img alt=\"k\" src=\"key.txt\" />")) << page;
+    EXPECT_TRUE(th::has(r.err, "⚠️ 轉換過程中找不到圖片: in/key.txt\n")) << r.err;
+}
+
 TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
     th::TempDir dir;
     th::write_file(dir / "notes.md", "Created: today\n# T\n");

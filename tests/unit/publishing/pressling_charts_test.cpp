@@ -41,9 +41,7 @@ TEST(PresslingImages, PercentDecodingAndMimeTypes) {
 TEST(PresslingImages, EncoderReadsRegularFilesOnly) {
     th::TempDir dir;
     th::write_file(dir / "a.gif", "GIF89a");
-    th::write_file(dir / "empty.png", "");
     EXPECT_EQ(PresslingConverter::_encode_image_base64(dir / "a.gif"), "data:image/gif;base64,R0lGODlh");
-    EXPECT_EQ(PresslingConverter::_encode_image_base64(dir / "empty.png"), "data:image/png;base64,");
 
     brenkit::app_logging::Capture capture;
     EXPECT_EQ(PresslingConverter::_encode_image_base64(dir / "missing.png"), std::nullopt);
@@ -58,11 +56,71 @@ TEST(PresslingImages, EncoderReadsRegularFilesOnly) {
     }
 }
 
+// A page must never carry a copy of a file that is not a picture (a key file, the
+// process environment): the content decides, whatever the name says.
+TEST(PresslingImages, EncoderInlinesOnlyImagesByTheirContent) {
+    th::TempDir dir;
+    using namespace std::string_literals;
+    const std::string bmp = "BM\x46\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0"s + std::string(40, '\0');
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::string mime;  // empty: refused
+    };
+    const std::vector<Case> cases = {
+        {"a.png", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"s, "image/png"},
+        {"a.jpg", "\xff\xd8\xff\xe0\0\x10JFIF\0"s, "image/jpeg"},
+        {"a.gif", "GIF87a\x01\0", "image/gif"},
+        {"a.webp", "RIFF\x1a\0\0\0WEBPVP8 "s, "image/png"},  // the name's table decides the type
+        {"a.bmp", bmp, "image/png"},
+        {"a.ico", "\0\0\x01\0\x01\0\x10\x10"s, "image/png"},
+        {"a.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>", "image/svg+xml"},
+        {"b.svg",
+         "\xef\xbb\xbf<?xml version=\"1.0\"?>\n<!-- drawn by hand -->\n"
+         "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" \"svg11.dtd\" [<!ENTITY e \"x\">]>\n<svg\n width=\"1\">",
+         "image/svg+xml"},
+        {"png-named.jpg", "\x89PNG\r\n\x1a\n"s, "image/jpeg"},
+        {"secret.txt", "API_KEY=sk-live-123\n", ""},
+        {"text.png", "png", ""},
+        {"empty.png", "", ""},
+        {"page.svg", "<html><svg></svg></html>", ""},
+        {"svgfont.svg", "<svgfont/>", ""},
+        {"car.bmp", "BMW drives on the left of the table of cars\n", ""},
+        {"sound.webp", "RIFF\x1a\0\0\0WAVEfmt "s, ""},
+        {"short.png", "\x89PNG"s, ""},
+    };
+    for (const auto& c : cases) th::write_file(dir / c.name, c.bytes);
+    // A picture beyond the size limit is refused by its size, before anything is read.
+    th::write_file(dir / "huge.png", "\x89PNG\r\n\x1a\n"s);
+    fs::resize_file(dir / "huge.png", std::uintmax_t{1} << 30);
+
+    brenkit::app_logging::Capture capture;
+    auto refused = [&capture](const fs::path& path) {
+        capture.clear();
+        EXPECT_EQ(PresslingConverter::_encode_image_base64(path), std::nullopt) << path;
+        ASSERT_EQ(capture.messages().size(), 1u) << path;
+        EXPECT_EQ(capture.messages()[0].rfind("⚠️ 無法將圖片 " + path.string() + " 編碼為 Base64: ", 0), 0u)
+            << capture.messages()[0];
+    };
+    for (const auto& c : cases) {
+        if (c.mime.empty()) {
+            refused(dir / c.name);
+            continue;
+        }
+        auto data = PresslingConverter::_encode_image_base64(dir / c.name);
+        ASSERT_TRUE(data) << c.name;
+        EXPECT_EQ(data->rfind("data:" + c.mime + ";base64,", 0), 0u) << c.name << ": " << *data;
+    }
+    refused(dir / "huge.png");
+    refused("/proc/self/environ");
+}
+
 TEST(PresslingImages, LocalImagesAreInlined) {
     th::TempDir dir;
-    th::write_file(dir / "docs/images/my pic.png", "png");
-    th::write_file(dir / "docs/HTTP:/x.png", "png");
-    th::write_file(dir / "docs/a.png", "png");
+    const std::string png = std::string("\x89PNG\r\n\x1a\n", 8);
+    th::write_file(dir / "docs/images/my pic.png", png);
+    th::write_file(dir / "docs/HTTP:/x.png", png);
+    th::write_file(dir / "docs/a.png", png);
     fs::create_directory(dir / "docs/folder.png");
     const fs::path md = dir / "docs/notes.md";
     std::vector<fs::path> asked;
@@ -70,7 +128,7 @@ TEST(PresslingImages, LocalImagesAreInlined) {
         asked.push_back(p);
         return PresslingConverter::_encode_image_base64(p);
     };
-    const std::string data = "data:image/png;base64,cG5n";
+    const std::string data = "data:image/png;base64,iVBORw0KGgo=";
 
     brenkit::app_logging::Capture capture;
     std::string html = embed_images_in_html(
@@ -97,4 +155,25 @@ TEST(PresslingImages, LocalImagesAreInlined) {
     EXPECT_EQ(tail[0].rfind("⚠️ 無法將圖片 " + folder + " 編碼為 Base64: ", 0), 0u);
     EXPECT_EQ(tail[1], "⚠️ 轉換過程中找不到圖片: " + folder);
     EXPECT_EQ(tail[2], "⚠️ 轉換過程中找不到圖片: " + gone);
+}
+
+TEST(PresslingImages, ReferencesToOtherFilesAreLeftAsTheyWere) {
+    th::TempDir dir;
+    th::write_file(dir / "a/secret.txt", "API_KEY=sk-live-123\n");
+    th::write_file(dir / "a/b/docs/secret.txt", "API_KEY=sk-live-123\n");
+    const fs::path md = dir / "a/b/docs/notes.md";
+    const std::string html =
+        "<p><img alt=\"x\" src=\"secret.txt\" /><img alt=\"y\" src=\"../../secret.txt\" />"
+        "<img alt=\"z\" src=\"/proc/self/environ\" /></p>";
+    brenkit::app_logging::Capture capture;
+    EXPECT_EQ(embed_images_in_html(html, md, &PresslingConverter::_encode_image_base64), html);
+    auto messages = capture.messages();
+    ASSERT_EQ(messages.size(), 7u);
+    EXPECT_EQ(messages[0], "✅ 發現 3 張本地圖片進行 Base64 嵌入。");
+    const fs::path paths[] = {dir / "a/b/docs/secret.txt", dir / "a/b/docs/../../secret.txt", "/proc/self/environ"};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[1 + 2 * i].rfind("⚠️ 無法將圖片 " + paths[i].string() + " 編碼為 Base64: ", 0), 0u)
+            << messages[1 + 2 * i];
+        EXPECT_EQ(messages[2 + 2 * i], "⚠️ 轉換過程中找不到圖片: " + paths[i].string());
+    }
 }

@@ -96,7 +96,7 @@ TEST(PresslingConverter, ReadsKeysWithDefaults) {
 TEST(PresslingConverter, GivenFileBecomesOnePage) {
     th::TempDir dir;
     th::write_file(dir / "docs/notes.md", "# Notes\n\n**Version:** 2.0\n\n![p](p.png)\n");
-    th::write_file(dir / "docs/p.png", "png");
+    th::write_file(dir / "docs/p.png", std::string("\x89PNG\r\n\x1a\n", 8));
     th::write_file(dir / "docs/empty.md", "");
     support::set_env("DOVUD_DEBUG", "1");
     PresslingConverter converter(YAML::Load("config: {output_path: '" + (dir / "out").string() +
@@ -114,7 +114,7 @@ TEST(PresslingConverter, GivenFileBecomesOnePage) {
     std::string page = th::read_file(dir / "out/notes_2.0_Top_Secret.html");
     EXPECT_NE(page.find("<title>notes.md</title>"), std::string::npos);
     EXPECT_NE(page.find("<h1 id=\"notes\">Notes</h1>"), std::string::npos);
-    EXPECT_NE(page.find("<img alt=\"p\" src=\"data:image/png;base64,cG5n\" />"), std::string::npos);
+    EXPECT_NE(page.find("<img alt=\"p\" src=\"data:image/png;base64,iVBORw0KGgo=\" />"), std::string::npos);
     EXPECT_NE(page.find(">Top Secret!</text>"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "out/notes.md_debug.md"));
     EXPECT_FALSE(fs::exists(dir / "out/empty.md_debug.md"));

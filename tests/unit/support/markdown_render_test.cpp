@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "harness.hpp"
 #include "support/markdown.hpp"
 
 using support::markdown::render_html;
@@ -83,4 +84,43 @@ TEST(MarkdownRender, BlockLinesAreLiftedOutOfParagraphs) {
     EXPECT_EQ(render_html("BLOCK", options), "BLOCK");
     EXPECT_EQ(render_html("- item\n  BLOCK", options), "<ul>\n<li>item\nBLOCK\n</li>\n</ul>");
     EXPECT_EQ(render_html("a BLOCK", options), "<p>a BLOCK</p>");
+}
+
+// The table extension pads every row to the header's width, so a few bytes of Markdown
+// can ask for millions of cells: a table over the limit is refused before parsing,
+// while any table within it renders as always, padding included.
+TEST(MarkdownRender, TableCellsAreBounded) {
+    const support::markdown::Options limit12{.max_table_cells = 12};
+    const std::string head = "| a | b | c |\n|:--|---|--:|\n";
+    EXPECT_EQ(render_html(head + "| 1 |\n2\n| 3 | 4 | 5 | 6 |\n", limit12),
+              "<table>\n<thead>\n<tr>\n<th style=\"text-align: left\">a</th>\n<th>b</th>\n"
+              "<th style=\"text-align: right\">c</th>\n</tr>\n</thead>\n<tbody>\n"
+              "<tr>\n<td style=\"text-align: left\">1</td>\n<td></td>\n<td style=\"text-align: right\"></td>\n</tr>\n"
+              "<tr>\n<td style=\"text-align: left\">2</td>\n<td></td>\n<td style=\"text-align: right\"></td>\n</tr>\n"
+              "<tr>\n<td style=\"text-align: left\">3</td>\n<td>4</td>\n<td style=\"text-align: right\">5</td>\n</tr>\n"
+              "</tbody>\n</table>");
+    struct Case {
+        std::string text;
+        bool refused;
+    };
+    const std::string quoted = "> | a | b | c |\n> |:--|---|--:|\n";
+    const std::string listed = "- x\n\n  | a | b | c |\n  |:--|---|--:|\n";
+    const Case cases[] = {
+        {head + "1\n2\n3\n4\n", true},                        // 3 columns, 5 rows
+        {quoted + "> 1\n> 2\n> 3\n> 4\n", true},              // inside a quote
+        {listed + "  1\n  2\n  3\n  4\n", true},              // inside a list item
+        {head + "1\n2\n3\n\n4\n5\n6\n", false},              // a blank line ends it
+        {"\n|---|---|---|\n1\n2\n3\n4\n5\n", false},         // no header line: no table
+    };
+    for (const auto& c : cases) {
+        if (c.refused) EXPECT_THROW(render_html(c.text, limit12), std::length_error) << c.text;
+        else EXPECT_NO_THROW(render_html(c.text, limit12)) << c.text;
+    }
+    // The default limit, on a header of 2,000 columns over 5,000 one-cell rows.
+    try {
+        render_html(th::padded_table(2000, 5000));
+        ADD_FAILURE() << "a table of ten million cells was rendered";
+    } catch (const std::length_error& e) {
+        EXPECT_EQ(std::string(e.what()), "a table of 2000 columns and 5001 rows exceeds the limit of 250000 cells");
+    }
 }
