@@ -6,6 +6,7 @@
 #include "brenkit/fileIO.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/text.hpp"
 
@@ -22,16 +23,6 @@ std::string chosen_editor() {
     return "notepad";
 #else
     return "vi";
-#endif
-}
-
-// The editor command may carry its own arguments ("code --wait"), so it goes through the
-// shell; the file name is passed as a separate argument and never parsed by the shell.
-std::vector<std::string> editor_command(const std::string& editor, const fs::path& file) {
-#ifdef _WIN32
-    return {"cmd", "/c", editor + " " + support::windows_quote_arg(file.string())};
-#else
-    return {"sh", "-c", editor + " \"$1\"", "sh", file.string()};
 #endif
 }
 
@@ -71,7 +62,9 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         support::RunOptions terminal;
         terminal.out = support::Output::inherit;
         terminal.err = support::Output::inherit;
-        auto run = support::run_process(editor_command(editor, file), terminal);
+        // The editor setting may carry its own arguments ("code --wait"), so it goes through
+        // the shell; the file's path is an argument of its own that the shell never parses.
+        auto run = support::run_user_command(editor, {support::utf8_text(file)}, terminal);
         if (run.status != 0) {
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
         } else if (auto saved = support::read_file(file)) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "support/text.hpp"
 
@@ -13,6 +14,9 @@
 #include <windows.h>
 // after windows.h
 #include <io.h>
+#include <shellapi.h>
+
+#include "support/wide_text.hpp"
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -79,12 +83,69 @@ std::optional<int> terminal_columns() {
     return std::nullopt;
 }
 
+#ifdef _WIN32
+namespace {
+
+struct SavedCodePages {
+    bool saved = false;
+    UINT input = 0;
+    UINT output = 0;
+};
+SavedCodePages& saved_code_pages() {
+    static SavedCodePages pages;
+    return pages;
+}
+
+// Notes the console's code pages before the first change, and puts them back at exit.
+void save_code_pages() {
+    auto& pages = saved_code_pages();
+    if (pages.saved) return;
+    pages = {true, GetConsoleCP(), GetConsoleOutputCP()};
+    std::atexit(restore_console_code_pages);
+}
+
+}  // namespace
+#endif
+
+void restore_console_code_pages() {
+#ifdef _WIN32
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const auto& pages = saved_code_pages();
+    // A zero code page means there was no console to ask.
+    if (pages.saved && pages.input) SetConsoleCP(pages.input);
+    if (pages.saved && pages.output) SetConsoleOutputCP(pages.output);
+#endif
+}
+
 void use_utf8_output() {
     std::fflush(stdout);
     std::fflush(stderr);
 #ifdef _WIN32
+    save_code_pages();
     SetConsoleOutputCP(CP_UTF8);
 #endif
+}
+
+void use_utf8_console() {
+#ifdef _WIN32
+    save_code_pages();
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+#endif
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+#ifdef _WIN32
+    int wargc = 0;
+    if (LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &wargc)) {
+        args.clear();
+        for (int i = 1; i < wargc; ++i) args.push_back(narrow(wargv[i]));
+        LocalFree(wargv);
+    }
+#endif
+    return args;
 }
 
 std::string style(std::string_view text, Color fg, bool bold) {

@@ -29,6 +29,16 @@ std::optional<int> terminal_columns();
 // Makes the console show standard output and standard error as UTF-8 (Windows console
 // code page; POSIX streams are bytes already, so nothing to do there).
 void use_utf8_output();
+// Makes the console read and show UTF-8 (Windows input and output code pages). The code
+// pages the console had are put back when the program exits, so the user's console is
+// left as it was found. Nothing to do on POSIX.
+void use_utf8_console();
+// Puts back the console code pages seen before the first switch (the exit handler of
+// use_utf8_console; callable earlier).
+void restore_console_code_pages();
+// The program's arguments after its name, as UTF-8: on Windows read from the wide
+// command line, whatever the console's code page; elsewhere argv as given.
+std::vector<std::string> program_arguments(int argc, char** argv);
 std::string style(std::string_view text, Color fg, bool bold = false);
 
 // One line from standard input without its line end; raises Aborted at end of input

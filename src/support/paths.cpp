@@ -4,6 +4,20 @@ namespace support {
 
 namespace fs = std::filesystem;
 
+fs::path path_from_utf8(std::string_view text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string utf8_text(const fs::path& p) {
+    const std::u8string text = p.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string generic_utf8_text(const fs::path& p) {
+    const std::u8string text = p.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
 namespace {
 
 fs::path without_dot_parts(const fs::path& p) {
@@ -18,7 +32,7 @@ fs::path without_dot_parts(const fs::path& p) {
 }  // namespace
 
 std::string reference_form(const fs::path& p) {
-    return without_dot_parts(p.is_absolute() ? p : fs::current_path() / p).generic_string();
+    return generic_utf8_text(without_dot_parts(p.is_absolute() ? p : fs::current_path() / p));
 }
 
 fs::path lexical_path(const fs::path& p) {
@@ -32,7 +46,7 @@ std::string name_suffix(const std::string& name) {
     return name.substr(dot);
 }
 
-std::string native_text(const fs::path& p) { return p.string(); }
+std::string native_text(const fs::path& p) { return utf8_text(p); }
 
 fs::path parent_or_dot(const fs::path& p) {
     fs::path parent = p.parent_path();

@@ -1,8 +1,17 @@
 #pragma once
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace support {
+
+// Our text is UTF-8 everywhere; a path is built from it and turned back into it only
+// through these two. (On Windows a path made from a plain std::string, or read back with
+// string(), goes through the ANSI code page and corrupts every other character.)
+std::filesystem::path path_from_utf8(std::string_view text);
+std::string utf8_text(const std::filesystem::path& p);
+// The same with "/" as the separator on every platform.
+std::string generic_utf8_text(const std::filesystem::path& p);
 
 // The absolute form that prompts and messages use: relative paths are taken from the
 // current folder, "." components and empty components are dropped, ".." is kept, no

@@ -2,15 +2,22 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
 #include "support/env.hpp"
 #include "support/interrupt.hpp"
+#include "support/paths.hpp"
 #include "support/text.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <functional>
+#include <thread>
+
+#include "support/wide_text.hpp"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +32,25 @@ namespace support {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+namespace {
+
+// The system's own text for an error code (or, with ntdll as `module`, a status code).
+std::string system_message(DWORD code, HMODULE module = nullptr) {
+    wchar_t* buffer = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        (module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
+    const DWORD n = FormatMessageW(flags, module, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::string text = n ? narrow(std::wstring_view(buffer, n)) : std::string();
+    if (buffer) LocalFree(buffer);
+    text = std::string(strip(text));
+    if (text.empty() && !module) text = "error " + std::to_string(code);
+    return text;
+}
+
+}  // namespace
+#endif
+
 bool is_windows() {
 #ifdef _WIN32
     return true;
@@ -35,15 +61,6 @@ bool is_windows() {
 
 std::optional<fs::path> find_executable(const std::string& name) {
     if (name.empty()) return std::nullopt;
-#ifdef _WIN32
-    const char sep = ';';
-    std::vector<std::string> exts = {""};
-    for (auto& e : split(get_env("PATHEXT").value_or(".COM;.EXE;.BAT;.CMD"), ";"))
-        if (!e.empty()) exts.push_back(e);
-#else
-    const char sep = ':';
-    const std::vector<std::string> exts = {""};
-#endif
     auto usable = [](const fs::path& p) {
         std::error_code ec;
         if (!fs::is_regular_file(p, ec)) return false;
@@ -53,16 +70,41 @@ std::optional<fs::path> find_executable(const std::string& name) {
         return ::access(p.c_str(), X_OK) == 0;
 #endif
     };
-    if (name.find('/') != std::string::npos || (is_windows() && name.find('\\') != std::string::npos)) {
-        for (const auto& e : exts)
-            if (usable(name + e)) return fs::path(name + e);
+#ifdef _WIN32
+    // Windows: the system's executable extensions come first, so npm's extension-less
+    // shell shim "agy" never wins over "agy.cmd"; the found path is made absolute so that
+    // the start cannot look in the current folder again. "C:x" names a path too.
+    const auto names = windows_program_names(name, get_env("PATHEXT").value_or(""));
+    const bool has_folder = name.find_first_of("/\\:") != std::string::npos;
+    const std::string separator = ";";
+    auto found = [](const fs::path& p) {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(p, ec);
+        return ec ? p : absolute;
+    };
+#else
+    const std::vector<std::string> names = {name};
+    const bool has_folder = name.find('/') != std::string::npos;
+    const std::string separator = ":";
+    auto found = [](const fs::path& p) { return p; };
+#endif
+    if (has_folder) {
+        for (const auto& n : names)
+            if (usable(path_from_utf8(n))) return found(path_from_utf8(n));
         return std::nullopt;
     }
-    for (const auto& dir : split(get_env("PATH").value_or(""), std::string(1, sep))) {
-        fs::path base = dir.empty() ? fs::path(".") : fs::path(dir);
-        for (const auto& e : exts) {
-            fs::path candidate = base / (name + e);
-            if (usable(candidate)) return candidate;
+    for (const auto& dir : split(get_env("PATH").value_or(""), separator)) {
+#ifdef _WIN32
+        // An empty entry would mean the current folder, which must not win here.
+        const std::string folder(strip_chars(dir, "\""));
+        if (folder.empty()) continue;
+        const fs::path base = path_from_utf8(folder);
+#else
+        const fs::path base = dir.empty() ? fs::path(".") : fs::path(dir);
+#endif
+        for (const auto& n : names) {
+            fs::path candidate = base / path_from_utf8(n);
+            if (usable(candidate)) return found(candidate);
         }
     }
     return std::nullopt;
@@ -222,84 +264,160 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     return result;
 }
 
+ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
+                               const RunOptions& options) {
+    std::vector<std::string> argv = {"sh", "-c", command_text + " \"$@\"", "sh"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, options);
+}
+
 #else
 
-ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
-    if (argv.empty()) throw ProcessError("empty command");
-    std::string command = windows_command_line(argv);
-    // /v:off: delayed expansion, when the registry turns it on, would read "!" anew.
-    if (options.through_shell) command = "cmd.exe /d /v:off /s /c \"" + windows_cmd_escape(command) + "\"";
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out_r = nullptr, out_w = nullptr, err_r = nullptr, err_w = nullptr;
-    if (options.out == Output::capture) CreatePipe(&out_r, &out_w, &sa, 0);
-    if (options.err == Output::capture) CreatePipe(&err_r, &err_w, &sa, 0);
+namespace {
+
+struct Handle {
+    HANDLE h = nullptr;
+    Handle() = default;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+    void reset() {
+        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        h = nullptr;
+    }
+};
+
+fs::path interpreter_path() {
+    wchar_t folder[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    return fs::path(std::wstring(folder, n > 0 && n < MAX_PATH ? n : 0)) / L"cmd.exe";
+}
+
+// Starts `application` (an absolute path) with the full command line and waits for it.
+ProcessResult start_and_wait(const fs::path& application, const std::string& command_line,
+                             const std::string& name, const RunOptions& options) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    Handle out_r, out_w, err_r, err_w, null_in, null_out;
+    auto make_pipe = [&](Handle& r, Handle& w) {
+        if (!CreatePipe(&r.h, &w.h, &inheritable, 0))
+            throw ProcessError(name + ": " + system_message(GetLastError()));
+        // Only the child's end is inherited; our reading end stays ours.
+        SetHandleInformation(r.h, HANDLE_FLAG_INHERIT, 0);
+    };
+    if (options.out == Output::capture) make_pipe(out_r, out_w);
+    if (options.err == Output::capture) make_pipe(err_r, err_w);
+    if (options.out == Output::discard || options.err == Output::discard)
+        null_out.h = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (options.null_stdin)
+        null_in.h = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                OPEN_EXISTING, 0, nullptr);
+    auto target = [&](Output mode, const Handle& pipe, DWORD standard) {
+        if (mode == Output::capture) return pipe.h;
+        if (mode == Output::discard) return null_out.h;
+        return GetStdHandle(standard);
+    };
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    HANDLE null_in = nullptr;
-    if (options.null_stdin)
-        null_in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
-    si.hStdInput = null_in ? null_in : GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = options.out == Output::capture ? out_w : GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = options.err == Output::capture ? err_w : GetStdHandle(STD_ERROR_HANDLE);
-    int wlen = MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0);
-    std::wstring wcmd(static_cast<size_t>(wlen), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, wcmd.data(), wlen);
-    std::wstring wcwd;
-    if (options.cwd) wcwd = options.cwd->wstring();
+    si.hStdInput = options.null_stdin ? null_in.h : GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = target(options.out, out_w, STD_OUTPUT_HANDLE);
+    si.hStdError = target(options.err, err_w, STD_ERROR_HANDLE);
+
+    std::wstring wide_line = widen(command_line);
+    const std::wstring wide_application = application.wstring();
+    std::wstring wide_cwd;
+    if (options.cwd) wide_cwd = options.cwd->wstring();
     PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessW(nullptr, wcmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  options.cwd ? wcwd.c_str() : nullptr, &si, &pi);
-    if (null_in) CloseHandle(null_in);
-    if (!started)
-        throw ProcessError(argv[0] + ": cannot start (error " + std::to_string(GetLastError()) + ")");
-    if (out_w) CloseHandle(out_w);
-    if (err_w) CloseHandle(err_w);
+    if (!CreateProcessW(wide_application.c_str(), wide_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        options.cwd ? wide_cwd.c_str() : nullptr, &si, &pi))
+        throw ProcessError(name + ": " + system_message(GetLastError()));
+    Handle process, thread;
+    process.h = pi.hProcess;
+    thread.h = pi.hThread;
+    // Our copies of the child's ends go, so that the pipes end when the child does.
+    out_w.reset();
+    err_w.reset();
+    null_in.reset();
+    null_out.reset();
+
     ProcessResult result;
-    // Drain both pipes: one reader thread per pipe would be the general answer; two
-    // sequential reads can block, so read them alternately with PeekNamedPipe.
-    HANDLE handles[2] = {out_r, err_r};
-    std::string* sinks[2] = {&result.out, &result.err};
-    char buffer[65536];
-    bool open[2] = {out_r != nullptr, err_r != nullptr};
-    while (open[0] || open[1]) {
-        bool progressed = false;
-        for (int i = 0; i < 2; ++i) {
-            if (!open[i]) continue;
-            DWORD avail = 0;
-            if (!PeekNamedPipe(handles[i], nullptr, 0, nullptr, &avail, nullptr)) {
-                open[i] = false;
-                continue;
-            }
-            if (avail == 0) continue;
-            DWORD n = 0;
-            if (ReadFile(handles[i], buffer, sizeof buffer, &n, nullptr) && n > 0) {
-                append_tail(*sinks[i], buffer, n, options.tail_limit);
-                progressed = true;
-            }
-        }
-        if (!progressed) Sleep(5);
-    }
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    auto drain = [limit = options.tail_limit](HANDLE pipe, std::string& sink) {
+        if (!pipe) return;
+        char buffer[65536];
+        DWORD n = 0;
+        while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) append_tail(sink, buffer, n, limit);
+    };
+    // One reader per pipe, so that neither can fill up while the other is read.
+    std::thread err_reader(drain, err_r.h, std::ref(result.err));
+    drain(out_r.h, result.out);
+    err_reader.join();
+    WaitForSingleObject(process.h, INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    if (out_r) CloseHandle(out_r);
-    if (err_r) CloseHandle(err_r);
+    GetExitCodeProcess(process.h, &code);
     cut_to_tail(result.out, options.tail_limit);
     cut_to_tail(result.err, options.tail_limit);
     result.status = static_cast<int>(code);
     return result;
 }
 
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
+    if (argv.empty()) throw ProcessError("empty command");
+    auto program = find_executable(argv[0]);
+    if (!program) throw ProcessError(argv[0] + ": " + system_message(ERROR_FILE_NOT_FOUND));
+    if (windows_is_command_script(utf8_text(program->filename()))) {
+        const fs::path interpreter = interpreter_path();
+        const std::vector<std::string> args(argv.begin() + 1, argv.end());
+        return start_and_wait(interpreter,
+                              windows_batch_command_line(utf8_text(interpreter), utf8_text(*program), args),
+                              argv[0], options);
+    }
+    return start_and_wait(*program, windows_command_line(argv), argv[0], options);
+}
+
+ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
+                               const RunOptions& options) {
+    const fs::path interpreter = interpreter_path();
+    return start_and_wait(interpreter,
+                          windows_interpreter_command_line(utf8_text(interpreter), command_text, args),
+                          "cmd.exe", options);
+}
+
 #endif
 
-std::string status_description(const std::vector<std::string>& argv, int status) {
+namespace {
+
+std::string argv_list(const std::vector<std::string>& argv) {
     std::string list;
     for (const auto& a : argv) list += (list.empty() ? "'" : ", '") + a + "'";
-    if (status < 0) return "Command '[" + list + "]' died with signal " + std::to_string(-status) + ".";
-    return "Command '[" + list + "]' returned non-zero exit status " + std::to_string(status) + ".";
+    return "[" + list + "]";
+}
+
+}  // namespace
+
+std::string windows_exception_description(const std::vector<std::string>& argv, unsigned long code,
+                                          const std::string& system_message) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", code & 0xFFFFFFFFul);
+    std::string text = "Command '" + argv_list(argv) + "' died with exception " + hex;
+    const std::string message(strip(system_message));
+    if (!message.empty()) text += " (" + message + ")";
+    return text + ".";
+}
+
+std::string status_description(const std::vector<std::string>& argv, int status) {
+#ifdef _WIN32
+    // A status that reads as negative is an exception status (0xC0000005, an access
+    // violation, and the like): Windows has no signals.
+    if (status < 0) {
+        const auto code = static_cast<DWORD>(status);
+        return windows_exception_description(argv, code, system_message(code, GetModuleHandleW(L"ntdll.dll")));
+    }
+#endif
+    if (status < 0) return "Command '" + argv_list(argv) + "' died with signal " + std::to_string(-status) + ".";
+    return "Command '" + argv_list(argv) + "' returned non-zero exit status " + std::to_string(status) + ".";
 }
 
 }  // namespace support

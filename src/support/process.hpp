@@ -15,8 +15,10 @@ struct RunOptions {
     Output out = Output::capture;
     Output err = Output::capture;
     std::optional<std::filesystem::path> cwd{};
-    // Windows only: run the joined command line through the command interpreter (so
-    // that command scripts start); the line is escaped for it first.
+    // Windows: callers that may start a command script say so. The runner tells a
+    // command script (.cmd, .bat) by the file that the lookup found and always starts it
+    // through the command interpreter with quoting for the script's second reading;
+    // every other program starts directly.
     bool through_shell = false;
     // Standard input from the null device instead of the program's own.
     bool null_stdin = false;
@@ -44,23 +46,58 @@ class ProcessError : public std::runtime_error {
 // and drains both pipes together so that neither can fill up and block the child. An
 // ending signal meanwhile (interrupt.hpp) is passed on to the child, which gets SIGKILL
 // when it has not ended after a short grace; once it has been waited for, Interrupted
-// is raised.
+// is raised. Windows starts the absolute path the lookup found, never a bare name (which
+// would find a program in the current folder first).
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Runs a command text of the user's own (an editor setting such as "code --wait") through
+// the platform's shell, with `args` appended as separate arguments that the shell never
+// reads as syntax: `sh -c 'TEXT "$@"'` on POSIX; on Windows the command interpreter from
+// the system folder, the arguments quoted for it.
+ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
+                               const RunOptions& options = {});
 
 // The program's full path as the platform's command lookup finds it (PATH, and on
 // Windows PATHEXT), or nothing.
 std::optional<std::filesystem::path> find_executable(const std::string& name);
 
+// ---- Windows command lines, as pure functions so that they are tested everywhere ----
+
 // Joins an argument vector into one Windows command line by the C runtime's quoting
 // rules (CommandLineToArgvW reads it back element for element).
 std::string windows_quote_arg(const std::string& arg);
 std::string windows_command_line(const std::vector<std::string>& argv);
-// Makes a command line safe to hand to cmd.exe: every interpreter metacharacter
-// (& | < > ^ ( ) % ! and line ends) is escaped so that no text of it can start a command.
-std::string windows_cmd_escape(const std::string& command_line);
+
+// The file names the lookup tries for `name` in each folder, in order: the name with
+// each extension of PATHEXT (";"-separated; the system's default when empty), preceded
+// by the bare name only when that already ends with one of them.
+std::vector<std::string> windows_program_names(const std::string& name, const std::string& pathext);
+// Whether the file is a command script (.cmd or .bat, in any case), which only the
+// command interpreter can start.
+bool windows_is_command_script(const std::string& file_name);
+
+// An argument of a command script is read twice: by the command interpreter's own
+// line, and again where the script expands %* or %1. Every argument holding anything
+// but letters, digits and a few harmless signs is double-quoted, with inner quotes
+// doubled and "%" made unable to expand; a line end (or NUL) cannot be passed safely at
+// all, and raises ProcessError.
+std::string windows_batch_quote_arg(const std::string& arg);
+// The interpreter's command line that runs `script` with `args` (delayed expansion off,
+// AutoRun off): `"INTERPRETER" /d /e:on /v:off /s /c ""SCRIPT" ARGS"`.
+std::string windows_batch_command_line(const std::string& interpreter, const std::string& script,
+                                       const std::vector<std::string>& args);
+// The same for a command text of the user's own, taken as it is, followed by `args`.
+std::string windows_interpreter_command_line(const std::string& interpreter, const std::string& command_text,
+                                             const std::vector<std::string>& args);
+
+// How a child that ended with a Windows exception status (0xC0000005 and the like) is
+// described: the status in hexadecimal and the system's message for it, when it has one.
+std::string windows_exception_description(const std::vector<std::string>& argv, unsigned long code,
+                                          const std::string& system_message);
 
 // How a child that ended badly is described in messages, naming its argument vector:
-// "Command '['git', 'commit']' returned non-zero exit status 1." (or "died with signal N").
+// "Command '['git', 'commit']' returned non-zero exit status 1." (or "died with signal N";
+// on Windows a negative status is an exception status, described as such).
 std::string status_description(const std::vector<std::string>& argv, int status);
 
 bool is_windows();

@@ -111,9 +111,10 @@ Result GraftwellApp::run() {
         return Result::failure("範本載入失敗。");
     }
 
-    // The module belongs in the chosen package folder: a name holding a path separator
-    // would put the template copy somewhere else.
-    if (file_name.find_first_of("/\\") != std::string::npos) {
+    // The module belongs in the chosen package folder: a name holding a path separator or
+    // a drive ("C:x" is the current folder of drive C:) would put the template copy
+    // somewhere else. The same rule as sproutel's.
+    if (!exchange::plain_file_name(file_name)) {
         log.error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
         return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
     }

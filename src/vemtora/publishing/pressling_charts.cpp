@@ -1,10 +1,10 @@
 // Mermaid and WaveDrom blocks as diagram elements, local images as data URLs.
 #include <fmt/format.h>
-#include <openssl/evp.h>
 
 #include <cstdint>
 #include <system_error>
 
+#include "support/base64.hpp"
 #include "support/files.hpp"
 #include "support/html_entities.hpp"
 #include "support/regex.hpp"
@@ -202,13 +202,7 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
         case support::BoundedRead::Outcome::failed: return fail(read.reason);
     }
     if (!is_image(read.bytes)) return fail("not a PNG, JPEG, GIF, WebP, BMP, ICO or SVG image");
-    std::string encoded(4 * ((read.bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                            reinterpret_cast<const unsigned char*>(read.bytes.data()),
-                            static_cast<int>(read.bytes.size()));
-    if (n < 0) return fail("Base64 encoding failed");
-    encoded.resize(static_cast<size_t>(n));
-    return "data:" + image_mime_type(img_path) + ";base64," + encoded;
+    return "data:" + image_mime_type(img_path) + ";base64," + support::base64_encode(read.bytes);
 }
 
 std::string embed_images_in_html(std::string_view html_body, const fs::path& md_file,

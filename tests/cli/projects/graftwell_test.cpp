@@ -155,6 +155,10 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: 子指令名稱不可包含路徑分隔符號: ../../evil\n")) << o.err;
     EXPECT_FALSE(fs::exists(tmp / "evil.py"));
+    // A drive-relative name ("C:x" is the current folder of drive C:) is no plain file name either.
+    o = run("C:evil\n1\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(has(o.err, "❌ Error: 子指令名稱不可包含路徑分隔符號: C:evil\n")) << o.err;
 
     // A name of blanks only ends before anything is listed or written.
     o = run("   \n");

@@ -192,23 +192,14 @@ TEST(WindowsCommandLine, QuotingFollowsTheRuntimeRules) {
               "agy --add-dir \"C:\\a b\" --print \"\"");
 }
 
-TEST(WindowsCommandLine, InterpreterMetacharactersAreEscaped) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"a & calc", "a ^& calc"},
-        {"x|y<z>w", "x^|y^<z^>w"},
-        {"(a)^b", "^(a^)^^b"},
-        {"%PATH% !X!", "^%PATH^% ^!X^!"},
-        // A quote would start a stretch in which carets do not work: it is escaped too.
-        {"\"a & b\"", "^\"a ^& b^\""},
-        {"one\r\ntwo\nthree", "one  two three"},
-        {"請修正 README", "請修正 README"},
-    };
-    for (const auto& [line, escaped] : cases) EXPECT_EQ(support::windows_cmd_escape(line), escaped) << line;
-
-    // The user's prompt, quoted as an argument, cannot end the quoted stretch and chain a command.
+TEST(WindowsCommandLine, PromptReachesACommandScriptAsOneArgument) {
+    // The user's prompt cannot end its quoted stretch and chain a command, neither on the
+    // interpreter's line nor where agy.cmd expands %*.
     const auto cmd = vemtora::mindrel::agy_command({.prompt = "fix\" & del /q * & echo \"", .default_model = "M"}, true);
-    EXPECT_EQ(support::windows_cmd_escape(support::windows_command_line(cmd)),
-              "agy --model M --dangerously-skip-permissions --print ^\"fix\\^\" ^& del /q * ^& echo \\^\"^\"");
+    const std::vector<std::string> args(cmd.begin() + 1, cmd.end());
+    EXPECT_EQ(support::windows_batch_command_line("C:\\Windows\\system32\\cmd.exe", "C:\\npm\\agy.cmd", args),
+              "C:\\Windows\\system32\\cmd.exe /d /e:on /v:off /s /c \"\"C:\\npm\\agy.cmd\" --model M "
+              "--dangerously-skip-permissions --print \"fix\"\" & del /q * & echo \"\"\"\"");
 }
 
 }  // namespace

@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Cross-builds every library vemtora links, for 64-bit Windows with MinGW-w64, from Debian's own
+# source packages (with Debian's patches), as static libraries into a prefix outside the tree:
+#   ${VEMTORA_CACHE:-~/.cache/vemtora}/mingw-<key>/
+# The key is made from the source packages' versions, the cross compiler's version and `recipe`
+# below, so a prefix is reused as long as none of them changes; only the first run on a machine
+# pays for the build. The sources come through
+# a private apt configuration under the cache folder; the system's apt sources are left alone.
+# Prints the prefix on its last line of stdout; everything else goes to stderr.
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(dirname "$here")"
+cache="${VEMTORA_CACHE:-$HOME/.cache/vemtora}"
+jobs="${JOBS:-$(nproc)}"
+triple=x86_64-w64-mingw32
+# Raise this whenever the way a library is built changes, so that old prefixes are not reused.
+recipe=1
+toolchain="$root/cmake/mingw-w64.cmake"
+
+# Source package -> what is built from it. Order matters: zlib before curl and libzip,
+# fmt before spdlog.
+sources=(zlib fmtlib spdlog yaml-cpp cli11 pcre2 cmark-gfm libzip curl googletest icu)
+
+log() { echo "build-windows-deps: $*" >&2; }
+
+# --- private apt configuration: deb-src lines for the running Debian release ---------------------
+apt_dir="$cache/apt"
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/etc/preferences.d"
+codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+cat >"$apt_dir/etc/sources.list" <<EOF
+deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename main
+deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename-updates main
+deb-src [signed-by=$keyring] http://deb.debian.org/debian-security $codename-security main
+EOF
+apt_opts=(
+  -o "Dir::Etc::SourceList=$apt_dir/etc/sources.list"
+  -o "Dir::Etc::SourceParts=$apt_dir/etc/sources.list.d"
+  -o "Dir::Etc::PreferencesParts=$apt_dir/etc/preferences.d"
+  -o "Dir::State::Lists=$apt_dir/lists"
+  -o "Dir::Cache=$apt_dir/cache"
+  -o "Debug::NoLocking=1"
+  -o "APT::Sandbox::User=$(id -un)"
+)
+mkdir -p "$apt_dir/etc/sources.list.d"
+# The index is refreshed once a day at most.
+if [ -z "$(find "$apt_dir/lists" -maxdepth 1 -name '*Sources*' -mmin -1440 2>/dev/null | head -n 1)" ]; then
+  log "fetching the source index"
+  apt-get "${apt_opts[@]}" -qq update >&2
+fi
+
+versions_of() {  # every version of a source package the index offers, newest first
+  apt-cache "${apt_opts[@]}" showsrc "$1" 2>/dev/null | awk -v p="$1" '
+    /^Package: / { pkg = $2 } /^Version: / && pkg == p { print $2 }' | sort -rV | uniq
+}
+manifest=""
+for s in "${sources[@]}"; do
+  v="$(versions_of "$s" | tr '\n' ' ')"
+  [ -n "$v" ] || { log "no source package '$s' in $codename"; exit 1; }
+  manifest+="$s: $v"$'\n'
+done
+key="$( (printf '%s' "$manifest"; echo "recipe $recipe"; $triple-g++-posix -dumpfullversion) \
+  | sha256sum | cut -c1-16)"
+prefix="$cache/mingw-$key"
+if [ -f "$prefix/.complete" ]; then
+  echo "$prefix"
+  exit 0
+fi
+
+work="$cache/work-$key"
+rm -rf "$work" "$prefix"
+mkdir -p "$work" "$prefix"
+log "building into $prefix with $jobs jobs (log files in $work)"
+
+fetch() {  # fetch PACKAGE -> prints the unpacked source folder
+  # The newest version first; a mirror without the security suite's pool falls back to the release.
+  local pkg="$1" dir="$work/src-$1" v
+  for v in $(versions_of "$pkg"); do
+    rm -rf "$dir" && mkdir -p "$dir"
+    if (cd "$dir" && apt-get "${apt_opts[@]}" -qq source "$pkg=$v" >"$work/fetch-$pkg.log" 2>&1); then
+      echo "$pkg=$v" >>"$prefix/versions.txt"
+      find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n 1
+      return 0
+    fi
+  done
+  log "cannot fetch the source of $pkg; see $work/fetch-$pkg.log"
+  return 1
+}
+
+cmake_build() {  # cmake_build SOURCE_DIR NAME [cmake options...] [--target T: build T, no install]
+  local src="$1" name="$2" target=() opts=(); shift 2
+  while [ $# -gt 0 ]; do
+    if [ "$1" = --target ]; then target=(--target "$2"); shift 2; else opts+=("$1"); shift; fi
+  done
+  cmake -S "$src" -B "$work/build-$name" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVEMTORA_WINDOWS_PREFIX="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF "${opts[@]}" >"$work/$name.log" 2>&1 \
+    && cmake --build "$work/build-$name" -j "$jobs" "${target[@]}" >>"$work/$name.log" 2>&1 \
+    && { [ ${#target[@]} -gt 0 ] || cmake --install "$work/build-$name" >>"$work/$name.log" 2>&1; } \
+    || { log "$name failed; see $work/$name.log"; tail -n 30 "$work/$name.log" >&2; return 1; }
+}
+
+build_cmake_libraries() {
+  local s
+  # Debian's zlib source has no win32/ folder (its resource file): only the static library.
+  s="$(fetch zlib)"
+  cmake_build "$s" zlib --target zlibstatic
+  mkdir -p "$prefix/include" "$prefix/lib"
+  cp "$s/zlib.h" "$work/build-zlib/zconf.h" "$prefix/include/"
+  cp "$work/build-zlib/libzlibstatic.a" "$prefix/lib/libz.a"
+
+  s="$(fetch fmtlib)"
+  cmake_build "$s" fmt -DFMT_DOC=OFF -DFMT_TEST=OFF
+
+  s="$(fetch spdlog)"
+  cmake_build "$s" spdlog -DSPDLOG_FMT_EXTERNAL=ON -DSPDLOG_BUILD_EXAMPLE=OFF \
+    -DSPDLOG_BUILD_TESTS=OFF -DSPDLOG_BUILD_BENCH=OFF
+
+  s="$(fetch yaml-cpp)"
+  cmake_build "$s" yaml-cpp -DYAML_CPP_BUILD_TESTS=OFF -DYAML_CPP_BUILD_TOOLS=OFF \
+    -DYAML_CPP_BUILD_CONTRIB=OFF -DYAML_BUILD_SHARED_LIBS=OFF
+
+  s="$(fetch cli11)"
+  cmake_build "$s" cli11 -DCLI11_BUILD_TESTS=OFF -DCLI11_BUILD_EXAMPLES=OFF \
+    -DCLI11_BUILD_DOCS=OFF -DCLI11_PRECOMPILED=OFF
+
+  s="$(fetch pcre2)"
+  cmake_build "$s" pcre2 -DPCRE2_SUPPORT_JIT=ON -DPCRE2_BUILD_PCRE2GREP=OFF \
+    -DPCRE2_BUILD_TESTS=OFF -DPCRE2_SUPPORT_LIBBZ2=OFF -DPCRE2_SUPPORT_LIBZ=OFF \
+    -DPCRE2_SUPPORT_LIBEDIT=OFF -DPCRE2_SUPPORT_LIBREADLINE=OFF
+
+  s="$(fetch cmark-gfm)"
+  cmake_build "$s" cmark-gfm -DCMARK_TESTS=OFF -DCMARK_SHARED=OFF -DCMARK_STATIC=ON
+
+  s="$(fetch libzip)"
+  cmake_build "$s" libzip -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF \
+    -DENABLE_OPENSSL=OFF -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF \
+    -DENABLE_ZSTD=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
+
+  s="$(fetch curl)"
+  cmake_build "$s" curl -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+    -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF \
+    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+    -DENABLE_MANUAL=OFF -DBUILD_CURL_EXE=OFF -DCURL_ZLIB=ON -DCURL_STATICLIB=ON
+
+  s="$(fetch googletest)"
+  cmake_build "$s" googletest -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF
+}
+
+build_icu() {
+  # ICU's cross build runs its own tools on the build machine: a native copy first.
+  local s common
+  s="$(fetch icu)"
+  common=(--disable-tests --disable-samples --disable-extras --disable-layoutex)
+  mkdir -p "$work/icu-native" "$work/icu-cross"
+  (cd "$work/icu-native" && CC=gcc CXX=g++ "$s/source/configure" "${common[@]}" \
+      --disable-shared --enable-static \
+    && make -j "$jobs") >"$work/icu-native.log" 2>&1 \
+    || { log "native ICU failed; see $work/icu-native.log"; tail -n 30 "$work/icu-native.log" >&2; return 1; }
+  (cd "$work/icu-cross" && "$s/source/configure" "${common[@]}" --host="$triple" \
+      --with-cross-build="$work/icu-native" --disable-shared --enable-static --disable-tools \
+      --with-data-packaging=static --prefix="$prefix" \
+      CC="$triple-gcc-posix" CXX="$triple-g++-posix" AR="$triple-ar" RANLIB="$triple-ranlib" \
+      CPPFLAGS="-DU_STATIC_IMPLEMENTATION" \
+    && make -j "$jobs" && make install) >"$work/icu-cross.log" 2>&1 \
+    || { log "cross ICU failed; see $work/icu-cross.log"; tail -n 30 "$work/icu-cross.log" >&2; return 1; }
+}
+
+start=$SECONDS
+# ICU is the longest: it builds beside the CMake libraries, each using every core. Each runs in a
+# subshell of its own so that `set -e` stops it at its first failure.
+build_icu &
+icu_pid=$!
+build_cmake_libraries &
+libs_pid=$!
+status=0
+wait "$libs_pid" || status=1
+wait "$icu_pid" || status=1
+[ "$status" -eq 0 ] || { log "failed; the sources and logs stay in $work"; exit 1; }
+
+touch "$prefix/.complete"
+rm -rf "$work"
+log "done in $((SECONDS - start)) s"
+echo "$prefix"

@@ -1,0 +1,84 @@
+// Windows command lines as pure functions: wine's command interpreter differs from the
+// real one on "%" and on "&" inside quotes, so these tables are the authority.
+#include <gtest/gtest.h>
+
+#include "support/process.hpp"
+
+using namespace support;
+
+TEST(WindowsLookup, ExecutableExtensionsComeBeforeTheBareName) {
+    using V = std::vector<std::string>;
+    const std::string pathext = ".COM;.EXE;.BAT;.CMD";
+    // npm puts an extension-less shell shim "agy" beside "agy.cmd": the shim never starts.
+    EXPECT_EQ(windows_program_names("agy", pathext), (V{"agy.COM", "agy.EXE", "agy.BAT", "agy.CMD"}));
+    // A name that already ends with one of them is tried as it is first, in any case.
+    EXPECT_EQ(windows_program_names("agy.cmd", pathext),
+              (V{"agy.cmd", "agy.cmd.COM", "agy.cmd.EXE", "agy.cmd.BAT", "agy.cmd.CMD"}));
+    EXPECT_EQ(windows_program_names("tool.py", ".EXE;.PY").front(), "tool.py");
+    EXPECT_EQ(windows_program_names("tool.txt", ".EXE"), (V{"tool.txt.EXE"}));
+    // A dot in a folder's name is no extension; an empty or blank PATHEXT means the default.
+    EXPECT_EQ(windows_program_names("C:\\v1.2\\agy", ".EXE"), (V{"C:\\v1.2\\agy.EXE"}));
+    EXPECT_EQ(windows_program_names("git", ""), (V{"git.COM", "git.EXE", "git.BAT", "git.CMD"}));
+    EXPECT_EQ(windows_program_names("git", ";; .EXE ;"), (V{"git.EXE"}));
+
+    EXPECT_TRUE(windows_is_command_script("C:\\npm\\agy.cmd"));
+    EXPECT_TRUE(windows_is_command_script("RUN.BAT"));
+    EXPECT_FALSE(windows_is_command_script("agy.exe"));
+    EXPECT_FALSE(windows_is_command_script("cmd"));
+}
+
+TEST(WindowsBatchQuoting, HostileArgumentsStayOneLiteralArgument) {
+    // Each argument is read by the interpreter's line and again where the script expands
+    // %*: quotes around the whole, inner quotes doubled, "%" unable to start a variable.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain", "plain"},
+        {"C:\\dir\\file.txt", "C:\\dir\\file.txt"},
+        {"--model=x", "\"--model=x\""},
+        {"", "\"\""},
+        {"a b", "\"a b\""},
+        {"a&b|c<d>e^f", "\"a&b|c<d>e^f\""},
+        {"畫 \"A 狀態 > pwned.txt", "\"畫 \"\"A 狀態 > pwned.txt\""},
+        {"\"&calc", "\"\"\"&calc\""},
+        {"%PATH%", "\"%%cd:~,%PATH%%cd:~,%\""},
+        {"!X! (y)", "\"!X! (y)\""},
+        {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
+        {"trailing\\", "\"trailing\\\\\""},
+        {"a\\\"b", "\"a\\\\\"\"b\""},
+        {"中文", "中文"},
+        {std::string("c1\xc2\x85"), std::string("\"c1\xc2\x85\"")},
+    };
+    for (const auto& [arg, quoted] : cases) EXPECT_EQ(windows_batch_quote_arg(arg), quoted) << arg;
+}
+
+TEST(WindowsBatchQuoting, LineEndsAreRefusedNotRun) {
+    for (const std::string& arg : std::vector<std::string>{"a\nb", "a\r\nb", "x\r", std::string("nul\0l", 5)})
+        EXPECT_THROW(windows_batch_quote_arg(arg), ProcessError) << arg;
+    EXPECT_THROW(windows_batch_command_line("C:\\Windows\\system32\\cmd.exe", "C:\\npm\\agy.cmd", {"ok", "two\nlines"}),
+                 ProcessError);
+    EXPECT_THROW(windows_batch_command_line("C:\\Windows\\system32\\cmd.exe", "C:\\a\"b.cmd", {}), ProcessError);
+}
+
+TEST(WindowsBatchQuoting, InterpreterLinesNameTheInterpreterByItsFullPath) {
+    EXPECT_EQ(windows_batch_command_line("C:\\Windows\\system32\\cmd.exe", "C:\\Users\\陳小明\\npm\\agy.cmd",
+                                         {"--print", "fix & run"}),
+              "C:\\Windows\\system32\\cmd.exe /d /e:on /v:off /s /c "
+              "\"\"C:\\Users\\陳小明\\npm\\agy.cmd\" --print \"fix & run\"\"");
+    // A "%" in the script's own path cannot expand either.
+    EXPECT_EQ(windows_batch_command_line("C:\\W\\cmd.exe", "C:\\100%\\a.cmd", {}),
+              "C:\\W\\cmd.exe /d /e:on /v:off /s /c \"\"C:\\100%%cd:~,%\\a.cmd\"\"");
+    // The editor: the user's command text as it is, the file as one argument, even with
+    // a blank in the temporary folder's path.
+    EXPECT_EQ(windows_interpreter_command_line("C:\\Windows\\system32\\cmd.exe", "code --wait",
+                                               {"C:\\Users\\Jo Ann\\AppData\\Local\\Temp\\e1\\input.md"}),
+              "C:\\Windows\\system32\\cmd.exe /d /e:on /v:off /s /c "
+              "\"code --wait \"C:\\Users\\Jo Ann\\AppData\\Local\\Temp\\e1\\input.md\"\"");
+    EXPECT_EQ(windows_interpreter_command_line("C:\\Program Files\\cmd.exe", "notepad", {"a.md"}),
+              "\"C:\\Program Files\\cmd.exe\" /d /e:on /v:off /s /c \"notepad a.md\"");
+}
+
+TEST(WindowsStatus, ExceptionStatusesAreNamedWithTheSystemsMessage) {
+    EXPECT_EQ(windows_exception_description({"agy", "--print"}, 0xC0000005ul, "Access violation.\r\n"),
+              "Command '['agy', '--print']' died with exception 0xC0000005 (Access violation.).");
+    EXPECT_EQ(windows_exception_description({"git"}, 0xC000013Aul, ""),
+              "Command '['git']' died with exception 0xC000013A.");
+}

@@ -1,0 +1,74 @@
+// A child program for the Windows runner tests: reports what it received and where it
+// ran, as UTF-8 bytes written straight to the standard handles (no text-mode newlines).
+//   probe args A B ...  one line "[A]" per argument after "args"
+//   probe exit N        exit status N
+//   probe streams N     N bytes "o" on standard output and N bytes "e" on standard error
+//   probe cwd           the current folder
+//   probe env NAME      the variable's value, or "<unset>"
+//   probe crash         ends with the status of an access violation
+#include <windows.h>
+// after windows.h
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string utf8(const wchar_t* text, int size = -1) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, size, out.data(), n, nullptr, nullptr);
+    if (size == -1 && !out.empty()) out.pop_back();
+    return out;
+}
+
+void write(DWORD which, const std::string& text) {
+    HANDLE h = GetStdHandle(which);
+    size_t done = 0;
+    while (done < text.size()) {
+        DWORD n = 0;
+        if (!WriteFile(h, text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr)) return;
+        done += n;
+    }
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(utf8(wargv[i]));
+    const std::string mode = args.size() > 1 ? args[1] : "";
+    if (mode == "args") {
+        std::string out;
+        for (size_t i = 2; i < args.size(); ++i) out += "[" + args[i] + "]\n";
+        write(STD_OUTPUT_HANDLE, out);
+    } else if (mode == "exit" && args.size() > 2) {
+        return std::stoi(args[2]);
+    } else if (mode == "streams" && args.size() > 2) {
+        const size_t total = std::stoul(args[2]);
+        // Alternate in chunks, so that a runner reading one pipe to its end first blocks.
+        for (size_t done = 0; done < total; done += 4096) {
+            const size_t n = total - done < 4096 ? total - done : 4096;
+            write(STD_OUTPUT_HANDLE, std::string(n, 'o'));
+            write(STD_ERROR_HANDLE, std::string(n, 'e'));
+        }
+    } else if (mode == "cwd") {
+        wchar_t folder[4096];
+        DWORD n = GetCurrentDirectoryW(4096, folder);
+        write(STD_OUTPUT_HANDLE, utf8(folder, static_cast<int>(n)));
+    } else if (mode == "env" && args.size() > 2) {
+        std::wstring name(wargv[2]);
+        wchar_t value[8192];
+        DWORD n = GetEnvironmentVariableW(name.c_str(), value, 8192);
+        write(STD_OUTPUT_HANDLE, n ? utf8(value, static_cast<int>(n)) : std::string("<unset>"));
+    } else if (mode == "crash") {
+        TerminateProcess(GetCurrentProcess(), 0xC0000005u);
+    } else {
+        write(STD_ERROR_HANDLE, "probe: unknown mode\n");
+        return 99;
+    }
+    return 0;
+}
