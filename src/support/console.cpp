@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/interrupt.hpp"
 #include "support/text.hpp"
 
 #ifdef _WIN32
@@ -20,6 +21,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -195,10 +197,27 @@ std::string read_line() {
         action.sa_flags = 0;  // no SA_RESTART: read() returns EINTR
         interrupted = 0;
         sigaction(SIGINT, &action, &previous);
+        // SIGTERM and SIGHUP (a closed terminal) while waiting unwind as Interrupted, so
+        // the clean-ups on the way up run. The wait watches the signals' wake-up pipe
+        // too, so one that comes just before it is not missed.
+        interrupt_detail::watch_input();
         char buffer[4096];
-        ssize_t n = ::read(0, buffer, sizeof buffer);
-        int saved = errno;
+        ssize_t n = -1;
+        int saved = 0;
+        pollfd fds[2] = {{0, POLLIN, 0}, {interrupt_detail::wake_fd(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            saved = errno;
+        } else if (!interrupt_detail::pending_signal()) {
+            n = ::read(0, buffer, sizeof buffer);
+            saved = errno;
+        }
+        const int ending = interrupt_detail::unwatch_input();
         sigaction(SIGINT, &previous, nullptr);
+        if (ending) {
+            interrupt_detail::drain_wake_fd();
+            echo("", Stream::out);
+            throw Interrupted(ending);
+        }
         if (n < 0 && (saved == EINTR || interrupted)) {
             if (interrupted) {
                 echo("", Stream::out);

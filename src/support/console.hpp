@@ -42,7 +42,7 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 std::string style(std::string_view text, Color fg, bool bold = false);
 
 // One line from standard input without its line end; raises Aborted at end of input
-// or on an interrupt while waiting.
+// or on an interrupt (SIGINT) while waiting, and Interrupted on SIGTERM or SIGHUP.
 std::string read_line();
 // Forgets input read ahead and a seen end of input (for tests that swap standard input).
 void discard_buffered_input();

@@ -71,6 +71,7 @@ namespace {
 constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t child_pid = 0;
+volatile sig_atomic_t waiting_input = 0;
 volatile sig_atomic_t child_owns_interrupt = 0;
 volatile sig_atomic_t pending = 0;
 int wake_pipe[2] = {-1, -1};
@@ -83,7 +84,7 @@ void ending_set(sigset_t& set) {
 // Only async-signal-safe calls here.
 void on_ending_signal(int sig) {
     const int saved_errno = errno;
-    if (child_pid > 0) {
+    if (child_pid > 0 || waiting_input) {
         if (pending == 0 && !(sig == SIGINT && child_owns_interrupt)) pending = sig;
         if (wake_pipe[1] >= 0) {
             const ssize_t written = ::write(wake_pipe[1], "", 1);
@@ -148,6 +149,18 @@ int unwatch_child() {
     return sig;
 }
 
+void watch_input() {
+    pending = 0;
+    waiting_input = 1;
+}
+
+int unwatch_input() {
+    waiting_input = 0;
+    const int sig = pending;
+    pending = 0;
+    return sig;
+}
+
 int pending_signal() { return pending; }
 
 int wake_fd() { return wake_pipe[0]; }
@@ -181,6 +194,8 @@ SignalsHeld::~SignalsHeld() {}
 namespace interrupt_detail {
 void watch_child(long, bool) {}
 int unwatch_child() { return 0; }
+void watch_input() {}
+int unwatch_input() { return 0; }
 int pending_signal() { return 0; }
 int wake_fd() { return -1; }
 void drain_wake_fd() {}

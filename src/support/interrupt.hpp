@@ -3,7 +3,7 @@
 // ends the child and unwinds the program as the Interrupted exception, so every
 // clean-up on the way runs; at any other moment it ends the program at once, after
 // removing the temporary files registered here. A question that waits for an answer
-// takes SIGINT as "Aborted!" (console.hpp).
+// takes SIGINT as "Aborted!" (console.hpp) and unwinds on SIGTERM and SIGHUP too.
 #include <filesystem>
 
 #ifndef _WIN32
@@ -13,7 +13,8 @@
 namespace support {
 
 // Raised by run_process once the child that was running when an ending signal came
-// has ended and been waited for. Deliberately no std::exception: the guards that turn
+// has ended and been waited for, and by a question (SIGTERM, SIGHUP) that waited for
+// its answer. Deliberately no std::exception: the guards that turn
 // ordinary failures into failure results must let it pass up to the program's top.
 class Interrupted {
   public:
@@ -71,6 +72,9 @@ namespace interrupt_detail {
 void watch_child(long pid, bool owns_interrupt);
 // Ends the watch; gives the ending signal that came meanwhile (0 when none).
 int unwatch_child();
+// The same for a question waiting for its answer (SIGINT is the question's own).
+void watch_input();
+int unwatch_input();
 // The ending signal that came while the child ran (0 when none), and the read end of
 // the pipe that is written to when one comes (-1 before the handlers are installed).
 int pending_signal();

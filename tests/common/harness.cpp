@@ -196,6 +196,8 @@ Outcome run(const Run& spec) {
         if (pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         in_fd = p[0];
         held_stdin = p[1];
+        if (!spec.input.empty() && ::write(held_stdin, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
+            throw std::runtime_error("cannot write the input");
     } else {
         char in_name[] = "/tmp/vemtora-stdin-XXXXXX";
         in_fd = mkstemp(in_name);

@@ -77,7 +77,8 @@ struct Run {
     // and a reader of what it printed on standard output so far; the run ends only when
     // both the program and the call have ended.
     std::function<void(int pid, const std::function<std::string()>& out_so_far)> while_running;
-    // Standard input is a pipe that stays open (no end of input) until the program ends.
+    // Standard input is a pipe that gives `input` (up to the pipe's size) and then stays
+    // open, with no end of input, until the program ends.
     bool open_stdin = false;
     // Run under a cap of 60 seconds and 2 GiB of address space (no memory cap under the
     // address sanitizer, which reserves far more), so that a runaway run fails the test

@@ -178,6 +178,33 @@ TEST_F(QuillaryCli, SignalWhileAgentWorksLeavesTreeClean) {
     }
 }
 
+// At the last question before the agent the scratch files are written: SIGINT there is
+// the user's "Aborted!", SIGTERM and SIGHUP (a closed terminal) end the program with
+// their own status; each way the scratch files go.
+TEST_F(QuillaryCli, SignalAtQuestionLeavesNoScratchFiles) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        auto o = th::run({.args = {"quillary"},
+                          .cwd = repo,
+                          .input = answers({"", "", ""}),
+                          .env = {{"HOME", home.string()},
+                                  {"VISUAL", std::nullopt},
+                                  {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                                  {"FAKE_AGY_SCRIPT", script.string()}},
+                          .fake_agy = true,
+                          .while_running =
+                              [sig](int pid, const std::function<std::string()>& out) {
+                                  if (th::wait_for_text(out, "💬 是否要立刻生成？") && th::wait_for_sleep(pid))
+                                      ::kill(pid, sig);
+                              },
+                          .open_stdin = true});
+        EXPECT_EQ(o.status, sig == SIGINT ? 1 : 128 + sig) << o.out << o.err;
+        EXPECT_EQ(has(o.err, "Aborted!\n"), sig == SIGINT);
+        EXPECT_EQ(status(), "");
+        if (HasFailure()) break;
+    }
+}
+
 TEST_F(QuillaryCli, ReleaseCommitsPendingChangesThenRunsTheAlias) {
     define_alias();
     agent_writes("# Tool\n\nReleased\n");
