@@ -21,7 +21,7 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
     int rc;
     while ((rc = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
-    held_ = rc == 0;
+    busy_ = rc != 0 && errno == EWOULDBLOCK;
 }
 
 FolderLock::~FolderLock() {
@@ -32,7 +32,7 @@ FolderLock::~FolderLock() {
 #else
 
 // A folder handle cannot carry a byte-range lock on Windows; runs are not kept apart there.
-FolderLock::FolderLock(const std::filesystem::path&) : held_(true) {}
+FolderLock::FolderLock(const std::filesystem::path&) {}
 FolderLock::~FolderLock() {}
 
 #endif

@@ -7,18 +7,20 @@ namespace support {
 
 class FolderLock {
   public:
-    // Tries once, without waiting, to take the folder's exclusive lock; `held()` tells
-    // whether it was had. A folder that cannot be opened throws
-    // std::filesystem::filesystem_error. On Windows no lock is taken: held() is true.
+    // Tries once, without waiting, to take the folder's exclusive lock. `busy()` tells
+    // that another process holds it. Where the file system cannot lock a folder (some
+    // network file systems) nothing is held and the folder is not busy either. A folder
+    // that cannot be opened throws std::filesystem::filesystem_error. On Windows no lock
+    // is taken.
     explicit FolderLock(const std::filesystem::path& folder);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
-    bool held() const { return held_; }
+    bool busy() const { return busy_; }
 
   private:
     int fd_ = -1;
-    bool held_ = false;
+    bool busy_ = false;
 };
 
 }  // namespace support

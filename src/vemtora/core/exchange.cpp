@@ -135,7 +135,7 @@ AnswerLock::AnswerLock(const fs::path& answer_path, const Logger& logger) {
     } catch (const fs::filesystem_error&) {
         return;
     }
-    if (!lock->held()) {
+    if (lock->busy()) {
         const std::string name = folder.generic_string();
         logger.error("❌ 另一個執行中的指令正在使用 " + name + " 資料夾，請等它結束後再試一次。");
         refused_ = support::Result::failure("另一個執行中的指令正在使用 " + name + " 資料夾");

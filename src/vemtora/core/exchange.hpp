@@ -78,8 +78,8 @@ std::string read_output(const fs::path& output_path, const std::string& label, c
 // working copy is refused at once instead of reading, replacing or removing this run's
 // answer and scratch files. No file is created for it, and the system drops it when the
 // process ends, however it ends. Holds of one folder nest within a run. A folder that
-// cannot be made or opened is not locked; the run goes on and meets that problem where
-// it did before.
+// cannot be made, opened or locked (some network file systems) is not held; the run
+// goes on as it did before.
 class AnswerLock {
   public:
     AnswerLock() = default;  // holds nothing
