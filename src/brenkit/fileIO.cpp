@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "support/files.hpp"
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 
@@ -15,16 +16,16 @@ namespace brenkit::fileIO {
 std::string load_local_file_content(const fs::path& path, const std::string& label, const Logger* logger) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
-        if (logger) logger->warning(fmt::format("⚠️ 找不到{}: {}", label, path.string()));
+        if (logger) logger->warning(fmt::format("⚠️ 找不到{}: {}", label, support::utf8_text(path)));
         return "";
     }
     auto text = support::read_file(path);
     if (!text) {
-        if (logger) logger->error(fmt::format("❌ 無法讀取{}: {}", label, path.string()));
+        if (logger) logger->error(fmt::format("❌ 無法讀取{}: {}", label, support::utf8_text(path)));
         return "";
     }
     if (!support::is_valid_utf8(*text)) {
-        if (logger) logger->warning(fmt::format("⚠️ {} 含有非 UTF-8 的位元組，已替換為 U+FFFD: {}", label, path.string()));
+        if (logger) logger->warning(fmt::format("⚠️ {} 含有非 UTF-8 的位元組，已替換為 U+FFFD: {}", label, support::utf8_text(path)));
         return support::decode_replace(*text);
     }
     return std::move(*text);
@@ -36,11 +37,11 @@ support::Result save_local_file_content(const fs::path& path, const std::string&
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, text);
     } catch (const std::exception& e) {
-        auto message = fmt::format("無法寫入{} {}: {}", label, path.string(), support::failure_reason(e));
+        auto message = fmt::format("無法寫入{} {}: {}", label, support::utf8_text(path), support::failure_reason(e));
         if (logger) logger->error("❌ " + message);
         return support::Result::failure(message);
     }
-    auto message = fmt::format("已儲存{}: {}", label, path.string());
+    auto message = fmt::format("已儲存{}: {}", label, support::utf8_text(path));
     if (logger) logger->debug("🔍 " + message);
     return support::Result::success(message);
 }
@@ -72,16 +73,16 @@ bool setup_output_dir(const fs::path& folder, const Logger* logger) {
     if (fs::is_directory(folder, ec)) return true;
     fs::create_directories(folder, ec);
     if (ec || !fs::is_directory(folder)) {
-        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", folder.string(), ec ? ec.message() : "路徑已被檔案佔用"));
+        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), ec ? ec.message() : "路徑已被檔案佔用"));
         return false;
     }
-    if (logger) logger->debug(fmt::format("🔍 已建立輸出資料夾: {}", folder.string()));
+    if (logger) logger->debug(fmt::format("🔍 已建立輸出資料夾: {}", support::utf8_text(folder)));
     return true;
 }
 
 fs::path setup_output_file(const fs::path& folder, const std::string& file_name, const Logger* logger) {
     setup_output_dir(folder, logger);
-    return folder / file_name;
+    return folder / support::path_from_utf8(file_name);
 }
 
 fs::path get_unique_path(const fs::path& folder, const std::string& stem, const std::string& suffix) {
@@ -89,8 +90,8 @@ fs::path get_unique_path(const fs::path& folder, const std::string& stem, const 
         std::error_code ec;
         return fs::exists(fs::symlink_status(p, ec));
     };
-    auto candidate = folder / (stem + suffix);
-    for (int n = 1; taken(candidate); ++n) candidate = folder / fmt::format("{}_{}{}", stem, n, suffix);
+    auto candidate = folder / support::path_from_utf8(stem + suffix);
+    for (int n = 1; taken(candidate); ++n) candidate = folder / support::path_from_utf8(fmt::format("{}_{}{}", stem, n, suffix));
     return candidate;
 }
 
@@ -99,7 +100,7 @@ int get_path_type(const fs::path& path, const Logger* logger) {
     auto status = fs::status(path, ec);
     if (fs::is_directory(status)) return 0;
     if (fs::exists(status)) return 1;
-    if (logger) logger->debug(fmt::format("🔍 路徑不存在: {}", path.string()));
+    if (logger) logger->debug(fmt::format("🔍 路徑不存在: {}", support::utf8_text(path)));
     return -1;
 }
 
@@ -119,7 +120,7 @@ DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptio
     auto it = fs::directory_iterator(root_path, fs::directory_options::skip_permission_denied, ec);
     for (auto end = fs::directory_iterator(); !ec && it != end; it.increment(ec)) {
         std::error_code e;
-        auto name = it->path().filename().string();
+        auto name = support::utf8_text(it->path().filename());
         if (it->is_directory(e) && !hit(name)) found.emplace_back(name, it->path());
     }
     std::sort(found.begin(), found.end());

@@ -9,6 +9,7 @@
 #include "brenkit/fileIO.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/paths.hpp"
 #include "support/text.hpp"
 
 namespace brenkit::fileIO {
@@ -122,7 +123,7 @@ std::string load_or_download_content(const fs::path& path, const std::string& ur
     std::error_code ec;
     if (fs::exists(path, ec)) return load_local_file_content(path, label, logger);
     if (url.empty()) {
-        if (logger) logger->error(fmt::format("❌ 找不到{}，也沒有下載位址: {}", label, path.string()));
+        if (logger) logger->error(fmt::format("❌ 找不到{}，也沒有下載位址: {}", label, support::utf8_text(path)));
         return "";
     }
     if (logger) logger->info(fmt::format("⏳ 本地找不到{}，正在下載: {}", label, url));
@@ -135,10 +136,10 @@ std::string load_or_download_content(const fs::path& path, const std::string& ur
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, fetched.body);
     } catch (const std::exception& e) {
-        if (logger) logger->error(fmt::format("❌ 無法儲存下載的{} {}: {}", label, path.string(), support::failure_reason(e)));
+        if (logger) logger->error(fmt::format("❌ 無法儲存下載的{} {}: {}", label, support::utf8_text(path), support::failure_reason(e)));
         return "";
     }
-    if (logger) logger->info(fmt::format("✅ 已下載{}並儲存至: {}", label, path.string()));
+    if (logger) logger->info(fmt::format("✅ 已下載{}並儲存至: {}", label, support::utf8_text(path)));
     return fetched.body;
 }
 

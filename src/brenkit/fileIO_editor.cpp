@@ -70,7 +70,7 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         } else if (auto saved = support::read_file(file)) {
             result = without_comments(*saved);
         } else if (logger) {
-            logger->error(fmt::format("❌ 無法讀回{}的暫存檔: {}", label, file.string()));
+            logger->error(fmt::format("❌ 無法讀回{}的暫存檔: {}", label, support::utf8_text(file)));
         }
     } catch (const std::exception& e) {
         if (logger) logger->error(fmt::format("❌ 無法開啟編輯器輸入{}: {}", label, e.what()));

@@ -7,6 +7,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
+#include "support/paths.hpp"
 #include "support/text.hpp"
 
 namespace brenkit::fileIO {
@@ -31,13 +32,13 @@ std::vector<std::string> normalized_extensions(const std::vector<std::string>& e
 
 // A folder is left out when its name, or its path below the search root, is listed.
 bool excluded(const fs::path& dir, const fs::path& root, const std::vector<std::string>& exclude_paths) {
-    auto name = dir.filename().string();
+    auto name = support::utf8_text(dir.filename());
     auto relative = dir.lexically_relative(root).lexically_normal();
     for (const auto& ex : exclude_paths) {
-        fs::path ex_path = fs::path(ex).lexically_normal();
+        fs::path ex_path = support::path_from_utf8(ex).lexically_normal();
         if (ex_path.filename().empty()) ex_path = ex_path.parent_path();  // "build/" is "build"
         if (ex_path.empty()) continue;
-        if (ex_path == fs::path(name) || ex_path == relative || ex_path == dir.lexically_normal()) return true;
+        if (ex_path == support::path_from_utf8(name) || ex_path == relative || ex_path == dir.lexically_normal()) return true;
     }
     return false;
 }
@@ -55,12 +56,12 @@ bool file_matches(const std::string& name, const std::vector<std::string>& exten
 
 // The name without the suffix that matched (".tar.gz" as a whole when it is listed).
 std::string display_name(const fs::path& path, const std::vector<std::string>& extensions) {
-    auto name = path.filename().string();
+    auto name = support::utf8_text(path.filename());
     auto lowered = support::ascii_lower(name);
     for (const auto& e : extensions) {
         if (ends_with(lowered, e) && lowered.size() > e.size()) return name.substr(0, name.size() - e.size());
     }
-    return path.stem().string();
+    return support::utf8_text(path.stem());
 }
 
 std::optional<size_t> parse_number(std::string_view s) {
@@ -114,14 +115,14 @@ FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions&
     FoundFiles found;
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        if (options.logger) options.logger->warning(fmt::format("⚠️ 找不到資料夾: {}", folder.string()));
+        if (options.logger) options.logger->warning(fmt::format("⚠️ 找不到資料夾: {}", support::utf8_text(folder)));
         return found;
     }
     auto extensions = normalized_extensions(options.extensions);
     std::vector<fs::path> paths;
     auto consider = [&](const fs::directory_entry& entry) {
         std::error_code e;
-        if (entry.is_regular_file(e) && file_matches(entry.path().filename().string(), extensions, options.prefix)) {
+        if (entry.is_regular_file(e) && file_matches(support::utf8_text(entry.path().filename()), extensions, options.prefix)) {
             paths.push_back(entry.path());
         }
     };
@@ -140,7 +141,7 @@ FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions&
         for (auto end = fs::directory_iterator(); !ec && it != end; it.increment(ec)) consider(*it);
     }
     if (ec && options.logger) {
-        options.logger->warning(fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", folder.string(), ec.message()));
+        options.logger->warning(fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", support::utf8_text(folder), ec.message()));
     }
     std::sort(paths.begin(), paths.end());
     for (auto& p : paths) {
@@ -194,11 +195,11 @@ std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOpti
         paths.push_back(found.paths[i]);
         names.push_back(found.names[i]);
         // Below the root several files may share a name, so the menu shows where each lies.
-        shown.push_back(found.paths[i].lexically_relative(folder).generic_string());
+        shown.push_back(support::generic_utf8_text(found.paths[i].lexically_relative(folder)));
     }
     if (paths.empty()) {
         if (options.logger) {
-            options.logger->warning(fmt::format("⚠️ 在 {} 中找不到任何{}。", folder.string(), options.label));
+            options.logger->warning(fmt::format("⚠️ 在 {} 中找不到任何{}。", support::utf8_text(folder), options.label));
         }
         return {};
     }
@@ -238,7 +239,7 @@ std::vector<fs::path> download_and_save_from_registry(const std::vector<Registry
             if (logger) logger->error(fmt::format("❌ 下載位址沒有檔名，無法儲存{}{}: {}", label_prefix, entry.display, entry.url));
             continue;
         }
-        auto path = output_dir / *name;
+        auto path = output_dir / support::path_from_utf8(*name);
         load_or_download_content(path, entry.url, label_prefix + entry.display, logger);
         std::error_code ec;
         if (fs::is_regular_file(path, ec)) saved.push_back(path);

@@ -8,12 +8,13 @@
 #include "brenkit/fileIO.hpp"
 #include "brenkit/fileIO_internal.hpp"
 #include "support/files.hpp"
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 
 namespace brenkit::fileIO {
 
 fs::path save_yaml_template(const std::string& yaml_text, const std::string& file_name) {
-    auto path = fs::current_path() / file_name;
+    auto path = fs::current_path() / support::path_from_utf8(file_name);
     support::write_file_atomic(path, yaml_text);
     return path;
 }
@@ -32,11 +33,11 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path) {
     std::error_code ec;
     auto status = fs::status(path, ec);
     if (!fs::exists(status)) {
-        log.error(fmt::format("❌ 找不到設定檔: {}", path.string()));
+        log.error(fmt::format("❌ 找不到設定檔: {}", support::utf8_text(path)));
         return std::nullopt;
     }
     if (fs::is_directory(status)) {
-        log.error(fmt::format("❌ 設定檔路徑是資料夾，不是檔案: {}", path.string()));
+        log.error(fmt::format("❌ 設定檔路徑是資料夾，不是檔案: {}", support::utf8_text(path)));
         return std::nullopt;
     }
     // A device or a FIFO could never end or block forever, and a huge file would be
@@ -45,19 +46,19 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path) {
     switch (read.outcome) {
         case support::BoundedRead::Outcome::read: break;
         case support::BoundedRead::Outcome::not_regular:
-            log.error(fmt::format("❌ 設定檔不是一般檔案: {}", path.string()));
+            log.error(fmt::format("❌ 設定檔不是一般檔案: {}", support::utf8_text(path)));
             return std::nullopt;
         case support::BoundedRead::Outcome::too_large:
-            log.error(fmt::format("❌ 設定檔超過 {} MiB 上限: {}", max_config_bytes >> 20, path.string()));
+            log.error(fmt::format("❌ 設定檔超過 {} MiB 上限: {}", max_config_bytes >> 20, support::utf8_text(path)));
             return std::nullopt;
         case support::BoundedRead::Outcome::failed:
-            log.error(fmt::format("❌ 無法讀取設定檔: {}", path.string()));
+            log.error(fmt::format("❌ 無法讀取設定檔: {}", support::utf8_text(path)));
             return std::nullopt;
     }
-    auto node = load_yaml_string(read.bytes, "設定檔 " + path.string());
+    auto node = load_yaml_string(read.bytes, "設定檔 " + support::utf8_text(path));
     if (!node) return std::nullopt;
     if (!node->IsMap()) {
-        log.error(fmt::format("❌ 設定檔內容不是鍵值對應 (mapping): {}", path.string()));
+        log.error(fmt::format("❌ 設定檔內容不是鍵值對應 (mapping): {}", support::utf8_text(path)));
         return std::nullopt;
     }
     return node;
@@ -270,12 +271,12 @@ support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, c
     try {
         support::write_file_atomic(path, dump_yaml(data));
     } catch (const std::exception& e) {
-        auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", path.string(), support::failure_reason(e));
+        auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", support::utf8_text(path), support::failure_reason(e));
         if (logger) logger->error("❌ " + message);
         return support::Result::failure(message);
     }
-    if (logger) logger->debug(fmt::format("🔍 已寫入 YAML 檔案: {}", path.string()));
-    return support::Result::success(path.string());
+    if (logger) logger->debug(fmt::format("🔍 已寫入 YAML 檔案: {}", support::utf8_text(path)));
+    return support::Result::success(support::utf8_text(path));
 }
 
 }  // namespace brenkit::fileIO

@@ -14,6 +14,7 @@
 #endif
 
 #include "support/interrupt.hpp"
+#include "support/paths.hpp"
 
 namespace support {
 
@@ -118,14 +119,14 @@ fs::path final_target(const fs::path& p) {
 // name is shortened so that a name near the system's limit still leaves room.
 fs::path temp_name_beside(const fs::path& target) {
     constexpr size_t max_name_part = 200;
-    std::string name = target.filename().string();
+    std::string name = support::utf8_text(target.filename());
     if (name.size() > max_name_part) {
         size_t cut = max_name_part;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
         name.resize(cut);
     }
     fs::path dir = target.parent_path();
-    return (dir.empty() ? fs::path(".") : dir) / ("." + name + ".tmp-" + random_suffix());
+    return (dir.empty() ? fs::path(".") : dir) / path_from_utf8("." + name + ".tmp-" + random_suffix());
 }
 
 #ifndef _WIN32
@@ -276,7 +277,7 @@ bool make_executable(const fs::path& p, std::string* error) {
 
 fs::path make_temp_dir(std::string_view prefix) {
     for (int i = 0; i < 100; ++i) {
-        fs::path candidate = fs::temp_directory_path() / (std::string(prefix) + random_suffix());
+        fs::path candidate = fs::temp_directory_path() / path_from_utf8(std::string(prefix) + random_suffix());
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) return candidate;
     }

@@ -34,7 +34,7 @@ void download_if_missing(const fs::path& path, const std::string& repo_folder, c
 }  // namespace
 
 std::string download_url(const std::string& repo_folder, const fs::path& local_path) {
-    return fileIO::repo_url(repo_folder + local_path.filename().string());
+    return fileIO::repo_url(repo_folder + support::utf8_text(local_path.filename()));
 }
 
 bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger) {
@@ -69,14 +69,14 @@ std::optional<fs::path> fetch_template(const fs::path& template_path, const Logg
 
 std::optional<fs::path> fetch_template(const fs::path& template_path, const std::string& label, const Logger& logger) {
     auto fetched = fetch_optional_template(template_path, template_folder, label, logger);
-    if (fetched) logger.info("✅ 已載入輸出範本：" + template_path.filename().string());
+    if (fetched) logger.info("✅ 已載入輸出範本：" + support::utf8_text(template_path.filename()));
     return fetched;
 }
 
 std::optional<fs::path> fetch_optional_template(const fs::path& template_path, const std::string& repo_folder,
                                                 const std::string& label, const Logger& logger) {
     if (fetch(template_path, repo_folder, label, logger)) return template_path;
-    logger.warning("⚠️ 無法取得範本檔案 " + template_path.filename().string() + "，將繼續執行但不套用範本。");
+    logger.warning("⚠️ 無法取得範本檔案 " + support::utf8_text(template_path.filename()) + "，將繼續執行但不套用範本。");
     return std::nullopt;
 }
 
@@ -120,7 +120,7 @@ AnswerLock::AnswerLock(const fs::path& answer_path, const Logger& logger) {
     if (folder.empty()) folder = ".";
     std::error_code ec;
     fs::create_directories(folder, ec);
-    const std::string key = fs::weakly_canonical(fs::absolute(folder, ec), ec).string();
+    const std::string key = support::utf8_text(fs::weakly_canonical(fs::absolute(folder, ec), ec));
     if (ec) return;
     auto& held = held_folders();
     for (auto& entry : held)
@@ -136,7 +136,7 @@ AnswerLock::AnswerLock(const fs::path& answer_path, const Logger& logger) {
         return;
     }
     if (lock->busy()) {
-        const std::string name = folder.generic_string();
+        const std::string name = support::generic_utf8_text(folder);
         logger.error("❌ 另一個執行中的指令正在使用 " + name + " 資料夾，請等它結束後再試一次。");
         refused_ = support::Result::failure("另一個執行中的指令正在使用 " + name + " 資料夾");
         return;
@@ -225,13 +225,13 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
     auto saved = fileIO::save_local_file_content(path, text, label, &logger);
     if (!saved.ok) return support::Result::failure(saved.text);
     answer.saved();
-    logger.info(done_line + path.string());
-    return support::Result::success("成功產出: " + path.filename().string());
+    logger.info(done_line + support::utf8_text(path));
+    return support::Result::success("成功產出: " + support::utf8_text(path.filename()));
 }
 
 std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger) {
     if (fileIO::setup_output_dir(folder, &logger)) return std::nullopt;
-    return support::Result::failure("無法建立輸出資料夾: " + folder.string());
+    return support::Result::failure("無法建立輸出資料夾: " + support::utf8_text(folder));
 }
 
 support::Result editor_failed() { return support::Result::failure("編輯器未正常結束，程序中斷。"); }
@@ -246,10 +246,10 @@ void remove_files(const std::vector<fs::path>& paths) {
 
 fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger) {
     if (!fs::exists(out_path)) return out_path;
-    if (support::confirm("💬 檔案 " + out_path.filename().string() + " 已存在，是否直接蓋寫？", true)) return out_path;
-    fs::path free = fileIO::get_unique_path(output_dir, out_path.stem().string(), ".md");
-    fs::path target = fileIO::setup_output_file(output_dir, free.filename().string(), &logger);
-    logger.info("✅ 將改為另存新檔：" + target.filename().string());
+    if (support::confirm("💬 檔案 " + support::utf8_text(out_path.filename()) + " 已存在，是否直接蓋寫？", true)) return out_path;
+    fs::path free = fileIO::get_unique_path(output_dir, support::utf8_text(out_path.stem()), ".md");
+    fs::path target = fileIO::setup_output_file(output_dir, support::utf8_text(free.filename()), &logger);
+    logger.info("✅ 將改為另存新檔：" + support::utf8_text(target.filename()));
     return target;
 }
 

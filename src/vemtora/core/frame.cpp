@@ -8,6 +8,7 @@
 #include "support/console.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/paths.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/mindrel.hpp"
 
@@ -72,7 +73,7 @@ class FrameRun {
         if (!args_.generate_config) return std::nullopt;
         fs::path written = fileIO::save_yaml_template(std::string(binding_.default_yaml), template_file_name(binding_));
         std::string lead = binding_.template_line_mark ? "✅ " : "";
-        support::echo(lead + "Success! Template file created at: " + written.string());
+        support::echo(lead + "Success! Template file created at: " + support::utf8_text(written));
         return 0;
     }
 
@@ -85,12 +86,12 @@ class FrameRun {
             auto found = fileIO::find_files_with_extensions(
                 "./", {.extensions = {".yaml", ".yml"}, .recursive = false, .prefix = {"config"}});
             if (binding_.auto_single_candidate && found.paths.size() == 1) {
-                path = found.paths.front().string();
+                path = support::utf8_text(found.paths.front());
                 log_.info("💬 偵測到僅有單一設定檔，已自動選用：" + path);
             } else if (!found.paths.empty()) {
                 support::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
                 auto chosen = fileIO::interactive_select_files(found.paths, found.names, "");
-                if (!chosen.empty()) path = chosen.front().first.string();
+                if (!chosen.empty()) path = support::utf8_text(chosen.front().first);
             }
             if (path.empty()) {
                 error_line("❌ Error: No configuration file selected or found.");
@@ -108,14 +109,14 @@ class FrameRun {
             loaded = fileIO::load_yaml_string(std::string(binding_.default_yaml), "預設設定");
         } else {
             std::error_code ec;
-            if (!fs::exists(*path_, ec)) {
+            if (!fs::exists(support::path_from_utf8(*path_), ec)) {
                 error_line("❌ Error: Config file '" + *path_ + "' does not exist.");
                 return 1;
             }
             // An empty document is a configuration of nothing; anything else the loader
             // refuses is an error the user must hear about.
-            if (holds_null_document(*path_)) return 0;
-            loaded = fileIO::load_yaml_config(*path_);
+            if (holds_null_document(support::path_from_utf8(*path_))) return 0;
+            loaded = fileIO::load_yaml_config(support::path_from_utf8(*path_));
             if (!loaded) {
                 error_line("❌ Error: Config file '" + *path_ + "' could not be loaded.");
                 return 1;

@@ -82,7 +82,7 @@ support::Result run_agy(const RunAgyArgs& args) {
     const bool use_shell = support::is_windows();
     const std::vector<std::string> agy_cmd = agy_command(args, use_shell);
     const std::string target_name =
-        args.file_path ? args.file_path->filename().string() : std::string("專案 (Project)");
+        args.file_path ? support::utf8_text(args.file_path->filename()) : std::string("專案 (Project)");
     logger.info("✅ ⏳ 正在透過 agy 使用 " + args.default_model + " 處理 " + target_name + "...");
 
     try {
@@ -114,10 +114,10 @@ support::Result run_agy(const RunAgyArgs& args) {
 
 std::string extract_function_name(const fs::path& file_path) {
     if (!fs::exists(file_path)) return "";
-    if (fs::is_directory(file_path)) throw std::runtime_error("Is a directory: '" + file_path.string() + "'");
+    if (fs::is_directory(file_path)) throw std::runtime_error("Is a directory: '" + support::utf8_text(file_path) + "'");
     const auto bytes = support::read_file(file_path);
-    if (!bytes) throw std::runtime_error("cannot read '" + file_path.string() + "'");
-    if (!support::is_valid_utf8(*bytes)) throw std::runtime_error("'" + file_path.string() + "' is not UTF-8 text");
+    if (!bytes) throw std::runtime_error("cannot read '" + support::utf8_text(file_path) + "'");
+    if (!support::is_valid_utf8(*bytes)) throw std::runtime_error("'" + support::utf8_text(file_path) + "' is not UTF-8 text");
     static const support::Regex pattern(R"(def\s+(cmd_\w+))");
     const auto m = pattern.search(*bytes);
     return m ? std::string(m->group(1)) : std::string();
@@ -197,7 +197,7 @@ std::vector<YAML::Node> command_entries(const YAML::Node& data) {
 bool is_safe_skill_name(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
     if (name.find_first_of("/\\") != std::string::npos) return false;
-    const fs::path p(name);
+    const fs::path p = support::path_from_utf8(name);
     return !p.is_absolute() && !p.has_root_name() && !p.has_root_directory();
 }
 
@@ -272,8 +272,8 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
             if (logger) logger->error("❌ 技能名稱不可含路徑，已略過: " + name);
             continue;
         }
-        fs::create_directories(skills / name);
-        fileIO::save_local_file_content(skills / name / "SKILL.md", text, "Agy Skill (" + name + ")", logger);
+        fs::create_directories(skills / support::path_from_utf8(name));
+        fileIO::save_local_file_content(skills / support::path_from_utf8(name) / "SKILL.md", text, "Agy Skill (" + name + ")", logger);
     }
 
     std::vector<std::string> blocks;
@@ -297,7 +297,7 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
     if (auto existing = support::read_file(agents_md);
         existing && !existing->empty() && !existing->starts_with(agents_md_heading)) {
         if (logger)
-            logger->warning("⚠️ " + agents_md.generic_string() + " 不是由 agy-commands 產生的檔案，已保留原內容，未更新。");
+            logger->warning("⚠️ " + support::generic_utf8_text(agents_md) + " 不是由 agy-commands 產生的檔案，已保留原內容，未更新。");
         return;
     }
     std::vector<std::string> lines{std::string(agents_md_heading) + set_name, "",
@@ -324,7 +324,7 @@ void sync_agy_commands_to_agents(const fs::path& file_path, const Logger* logger
         write_workspace(file_path, logger, sync_agents_md);
     } catch (const std::exception& e) {
         if (logger)
-            logger->error("❌ 轉換 " + file_path.filename().string() + " 為 agy 格式時出錯: " + e.what());
+            logger->error("❌ 轉換 " + support::utf8_text(file_path.filename()) + " 為 agy 格式時出錯: " + e.what());
     }
 }
 
@@ -369,7 +369,7 @@ void display_content_diff(const DiffArgs& args) {
 std::string combine_files_content(const std::vector<FileInfo>& file_info_list, const Logger* logger) {
     std::vector<std::string> blocks;
     for (const auto& [path, name] : file_info_list) {
-        const std::string suffix = support::lower(support::name_suffix(path.filename().string()));
+        const std::string suffix = support::lower(support::name_suffix(support::utf8_text(path.filename())));
         const std::string tag = suffix == ".py" ? "python" : suffix == ".md" ? "markdown" : "";
         const std::string text = brenkit::fileIO::load_local_file_content(path, "檔案 " + name + suffix, logger);
         if (text.empty()) continue;
@@ -387,7 +387,7 @@ void load_dotenv(const fs::path& start) {
         const fs::path candidate = dir / ".env";
         if (fs::is_regular_file(candidate)) {
             const auto text = support::read_file(candidate);
-            if (!text) throw std::runtime_error("cannot read '" + candidate.string() + "'");
+            if (!text) throw std::runtime_error("cannot read '" + support::utf8_text(candidate) + "'");
             for (const auto& raw : support::splitlines(*text)) {
                 std::string_view line = support::strip(raw);
                 if (line.empty() || line.front() == '#') continue;

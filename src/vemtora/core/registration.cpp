@@ -41,14 +41,14 @@ std::string cmd_name_of(std::string_view sub_cli_name) { return support::replace
 std::string file_name_of(std::string_view sub_cli_name) { return cmd_name_of(sub_cli_name) + ".py"; }
 
 std::string sub_cli_name_of_module(const fs::path& module_path) {
-    return support::replace_all(module_path.stem().string(), "_", "-");
+    return support::replace_all(support::utf8_text(module_path.stem()), "_", "-");
 }
 
 std::optional<support::Result> run(const Pass& pass) {
     const Logger& log = pass.log ? *pass.log : mindrel::log();
     const std::string func_name = mindrel::extract_function_name(pass.module_path);
     const fs::path cli_file = pass.cli_folder / "cli.py";
-    const std::string cli_label = cli_file.filename().string();
+    const std::string cli_label = support::utf8_text(cli_file.filename());
 
     if (!fs::exists(cli_file)) {
         if (!pass.no_cli_line.empty()) log.warning(pass.no_cli_line);

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "support/files.hpp"
+#include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
@@ -34,7 +35,7 @@ support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string
     const auto bash = support::find_executable("bash");
     std::vector<std::string> words;
     for (const auto& w : cmd_args) words.push_back(shell_quote(w));
-    const std::vector<std::string> argv{bash ? bash->string() : "bash", "-i", "-c", support::join(words, " ")};
+    const std::vector<std::string> argv{bash ? support::utf8_text(*bash) : "bash", "-i", "-c", support::join(words, " ")};
     if (logger) logger->info("✅ 正在執行: " + support::join(argv, " "));
 
     std::string why;
@@ -86,7 +87,7 @@ std::string git_text(const support::ProcessResult& run) {
 }
 
 std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(const fs::path& source_dir) {
-    const std::string source = source_dir.string();
+    const std::string source = support::utf8_text(source_dir);
     std::optional<std::string> base;
     // Failing to start git at all is not a missing tag: that reaches the caller.
     auto tag = git({"describe", "--tags", "--abbrev=0"});
@@ -155,9 +156,9 @@ ReadmeInfo parse_readme_info(const fs::path& readme_path, const Logger* logger) 
     try {
         if (!fs::exists(readme_path)) return info;
         if (fs::is_directory(readme_path))
-            throw std::runtime_error("Is a directory: '" + readme_path.string() + "'");
+            throw std::runtime_error("Is a directory: '" + support::utf8_text(readme_path) + "'");
         const auto bytes = support::read_file(readme_path);
-        if (!bytes) throw std::runtime_error("cannot read '" + readme_path.string() + "'");
+        if (!bytes) throw std::runtime_error("cannot read '" + support::utf8_text(readme_path) + "'");
         const std::string text = support::normalize_newlines(support::decode_ignore(*bytes));
 
         auto find = [&text](const char* pattern) -> std::optional<std::string> {

@@ -86,15 +86,15 @@ Result FlowkinApp::run() {
 
     // ---- kind and instruction files ----
     log.info("✅ 🚀 開始 Flowkin 生成程序。輸出目錄：" + output_dir);
-    if (auto failed = exchange::prepare_output_dir(output_dir, log)) return *failed;
+    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log)) return *failed;
     std::vector<std::string> names;
     for (const auto& kind : mmd_configs()) names.push_back(kind.name);
     const std::string choice = fileIO::select_option("💬 請輸入編號", names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
     const DiagramKind& kind = kind_for(choice);
-    template_path = fs::path("template/mmd") / kind.templ;
+    template_path = fs::path("template/mmd") / support::path_from_utf8(kind.templ);
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
     template_path = exchange::fetch_optional_template(*template_path, "template/mmd/", "手冊範本", log);
-    if (template_path) log.info("✅ 輸出範本已就緒：" + template_path->filename().string());
+    if (template_path) log.info("✅ 輸出範本已就緒：" + support::utf8_text(template_path->filename()));
 
     // ---- sources and output name ----
     auto sources = fileIO::scan_and_select_files(
@@ -105,14 +105,14 @@ Result FlowkinApp::run() {
                .logger = &log});
     std::string module_name = "Custom";
     if (!sources.empty()) {
-        module_name = sources.front().first.stem().string();
+        module_name = support::utf8_text(sources.front().first.stem());
         log.debug("🔍 偵測到的模組名稱 module_name: " + module_name);
     } else {
         log.warning("⚠️ 未選取任何檔案，將改為僅依據生成需求生成圖表。");
     }
     fs::path out_path = fileIO::setup_output_file(
-        output_dir, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
-    log.info("🆕 將進入生成模式。預計產出：" + out_path.string());
+        support::path_from_utf8(output_dir), support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
+    log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path));
 
     // ---- requirement: mandatory without sources ----
     std::string requirement;
@@ -157,7 +157,7 @@ Result FlowkinApp::run() {
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
-                                        .output_dir = fs::path(output_dir),
+                                        .output_dir = support::path_from_utf8(output_dir),
                                         .add_dot_dir = true},
                                        "AI 產出的圖表內容", log);
     if (!answer.ok) return answer;
@@ -165,7 +165,7 @@ Result FlowkinApp::run() {
     if (content.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
 
     // ---- save ----
-    out_path = exchange::overwrite_target(out_path, output_dir, log);
+    out_path = exchange::overwrite_target(out_path, support::path_from_utf8(output_dir), log);
     return exchange::save_document(out_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
                                    "🎉 成功完成處理！檔案已儲存：", log);
 }

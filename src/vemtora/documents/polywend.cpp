@@ -85,7 +85,7 @@ std::string clean_requirement(const std::string& typed) {
 }
 
 std::string output_name(const fs::path& source, const std::string& suffix) {
-    return source.stem().string() + "_" + suffix + ".md";
+    return support::utf8_text(source.stem()) + "_" + suffix + ".md";
 }
 
 PolywendApp::PolywendApp(const YAML::Node& config_dict, bool skip_editor_flag) : skip_editor(skip_editor_flag) {
@@ -108,7 +108,7 @@ const std::vector<std::pair<std::string, PolywendApp::Handler>>& PolywendApp::fu
 Result PolywendApp::run() {
     std::vector<std::string> labels;
     for (const auto& [label, handler] : function_registry()) labels.push_back(label);
-    if (auto failed = exchange::prepare_output_dir(output_dir, log())) return *failed;
+    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log())) return *failed;
     const std::string choice = fileIO::select_option("💬 請選擇功能編號", labels, "1", "💬 請選擇要執行的功能分類");
     for (const auto& [label, handler] : function_registry())
         if (label == choice) return (this->*handler)();
@@ -140,7 +140,7 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
                                               const std::string& suffix) {
     const auto& log = polywend::log();
 
-    goal_path = fs::path(exchange::goal_folder) / goal_file;
+    goal_path = fs::path(exchange::goal_folder) / support::path_from_utf8(goal_file);
     if (!exchange::fetch(goal_path, exchange::goal_folder, "Goal 設定檔", log)) {
         log.error("❌ 錯誤：找不到必要的 " + goal_file + " 設定檔，停止執行。");
         return Result::failure("❌ 缺少 Goal 設定檔: " + goal_file);
@@ -172,14 +172,14 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = std::nullopt,
-                                        .output_dir = fs::path(output_dir),
+                                        .output_dir = support::path_from_utf8(output_dir),
                                         .add_dot_dir = true},
                                        "產出結果", log);
     if (!answer.ok) return answer;
     const std::string& content = answer.text;
     if (content.empty()) return Result::failure("❌ AI 處理失敗，產出內容為空。");
 
-    const fs::path out_path = fileIO::setup_output_file(output_dir, output_name(source, suffix), &log);
+    const fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_dir), output_name(source, suffix), &log);
     return exchange::save_document(out_path, content, answer.file, "產出檔案", "🎉 處理完成！檔案已儲存：", log);
 }
 

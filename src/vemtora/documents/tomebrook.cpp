@@ -141,9 +141,9 @@ std::string without_v(const std::string& version) {
 }
 
 Family prompt_family(const fs::path& goal_path, const std::optional<fs::path>& template_path) {
-    const std::string goal = support::lower(goal_path.filename().string());
+    const std::string goal = support::lower(support::utf8_text(goal_path.filename()));
     if (goal.find("flow") != std::string::npos) {
-        bool python = template_path && support::lower(template_path->filename().string()).find("python") !=
+        bool python = template_path && support::lower(support::utf8_text(template_path->filename())).find("python") !=
                                            std::string::npos;
         return python ? Family::python_flow : Family::c_flow;
     }

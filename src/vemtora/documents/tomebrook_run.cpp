@@ -86,7 +86,7 @@ Result TomebrookApp::run() {
 std::optional<Result> TomebrookApp::choose_kind() {
     const auto& log = tomebrook::log();
     log.info("🚀 開始 ZuVidadi API Manual 程序。目標資料夾：./");
-    if (auto failed = exchange::prepare_output_dir(output_dir, log)) return *failed;
+    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log)) return *failed;
     const auto kinds = manual_configs();
     std::vector<std::string> names;
     for (const auto& kind : kinds) names.push_back(kind.name);
@@ -94,7 +94,7 @@ std::optional<Result> TomebrookApp::choose_kind() {
     const ManualKind& selected_cfg = kind_for(kinds, choice_);
     goal_path = selected_cfg.goal;
     skill_path = selected_cfg.skill;
-    template_path = fs::path(selected_cfg.templ);
+    template_path = support::path_from_utf8(selected_cfg.templ);
     save_fmt_ = selected_cfg.save_fmt;
 
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
@@ -121,20 +121,20 @@ std::optional<Result> TomebrookApp::choose_sources() {
 void TomebrookApp::choose_manual() {
     const auto& log = tomebrook::log();
     auto existing = fileIO::find_files_with_extensions(
-        output_dir, {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
+        support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
     if (!existing.paths.empty()) {
         support::echo("\n--- 📝 偵測到現有手冊，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新手冊) ---");
         auto chosen = fileIO::interactive_select_files(existing.paths, existing.names, ".md");
         if (!chosen.empty()) {
             is_refactor_mode_ = true;
             out_path_ = chosen.front().first;
-            log.info("✅ 🔄 已選取檔案，進入重構模式：" + out_path_.string());
+            log.info("✅ 🔄 已選取檔案，進入重構模式：" + support::utf8_text(out_path_));
         }
     }
     if (!is_refactor_mode_) {
         const std::string file_name = support::replace_all(save_fmt_, "{module_name}", module_name_);
-        out_path_ = fileIO::setup_output_file(output_dir, file_name, &log);
-        log.info("🆕 將進入生成模式。預計產出：" + out_path_.string());
+        out_path_ = fileIO::setup_output_file(support::path_from_utf8(output_dir), file_name, &log);
+        log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path_));
     }
 }
 
@@ -147,7 +147,7 @@ void TomebrookApp::settle_identity() {
     if (is_refactor_mode_ && fs::exists(out_path_)) {
         try {
             auto text = support::read_file(out_path_);
-            if (!text) throw std::runtime_error("cannot read " + out_path_.string());
+            if (!text) throw std::runtime_error("cannot read " + support::utf8_text(out_path_));
             if (!support::is_valid_utf8(*text)) throw std::runtime_error("'utf-8' codec can't decode the file");
             read_manual_facts(*text, id.author, id.version);
         } catch (const std::exception& e) {
@@ -165,7 +165,7 @@ void TomebrookApp::settle_identity() {
 
 std::optional<Result> TomebrookApp::ask_requirements() {
     const auto& log = tomebrook::log();
-    goal_name_ = goal_path.stem().string();
+    goal_name_ = support::utf8_text(goal_path.stem());
     if (is_refactor_mode_) {
         current_content_ = fileIO::load_local_file_content(out_path_, "現有 " + choice_ + " 內容", &log);
         std::string diff_ref, marker = "# 請在此輸入 " + choice_ + " 修改需求 (例如: 補充特定邏輯或參數說明)。存檔並關閉編輯器以繼續。\n";
@@ -220,7 +220,7 @@ std::optional<Result> TomebrookApp::generate_manual() {
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
-                                        .output_dir = fs::path(output_dir),
+                                        .output_dir = support::path_from_utf8(output_dir),
                                         .add_dot_dir = true},
                                        "AI 產出的手冊內容", log);
     if (!answer.ok) return answer;
@@ -234,13 +234,13 @@ std::optional<Result> TomebrookApp::generate_manual() {
 Result TomebrookApp::save_manual() {
     const auto& log = tomebrook::log();
     if (is_refactor_mode_) {
-        const std::string name = out_path_.filename().string();
+        const std::string name = support::utf8_text(out_path_.filename());
         mindrel::display_content_diff({.old_content = current_content_,
                                        .new_content = doc_content_,
                                        .from_file = name + " (Old)",
                                        .to_file = name + " (New)"});
     }
-    const fs::path final_out_path = exchange::overwrite_target(out_path_, output_dir, log);
+    const fs::path final_out_path = exchange::overwrite_target(out_path_, support::path_from_utf8(output_dir), log);
     auto saved = fileIO::save_local_file_content(final_out_path, doc_content_, "API 手冊", &log);
     if (saved.ok) answer_file_.saved();
     return saved;

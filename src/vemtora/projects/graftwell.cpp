@@ -99,7 +99,7 @@ Result GraftwellApp::run() {
     fs::path chosen;
     if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
     prj_folder = chosen;
-    log.info("✅ 已選取目標專案：" + prj_folder->string());
+    log.info("✅ 已選取目標專案：" + support::utf8_text(*prj_folder));
     log.info("✅ 🚀 開始 Graftwell 開發程序。子指令：" + sub_cli_name);
 
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
@@ -118,12 +118,12 @@ Result GraftwellApp::run() {
         log.error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
         return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
     }
-    const fs::path module_path = *prj_folder / file_name;
+    const fs::path module_path = *prj_folder / support::path_from_utf8(file_name);
     // The template copy would replace an existing module (the name "cli" even gives
     // cli.py, the project's registration file), so an existing file is never touched.
     if (fs::exists(fs::symlink_status(module_path))) {
-        log.error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + module_path.string());
-        return Result::failure("目標檔案已存在: " + module_path.string());
+        log.error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + support::utf8_text(module_path));
+        return Result::failure("目標檔案已存在: " + support::utf8_text(module_path));
     }
     // The agent fills the template copy in place: without it there is nothing to run on.
     if (auto copied = fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log); !copied.ok)
@@ -174,7 +174,7 @@ Result GraftwellApp::run() {
              .log = &log}))
         return *failed;
 
-    return Result::success("🎉 Graftwell 功能開發完成！路徑: " + module_path.string());
+    return Result::success("🎉 Graftwell 功能開發完成！路徑: " + support::utf8_text(module_path));
 }
 
 vemtora::CommandDecl cmd_graftwell() {

@@ -41,10 +41,10 @@ bool present(const fs::path& p) {
 // that comes back.
 std::optional<Result> rename_if_present(const fs::path& from, const fs::path& to) {
     if (!present(from) || from == to) return std::nullopt;
-    if (present(to)) return Result::failure("❌ 無法將 " + from.string() + " 重新命名為 " + to.string() + "：目標已存在。");
+    if (present(to)) return Result::failure("❌ 無法將 " + support::utf8_text(from) + " 重新命名為 " + support::utf8_text(to) + "：目標已存在。");
     std::error_code ec;
     fs::rename(from, to, ec);
-    if (ec) return Result::failure("❌ 無法將 " + from.string() + " 重新命名為 " + to.string() + "：" + ec.message());
+    if (ec) return Result::failure("❌ 無法將 " + support::utf8_text(from) + " 重新命名為 " + support::utf8_text(to) + "：" + ec.message());
     return std::nullopt;
 }
 
@@ -140,7 +140,7 @@ SproutelApp::SproutelApp(const YAML::Node& config_dict) {
 Result SproutelApp::generate_project(const std::string& prj_name, const std::string& cli_name,
                                      const std::string& file_name) {
     const auto& log = sproutel::log();
-    const fs::path target_dir = prj_name;
+    const fs::path target_dir = support::path_from_utf8(prj_name);
     const std::string base_name = base_name_of(file_name);
     const std::string pkg_name = support::lower(prj_name);
     const fs::path clone = clone_folder;
@@ -165,8 +165,8 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
         return Result::failure(clone_failed);
     }
     if (!fs::is_directory(clone)) {
-        log.error("❌ 複製完成後找不到範本資料夾 " + clone.string() + "，請確認 template_repo 指向 Faldrun 儲存庫。");
-        return Result::failure("找不到範本資料夾 " + clone.string() + "，專案未建立。");
+        log.error("❌ 複製完成後找不到範本資料夾 " + support::utf8_text(clone) + "，請確認 template_repo 指向 Faldrun 儲存庫。");
+        return Result::failure("找不到範本資料夾 " + support::utf8_text(clone) + "，專案未建立。");
     }
 
     log.info("✅ 開始執行專案初始化與檔案重新命名...");
@@ -175,7 +175,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(clone, ec), end = fs::recursive_directory_iterator();
          !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = support::utf8_text(it->path().filename());
         const std::string suffix = ".code-workspace";
         std::error_code e;
         if (!it->is_directory(e) && name.size() >= suffix.size() &&
@@ -187,9 +187,9 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
 
     const fs::path sample_pkg = clone / "faldrun";
     const std::vector<std::pair<fs::path, fs::path>> renames = {
-        {sample_pkg / "faldrun.py", sample_pkg / (base_name + ".py")},
-        {clone / "data_faldrun", clone / ("data_" + base_name)},
-        {sample_pkg / "web_ui" / "ui_faldrun.py", sample_pkg / "web_ui" / ("ui_" + base_name + ".py")},
+        {sample_pkg / "faldrun.py", sample_pkg / support::path_from_utf8(base_name + ".py")},
+        {clone / "data_faldrun", clone / support::path_from_utf8("data_" + base_name)},
+        {sample_pkg / "web_ui" / "ui_faldrun.py", sample_pkg / "web_ui" / support::path_from_utf8("ui_" + base_name + ".py")},
     };
     for (const auto& [from, to] : renames) {
         if (auto failed = rename_if_present(from, to)) {
@@ -208,7 +208,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
         }
     }
 
-    for (const auto& [from, to] : {std::pair{sample_pkg, clone / pkg_name}, std::pair{clone, target_dir}}) {
+    for (const auto& [from, to] : {std::pair{sample_pkg, clone / support::path_from_utf8(pkg_name)}, std::pair{clone, target_dir}}) {
         if (auto failed = rename_if_present(from, to)) {
             log.error(failed->text);
             return *failed;
@@ -216,7 +216,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     }
 
     cleanup.keep();
-    return Result::success("專案「" + prj_name + "」初始化已順利完成！路徑: " + fs::absolute(target_dir).string());
+    return Result::success("專案「" + prj_name + "」初始化已順利完成！路徑: " + support::utf8_text(fs::absolute(target_dir)));
 }
 
 Result SproutelApp::run() {
@@ -255,7 +255,7 @@ Result SproutelApp::run() {
     Result generated = generate_project(selected_prj, selected_cli, selected_file);
     if (!generated.ok) return generated;
 
-    const fs::path pkg_dir = fileIO::setup_output_file(selected_prj, support::lower(selected_prj), &log);
+    const fs::path pkg_dir = fileIO::setup_output_file(support::path_from_utf8(selected_prj), support::lower(selected_prj), &log);
     if (!fs::exists(pkg_dir)) return generated;
     const fs::path main_logic_file = fileIO::setup_output_file(pkg_dir, selected_file, &log);
     if (!fs::exists(main_logic_file)) return generated;
@@ -273,14 +273,14 @@ Result SproutelApp::run() {
                                         .skill_path = skill_path,
                                         .add_dot_dir = true},
                                        "AI 產出的新專案程式碼", log);
-    const std::string module_name = main_logic_file.filename().string();
+    const std::string module_name = support::utf8_text(main_logic_file.filename());
     if (!answer.ok) return Result::failure("AI 重構 " + module_name + " 失敗: " + answer.text);
 
     const std::string& code = answer.text;
     if (code.empty()) {
         log.error("❌ agy 未產出任何程式碼，" + module_name + " 保留範例內容。");
         return Result::failure("AI 未產出 " + module_name + " 的程式碼，專案已建立但主模組未重構: " +
-                               fs::absolute(selected_prj).string());
+                               support::utf8_text(fs::absolute(support::path_from_utf8(selected_prj))));
     }
     auto saved = fileIO::save_local_file_content(main_logic_file, code, module_name, &log);
     if (!saved.ok) return Result::failure(saved.text);

@@ -61,7 +61,7 @@ std::string registration_prompt(const registration::Pass& pass, const std::strin
     return "根據 @[" + support::reference_form(pass.goal_path) + "] 裡的 `torvane-cli` 指示與 @[" +
            support::reference_form(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
            "] 中檢查並註冊子指令，變數如下：\n- sub_cli_name: " + registration::sub_cli_name_of_module(pass.module_path) +
-           "\n- target_file: " + pass.module_path.filename().string() + "\n- func_name: " + func_line +
+           "\n- target_file: " + support::utf8_text(pass.module_path.filename()) + "\n- func_name: " + func_line +
            "\n- cli_code: @[" + cli + registration::code_request();
 }
 
@@ -80,12 +80,12 @@ Result TorvaneApp::run() {
     const auto& log = torvane::log();
 
     log.info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
-    if (auto failed = exchange::prepare_output_dir(output_dir, log)) return *failed;
-    fileIO::download_and_save_from_registry(manual_registry, output_dir, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
+    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log)) return *failed;
+    fileIO::download_and_save_from_registry(manual_registry, support::path_from_utf8(output_dir), "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
                                             "API手冊：", &log);
-    auto paths_md = fileIO::find_files_with_extensions(output_dir, {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
+    auto paths_md = fileIO::find_files_with_extensions(support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
     auto paths_py_ref =
-        fileIO::find_files_with_extensions(output_dir, {.extensions = {".py"}, .recursive = true, .logger = &log}).paths;
+        fileIO::find_files_with_extensions(support::path_from_utf8(output_dir), {.extensions = {".py"}, .recursive = true, .logger = &log}).paths;
 
     support::echo("");
     support::echo("--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---");
@@ -101,7 +101,7 @@ Result TorvaneApp::run() {
     support::echo("");
     support::echo("--- 步驟 2: 💬 請選擇 [主架構參考範例 (Reference Architecture)] ---");
     auto arch_selection = fileIO::scan_and_select_files(
-        output_dir, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log});
+        support::path_from_utf8(output_dir), {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log});
     std::optional<fs::path> architecture;
     if (!arch_selection.empty()) {
         architecture = arch_selection.front().first;
@@ -155,9 +155,9 @@ Result TorvaneApp::run() {
     const std::string& refactored_code = answer.text;
     if (refactored_code.empty()) {
         log.error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
-        return Result::failure("AI 未產出重構程式碼，" + target_path.filename().string() + " 未變更");
+        return Result::failure("AI 未產出重構程式碼，" + support::utf8_text(target_path.filename()) + " 未變更");
     }
-    auto saved = fileIO::save_local_file_content(target_path, refactored_code, target_path.filename().string(), &log);
+    auto saved = fileIO::save_local_file_content(target_path, refactored_code, support::utf8_text(target_path.filename()), &log);
     if (!saved.ok) return Result::failure(saved.text);
     answer.file.saved();
 
@@ -176,8 +176,8 @@ Result TorvaneApp::run() {
                                          .log = &log}))
         return *failed;
 
-    log.info("🎉 成功完成重構！檔案已更新：" + target_path.string());
-    return Result::success("重構完成並已更新檔案: " + target_path.string());
+    log.info("🎉 成功完成重構！檔案已更新：" + support::utf8_text(target_path));
+    return Result::success("重構完成並已更新檔案: " + support::utf8_text(target_path));
 }
 
 vemtora::CommandDecl cmd_torvane() {

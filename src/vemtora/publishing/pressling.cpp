@@ -4,6 +4,7 @@
 
 #include "vemtora/core/frame.hpp"
 #include "vemtora/publishing/pressling.hpp"
+#include "support/paths.hpp"
 
 namespace vemtora::pressling {
 
@@ -21,7 +22,7 @@ namespace {
 // The --file value must name an existing file that is not a folder.
 std::string check_existing_file(const std::string& value) {
     std::error_code ec;
-    auto status = std::filesystem::status(value, ec);
+    auto status = std::filesystem::status(support::path_from_utf8(value), ec);
     if (!std::filesystem::exists(status)) return "File '" + value + "' does not exist.";
     if (std::filesystem::is_directory(status)) return "File '" + value + "' is a directory.";
     return "";

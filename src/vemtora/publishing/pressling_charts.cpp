@@ -7,6 +7,7 @@
 #include "support/base64.hpp"
 #include "support/files.hpp"
 #include "support/html_entities.hpp"
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/pressling.hpp"
@@ -173,7 +174,7 @@ std::string percent_decode(std::string_view value) {
 }
 
 std::string image_mime_type(const fs::path& img_path) {
-    std::string ext = support::ascii_lower(img_path.extension().string());
+    std::string ext = support::ascii_lower(support::utf8_text(img_path.extension()));
     if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
     if (ext == ".gif") return "image/gif";
     if (ext == ".svg") return "image/svg+xml";
@@ -185,7 +186,7 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
     fs::file_status status = fs::status(img_path, ec);
     if (!fs::exists(status)) return std::nullopt;
     auto fail = [&img_path](const std::string& why) {
-        log().warning("⚠️ 無法將圖片 " + img_path.string() + " 編碼為 Base64: " + why);
+        log().warning("⚠️ 無法將圖片 " + support::utf8_text(img_path) + " 編碼為 Base64: " + why);
         return std::nullopt;
     };
     // Only a regular file is read: a folder cannot be, and a FIFO or device could block
@@ -216,13 +217,13 @@ std::string embed_images_in_html(std::string_view html_body, const fs::path& md_
     auto replace_img = [&](const Regex::Match& match) -> std::string {
         std::string_view value = match.group(1);
         if (is_remote(value)) return std::string(match.group(0));
-        fs::path img_path = (folder / fs::path(percent_decode(value))).make_preferred();
+        fs::path img_path = (folder / support::path_from_utf8(percent_decode(value))).make_preferred();
         std::optional<std::string> data = encode_image_fn(img_path);
         if (!data || data->empty()) {
-            log().warning("⚠️ 轉換過程中找不到圖片: " + img_path.string());
+            log().warning("⚠️ 轉換過程中找不到圖片: " + support::utf8_text(img_path));
             return std::string(match.group(0));
         }
-        if (is_debug) log().debug("已嵌入 Base64 圖片: " + img_path.string());
+        if (is_debug) log().debug("已嵌入 Base64 圖片: " + support::utf8_text(img_path));
         return replace_attribute_values(match.group(0), value, *data);
     };
     return replace_matches(html_body, matches, replace_img);

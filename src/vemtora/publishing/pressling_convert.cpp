@@ -9,6 +9,7 @@
 #include "brenkit/fileIO.hpp"
 #include "support/env.hpp"
 #include "support/markdown.hpp"
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/frame.hpp"
@@ -147,17 +148,17 @@ PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
 
 PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name) const {
     const auto* logger = &log();
-    log().info("✅ 正在處理: " + source.string());
+    log().info("✅ 正在處理: " + support::utf8_text(source));
     // Only a regular file is read: opening a FIFO or a device could wait for ever, and
     // a source that cannot be read is a failed file, not an empty one.
     std::error_code ec;
     if (!fs::is_regular_file(source, ec)) {
-        log().error("❌ 處理 " + source.string() + " 失敗: 不是可讀取的一般檔案");
+        log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: 不是可讀取的一般檔案");
         return Outcome::failed;
     }
     // A huge source is refused by its size, before any of it is read.
     if (auto size = fs::file_size(source, ec); !ec && size > max_markdown_bytes) {
-        log().error(fmt::format("❌ 處理 {} 失敗: 檔案大小 {} 位元組，超過 {} MiB 上限", source.string(), size,
+        log().error(fmt::format("❌ 處理 {} 失敗: 檔案大小 {} 位元組，超過 {} MiB 上限", support::utf8_text(source), size,
                                 max_markdown_bytes >> 20));
         return Outcome::failed;
     }
@@ -175,9 +176,9 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     text = insert_toc_marker(clean_markdown(text));
     std::string version = find_version(text);
     if (is_debug) {
-        fs::path debug_path = fileIO::setup_output_file(output_path, doc_name + "_debug.md", logger);
+        fs::path debug_path = fileIO::setup_output_file(support::path_from_utf8(output_path), doc_name + "_debug.md", logger);
         fileIO::save_local_file_content(debug_path, text, "Markdown 偵錯檔: " + doc_name, logger);
-        log().debug("[" + doc_name + "] 已儲存預處理之 Markdown 至 " + debug_path.string());
+        log().debug("[" + doc_name + "] 已儲存預處理之 Markdown 至 " + support::utf8_text(debug_path));
     }
 
     Protected prot = protect_markdown_code_and_math(text);
@@ -193,10 +194,10 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     else log().info("🔍 未在 Markdown 中找到版本號碼");
 
     std::string name = output_file_name(doc_name, version, watermarked ? clean_watermark_text(watermark_text) : "");
-    fs::path out_path = fileIO::setup_output_file(output_path, name);
+    fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_path), name);
     support::Result saved = fileIO::save_local_file_content(out_path, page, "HTML 頁面:");
     if (!saved.ok) {
-        log().error("❌ 處理 " + source.string() + " 失敗: " + saved.text);
+        log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + saved.text);
         return Outcome::failed;
     }
     return Outcome::written;
@@ -205,18 +206,18 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
 support::Result PresslingConverter::run(const std::optional<std::string>& target_file) const {
     const auto* logger = &log();
     log().info("✅ 開始 Pressling 轉換程序。輸入路徑：" + input_path);
-    fileIO::setup_output_dir(output_path, logger);
+    fileIO::setup_output_dir(support::path_from_utf8(output_path), logger);
 
     std::vector<fileIO::Choice> work;
     if (target_file && !target_file->empty()) {
         // The last component as given ("docs/notes.md" -> "notes.md"), trailing separators aside.
         std::string given = *target_file;
-        while (given.size() > 1 && fs::path(given).filename().empty()) given.pop_back();
-        fs::path full = fs::absolute(fs::path(given)).lexically_normal();
-        work.emplace_back(full, fs::path(given).filename().string());
+        while (given.size() > 1 && support::path_from_utf8(given).filename().empty()) given.pop_back();
+        fs::path full = fs::absolute(support::path_from_utf8(given)).lexically_normal();
+        work.emplace_back(full, support::utf8_text(support::path_from_utf8(given).filename()));
         log().info("✅ 已手動指定處理單一檔案：" + *target_file);
     } else {
-        work = fileIO::scan_and_select_files(input_path, {.extensions = {".md"},
+        work = fileIO::scan_and_select_files(support::path_from_utf8(input_path), {.extensions = {".md"},
                                                           .exclude_paths = {".venv", "build", "dist", "__pycache__", ".agents"},
                                                           .label = "Markdown 檔案",
                                                           .logger = logger,
@@ -233,7 +234,7 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
         try {
             if (convert_file(source, doc_name) == Outcome::failed) ++failed;
         } catch (const std::exception& e) {
-            log().error("❌ 處理 " + source.string() + " 失敗: " + e.what());
+            log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + e.what());
             ++failed;
         }
     }

@@ -5,6 +5,7 @@
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
 #include "support/html_entities.hpp"
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/varnel.hpp"
@@ -264,7 +265,7 @@ std::string site_link(std::string_view file_value, const fs::path& working_folde
     std::string link(file_value);
     if (file_value == "#" || is_web_link(file_value)) return link;
     try {
-        auto absolute = (working_folder / fs::path(std::string(file_value))).lexically_normal().generic_string();
+        auto absolute = support::generic_utf8_text((working_folder / support::path_from_utf8(file_value)).lexically_normal());
         if (absolute.size() > 1 && absolute.ends_with('/')) absolute.pop_back();
         if (support::lower(absolute).find(site_folder_name) != std::string::npos) {
             // The folder name must end at a separator: "pelsite2" is another folder.
@@ -308,7 +309,7 @@ void VarnelApp::add_unlisted_files(Docs& docs, const std::vector<std::string>& u
         auto title = support::prompt("請輸入顯示標題 (document_title)");
         auto description = support::prompt("請輸入描述 (document_description)");
         auto number = next_entry_number(docs);
-        auto file = path.generic_string();
+        auto file = support::generic_utf8_text(path);
         config["document" + number + "_title"] = fileIO::quoted(title);
         config["document" + number + "_file"] = fileIO::quoted(file);
         config["document" + number + "_description"] = fileIO::quoted(description);
@@ -414,7 +415,7 @@ support::Result VarnelApp::run() {
     if (!saved.ok) return support::Result::failure("Failed to generate index file: " + saved.text);
     if (!packing_error.empty()) return support::Result::failure("Failed to create the offline package: " + packing_error);
     if (!written_back.ok) return support::Result::failure("Failed to save the configuration: " + written_back.text);
-    return support::Result::success("Successfully generated Varnel at: " + out_path.string());
+    return support::Result::success("Successfully generated Varnel at: " + support::utf8_text(out_path));
 }
 
 }  // namespace vemtora::varnel

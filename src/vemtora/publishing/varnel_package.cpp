@@ -8,6 +8,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/interrupt.hpp"
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/varnel.hpp"
@@ -33,7 +34,7 @@ std::vector<std::string> find_actual_files(const fs::path& folder) {
     auto found = fileIO::find_files_with_extensions(folder, options);
     std::vector<std::string> names;
     for (const auto& path : found.paths) {
-        auto name = path.filename().string();
+        auto name = support::utf8_text(path.filename());
         // Hidden files (.env, editor state) and links to elsewhere never belong in the package.
         if (name.empty() || name.starts_with(".") || name == "index.html") continue;
         if (fs::is_symlink(fs::symlink_status(path))) continue;
@@ -44,7 +45,7 @@ std::vector<std::string> find_actual_files(const fs::path& folder) {
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     std::vector<std::string> paths;
-    for (const auto& name : names) paths.push_back(normalize_path((folder / name).generic_string()));
+    for (const auto& name : names) paths.push_back(normalize_path(support::generic_utf8_text(folder / support::path_from_utf8(name))));
     return paths;
 }
 
@@ -124,12 +125,12 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     }
 
     auto archive_path = normalize_path(std::string(output_dir) + "/" + archive_name);
-    fs::path native = fs::path(archive_path).make_preferred();
+    fs::path native = support::path_from_utf8(archive_path).make_preferred();
     if (native.has_parent_path()) fs::create_directories(native.parent_path());
 
-    log().info("📦 正在打包最新檔案至壓縮檔：" + native.string() + " ...");
+    log().info("📦 正在打包最新檔案至壓縮檔：" + support::utf8_text(native) + " ...");
     int error_code = 0;
-    zip_t* archive = zip_open(native.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
+    zip_t* archive = zip_open(support::utf8_text(native).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
     if (!archive) {
         zip_error_t error;
         zip_error_init_with_code(&error, error_code);
@@ -148,7 +149,7 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
         return std::nullopt;
     };
     for (const auto& path : files) {
-        zip_source_t* source = zip_source_file(archive, fs::path(path).make_preferred().string().c_str(), 0, -1);
+        zip_source_t* source = zip_source_file(archive, support::utf8_text(support::path_from_utf8(path).make_preferred()).c_str(), 0, -1);
         if (!source) return fail(path + ": " + zip_error_text(archive));
         auto index = zip_file_add(archive, file_name_of(path).c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
         if (index < 0) {

@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/varnel.hpp"
@@ -128,7 +129,7 @@ bool is_local(const std::optional<std::string>& file) {
 // sub-folder, say) keeps its entry as it is.
 bool exists_elsewhere(const std::string& entry_path) {
     std::error_code ec;
-    return fs::is_regular_file(fs::path(entry_path), ec);
+    return fs::is_regular_file(support::path_from_utf8(entry_path), ec);
 }
 
 struct Matcher {

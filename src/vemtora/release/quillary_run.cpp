@@ -140,7 +140,7 @@ void Quillary::choose_readme_kind() {
         if (name == choice) selected = &paths;
     goal_path = selected->goal;
     skill_path = selected->skill;
-    template_path = fs::path(selected->templ);
+    template_path = support::path_from_utf8(selected->templ);
     is_c_mcu_project_ = choice == kCMcu;
     is_python_wheel_project_ = choice == kPythonWheel;
     log.info("✅ 已選取 " + choice + " 模式");
@@ -228,13 +228,13 @@ std::optional<Result> Quillary::choose_source_folder() {
         }
     }
     if (source_dir_) {
-        log.info("✅ 根據專案名稱自動匹配到 Source 目錄: " + source_dir_->string());
+        log.info("✅ 根據專案名稱自動匹配到 Source 目錄: " + support::utf8_text(*source_dir_));
         log.debug("path: " + support::reference_form(*source_dir_));
     } else {
         fs::path chosen;
         if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
         source_dir_ = chosen;
-        log.info("✅ 已選擇 Source 目錄: " + source_dir_->string());
+        log.info("✅ 已選擇 Source 目錄: " + support::utf8_text(*source_dir_));
     }
     return std::nullopt;
 }
@@ -308,7 +308,7 @@ std::optional<Result> Quillary::generate_readme(ScratchFiles& scratch) {
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
-                                        .output_dir = fs::path(output_dir),
+                                        .output_dir = support::path_from_utf8(output_dir),
                                         .add_dot_dir = true},
                                        "AI 產出的 README", log);
     scratch.remove_all();
@@ -356,7 +356,7 @@ Result Quillary::release_menu(const std::string& next_version) {
         auto bash = support::find_executable("bash");
         support::RunOptions quiet{.out = support::Output::discard, .err = support::Output::discard};
         quiet.null_stdin = true;
-        has_alias = support::run_process({bash ? bash->string() : "bash", "-i", "-c", "type vezev-odir"}, quiet).status == 0;
+        has_alias = support::run_process({bash ? support::utf8_text(*bash) : "bash", "-i", "-c", "type vezev-odir"}, quiet).status == 0;
     } catch (const std::exception&) {
     }
     if (!has_alias) log.warning("⚠️ 系統中尚未偵測到 vezev-odir 的別名 (alias) 設定！");

@@ -109,7 +109,7 @@ Result SendriftApp::run() {
     auto saved = fileIO::save_local_file_content(diff_file, diff, "current-diff", &log);
     if (!saved.ok) return Result::failure("寫入暫存檔案失敗: " + saved.text);
     std::string prompt = build_prompt(goal_path, skill_path);
-    log.debug("🔍 Agy Prompt (已將 diff 寫入 " + diff_file.generic_string() + ")");
+    log.debug("🔍 Agy Prompt (已將 diff 寫入 " + support::generic_utf8_text(diff_file) + ")");
     exchange::AnswerFile answer;
     std::string message = ask_agent(prompt, models_to_try(default_model, backup_model), answer);
     exchange::remove_files({diff_file});

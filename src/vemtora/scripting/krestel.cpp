@@ -70,7 +70,7 @@ KrestelApp::KrestelApp(const YAML::Node& config_dict) {
 Result KrestelApp::run() {
     const auto& lg = log();
     lg.info("✅ 🚀 開始 Krestel 生成程序。輸出目錄：" + output_dir);
-    fs::path out_folder = support::lexical_path(output_dir);
+    fs::path out_folder = support::lexical_path(support::path_from_utf8(output_dir));
     if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
 
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
@@ -137,7 +137,7 @@ Result KrestelApp::run() {
     }
 
     fs::path unique = fileIO::get_unique_path(out_folder, file_stem, ".sh");
-    fs::path out_path = fileIO::setup_output_file(out_folder, unique.filename().string(), &lg);
+    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique.filename()), &lg);
     auto saved = fileIO::save_local_file_content(out_path, script_content, "Bash 腳本", &lg);
     if (!saved.ok) {
         lg.error("❌ 儲存腳本失敗: " + saved.text);
@@ -145,14 +145,14 @@ Result KrestelApp::run() {
     }
     agent.file.saved();
 
-    std::string name = out_path.filename().string();
+    std::string name = support::utf8_text(out_path.filename());
     std::string why;
     if (support::make_executable(out_path, &why))
         lg.info("✅ 已自動為腳本加上執行權限 (chmod +x)：" + name);
     else
         lg.warning("⚠️ 無法設定執行權限：" + why);
 
-    lg.info("🎉 成功完成" + mode + "！檔案已更新：" + out_path.string());
+    lg.info("🎉 成功完成" + mode + "！檔案已更新：" + support::utf8_text(out_path));
     return Result::success("成功產出: " + name);
 }
 

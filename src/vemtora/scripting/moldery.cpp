@@ -52,8 +52,8 @@ FileType file_type_of(const std::string& entry) {
 std::vector<std::string> excluded_names(const std::string& output_dir) {
     std::set<std::string> names = {".git", ".venv", ".agents", "__pycache__", "build", "dist", "vemtora.egg-info",
                                    "_agy"};
-    fs::path folder = support::lexical_path(output_dir);
-    std::string own = folder == "." ? "" : folder.filename().string();
+    fs::path folder = support::lexical_path(support::path_from_utf8(output_dir));
+    std::string own = folder == "." ? "" : support::utf8_text(folder.filename());
     if (!own.empty()) names.insert(own);
     return {names.begin(), names.end()};
 }
@@ -69,7 +69,7 @@ std::optional<std::string> tag_file_name(const std::string& doc_content) {
 
 std::pair<std::string, std::string> output_name(const std::optional<std::string>& tag, const FileType& type,
                                                 const fs::path& first_pick) {
-    std::string ext = type.all_files ? support::name_suffix(first_pick.filename().string()) : type.ext;
+    std::string ext = type.all_files ? support::name_suffix(support::utf8_text(first_pick.filename())) : type.ext;
     std::string filename = tag ? *tag : fallback_base_name + ext;
     std::string base_name = filename;
     if (!ext.empty() && filename.size() >= ext.size() && filename.ends_with(ext))
@@ -105,7 +105,7 @@ Result MolderyApp::run() {
     goal_path = "_agy/goal/template-generator.yaml";
     skill_path = "_agy/skill/template-expert.yaml";
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
-    fs::path out_folder = support::lexical_path(output_dir);
+    fs::path out_folder = support::lexical_path(support::path_from_utf8(output_dir));
     if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
 
     FileType type = file_type_of(
@@ -155,15 +155,15 @@ Result MolderyApp::run() {
     auto [base_name, ext] = output_name(tag_file_name(doc_content), type, selected.front().first);
 
     fs::path unique = fileIO::get_unique_path(out_folder, base_name, ext);
-    fs::path out_path = fileIO::setup_output_file(out_folder, unique.filename().string(), &lg);
-    lg.info("🆕 產出範本檔案路徑已確定：" + out_path.string());
+    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique.filename()), &lg);
+    lg.info("🆕 產出範本檔案路徑已確定：" + support::utf8_text(out_path));
     if (doc_content.empty()) return Result::failure("❌ AI 生成範本失敗，請檢查 API 設定。");
 
     auto saved = fileIO::save_local_file_content(out_path, doc_content, "範本檔案", &lg);
     if (!saved.ok) return Result::failure(saved.text);
     agent.file.saved();
-    lg.info("🎉 範本檔案成功產出並儲存至：" + out_path.string());
-    return Result::success("範本檔案成功產出：" + out_path.filename().string());
+    lg.info("🎉 範本檔案成功產出並儲存至：" + support::utf8_text(out_path));
+    return Result::success("範本檔案成功產出：" + support::utf8_text(out_path.filename()));
 }
 
 vemtora::CommandDecl cmd_moldery() {
