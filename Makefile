@@ -3,8 +3,9 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
+WINDOWS_BUILD ?= build-windows
 
-.PHONY: deps configure build test demo bench fuzz clean
+.PHONY: deps configure build test demo bench fuzz windows windows-test clean
 
 deps:
 	bash scripts/install-deps.sh
