@@ -217,8 +217,18 @@ Outcome run(const Run& spec) {
     posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
     posix_spawn_file_actions_adddup2(&fa, err_pipe[1], 2);
     posix_spawn_file_actions_addchdir_np(&fa, spec.cwd.c_str());
+    // The program gets the default dispositions of the ending signals whatever the tests
+    // were started with (a background job ignores SIGINT, nohup SIGHUP).
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    int rc = posix_spawnp(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(in_fd);
     close(out_pipe[1]);
