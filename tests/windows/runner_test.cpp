@@ -18,6 +18,7 @@
 #include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/text.hpp"
+#include "vemtora/publishing/varnel.hpp"
 
 namespace fs = std::filesystem;
 using namespace support;
@@ -225,6 +226,26 @@ TEST(WindowsFiles, ReadOnlyFilesAreRemovedWithTheirFolder) {
     ASSERT_TRUE(GetFileAttributesW(object.c_str()) & FILE_ATTRIBUTE_READONLY);
     brenkit::fileIO::remove_directory(clone);
     EXPECT_FALSE(fs::exists(clone));
+}
+
+TEST(WindowsFiles, ArchivesKeepNonAsciiNames) {
+    // The archive library takes file names as narrow text: they must reach the file
+    // system as the UTF-8 they are, not through the ANSI code page.
+    TempDir dir;
+    const fs::path docs = dir.path() / path_from_utf8("文件");
+    fs::create_directory(docs);
+    std::vector<std::string> files;
+    for (const std::string name : {"說明_v1.html", "說明_v2.html", "notes.txt"}) {
+        write_text(docs / path_from_utf8(name), std::string(500, 'x'));
+        files.push_back(utf8_text(docs / path_from_utf8(name)));
+    }
+    const fs::path out = dir.path() / path_from_utf8("輸出");
+    auto written = vemtora::varnel::zip_latest_version_files(files, "package.zip", utf8_text(out));
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(fs::is_regular_file(out / "package.zip"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) names.push_back(utf8_text(entry.path().filename()));
+    EXPECT_EQ(names, std::vector<std::string>{"package.zip"});
 }
 
 TEST(WindowsConsole, CodePagesArePutBack) {
