@@ -175,6 +175,8 @@ class TempFile {
     bool renamed_ = false;
 };
 
+// No fsync: the rename already keeps a crashed run from leaving half a file, and a sync
+// per page would cost the converter more than its rendering (milliseconds per file).
 std::error_code write_all(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t n = ::write(fd, data.data(), data.size());
@@ -184,7 +186,6 @@ std::error_code write_all(int fd, std::string_view data) {
         }
         data.remove_prefix(static_cast<size_t>(n));
     }
-    if (::fsync(fd) != 0 && errno != EINVAL) return last_error();
     return {};
 }
 

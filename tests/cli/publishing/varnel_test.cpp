@@ -2,6 +2,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "common/harness.hpp"
+#include "support/paths.hpp"
 
 namespace fs = std::filesystem;
 
@@ -156,7 +157,9 @@ document3_file: "gone.pdf"
 }
 
 TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
-    for (const std::string link : {"../outside/package.zip", "/tmp/vemtora-varnel-outside/package.zip"}) {
+    th::TempDir outside;
+    const std::string absolute = support::utf8_text(outside / "elsewhere" / "package.zip");
+    for (const std::string& link : {std::string("../outside/package.zip"), absolute}) {
         th::TempDir dir;
         fs::create_directories(dir / "work");
         th::write_file(dir / "work" / "config.yaml", "download_link: \"" + link + "\"\ndocument1_file: \"a.txt\"\n");
@@ -164,7 +167,7 @@ TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
         auto r = varnel(dir / "work", {"-c", "config.yaml"});
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_FALSE(fs::exists(dir / "outside")) << link;
-        EXPECT_FALSE(fs::exists("/tmp/vemtora-varnel-outside")) << link;
+        EXPECT_FALSE(fs::exists(outside / "elsewhere")) << link;
         // The package stays in the working folder and the link says so.
         EXPECT_EQ(th::zip_listing(dir / "work" / "package.zip"), (std::vector<std::string>{"a.txt:deflate"})) << link;
         EXPECT_EQ(YAML::LoadFile((dir / "work" / "config.yaml").string())["download_link"].as<std::string>(),
