@@ -1,6 +1,7 @@
 #include "harness.hpp"
 
 #include "support/console.hpp"
+#include "support/text.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -496,6 +497,23 @@ void FakeAgent::scripted(const std::string& file, const std::string& text) const
 
 std::vector<std::vector<std::string>> AgentWorkspace::calls() const { return fake_agy_calls(tmp / "argv"); }
 
-std::string AgentWorkspace::ref(const fs::path& rel) const { return "@[" + (work / rel).generic_string() + "]"; }
+std::string AgentWorkspace::abs(const fs::path& rel) const { return (work / rel).generic_string(); }
+
+std::string AgentWorkspace::ref(const fs::path& rel) const { return "@[" + abs(rel) + "]"; }
+
+std::string projtools_repo_url() { return "file://" + (fakes_dir() / "projtools-repo").string(); }
+
+const std::string click_cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
+
+void write_click_project(const fs::path& proj) {
+    write_file(proj / "setup.py", "setup(name='mytool', entry_points={'console_scripts': ['mytool=pkg.cli:main']})\n");
+    write_file(proj / "pkg/cli.py", click_cli_py);
+    write_file(proj / "pkg/__init__.py", "");
+}
+
+std::string with_paths(std::string text, std::initializer_list<std::pair<const char*, const char*>> keys) {
+    for (const auto& [key, rel] : keys) text = support::replace_all(text, key, (fs::current_path() / rel).generic_string());
+    return text;
+}
 
 }  // namespace th

@@ -5,9 +5,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace th {
@@ -212,8 +214,24 @@ class AgentWorkspace {
     std::function<void(int pid, const std::function<std::string()>& out_so_far)> while_running;
     // The recorded agent calls and the last argument (the prompt) of one of them.
     std::vector<std::vector<std::string>> calls() const;
-    // "@[" + absolute path of work/rel with "/" + "]", as prompts refer to files.
+    // The absolute path of work/rel with "/", as prompts name files.
+    std::string abs(const fs::path& rel) const;
+    // "@[" + abs(rel) + "]", as prompts refer to files.
     std::string ref(const fs::path& rel) const;
 };
+
+// The maker's repository of the project commands (tests/fakes/projtools-repo), as a
+// VEMTORA_REPO_BASE_URL value.
+std::string projtools_repo_url();
+
+// The cli.py of the small click project below, before anything is registered in it.
+extern const std::string click_cli_py;
+// A click project the project commands work on: setup.py naming the console script
+// mytool=pkg.cli:main, pkg/cli.py holding click_cli_py and an empty pkg/__init__.py.
+void write_click_project(const fs::path& proj);
+
+// `text` with each key replaced by the absolute path (with "/") of its path relative to
+// the current folder, for prompts that name files the way the commands resolve them.
+std::string with_paths(std::string text, std::initializer_list<std::pair<const char*, const char*>> keys);
 
 }  // namespace th

@@ -10,7 +10,6 @@ namespace {
 
 using th::has;
 
-const std::string cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
 const std::string template_py = th::read_file(th::fakes_dir() / "projtools-repo/template/python_agy_cli_template.py");
 
 class GraftwellCli : public ::testing::Test, public th::AgentWorkspace {
@@ -18,10 +17,7 @@ class GraftwellCli : public ::testing::Test, public th::AgentWorkspace {
     const fs::path& proj = work;
 
     void SetUp() override {
-        th::write_file(proj / "setup.py",
-                       "setup(name='mytool', entry_points={'console_scripts': ['mytool=pkg.cli:main']})\n");
-        th::write_file(proj / "pkg/cli.py", cli_py);
-        th::write_file(proj / "pkg/__init__.py", "");
+        th::write_click_project(proj);
         fs::create_directories(proj / "build");
         fs::create_directories(proj / ".venv");
     }
@@ -29,16 +25,14 @@ class GraftwellCli : public ::testing::Test, public th::AgentWorkspace {
     th::Outcome run(const std::string& input, std::vector<std::string> args = {}) {
         args.insert(args.begin(), "graftwell");
         return run_input(args, input, "產生週報\n",
-                         {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                         {{"VEMTORA_REPO_BASE_URL", th::projtools_repo_url()},
                           {"EDITOR_SEEN", (tmp / "seen").string()}});
     }
-
-    std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
 };
 
 TEST_F(GraftwellCli, FillsTheTemplateThenRegistersTheModule) {
     agent("out", "\nimport click\n\ndef cmd_my_feature():\n    pass\n\n", 1);
-    agent("out", cli_py + "main.add_command(cmd_my_feature)\n", 2);
+    agent("out", th::click_cli_py + "main.add_command(cmd_my_feature)\n", 2);
     // the name with blanks around it, then the first folder of the menu
     auto o = run("  my-feature \n1\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
@@ -51,7 +45,7 @@ TEST_F(GraftwellCli, FillsTheTemplateThenRegistersTheModule) {
               "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: 功能維持不變\n");
 
     EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), "import click\n\ndef cmd_my_feature():\n    pass");
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py + "main.add_command(cmd_my_feature)");
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py + "main.add_command(cmd_my_feature)");
     EXPECT_FALSE(fs::exists(proj / "_agy/generated-dovud-feature.txt"));
     EXPECT_FALSE(fs::exists(proj / "_agy/generated-dovud-reg.txt"));
     EXPECT_TRUE(fs::exists(proj / "_agy/goal/dovud-feature.yaml"));
@@ -104,14 +98,14 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: AI 重構 my_feature.py 失敗: quota exceeded\n")) << o.err;
     EXPECT_FALSE(fs::exists(proj / "pkg/my_feature.py"));
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
     fs::remove_all(script);
     agent("out", "def cmd_my_feature():\n    pass\n", 1);
-    agent("out", cli_py + "# registered\n", 2);
+    agent("out", th::click_cli_py + "# registered\n", 2);
     o = run("my-feature\n1\n");
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), "def cmd_my_feature():\n    pass");
-    th::write_file(proj / "pkg/cli.py", cli_py);
+    th::write_file(proj / "pkg/cli.py", th::click_cli_py);
 
     // A configured name needs no prompt or editor; pass 2 fails: the module stays written.
     fs::remove_all(script);
@@ -124,7 +118,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     EXPECT_TRUE(has(o.err, "❌ Error: agy 註冊至 cli.py 失敗\n")) << o.err;
     EXPECT_FALSE(has(o.out, "請輸入新的子指令名稱"));
     EXPECT_EQ(th::read_file(proj / "pkg/report_gen.py"), "def cmd_report_gen():\n    pass");
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
     // Pass 2 reports success but writes nothing: cli.py is never emptied.
     fs::remove_all(script);
@@ -133,7 +127,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     o = run("weekly\n1\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: agy 未產出 cli.py 內容，未完成子指令註冊\n")) << o.err;
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
     // An empty pass-1 output does not replace the template copy.
     fs::remove_all(script);
@@ -148,7 +142,7 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
     auto o = run("cli\n1\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: 目標檔案已存在: ./pkg/cli.py\n")) << o.err;
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
     // A name that would lead out of the package folder.
     o = run("../../evil\n1\n");
@@ -178,7 +172,7 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
     o = run("plain\n1\n");
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(calls().size(), 1u);
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py);
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
     // A skill file that is neither present nor downloadable stops before any agent run.
     th::write_file(proj / "config.yaml", "config:\n  sub_cli_name: x\n  skill_path: _agy/skill/missing.yaml\n");

@@ -31,10 +31,8 @@ class SproutelCli : public ::testing::Test, public th::AgentWorkspace {
 
     th::Outcome run(const std::string& input) {
         return run_input({"sproutel", "-c", "config.yaml"}, input, "",
-                         {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
+                         {{"VEMTORA_REPO_BASE_URL", th::projtools_repo_url()}});
     }
-
-    std::string abs(const std::string& rel) { return (work / rel).generic_string(); }
 };
 
 TEST_F(SproutelCli, ClonesRenamesAndCompletesTheProject) {

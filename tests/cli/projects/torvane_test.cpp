@@ -11,7 +11,6 @@ namespace {
 
 using th::has;
 
-const std::string cli_py = "import click\n\n@click.group()\ndef main():\n    pass\n";
 const std::string loader_py = "def load():\n    return 1\n";
 
 class TorvaneCli : public ::testing::Test, public th::AgentWorkspace {
@@ -19,10 +18,7 @@ class TorvaneCli : public ::testing::Test, public th::AgentWorkspace {
     const fs::path& proj = work;
 
     void SetUp() override {
-        th::write_file(proj / "setup.py",
-                       "setup(name='mytool', entry_points={'console_scripts': ['mytool=pkg.cli:main']})\n");
-        th::write_file(proj / "pkg/cli.py", cli_py);
-        th::write_file(proj / "pkg/__init__.py", "");
+        th::write_click_project(proj);
         th::write_file(proj / "pkg/data_loader.py", loader_py);
         th::write_file(proj / "_ref/arch/base_app.py", "class BaseApp: pass\n");
         th::write_file(proj / "_ref/old.md", "# notes\n");
@@ -30,15 +26,13 @@ class TorvaneCli : public ::testing::Test, public th::AgentWorkspace {
 
     th::Outcome run(const std::string& input, const std::string& typed = "") {
         return run_input({"torvane"}, input, typed,
-                         {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()}});
+                         {{"VEMTORA_REPO_BASE_URL", th::projtools_repo_url()}});
     }
-
-    std::string abs(const std::string& rel) { return (proj / rel).generic_string(); }
 };
 
 TEST_F(TorvaneCli, RefactorsTheScriptWithManualsThenRegistersIt) {
     agent("out", "\ndef cmd_load():\n    return 2\n\n", 1);
-    agent("out", cli_py + "main.add_command(cmd_load)\n", 2);
+    agent("out", th::click_cli_py + "main.add_command(cmd_load)\n", 2);
     // every manual, the second script (pkg/data_loader.py), the one reference, Enter at the question
     auto o = run("a\n2\n1\n\n", "加上型別提示\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
@@ -52,7 +46,7 @@ TEST_F(TorvaneCli, RefactorsTheScriptWithManualsThenRegistersIt) {
 
     EXPECT_EQ(th::read_file(proj / "_ref/Python_API_Manual_fileIO_ai.md"), "# fileIO manual\n");
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), "def cmd_load():\n    return 2");
-    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), cli_py + "main.add_command(cmd_load)");
+    EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py + "main.add_command(cmd_load)");
     EXPECT_FALSE(fs::exists(proj / "_agy/generated-torvane.txt"));
     EXPECT_FALSE(fs::exists(proj / "_agy/generated-dovud-reg.txt"));
 
@@ -163,7 +157,7 @@ TEST_F(TorvaneCli, AWriteProtectedFolderKeepsTheAnswer) {
 TEST_F(TorvaneCli, AFailingEditorEndsTheRun) {
     agent("out", "def cmd_load():\n    return 2\n", 1);
     auto o = run_input({"torvane"}, "a\n2\n1\n\n", "加上型別提示\n",
-                       {{"VEMTORA_REPO_BASE_URL", "file://" + (th::fakes_dir() / "projtools-repo").string()},
+                       {{"VEMTORA_REPO_BASE_URL", th::projtools_repo_url()},
                         {"EDITOR_STATUS", "1"}});
     EXPECT_EQ(o.status, 1) << o.out << o.err;
     EXPECT_TRUE(has(o.err, "Error: 編輯器未正常結束，程序中斷。\n")) << o.err;

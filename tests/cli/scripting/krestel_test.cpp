@@ -27,7 +27,7 @@ class KrestelCli : public ::testing::Test, public th::AgentWorkspace {
         return run_input(full, input, requirement);
     }
     std::string output_line() {
-        return "直接寫入到絕對路徑：`" + (work / "_agy/generated-bash.sh").generic_string() + "` 檔案中。\n";
+        return "直接寫入到絕對路徑：`" + abs("_agy/generated-bash.sh") + "` 檔案中。\n";
     }
 };
 
@@ -157,7 +157,7 @@ TEST_F(KrestelCli, AScriptThatCannotBeSavedStaysInTheAnswerFile) {
     EXPECT_EQ(o.status, 1) << o.out << o.err;
     EXPECT_TRUE(has(o.err, "❌ 儲存腳本失敗: 無法寫入Bash 腳本 ")) << o.err;
     EXPECT_TRUE(has(o.err, ": File name too long\n")) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (work / "_agy/generated-bash.sh").generic_string() + "\n"))
+    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-bash.sh") + "\n"))
         << o.err;
     EXPECT_EQ(th::read_file(work / "_agy/generated-bash.sh"), answer);
 }

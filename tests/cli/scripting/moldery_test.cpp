@@ -50,7 +50,7 @@ TEST_F(MolderyCli, MarkdownTemplateNamedByItsTag) {
                   "\n"
                   "【輸出要求】：\n"
                   "請務必使用 `write_to_file` 工具，將生成的樣板內容\n"
-                  "直接寫入到絕對路徑：`" + (work / "_agy/generated-template.txt").generic_string() +
+                  "直接寫入到絕對路徑：`" + abs("_agy/generated-template.txt") +
                   "` 檔案中。\n");
 }
 

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "support/text.hpp"
+#include "harness.hpp"
 #include "vemtora/documents/flowkin.hpp"
 
 namespace fk = vemtora::flowkin;
@@ -16,11 +16,9 @@ const std::string close_tag = "</div>";
 std::string wrapped(const std::string& inner) { return open_tag + "\n\n" + inner + "\n\n" + close_tag; }
 
 std::string expand(std::string text) {
-    for (auto [key, rel] : {std::pair{"{G}", "_agy/goal/mermaid-chart.yaml"}, {"{S}", "_agy/skill/m.yaml"},
-                            {"{P}", "src/parser.c"}, {"{L}", "src/lexer.h"}, {"{T}", "template/mmd/t.mmd"},
-                            {"{O}", "_agy/generated-mmd.md"}})
-        text = support::replace_all(text, key, (fs::current_path() / rel).generic_string());
-    return text;
+    return th::with_paths(std::move(text), {{"{G}", "_agy/goal/mermaid-chart.yaml"}, {"{S}", "_agy/skill/m.yaml"},
+                                            {"{P}", "src/parser.c"}, {"{L}", "src/lexer.h"}, {"{T}", "template/mmd/t.mmd"},
+                                            {"{O}", "_agy/generated-mmd.md"}});
 }
 
 }  // namespace

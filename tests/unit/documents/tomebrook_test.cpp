@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "brenkit/app_logging.hpp"
-#include "support/text.hpp"
+#include "harness.hpp"
 #include "vemtora/documents/tomebrook.hpp"
 
 namespace tb = vemtora::tomebrook;
@@ -11,14 +11,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string abs(const char* rel) { return (fs::current_path() / rel).generic_string(); }
-
 std::string expand(std::string text) {
-    for (auto [key, rel] : {std::pair{"{G}", "_agy/goal/flow-manual.yaml"}, {"{S}", "_agy/skill/s.yaml"},
-                            {"{A}", "src/a.py"}, {"{B}", "src/b.py"}, {"{M}", "gen-docs/pyFlow_Manual_a.md"},
-                            {"{T}", "template/t.md"}, {"{O}", "_agy/generated-zuvidadi.md"}})
-        text = support::replace_all(text, key, abs(rel));
-    return text;
+    return th::with_paths(std::move(text), {{"{G}", "_agy/goal/flow-manual.yaml"}, {"{S}", "_agy/skill/s.yaml"},
+                                            {"{A}", "src/a.py"}, {"{B}", "src/b.py"}, {"{M}", "gen-docs/pyFlow_Manual_a.md"},
+                                            {"{T}", "template/t.md"}, {"{O}", "_agy/generated-zuvidadi.md"}});
 }
 
 tb::PromptInputs inputs(tb::Family family, bool refactor, std::string req) {
@@ -39,18 +35,25 @@ tb::PromptInputs inputs(tb::Family family, bool refactor, std::string req) {
             .user_req = std::move(req)};
 }
 
+// The fields every flow manual's prompt lists, and the closing request every prompt makes.
+const std::string kFlowFields =
+    "【特定任務設定與範本欄位對照】:\n"
+    "- 專案名稱 (project_name)：Proj (請替換範本中的 `{project_name}`)\n"
+    "- 目標模組 (module_name)：a (請替換範本中的 `{target_module}`)\n"
+    "- 專案版本 (version)：v1.2.0 (請替換範本中的 `{version}`)\n"
+    "- 生成日期 (date)：2026-01-02 (請替換範本中的 `{date}`)\n"
+    "- 作者 (author)：Dev (請替換範本中的 `{author}`)\n";
+const std::string kOutput =
+    "【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的手冊內容\n"
+    "直接寫入到絕對路徑：`{O}` 檔案中。\n";
+
 }  // namespace
 
 TEST(TomebrookPrompt, PythonFlowRefactoring) {
     EXPECT_EQ(tb::build_prompt(inputs(tb::Family::python_flow, true, "補充流程")),
               expand("根據 @[{G}] 裡的 `flow-manual-refactor` 指示與 @[{S}] 技能：\n"
-                     "請仔細研讀原始碼，並對現有的 Kind 進行邏輯重構與補充：\n\n"
-                     "【特定任務設定與範本欄位對照】:\n"
-                     "- 專案名稱 (project_name)：Proj (請替換範本中的 `{project_name}`)\n"
-                     "- 目標模組 (module_name)：a (請替換範本中的 `{target_module}`)\n"
-                     "- 專案版本 (version)：v1.2.0 (請替換範本中的 `{version}`)\n"
-                     "- 生成日期 (date)：2026-01-02 (請替換範本中的 `{date}`)\n"
-                     "- 作者 (author)：Dev (請替換範本中的 `{author}`)\n"
+                     "請仔細研讀原始碼，並對現有的 Kind 進行邏輯重構與補充：\n\n" +
+                     kFlowFields +
                      "- 原始碼路徑：(請使用所分析之檔案的絕對路徑，替換範本中的 `{python_source_filepath}`)\n"
                      "- 演算法/功能名稱：(請分析後自行決定，並替換範本中的 `{algorithm_or_feature_name}`)\n"
                      "- 現有手冊檔案 (請自行讀取內容)：@[{M}]\n\n"
@@ -60,9 +63,8 @@ TEST(TomebrookPrompt, PythonFlowRefactoring) {
                      "【Python 專屬開發與流程要求】:\n"
                      "- 關注 Python 特有的非同步處理 (async/await)、事件循環與執行緒生命週期。\n"
                      "- 解析類別設計 (Classes)、資料模型 (Dataclasses / Pydantic Models)、裝飾器 (@decorator) 的控制流。\n"
-                     "- 針對 Python 專屬的 Exception Handling 進行流程與錯誤追蹤說明。\n\n"
-                     "【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的手冊內容\n"
-                     "直接寫入到絕對路徑：`{O}` 檔案中。\n"));
+                     "- 針對 Python 專屬的 Exception Handling 進行流程與錯誤追蹤說明。\n\n" +
+                     kOutput));
 }
 
 TEST(TomebrookPrompt, CFlowGeneratingWithoutTemplateOrRequirement) {
@@ -70,38 +72,30 @@ TEST(TomebrookPrompt, CFlowGeneratingWithoutTemplateOrRequirement) {
     in.template_ref = "";
     EXPECT_EQ(tb::build_prompt(in),
               expand("根據 @[{G}] 裡的 `flow-manual-gen` 指示與 @[{S}] 技能：\n"
-                     "請仔細解析以下提供的原始碼，並根據指示生成一份完整的 Kind：\n\n"
-                     "【特定任務設定與範本欄位對照】:\n"
-                     "- 專案名稱 (project_name)：Proj (請替換範本中的 `{project_name}`)\n"
-                     "- 目標模組 (module_name)：a (請替換範本中的 `{target_module}`)\n"
-                     "- 專案版本 (version)：v1.2.0 (請替換範本中的 `{version}`)\n"
-                     "- 生成日期 (date)：2026-01-02 (請替換範本中的 `{date}`)\n"
-                     "- 作者 (author)：Dev (請替換範本中的 `{author}`)\n"
+                     "請仔細解析以下提供的原始碼，並根據指示生成一份完整的 Kind：\n\n" +
+                     kFlowFields +
                      "- 原始碼路徑：(請使用所分析之檔案相對於專案目錄的相對路徑，替換範本中的 `{c_source_filepath}`)\n"
                      "- 演算法/功能名稱：(請分析後自行決定，並替換範本中的 `{algorithm_or_feature_name}`)\n\n"
-                     "- 參考原始碼清單 (請自行讀取檔案內容)：\n- @[{A}]\n- @[{B}]\n\n"
-                     "【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的手冊內容\n"
-                     "直接寫入到絕對路徑：`{O}` 檔案中。\n"));
+                     "- 參考原始碼清單 (請自行讀取檔案內容)：\n- @[{A}]\n- @[{B}]\n\n" +
+                     kOutput));
 }
 
 TEST(TomebrookPrompt, UserManualRefactoringAndApiGenerating) {
     const std::string tail = "- 參考輸出範本 (請務必嚴格依照此範本結構與風格輸出)：@[{T}]\n"
                              "- 參考原始碼清單 (請自行讀取檔案內容)：\n- @[{A}]\n- @[{B}]\n\n";
-    const std::string output = "【輸出要求】：\n請務必使用 `write_to_file` 工具，將生成的手冊內容\n"
-                               "直接寫入到絕對路徑：`{O}` 檔案中。\n";
     EXPECT_EQ(tb::build_prompt(inputs(tb::Family::user_manual, true, "改")),
               expand("根據 @[{G}] 裡的 `flow-manual-refactor` 指示與 @[{S}] 技能：\n"
                      "請根據使用者需求，對現有的 Kind 進行功能說明更新與重構：\n\n"
                      "【特定任務設定】:\n- 套件/專案名稱：Proj\n- 目標模組 (module_name)：a\n"
                      "- 專案版本 (version)：v1.2.0\n- 生成日期 (date)：2026-01-02\n- 作者 (author)：Dev\n"
                      "- 現有手冊檔案 (請自行讀取內容)：@[{M}]\n\n" +
-                     tail + "- 手冊修改需求：\n改\n\n" + output));
+                     tail + "- 手冊修改需求：\n改\n\n" + kOutput));
     EXPECT_EQ(tb::build_prompt(inputs(tb::Family::api, false, "著重 X")),
               expand("根據 @[{G}] 裡的 `flow-manual-gen` 指示與 @[{S}] 技能：\n"
                      "請仔細解析以下提供的原始碼，並根據指示生成一份專業的 Kind：\n\n"
                      "【特定任務設定】:\n- 專案名稱 (project_name)：Proj\n- 目標模組 (module_name)：a\n"
                      "- 專案版本 (version)：v1.2.0\n- 生成日期 (date)：2026-01-02\n- 作者 (author)：Dev\n" +
-                     tail + "- API 生成需求：\n著重 X\n\n" + output));
+                     tail + "- API 生成需求：\n著重 X\n\n" + kOutput));
 }
 
 TEST(TomebrookPrompt, FamilyFollowsGoalAndTemplateNames) {

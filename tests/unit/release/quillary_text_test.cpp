@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "harness.hpp"
 #include "support/text.hpp"
 #include "vemtora/release/quillary_detail.hpp"
 
@@ -74,8 +75,6 @@ TEST(QuillaryText, SetupVersionIsTheSetupCallsKeywordArgument) {
 
 namespace {
 
-std::string abs(const char* rel) { return (std::filesystem::current_path() / rel).generic_string(); }
-
 q::PromptInputs inputs(bool refactor, bool mcu, std::string req = "", std::string tref = "") {
     return {.is_refactor = refactor,
             .is_c_mcu_project = mcu,
@@ -91,11 +90,9 @@ q::PromptInputs inputs(bool refactor, bool mcu, std::string req = "", std::strin
 }
 
 std::string expand(std::string text) {
-    for (auto [key, rel] : {std::pair{"{G}", "_agy/goal/g.yaml"}, {"{S}", "_agy/skill/s.yaml"}, {"{SRC}", "tool"},
-                            {"{R}", "_agy/current-readme.md"}, {"{D}", "_agy/current-diff.txt"},
-                            {"{L}", "_agy/current-log.txt"}, {"{O}", "_agy/generated-readme.md"}})
-        text = support::replace_all(text, key, abs(rel));
-    return text;
+    return th::with_paths(std::move(text), {{"{G}", "_agy/goal/g.yaml"}, {"{S}", "_agy/skill/s.yaml"}, {"{SRC}", "tool"},
+                                            {"{R}", "_agy/current-readme.md"}, {"{D}", "_agy/current-diff.txt"},
+                                            {"{L}", "_agy/current-log.txt"}, {"{O}", "_agy/generated-readme.md"}});
 }
 
 const char* kSettings =
