@@ -26,8 +26,20 @@ class KrestelCli : public ::testing::Test, public th::AgentWorkspace {
         full.insert(full.end(), args.begin(), args.end());
         return run_input(full, input, requirement);
     }
-    std::string output_line() {
-        return "直接寫入到絕對路徑：`" + abs("_agy/generated-bash.sh") + "` 檔案中。\n";
+    // The prompt of one run: `task` says what to do, `script_name` and `extra` (lines
+    // after the template's) fill the task's settings.
+    std::string prompt(const std::string& task, const std::string& script_name, const std::string& extra = "") {
+        return "根據 " + ref("_agy/goal/krestel-automation.yaml") + " 裡的 `krestel-automation` 指示與 " +
+               ref("_agy/skill/krestel-expert.yaml") + " 技能，\n" + task + "\n" +
+               "\n"
+               "【特定任務設定】:\n"
+               "- script_name: " + script_name + "\n" +
+               "- requirements: 每天備份 home\n"
+               "- template_code: " + ref("template/krestel_template.sh") + "\n" + extra +
+               "\n"
+               "【輸出要求】：\n"
+               "請務必使用 `write_to_file` 工具，將生成的腳本內容\n"
+               "直接寫入到絕對路徑：`" + abs("_agy/generated-bash.sh") + "` 檔案中。\n";
     }
 };
 
@@ -51,17 +63,8 @@ TEST_F(KrestelCli, GeneratesExecutableScriptNamedByItsTag) {
     ASSERT_GE(argv[0].size(), 4u);
     EXPECT_EQ(argv[0][argv[0].size() - 4], "Claude Opus 4.6 (Thinking)");
     EXPECT_EQ(argv[0].back(),
-              "根據 " + ref("_agy/goal/krestel-automation.yaml") + " 裡的 `krestel-automation` 指示與 " +
-                  ref("_agy/skill/krestel-expert.yaml") + " 技能，\n" +
-                  "請根據指示，根據模板與需求生成新的 Bash 腳本：\n"
-                  "\n"
-                  "【特定任務設定】:\n"
-                  "- script_name: [請根據 requirements 需求，為此腳本決定一個合適的英文腳本名稱，例如: sync_backup.sh]\n"
-                  "- requirements: 每天備份 home\n"
-                  "- template_code: " + ref("template/krestel_template.sh") + "\n" +
-                  "\n"
-                  "【輸出要求】：\n"
-                  "請務必使用 `write_to_file` 工具，將生成的腳本內容\n" + output_line());
+              prompt("請根據指示，根據模板與需求生成新的 Bash 腳本：",
+                     "[請根據 requirements 需求，為此腳本決定一個合適的英文腳本名稱，例如: sync_backup.sh]"));
 }
 
 // The picked script is only read: the refactored version goes to a free name in the
@@ -83,19 +86,8 @@ TEST_F(KrestelCli, RefactorsPickedScriptIntoNewFile) {
 
     auto argv = calls();
     ASSERT_EQ(argv.size(), 1u);
-    EXPECT_EQ(argv[0].back(),
-              "根據 " + ref("_agy/goal/krestel-automation.yaml") + " 裡的 `krestel-automation` 指示與 " +
-                  ref("_agy/skill/krestel-expert.yaml") + " 技能，\n" +
-                  "請根據指示，對現有的腳本進行重構：\n"
-                  "\n"
-                  "【特定任務設定】:\n"
-                  "- script_name: backup.sh\n"
-                  "- requirements: 每天備份 home\n"
-                  "- template_code: " + ref("template/krestel_template.sh") + "\n" +
-                  "- target_code: " + ref("tools/backup.sh") + "\n" +
-                  "\n"
-                  "【輸出要求】：\n"
-                  "請務必使用 `write_to_file` 工具，將生成的腳本內容\n" + output_line());
+    EXPECT_EQ(argv[0].back(), prompt("請根據指示，對現有的腳本進行重構：", "backup.sh",
+                                     "- target_code: " + ref("tools/backup.sh") + "\n"));
 }
 
 TEST_F(KrestelCli, FailuresSaveNothing) {
