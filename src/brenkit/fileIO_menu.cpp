@@ -218,7 +218,7 @@ std::string select_option(const std::string& prompt, const std::vector<std::stri
     std::optional<std::string> fallback;
     if (!default_number.empty()) fallback = default_number;
     while (true) {
-        auto answer = std::string(support::strip(support::prompt(prompt, fallback)));
+        auto answer = support::prompt_stripped(prompt, fallback);
         auto number = parse_number(answer);
         if (number && *number >= 1 && *number <= options.size()) return options[*number - 1];
         support::echo(fmt::format("❌ 無效的選項：「{}」，請輸入 1 到 {} 之間的數字。", answer, options.size()));

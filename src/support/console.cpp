@@ -264,6 +264,10 @@ std::string prompt(std::string_view text, const std::optional<std::string>& defa
     }
 }
 
+std::string prompt_stripped(std::string_view text, const std::optional<std::string>& default_value) {
+    return std::string(strip(prompt(text, default_value)));
+}
+
 bool confirm(std::string_view text, bool default_value) {
     std::string shown = std::string(text) + (default_value ? " [Y/n]: " : " [y/N]: ");
     while (true) {

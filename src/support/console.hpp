@@ -50,6 +50,8 @@ void discard_buffered_input();
 // "text [default]: " (or "text: "); an empty answer gives the default, or asks again
 // when there is none.
 std::string prompt(std::string_view text, const std::optional<std::string>& default_value = std::nullopt);
+// The same answer without the white space around it.
+std::string prompt_stripped(std::string_view text, const std::optional<std::string>& default_value = std::nullopt);
 // "text [Y/n]: " or "text [y/N]: "; y, yes, n, no in any case; Enter gives the default.
 bool confirm(std::string_view text, bool default_value = false);
 // "text (a, b, c) [default]: "; the answer must be one of the choices (in any case of

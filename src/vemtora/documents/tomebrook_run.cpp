@@ -25,9 +25,7 @@ const std::string kCFlow = "C程式流程說明手冊 (C Flow Manual)";
 const std::string kPythonFlow = "Python 程式流程說明手冊 (Python Flow Manual)";
 const std::string kDefaultAuthor = "Orlen Vask";
 
-std::string ask(const std::string& question, const std::optional<std::string>& default_value = std::nullopt) {
-    return std::string(support::strip(support::prompt(question, default_value)));
-}
+using support::prompt_stripped;
 
 struct Identity {
     std::string project_name;
@@ -44,17 +42,19 @@ void ask_identity(const std::string& choice, Identity& id) {
     const std::string version_q = "💬 未偵測到版本號，請手動輸入 Version (例如 0.1.0)";
     const std::string author_q = "💬 未偵測到作者，請手動輸入作者 (Author)";
     if (choice == kCFlow) {
-        id.project_name = ask("💬 請手動輸入專案/系統名稱 (Project/Package Name)");
-        id.version = ask("💬 請手動輸入 Version (例如 0.1.0)");
-        id.author = ask("💬 請手動輸入作者 (Author)");
+        id.project_name = prompt_stripped("💬 請手動輸入專案/系統名稱 (Project/Package Name)");
+        id.version = prompt_stripped("💬 請手動輸入 Version (例如 0.1.0)");
+        id.author = prompt_stripped("💬 請手動輸入作者 (Author)");
     } else if (choice == kPythonFlow) {
-        id.project_name = name_known ? ask("💬 請確認專案/系統名稱 (Project/Package Name)", id.project_name) : ask(name_q);
-        id.version = version_known ? ask("💬 請確認 Version (例如 0.1.0)", id.version) : ask(version_q);
-        id.author = author_known ? ask("💬 請確認作者 (Author)", *id.author) : ask(author_q, kDefaultAuthor);
+        id.project_name = name_known ? prompt_stripped("💬 請確認專案/系統名稱 (Project/Package Name)", id.project_name)
+                                     : prompt_stripped(name_q);
+        id.version = version_known ? prompt_stripped("💬 請確認 Version (例如 0.1.0)", id.version) : prompt_stripped(version_q);
+        id.author = author_known ? prompt_stripped("💬 請確認作者 (Author)", *id.author)
+                                 : prompt_stripped(author_q, kDefaultAuthor);
     } else {
-        if (!name_known) id.project_name = ask(name_q);
-        if (!version_known) id.version = ask(version_q);
-        if (!author_known) id.author = ask(author_q, kDefaultAuthor);
+        if (!name_known) id.project_name = prompt_stripped(name_q);
+        if (!version_known) id.version = prompt_stripped(version_q);
+        if (!author_known) id.author = prompt_stripped(author_q, kDefaultAuthor);
     }
 }
 

@@ -80,7 +80,7 @@ Result GraftwellApp::run() {
     const auto& log = graftwell::log();
 
     if (sub_cli_name.empty()) {
-        sub_cli_name = std::string(support::strip(support::prompt("💬 請輸入新的子指令名稱 (kebab-case, 例如: my-feature)")));
+        sub_cli_name = support::prompt_stripped("💬 請輸入新的子指令名稱 (kebab-case, 例如: my-feature)");
         if (sub_cli_name.empty()) {
             log.warning("⚠️ 未輸入子指令名稱，程序結束。");
             return Result::failure("未輸入子指令名稱。");

@@ -228,10 +228,9 @@ Result SproutelApp::run() {
     }
 
     support::echo("\n--- 手動輸入模式 ---");
-    auto ask = [](std::string_view question) { return std::string(support::strip(support::prompt(question))); };
-    const std::string selected_prj = ask("💬 請輸入專案名稱 (PascalCase, 例如: MyProject)");
-    const std::string selected_cli = ask("💬 請輸入『主進入點指令』 (Main Entry Point, 例如: my-cli)");
-    const std::string selected_sub_cli = ask("💬 請輸入『初始子指令』名稱 (kebab-case, 例如: start-task)");
+    const std::string selected_prj = support::prompt_stripped("💬 請輸入專案名稱 (PascalCase, 例如: MyProject)");
+    const std::string selected_cli = support::prompt_stripped("💬 請輸入『主進入點指令』 (Main Entry Point, 例如: my-cli)");
+    const std::string selected_sub_cli = support::prompt_stripped("💬 請輸入『初始子指令』名稱 (kebab-case, 例如: start-task)");
     const std::string selected_class = registration::class_name_of(selected_sub_cli);
     const std::string selected_file = registration::file_name_of(selected_sub_cli);
     if (selected_prj.empty() || selected_cli.empty() || selected_sub_cli.empty())

@@ -33,7 +33,7 @@ const runwick::GitCheck kShared{.output = support::Output::inherit};
 // a commit message or setup.py.
 std::string ask_version(const std::string& question, const std::string& proposal) {
     while (true) {
-        std::string answer(support::strip(support::prompt(question, proposal)));
+        std::string answer = support::prompt_stripped(question, proposal);
         if (is_version_string(answer)) return answer;
         log().warning("⚠️ 版本號格式不正確：「" + answer + "」，請輸入如 1.2.3 或 1.2.3rc0 的版本號。");
     }
@@ -205,8 +205,8 @@ void Quillary::read_names() {
             log.warning(std::string("⚠️ 偵測套件資訊時發生錯誤: ") + e.what());
         }
     }
-    if (!project_name_) project_name_ = std::string(support::strip(support::prompt("💬 請手動輸入專案名稱 (Project Name)")));
-    if (!author_) author_ = std::string(support::strip(support::prompt("💬 請手動輸入作者 (Author)", "Orlen Vask")));
+    if (!project_name_) project_name_ = support::prompt_stripped("💬 請手動輸入專案名稱 (Project Name)");
+    if (!author_) author_ = support::prompt_stripped("💬 請手動輸入作者 (Author)", "Orlen Vask");
     current_date_ = exchange::today();
     log.info("✅ 專案名稱: " + *project_name_ + ", 作者: " + *author_);
     log.info("✅ 版本號: " + next_version_ + ", 生成日期: " + current_date_);
