@@ -168,6 +168,10 @@ struct Matcher {
                 parts.components.back() = new_name;
             }
             new_path = parts.text();
+            // The newer file was seen beside the index page; an entry that exists in its
+            // own folder is not moved to a name that is not there.
+            if (new_path != entry_path && exists_elsewhere(entry_path) && !exists_elsewhere(new_path))
+                return entry_path;
         }
         if (new_path != entry_path) {
             log().info("✅ 自動匹配" + std::string(label) + "：將 " + entry_path + " 更新為最新版本 " + new_path);

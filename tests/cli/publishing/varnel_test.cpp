@@ -156,6 +156,21 @@ document3_file: "gone.pdf"
     EXPECT_NE(page.find(R"(<a href="dist/package.zip" class="download-btn" download>)"), std::string::npos);
 }
 
+// A newer package of the same family beside the page does not move the link away from
+// the package just written in the link's folder.
+TEST(VarnelCli, PackageInAFolderKeepsItsLinkBesideANewerTopLevelPackage) {
+    th::TempDir dir;
+    th::write_file(dir / "config.yaml", "download_link: \"dist/package.zip\"\ndocument1_file: \"a.txt\"\n");
+    th::write_file(dir / "a.txt", "a");
+    th::write_file(dir / "package-v2.zip", "old");
+    auto r = varnel(dir.path(), {"-c", "config.yaml"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "dist" / "package.zip"));
+    EXPECT_EQ(YAML::LoadFile((dir / "config.yaml").string())["download_link"].as<std::string>(), "dist/package.zip");
+    EXPECT_NE(th::read_file(dir / "index.html").find(R"(<a href="dist/package.zip" class="download-btn")"),
+              std::string::npos);
+}
+
 TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
     th::TempDir outside;
     const std::string absolute = support::utf8_text(outside / "elsewhere" / "package.zip");

@@ -128,3 +128,17 @@ TEST(VarnelUpdate, FilesInSubFoldersKeepTheirEntries) {
     update_docs_to_latest_versions(docs, {});
     EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=guides/setup-v1.html"}));
 }
+
+// A newer file of the same family beside the index page is no newer version of a file
+// that exists in a sub-folder: the entry would name a file that is not there.
+TEST(VarnelUpdate, EntryInASubFolderIsNotMovedToANameThatIsNotThere) {
+    th::TempDir dir;
+    th::write_file(dir / "dist" / "package.zip", "x");
+    th::write_file(dir / "docs" / "guide-v1.html", "x");
+    th::write_file(dir / "docs" / "guide-v2.html", "x");
+    th::CurrentDir cwd(dir.path());
+    Docs docs{entry("1", "dist/package.zip"), entry("2", "docs/guide-v1.html"), entry("3", "guide-v1.html")};
+    update_docs_to_latest_versions(docs, {"package-v2.zip", "guide-v2.html"});
+    EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=dist/package.zip", "2=docs/guide-v2.html",
+                                                        "3=guide-v2.html"}));
+}
