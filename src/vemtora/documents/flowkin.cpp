@@ -86,7 +86,8 @@ Result FlowkinApp::run() {
 
     // ---- kind and instruction files ----
     log.info("✅ 🚀 開始 Flowkin 生成程序。輸出目錄：" + output_dir);
-    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log)) return *failed;
+    const fs::path out_folder = support::path_from_utf8(output_dir);
+    if (auto failed = exchange::prepare_output_dir(out_folder, log)) return *failed;
     std::vector<std::string> names;
     for (const auto& kind : mmd_configs()) names.push_back(kind.name);
     const std::string choice = fileIO::select_option("💬 請輸入編號", names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
@@ -111,7 +112,7 @@ Result FlowkinApp::run() {
         log.warning("⚠️ 未選取任何檔案，將改為僅依據生成需求生成圖表。");
     }
     fs::path out_path = fileIO::setup_output_file(
-        support::path_from_utf8(output_dir), support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
+        out_folder, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
     log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path));
 
     // ---- requirement: mandatory without sources ----
@@ -157,7 +158,7 @@ Result FlowkinApp::run() {
                                         .default_model = default_model,
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
-                                        .output_dir = support::path_from_utf8(output_dir),
+                                        .output_dir = out_folder,
                                         .add_dot_dir = true},
                                        "AI 產出的圖表內容", log);
     if (!answer.ok) return answer;
@@ -165,7 +166,7 @@ Result FlowkinApp::run() {
     if (content.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
 
     // ---- save ----
-    out_path = exchange::overwrite_target(out_path, support::path_from_utf8(output_dir), log);
+    out_path = exchange::overwrite_target(out_path, out_folder, log);
     return exchange::save_document(out_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
                                    "🎉 成功完成處理！檔案已儲存：", log);
 }

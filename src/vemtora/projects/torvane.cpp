@@ -80,12 +80,13 @@ Result TorvaneApp::run() {
     const auto& log = torvane::log();
 
     log.info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
-    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log)) return *failed;
-    fileIO::download_and_save_from_registry(manual_registry, support::path_from_utf8(output_dir), "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
+    const fs::path out_folder = support::path_from_utf8(output_dir);
+    if (auto failed = exchange::prepare_output_dir(out_folder, log)) return *failed;
+    fileIO::download_and_save_from_registry(manual_registry, out_folder, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
                                             "API手冊：", &log);
-    auto paths_md = fileIO::find_files_with_extensions(support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
+    auto paths_md = fileIO::find_files_with_extensions(out_folder, {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
     auto paths_py_ref =
-        fileIO::find_files_with_extensions(support::path_from_utf8(output_dir), {.extensions = {".py"}, .recursive = true, .logger = &log}).paths;
+        fileIO::find_files_with_extensions(out_folder, {.extensions = {".py"}, .recursive = true, .logger = &log}).paths;
 
     support::echo("");
     support::echo("--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---");
@@ -101,7 +102,7 @@ Result TorvaneApp::run() {
     support::echo("");
     support::echo("--- 步驟 2: 💬 請選擇 [主架構參考範例 (Reference Architecture)] ---");
     auto arch_selection = fileIO::scan_and_select_files(
-        support::path_from_utf8(output_dir), {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log});
+        out_folder, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log});
     std::optional<fs::path> architecture;
     if (!arch_selection.empty()) {
         architecture = arch_selection.front().first;
