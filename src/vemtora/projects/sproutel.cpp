@@ -175,11 +175,8 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(clone, ec), end = fs::recursive_directory_iterator();
          !ec && it != end; it.increment(ec)) {
-        const std::string name = support::utf8_text(it->path().filename());
-        const std::string suffix = ".code-workspace";
         std::error_code e;
-        if (!it->is_directory(e) && name.size() >= suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (!it->is_directory(e) && support::utf8_text(it->path().filename()).ends_with(".code-workspace"))
             workspaces.push_back(it->path());
     }
     for (const auto& workspace : workspaces) fileIO::remove_file(workspace);
