@@ -32,13 +32,13 @@ std::vector<std::string> normalized_extensions(const std::vector<std::string>& e
 
 // A folder is left out when its name, or its path below the search root, is listed.
 bool excluded(const fs::path& dir, const fs::path& root, const std::vector<std::string>& exclude_paths) {
-    auto name = support::utf8_text(dir.filename());
+    const fs::path name = dir.filename();
     auto relative = dir.lexically_relative(root).lexically_normal();
     for (const auto& ex : exclude_paths) {
         fs::path ex_path = support::path_from_utf8(ex).lexically_normal();
         if (ex_path.filename().empty()) ex_path = ex_path.parent_path();  // "build/" is "build"
         if (ex_path.empty()) continue;
-        if (ex_path == support::path_from_utf8(name) || ex_path == relative || ex_path == dir.lexically_normal()) return true;
+        if (ex_path == name || ex_path == relative || ex_path == dir.lexically_normal()) return true;
     }
     return false;
 }
