@@ -197,17 +197,16 @@ Outcome run(const Run& spec) {
         if (pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         in_fd = p[0];
         held_stdin = p[1];
-        if (!spec.input.empty() && ::write(held_stdin, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
-            throw std::runtime_error("cannot write the input");
     } else {
         char in_name[] = "/tmp/vemtora-stdin-XXXXXX";
         in_fd = mkstemp(in_name);
         if (in_fd < 0) throw std::runtime_error("mkstemp failed");
         unlink(in_name);
-        if (!spec.input.empty() && ::write(in_fd, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
-            throw std::runtime_error("cannot write the input");
-        lseek(in_fd, 0, SEEK_SET);
     }
+    const int input_end = spec.open_stdin ? held_stdin : in_fd;
+    if (!spec.input.empty() && ::write(input_end, spec.input.data(), spec.input.size()) != (ssize_t)spec.input.size())
+        throw std::runtime_error("cannot write the input");
+    if (!spec.open_stdin) lseek(in_fd, 0, SEEK_SET);
 
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
