@@ -389,10 +389,11 @@ ProcessResult run_user_command(const std::string& command_text, const std::vecto
 
 namespace {
 
-std::string argv_list(const std::vector<std::string>& argv) {
+// "Command '['git', 'commit']'", the start of every description of a child's end.
+std::string command_named(const std::vector<std::string>& argv) {
     std::string list;
     for (const auto& a : argv) list += (list.empty() ? "'" : ", '") + a + "'";
-    return "[" + list + "]";
+    return "Command '[" + list + "]'";
 }
 
 }  // namespace
@@ -401,7 +402,7 @@ std::string windows_exception_description(const std::vector<std::string>& argv, 
                                           const std::string& system_message) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08lX", code & 0xFFFFFFFFul);
-    std::string text = "Command '" + argv_list(argv) + "' died with exception " + hex;
+    std::string text = command_named(argv) + " died with exception " + hex;
     const std::string message(strip(system_message));
     if (!message.empty()) text += " (" + message + ")";
     return text + ".";
@@ -416,8 +417,8 @@ std::string status_description(const std::vector<std::string>& argv, int status)
         return windows_exception_description(argv, code, system_message(code, GetModuleHandleW(L"ntdll.dll")));
     }
 #endif
-    if (status < 0) return "Command '" + argv_list(argv) + "' died with signal " + std::to_string(-status) + ".";
-    return "Command '" + argv_list(argv) + "' returned non-zero exit status " + std::to_string(status) + ".";
+    if (status < 0) return command_named(argv) + " died with signal " + std::to_string(-status) + ".";
+    return command_named(argv) + " returned non-zero exit status " + std::to_string(status) + ".";
 }
 
 }  // namespace support
