@@ -1,5 +1,6 @@
 // Command lines for Windows, as pure text functions so that they are tested everywhere.
 #include <cctype>
+#include <string_view>
 
 #include "support/process.hpp"
 #include "support/text.hpp"
@@ -72,6 +73,9 @@ bool windows_is_command_script(const std::string& file_name) {
 
 namespace {
 
+// What would end the interpreter's command line early (a NUL ends it as well).
+constexpr std::string_view line_ends("\r\n\0", 3);
+
 // "%" followed by "%cd:~,%" is a substring of nothing taken from a variable that always
 // exists: the interpreter expands that to nothing and no longer sees the "%" as the start
 // of a variable name of the argument's own (needs command extensions, /e:on).
@@ -88,7 +92,7 @@ bool is_c1_control(const std::string& s, size_t i) {
 }  // namespace
 
 std::string windows_batch_quote_arg(const std::string& arg) {
-    if (arg.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    if (arg.find_first_of(line_ends) != std::string::npos)
         throw ProcessError("an argument holding a line end cannot be passed safely to a command script: " +
                            list_repr({arg}));
     // Quoting is the default; only letters, digits and these signs are left bare. A
@@ -132,7 +136,7 @@ std::string interpreter_prefix(const std::string& interpreter) {
 
 std::string windows_batch_command_line(const std::string& interpreter, const std::string& script,
                                        const std::vector<std::string>& args) {
-    if (script.find('"') != std::string::npos || script.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    if (script.find('"') != std::string::npos || script.find_first_of(line_ends) != std::string::npos)
         throw ProcessError("a command script's path cannot hold a double quote or a line end: " + list_repr({script}));
     std::string line = interpreter_prefix(interpreter) + '"';
     for (char c : script) append_without_expansion(line, c);
