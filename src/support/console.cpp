@@ -130,9 +130,8 @@ void use_utf8_output() {
 }
 
 void use_utf8_console() {
+    use_utf8_output();
 #ifdef _WIN32
-    save_code_pages();
-    SetConsoleOutputCP(CP_UTF8);
     SetConsoleCP(CP_UTF8);
 #endif
 }
