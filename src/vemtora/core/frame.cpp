@@ -26,6 +26,8 @@ const brenkit::app_logging::Logger& logger(const Binding& binding) {
 
 void error_line(const std::string& text) { support::echo(text, Stream::err); }
 
+std::string template_name(const std::string& module_name) { return "config_" + module_name + "_template.yaml"; }
+
 // A file that holds an empty or null YAML document: a configuration of nothing.
 bool holds_null_document(const fs::path& path) {
     auto read = support::read_regular_file(path, fileIO::max_config_bytes);
@@ -202,7 +204,7 @@ std::vector<std::string> with_empty_values(const std::vector<std::string>& args,
     return out;
 }
 
-std::string template_file_name(const Binding& binding) { return "config_" + binding.module_name + "_template.yaml"; }
+std::string template_file_name(const Binding& binding) { return template_name(binding.module_name); }
 
 int run(const Binding& binding, const Args& args) { return FrameRun(binding, args)(); }
 
@@ -276,7 +278,7 @@ std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options
         {.long_name = "--config", .short_name = "-c", .kind = value_kind(options.optional_config),
          .help = options.config_help, .metavar = "PATH"},
         {.long_name = "--generate-config", .kind = OptionKind::flag,
-         .help = "Generate config_" + options.module_name + "_template.yaml"},
+         .help = "Generate " + template_name(options.module_name)},
         {.long_name = "--debug", .kind = OptionKind::flag, .help = "Enable debug mode"},
     };
     if (options.model)
