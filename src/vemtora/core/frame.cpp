@@ -110,15 +110,16 @@ class FrameRun {
         if (!path_) {
             loaded = fileIO::load_yaml_string(std::string(binding_.default_yaml), "預設設定");
         } else {
+            const fs::path file = support::path_from_utf8(*path_);
             std::error_code ec;
-            if (!fs::exists(support::path_from_utf8(*path_), ec)) {
+            if (!fs::exists(file, ec)) {
                 error_line("❌ Error: Config file '" + *path_ + "' does not exist.");
                 return 1;
             }
             // An empty document is a configuration of nothing; anything else the loader
             // refuses is an error the user must hear about.
-            if (holds_null_document(support::path_from_utf8(*path_))) return 0;
-            loaded = fileIO::load_yaml_config(support::path_from_utf8(*path_));
+            if (holds_null_document(file)) return 0;
+            loaded = fileIO::load_yaml_config(file);
             if (!loaded) {
                 error_line("❌ Error: Config file '" + *path_ + "' could not be loaded.");
                 return 1;
