@@ -60,19 +60,26 @@ support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string
 
 // ---- git ----
 
-support::ProcessResult git(const std::vector<std::string>& words, support::Output output) {
+namespace {
+
+std::vector<std::string> git_argv(const std::vector<std::string>& words) {
     std::vector<std::string> argv{"git"};
     argv.insert(argv.end(), words.begin(), words.end());
+    return argv;
+}
+
+}  // namespace
+
+support::ProcessResult git(const std::vector<std::string>& words, support::Output output) {
     support::RunOptions options;
     options.out = options.err = output;
-    return support::run_process(argv, options);
+    return support::run_process(git_argv(words), options);
 }
 
 support::ProcessResult git_checked(const std::vector<std::string>& words, const GitCheck& check) {
     auto run = git(words, check.output);
     if (run.status == 0) return run;
-    std::vector<std::string> argv{"git"};
-    argv.insert(argv.end(), words.begin(), words.end());
+    const std::vector<std::string> argv = git_argv(words);
     std::string why = check.naming == GitNaming::argument_list
                           ? support::status_description(argv, run.status)
                           : "Command '" + support::join(argv, " ") + "' returned non-zero exit status " +
