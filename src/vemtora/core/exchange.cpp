@@ -24,11 +24,10 @@ void make_parent(const fs::path& path) {
 
 // A present file is left for its reader: it is not read here (its text is not needed,
 // and it could be huge or no regular file at all).
-void download_if_missing(const fs::path& path, const std::string& repo_folder, const std::string& label,
-                         const Logger& logger) {
+void download_if_missing(const fs::path& path, const std::string& url, const std::string& label, const Logger& logger) {
     std::error_code ec;
     if (fs::exists(path, ec)) return;
-    fileIO::load_or_download_content(path, download_url(repo_folder, path), label, &logger);
+    fileIO::load_or_download_content(path, url, label, &logger);
 }
 
 }  // namespace
@@ -39,7 +38,7 @@ std::string download_url(const std::string& repo_folder, const fs::path& local_p
 
 bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger) {
     make_parent(path);
-    download_if_missing(path, repo_folder, label, logger);
+    download_if_missing(path, download_url(repo_folder, path), label, logger);
     return fs::exists(path);
 }
 
@@ -47,8 +46,8 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
                                                     const Logger& logger) {
     make_parent(goal_path);
     make_parent(skill_path);
-    download_if_missing(goal_path, goal_folder, "Goal 設定檔", logger);
-    download_if_missing(skill_path, skill_folder, "Skill 設定檔", logger);
+    download_if_missing(goal_path, download_url(goal_folder, goal_path), "Goal 設定檔", logger);
+    download_if_missing(skill_path, download_url(skill_folder, skill_path), "Skill 設定檔", logger);
     if (fs::exists(goal_path) && fs::exists(skill_path)) return std::nullopt;
     logger.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
     return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
@@ -57,7 +56,7 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
 bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
     for (const auto& source : sources) make_parent(source.path);
     for (const auto& source : sources)
-        fileIO::load_or_download_content(source.path, fileIO::repo_url(source.repo_path), source.label, &logger);
+        download_if_missing(source.path, fileIO::repo_url(source.repo_path), source.label, logger);
     for (const auto& source : sources)
         if (!fs::exists(source.path)) return false;
     return true;
