@@ -131,7 +131,7 @@ class Normaliser {
     // A value written into the same argument ("--config=-x", "-c-x") is the value
     // whatever it looks like; a separate one that looks like an option is not taken
     // by an option whose value may be left out.
-    void value(const std::string& typed, const OptionDecl& o, bool attached = false) {
+    void value(const std::string& typed, const OptionDecl& o, bool attached) {
         bool optional = o.kind == OptionKind::optional_value;
         std::string v;
         if (rargs_.empty()) {
