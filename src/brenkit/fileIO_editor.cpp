@@ -1,8 +1,6 @@
 // Free text typed into the user's own text editor.
 #include <fmt/format.h>
 
-#include <system_error>
-
 #include "brenkit/fileIO.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
@@ -48,10 +46,7 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
     // The folder goes however the editing ends, an interrupt included.
     struct RemovedFolder {
         fs::path path;
-        ~RemovedFolder() {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
+        ~RemovedFolder() { remove_directory(path); }
     } removed_folder{folder};
     auto file = folder / "input.md";
     std::optional<std::string> result;
