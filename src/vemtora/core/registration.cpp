@@ -24,9 +24,12 @@ std::string capitalized(std::string_view part) {
     return out + support::lower(part.substr(pos));
 }
 
+// The entry file the pass rewrites.
+fs::path cli_file_of(const Pass& pass) { return pass.cli_folder / "cli.py"; }
+
 }  // namespace
 
-std::string cli_reference(const Pass& pass) { return support::reference_form(pass.cli_folder / "cli.py"); }
+std::string cli_reference(const Pass& pass) { return support::reference_form(cli_file_of(pass)); }
 
 std::string code_request() { return "]\n\n" + exchange::output_request("：", "生成的程式碼", reg_output_file); }
 
@@ -47,7 +50,7 @@ std::string sub_cli_name_of_module(const fs::path& module_path) {
 std::optional<support::Result> run(const Pass& pass) {
     const Logger& log = pass.log ? *pass.log : mindrel::log();
     const std::string func_name = mindrel::extract_function_name(pass.module_path);
-    const fs::path cli_file = pass.cli_folder / "cli.py";
+    const fs::path cli_file = cli_file_of(pass);
     const std::string cli_label = support::utf8_text(cli_file.filename());
 
     if (!fs::exists(cli_file)) {
