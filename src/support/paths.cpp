@@ -46,8 +46,6 @@ std::string name_suffix(const std::string& name) {
     return name.substr(dot);
 }
 
-std::string native_text(const fs::path& p) { return utf8_text(p); }
-
 fs::path parent_or_dot(const fs::path& p) {
     fs::path parent = p.parent_path();
     if (parent.empty() || p == ".") return ".";

@@ -26,9 +26,6 @@ std::filesystem::path lexical_path(const std::filesystem::path& p);
 // first or last character ("a.tar.gz" -> ".gz", ".bashrc" -> "", "notes." -> "").
 std::string name_suffix(const std::string& name);
 
-// The path as text in the platform's own notation.
-std::string native_text(const std::filesystem::path& p);
-
 // Parent folder as Python's pathlib gives it: "." for a bare name or for ".".
 std::filesystem::path parent_or_dot(const std::filesystem::path& p);
 

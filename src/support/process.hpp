@@ -15,11 +15,6 @@ struct RunOptions {
     Output out = Output::capture;
     Output err = Output::capture;
     std::optional<std::filesystem::path> cwd{};
-    // Windows: callers that may start a command script say so. The runner tells a
-    // command script (.cmd, .bat) by the file that the lookup found and always starts it
-    // through the command interpreter with quoting for the script's second reading;
-    // every other program starts directly.
-    bool through_shell = false;
     // Standard input from the null device instead of the program's own.
     bool null_stdin = false;
     // Keep only the last this many bytes of each captured stream (0: all of them); the

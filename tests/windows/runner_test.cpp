@@ -150,7 +150,7 @@ TEST(WindowsRunner, CommandScriptsRunThroughTheInterpreter) {
     const std::vector<std::string> args = {"plain", "a b", "C:\\x y\\", "陳小明", "--model=m"};
     std::vector<std::string> argv = {utf8_text(folder / "relay.cmd")};
     argv.insert(argv.end(), args.begin(), args.end());
-    auto r = run_process(argv, {.through_shell = true});
+    auto r = run_process(argv);
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_EQ(r.out, bracketed(args));
 

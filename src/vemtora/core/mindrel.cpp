@@ -24,10 +24,10 @@ namespace {
 
 // A path as text the way the platform's path type prints it lexically: empty and "."
 // components dropped, no trailing separator, "." for nothing at all.
-std::string path_text(const fs::path& p) { return support::native_text(support::lexical_path(p)); }
+std::string path_text(const fs::path& p) { return support::utf8_text(support::lexical_path(p)); }
 
 std::string parent_text(const fs::path& p) {
-    return support::native_text(support::parent_or_dot(support::lexical_path(p)));
+    return support::utf8_text(support::parent_or_dot(support::lexical_path(p)));
 }
 
 }  // namespace
@@ -89,7 +89,6 @@ support::Result run_agy(const RunAgyArgs& args) {
         logger.debug(std::string("🔍 [run_agy] 使用 shell 執行: ") + (use_shell ? "True" : "False") +
                      ", agy_cmd: " + support::join(agy_cmd, " "));
         support::RunOptions options;
-        options.through_shell = use_shell;
         // Only the end of the agent's streams is ever shown (as the reason of a failed
         // run); a flood of output must not fill the memory.
         options.tail_limit = 256 * 1024;

@@ -49,7 +49,7 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     exchange::fetch(file_path, exchange::skill_folder, "Agy 快速指令設定", lg);
     if (fs::exists(file_path)) mindrel::sync_agy_commands_to_agents(file_path, &lg);
 
-    LaunchArgs launch{.agy_path = support::native_text(*agy), .skip_permissions = skip_permissions};
+    LaunchArgs launch{.agy_path = support::utf8_text(*agy), .skip_permissions = skip_permissions};
     if (fs::exists(file_path))
         launch.init_prompt = init_prompt(file_path);
     else
@@ -69,7 +69,7 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     try {
         // The agent takes over the terminal, Ctrl-C included, until it ends.
         status = support::run_process(cmd, {.out = support::Output::inherit, .err = support::Output::inherit,
-                                            .through_shell = is_windows, .child_owns_interrupt = true})
+                                            .child_owns_interrupt = true})
                      .status;
     } catch (const std::exception& e) {
         support::echo(std::string("❌ 啟動 Agy TUI 失敗: ") + e.what(), support::Stream::err);
