@@ -40,8 +40,12 @@ std::vector<std::pair<size_t, size_t>> code_lines(std::string_view text) {
     return spans;
 }
 
+// The spans are in text order and apart, so only the first one that ends after `begin`
+// can reach into [begin, end): a text of many code blocks stays linear to search.
 bool overlaps(const std::vector<std::pair<size_t, size_t>>& spans, size_t begin, size_t end) {
-    return std::any_of(spans.begin(), spans.end(), [&](const auto& s) { return begin < s.second && s.first < end; });
+    auto s = std::upper_bound(spans.begin(), spans.end(), begin,
+                              [](size_t b, const auto& span) { return b < span.second; });
+    return s != spans.end() && s->first < end;
 }
 
 // The first match of `re` that does not reach into a span of `spans`.

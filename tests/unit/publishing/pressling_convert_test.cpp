@@ -38,6 +38,11 @@ TEST(PresslingClean, TocMarkerPlacement) {
              {"```\n# install\n```\n", "```\n# install\n```\n"},
              {"~~~\n# install\n~~~\n# Title\nx", "~~~\n# install\n~~~\n# Title\n\n[TOC]\n\n\nx"},
              {"    # install\n\n**Author:** me", "    # install\n\n**Author:** me\n\n[TOC]\n\n"},
+             // Among several code blocks, what stands between and after them still counts.
+             {"```\n# a\n```\n\n    # b\n\n~~~\n#\n~~~\n## Part\n",
+              "[TOC]\n\n```\n# a\n```\n\n    # b\n\n~~~\n#\n~~~\n## Part\n"},
+             {"```\n# a\n```\n# T\n```\n# b\n```\n", "```\n# a\n```\n# T\n\n[TOC]\n\n\n```\n# b\n```\n"},
+             {"```\n# a\n```\n\n```\n# b\n```\ntext\n", "```\n# a\n```\n\n```\n# b\n```\ntext\n"},
          })
         EXPECT_EQ(insert_toc_marker(c.in), c.out) << c.in;
 }
