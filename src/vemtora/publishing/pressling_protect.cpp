@@ -288,15 +288,14 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
     // A block placeholder alone on its line, indented less than code would be, stays the
     // HTML comment it is: a line the renderer takes as a block of raw HTML, which ends a
     // paragraph and is never the continuation of one, just as the code block it replaces.
+    // Only the few characters beside it are looked at: a long line of formulas stays linear.
     auto alone_on_line = [&protected_text](std::string_view placeholder) {
         size_t pos = static_cast<size_t>(placeholder.data() - protected_text.data());
-        size_t line_start = protected_text.rfind('\n', pos == 0 ? 0 : pos - 1);
-        line_start = (pos == 0 || line_start == std::string_view::npos) ? 0 : line_start + 1;
-        std::string_view before = protected_text.substr(line_start, pos - line_start);
-        std::string_view after = protected_text.substr(pos + placeholder.size());
-        after = after.substr(0, std::min(after.find('\n'), after.size()));
-        return before.size() <= 3 && before.find_first_not_of(' ') == std::string_view::npos &&
-               after.find_first_not_of(" \t\r") == std::string_view::npos;
+        size_t start = pos;
+        while (start > 0 && pos - start < 4 && protected_text[start - 1] == ' ') --start;
+        if (pos - start > 3 || (start > 0 && protected_text[start - 1] != '\n')) return false;
+        size_t end = protected_text.find_first_not_of(" \t\r", pos + placeholder.size());
+        return end == std::string_view::npos || protected_text[end] == '\n';
     };
     scan_placeholders(protected_text, put_text, [&](std::string_view placeholder) {
         bool block = is_block(placeholder);

@@ -143,6 +143,24 @@ TEST(PresslingRender, FencesAsTheRendererFindsThem) {
         EXPECT_EQ(page_of(c.md), c.html) << c.md;
 }
 
+// A block formula alone on its line stands outside the paragraph; with text beside it on
+// its line it stays inside.
+TEST(PresslingRender, BlockPlaceholderAloneOnItsLine) {
+    struct Case { std::string md, html; };
+    const std::string lifted = "<p>a</p>\n$$x$$\n<p>b</p>";
+    for (const auto& c : std::vector<Case>{
+             {"a\n   $$x$$\nb", lifted},
+             {"a\n    $$x$$\nb", lifted},
+             {"a\n\t$$x$$\nb", lifted},
+             {"a\n$$x$$ \t\r\nb", "<p>a</p>\n$$x$$ \t\n<p>b</p>"},
+             {"$$x$$", "$$x$$"},
+             {"a $$x$$\nb", "<p>a $$x$$<br />\nb</p>"},
+             {"a\n$$x$$ b", "<p>a<br />\n$$x$$ b</p>"},
+             {"a\n$$x$$ $$y$$\nb", "<p>a<br />\n$$x$$ $$y$$<br />\nb</p>"},
+         })
+        EXPECT_EQ(page_of(c.md), c.html) << c.md;
+}
+
 TEST(PresslingRender, IndentedCodeIsCode) {
     EXPECT_EQ(page_of("text\n\n    run `make` with $CC$ set\n    <b>&\"\n\nafter $x$"),
               "<p>text</p>\n<pre><code>run `make` with $CC$ set\n&lt;b&gt;&amp;&quot;\n</code></pre>\n<p>after \\(x\\)</p>");
