@@ -18,7 +18,6 @@ const std::string_view DEFAULT_YAML_CONTENT =
 
 namespace {
 
-
 // The --file value must name an existing file that is not a folder.
 std::string check_existing_file(const std::string& value) {
     std::error_code ec;
