@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "brenkit/fileIO_internal.hpp"
 #include "support/files.hpp"
 #include "support/paths.hpp"
 #include "support/regex.hpp"
@@ -31,9 +32,42 @@ std::string load_local_file_content(const fs::path& path, const std::string& lab
     return std::move(*text);
 }
 
+namespace {
+
+// The current folder without links; resolved again only when the folder changes, since a
+// converter saves thousands of pages from one folder.
+std::optional<fs::path> working_copy() {
+    static fs::path seen, real;
+    std::error_code ec;
+    fs::path here = fs::current_path(ec);
+    if (ec) return std::nullopt;
+    if (here != seen || real.empty()) {
+        real = fs::canonical(here, ec);
+        if (ec) return std::nullopt;
+        seen = std::move(here);
+    }
+    return real;
+}
+
+}  // namespace
+
+std::optional<std::string> write_leaves_working_copy(const fs::path& path) {
+    const auto here = working_copy();
+    if (!here) return std::nullopt;
+    auto out = support::link_out_of(path, *here);
+    if (!out) return std::nullopt;
+    return "符號連結 " + support::generic_utf8_text(out->link) + " 指向工作目錄之外的 " + support::utf8_text(out->target) +
+           "，未寫入";
+}
+
+void refuse_write_out_of_working_copy(const fs::path& path) {
+    if (auto reason = write_leaves_working_copy(path)) throw std::runtime_error(*reason);
+}
+
 support::Result save_local_file_content(const fs::path& path, const std::string& text, const std::string& label,
-                                        const Logger* logger) {
+                                        const Logger* logger, Reach reach) {
     try {
+        if (reach == Reach::working_copy) refuse_write_out_of_working_copy(path);
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, text);
     } catch (const std::exception& e) {

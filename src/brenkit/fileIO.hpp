@@ -129,8 +129,20 @@ std::string load_or_download_content(const fs::path& path, const std::string& ur
                                      const std::string& label = "檔案", const Logger* logger = nullptr);
 std::string load_local_file_content(const fs::path& path, const std::string& label = "檔案",
                                     const Logger* logger = nullptr);
+
+// A cloned repository chooses the symbolic links it holds, so a write inside the working
+// copy (the current folder) that a link would carry out of it is refused. This gives the
+// reason, naming the link and where it leads; nothing when the write stays inside, or
+// when `path` names a place outside by itself (absolute elsewhere, or leaving through
+// ".."), which the user chose. Every save and download below checks it.
+std::optional<std::string> write_leaves_working_copy(const fs::path& path);
+// Where a save may lead: `working_copy` as above; `as_configured` for a place the user
+// named in a configuration of their own, written wherever its links lead.
+enum class Reach { working_copy, as_configured };
+
 support::Result save_local_file_content(const fs::path& path, const std::string& text,
-                                        const std::string& label = "檔案", const Logger* logger = nullptr);
+                                        const std::string& label = "檔案", const Logger* logger = nullptr,
+                                        Reach reach = Reach::working_copy);
 void remove_file(const fs::path& path);
 void remove_directory(const fs::path& path);
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
+#include "brenkit/fileIO_internal.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
 #include "support/paths.hpp"
@@ -133,6 +134,7 @@ std::string load_or_download_content(const fs::path& path, const std::string& ur
         return "";
     }
     try {
+        refuse_write_out_of_working_copy(path);
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, fetched.body);
     } catch (const std::exception& e) {

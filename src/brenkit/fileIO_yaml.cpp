@@ -15,6 +15,7 @@ namespace brenkit::fileIO {
 
 fs::path save_yaml_template(const std::string& yaml_text, const std::string& file_name) {
     auto path = fs::current_path() / support::path_from_utf8(file_name);
+    refuse_write_out_of_working_copy(path);
     support::write_file_atomic(path, yaml_text);
     return path;
 }

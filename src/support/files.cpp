@@ -1,8 +1,10 @@
 #include "support/files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -255,6 +257,62 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
 }
 
 #endif
+
+namespace {
+
+bool within(const fs::path& p, const fs::path& root) {
+    const fs::path rel = p.lexically_relative(root);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+// Where the link at `link` leads once it and every link it names are followed; a link to
+// nothing yet gives the place it names.
+fs::path followed(fs::path link) {
+    constexpr int max_links = 40;
+    for (int n = 0; n < max_links; ++n) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(link, ec)) || ec) break;
+        fs::path next = fs::read_symlink(link, ec);
+        if (ec) break;
+        link = next.is_absolute() ? next : link.parent_path() / next;
+    }
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(link, ec);
+    return ec ? link.lexically_normal() : real;
+}
+
+}  // namespace
+
+std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
+    std::error_code ec;
+    const fs::path named = fs::absolute(p, ec);
+    if (ec || !within(named.lexically_normal(), root)) return std::nullopt;
+    // Walked the way the system resolves it: a ".." goes up from where a link led.
+    fs::path at = named.root_path();
+    auto part = named.begin();
+    if (auto [r, n] = std::mismatch(root.begin(), root.end(), named.begin(), named.end()); r == root.end()) {
+        at = root;  // it has no links of its own
+        part = n;
+    } else {
+        std::advance(part, std::distance(named.root_path().begin(), named.root_path().end()));
+    }
+    for (; part != named.end(); ++part) {
+        if (part->empty() || *part == ".") continue;
+        if (*part == "..") {
+            at = at.parent_path();
+            continue;
+        }
+        at /= *part;
+        const auto status = fs::symlink_status(at, ec);
+        if (ec || status.type() == fs::file_type::not_found) break;  // made inside from here on
+        if (!fs::is_symlink(status)) continue;
+        const bool inside = within(at, root);
+        fs::path target = followed(at);
+        if (inside && !within(target, root)) return LinkOut{at.lexically_relative(root), target};
+        at = std::move(target);
+    }
+    return std::nullopt;
+}
 
 std::string failure_reason(const std::exception& e) {
     if (auto* system = dynamic_cast<const std::system_error*>(&e)) return system->code().message();

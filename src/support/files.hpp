@@ -32,6 +32,17 @@ BoundedRead read_regular_file(const std::filesystem::path& p, std::uintmax_t lim
 // Throws std::filesystem::filesystem_error whose code is the system's reason.
 void write_file_atomic(const std::filesystem::path& p, std::string_view data);
 
+// A symbolic link met on the way to `p` that leads out of the folder `root` (an absolute
+// path without links, such as the current folder): the link, relative to `root`, and the
+// place it leads to once every link is followed. Nothing when every link on the way stays
+// inside, or when `p` names a place outside `root` by itself (an absolute path elsewhere,
+// or one that leaves through ".."): such a place was named on purpose.
+struct LinkOut {
+    std::filesystem::path link;
+    std::filesystem::path target;
+};
+std::optional<LinkOut> link_out_of(const std::filesystem::path& p, const std::filesystem::path& root);
+
 // The reason an operation failed, as the user should read it: the system's own text for
 // a system or file-system error ("Permission denied"), else what the exception says.
 std::string failure_reason(const std::exception& e);

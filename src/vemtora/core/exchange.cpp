@@ -17,9 +17,11 @@ namespace fileIO = brenkit::fileIO;
 
 namespace {
 
+// A folder that a link would put outside the working copy is not made there; the save or
+// download into it then says why.
 void make_parent(const fs::path& path) {
     fs::path parent = path.parent_path();
-    if (!parent.empty()) fs::create_directories(parent);
+    if (!parent.empty() && !fileIO::write_leaves_working_copy(path)) fs::create_directories(parent);
 }
 
 // A present file is left for its reader: it is not read here (its text is not needed,
@@ -170,12 +172,16 @@ void AnswerLock::release() {
 }
 
 AnswerFile::AnswerFile(AnswerFile&& other) noexcept
-    : path_(std::exchange(other.path_, std::nullopt)), logger_(other.logger_), lock_(std::move(other.lock_)) {}
+    : path_(std::exchange(other.path_, std::nullopt)),
+      aside_(std::exchange(other.aside_, std::nullopt)),
+      logger_(other.logger_),
+      lock_(std::move(other.lock_)) {}
 
 AnswerFile& AnswerFile::operator=(AnswerFile&& other) noexcept {
     if (this != &other) {
         keep();
         path_ = std::exchange(other.path_, std::nullopt);
+        aside_ = std::exchange(other.aside_, std::nullopt);
         logger_ = other.logger_;
         lock_ = std::move(other.lock_);
     }
@@ -184,14 +190,23 @@ AnswerFile& AnswerFile::operator=(AnswerFile&& other) noexcept {
 
 AnswerFile::~AnswerFile() { keep(); }
 
-void AnswerFile::remove() {
-    if (path_) fileIO::remove_file(*path_);
-    path_.reset();
+void AnswerFile::set_aside(std::string text) {
+    if (!path_) return;
+    fileIO::remove_file(*path_);
+    aside_ = std::move(text);
 }
 
-void AnswerFile::keep() const {
-    if (!path_ || !logger_) return;
+void AnswerFile::remove() {
+    if (path_ && !aside_) fileIO::remove_file(*path_);
+    path_.reset();
+    aside_.reset();
+}
+
+void AnswerFile::keep() {
+    if (!path_) return;
     try {
+        if (aside_) fileIO::save_local_file_content(*path_, *aside_, "AI 產出的內容", logger_);
+        if (!logger_) return;
         std::error_code ec;
         if (fs::is_regular_file(*path_, ec) && fs::file_size(*path_, ec) > 0 && !ec)
             logger_->warning("⚠️ AI 產出的內容已保留於：" + support::reference_form(*path_));

@@ -117,14 +117,24 @@ class AnswerFile {
 
     void saved() { remove(); }
     void discard() { remove(); }
+    // Takes the file out of the tree while the caller holds the answer's text (a commit of
+    // the whole tree must not hold it). Unless the answer is saved or discarded after
+    // all, the text is written back on the way out and the same line says where.
+    void set_aside(std::string text);
 
   private:
     void remove();
-    void keep() const;
+    void keep();
     std::optional<fs::path> path_;
+    std::optional<std::string> aside_;
     const Logger* logger_ = nullptr;
     AnswerLock lock_;
 };
+
+// The files this program keeps under `_agy/` of the working folder (an agent's answer
+// kept after a failed run, the scratch inputs of a run), as glob patterns: they are the
+// tool's, never part of the user's work.
+inline constexpr const char* own_files[] = {"_agy/generated-*", "_agy/current-*", "_agy/pipeline-result.md"};
 
 // One agent pass: a failure with the run's reason, or success with the answer as
 // `read_output` gives it ("" when the agent wrote nothing); and the answer's file.

@@ -271,7 +271,6 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
             if (logger) logger->error("❌ 技能名稱不可含路徑，已略過: " + name);
             continue;
         }
-        fs::create_directories(skills / support::path_from_utf8(name));
         fileIO::save_local_file_content(skills / support::path_from_utf8(name) / "SKILL.md", text, "Agy Skill (" + name + ")", logger);
     }
 
@@ -284,7 +283,6 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
         blocks.push_back(reformat_prompt(prompt.IsDefined() ? require_text(prompt, "prompt") : ""));
         blocks.emplace_back();
     }
-    fs::create_directories(skills / "agy-commands");
     fileIO::save_local_file_content(skills / "agy-commands" / "SKILL.md",
                                     std::string(combined_header) + "\n" + support::join(blocks, "\n"),
                                     "Agy Skill (agy-commands)", logger);

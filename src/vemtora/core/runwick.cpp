@@ -93,6 +93,20 @@ std::string git_text(const support::ProcessResult& run) {
     return support::normalize_newlines(support::decode_ignore(run.out));
 }
 
+std::optional<std::string> commit_id(const std::string& revision) {
+    auto run = git({"rev-parse", "--verify", "--quiet", "--end-of-options", revision + "^{commit}"});
+    if (run.status != 0) return std::nullopt;
+    std::string id(support::strip(git_text(run)));
+    if (id.empty()) return std::nullopt;
+    return id;
+}
+
+bool is_branch_name(const std::string& name) {
+    if (name.empty()) return false;
+    auto run = git({"check-ref-format", "--branch", name});
+    return run.status == 0 && support::strip(git_text(run)) == name;
+}
+
 std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(const fs::path& source_dir) {
     const std::string source = support::utf8_text(source_dir);
     std::optional<std::string> base;
@@ -110,9 +124,14 @@ std::pair<std::string, std::optional<std::string>> get_git_diff_since_last_tag(c
         } catch (const std::exception&) {
         }
     }
-    if (base && !base->empty()) return {git_text(git_checked({"diff", *base, "--", source})), base};
+    // The folder is one of the working copy's own, taken as a path and nothing else.
+    if (base && !base->empty()) {
+        auto id = commit_id(*base);
+        if (!id) throw GitFailed("'" + *base + "' names no commit.");
+        return {git_text(git_checked({"--literal-pathspecs", "diff", "--end-of-options", *id, "--", source})), base};
+    }
     try {
-        auto diff = git({"diff", "HEAD~1", "--", source});
+        auto diff = git({"--literal-pathspecs", "diff", "HEAD~1", "--", source});
         if (diff.status == 0) return {git_text(diff), "HEAD~1"};
     } catch (const std::exception&) {
     }
@@ -144,11 +163,15 @@ std::optional<std::string> get_latest_git_tag(const Logger* logger) {
 }
 
 std::string get_git_commit_log(const std::optional<std::string>& compare_target) {
-    std::vector<std::string> argv{"git", "log"};
-    if (compare_target && !compare_target->empty()) argv.push_back(*compare_target + "..");
-    argv.insert(argv.end(), {"--date=short", "--format=format:---%n%h %d  (%ad) %nMessage: %B", "--name-status"});
+    std::vector<std::string> words{"log", "--date=short", "--format=format:---%n%h %d  (%ad) %nMessage: %B",
+                                   "--name-status"};
     try {
-        const auto run = support::run_process(argv);
+        if (compare_target && !compare_target->empty()) {
+            auto since = commit_id(*compare_target);
+            if (!since) return "";
+            words.insert(words.end(), {"--end-of-options", *since + ".."});
+        }
+        const auto run = git(words);
         if (run.status != 0) return "";
         return std::string(support::strip(support::decode_ignore(run.out)));
     } catch (const support::ProcessError&) {

@@ -58,6 +58,17 @@ support::ProcessResult git_checked(const std::vector<std::string>& words, const 
 // Captured output as text: undecodable bytes dropped, line ends normalised.
 std::string git_text(const support::ProcessResult& run);
 
+// Names read from a repository (tags, branches) arrive with every clone and fetch, so git
+// must never read one as an option: a revision goes to git as the commit id it names, and
+// a branch only once git accepts it as a branch name.
+
+// The id of the commit that `revision` names, as git resolves it; nothing when it names
+// no commit. Raises support::ProcessError when git cannot be started.
+std::optional<std::string> commit_id(const std::string& revision);
+// Whether git takes `name` as it is for a branch name (a name that git would expand, such
+// as "@{-1}", or read as an option, such as "--mirror", is not one).
+bool is_branch_name(const std::string& name);
+
 // The nearest tag reachable from HEAD without one leading "v"; nothing when git cannot
 // give one (no tag, no repository, no git, output that is not UTF-8).
 std::optional<std::string> get_latest_git_tag(const Logger* logger = nullptr);

@@ -155,7 +155,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     log.info("✅ 正在從 " + template_repo + " 下載專案範本...");
     // An address that begins with "-" would be read by git as one of its options.
     if (template_repo.empty() || template_repo.front() == '-') return Result::failure(clone_failed);
-    std::vector<std::string> argv = {"git", "clone", template_repo};
+    std::vector<std::string> argv = {"git", "clone", "--", template_repo};
     CloneCleanup cleanup(current_entries());
     try {
         auto cloned = support::run_process(argv, {.null_stdin = true});

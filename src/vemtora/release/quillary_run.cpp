@@ -438,7 +438,7 @@ Result Quillary::bump_setup_version(const std::string& version) {
         fileIO::save_local_file_content(setup_py, replace_setup_version(content, version), "更新 setup.py version", &log);
     if (!saved.ok) return Result::failure("儲存 setup.py 失敗: " + saved.text);
     try {
-        runwick::git_checked({"add", "setup.py"}, kShared);
+        runwick::git_checked({"add", "--", "setup.py"}, kShared);
         runwick::git_checked({"commit", "-m", "chore: bump version to " + version}, kShared);
         log.info("🎉 成功更新 setup.py 版本至 " + version + "，並完成 Git Commit。");
     } catch (const std::exception& e) {

@@ -38,6 +38,12 @@ using support::Result;
 const fs::path diff_file = "_agy/current-diff.txt";
 const fs::path commit_file = "_agy/generated-commit.txt";
 
+// A staging command's words followed by pathspecs that leave out the tool's own files.
+std::vector<std::string> staging(std::vector<std::string> words) {
+    for (const char* pattern : exchange::own_files) words.push_back(std::string(":(exclude,glob)") + pattern);
+    return words;
+}
+
 const std::string flash_medium = "Gemini 3.5 Flash (Medium)";
 const std::string flash_low = "Gemini 3.5 Flash (Low)";
 
@@ -92,6 +98,8 @@ Result SendriftApp::run() {
     std::string diff;
     try {
         if (auto early = read_changes(diff)) return *early;
+    } catch (const support::Aborted&) {
+        throw;  // the user's own end, at the untracked-files question: "Aborted!" as at any question
     } catch (const std::exception& e) {
         log.error(std::string("❌ 執行 git diff 時發生錯誤: ") + e.what());
         return Result::failure(std::string("執行 git diff 失敗: ") + e.what());
@@ -137,7 +145,7 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
         for (const auto& name : untracked) support::echo("  - " + name);
         if (support::confirm("💬 是否要將這些檔案加入追蹤並進行處理 (git add .)?", true)) {
             log.info("✅ 正在將檔案加入追蹤 (git add .) ...");
-            runwick::git_checked({"add", "."}, kShared);
+            runwick::git_checked(staging({"add", "--", "."}), kShared);
         }
     }
 
@@ -183,6 +191,8 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
 }
 
 // The message's file goes once the commit holds the message, or when the user declines it.
+// Until then it stays out of the tree, so that the commit holds only the user's work; a
+// commit that fails puts it back.
 Result SendriftApp::commit_and_push(const std::string& message, exchange::AnswerFile& message_file) {
     const auto& log = sendrift::log();
     support::echo("\n--- 📝 AI 生成的 Commit 訊息 ---");
@@ -196,9 +206,10 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
         return Result::success("使用者已取消操作");
     }
 
+    message_file.set_aside(message);
     try {
         log.info("✅ 正在將所有變更加入暫存區 (git add -A)...");
-        runwick::git_checked({"add", "-A"}, kShared);
+        runwick::git_checked(staging({"add", "-A", "--", ":/"}), kShared);
         log.info("✅ 正在進行 git commit...");
         // Judged by git's exit status alone: hook or locale output that is not UTF-8
         // does not turn a commit that was made into a failure.
@@ -211,7 +222,14 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
             log.warning("⚠️ git push 失敗，嘗試使用當前分支推送...");
             std::string branch(support::strip(runwick::git({"branch", "--show-current"}).out));
             if (branch.empty()) throw std::runtime_error("無法取得當前分支名稱");
-            runwick::git_checked({"push", "--set-upstream", "origin", branch}, kShared);
+            // The name is the repository's: pushed by an explicit refspec, and only once git
+            // takes it for a branch name (never for an option of push).
+            if (!runwick::is_branch_name(branch)) {
+                const std::string why = "當前分支名稱「" + branch + "」不是 git 接受的分支名稱，未推送";
+                log.error("❌ " + why + "。");
+                return Result::failure(why);
+            }
+            runwick::git_checked({"push", "--set-upstream", "origin", "HEAD:refs/heads/" + branch}, kShared);
         }
         log.info("🎉 git push 成功！");
 

@@ -267,6 +267,46 @@ TEST_F(QuillaryCli, RefusalAndAgentFailureLeaveReadmeAndNoScratchFiles) {
     EXPECT_EQ(status(), "");
 }
 
+// Tags arrive with every clone and fetch: a tag named like one of git's options is still
+// only a revision, and nothing is written outside the working copy.
+TEST_F(QuillaryCli, TagNamedLikeAGitOptionIsOnlyARevision) {
+    const fs::path notes = tmp / "notes.txt";
+    th::write_file(notes, "mine\n");
+    th::git(repo, {"tag", "-d", "v1.2.3"});
+    for (const std::string& tag : {"--output=" + notes.string(), std::string("-h")}) {
+        SCOPED_TRACE(tag);
+        th::git(repo, {"update-ref", "refs/tags/" + tag, "HEAD~1"});
+        agent_writes("# Tool\n\nNew\n");
+        // kind, release, a version, confirm, skip the release
+        auto o = run({"", "", "1.3.0", "", "7"});
+        EXPECT_EQ(o.status, 0) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, "✅ 成功獲取自 " + tag + " 以來的 Git Diff (共 ")) << o.err;
+        EXPECT_EQ(th::read_file(notes), "mine\n");
+        EXPECT_FALSE(fs::exists(tmp / "notes.txt.."));
+        th::git(repo, {"checkout", "-q", "--", "README.md"});
+        th::git(repo, {"update-ref", "-d", "refs/tags/" + tag});
+    }
+}
+
+// The repository decides which links it holds: a README linked outside the working copy
+// is not written through, and the agent's answer is kept.
+TEST_F(QuillaryCli, ReadmeLinkedOutsideTheWorkingCopyIsNotWritten) {
+    const std::string outside_text = "# Tool\n\n**Project Name:** Tool\n";
+    th::write_file(tmp / "outside.txt", outside_text);
+    fs::remove(repo / "README.md");
+    fs::create_symlink("../outside.txt", repo / "README.md");
+    commit("link");
+    agent_writes("# Tool\n\nNew\n");
+    auto o = run({"", "", "", ""});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "符號連結 README.md 指向工作目錄之外的 " + (fs::canonical(tmp.path()) / "outside.txt").string() +
+                               "，未寫入\n"))
+        << o.err;
+    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (repo / "_agy/generated-readme.md").generic_string() + "\n"));
+    EXPECT_EQ(th::read_file(tmp / "outside.txt"), outside_text);
+    EXPECT_TRUE(fs::is_symlink(repo / "README.md"));
+}
+
 TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
     th::write_file(repo / "notes.txt", "x\n");
     auto o = run({});

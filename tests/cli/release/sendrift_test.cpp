@@ -48,6 +48,12 @@ class SendriftCli : public ::testing::Test {
                         .fake_agy = true});
     }
 
+    // An executable hook script of a repository.
+    static void hook(const fs::path& hooks, const std::string& name, const std::string& body) {
+        th::write_file(hooks / name, "#!/bin/sh\n" + body);
+        fs::permissions(hooks / name, fs::perms::owner_all);
+    }
+
     // The argument vectors of the agent's calls.
     std::vector<std::vector<std::string>> agent_calls() const { return th::fake_agy_calls(argv_file_); }
 
@@ -127,8 +133,7 @@ TEST_F(SendriftCli, BranchWithoutUpstreamIsPushedWithSetUpstream) {
                                             "  backup_model: [gemini-3.5-flash-l]\n");
     th::write_file(work_ / ".git/info/exclude", "sendrift.yaml\n");
     // A hook that prints bytes that are not UTF-8 does not make a commit that was made fail.
-    th::write_file(work_ / ".git/hooks/post-commit", "#!/bin/sh\nprintf 'caf\\351\\n'\n");
-    fs::permissions(work_ / ".git/hooks/post-commit", fs::perms::owner_all);
+    hook(work_ / ".git/hooks", "post-commit", "printf 'caf\\351\\n'\n");
     agent(2, "out", "docs: rename the project\n");  // the first call writes nothing
 
     auto r = sendrift("y\n", {"-c", "sendrift.yaml"});
@@ -145,15 +150,14 @@ TEST_F(SendriftCli, BranchWithoutUpstreamIsPushedWithSetUpstream) {
 }
 
 TEST_F(SendriftCli, RejectedPushIsAGitFailureAndKeepsTheCommit) {
-    th::write_file(origin_ / "hooks/pre-receive", "#!/bin/sh\necho 'rejected by policy' >&2\nexit 1\n");
-    fs::permissions(origin_ / "hooks/pre-receive", fs::perms::owner_all);
+    hook(origin_ / "hooks", "pre-receive", "echo 'rejected by policy' >&2\nexit 1\n");
     th::write_file(work_ / "README.md", "# Rejected\n");
     agent(0, "out", "fix: rejected change\n");
 
     auto r = sendrift("y\n");
 
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    std::string why = "Command 'git push --set-upstream origin main' returned non-zero exit status 1.";
+    std::string why = "Command 'git push --set-upstream origin HEAD:refs/heads/main' returned non-zero exit status 1.";
     EXPECT_THAT(r.err, HasSubstr("⚠️ git push 失敗，嘗試使用當前分支推送..."));
     EXPECT_THAT(r.err, HasSubstr("❌ 執行 Git 指令失敗: " + why + "\n"));
     EXPECT_THAT(r.err, HasSubstr("Error: Git 指令執行失敗: " + why + "\n"));
@@ -221,11 +225,13 @@ TEST_F(SendriftCli, FailuresEndWithTheirOwnResult) {
     EXPECT_THAT(inside_git.err, HasSubstr("❌ 錯誤：當前目錄不是有效的 Git 工作區。\n"));
     EXPECT_THAT(inside_git.err, HasSubstr("Error: 當前目錄不是有效的 Git 工作區\n"));
 
-    // End of input at the untracked-files question is reported as a failure of the diff stage.
+    // End of input at the untracked-files question ends the run as at any other question.
     th::write_file(work_ / "notes.txt", "note\n");
     auto aborted = sendrift("");
     EXPECT_EQ(aborted.status, 1);
-    EXPECT_THAT(aborted.err, HasSubstr("Error: 執行 git diff 失敗: "));
+    EXPECT_TRUE(aborted.err.ends_with("\nAborted!\n")) << aborted.err;
+    EXPECT_THAT(aborted.err, Not(HasSubstr("git diff")));
+    EXPECT_EQ(agent_calls().size(), 2u);
 }
 
 TEST_F(SendriftCli, RepositoryWithoutCommitsIsAGitFailureNotACleanTree) {
@@ -241,7 +247,7 @@ TEST_F(SendriftCli, RepositoryWithoutCommitsIsAGitFailureNotACleanTree) {
     EXPECT_THAT(r.out, HasSubstr("  - _agy/\n"));
     EXPECT_THAT(r.err, HasSubstr("❌ 執行 git diff 時發生錯誤: Command 'git diff HEAD' returned non-zero exit status 128."));
     EXPECT_THAT(r.err, HasSubstr("Error: 執行 git diff 失敗: Command 'git diff HEAD' returned non-zero exit status 128."));
-    EXPECT_THAT(r.err, Not(HasSubstr("沒有偵測到任何 git 變更")));
+    EXPECT_THAT(r.out, Not(HasSubstr("沒有偵測到任何 git 變更")));
 }
 
 TEST_F(SendriftCli, MissingGoalFileStopsBeforeGit) {
@@ -251,4 +257,71 @@ TEST_F(SendriftCli, MissingGoalFileStopsBeforeGit) {
     EXPECT_THAT(r.err, HasSubstr("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\n"));
     EXPECT_THAT(r.err, HasSubstr("Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
     EXPECT_TRUE(agent_calls().empty());
+}
+
+// What a run leaves under _agy is the tool's, not the user's work: neither this run's own
+// scratch files nor an answer kept from a failed run of another command is committed.
+TEST_F(SendriftCli, CommitsOnlyTheUsersWork) {
+    th::write_file(work_ / "README.md", "# Changed\n");
+    th::write_file(work_ / "_agy/generated-bash.sh", "echo kept\n");
+    th::write_file(work_ / "_agy/generated-readme.md", "# kept\n");
+    th::write_file(work_ / "notes.txt", "note\n");
+    agent(0, "out", "feat: notes\n");
+
+    // Enter stages the untracked files, y commits.
+    auto r = sendrift("\ny\n");
+
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(th::git(work_, {"show", "--name-only", "--format=", "HEAD"}), "README.md\nnotes.txt\n");
+    EXPECT_EQ(th::git(work_, {"status", "--porcelain"}), "?? _agy/generated-bash.sh\n?? _agy/generated-readme.md\n");
+    EXPECT_EQ(th::git(origin_, {"show", "--name-only", "--format=", "main"}), "README.md\nnotes.txt\n");
+    expect_no_scratch_files();
+}
+
+// A commit that fails gives the message back to the tree, where the line says it is.
+TEST_F(SendriftCli, FailedCommitKeepsTheMessage) {
+    hook(work_ / ".git/hooks", "pre-commit", "exit 1\n");
+    th::write_file(work_ / "README.md", "# Changed\n");
+    agent(0, "out", "feat: kept message\n");
+
+    auto r = sendrift("y\n");
+
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 執行 Git 指令失敗: "));
+    const fs::path kept = work_ / "_agy/generated-commit.txt";
+    EXPECT_THAT(r.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + kept.generic_string() + "\n"));
+    EXPECT_EQ(th::read_file(kept), "feat: kept message");
+    EXPECT_EQ(log_of(work_), "agent files\n\n");
+    EXPECT_FALSE(fs::exists(work_ / "_agy/current-diff.txt"));
+}
+
+// A branch name comes from the repository: one that git would read as an option of push
+// is refused before anything is pushed.
+TEST_F(SendriftCli, BranchNamedLikeAPushOptionPushesNothing) {
+    th::git(work_, {"branch", "keep"});
+    th::git(work_, {"push", "-q", "origin", "keep"});
+    const fs::path marker = root_ / "receive-pack-ran";
+    const fs::path receive_pack = root_ / "receive-pack";
+    th::write_file(receive_pack, "#!/bin/sh\ntouch " + marker.string() + "\n");
+    fs::permissions(receive_pack, fs::perms::owner_all);
+    const std::string refs_before = th::git(origin_, {"for-each-ref", "--format=%(refname)"});
+
+    for (const std::string& branch : {std::string("--mirror"), "--receive-pack=" + receive_pack.string()}) {
+        SCOPED_TRACE(branch);
+        th::git(work_, {"update-ref", "refs/heads/" + branch, "HEAD"});
+        th::git(work_, {"symbolic-ref", "HEAD", "refs/heads/" + branch});
+        th::write_file(work_ / "README.md", "# " + branch + "\n");
+        agent(0, "out", "chore: hostile branch\n");
+
+        auto r = sendrift("y\n");
+
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr("⚠️ git push 失敗，嘗試使用當前分支推送..."));
+        EXPECT_THAT(r.err, HasSubstr("❌ 當前分支名稱「" + branch + "」不是 git 接受的分支名稱，未推送。\n"));
+        EXPECT_THAT(r.err, Not(HasSubstr("🎉 git push 成功！")));
+        EXPECT_EQ(th::git(origin_, {"for-each-ref", "--format=%(refname)"}), refs_before);
+        EXPECT_FALSE(fs::exists(marker));
+        th::git(work_, {"checkout", "-q", "main"});
+        th::git(work_, {"update-ref", "-d", "refs/heads/" + branch});
+    }
 }

@@ -157,6 +157,77 @@ TEST(FileIOLocal, UniquePathsAndLocalFiles) {
     EXPECT_EQ(list.paths, (std::vector<fs::path>{dir / "src", dir / "tests"}));
 }
 
+// A cloned repository chooses the symbolic links it holds: a write inside the working copy
+// that a link would carry out of it is refused, naming the link and where it leads; a
+// link that stays inside is written through; a place outside named as such is written.
+TEST(FileIOLocal, WritesStayInsideTheWorkingCopy) {
+    th::TempDir tmp;
+    const fs::path work = tmp / "work", outside = tmp / "outside";
+    th::write_file(outside / "victim.txt", "mine\n");
+    fs::create_directories(work / "sub");
+    th::write_file(work / "sub/real.txt", "old\n");
+    fs::create_symlink("sub/real.txt", work / "inside.txt");
+    fs::create_symlink("../outside/victim.txt", work / "README.md");
+    fs::create_symlink(outside / "victim.txt", work / "absolute.txt");
+    fs::create_symlink("README.md", work / "chain.txt");
+    fs::create_symlink("../outside/new.txt", work / "dangling.txt");
+    fs::create_symlink("../outside", work / "_agy");
+    fs::create_symlink("..", work / "up");
+    fs::create_symlink("../../outside", work / "sub/deep");
+    InFolder here(work);
+    const std::string above = fs::canonical(tmp.path()).string(), out = above + "/outside";
+
+    struct Case {
+        fs::path path;
+        std::string link;    // "" when the write is allowed
+        std::string target;  // where the link leads
+    };
+    const std::vector<Case> refused = {
+        {"README.md", "README.md", out + "/victim.txt"},
+        {"absolute.txt", "absolute.txt", out + "/victim.txt"},
+        {"chain.txt", "chain.txt", out + "/victim.txt"},
+        {"dangling.txt", "dangling.txt", out + "/new.txt"},
+        {"_agy/goal/x.yaml", "_agy", out},
+        {"up/outside/victim.txt", "up", above},
+        {"sub/deep/y.txt", "sub/deep", out},
+        {fs::current_path() / "_agy/z.txt", "_agy", out},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.path.string());
+        Capture cap;
+        auto saved = save_local_file_content(c.path, "new\n", "檔案", &lazy_logger("LinkTest"));
+        EXPECT_FALSE(saved.ok);
+        EXPECT_NE(saved.text.find(": 符號連結 " + c.link + " 指向工作目錄之外的 " + c.target + "，未寫入"),
+                  std::string::npos)
+            << saved.text;
+        EXPECT_EQ(cap.text(), "❌ " + saved.text + "\n");
+    }
+    EXPECT_EQ(th::read_file(outside / "victim.txt"), "mine\n");
+    EXPECT_FALSE(fs::exists(outside / "new.txt"));
+    EXPECT_FALSE(fs::exists(outside / "goal"));
+    EXPECT_FALSE(fs::exists(outside / "z.txt"));
+    EXPECT_FALSE(fs::exists(outside / "y.txt"));
+
+    // Downloads and the configuration template go through the same check.
+    th::TempDir repo;
+    th::write_file(repo / "_agy/goal/x.yaml", "goal\n");
+    EXPECT_EQ(load_or_download_content("_agy/goal/x.yaml", "file://" + repo.path().string() + "/_agy/goal/x.yaml"), "");
+    EXPECT_FALSE(fs::exists(outside / "goal"));
+    fs::create_symlink("../outside/victim.txt", work / "config_x_template.yaml");
+    EXPECT_THROW(save_yaml_template("config: {}\n", "config_x_template.yaml"), std::exception);
+    EXPECT_EQ(th::read_file(outside / "victim.txt"), "mine\n");
+
+    // Links that stay inside are written through and stay links; places outside named as such are written.
+    for (const fs::path& p : {fs::path("inside.txt"), fs::path("../outside/named.txt"), tmp / "outside/absolute-named.txt",
+                             fs::path("sub/../plain.txt")}) {
+        auto saved = save_local_file_content(p, "new\n");
+        EXPECT_TRUE(saved.ok) << saved.text;
+        EXPECT_EQ(th::read_file(p), "new\n") << p;
+    }
+    EXPECT_TRUE(fs::is_symlink(work / "inside.txt"));
+    EXPECT_EQ(th::read_file(work / "sub/real.txt"), "new\n");
+}
+
 TEST(FileIOLocal, PackageFieldsFromSetupPy) {
     th::TempDir dir;
     InFolder here(dir.path());

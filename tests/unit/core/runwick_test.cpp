@@ -139,6 +139,46 @@ TEST_F(GitQueries, CommitLogSinceARevision) {
     EXPECT_EQ(runwick::get_git_commit_log("no-such-tag"), "");
 }
 
+// Tags arrive with every clone and fetch: whatever a tag is called, git reads it as a
+// revision, never as one of its own options.
+TEST_F(GitQueries, TagNamesAreNeverReadAsOptions) {
+    const fs::path notes = tmp / "notes.txt";
+    th::write_file(notes, "mine\n");
+    for (const std::string& name : {"--output=" + notes.string(), std::string("-h"), std::string("--stat"),
+                                   std::string("--all")}) {
+        SCOPED_TRACE(name);
+        commit("src/a.py", "one\n");
+        th::git(repo, {"update-ref", "refs/tags/" + name, "HEAD"});
+        commit("src/a.py", "one\ntwo\n");
+        th::write_file(repo / "src/a.py", "one\ntwo\nthree\n");
+
+        auto [diff, base] = runwick::get_git_diff_since_last_tag("src");
+        EXPECT_EQ(base, name);
+        EXPECT_NE(diff.find("+two\n+three\n"), std::string::npos) << diff;
+        const std::string log = runwick::get_git_commit_log(base);
+        EXPECT_TRUE(log.starts_with("---\n")) << log;
+        EXPECT_EQ(log.find("---", 1), std::string::npos) << log;  // one commit since the tag
+
+        EXPECT_EQ(th::read_file(notes), "mine\n");
+        EXPECT_FALSE(fs::exists(tmp / "notes.txt.."));
+        th::git(repo, {"update-ref", "-d", "refs/tags/" + name});
+        th::git(repo, {"checkout", "-q", "--", "."});
+    }
+}
+
+// Which current branch names may be pushed by name: those git accepts as branch names,
+// taken as they are (git expands "@{-1}" to the branch checked out before).
+TEST_F(GitQueries, BranchNamesAreCheckedAsGitDoes) {
+    th::git(repo, {"checkout", "-q", "-b", "feature"});
+    th::git(repo, {"checkout", "-q", "main"});
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"main", true},       {"feature/x-1", true}, {"版本", true},      {"--mirror", false},
+        {"--receive-pack=x", false}, {"-h", false},  {"a b", false},      {"@{-1}", false},
+        {"", false},          {"x..y", false},       {"HEAD", false},     {"a\nb", false},
+    };
+    for (const auto& [name, valid] : cases) EXPECT_EQ(runwick::is_branch_name(name), valid) << name;
+}
+
 TEST_F(GitQueries, CheckedRunsNameTheFailedCommandEitherWay) {
     th::write_file(repo / "f.txt", "a\r\nb\xff\n");
     th::git(repo, {"add", "."});

@@ -1,8 +1,19 @@
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
+#include "vemtora/core/registration.hpp"
+#include "vemtora/documents/flowkin.hpp"
+#include "vemtora/documents/polywend.hpp"
+#include "vemtora/documents/tomebrook.hpp"
+#include "vemtora/projects/graftwell.hpp"
+#include "vemtora/projects/sproutel.hpp"
+#include "vemtora/projects/torvane.hpp"
+#include "vemtora/release/quillary_detail.hpp"
 #include "vemtora/release/sendrift.hpp"
+#include "vemtora/scripting/krestel.hpp"
+#include "vemtora/scripting/moldery.hpp"
 
 namespace fs = std::filesystem;
 using namespace vemtora::sendrift;
@@ -64,4 +75,21 @@ TEST(SendriftStatus, OnlyUntrackedEntriesAreListed) {
     EXPECT_EQ(untracked_files("?? notes.txt\n M main.c\n?? build/\r\nA  added.c\n?? \"sp ace.txt\"\n"),
               (std::vector<std::string>{"notes.txt", "build/", "\"sp ace.txt\""}));
     EXPECT_TRUE(untracked_files("").empty());
+}
+
+// Commits leave out the tool's own files by these patterns, so every file a command keeps
+// under _agy/ (its answer after a failed run, its scratch input) must match one of them.
+TEST(SendriftStaging, EveryFileTheToolKeepsIsLeftOut) {
+    namespace v = vemtora;
+    for (const std::string file :
+         {v::graftwell::feature_output_file, v::torvane::refactor_output_file, v::sproutel::new_module_output_file,
+          v::moldery::agent_output_file, v::krestel::agent_output_file, v::registration::reg_output_file,
+          v::flowkin::agent_output, v::polywend::agent_output, v::tomebrook::agent_output, v::quillary::agent_output,
+          v::quillary::scratch_readme, v::quillary::scratch_diff, v::quillary::scratch_log, "_agy/current-diff.txt",
+          "_agy/generated-commit.txt"}) {
+        bool left_out = false;
+        for (const char* pattern : v::exchange::own_files)
+            left_out = left_out || ::fnmatch(pattern, file.c_str(), FNM_PATHNAME) == 0;
+        EXPECT_TRUE(left_out) << file;
+    }
 }
