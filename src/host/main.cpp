@@ -31,7 +31,9 @@ int main(int argc, char** argv) {
     try {
         status = host::run_host(args);
     } catch (const support::Interrupted& interrupt) {
-        // The child is gone and every clean-up on the way up has run.
+        // The child is gone and every clean-up on the way up has run; nothing that a
+        // child started may run on after the program.
+        support::end_descendants();
         status = interrupt.exit_status();
     }
     std::fflush(stdout);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #ifdef _WIN32
@@ -9,7 +10,17 @@
 #else
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <ctime>
+
+#include "support/pipe.hpp"
+#endif
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #endif
 
 namespace support {
@@ -64,6 +75,100 @@ RemoveOnSignal::~RemoveOnSignal() {
     if (slot_ >= 0) slots[slot_].state.store(free_slot);
 }
 
+#ifdef __linux__
+
+namespace {
+
+// The number in a /proc entry's name; 0 for any other name.
+pid_t pid_of(const char* name) {
+    pid_t pid = 0;
+    for (; *name; ++name) {
+        if (*name < '0' || *name > '9' || pid > 100000000) return 0;
+        pid = pid * 10 + (*name - '0');
+    }
+    return pid;
+}
+
+// The state letter and the parent of a process, from /proc/PID/stat: "PID (NAME) S PPID
+// ...", where NAME may hold anything, ")" too, so the last ")" ends it.
+bool read_stat(pid_t pid, char& state, pid_t& parent) {
+    char path[32] = "/proc/";
+    char digits[16];
+    int n = 0;
+    for (pid_t rest = pid; rest > 0 && n < 15; rest /= 10) digits[n++] = static_cast<char>('0' + rest % 10);
+    size_t at = 6;
+    while (n > 0) path[at++] = digits[--n];
+    for (const char* tail = "/stat"; *tail;) path[at++] = *tail++;
+    path[at] = '\0';
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[512];
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (got <= 0) return false;
+    const char* end = text + got;
+    const char* close = nullptr;
+    for (const char* c = text; c < end; ++c)
+        if (*c == ')') close = c;
+    if (!close || end - close < 5) return false;
+    state = close[2];
+    parent = 0;
+    for (const char* c = close + 4; c < end && *c >= '0' && *c <= '9'; ++c) parent = parent * 10 + (*c - '0');
+    return true;
+}
+
+// Calls visit(pid, state) for each child of this process, read from /proc with raw
+// system calls (no allocation, no library state), so that a signal handler may use it.
+template <class Visit>
+void for_each_child(Visit&& visit) {
+    const int dir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    const pid_t self = ::getpid();
+    // The kernel's linux_dirent64 records: an 8-byte inode, an 8-byte offset, the 2-byte
+    // record length, a 1-byte type, then the name and its NUL.
+    constexpr size_t length_at = 16, name_at = 19;
+    alignas(8) char records[8192];
+    for (long got; (got = ::syscall(SYS_getdents64, dir, records, sizeof records)) > 0;) {
+        for (long at = 0; at + static_cast<long>(name_at) < got;) {
+            unsigned short length = 0;
+            std::memcpy(&length, records + at + length_at, sizeof length);
+            if (length == 0) break;
+            const pid_t pid = pid_of(records + at + name_at);
+            at += length;
+            char state = 0;
+            pid_t parent = 0;
+            if (pid > 0 && read_stat(pid, state, parent) && parent == self) visit(pid, state);
+        }
+    }
+    ::close(dir);
+}
+
+}  // namespace
+
+void end_descendants() {
+    // Killing a child hands its own children to this process, the subreaper, so the tree
+    // is ended from the top, a level a round, until no child is left; the dead are reaped
+    // on the way. A process that cannot die (stuck in the kernel) is given up after a while.
+    constexpr int rounds = 2500;
+    const timespec pause{0, 2'000'000};
+    for (int round = 0; round < rounds; ++round) {
+        bool any = false;
+        for_each_child([&](pid_t pid, char state) {
+            any = true;
+            if (state == 'Z') ::waitpid(pid, nullptr, WNOHANG);
+            else ::kill(pid, SIGKILL);
+        });
+        if (!any) return;
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+#else
+
+void end_descendants() {}
+
+#endif
+
 #ifndef _WIN32
 
 namespace {
@@ -94,6 +199,7 @@ void on_ending_signal(int sig) {
         return;
     }
     remove_armed_files();
+    end_descendants();
     // End the way the signal ends a program, so that the parent sees what ended it: the
     // signal is blocked while this handler runs and arrives when it returns.
     struct sigaction fallback {};
@@ -110,7 +216,10 @@ void install_interrupt_handlers() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    if (::pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+    if (!open_pipe(wake_pipe, true)) wake_pipe[0] = wake_pipe[1] = -1;
+#ifdef __linux__
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+#endif
     for (int sig : ending_signals) {
         struct sigaction previous {};
         ::sigaction(sig, nullptr, &previous);

@@ -28,8 +28,17 @@ class Interrupted {
 };
 
 // Installs the handlers; called once at start-up. A signal that the program was
-// started with ignored stays ignored (and so does it for the children).
+// started with ignored stays ignored (and so does it for the children). On Linux the
+// program also becomes its descendants' subreaper: a process whose parent ends before it
+// is handed to the program, not to the system, so end_descendants() can still reach it
+// (the terminal, process groups and sessions are left as they are).
 void install_interrupt_handlers();
+
+// Kills every process descended from this one that still runs and reaps it, so that none
+// runs on once the program has ended by an ending signal. Only async-signal-safe calls.
+// On Linux that is the whole tree (a daemon in a session of its own included); elsewhere
+// only the children the program waits for are ended (by the process runner).
+void end_descendants();
 
 // While alive, the file is removed when an ending signal ends the program, so that a
 // temporary file written for a later rename is never left behind. A relative path is

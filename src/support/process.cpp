@@ -9,6 +9,7 @@
 #include "support/env.hpp"
 #include "support/interrupt.hpp"
 #include "support/paths.hpp"
+#include "support/pipe.hpp"
 #include "support/text.hpp"
 
 #ifdef _WIN32
@@ -133,7 +134,8 @@ namespace {
 constexpr auto kill_grace = std::chrono::seconds(2);
 
 // Passes the ending signal on, kills the child when it outlives the grace, waits for
-// it, and unwinds. The pipes are no longer read: a grandchild may hold them open.
+// it, ends whatever else it started, and unwinds. The pipes are no longer read: a
+// grandchild may hold them open.
 [[noreturn]] void end_child(pid_t pid, int sig) {
     ::kill(pid, sig);
     const auto give_up = std::chrono::steady_clock::now() + kill_grace;
@@ -149,6 +151,9 @@ constexpr auto kill_grace = std::chrono::seconds(2);
         }
         ::poll(nullptr, 0, 20);
     }
+    // Before anything unwinds, so that no process of the child's can still change a file
+    // once the clean-ups have run.
+    end_descendants();
     throw Interrupted(sig);
 }
 
@@ -175,7 +180,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     Fd out_r, out_w, err_r, err_w;
     auto make_pipe = [](Fd& r, Fd& w) {
         int p[2];
-        if (::pipe2(p, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        if (!open_pipe(p)) throw std::system_error(errno, std::generic_category(), "pipe");
         r.fd = p[0];
         w.fd = p[1];
     };
@@ -266,7 +271,9 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 
 ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
                                const RunOptions& options) {
-    std::vector<std::string> argv = {"sh", "-c", command_text + " \"$@\"", "sh"};
+    // exec: the shell becomes the program, so that a signal passed on reaches the program
+    // itself and the shell cannot end without it.
+    std::vector<std::string> argv = {"sh", "-c", "exec " + command_text + " \"$@\"", "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_process(argv, options);
 }

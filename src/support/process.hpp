@@ -40,14 +40,15 @@ class ProcessError : public std::runtime_error {
 // Runs argv[0] (looked up on PATH when it holds no separator) with argv, waits for it,
 // and drains both pipes together so that neither can fill up and block the child. An
 // ending signal meanwhile (interrupt.hpp) is passed on to the child, which gets SIGKILL
-// when it has not ended after a short grace; once it has been waited for, Interrupted
-// is raised. Windows starts the absolute path the lookup found, never a bare name (which
+// when it has not ended after a short grace; once it has been waited for and whatever it
+// left running has been ended (end_descendants), Interrupted is raised. Windows starts the absolute path the lookup found, never a bare name (which
 // would find a program in the current folder first).
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Runs a command text of the user's own (an editor setting such as "code --wait") through
 // the platform's shell, with `args` appended as separate arguments that the shell never
-// reads as syntax: `sh -c 'TEXT "$@"'` on POSIX; on Windows the command interpreter from
+// reads as syntax: `sh -c 'exec TEXT "$@"'` on POSIX, so that the program replaces the
+// shell and is the child that signals reach; on Windows the command interpreter from
 // the system folder, the arguments quoted for it.
 ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
                                const RunOptions& options = {});

@@ -1,6 +1,7 @@
-// Agent calls end to end, with krestel as the command: a signal while the agent works
-// ends the agent and every clean-up runs, a second run in the same working copy never
-// takes the first one's answer, and a flood of agent output stays bounded.
+// Agent calls end to end, with krestel as the command: a signal while the agent or the
+// editor works ends it, with whatever it started, and every clean-up runs; a second run
+// in the same working copy never takes the first one's answer, and a flood of agent
+// output stays bounded.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -17,6 +18,8 @@ using th::has;
 class AgentRunCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
     int agent_pid = -1;
+    int spawned_pid = -1;  // what the agent left running in the background
+    int editor_pid = -1;
 
     void SetUp() override {
         th::write_file(work / "_agy/goal/krestel-automation.yaml", "goal: bash\n");
@@ -25,9 +28,10 @@ class AgentRunCli : public ::testing::Test, public th::AgentWorkspace {
     }
     void TearDown() override { end_agent(); }
 
-    // An agent left behind by a failed expectation must not outlive the test.
+    // A process left behind by a failed expectation must not outlive the test.
     void end_agent() {
-        if (th::process_exists(agent_pid)) ::kill(agent_pid, SIGKILL);
+        for (int pid : {agent_pid, spawned_pid, editor_pid})
+            if (th::process_exists(pid)) ::kill(pid, SIGKILL);
     }
     // Enter at the script menu (generate mode), the requirement from the test editor.
     th::Outcome krestel() { return run_input({"krestel"}, "\n", "每天備份 home\n"); }
@@ -48,27 +52,59 @@ class AgentRunCli : public ::testing::Test, public th::AgentWorkspace {
 
 struct InterruptCase {
     int signal;
-    bool stubborn;  // the agent ignores the signal: SIGKILL ends it
+    bool stubborn;      // the agent ignores the signal: SIGKILL ends it
+    std::string spawn;  // what the agent starts in the background ("child", "detached"), if anything
     int status;
 };
 
 TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
-    for (const auto& c : {InterruptCase{SIGINT, false, 130}, InterruptCase{SIGTERM, true, 143},
-                          InterruptCase{SIGHUP, false, 129}, InterruptCase{SIGINT, true, 130}}) {
-        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.stubborn ? ", stubborn agent" : ""));
+    for (const auto& c : {InterruptCase{SIGINT, false, "", 130}, InterruptCase{SIGTERM, true, "child", 143},
+                          InterruptCase{SIGHUP, false, "detached", 129}, InterruptCase{SIGINT, true, "detached", 130}}) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.stubborn ? ", stubborn agent" : "") + " " + c.spawn);
         fs::remove(agent_pid_file());
+        fs::remove(script / "spawned");
+        fs::remove(script / "spawn");
         agent_writes("#!/bin/bash\n# Script Name: half.sh\n");
         agent_hangs(c.stubborn);
+        if (!c.spawn.empty()) agent("spawn", c.spawn);
         signal_when_agent_works(c.signal);
         auto o = krestel();
         EXPECT_EQ(o.status, c.status) << o.out << o.err;
         EXPECT_GT(agent_pid, 0);
         EXPECT_FALSE(th::process_exists(agent_pid)) << "the agent outlived vemtora";
+        if (!c.spawn.empty()) {
+            spawned_pid = th::wait_for_pid(script / "spawned");
+            EXPECT_FALSE(th::process_exists(spawned_pid)) << "what the agent started outlived vemtora";
+        }
         // The half-written answer goes; nothing is saved or reported as done.
         EXPECT_EQ(agy_entries(), (std::vector<std::string>{"goal", "skill"}));
         EXPECT_FALSE(fs::exists(work / "gen-bash/half.sh"));
         EXPECT_FALSE(has(o.out, "Done:"));
         EXPECT_FALSE(has(o.err, "Error:"));
+        end_agent();
+        if (HasFailure()) break;
+    }
+}
+
+// The editor itself gets the signal, not only the shell that starts it, and is gone
+// when vemtora has ended; one that ignores the signal is killed.
+TEST_F(AgentRunCli, SignalWhileEditorIsOpenEndsTheEditor) {
+    for (const auto& c : {InterruptCase{SIGTERM, false, "", 143}, InterruptCase{SIGHUP, true, "", 129},
+                          InterruptCase{SIGINT, false, "", 130}}) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.stubborn ? ", stubborn editor" : ""));
+        const fs::path pid_file = tmp / "editor-pid";
+        fs::remove(pid_file);
+        while_running = [&](int pid, const std::function<std::string()>&) {
+            editor_pid = th::wait_for_pid(pid_file);
+            ::kill(pid, c.signal);
+        };
+        std::map<std::string, std::optional<std::string>> env{{"EDITOR_PID", pid_file.string()}};
+        if (c.stubborn) env["EDITOR_STUBBORN"] = "1";
+        auto o = run_input({"krestel"}, "\n", "每天備份 home\n", env);
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_GT(editor_pid, 0);
+        EXPECT_FALSE(th::process_exists(editor_pid)) << "the editor outlived vemtora";
+        EXPECT_TRUE(calls().empty());
         end_agent();
         if (HasFailure()) break;
     }

@@ -1,4 +1,5 @@
 #include "support/interrupt.hpp"
+#include "support/process.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -38,5 +39,33 @@ TEST(Interrupt, SignalOutsideChildRunRemovesRegisteredTemporaries) {
         EXPECT_TRUE(fs::exists(kept));
         EXPECT_TRUE(fs::exists(released));
         EXPECT_FALSE(fs::exists(pending));
+    }
+}
+
+// A process that a finished child left running in the background belongs to the program
+// too: when an ending signal ends the program, it ends with it, even one that made itself
+// a session of its own.
+TEST(Interrupt, SignalOutsideChildRunEndsWhatChildrenLeftBehind) {
+    for (const char* start : {"sleep 300", "setsid sleep 300"}) {
+        SCOPED_TRACE(start);
+        th::TempDir dir;
+        const fs::path pid_file = dir / "pid";
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            support::install_interrupt_handlers();
+            auto r = support::run_process(
+                {"sh", "-c", std::string(start) + " </dev/null >/dev/null 2>&1 & echo $!"});
+            th::write_file(pid_file, r.out);
+            ::raise(SIGTERM);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        const int left = th::wait_for_pid(pid_file);
+        ASSERT_GT(left, 0);
+        EXPECT_FALSE(th::process_exists(left)) << "a process outlived the program";
+        if (th::process_exists(left)) ::kill(left, SIGKILL);
     }
 }
