@@ -75,6 +75,22 @@ RemoveOnSignal::~RemoveOnSignal() {
     if (slot_ >= 0) slots[slot_].state.store(free_slot);
 }
 
+InterruptWatch::InterruptWatch() { interrupt_detail::watch_input(); }
+
+InterruptWatch::~InterruptWatch() {
+    const int sig = interrupt_detail::unwatch_input();
+    if (sig && !taken_) std::raise(sig);
+}
+
+int InterruptWatch::signal() const { return interrupt_detail::pending_signal(); }
+
+void InterruptWatch::check() {
+    if (const int sig = signal()) {
+        taken_ = true;
+        throw Interrupted(sig);
+    }
+}
+
 #ifdef __linux__
 
 namespace {

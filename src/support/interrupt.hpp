@@ -73,6 +73,25 @@ class SignalsHeld {
 #endif
 };
 
+// While alive, an ending signal does not end the program at once: it is recorded, and a
+// long step that a library runs (an archive's compression) asks `signal()` at its own
+// safe points whether to stop; `check()` then unwinds with Interrupted. A signal that the
+// step never took arrives when the watch goes, as if it had come just after the step.
+class InterruptWatch {
+  public:
+    InterruptWatch();
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+    // The ending signal that came meanwhile; 0 when none.
+    int signal() const;
+    // Raises Interrupted for the signal that came, if one did.
+    void check();
+
+  private:
+    bool taken_ = false;
+};
+
 namespace interrupt_detail {
 // For the process runner. The child being waited for: an ending signal now marks
 // itself as pending and wakes `wake_fd()` instead of ending the program. With

@@ -285,7 +285,7 @@ namespace {
 // Long enough for a loaded machine; only a run that is stuck ever reaches it.
 constexpr auto patience = std::chrono::minutes(2);
 
-bool wait_until(const std::function<bool()>& ready) {
+bool wait_quietly(const std::function<bool()>& ready) {
     const auto give_up = std::chrono::steady_clock::now() + patience;
     while (!ready()) {
         if (std::chrono::steady_clock::now() > give_up) return false;
@@ -296,9 +296,15 @@ bool wait_until(const std::function<bool()>& ready) {
 
 }  // namespace
 
+bool wait_until(const std::function<bool()>& ready) {
+    bool seen = wait_quietly(ready);
+    EXPECT_TRUE(seen) << "waited minutes in vain";
+    return seen;
+}
+
 int wait_for_pid(const fs::path& p) {
     std::string text;
-    bool seen = wait_until([&] {
+    bool seen = wait_quietly([&] {
         text = read_file(p);
         return !text.empty() && text.back() == '\n';
     });
@@ -307,14 +313,14 @@ int wait_for_pid(const fs::path& p) {
 }
 
 bool wait_for_text(const std::function<std::string()>& text, const std::string& part) {
-    bool seen = wait_until([&] { return has(text(), part); });
+    bool seen = wait_quietly([&] { return has(text(), part); });
     EXPECT_TRUE(seen) << "never printed: " << part;
     return seen;
 }
 
 bool wait_for_sleep(int pid) {
     // The state is the first field after the command name's closing parenthesis.
-    bool seen = wait_until([&] {
+    bool seen = wait_quietly([&] {
         std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
         auto close = stat.rfind(')');
         return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'S';

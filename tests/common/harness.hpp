@@ -96,6 +96,9 @@ struct Outcome {
 
 Outcome run(const Run& spec);
 
+// Waits until `ready()` holds, looking again every few milliseconds; false (and the
+// current test failed) only when that takes minutes.
+bool wait_until(const std::function<bool()>& ready);
 // Waits until the file holds a process id and a line feed (as the fake agent writes
 // it) and gives the id; fails the current test and gives -1 when that takes minutes.
 int wait_for_pid(const fs::path& p);

@@ -111,6 +111,8 @@ Extracted extract_docs_and_find_actual_files(const YAML::Node& config_dict);
 // the archive's path with "/" separators, or nothing when no archive was written (a
 // failed packing leaves no archive behind, and an older archive as it was). When the
 // packing failed, as opposed to finding nothing to pack, `error_out` receives the reason.
+// An ending signal while the archive is written cancels the writing (the same way) and
+// raises support::Interrupted. A scratch copy that a killed run left is removed first.
 std::optional<std::string> zip_latest_version_files(const std::vector<std::string>& actual_files,
                                                     std::string_view zip_name, std::string_view output_dir = "./",
                                                     std::string* error_out = nullptr);

@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -81,6 +82,40 @@ namespace {
 
 std::string zip_error_text(zip_t* archive) { return zip_strerror(archive); }
 
+// Whether a file named like the archive writer's scratch copy can only be what a killed
+// run left: empty, or the start of an archive without its end, which the writer writes
+// last. A whole archive, or any other file of the user's that happens to be named so,
+// is no such leftover.
+bool unfinished_archive(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(path, ec))) return false;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return false;
+    if (size == 0) return true;
+    char head[4] = {};
+    std::ifstream(path, std::ios::binary).read(head, sizeof head);
+    if (std::string_view(head, sizeof head) != std::string_view("PK\3\4", 4)) return false;
+    int error_code = 0;
+    zip_t* archive = zip_open(support::utf8_text(path).c_str(), ZIP_RDONLY, &error_code);
+    if (!archive) return true;
+    zip_discard(archive);
+    return false;
+}
+
+// A run killed while it wrote the archive leaves the scratch copy beside it; it goes
+// before the next archive is written there.
+void remove_killed_runs_scratch(const fs::path& folder, const std::string& archive_name) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder.empty() ? fs::path(".") : folder, ec)) {
+        const std::string name = support::utf8_text(entry.path().filename());
+        if (!is_archive_scratch(name, archive_name) || !unfinished_archive(entry.path())) continue;
+        if (fs::remove(entry.path(), ec)) log().info("✅ 已移除先前中斷的打包暫存檔：" + name);
+    }
+}
+
+// The archive's writing asks this between its pieces: an ending signal stops it.
+int cancel_on_interrupt(zip_t*, void* watch) { return static_cast<const support::InterruptWatch*>(watch)->signal() != 0; }
+
 }  // namespace
 
 bool is_archive_scratch(std::string_view name, std::string_view archive_name) {
@@ -128,7 +163,13 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     fs::path native = support::path_from_utf8(archive_path).make_preferred();
     if (native.has_parent_path()) fs::create_directories(native.parent_path());
 
+    remove_killed_runs_scratch(native.parent_path(), archive_name);
+
     log().info("📦 正在打包最新檔案至壓縮檔：" + support::utf8_text(native) + " ...");
+    // An interrupt does not end the program while the archive is written, which would
+    // leave the writer's scratch copy behind: it cancels the writing, the writer removes
+    // its copy, and the run unwinds with the older package as it was.
+    support::InterruptWatch interrupt;
     int error_code = 0;
     zip_t* archive = zip_open(support::utf8_text(native).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
     if (!archive) {
@@ -143,9 +184,10 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     // libzip writes the archive only at zip_close; discarding it on any failure leaves
     // no half-written package (and an older one untouched).
     auto fail = [&](const std::string& reason) -> std::optional<std::string> {
+        zip_discard(archive);
+        interrupt.check();
         log().error("❌ 打包壓縮檔失敗: " + reason);
         if (error_out) *error_out = reason;
-        zip_discard(archive);
         return std::nullopt;
     };
     for (const auto& path : files) {
@@ -160,12 +202,9 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
             return fail(path + ": " + zip_error_text(archive));
         log().info("✅ 已加入壓縮包: " + path);
     }
-    {
-        // The archive is written to a temporary file that the library names itself, so a
-        // signal could not take it along: it waits until the archive is whole.
-        const support::SignalsHeld whole_archive;
-        if (zip_close(archive) != 0) return fail(zip_error_text(archive));
-    }
+    zip_register_cancel_callback_with_state(archive, cancel_on_interrupt, nullptr, &interrupt);
+    if (zip_close(archive) != 0) return fail(zip_error_text(archive));
+    interrupt.check();
     log().info("🎉 成功建立壓縮包，共打包 " + std::to_string(files.size()) + " 個檔案！");
     return archive_path;
 }

@@ -1,9 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 
 #include "brenkit/app_logging.hpp"
 #include "common/harness.hpp"
+#include "support/interrupt.hpp"
 #include "vemtora/publishing/varnel.hpp"
 
 using namespace vemtora::varnel;
@@ -97,4 +103,77 @@ TEST(VarnelPackage, FailedPackingLeavesNoPartialArchive) {
     for (const auto& e : fs::directory_iterator(dir.path())) leftovers.push_back(e.path().filename().string());
     std::sort(leftovers.begin(), leftovers.end());
     EXPECT_EQ(leftovers, (std::vector<std::string>{"a.txt", "c.txt", "package.zip"}));
+}
+
+namespace {
+
+std::vector<std::string> entries_of(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// What an earlier run left when it was killed while writing the archive (the writer's
+// scratch copy, empty or without the archive's end) goes on the next run; a file of the
+// user's that only looks like one, a whole archive or another text, stays.
+TEST(VarnelPackage, ScratchOfAKilledRunIsRemovedOnTheNextRun) {
+    th::TempDir dir;
+    th::write_file(dir / "a.txt", std::string(5000, 'a'));
+    brenkit::app_logging::Capture capture;
+    ASSERT_TRUE(zip_latest_version_files({(dir / "a.txt").string()}, "package.zip", dir.path().string()));
+    const std::string whole = th::read_file(dir / "package.zip");
+    ASSERT_GT(whole.size(), 100u);
+
+    th::write_file(dir / "package.zip.k3x9qa", whole.substr(0, whole.size() / 2));  // cut off before its end
+    th::write_file(dir / "PACKAGE.ZIP.000000", "");                                  // killed before a byte
+    th::write_file(dir / "package.zip.backup", whole);                               // a whole archive
+    th::write_file(dir / "package.zip.notes1", "the user's notes");
+    th::write_file(dir / "package.zip.bak", whole.substr(0, 10));
+    ASSERT_TRUE(zip_latest_version_files({(dir / "a.txt").string()}, "package.zip", dir.path().string()));
+    EXPECT_EQ(entries_of(dir.path()), (std::vector<std::string>{"a.txt", "package.zip", "package.zip.backup",
+                                                                "package.zip.bak", "package.zip.notes1"}));
+}
+
+// An interrupt while the archive is written stops the writing: the run unwinds, the
+// older package stays as it was, and the writer's scratch copy goes. A first member that
+// is a pipe holds the writing where the test can interrupt it.
+TEST(VarnelPackage, InterruptWhileWritingKeepsTheOlderPackage) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        th::TempDir dir;
+        const fs::path pipe = dir / "a.txt";
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        th::write_file(dir / "b.txt", std::string(5000, 'b'));
+        th::write_file(dir / "package.zip", "the older package");
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            support::install_interrupt_handlers();
+            brenkit::app_logging::Capture quiet;
+            try {
+                zip_latest_version_files({pipe.string(), (dir / "b.txt").string()}, "package.zip", dir.path().string());
+            } catch (const support::Interrupted& interrupted) {
+                ::_exit(interrupted.exit_status());
+            }
+            ::_exit(0);
+        }
+        // The writer has opened the pipe once a writer's open no longer fails.
+        int fd = -1;
+        th::wait_until([&] { return (fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; });
+        ::kill(pid, sig);
+        if (fd >= 0) {
+            const std::string data(100000, 'a');
+            ssize_t written = ::write(fd, data.data(), data.size());
+            (void)written;
+            ::close(fd);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << status;
+        EXPECT_EQ(th::read_file(dir / "package.zip"), "the older package");
+        EXPECT_EQ(entries_of(dir.path()), (std::vector<std::string>{"a.txt", "b.txt", "package.zip"}));
+    }
 }
