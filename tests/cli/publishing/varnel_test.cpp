@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include <csignal>
+
 #include "common/harness.hpp"
 #include "support/paths.hpp"
 
@@ -272,6 +274,35 @@ TEST(VarnelCli, ArchiveScratchFilesAreNoDocuments) {
               (std::vector<std::string>{"guide.html:deflate", "package.zip.bak:deflate"}));
     EXPECT_EQ(r.err.find("Ab12Cd"), std::string::npos) << r.err;
     EXPECT_EQ(th::read_file(dir / "index.html").find("Ab12Cd"), std::string::npos);
+}
+
+// Two runs on one configuration: the second is refused at once while the first waits for
+// the titles of new entries, so the entries typed there are not lost to its write-back.
+TEST(VarnelCli, SecondRunOnTheSameConfigurationIsRefused) {
+    th::TempDir dir;
+    const std::string yaml = "download_link: \"package.zip\"\ndocument1_title: \"Guide\"\n"
+                             "document1_file: \"guide.html\"\n";
+    th::write_file(dir / "config.yaml", yaml);
+    th::write_file(dir / "guide.html", "guide");
+    th::write_file(dir / "notes.txt", "notes");
+    th::Outcome second;
+    th::Run first{.args = {"varnel", "-c", "config.yaml"},
+                  .cwd = dir.path(),
+                  .while_running =
+                      [&](int pid, const std::function<std::string()>& out) {
+                          if (th::wait_for_text(out, "請輸入編號") && th::wait_for_sleep(pid))
+                              second = varnel(dir.path(), {"-c", "config.yaml"}, "\n");
+                          ::kill(pid, SIGINT);
+                      },
+                  .open_stdin = true};
+    auto r = th::run(first);
+    EXPECT_EQ(r.status, 1) << r.err;  // "Aborted!" at the question
+    EXPECT_EQ(second.status, 1) << second.out << second.err;
+    EXPECT_NE(second.err.find("❌ 另一個執行中的指令正在使用設定檔 config.yaml，請等它結束後再試一次。\n"), std::string::npos)
+        << second.err;
+    EXPECT_NE(second.err.find("Error: 另一個執行中的指令正在使用設定檔 config.yaml\n"), std::string::npos) << second.err;
+    EXPECT_EQ(th::read_file(dir / "config.yaml"), yaml);
+    EXPECT_FALSE(fs::exists(dir / "index.html"));
 }
 
 // A value written into the option's argument is the path, whatever it begins with.
