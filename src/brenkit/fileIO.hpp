@@ -109,12 +109,18 @@ std::vector<fs::path> download_and_save_from_registry(const std::vector<Registry
 
 // ---- editor ----------------------------------------------------------------------
 // Opens $VISUAL, else $EDITOR, else vi on the initial text; returns what was saved
-// without the lines that begin with "#", stripped; "" when nothing was entered. Nothing
-// (the reason logged) when the editor could not be run or ended with a non-zero status
-// (vim's :cq, a crash): what the file held then is no answer.
+// (a leading byte-order mark dropped) without the lines that begin with "#", stripped;
+// "" when nothing was entered. Nothing (the reason logged) when the editor could not be
+// run or ended with a non-zero status (vim's :cq, a crash): what the file held then is
+// no answer. The file of a text that is not empty stays on disk until the command
+// settles it with settle_typed_input.
 std::optional<std::string> get_user_input_via_editor(const std::string& initial_text,
                                                      const std::string& label = "輸入",
                                                      const Logger* logger = nullptr);
+// What the user typed in the editor so far: with `keep` (the command failed after it)
+// each file stays, and one line through the editor's logger says where; otherwise the
+// files go. Files never settled go when the program ends.
+void settle_typed_input(bool keep);
 
 // ---- local files and downloads -----------------------------------------------------
 // The maker's repository base address: $VEMTORA_REPO_BASE_URL, else the built-in one.

@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include "brenkit/fileIO.hpp"
+#include "brenkit/fileIO_internal.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
 #include "support/paths.hpp"
@@ -24,6 +25,34 @@ std::string chosen_editor() {
 #endif
 }
 
+// A requirement that the user typed, in the editor's file, until the command settles it.
+struct TypedInput {
+    fs::path folder;
+    fs::path file;
+    std::string label;
+    const Logger* logger;
+};
+
+// The typed inputs of this run. Those never settled go when the program ends normally,
+// as the editor's folder always did.
+struct TypedInputs {
+    std::vector<TypedInput> entries;
+    ~TypedInputs() {
+        for (const auto& entry : entries) remove_directory(entry.folder);
+    }
+};
+TypedInputs& typed_inputs() {
+    static TypedInputs inputs;
+    return inputs;
+}
+
+// An editor that saves UTF-8 with a byte-order mark (Notepad did by default) puts it
+// before the first line, where it would hide that line's "#".
+std::string without_byte_order_mark(std::string text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    return text;
+}
+
 std::string without_comments(const std::string& text) {
     std::vector<std::string> kept;
     for (auto& line : support::splitlines(text)) {
@@ -43,10 +72,13 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         if (logger) logger->error(fmt::format("❌ 無法建立{}的暫存檔: {}", label, e.what()));
         return std::nullopt;
     }
-    // The folder goes however the editing ends, an interrupt included.
+    // The folder goes however the editing ends, an interrupt included, unless it holds a
+    // requirement, which the command settles (settle_typed_input).
     struct RemovedFolder {
         fs::path path;
-        ~RemovedFolder() { remove_directory(path); }
+        ~RemovedFolder() {
+            if (!path.empty()) remove_directory(path);
+        }
     } removed_folder{folder};
     auto file = folder / "input.md";
     std::optional<std::string> result;
@@ -63,7 +95,11 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         if (run.status != 0) {
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
         } else if (auto saved = support::read_file(file)) {
-            result = without_comments(*saved);
+            result = without_comments(without_byte_order_mark(std::move(*saved)));
+            if (!result->empty()) {
+                typed_inputs().entries.push_back({folder, file, label, logger});
+                removed_folder.path.clear();
+            }
         } else if (logger) {
             logger->error(fmt::format("❌ 無法讀回{}的暫存檔: {}", label, support::utf8_text(file)));
         }
@@ -72,6 +108,23 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         result.reset();
     }
     return result;
+}
+
+void settle_typed_input(bool keep) {
+    auto& entries = typed_inputs().entries;
+    for (const auto& entry : entries) {
+        try {
+            if (!keep) {
+                remove_directory(entry.folder);
+                continue;
+            }
+            const Logger& log = entry.logger ? *entry.logger : library_log();
+            log.warning(fmt::format("⚠️ 您輸入的{}已保留於：{}", entry.label, support::reference_form(entry.file)));
+        } catch (...) {
+            // Said on the way out of a failure: nothing more may go wrong here.
+        }
+    }
+    entries.clear();
 }
 
 }  // namespace brenkit::fileIO

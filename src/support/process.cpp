@@ -60,6 +60,15 @@ bool is_windows() {
 #endif
 }
 
+std::optional<size_t> argument_size_limit() {
+#ifdef __linux__
+    // The kernel's MAX_ARG_STRLEN, counted with the NUL that ends the argument.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page > 0) return static_cast<size_t>(page) * 32 - 1;
+#endif
+    return std::nullopt;
+}
+
 std::optional<fs::path> find_executable(const std::string& name) {
     if (name.empty()) return std::nullopt;
     auto usable = [](const fs::path& p) {

@@ -53,6 +53,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
                                const RunOptions& options = {});
 
+// The longest single argument, in bytes, that the system hands to a program it starts,
+// where it has such a limit (Linux: 32 pages, less the closing NUL); nothing elsewhere.
+std::optional<size_t> argument_size_limit();
+
 // The program's full path as the platform's command lookup finds it (PATH, and on
 // Windows PATHEXT), or nothing.
 std::optional<std::filesystem::path> find_executable(const std::string& name);

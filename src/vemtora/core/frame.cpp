@@ -155,7 +155,17 @@ class FrameRun {
     }
 
     int run_application() {
-        support::Result result = binding_.run(*configuration_, context_);
+        support::Result result;
+        {
+            // What the user typed stays on disk when the command fails after it, an
+            // interrupt or an error included, and goes when the command succeeds.
+            struct TypedInput {
+                bool ok = false;
+                ~TypedInput() { fileIO::settle_typed_input(!ok); }
+            } typed;
+            result = binding_.run(*configuration_, context_);
+            typed.ok = result.ok;
+        }
         if (result.ok) {
             support::echo((binding_.marked_result ? "✅ Done: " : "Done: ") + result.text);
             return 0;

@@ -81,6 +81,13 @@ support::Result run_agy(const RunAgyArgs& args) {
     // script there), and the interpreter takes one line only.
     const bool use_shell = support::is_windows();
     const std::vector<std::string> agy_cmd = agy_command(args, use_shell);
+    // A prompt longer than the system passes as one argument could only fail to start.
+    if (const auto limit = support::argument_size_limit(); limit && agy_cmd.back().size() > *limit) {
+        const std::string reason = "提示詞長度 " + std::to_string(agy_cmd.back().size()) +
+                                   " 位元組，超過系統對單一命令列參數的上限 " + std::to_string(*limit) + " 位元組";
+        logger.error("❌ " + reason + "，未執行 agy。");
+        return support::Result::failure(reason);
+    }
     const std::string target_name =
         args.file_path ? support::utf8_text(args.file_path->filename()) : std::string("專案 (Project)");
     logger.info("✅ ⏳ 正在透過 agy 使用 " + args.default_model + " 處理 " + target_name + "...");

@@ -4,6 +4,8 @@
 // output stays bounded.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 
@@ -108,6 +110,61 @@ TEST_F(AgentRunCli, SignalWhileEditorIsOpenEndsTheEditor) {
         end_agent();
         if (HasFailure()) break;
     }
+}
+
+// What the user typed is kept on disk when the command fails after it, and one line says
+// where; a run that succeeds leaves nothing behind. A prompt that the system cannot pass
+// as one argument is refused before anything runs, naming its size and the limit.
+TEST_F(AgentRunCli, TypedRequirementIsKeptWhenTheRunFails) {
+    const std::string typed = "每天備份 home 到 /backup\n";
+    const std::string kept_line = "⚠️ 您輸入的Bash 腳本需求已保留於：";
+    const fs::path tmpdir = tmp / "tmpdir";
+    fs::create_directories(tmpdir);
+    const long limit = 32 * ::sysconf(_SC_PAGESIZE) - 1;
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        std::string editor_text;
+        std::map<std::string, std::optional<std::string>> env;
+        std::string error;  // part of the error line
+    };
+    const std::string huge = std::string(static_cast<size_t>(limit), 'x') + "\n";
+    const std::vector<Case> cases = {
+        {"agent fails", [&] { agent_fails(3, "quota exhausted\n"); }, typed, {}, "Error: AI 執行失敗: quota exhausted"},
+        {"agent writes nothing", [&] { agent("status", "0"); }, typed, {}, "Error: 無法讀取 AI 產出的腳本內容。"},
+        {"no agent", [] {}, typed, {{"PATH", "/usr/bin:/bin"}}, "Error: AI 執行失敗: 系統中找不到 `agy` 指令"},
+        {"prompt too long", [&] { agent_writes("#!/bin/bash\n# Script Name: x.sh\n"); }, huge, {},
+         "位元組，超過系統對單一命令列參數的上限 " + std::to_string(limit) + " 位元組"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& entry : fs::directory_iterator(script)) fs::remove_all(entry.path());
+        c.arrange();
+        // Through a file: a variable cannot hold the longest text either.
+        th::write_file(tmp / "typed.txt", c.editor_text);
+        auto env = c.env;
+        env["TMPDIR"] = tmpdir.string();
+        env["EDITOR_TEXT_FILE"] = (tmp / "typed.txt").string();
+        auto o = run_input({"krestel"}, "\n", "", env);
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, c.error)) << o.err;
+        const auto at = o.err.find(kept_line);
+        ASSERT_NE(at, std::string::npos) << o.err;
+        const auto start = at + kept_line.size();
+        const fs::path kept = o.err.substr(start, o.err.find('\n', start) - start);
+        EXPECT_TRUE(has(th::read_file(kept), c.editor_text)) << kept;
+    }
+    EXPECT_EQ(calls().size(), 2u);  // neither without an agent nor with the long prompt
+
+    // Success: the answer is saved, the typed text is no longer needed.
+    fs::remove_all(tmpdir);
+    fs::create_directories(tmpdir);
+    for (const auto& entry : fs::directory_iterator(script)) fs::remove_all(entry.path());
+    agent_writes("#!/bin/bash\n# Script Name: backup.sh\n");
+    auto o = run_input({"krestel"}, "\n", typed, {{"TMPDIR", tmpdir.string()}});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_FALSE(has(o.err, kept_line)) << o.err;
+    EXPECT_TRUE(fs::is_empty(tmpdir));
 }
 
 // At a question the interrupt is the user's answer: "Aborted!" and status 1, as before.

@@ -54,6 +54,18 @@ TEST(FileIOEditor, ReturnsWhatWasAddedWithoutCommentLines) {
     EXPECT_EQ(get_user_input_via_editor(""), "from visual");
 }
 
+// An editor that saves UTF-8 with a byte-order mark: the mark is no text, and the
+// instruction line after it is still a comment.
+TEST(FileIOEditor, ByteOrderMarkIsDropped) {
+    th::ScopedEnv env({{"VISUAL", std::nullopt},
+                       {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                       {"EDITOR_TEXT", "需求\n"},
+                       {"EDITOR_STATUS", "0"},
+                       {"EDITOR_BOM", "1"}});
+    EXPECT_EQ(get_user_input_via_editor("# 請輸入需求\n"), "需求");
+    EXPECT_EQ(get_user_input_via_editor(""), "需求");
+}
+
 TEST(FileIODownload, FetchesMissingFilesOnceAndLeavesNothingOnFailure) {
     th::TempDir repo;
     th::TempDir work;
