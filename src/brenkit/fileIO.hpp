@@ -28,8 +28,10 @@ std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const s
 inline constexpr std::uintmax_t max_config_bytes = std::uintmax_t{16} << 20;
 // Loads a YAML file that must hold a mapping; nothing (with the reason logged) when it
 // is missing, unreadable, a folder or another file that is not a regular one (device,
-// FIFO), larger than max_config_bytes, malformed or not a mapping.
-std::optional<YAML::Node> load_yaml_config(const fs::path& path);
+// FIFO), larger than max_config_bytes, malformed or not a mapping. With `empty_is_null`
+// an empty or null document is no error: it gives a Null node, without a message. A key
+// given twice in a mapping is taken from its later copy, with a warning naming its line.
+std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_null = false);
 // Writes the mapping as YAML over the file (temporary file, then rename): key order
 // kept, UTF-8 as is, every text value quoted so that it reads back as a text (a value
 // set in code from a plain string counts by its look, "3" as a number: use quoted()).
@@ -52,6 +54,18 @@ std::string text_or(const YAML::Node& node, const std::string& fallback);
 // The value's text when it is truthy, else the fallback: `config.get(key) or default`.
 std::string text_or_default(const YAML::Node& node, const std::string& fallback);
 bool bool_or(const YAML::Node& node, bool fallback);
+
+// A text setting of a configuration mapping: the value of `key` when it is a scalar
+// (numbers and booleans as written), `fallback` when the key is missing. A key that is
+// present but holds no text (a list, a mapping, no value) takes `fallback` too, with
+// one warning line that names the key, the kind expected and the default used.
+std::string text_setting(const YAML::Node& map, const std::string& key, const std::string& fallback);
+// That warning for `key`, whose `value` is not `expected` ("a text"): `used` says what
+// is taken instead ("the default './out' is used").
+void warn_wrong_kind(const std::string& key, const YAML::Node& value, const std::string& expected,
+                     const std::string& used);
+// How a warning names the default text `fallback`: "the default './out' is used".
+std::string default_used(const std::string& fallback);
 
 // ---- file search and menus -------------------------------------------------------
 struct FoundFiles {

@@ -4,6 +4,7 @@
 
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "brenkit/fileIO.hpp"
 #include "brenkit/fileIO_internal.hpp"
@@ -29,7 +30,36 @@ std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const s
     }
 }
 
-std::optional<YAML::Node> load_yaml_config(const fs::path& path) {
+namespace {
+
+// yaml-cpp finds the first copy of a key that a mapping holds twice, where a reader of
+// the file expects the later one: the earlier copies go, each later one is named. What
+// an earlier copy held is not looked at; a node that aliases share is walked once.
+void keep_later_copies(YAML::Node node, const std::string& file, std::unordered_set<const void*>& walked) {
+    // Nodes that share one node are told apart by the address of their data (see NodeWriter).
+    static const std::string* const no_data = &YAML::Node().Scalar();
+    const void* id = &node.Scalar();
+    if (id != no_data && !walked.insert(id).second) return;
+    if (node.IsSequence()) {
+        for (YAML::Node item : node) keep_later_copies(item, file, walked);
+        return;
+    }
+    if (!node.IsMap()) return;
+    std::unordered_map<std::string, int> copies;
+    for (const auto& kv : node) {
+        if (!kv.first.IsScalar()) continue;
+        if (++copies[kv.first.Scalar()] > 1)
+            library_log().warning(fmt::format("⚠️ Config key '{}' is given again on line {} of {}; the later value is used.",
+                                              kv.first.Scalar(), kv.first.Mark().line + 1, file));
+    }
+    for (const auto& [key, count] : copies)
+        for (int i = 1; i < count; ++i) node.remove(key);
+    for (auto kv : node) keep_later_copies(kv.second, file, walked);
+}
+
+}  // namespace
+
+std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_null) {
     const auto& log = library_log();
     std::error_code ec;
     auto status = fs::status(path, ec);
@@ -58,10 +88,13 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path) {
     }
     auto node = load_yaml_string(read.bytes, "設定檔 " + support::utf8_text(path));
     if (!node) return std::nullopt;
+    if (empty_is_null && node->IsNull()) return node;
     if (!node->IsMap()) {
         log.error(fmt::format("❌ 設定檔內容不是鍵值對應 (mapping): {}", support::utf8_text(path)));
         return std::nullopt;
     }
+    std::unordered_set<const void*> walked;
+    keep_later_copies(*node, support::utf8_text(path), walked);
     return node;
 }
 
@@ -173,6 +206,40 @@ std::string text_or(const YAML::Node& node, const std::string& fallback) {
 std::string text_or_default(const YAML::Node& node, const std::string& fallback) {
     if (!truthy(node) || !node.IsScalar()) return fallback;
     return node.Scalar();
+}
+
+namespace {
+
+std::string kind_name(const YAML::Node& node) {
+    if (!node.IsDefined() || node.IsNull()) return "no value";
+    if (node.IsSequence()) return "a list";
+    if (node.IsMap()) return "a mapping";
+    switch (scalar_kind(node)) {
+        case ScalarKind::null: return "no value";
+        case ScalarKind::boolean: return "a boolean";
+        case ScalarKind::integer:
+        case ScalarKind::floating: return "a number";
+        case ScalarKind::text: break;
+    }
+    return "a text";
+}
+
+}  // namespace
+
+void warn_wrong_kind(const std::string& key, const YAML::Node& value, const std::string& expected,
+                     const std::string& used) {
+    library_log().warning(
+        fmt::format("⚠️ Config key '{}' should be {} but holds {}; {}.", key, expected, kind_name(value), used));
+}
+
+std::string default_used(const std::string& fallback) { return "the default '" + fallback + "' is used"; }
+
+std::string text_setting(const YAML::Node& map, const std::string& key, const std::string& fallback) {
+    const YAML::Node value = child(map, key);
+    if (!value.IsDefined()) return fallback;
+    if (value.IsScalar()) return value.Scalar();
+    warn_wrong_kind(key, value, "a text", default_used(fallback));
+    return fallback;
 }
 
 bool bool_or(const YAML::Node& node, bool fallback) {

@@ -28,17 +28,6 @@ void error_line(const std::string& text) { support::echo(text, Stream::err); }
 
 std::string template_name(const std::string& module_name) { return "config_" + module_name + "_template.yaml"; }
 
-// A file that holds an empty or null YAML document: a configuration of nothing.
-bool holds_null_document(const fs::path& path) {
-    auto read = support::read_regular_file(path, fileIO::max_config_bytes);
-    if (read.outcome != support::BoundedRead::Outcome::read) return false;
-    try {
-        return YAML::Load(read.bytes).IsNull();
-    } catch (const YAML::Exception&) {
-        return false;
-    }
-}
-
 // The mapping under `config`, created when missing or empty; nothing when the
 // configuration holds something else there.
 std::optional<YAML::Node> settings_of(YAML::Node& configuration) {
@@ -116,10 +105,9 @@ class FrameRun {
                 error_line("❌ Error: Config file '" + *path_ + "' does not exist.");
                 return 1;
             }
-            // An empty document is a configuration of nothing; anything else the loader
-            // refuses is an error the user must hear about.
-            if (holds_null_document(file)) return 0;
-            loaded = fileIO::load_yaml_config(file);
+            // Read once. An empty document is a configuration of nothing; anything else
+            // the loader refuses is an error the user must hear about.
+            loaded = fileIO::load_yaml_config(file, true);
             if (!loaded) {
                 error_line("❌ Error: Config file '" + *path_ + "' could not be loaded.");
                 return 1;
@@ -250,18 +238,28 @@ std::string standard_epilog(const std::string& name, std::string_view features) 
 
 YAML::Node settings_section(const YAML::Node& config_dict) {
     YAML::Node section = fileIO::child(config_dict, "config");
-    return section.IsMap() ? section : YAML::Node(YAML::NodeType::Map);
+    if (section.IsMap()) return section;
+    if (section.IsDefined())
+        fileIO::warn_wrong_kind("config", section, "a mapping", "every setting takes its default");
+    return YAML::Node(YAML::NodeType::Map);
 }
 
 std::string default_model_of(const YAML::Node& settings) {
-    std::string model = fileIO::text_or(fileIO::child(settings, "default_model"), "");
+    std::string model = fileIO::text_setting(settings, "default_model", std::string(mindrel::default_agy_model));
     if (support::strip(model).empty()) model = mindrel::default_agy_model;
     return mindrel::resolve_model_name(model);
 }
 
 YAML::Node backup_model_of(const YAML::Node& settings, const YAML::Node& fallback) {
     YAML::Node backup = fileIO::child(settings, "backup_model");
-    return mindrel::resolve_model_name(backup.IsDefined() ? backup : fallback);
+    if (!backup.IsDefined()) return mindrel::resolve_model_name(fallback);
+    if (backup.IsMap() || backup.IsNull()) {
+        const YAML::Node& named = fallback.IsSequence() && fallback.size() > 0 ? fallback[0] : fallback;
+        fileIO::warn_wrong_kind("backup_model", backup, "a model name or a list of them",
+                                fileIO::default_used(named.IsScalar() ? named.Scalar() : ""));
+        return mindrel::resolve_model_name(fallback);
+    }
+    return mindrel::resolve_model_name(backup);
 }
 
 vemtora::CommandDecl declare(Declaration declaration) {

@@ -69,7 +69,7 @@ std::string references(const std::vector<fileIO::Choice>& chosen, const std::str
 
 TomebrookApp::TomebrookApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
-    output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./gen-docs");
+    output_dir = fileIO::text_setting(config, "output_dir", "./gen-docs");
     default_model = frame::default_model_of(config);
 }
 

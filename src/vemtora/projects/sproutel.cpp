@@ -124,16 +124,16 @@ std::string registration_prompt(const registration::Pass& pass, const NewModuleN
 SproutelApp::SproutelApp(const YAML::Node& config_dict) {
     const auto& log = sproutel::log();
     config = frame::settings_section(config_dict);
-    template_repo = fileIO::text_or(fileIO::child(config, "template_repo"), default_template_repo);
-    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/sproutel.yaml");
-    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-expert.yaml");
+    template_repo = fileIO::text_setting(config, "template_repo", default_template_repo);
+    goal_path = fileIO::text_setting(config, "goal_path", "_agy/goal/sproutel.yaml");
+    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml");
     // A file that does not arrive here is reported by run before anything is asked.
     exchange::fetch_fixed({{goal_path, "_agy/goal/sproutel.yaml", "Goal 設定檔"},
                            {skill_path, "_agy/skill/dovud-expert.yaml", "Skill 設定檔"}},
                           log);
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
-    project_desc = fileIO::text_or(fileIO::child(config, "project_desc"), "");
+    project_desc = fileIO::text_setting(config, "project_desc", "");
     debug = fileIO::bool_or(fileIO::child(config, "debug"), false);
 }
 

@@ -141,11 +141,14 @@ std::string output_file_name(std::string_view doc_name, std::string_view version
 PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
     auto key = [this](const char* name) { return fileIO::child(config, name); };
-    input_path = fileIO::text_or(key("input_path"), "./");
-    output_path = fileIO::text_or(key("output_path"), "./");
+    input_path = fileIO::text_setting(config, "input_path", "./");
+    output_path = fileIO::text_setting(config, "output_path", "./");
     embed_images = key("embed_images").IsDefined() ? fileIO::truthy(key("embed_images")) : true;
     watermark_enable = key("watermark_enable").IsDefined() && fileIO::truthy(key("watermark_enable"));
     watermark_text = fileIO::text_or(key("watermark_text"), "CONFIDENTIAL");
+    // No value at all means no watermark text; a list or a mapping is no text.
+    if (key("watermark_text").IsSequence() || key("watermark_text").IsMap())
+        fileIO::warn_wrong_kind("watermark_text", key("watermark_text"), "a text", fileIO::default_used(watermark_text));
     watermark_text_set = key("watermark_text").IsDefined() ? fileIO::truthy(key("watermark_text")) : true;
     is_debug = support::get_env("DOVUD_DEBUG").value_or("") == "1";
 }

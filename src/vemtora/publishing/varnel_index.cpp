@@ -224,6 +224,22 @@ std::string safe_href(std::string link) {
     return link;
 }
 
+// A list or a mapping where a text belongs is shown as the key's default: say so once.
+// (No value at all is the empty text here, as the page always showed it.)
+void name_values_without_text(const YAML::Node& config) {
+    if (!config.IsMap()) return;
+    for (const auto& item : config) {
+        if (!item.first.IsScalar() || !(item.second.IsSequence() || item.second.IsMap())) continue;
+        const std::string& key = item.first.Scalar();
+        std::optional<std::string> fallback;
+        if (key == "document_title") fallback = "Documentation";
+        else if (key == "document_description" || key == download_key) fallback = "";
+        else if (auto entry = parse_document_key(key))
+            fallback = entry->field == "title" ? "Document " + entry->number : entry->field == "file" ? "#" : "";
+        if (fallback) fileIO::warn_wrong_kind(key, item.second, "a text", fileIO::default_used(*fallback));
+    }
+}
+
 }  // namespace
 
 std::string html_escape(std::string_view text) { return support::html_escape(text, true); }
@@ -364,6 +380,7 @@ support::Result VarnelApp::run() {
             return support::Result::failure(reason);
         }
     }
+    name_values_without_text(config);
     auto [docs, actual_files] = extract_docs_and_find_actual_files(config);
 
     auto package = fileIO::text_or(fileIO::child(config, std::string(download_key)), "package.zip");

@@ -68,7 +68,7 @@ class ScratchFiles {
 
 Quillary::Quillary(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
-    output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./");
+    output_dir = fileIO::text_setting(config, "output_dir", "./");
     goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-readme-goal.yaml");
     skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-readme-expert.yaml");
     template_path = fileIO::text_or(fileIO::child(config, "template_path"), "template/dovud_readme_template.md");
@@ -118,19 +118,18 @@ std::optional<Result> Quillary::check_clean_tree() {
 
 void Quillary::choose_readme_kind() {
     const auto& log = quillary::log();
+    // The defaults of each kind; the configured paths are read once the kind is chosen.
     struct KindPaths {
         std::string goal, skill, templ;
-    };
-    auto key = [this](const char* name, const char* fallback) {
-        return fileIO::text_or(fileIO::child(config, name), fallback);
+        bool template_configurable;
     };
     const std::vector<std::pair<std::string, KindPaths>> readme_configs{
         {kPythonWheel,
-         {key("goal_path", "_agy/goal/dovud-readme-goal.yaml"), key("skill_path", "_agy/skill/dovud-readme-expert.yaml"),
-          key("template_path", "template/dovud_readme_template.md")}},
+         {"_agy/goal/dovud-readme-goal.yaml", "_agy/skill/dovud-readme-expert.yaml", "template/dovud_readme_template.md",
+          true}},
         {kCMcu,
-         {key("goal_path", "_agy/goal/c-mcu-readme-goal.yaml"), key("skill_path", "_agy/skill/c-mcu-readme-expert.yaml"),
-          "template/c_mcu_project_readme_template.md"}},
+         {"_agy/goal/c-mcu-readme-goal.yaml", "_agy/skill/c-mcu-readme-expert.yaml",
+          "template/c_mcu_project_readme_template.md", false}},
     };
     std::vector<std::string> kinds;
     for (const auto& [name, _] : readme_configs) kinds.push_back(name);
@@ -138,9 +137,11 @@ void Quillary::choose_readme_kind() {
     const KindPaths* selected = &readme_configs[0].second;
     for (const auto& [name, paths] : readme_configs)
         if (name == choice) selected = &paths;
-    goal_path = selected->goal;
-    skill_path = selected->skill;
-    template_path = support::path_from_utf8(selected->templ);
+    goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", selected->goal));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", selected->skill));
+    template_path = support::path_from_utf8(selected->template_configurable
+                                                ? fileIO::text_setting(config, "template_path", selected->templ)
+                                                : selected->templ);
     is_c_mcu_project_ = choice == kCMcu;
     is_python_wheel_project_ = choice == kPythonWheel;
     log.info("✅ 已選取 " + choice + " 模式");

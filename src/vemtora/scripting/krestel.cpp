@@ -58,7 +58,7 @@ std::string build_prompt(const PromptArgs& args) {
 
 KrestelApp::KrestelApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
-    auto text = [&](const char* key, const char* fallback) { return fileIO::text_or(fileIO::child(config, key), fallback); };
+    auto text = [&](const char* key, const char* fallback) { return fileIO::text_setting(config, key, fallback); };
     output_dir = text("output_dir", "./gen-bash");
     goal_path = text("goal_path", "_agy/goal/krestel-automation.yaml");
     skill_path = text("skill_path", "_agy/skill/krestel-expert.yaml");

@@ -95,7 +95,7 @@ std::string build_prompt(const PromptArgs& args) {
 
 MolderyApp::MolderyApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
-    output_dir = fileIO::text_or(fileIO::child(config, "output_dir"), "./gen-template");
+    output_dir = fileIO::text_setting(config, "output_dir", "./gen-template");
     default_model = frame::default_model_of(config);
 }
 

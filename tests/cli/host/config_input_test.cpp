@@ -1,7 +1,9 @@
 // A configuration named with -c, and the agent launcher's command set, must be regular
 // files of sane size: a device, a FIFO or a huge file is refused without being read.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "harness.hpp"
 
@@ -62,4 +64,30 @@ TEST(ConfigInput, CommandSetThatIsNoRegularFileIsRefusedAndTheAgentStillStarts) 
     EXPECT_TRUE(th::has(r.err, "❌ 設定檔超過 16 MiB 上限: _agy/skill/agy-commands.yaml\n")) << r.err;
     EXPECT_FALSE(fs::exists(work / ".agents"));
     EXPECT_EQ(th::fake_agy_calls(dir / "argv").size(), 2u);
+}
+
+// The configuration named with -c is opened and read once, whatever the frame checks.
+TEST(ConfigInput, ConfigurationFileIsReadOnce) {
+    th::TempDir dir;
+    const std::vector<std::string> documents = {"config:\n  goal_path: missing-goal.yaml\n", ""};
+    for (const auto& document : documents) {
+        SCOPED_TRACE(document);
+        th::write_file(dir / "config.yaml", document);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        // Closes too: the system merges events that follow each other unread and alike.
+        ASSERT_GE(::inotify_add_watch(watch, (dir / "config.yaml").c_str(), IN_OPEN | IN_CLOSE), 0);
+        th::Outcome r = th::run({.args = {"krestel", "-c", "config.yaml"}, .cwd = dir.path()});
+        int opens = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->mask & IN_OPEN) ++opens;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        ::close(watch);
+        EXPECT_EQ(opens, 1) << r.err;
+        EXPECT_EQ(r.status, document.empty() ? 0 : 1) << r.err;
+    }
 }

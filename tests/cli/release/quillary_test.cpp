@@ -57,8 +57,11 @@ class QuillaryCli : public ::testing::Test {
         th::write_file(script / (call ? std::to_string(call) + ".out" : "out"), text);
     }
 
-    th::Outcome run(const std::vector<std::string>& lines, decltype(th::Run::while_running) while_running = nullptr) {
-        return th::run({.args = {"quillary"},
+    th::Outcome run(const std::vector<std::string>& lines, decltype(th::Run::while_running) while_running = nullptr,
+                    const std::vector<std::string>& options = {}) {
+        std::vector<std::string> args = {"quillary"};
+        args.insert(args.end(), options.begin(), options.end());
+        return th::run({.args = args,
                         .cwd = repo,
                         .input = answers(lines),
                         .env = {{"HOME", home.string()},
@@ -154,6 +157,23 @@ TEST_F(QuillaryCli, NewReadmeForMcuProjectAndEmptyAgentOutput) {
 
 // A signal while the agent writes a new README ends the agent and leaves the tree as it
 // was: no placeholder README, no scratch or answer file.
+// The instruction paths are read once the README kind is chosen: a value of the wrong
+// kind is named with the chosen kind's own default, which is what is used.
+TEST_F(QuillaryCli, SettingsOfTheWrongKindNameTheChosenKindsDefault) {
+    th::write_file(tmp / "config.yaml", "config:\n  goal_path: [a]\n  skill_path: {b: c}\n");
+    const std::vector<std::pair<std::string, std::string>> kinds = {{"1", "dovud-readme"}, {"2", "c-mcu-readme"}};
+    for (const auto& [answer, stem] : kinds) {
+        SCOPED_TRACE(stem);
+        auto o = run({answer}, nullptr, {"-c", (tmp / "config.yaml").string()});
+        EXPECT_TRUE(has(o.err, "⚠️ Config key 'goal_path' should be a text but holds a list; the default '_agy/goal/" +
+                                   stem + "-goal.yaml' is used.\n"))
+            << o.err;
+        EXPECT_TRUE(has(o.err, "⚠️ Config key 'skill_path' should be a text but holds a mapping; the default "
+                               "'_agy/skill/" + stem + "-expert.yaml' is used.\n"))
+            << o.err;
+    }
+}
+
 TEST_F(QuillaryCli, SignalWhileAgentWorksLeavesTreeClean) {
     th::git(repo, {"rm", "-q", "README.md"});
     commit("no readme");

@@ -75,6 +75,62 @@ TEST(FileIOYaml, ReadingHelpersApplyDefaultsAndTruth) {
     EXPECT_FALSE(child(child(config, "name"), "x").IsDefined());
 }
 
+// A setting present with a value of the wrong kind takes the default, with one warning
+// that names the key, the kind expected and the default; a missing key is silent, and
+// numbers and booleans are texts as they are written.
+TEST(FileIOYaml, TextSettingNamesAWrongKindAndUsesTheDefault) {
+    auto config = *load_yaml_string("name: demo\nport: 8080\nflag: yes\nempty: ''\nlist: [a, b]\nmap: {a: b}\nnothing:\n");
+    struct Case {
+        const char* key;
+        std::string value;
+        std::string warning;
+    };
+    const Case cases[] = {
+        {"name", "demo", ""},
+        {"port", "8080", ""},
+        {"flag", "yes", ""},
+        {"empty", "", ""},
+        {"missing", "./out", ""},
+        {"list", "./out", "⚠️ Config key 'list' should be a text but holds a list; the default './out' is used."},
+        {"map", "./out", "⚠️ Config key 'map' should be a text but holds a mapping; the default './out' is used."},
+        {"nothing", "./out", "⚠️ Config key 'nothing' should be a text but holds no value; the default './out' is used."},
+    };
+    for (const auto& c : cases) {
+        Capture cap;
+        EXPECT_EQ(text_setting(config, c.key, "./out"), c.value) << c.key;
+        EXPECT_EQ(cap.messages(), c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+    }
+}
+
+// A key given twice in one mapping: the later copy is the one used, as a reader of the
+// file expects, with a warning that names the key and the line of that copy. What the
+// earlier copy held is not looked at.
+TEST(FileIOYaml, KeyGivenTwiceTakesTheLaterCopyWithAWarning) {
+    th::TempDir dir;
+    th::write_file(dir / "twice.yaml",
+                   "config:\n"                // 1
+                   "  output_dir: first\n"    // 2
+                   "  output_dir: second\n"   // 3
+                   "other: 1\n"               // 4
+                   "config:\n"                // 5
+                   "  output_dir: third\n"    // 6
+                   "  goal_path: g\n"         // 7
+                   "  goal_path: h\n");       // 8
+    Capture cap;
+    auto loaded = load_yaml_config(dir / "twice.yaml");
+    ASSERT_TRUE(loaded.has_value());
+    auto config = child(*loaded, "config");
+    EXPECT_EQ(text_or(child(config, "output_dir"), ""), "third");
+    EXPECT_EQ(text_or(child(config, "goal_path"), ""), "h");
+    EXPECT_EQ(loaded->size(), 2u);
+    EXPECT_EQ(config.size(), 2u);
+    const std::string file = (dir / "twice.yaml").string();
+    EXPECT_EQ(cap.messages(),
+              (std::vector<std::string>{
+                  "⚠️ Config key 'config' is given again on line 5 of " + file + "; the later value is used.",
+                  "⚠️ Config key 'goal_path' is given again on line 8 of " + file + "; the later value is used."}));
+}
+
 TEST(FileIOYaml, ConfigThatCannotBeUsedGivesNothingWithAReason) {
     th::TempDir dir;
     th::write_file(dir / "bad.yaml", "config: [unclosed\n");
