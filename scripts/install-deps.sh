@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libcli11-dev libyaml-cpp-dev libfmt-dev libspdlog-dev libpcre2-dev libicu-dev
   libcmark-gfm-dev libcmark-gfm-extensions-dev libcurl4-openssl-dev libzip-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev clang-tools
   bash python3
 )
 # Extra groups, asked for by name: `install-deps.sh browser bench fuzz windows`.

@@ -110,7 +110,7 @@ std::optional<fs::path> find_executable(const std::string& name) {
         if (folder.empty()) continue;
         const fs::path base = path_from_utf8(folder);
 #else
-        const fs::path base = dir.empty() ? fs::path(".") : fs::path(dir);
+        const fs::path base = path_from_utf8(dir.empty() ? "." : dir);
 #endif
         for (const auto& n : names) {
             fs::path candidate = base / path_from_utf8(n);

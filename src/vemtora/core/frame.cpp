@@ -112,7 +112,7 @@ class FrameRun {
                 error_line("❌ Error: Config file '" + *path_ + "' could not be loaded.");
                 return 1;
             }
-            context_.config_path = *path_;
+            context_.config_path = support::path_from_utf8(*path_);
         }
         if (!loaded || loaded->IsNull()) return 0;
         configuration_ = std::move(loaded);

@@ -75,8 +75,8 @@ std::string build_prompt(const PromptInputs& in) {
 FlowkinApp::FlowkinApp(const YAML::Node& config_dict, bool skip_editor_flag) : skip_editor(skip_editor_flag) {
     config = frame::settings_section(config_dict);
     output_dir = fileIO::text_setting(config, "output_dir", "./flowkin");
-    goal_path = fileIO::text_setting(config, "goal_path", "_agy/goal/mermaid-chart.yaml");
-    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/mermaid-chart-expert.yaml");
+    goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/mermaid-chart.yaml"));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/mermaid-chart-expert.yaml"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config, YAML::Node("gemini-3.5-flash-l"));
 }

@@ -91,8 +91,8 @@ std::string output_name(const fs::path& source, const std::string& suffix) {
 PolywendApp::PolywendApp(const YAML::Node& config_dict, bool skip_editor_flag) : skip_editor(skip_editor_flag) {
     config = frame::settings_section(config_dict);
     output_dir = fileIO::text_setting(config, "output_dir", "./polywend-gen");
-    goal_path = fileIO::text_setting(config, "goal_path", "_agy/goal/polywend-goal.yaml");
-    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/polywend-expert.yaml");
+    goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/polywend-goal.yaml"));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/polywend-expert.yaml"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config, YAML::Node("gemini-3.5-flash-l"));
 }

@@ -92,8 +92,8 @@ std::optional<Result> TomebrookApp::choose_kind() {
     for (const auto& kind : kinds) names.push_back(kind.name);
     choice_ = fileIO::select_option("💬 請輸入編號", names, "2", "💬 請選擇輸出 API 手冊類型");
     const ManualKind& selected_cfg = kind_for(kinds, choice_);
-    goal_path = selected_cfg.goal;
-    skill_path = selected_cfg.skill;
+    goal_path = support::path_from_utf8(selected_cfg.goal);
+    skill_path = support::path_from_utf8(selected_cfg.skill);
     template_path = support::path_from_utf8(selected_cfg.templ);
     save_fmt_ = selected_cfg.save_fmt;
 

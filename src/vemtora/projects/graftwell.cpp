@@ -31,8 +31,8 @@ GraftwellApp::GraftwellApp(const YAML::Node& config_dict) {
     sub_cli_name = std::string(support::strip(fileIO::text_setting(config, "sub_cli_name", "")));
     _update_naming_vars();
     feature_desc = fileIO::text_setting(config, "feature_desc", "功能維持不變");
-    goal_path = fileIO::text_setting(config, "goal_path", "_agy/goal/dovud-feature.yaml");
-    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml");
+    goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/dovud-feature.yaml"));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
     debug = fileIO::bool_or(fileIO::child(config, "debug"), false);

@@ -125,8 +125,8 @@ SproutelApp::SproutelApp(const YAML::Node& config_dict) {
     const auto& log = sproutel::log();
     config = frame::settings_section(config_dict);
     template_repo = fileIO::text_setting(config, "template_repo", default_template_repo);
-    goal_path = fileIO::text_setting(config, "goal_path", "_agy/goal/sproutel.yaml");
-    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml");
+    goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/sproutel.yaml"));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml"));
     // A file that does not arrive here is reported by run before anything is asked.
     exchange::fetch_fixed({{goal_path, "_agy/goal/sproutel.yaml", "Goal 設定檔"},
                            {skill_path, "_agy/skill/dovud-expert.yaml", "Skill 設定檔"}},

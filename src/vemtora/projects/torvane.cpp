@@ -68,9 +68,9 @@ std::string registration_prompt(const registration::Pass& pass, const std::strin
 TorvaneApp::TorvaneApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
     output_dir = fileIO::text_setting(config, "output_dir", "./_ref");
-    goal_path = fileIO::text_setting(config, "goal_path",
-                                fileIO::text_setting(config, "system_prompt_path", "_agy/goal/torvane.yaml"));
-    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml");
+    goal_path = support::path_from_utf8(fileIO::text_setting(
+        config, "goal_path", fileIO::text_setting(config, "system_prompt_path", "_agy/goal/torvane.yaml")));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
     manual_registry = default_manual_registry();

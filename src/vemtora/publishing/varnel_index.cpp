@@ -318,7 +318,7 @@ void VarnelApp::add_unlisted_files(Docs& docs, const std::vector<std::string>& u
     std::vector<fs::path> paths;
     std::vector<std::string> names;
     for (const auto& path : unlisted_files) {
-        paths.emplace_back(path);
+        paths.push_back(support::path_from_utf8(path));
         names.push_back(file_name_of(path));
     }
     for (const auto& [path, name] : fileIO::interactive_select_files(paths, names, "")) {

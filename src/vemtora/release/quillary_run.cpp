@@ -69,9 +69,9 @@ class ScratchFiles {
 Quillary::Quillary(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
     output_dir = fileIO::text_setting(config, "output_dir", "./");
-    goal_path = fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-readme-goal.yaml");
-    skill_path = fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-readme-expert.yaml");
-    template_path = fileIO::text_or(fileIO::child(config, "template_path"), "template/dovud_readme_template.md");
+    goal_path = support::path_from_utf8(fileIO::text_or(fileIO::child(config, "goal_path"), "_agy/goal/dovud-readme-goal.yaml"));
+    skill_path = support::path_from_utf8(fileIO::text_or(fileIO::child(config, "skill_path"), "_agy/skill/dovud-readme-expert.yaml"));
+    template_path = support::path_from_utf8(fileIO::text_or(fileIO::child(config, "template_path"), "template/dovud_readme_template.md"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config, YAML::Node("Gemini 3.5 Flash (Low)"));
 }

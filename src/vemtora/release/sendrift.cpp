@@ -57,8 +57,8 @@ const runwick::GitCheck kExplained{.naming = runwick::GitNaming::command_line, .
 
 SendriftApp::SendriftApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
-    goal_path = fileIO::text_setting(config, "goal_path", "_agy/goal/sendrift-goal.yaml");
-    skill_path = fileIO::text_setting(config, "skill_path", "_agy/skill/sendrift-expert.yaml");
+    goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/sendrift-goal.yaml"));
+    skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/sendrift-expert.yaml"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
 }

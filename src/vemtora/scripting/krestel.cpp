@@ -60,9 +60,9 @@ KrestelApp::KrestelApp(const YAML::Node& config_dict) {
     config = frame::settings_section(config_dict);
     auto text = [&](const char* key, const char* fallback) { return fileIO::text_setting(config, key, fallback); };
     output_dir = text("output_dir", "./gen-bash");
-    goal_path = text("goal_path", "_agy/goal/krestel-automation.yaml");
-    skill_path = text("skill_path", "_agy/skill/krestel-expert.yaml");
-    template_path = text("template_path", "template/krestel_template.sh");
+    goal_path = support::path_from_utf8(text("goal_path", "_agy/goal/krestel-automation.yaml"));
+    skill_path = support::path_from_utf8(text("skill_path", "_agy/skill/krestel-expert.yaml"));
+    template_path = support::path_from_utf8(text("template_path", "template/krestel_template.sh"));
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
 }
