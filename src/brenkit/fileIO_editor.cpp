@@ -13,6 +13,10 @@ namespace brenkit::fileIO {
 
 namespace {
 
+// The Windows command interpreter's status for a command it cannot find: most often an
+// editor's path with a blank, such as C:\Program Files\..., that is not in quotes.
+constexpr int interpreter_not_found = 9009;
+
 std::string chosen_editor() {
     for (const char* name : {"VISUAL", "EDITOR"}) {
         auto value = support::get_env(name);
@@ -92,7 +96,12 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
         // The editor setting may carry its own arguments ("code --wait"), so it goes through
         // the shell; the file's path is an argument of its own that the shell never parses.
         auto run = support::run_user_command(editor, {support::utf8_text(file)}, terminal);
-        if (run.status != 0) {
+        if (run.status == interpreter_not_found && support::is_windows()) {
+            if (logger)
+                logger->error(fmt::format("❌ 找不到編輯器 {} (結束碼 {})，未取得{}。含空白的路徑 (例如 C:\\Program Files\\...) "
+                                          "請用雙引號括起來。",
+                                          editor, run.status, label));
+        } else if (run.status != 0) {
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
         } else if (auto saved = support::read_file(file)) {
             result = without_comments(without_byte_order_mark(std::move(*saved)));
