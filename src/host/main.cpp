@@ -15,7 +15,7 @@ namespace {
 [[noreturn]] void on_terminate() {
     std::fputs("Error: an unexpected failure ended the program.\n", stderr);
     std::fflush(stderr);
-    support::restore_console_code_pages();  // _Exit runs no exit handler
+    support::restore_console();  // _Exit runs no exit handler
     std::_Exit(1);
 }
 
@@ -24,8 +24,10 @@ namespace {
 int main(int argc, char** argv) {
     std::set_terminate(on_terminate);
     support::install_interrupt_handlers();
-    // Every text the program writes is UTF-8; the arguments are taken as UTF-8 too.
+    // Every text the program writes is UTF-8; the arguments are taken as UTF-8 too. The
+    // diff display's colours need a console that handles colour sequences.
     support::use_utf8_console();
+    support::enable_console_colours();
     const std::vector<std::string> args = support::program_arguments(argc, argv);
     int status = 0;
     try {

@@ -50,6 +50,7 @@ const char* ansi(Color c) {
 struct InputBuffer {
     std::string pending;
     bool eof = false;
+    ConsoleInput console;  // Windows: what a console gives
 };
 InputBuffer& input() {
     static InputBuffer b;
@@ -73,6 +74,18 @@ void echo(std::string_view text, Stream stream, bool newline) {
 
 bool is_terminal(Stream stream) { return ::isatty(::fileno(file_of(stream))) != 0; }
 
+bool shows_colours(Stream stream) {
+#ifdef _WIN32
+    // _isatty also says yes for the NUL device; only a console that handles the sequences
+    // shows them as colours.
+    DWORD mode = 0;
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(::fileno(file_of(stream))));
+    return GetConsoleMode(console, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+    return is_terminal(stream);
+#endif
+}
+
 std::optional<int> terminal_columns() {
 #ifdef _WIN32
     CONSOLE_SCREEN_BUFFER_INFO info;
@@ -88,35 +101,37 @@ std::optional<int> terminal_columns() {
 #ifdef _WIN32
 namespace {
 
-struct SavedCodePages {
-    bool saved = false;
+// The console as the program found it, put back at exit: its code pages, and the modes of
+// the consoles that standard output and standard error show on.
+struct SavedConsole {
+    bool code_pages_saved = false;
     UINT input = 0;
     UINT output = 0;
+    std::vector<std::pair<HANDLE, DWORD>> modes;
 };
-SavedCodePages& saved_code_pages() {
-    static SavedCodePages pages;
-    return pages;
+SavedConsole& saved_console() {
+    static SavedConsole saved;
+    return saved;
 }
 
-// Notes the console's code pages before the first change, and puts them back at exit.
-void save_code_pages() {
-    auto& pages = saved_code_pages();
-    if (pages.saved) return;
-    pages = {true, GetConsoleCP(), GetConsoleOutputCP()};
-    std::atexit(restore_console_code_pages);
+void restore_at_exit() {
+    static const bool registered = std::atexit(restore_console) == 0;
+    (void)registered;
 }
 
 }  // namespace
 #endif
 
-void restore_console_code_pages() {
+void restore_console() {
 #ifdef _WIN32
     std::fflush(stdout);
     std::fflush(stderr);
-    const auto& pages = saved_code_pages();
+    auto& saved = saved_console();
     // A zero code page means there was no console to ask.
-    if (pages.saved && pages.input) SetConsoleCP(pages.input);
-    if (pages.saved && pages.output) SetConsoleOutputCP(pages.output);
+    if (saved.code_pages_saved && saved.input) SetConsoleCP(saved.input);
+    if (saved.code_pages_saved && saved.output) SetConsoleOutputCP(saved.output);
+    // Newest first: standard error's console may be standard output's, changed twice.
+    for (auto it = saved.modes.rbegin(); it != saved.modes.rend(); ++it) SetConsoleMode(it->first, it->second);
 #endif
 }
 
@@ -124,7 +139,13 @@ void use_utf8_output() {
     std::fflush(stdout);
     std::fflush(stderr);
 #ifdef _WIN32
-    save_code_pages();
+    auto& saved = saved_console();
+    if (!saved.code_pages_saved) {
+        saved.code_pages_saved = true;
+        saved.input = GetConsoleCP();
+        saved.output = GetConsoleOutputCP();
+        restore_at_exit();
+    }
     SetConsoleOutputCP(CP_UTF8);
 #endif
 }
@@ -133,6 +154,20 @@ void use_utf8_console() {
     use_utf8_output();
 #ifdef _WIN32
     SetConsoleCP(CP_UTF8);
+#endif
+}
+
+void enable_console_colours() {
+#ifdef _WIN32
+    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE console = GetStdHandle(which);
+        DWORD mode = 0;
+        if (!GetConsoleMode(console, &mode) || (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)) continue;
+        saved_console().modes.emplace_back(console, mode);
+        restore_at_exit();
+        // An older console refuses it: shows_colours then says no.
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
 #endif
 }
 
@@ -158,8 +193,27 @@ std::string style(std::string_view text, Color fg, bool bold) {
     return out;
 }
 
+std::optional<std::string> ConsoleInput::decode(std::u16string_view read) {
+    if (line_start_ && !high_surrogate_ && !read.empty() && read.front() == u'\x1A') return std::nullopt;
+    constexpr char32_t replacement = 0xFFFD;
+    std::string text;
+    for (const char16_t unit : read) {
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high_surrogate_ && low) {
+            append_utf8(text, 0x10000 + ((char32_t(high_surrogate_) - 0xD800) << 10) + (unit - 0xDC00));
+            high_surrogate_ = 0;
+            continue;
+        }
+        if (high_surrogate_) append_utf8(text, replacement);
+        high_surrogate_ = high ? unit : 0;
+        if (!high) append_utf8(text, low ? replacement : char32_t(unit));
+    }
+    if (!read.empty()) line_start_ = read.back() == u'\n';
+    return text;
+}
+
 void secho(std::string_view text, Color fg, Stream stream, bool bold) {
-    if (is_terminal(stream) && (fg != Color::none || bold)) echo(style(text, fg, bold), stream);
+    if (shows_colours(stream) && (fg != Color::none || bold)) echo(style(text, fg, bold), stream);
     else echo(text, stream);
 }
 
@@ -181,12 +235,49 @@ std::string read_line() {
             return line;
         }
 #ifdef _WIN32
-        char buffer[4096];
-        if (!std::fgets(buffer, sizeof buffer, stdin)) {
+        // Ctrl-C while waiting for an answer ends the question (the read is cut short),
+        // as does a closing console, which unwinds as Interrupted.
+        interrupt_detail::watch_input();
+        const HANDLE console = GetStdHandle(STD_INPUT_HANDLE);
+        DWORD mode = 0;
+        std::optional<std::string> text;
+        bool cut_short = false;
+        if (interrupt_detail::pending_signal()) {
+            cut_short = true;
+        } else if (GetConsoleMode(console, &mode)) {
+            // A console gives UTF-16, whatever its code page (read as bytes, characters
+            // outside the code page come as NULs on some consoles).
+            // Waiting for the first key first lets Ctrl-C that comes before the read
+            // begins (and so cannot cut it short) end the question too.
+            HANDLE waits[2] = {console, static_cast<HANDLE>(interrupt_detail::wake_event())};
+            WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, INFINITE);
+            wchar_t wide[1024];
+            DWORD n = 0;
+            const BOOL ok = !interrupt_detail::pending_signal() && ReadConsoleW(console, wide, 1024, &n, nullptr);
+            if (ok && n > 0) {
+                text = in.console.decode(std::u16string_view(reinterpret_cast<const char16_t*>(wide), n));
+            } else if (ok && GetLastError() == ERROR_OPERATION_ABORTED) {
+                // Ctrl-C ends the read before its handler has run: give that a moment.
+                cut_short = true;
+                WaitForSingleObject(static_cast<HANDLE>(interrupt_detail::wake_event()), 100);
+            }
+        } else {
+            char buffer[4096];
+            if (std::fgets(buffer, sizeof buffer, stdin)) text = std::string(buffer);
+            std::clearerr(stdin);
+        }
+        const int ending = interrupt_detail::unwatch_input();
+        if (ending) {
+            echo("", Stream::out);
+            if (ending == SIGINT || ending == SIGBREAK) throw Aborted();
+            throw Interrupted(ending);
+        }
+        if (cut_short) continue;
+        if (!text) {
             in.eof = true;
             continue;
         }
-        in.pending += buffer;
+        in.pending += *text;
 #else
         // An interrupt while waiting for an answer ends the question (not the process
         // by signal), so the command can say "Aborted!" and exit 1.
@@ -233,10 +324,7 @@ std::string read_line() {
     }
 }
 
-void discard_buffered_input() {
-    input().pending.clear();
-    input().eof = false;
-}
+void discard_buffered_input() { input() = InputBuffer(); }
 
 namespace {
 

@@ -21,9 +21,13 @@ enum class Color { none, red, green, yellow, blue, magenta, cyan };
 // Writes the text and a line feed (unless `newline` is false) and flushes, so lines
 // keep their order with child processes that share the terminal.
 void echo(std::string_view text, Stream stream = Stream::out, bool newline = true);
-// Colour only when the stream is a terminal.
+// Colour only where the stream shows it (shows_colours).
 void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);
 bool is_terminal(Stream stream);
+// Whether colour sequences written to the stream show as colours: a terminal; on Windows a
+// console that handles them (enable_console_colours), since an older console prints them
+// as they are.
+bool shows_colours(Stream stream);
 // The width of the terminal that standard output shows on, when it is one.
 std::optional<int> terminal_columns();
 // Makes the console show standard output and standard error as UTF-8 (Windows console
@@ -33,9 +37,13 @@ void use_utf8_output();
 // pages the console had are put back when the program exits, so the user's console is
 // left as it was found. Nothing to do on POSIX.
 void use_utf8_console();
-// Puts back the console code pages seen before the first switch (the exit handler of
-// use_utf8_console; callable earlier).
-void restore_console_code_pages();
+// Has the console handle colour sequences (Windows: virtual terminal processing on the
+// consoles of standard output and standard error; where a console refuses it, nothing
+// is coloured there). Its mode is put back when the program exits. Nothing to do on POSIX.
+void enable_console_colours();
+// Puts back the console code pages and modes seen before the first change (the exit
+// handler of use_utf8_console and enable_console_colours; callable earlier).
+void restore_console();
 // The program's arguments after its name, as UTF-8: on Windows read from the wide
 // command line, whatever the console's code page; elsewhere argv as given.
 std::vector<std::string> program_arguments(int argc, char** argv);
@@ -46,6 +54,19 @@ std::string style(std::string_view text, Color fg, bool bold = false);
 std::string read_line();
 // Forgets input read ahead and a seen end of input (for tests that swap standard input).
 void discard_buffered_input();
+
+// A console gives its input as UTF-16, one read at a time (a line, or a part of a long
+// one). Each read becomes UTF-8 text: a character split between two reads is joined, a
+// lone surrogate becomes U+FFFD. Ctrl-Z typed at the start of a line is the end of input,
+// as consoles have it: nothing is given then.
+class ConsoleInput {
+  public:
+    std::optional<std::string> decode(std::u16string_view read);
+
+  private:
+    char16_t high_surrogate_ = 0;
+    bool line_start_ = true;
+};
 
 // "text [default]: " (or "text: "); an empty answer gives the default, or asks again
 // when there is none.

@@ -3,14 +3,16 @@
 // ends the child and unwinds the program as the Interrupted exception, so every
 // clean-up on the way runs; at any other moment it ends the program at once, after
 // removing the temporary files registered here. A question that waits for an answer
-// takes SIGINT as "Aborted!" (console.hpp) and unwinds on SIGTERM and SIGHUP too.
+// takes SIGINT as "Aborted!" (console.hpp) and unwinds on SIGTERM and SIGHUP too. On
+// Windows the console's events stand for them: Ctrl-C for SIGINT, Ctrl-Break for
+// SIGBREAK, a closed console (a log-off, a shutdown) for SIGTERM.
+#include <csignal>
 #include <filesystem>
 
-#ifndef _WIN32
-#include <csignal>
-#endif
-
 namespace support {
+
+// The status of a Windows program that Ctrl-C ended (STATUS_CONTROL_C_EXIT).
+inline constexpr unsigned long control_c_exit_status = 0xC000013Aul;
 
 // Raised by run_process once the child that was running when an ending signal came
 // has ended and been waited for, and by a question (SIGTERM, SIGHUP) that waited for
@@ -20,8 +22,16 @@ class Interrupted {
   public:
     explicit Interrupted(int signal) : signal_(signal) {}
     int signal() const { return signal_; }
-    // The exit status of a program ended by the signal: 128 + the signal's number.
-    int exit_status() const { return 128 + signal_; }
+    // The exit status of a program ended by the signal: 128 + the signal's number; on
+    // Windows, where console events stand for the signals, the status of a program that
+    // Ctrl-C ended.
+    int exit_status() const {
+#ifdef _WIN32
+        return static_cast<int>(control_c_exit_status);
+#else
+        return 128 + signal_;
+#endif
+    }
 
   private:
     int signal_;
@@ -108,6 +118,12 @@ int unwatch_input();
 int pending_signal();
 int wake_fd();
 void drain_wake_fd();
+#ifdef _WIN32
+// Windows: the event (a HANDLE) that is set when a console event comes while a child or
+// a question is watched; and whether a question is watched now.
+void* wake_event();
+bool watching_input();
+#endif
 }  // namespace interrupt_detail
 
 }  // namespace support

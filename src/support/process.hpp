@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace support {
@@ -89,6 +90,20 @@ std::string windows_batch_command_line(const std::string& interpreter, const std
 // The same for a command text of the user's own, taken as it is, followed by `args`.
 std::string windows_interpreter_command_line(const std::string& interpreter, const std::string& command_text,
                                              const std::vector<std::string>& args);
+
+// An npm cmd-shim: the command script npm writes for a package's program ("agy.cmd"
+// beside npm's global packages). It runs `program` ("node": the one beside the script
+// when there is one, else the one found on PATH) with `arguments`, then `script` (relative
+// to the script's folder), then the script's own arguments.
+struct NpmShim {
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string script;
+};
+// Reads a command script's text as npm writes it (releases 4 to 9, which differ only in
+// where ".JS" is dropped from PATHEXT); anything else, a script written or changed by hand
+// included, gives nothing.
+std::optional<NpmShim> windows_npm_shim(std::string_view text);
 
 // How a child that ended with a Windows exception status (0xC0000005 and the like) is
 // described: the status in hexadecimal and the system's message for it, when it has one.

@@ -1,5 +1,6 @@
 // Command lines for Windows, as pure text functions so that they are tested everywhere.
 #include <cctype>
+#include <iterator>
 #include <string_view>
 
 #include "support/process.hpp"
@@ -150,6 +151,81 @@ std::string windows_interpreter_command_line(const std::string& interpreter, con
     std::string line = interpreter_prefix(interpreter) + command_text;
     for (const auto& arg : args) line += ' ' + windows_batch_quote_arg(arg);
     return line + '"';
+}
+
+namespace {
+
+// The lines every npm cmd-shim begins with: "dp0" becomes the script's own folder.
+constexpr std::string_view shim_head[] = {"@ECHO off", "GOTO start", ":find_dp0", "SET dp0=%~dp0", "EXIT /b",
+                                          ":start",    "SETLOCAL",   "CALL :find_dp0", ""};
+constexpr std::string_view drop_js = "SET PATHEXT=%PATHEXT:;.JS;=;%";
+constexpr std::string_view last_line_start = "endLocal & goto #_undefined_# 2>NUL || title %COMSPEC% & ";
+
+// A program named by a script's "#!" line, as the shim looks it up: a bare name.
+bool is_bare_name(std::string_view name) {
+    if (name.empty()) return false;
+    for (char c : name)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.')) return false;
+    return true;
+}
+
+// Text that the interpreter would read as it stands: no quote, variable, escape,
+// operator, or line end.
+bool is_literal(std::string_view text) { return text.find_first_of("\"%!^&|<>()\r\n\0") == std::string_view::npos; }
+
+bool take_prefix(std::string_view& text, std::string_view prefix) {
+    if (!text.starts_with(prefix)) return false;
+    text.remove_prefix(prefix.size());
+    return true;
+}
+
+}  // namespace
+
+std::optional<NpmShim> windows_npm_shim(std::string_view text) {
+    // npm writes every line with CR LF, the last one too; a line feed alone means the
+    // file was written by someone else.
+    if (!text.ends_with("\r\n")) return std::nullopt;
+    std::vector<std::string_view> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find("\r\n", start);
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    for (const auto& line : lines)
+        if (line.find('\n') != std::string_view::npos || line.find('\r') != std::string_view::npos) return std::nullopt;
+
+    // The head, then (with no variables set) the choice of program; releases up to 8 drop
+    // ".JS" from PATHEXT in the ELSE branch, later ones on the last line.
+    const size_t head = std::size(shim_head);
+    if (lines.size() != head + 7 && lines.size() != head + 8) return std::nullopt;
+    for (size_t i = 0; i < head; ++i)
+        if (lines[i] != shim_head[i]) return std::nullopt;
+    const bool drop_in_else = lines.size() == head + 8;
+    std::string_view if_line = lines[head], else_set = lines[head + 3];
+    if (!take_prefix(if_line, "IF EXIST \"%dp0%\\") || !if_line.ends_with(".exe\" (")) return std::nullopt;
+    const std::string_view program = if_line.substr(0, if_line.size() - 7);
+    if (!is_bare_name(program)) return std::nullopt;
+    const std::string exe = std::string(program) + ".exe";
+    if (lines[head + 1] != "  SET \"_prog=%dp0%\\" + exe + "\"" || lines[head + 2] != ") ELSE (" ||
+        else_set != "  SET \"_prog=" + std::string(program) + "\"")
+        return std::nullopt;
+    size_t next = head + 4;
+    if (drop_in_else && lines[next++] != "  " + std::string(drop_js)) return std::nullopt;
+    if (lines[next] != ")" || !lines[next + 1].empty()) return std::nullopt;
+
+    // The last line: `"%_prog%" ARGS "%dp0%\SCRIPT" %*`.
+    std::string_view run = lines[next + 2];
+    if (!take_prefix(run, last_line_start)) return std::nullopt;
+    if (!drop_in_else && !take_prefix(run, "set PATHEXT=%PATHEXT:;.JS;=;% & ")) return std::nullopt;
+    if (!take_prefix(run, "\"%_prog%\" ") || !run.ends_with("\" %*")) return std::nullopt;
+    run.remove_suffix(4);
+    const size_t script_at = run.find("\"%dp0%\\");
+    if (script_at == std::string_view::npos || script_at == 0 || run[script_at - 1] != ' ') return std::nullopt;
+    const std::string_view args = run.substr(0, script_at - 1), script = run.substr(script_at + 7);
+    // A script of the package's own, below the shim's folder as npm lays it out.
+    if (script.empty() || !is_literal(script) || script.find(':') != std::string_view::npos) return std::nullopt;
+    if (!is_literal(args)) return std::nullopt;
+    return NpmShim{std::string(program), split_whitespace(args), std::string(script)};
 }
 
 }  // namespace support

@@ -6,6 +6,14 @@
 //   probe cwd           the current folder
 //   probe env NAME      the variable's value, or "<unset>"
 //   probe crash         ends with the status of an access violation
+//   probe X.js A B ...  (started as node is, with a script first) its own path on the first
+//                       line, then one line "[X.js]", "[A]", ... per argument
+//   probe sleep N       sleeps N seconds, then exits 0
+//   probe spawn         starts "probe sleep 60" and prints its process id
+//   probe ctrl-c FILE   ignores Ctrl-C (and so does what it starts), starts "probe sleep 60"
+//                       and writes its process id into FILE, sends Ctrl-C to every process
+//                       of its console, then sleeps 60 seconds
+//   probe codepages FILE  writes the console's input and output code pages into FILE
 #include <windows.h>
 // after windows.h
 #include <shellapi.h>
@@ -31,6 +39,27 @@ void write(DWORD which, const std::string& text) {
         if (!WriteFile(h, text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr)) return;
         done += n;
     }
+}
+
+// Starts "probe sleep 60" without our handles; gives its process id.
+DWORD start_sleeper() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" sleep 60";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
+void write_file(const wchar_t* name, const std::string& text) {
+    HANDLE h = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+    CloseHandle(h);
 }
 
 }  // namespace
@@ -64,6 +93,23 @@ int main() {
         wchar_t value[8192];
         DWORD n = GetEnvironmentVariableW(name.c_str(), value, 8192);
         write(STD_OUTPUT_HANDLE, n ? utf8(value, static_cast<int>(n)) : std::string("<unset>"));
+    } else if (mode.size() > 3 && mode.ends_with(".js")) {
+        wchar_t self[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::string out = utf8(self, static_cast<int>(n)) + "\n";
+        for (size_t i = 1; i < args.size(); ++i) out += "[" + args[i] + "]\n";
+        write(STD_OUTPUT_HANDLE, out);
+    } else if (mode == "sleep" && args.size() > 2) {
+        Sleep(static_cast<DWORD>(std::stoul(args[2]) * 1000));
+    } else if (mode == "spawn") {
+        write(STD_OUTPUT_HANDLE, std::to_string(start_sleeper()));
+    } else if (mode == "ctrl-c" && args.size() > 2) {
+        SetConsoleCtrlHandler(nullptr, TRUE);
+        write_file(wargv[2], std::to_string(start_sleeper()));
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        Sleep(60000);
+    } else if (mode == "codepages" && args.size() > 2) {
+        write_file(wargv[2], std::to_string(GetConsoleCP()) + " " + std::to_string(GetConsoleOutputCP()));
     } else if (mode == "crash") {
         TerminateProcess(GetCurrentProcess(), 0xC0000005u);
     } else {

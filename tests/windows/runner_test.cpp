@@ -2,22 +2,36 @@
 // process runner against a probe program and a command script of our own, the PATH and
 // PATHEXT lookup, UTF-8 paths and environment values, read-only removal, console code
 // pages. Quoting rules that wine's interpreter cannot decide are pinned by the pure tables
-// in tests/unit/support/windows_cmdline_test.cpp.
+// in tests/unit/support/windows_cmdline_test.cpp. What needs a console (typed text, Ctrl-C,
+// colours) runs in a pseudo console of its own, since the test runner gives none.
+#define _WIN32_WINNT 0x0A00
+#define NTDDI_VERSION 0x0A000006
 #include <gtest/gtest.h>
 #include <windows.h>
+// after windows.h
+#include <fcntl.h>
+#include <io.h>
 
+#include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/folder_lock.hpp"
+#include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/text.hpp"
+#include "support/wide_text.hpp"
+#include "vemtora/core/mindrel.hpp"
 #include "vemtora/publishing/varnel.hpp"
 
 namespace fs = std::filesystem;
@@ -32,6 +46,15 @@ fs::path own_folder() {
 }
 
 std::string probe() { return utf8_text(own_folder() / "probe.exe"); }
+
+std::string self() {
+    wchar_t name[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, name, MAX_PATH);
+    return utf8_text(fs::path(std::wstring(name, n)));
+}
+
+// The status a process ends with when Ctrl-C ends it.
+constexpr DWORD control_c_exit = 0xC000013A;
 
 // A fresh folder under the temporary folder, removed at the end; its name holds a blank.
 class TempDir {
@@ -74,6 +97,87 @@ std::string bracketed(const std::vector<std::string>& args) {
     std::string out;
     for (const auto& a : args) out += "[" + a + "]\n";
     return out;
+}
+
+// Runs the programs one after another in one console of their own (a pseudo console), as
+// a person at a console would, with `typed` typed into it first; gives their exit statuses.
+std::vector<DWORD> run_in_console(const std::vector<std::vector<std::string>>& programs, const std::string& typed = "") {
+    HANDLE in_r = nullptr, in_w = nullptr, out_r = nullptr, out_w = nullptr;
+    EXPECT_TRUE(CreatePipe(&in_r, &in_w, nullptr, 0) && CreatePipe(&out_r, &out_w, nullptr, 0));
+    HPCON console = nullptr;
+    EXPECT_EQ(CreatePseudoConsole({120, 40}, in_r, out_w, 0, &console), S_OK);
+    CloseHandle(in_r);
+    CloseHandle(out_w);
+    // The console's screen must be read, or it stops when its pipe is full.
+    std::thread screen([out_r] {
+        char buffer[4096];
+        DWORD n = 0;
+        while (ReadFile(out_r, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        }
+    });
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> list_memory(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+    InitializeProcThreadAttributeList(list, 1, 0, &size);
+    UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_PSEUDOCONSOLE, console, sizeof console, nullptr, nullptr);
+    std::vector<DWORD> statuses;
+    for (const auto& argv : programs) {
+        STARTUPINFOEXW si{};
+        si.StartupInfo.cb = sizeof si;
+        si.lpAttributeList = list;
+        std::wstring line = widen(windows_command_line(argv));
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(widen(argv[0]).c_str(), line.data(), nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT,
+                            nullptr, nullptr, &si.StartupInfo, &pi)) {
+            ADD_FAILURE() << "cannot start " << argv[0];
+            statuses.push_back(~0ul);
+            continue;
+        }
+        if (statuses.empty() && !typed.empty()) {
+            DWORD n = 0;
+            WriteFile(in_w, typed.data(), static_cast<DWORD>(typed.size()), &n, nullptr);
+        }
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD status = 0;
+        GetExitCodeProcess(pi.hProcess, &status);
+        statuses.push_back(status);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    DeleteProcThreadAttributeList(list);
+    ClosePseudoConsole(console);
+    CloseHandle(in_w);
+    screen.join();
+    CloseHandle(out_r);
+    return statuses;
+}
+
+// For this program started in a console of its own: the standard handles, and the C
+// runtime's streams over them, become the console's (a pseudo console's child may be
+// handed the parent's handles instead).
+void use_the_console() {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetStdHandle(STD_INPUT_HANDLE, in);
+    SetStdHandle(STD_OUTPUT_HANDLE, out);
+    SetStdHandle(STD_ERROR_HANDLE, out);
+    _dup2(_open_osfhandle(reinterpret_cast<intptr_t>(in), _O_RDONLY | _O_BINARY), 0);
+    const int out_fd = _open_osfhandle(reinterpret_cast<intptr_t>(out), _O_WRONLY | _O_BINARY);
+    _dup2(out_fd, 1);
+    _dup2(out_fd, 2);
+}
+
+// The exit status of a process, once it has ended.
+DWORD status_of_process(DWORD pid) {
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h) return control_c_exit;  // gone already
+    WaitForSingleObject(h, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(h, &status);
+    CloseHandle(h);
+    return status;
 }
 
 }  // namespace
@@ -259,16 +363,273 @@ TEST(WindowsConsole, CodePagesArePutBack) {
     use_utf8_console();
     EXPECT_EQ(GetConsoleOutputCP(), CP_UTF8);
     EXPECT_EQ(GetConsoleCP(), CP_UTF8);
-    restore_console_code_pages();
+    restore_console();
     EXPECT_EQ(GetConsoleCP(), input);
     EXPECT_EQ(GetConsoleOutputCP(), output);
 }
 
-int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "--discard-probe") {
+TEST(WindowsAgent, NpmShimStartsTheInstalledNodeNotOneInTheWorkingCopy) {
+    // npm's global folder holds agy.cmd as npm writes it and the package's script; node is
+    // installed in a folder of its own on PATH; the working copy carries node.exe,
+    // node.cmd and node.bat of its own, none of which may run.
+    TempDir dir;
+    const fs::path npm = dir.path() / path_from_utf8("npm 陳") , nodejs = dir.path() / "nodejs", work = dir.path() / "work";
+    const fs::path script = npm / "node_modules" / "@google" / "antigravity-cli" / "bin" / "agy.js";
+    fs::create_directories(script.parent_path());
+    fs::create_directories(nodejs);
+    fs::create_directories(work);
+    fs::copy_file(path_from_utf8("Z:" VEMTORA_FAKES_DIR "/npm-shim/agy-v9.cmd"), npm / "agy.cmd");
+    write_text(script, "#!/usr/bin/env node\n");
+    fs::copy_file(probe(), nodejs / "node.exe");
+    fs::copy_file(probe(), work / "node.exe");
+    write_text(work / "node.cmd", "@echo planted\r\n");
+    write_text(work / "node.bat", "@echo planted\r\n");
+    ScopedEnv env({{"PATH", utf8_text(npm) + ";" + utf8_text(nodejs) + ";C:\\windows\\system32"},
+                   {"PATHEXT", ".COM;.EXE;.BAT;.CMD;.VBS;.JS"}});
+    fs::current_path(work);
+
+    // Every sign the command interpreter would read, and more than its 8,191 characters.
+    const std::vector<std::string> args = {"--print", "50% & 測試", "%PATH%", "!x!", "a\"b ^ | < >", "C:\\x y\\",
+                                           "two\nlines", std::string(20000, 'p')};
+    std::vector<std::string> argv = {"agy"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto r = run_process(argv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> expected = {utf8_text(script)};
+    expected.insert(expected.end(), args.begin(), args.end());
+    EXPECT_EQ(r.out, utf8_text(nodejs / "node.exe") + "\n" + bracketed(expected));
+
+    // The agent runner takes the same route: the prompt arrives as it was written.
+    const std::string prompt = "請依 50% 的比例 & 改寫 %PATH% 與 !x! 的說明";
+    auto agent = vemtora::mindrel::run_agy({.prompt = prompt, .add_dot_dir = true});
+    EXPECT_TRUE(agent.ok) << agent.text;
+    EXPECT_NE(agent.text.find("[" + prompt + "]\n"), std::string::npos) << agent.text;
+    EXPECT_EQ(agent.text.find("planted"), std::string::npos) << agent.text;
+
+    // A node.exe beside the shim comes first, as the shim itself has it.
+    fs::copy_file(probe(), npm / "node.exe");
+    EXPECT_EQ(run_process({"agy", "x"}).out, utf8_text(npm / "node.exe") + "\n" + bracketed({utf8_text(script), "x"}));
+    fs::remove(npm / "node.exe");
+
+    // Without any installed node nothing runs, and the error names what is missing.
+    ScopedEnv no_node({{"PATH", utf8_text(npm) + ";C:\\windows\\system32"}});
+    try {
+        run_process({"agy", "x"});
+        ADD_FAILURE() << "no error";
+    } catch (const ProcessError& e) {
+        EXPECT_NE(std::string(e.what()).find("node"), std::string::npos) << e.what();
+    }
+}
+
+TEST(WindowsRunner, CommandScriptsSearchNoCurrentFolderAndLongLinesAreRefused) {
+    TempDir dir;
+    // A script of the user's own still runs through the interpreter, told to look for
+    // programs on PATH only.
+    write_text(dir.path() / "relay.cmd", "@\"%~dp0probe.exe\" env NoDefaultCurrentDirectoryInExePath\r\n");
+    fs::copy_file(probe(), dir.path() / "probe.exe");
+    EXPECT_EQ(run_process({utf8_text(dir.path() / "relay.cmd")}).out, "1");
+
+    // The interpreter takes 8,191 characters: a longer line is refused before anything runs.
+    write_text(dir.path() / "mark.cmd", "@echo ran> \"%~dp0ran.txt\"\r\n");
+    try {
+        run_process({utf8_text(dir.path() / "mark.cmd"), std::string(9000, 'x')});
+        ADD_FAILURE() << "no error";
+    } catch (const ProcessError& e) {
+        EXPECT_NE(std::string(e.what()).find("8191"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "ran.txt"));
+    // A program's own line takes 32,767.
+    try {
+        run_process({probe(), "args", std::string(40000, 'x')});
+        ADD_FAILURE() << "no error";
+    } catch (const ProcessError& e) {
+        EXPECT_NE(std::string(e.what()).find("32767"), std::string::npos) << e.what();
+    }
+}
+
+TEST(WindowsRunner, TheChildsOwnChildrenEndWithIt) {
+    // The child starts a program that would sleep for a minute and ends at once; what it
+    // started ends with it instead of running on.
+    auto r = run_process({probe(), "spawn"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(status_of_process(std::stoul(r.out)), 0ul);
+}
+
+TEST(WindowsLock, RunsInOneFolderAreKeptApart) {
+    TempDir dir;
+    const fs::path agy = dir.path() / path_from_utf8("工作") / "_agy";
+    fs::create_directories(agy);
+    // The other run names the folder in other letters' case and with a trailing separator.
+    std::string other_spelling = utf8_text(agy) + "\\";
+    for (char& c : other_spelling) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    {
+        FolderLock held(agy);
+        EXPECT_FALSE(held.busy());
+        EXPECT_EQ(run_process({self(), "--lock-probe", other_spelling}).status, 3);
+    }
+    EXPECT_EQ(run_process({self(), "--lock-probe", other_spelling}).status, 0);
+    // A run that crashes while it holds the lock lets go of it all the same.
+    EXPECT_EQ(static_cast<DWORD>(run_process({self(), "--lock-probe", utf8_text(agy), "crash"}).status), 0xC0000005ul);
+    EXPECT_FALSE(FolderLock(agy).busy());
+    EXPECT_TRUE(fs::is_empty(agy));
+    EXPECT_THROW(FolderLock(dir.path() / "missing"), fs::filesystem_error);
+}
+
+TEST(WindowsConsole, TypedTextArrivesWhole) {
+    TempDir dir;
+    const fs::path answers = dir.path() / "answers.txt";
+    auto statuses = run_in_console({{self(), "--read-probe", utf8_text(answers)}},
+                                   "測試 ✓ 😀\r" "second\r" "\x1A\r");
+    EXPECT_EQ(statuses, std::vector<DWORD>{0});
+    EXPECT_EQ(read_file(answers).value_or("<none>"), "[測試 ✓ 😀]\n[second]\n<end>\n");
+}
+
+TEST(WindowsConsole, ColoursOnlyWhereTheConsoleShowsThem) {
+    TempDir dir;
+    const fs::path seen = dir.path() / "seen.txt";
+    auto statuses = run_in_console({{self(), "--colour-probe", utf8_text(seen)}});
+    EXPECT_EQ(statuses, std::vector<DWORD>{0});
+    // Without the console's handling of colour sequences: no colour; set up: colour; at
+    // the end the console's mode as it was.
+    EXPECT_EQ(read_file(seen).value_or("<none>"), "plain coloured restored");
+}
+
+TEST(WindowsInterrupt, CtrlCWhileAChildRunsUnwindsAndEndsAsWindowsPrograms) {
+    TempDir dir;
+    const std::string folder = utf8_text(dir.path());
+    auto statuses = run_in_console({{probe(), "codepages", folder + "\\before.txt"},
+                                    {self(), "--interrupt-probe", folder},
+                                    {probe(), "codepages", folder + "\\after.txt"}});
+    ASSERT_EQ(statuses.size(), 3u);
+    EXPECT_EQ(statuses[1], control_c_exit);
+    // The clean-ups on the way up ran, the child's own child ended, and the console has
+    // its code pages back.
+    EXPECT_FALSE(fs::exists(dir.path() / "answer.md"));
+    EXPECT_FALSE(fs::exists(dir.path() / "went-on.txt"));
+    EXPECT_NE(status_of_process(std::stoul(read_file(dir.path() / "pid.txt").value_or("0"))), 0ul);
+    EXPECT_EQ(read_file(dir.path() / "after.txt"), read_file(dir.path() / "before.txt"));
+}
+
+TEST(WindowsInterrupt, CtrlCOutsideAChildRunEndsAtOnceWithoutTemporaries) {
+    TempDir dir;
+    write_text(dir.path() / "page.html.tmp", "half");
+    auto statuses = run_in_console({{self(), "--idle-interrupt-probe", utf8_text(dir.path() / "page.html.tmp")}});
+    EXPECT_EQ(statuses, std::vector<DWORD>{control_c_exit});
+    EXPECT_FALSE(fs::exists(dir.path() / "page.html.tmp"));
+}
+
+TEST(WindowsInterrupt, CtrlCAtAQuestionAborts) {
+    EXPECT_EQ(run_in_console({{self(), "--question-interrupt-probe"}}), std::vector<DWORD>{1});
+}
+
+TEST(WindowsEditor, AnEditorThatCannotBeFoundIsNamed) {
+    // An unquoted path with a blank: the interpreter runs "C:\Program" and finds nothing.
+    ScopedEnv env({{"VISUAL", ""}, {"EDITOR", "C:\\Program Files\\No Such Editor\\editor.exe"}});
+    brenkit::app_logging::Capture capture;
+    const brenkit::app_logging::Logger logger("test");
+    EXPECT_FALSE(brenkit::fileIO::get_user_input_via_editor("", "需求", &logger));
+    const std::string text = capture.text();
+    EXPECT_NE(text.find("找不到編輯器"), std::string::npos) << text;
+    EXPECT_NE(text.find("引號"), std::string::npos) << text;
+}
+
+namespace {
+
+// The programs that the tests above run in a process or a console of their own.
+int child_mode(const std::string& mode, const std::vector<std::string>& args) {
+    if (mode == "--discard-probe") {
         // Our own standard output is the parent's pipe: nothing of the probe may reach it.
-        auto r = run_process({probe(), "streams", "10"}, {.out = Output::discard, .err = Output::inherit});
-        return r.status;
+        return run_process({probe(), "streams", "10"}, {.out = Output::discard, .err = Output::inherit}).status;
+    }
+    if (mode == "--lock-probe") {
+        // 3 when another process holds the folder's lock; with "crash", hold it and crash.
+        FolderLock lock(path_from_utf8(args.at(0)));
+        if (args.size() > 1) TerminateProcess(GetCurrentProcess(), 0xC0000005u);
+        return lock.busy() ? 3 : 0;
+    }
+    use_the_console();
+    install_interrupt_handlers();
+    use_utf8_console();
+    if (mode == "--read-probe") {
+        // Each answer in brackets, then "<end>" at the end of input.
+        std::string answers;
+        try {
+            for (;;) answers += "[" + read_line() + "]\n";
+        } catch (const Aborted&) {
+            answers += "<end>\n";
+        }
+        write_text(path_from_utf8(args.at(0)), answers);
+        return 0;
+    }
+    if (mode == "--colour-probe") {
+        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode_before = 0;
+        GetConsoleMode(out, &mode_before);
+        SetConsoleMode(out, mode_before & ~DWORD(ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+        const bool plain = !shows_colours(Stream::out);
+        enable_console_colours();
+        const bool coloured = shows_colours(Stream::out);
+        restore_console();
+        DWORD mode_after = 0;
+        GetConsoleMode(out, &mode_after);
+        write_text(path_from_utf8(args.at(0)),
+                   std::string(plain ? "plain" : "coloured") + (coloured ? " coloured" : " plain") +
+                       (mode_after == (mode_before & ~DWORD(ENABLE_VIRTUAL_TERMINAL_PROCESSING)) ? " restored" : " changed"));
+        return 0;
+    }
+    if (mode == "--interrupt-probe") {
+        // The way a command runs the agent: its answer file goes on the way up.
+        const fs::path folder = path_from_utf8(args.at(0));
+        write_text(folder / "answer.md", "half an answer");
+        struct Removed {
+            fs::path path;
+            ~Removed() { fs::remove(path); }
+        } removed{folder / "answer.md"};
+        try {
+            run_process({probe(), "ctrl-c", utf8_text(folder / "pid.txt")});
+            write_text(folder / "went-on.txt", "");
+            return 0;
+        } catch (const Interrupted& interrupt) {
+            return interrupt.exit_status();
+        }
+    }
+    if (mode == "--idle-interrupt-probe") {
+        RemoveOnSignal temporary(path_from_utf8(args.at(0)));
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        Sleep(60000);
+        return 0;
+    }
+    if (mode == "--question-interrupt-probe") {
+        // Ctrl-C while the question waits (outside the wait it would end the program at
+        // once). A press just before the read begins is missed, hence another one later.
+        std::atomic<bool> answered = false;
+        std::thread presser([&answered] {
+            while (!answered) {
+                if (interrupt_detail::watching_input()) GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+                for (int i = 0; i < 100 && !answered; ++i) Sleep(20);
+            }
+        });
+        int status = 0;
+        try {
+            prompt("Name");
+        } catch (const Aborted&) {
+            status = 1;
+        } catch (const Interrupted&) {
+            status = 2;
+        }
+        answered = true;
+        presser.join();
+        return status;
+    }
+    return 99;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]).ends_with("-probe")) {
+        const std::vector<std::string> args = program_arguments(argc, argv);
+        return child_mode(args[0], std::vector<std::string>(args.begin() + 1, args.end()));
     }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

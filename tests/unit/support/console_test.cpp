@@ -52,3 +52,26 @@ TEST(Console, EndOfInputAbortsEveryQuestion) {
     }
     testing::internal::GetCapturedStdout();
 }
+
+// What a console gives in UTF-16, one read at a time, becomes UTF-8 text; a character
+// outside the basic plane may be split between two reads, and Ctrl-Z typed at the start
+// of a line ends the input.
+TEST(Console, ConsoleReadsBecomeUtf8) {
+    struct Case {
+        const char* what;
+        std::vector<std::u16string> reads;
+        std::vector<std::optional<std::string>> texts;  // nothing: the end of input
+    };
+    const std::vector<Case> cases = {
+        {"Chinese and a line end", {u"測試 x\r\n"}, {"測試 x\r\n"}},
+        {"a character split between reads", {u"a\xD83D", u"\xDE00\r\n"}, {"a", "😀\r\n"}},
+        {"lone surrogates", {u"\xDE00x\xD83D", u"y\r\n"}, {"\xEF\xBF\xBDx", "\xEF\xBF\xBDy\r\n"}},
+        {"Ctrl-Z at the start of a line", {u"yes\r\n", u"\x1A\r\n"}, {"yes\r\n", std::nullopt}},
+        {"Ctrl-Z inside a line is text", {u"a\x1A\r\n"}, {"a\x1A\r\n"}},
+        {"a long line read in two parts", {u"abc", u"\x1A" u"def\r\n"}, {"abc", "\x1A" "def\r\n"}},
+    };
+    for (const auto& c : cases) {
+        ConsoleInput input;
+        for (size_t i = 0; i < c.reads.size(); ++i) EXPECT_EQ(input.decode(c.reads[i]), c.texts[i]) << c.what << " " << i;
+    }
+}

@@ -2,7 +2,9 @@
 // real one on "%" and on "&" inside quotes, so these tables are the authority.
 #include <gtest/gtest.h>
 
+#include "harness.hpp"
 #include "support/process.hpp"
+#include "support/text.hpp"
 
 using namespace support;
 
@@ -81,4 +83,58 @@ TEST(WindowsStatus, ExceptionStatusesAreNamedWithTheSystemsMessage) {
               "Command '['agy', '--print']' died with exception 0xC0000005 (Access violation.).");
     EXPECT_EQ(windows_exception_description({"git"}, 0xC000013Aul, ""),
               "Command '['git']' died with exception 0xC000013A.");
+}
+
+namespace {
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+// The command script npm writes for a package's program (its cmd-shim), byte for byte as
+// npm's releases up to 8 (".JS" dropped from PATHEXT inside the ELSE branch) and from 9 on
+// (on the last line) write it.
+TEST(WindowsNpmShim, ReadsWhatNpmWritesAndNothingElse) {
+    const std::string npm_shim_v8 = th::read_file(th::fakes_dir() / "npm-shim" / "agy-v8.cmd");
+    const std::string npm_shim_v9 = th::read_file(th::fakes_dir() / "npm-shim" / "agy-v9.cmd");
+    const std::string shim_head = npm_shim_v9.substr(0, npm_shim_v9.find("IF EXIST"));
+    const std::string agy_js = "node_modules\\@google\\antigravity-cli\\bin\\agy.js";
+    for (const auto& text : {npm_shim_v8, npm_shim_v9}) {
+        const auto shim = windows_npm_shim(text);
+        ASSERT_TRUE(shim);
+        EXPECT_EQ(shim->program, "node");
+        EXPECT_EQ(shim->arguments, std::vector<std::string>{});
+        EXPECT_EQ(shim->script, agy_js);
+    }
+    // Arguments of the script's "#!" line stand between the program and the script.
+    const auto with_args = windows_npm_shim(replaced(npm_shim_v9, "\"%_prog%\"  ", "\"%_prog%\" --no-warnings -x "));
+    ASSERT_TRUE(with_args);
+    EXPECT_EQ(with_args->arguments, (std::vector<std::string>{"--no-warnings", "-x"}));
+    EXPECT_EQ(with_args->script, agy_js);
+
+    // Anything npm does not write keeps the route through the command interpreter.
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"line feeds alone", replace_all(npm_shim_v9, "\r\n", "\n")},
+        {"a line added", replaced(npm_shim_v9, "SETLOCAL\r\n", "SETLOCAL\r\ncalc.exe\r\n")},
+        {"a line after the last", npm_shim_v9 + "echo done\r\n"},
+        {"no line end at the end", npm_shim_v9.substr(0, npm_shim_v9.size() - 2)},
+        {"two programs", replaced(npm_shim_v9, "SET \"_prog=node\"", "SET \"_prog=nodejs\"")},
+        {"a program with a folder", replace_all(npm_shim_v9, "node", "bin\\node")},
+        {"a variable set first", replaced(npm_shim_v9, "CALL :find_dp0\r\n", "CALL :find_dp0\r\n@SET NODE_ENV=x\r\n")},
+        {"a percent sign in the script", replace_all(npm_shim_v9, "agy.js", "%AGY%.js")},
+        {"a quote in the script", replace_all(npm_shim_v9, "agy.js", "a\"y.js")},
+        {"a drive in the script", replace_all(npm_shim_v9, "node_modules\\", "C:\\node_modules\\")},
+        {"a shell sign in the arguments", replaced(npm_shim_v9, "\"%_prog%\"  ", "\"%_prog%\" & calc ")},
+        {"PATHEXT dropped twice", replaced(npm_shim_v8, "title %COMSPEC% & ", "title %COMSPEC% & set PATHEXT=%PATHEXT:;.JS;=;% & ")},
+        {"PATHEXT kept", replaced(npm_shim_v8, "  SET PATHEXT=%PATHEXT:;.JS;=;%\r\n", "")},
+        {"no arguments passed on", replaced(npm_shim_v9, "agy.js\" %*", "agy.js\"")},
+        // A program without "#!" line is started by its own path: no program to look up.
+        {"no program", shim_head + "\"%dp0%\\tool.exe\"   %*\r\n"},
+        {"empty", ""},
+    };
+    for (const auto& [what, text] : refused) EXPECT_FALSE(windows_npm_shim(text)) << what;
 }
