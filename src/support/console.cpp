@@ -246,9 +246,9 @@ std::string read_line() {
             cut_short = true;
         } else if (GetConsoleMode(console, &mode)) {
             // A console gives UTF-16, whatever its code page (read as bytes, characters
-            // outside the code page come as NULs on some consoles).
-            // Waiting for the first key first lets Ctrl-C that comes before the read
-            // begins (and so cannot cut it short) end the question too.
+            // outside the code page come as NULs on some consoles). Waiting for the first
+            // key first lets Ctrl-C that comes before the read begins (and so cannot cut
+            // it short) end the question too.
             HANDLE waits[2] = {console, static_cast<HANDLE>(interrupt_detail::wake_event())};
             WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, INFINITE);
             wchar_t wide[1024];

@@ -19,8 +19,11 @@ class FolderLock {
     bool busy() const { return busy_; }
 
   private:
+#ifdef _WIN32
+    void* mutex_ = nullptr;
+#else
     int fd_ = -1;
-    void* mutex_ = nullptr;  // Windows
+#endif
     bool busy_ = false;
 };
 

@@ -335,9 +335,10 @@ std::wstring interpreter_environment() {
     if (LPWCH env = GetEnvironmentStringsW()) {
         for (const wchar_t* entry = env; *entry; entry += wcslen(entry) + 1) {
             const std::wstring_view text(entry);
-            const std::wstring_view entry_name = text.substr(0, text.find(L'=', 1));
-            if (_wcsicmp(std::wstring(entry_name).c_str(), name.c_str()) == 0) continue;
-            if (!placed && entry_name.front() != L'=' && _wcsicmp(std::wstring(entry_name).c_str(), name.c_str()) > 0) {
+            const std::wstring entry_name(text.substr(0, text.find(L'=', 1)));
+            const int order = _wcsicmp(entry_name.c_str(), name.c_str());
+            if (order == 0) continue;
+            if (!placed && entry_name.front() != L'=' && order > 0) {
                 block.append(ours).push_back(L'\0');
                 placed = true;
             }
@@ -471,8 +472,6 @@ ProcessResult start_and_wait(const fs::path& application, const std::string& com
         while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) append_tail(*sink, buffer, n, limit);
     };
     std::thread out_reader, err_reader;
-    if (out_r.h) out_reader = std::thread(drain, out_r.h, &result.out);
-    if (err_r.h) err_reader = std::thread(drain, err_r.h, &result.err);
     // The readers end once every holder of the pipes' writing ends has ended; whatever
     // way this ends, the tree goes first.
     auto finish = [&](bool ended_by_itself) {
@@ -490,6 +489,8 @@ ProcessResult start_and_wait(const fs::path& application, const std::string& com
     };
     int sig = 0;
     try {
+        if (out_r.h) out_reader = std::thread(drain, out_r.h, &result.out);
+        if (err_r.h) err_reader = std::thread(drain, err_r.h, &result.err);
         HANDLE waits[2] = {process.h, static_cast<HANDLE>(interrupt_detail::wake_event())};
         while (!(sig = interrupt_detail::pending_signal())) {
             if (WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0) break;

@@ -42,15 +42,20 @@ class ProcessError : public std::runtime_error {
 // and drains both pipes together so that neither can fill up and block the child. An
 // ending signal meanwhile (interrupt.hpp) is passed on to the child, which gets SIGKILL
 // when it has not ended after a short grace; once it has been waited for and whatever it
-// left running has been ended (end_descendants), Interrupted is raised. Windows starts the absolute path the lookup found, never a bare name (which
-// would find a program in the current folder first).
+// left running has been ended (end_descendants), Interrupted is raised. Windows starts
+// the absolute path the lookup found, never a bare name (which would find a program in
+// the current folder first); npm's command script for a program starts the program it
+// names (windows_npm_shim) with no interpreter in between, another command script runs
+// through the interpreter; the child and all it starts belong to a job that ends with it
+// (Ctrl-C, our own end), and what it leaves running ends when it does.
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Runs a command text of the user's own (an editor setting such as "code --wait") through
 // the platform's shell, with `args` appended as separate arguments that the shell never
 // reads as syntax: `sh -c 'exec TEXT "$@"'` on POSIX, so that the program replaces the
 // shell and is the child that signals reach; on Windows the command interpreter from
-// the system folder, the arguments quoted for it.
+// the system folder, the arguments quoted for it (what the command leaves running, such
+// as an editor's window, stays once it has returned).
 ProcessResult run_user_command(const std::string& command_text, const std::vector<std::string>& args,
                                const RunOptions& options = {});
 

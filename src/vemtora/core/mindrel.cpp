@@ -77,8 +77,9 @@ support::Result run_agy(const RunAgyArgs& args) {
         logger.error("❌ 系統中找不到 `agy` 指令，請確認 agy CLI 是否已正確安裝並加入 PATH。");
         return support::Result::failure("系統中找不到 `agy` 指令");
     }
-    // Windows starts agy through the command interpreter (it is installed as a command
-    // script there), and the interpreter takes one line only.
+    // Windows: npm installs agy as a command script. The runner starts the node program
+    // that npm's script names directly, but a script of the user's own still goes through
+    // the command interpreter, which takes one line only: the prompt is one line there.
     const bool use_shell = support::is_windows();
     const std::vector<std::string> agy_cmd = agy_command(args, use_shell);
     // A prompt longer than the system passes as one argument could only fail to start.
