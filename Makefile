@@ -26,7 +26,7 @@ demo: configure
 
 bench:
 	bash scripts/install-deps.sh bench
-	$(MAKE) build BUILD=build-release CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Release -DVEMTORA_TESTS=OFF"
+	$(MAKE) build BUILD=build-release CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Release -DVEMTORA_TESTS=OFF -DVEMTORA_BENCH=ON"
 	bash bench/run build-release/vemtora
 
 fuzz:
