@@ -1,5 +1,6 @@
 // Fuzzes the whole per-file chain of the Markdown converter on one text: metadata
-// cleaning, the table-of-contents marker, the version, code and math protection,
+// cleaning and the table-of-contents marker (with the code blocks carried through them
+// checked against a fresh parse), the version, code and math protection,
 // rendering, restoring, Mermaid and WaveDrom blocks, image inlining against a small
 // fixture folder, the page with a watermark, and the output file name.
 //
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "brenkit/app_logging.hpp"
+#include "support/markdown.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/pressling.hpp"
 
@@ -58,9 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string watermark = text.substr(0, std::min(text.find('\n'), size_t{64}));
     if (!support::is_valid_utf8(watermark)) watermark.clear();  // cut inside a character
 
-    text = pressling::insert_toc_marker(pressling::clean_markdown(text));
+    // The code blocks found once and carried through the clean-up and the marker are the
+    // ones the renderer finds in the result; without the table extension where it cannot
+    // matter, they are those of a parse with it.
+    auto prepared = pressling::prepare_markdown(text);
+    check(prepared.text == pressling::insert_toc_marker(pressling::clean_markdown(text)));
+    check(prepared.code_blocks == support::markdown::find_code_blocks(prepared.text));
+    check(support::markdown::map_blocks(text).code_blocks == support::markdown::find_code_blocks(text));
+    text = std::move(prepared.text);
     std::string version = pressling::find_version(text);
-    auto prot = pressling::protect_markdown_code_and_math(text);
+    auto prot = pressling::protect_markdown_code_and_math(text, prepared.code_blocks);
     std::string html = pressling::render_markdown(prot.text, prot.code_placeholders, prot.math_placeholders);
     html = pressling::restore_markdown_code_and_math(html, prot.code_placeholders, prot.math_placeholders);
     html = pressling::process_mermaid_charts(html);

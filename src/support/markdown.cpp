@@ -39,11 +39,11 @@ std::string take_rendered(char* html) {
 }
 
 // A parser with the options and extensions of every parse here.
-std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options) {
+std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables = true) {
     static std::once_flag registered;
     std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
     std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new(options));
-    if (cmark_syntax_extension* table = cmark_find_syntax_extension("table"))
+    if (cmark_syntax_extension* table = tables ? cmark_find_syntax_extension("table") : nullptr)
         cmark_parser_attach_syntax_extension(parser.get(), table);
     return parser;
 }
@@ -570,7 +570,60 @@ void check_table_sizes(std::string_view text, size_t max_cells) {
     }
 }
 
+// A line that the renderer takes for blank: nothing but blanks and tabs.
+bool is_renderer_blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
+
+// Whether a parse without the table extension finds the code blocks that a parse with it
+// finds. A table changes how the lines after its delimiter row are read: it is no
+// paragraph, so an indented line, an ordered list item or a line without the container's
+// marks ends it where a paragraph would go on. A table cannot stand where no delimiter row
+// follows a line of text; where one does, the two parses agree when the row lies in a
+// paragraph or heading outside any container (`open_lines`, the first and last line of
+// each, counted from 1) and every line after it up to a blank one begins nothing but text.
+bool tables_leave_code_alone(std::string_view source, const std::vector<std::pair<int, int>>& open_lines) {
+    bool previous_blank = true, in_rows = false;
+    size_t open = 0;
+    int number = 0;
+    const bool has_cr = source.find('\r') != std::string_view::npos;
+    for (size_t pos = 0; pos < source.size();) {
+        // Lines end where the renderer ends them: at a line feed, a carriage return, or both.
+        size_t end = std::min(has_cr ? source.find_first_of("\r\n", pos) : source.find('\n', pos), source.size());
+        std::string_view line = source.substr(pos, end - pos);
+        pos = end + (source.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        ++number;
+        bool blank = is_renderer_blank(line);
+        if (in_rows) {
+            if (blank) in_rows = false;
+            else if (!begins_only_paragraph(line)) return false;
+        } else if (!previous_blank && delimiter_columns(line) > 0) {
+            while (open < open_lines.size() && open_lines[open].second < number) ++open;
+            if (open == open_lines.size() || open_lines[open].first > number) return false;
+            in_rows = true;
+        }
+        previous_blank = blank;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool begins_only_paragraph(std::string_view line) {
+    if (line.empty()) return false;
+    auto c = static_cast<unsigned char>(line[0]);
+    if (c >= 0x80 || is_ascii_alpha(line[0]) || std::string_view("!\"$%&'(),./:;?@[\\]^{|}").find(line[0]) != std::string_view::npos)
+        return true;
+    if (is_ascii_digit(line[0])) {
+        // Digits followed by "." or ")" and a blank, a tab or the line's end mark a list item.
+        size_t i = line.find_first_not_of("0123456789");
+        return i != std::string_view::npos && !((line[i] == '.' || line[i] == ')') &&
+                                                (i + 1 == line.size() || line[i + 1] == ' ' || line[i + 1] == '\t'));
+    }
+    // "*", "-", "+", "_" and "=" begin a list item when a blank follows them, a thematic
+    // break or a heading underline when the line holds nothing else.
+    if (std::string_view("*-+_=").find(line[0]) == std::string_view::npos) return false;
+    return line.size() > 1 && line[1] != ' ' && line[1] != '\t' &&
+           line.find_first_not_of(std::string{line[0], ' ', '\t'}) != std::string_view::npos;
+}
 
 std::string slugify(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
@@ -619,23 +672,42 @@ std::string UniqueIds::unique(const std::string& requested) {
     return id;
 }
 
-std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells) {
+namespace {
+
+// The blocks as the renderer finds them; `allow_plain`: parsed without the table
+// extension where that finds the same code blocks.
+BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool allow_plain) {
     std::vector<size_t> origin;
     std::string source = open_markdown_blocks(text, &origin);
     // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
     // stand-in keeps its columns those of the text.
     std::replace(source.begin(), source.end(), '\0', '\x01');
     check_table_sizes(source, max_table_cells);
-    auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS);
-    cmark_parser_feed(parser.get(), source.data(), source.size());
-    std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
-    cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());
+    // The table extension alone costs half a parse; without it the code blocks are the
+    // same unless a table can change them.
+    auto parse = [&source](bool tables) {
+        auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS, tables);
+        cmark_parser_feed(parser.get(), source.data(), source.size());
+        return std::unique_ptr<cmark_node, NodeDeleter>(cmark_parser_finish(parser.get()));
+    };
+    std::unique_ptr<cmark_node, NodeDeleter> doc = parse(!allow_plain);
+    if (allow_plain) {
+        std::vector<std::pair<int, int>> open_lines;
+        for (cmark_node* n = cmark_node_first_child(doc.get()); n; n = cmark_node_next(n)) {
+            cmark_node_type type = cmark_node_get_type(n);
+            if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING)
+                open_lines.emplace_back(cmark_node_get_start_line(n), cmark_node_get_end_line(n));
+        }
+        if (!tables_leave_code_alone(source, open_lines)) doc = parse(true);
+    }
 
     // The renderer skips a byte-order mark, so the columns of the first line start after it.
     size_t bom = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     // Lines end where the renderer ends them: at a line feed, a carriage return, or both.
     std::vector<size_t> starts{0};
-    for (size_t i = text.find_first_of("\r\n"); i != std::string_view::npos; i = text.find_first_of("\r\n", i)) {
+    const bool has_cr = text.find('\r') != std::string_view::npos;
+    auto next_break = [&](size_t from) { return has_cr ? text.find_first_of("\r\n", from) : text.find('\n', from); };
+    for (size_t i = next_break(0); i != std::string_view::npos; i = next_break(i)) {
         i += (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
         starts.push_back(i);
     }
@@ -662,11 +734,18 @@ std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_t
         return std::min(offset, line_end(line));
     };
 
-    std::vector<CodeBlock> blocks;
+    BlockMap map;
     cmark_iter* iter = cmark_iter_new(doc.get());
     for (cmark_event_type ev; (ev = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
         cmark_node* node = cmark_iter_get_node(iter);
-        if (ev != CMARK_EVENT_ENTER || cmark_node_get_type(node) != CMARK_NODE_CODE_BLOCK) continue;
+        if (ev != CMARK_EVENT_ENTER) continue;
+        cmark_node_type type = cmark_node_get_type(node);
+        if ((type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) && cmark_node_parent(node) == doc.get()) {
+            int start = cmark_node_get_start_line(node), end = cmark_node_get_end_line(node);
+            if (start > 0 && end >= start) map.open_text.emplace_back(starts[line_of(start)], line_end(line_of(end)));
+            continue;
+        }
+        if (type != CMARK_NODE_CODE_BLOCK) continue;
         CodeBlock block;
         int fence_length = 0, fence_offset = 0;
         char fence_char = 0;
@@ -705,12 +784,24 @@ std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_t
             block.literal += line_break(line);
             pos = nl + 1;
         }
-        block.html = take_rendered(cmark_render_html(node, kOptions, extensions));
-        if (block.html.ends_with('\n')) block.html.pop_back();
-        blocks.push_back(std::move(block));
+        if (!block.fenced) {
+            block.html = take_rendered(cmark_render_html(node, kOptions, nullptr));
+            if (block.html.ends_with('\n')) block.html.pop_back();
+        }
+        map.code_blocks.push_back(std::move(block));
     }
     cmark_iter_free(iter);
-    return blocks;
+    return map;
+}
+
+}  // namespace
+
+std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells) {
+    return scan_blocks(text, max_table_cells, false).code_blocks;
+}
+
+BlockMap map_blocks(std::string_view text, std::size_t max_table_cells) {
+    return scan_blocks(text, max_table_cells, true);
 }
 
 std::string render_html(std::string_view text, const Options& options) {

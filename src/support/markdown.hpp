@@ -39,11 +39,28 @@ struct CodeBlock {
     bool fenced = false;
     std::string info;     // the fence's info string
     std::string literal;  // the code, each line ended by the line break the text has there
-    std::string html;     // the renderer's own HTML for the block
+    std::string html;     // the renderer's own HTML for an indented block; "" for a fenced one
+
+    bool operator==(const CodeBlock&) const = default;
 };
 // The code blocks of `text`, fenced and indented, in text order. Throws
 // std::length_error, as render_html does, for a table over `max_table_cells`.
 std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells = default_max_table_cells);
+
+// The blocks of a text from one parse: its code blocks, and the paragraphs and headings
+// that stand in no container (no list, quote or table), each as the byte range from the
+// start of its first line to the end of its last, in text order. A paragraph whose place
+// the renderer does not report (the one a table header was taken from) is left out.
+struct BlockMap {
+    std::vector<CodeBlock> code_blocks;
+    std::vector<std::pair<size_t, size_t>> open_text;
+};
+BlockMap map_blocks(std::string_view text, std::size_t max_table_cells = default_max_table_cells);
+
+// Whether a line (without its line break) can begin nothing but a paragraph, where a
+// block may begin outside any container: it is then read alike as the continuation of a
+// paragraph and as the start of one, and no other line is read otherwise because of it.
+bool begins_only_paragraph(std::string_view line);
 
 // The HTML body, without a line feed at its end. Throws std::length_error, naming the
 // table's size, for a text that holds a table over options.max_table_cells.

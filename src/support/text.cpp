@@ -254,14 +254,13 @@ std::string decode_ignore(std::string_view bytes) { return decode<false>(bytes);
 std::string normalize_newlines(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r') {
-            out += '\n';
-            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        } else {
-            out += s[i];
-        }
+    size_t copied = 0;
+    for (size_t cr = s.find('\r'); cr != std::string_view::npos; cr = s.find('\r', copied)) {
+        out.append(s.substr(copied, cr - copied));
+        out += '\n';
+        copied = cr + 1 < s.size() && s[cr + 1] == '\n' ? cr + 2 : cr + 1;
     }
+    out.append(s.substr(copied));
     return out;
 }
 

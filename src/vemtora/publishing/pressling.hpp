@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "brenkit/app_logging.hpp"
+#include "support/markdown.hpp"
 #include "vemtora/core/command.hpp"
 #include "support/result.hpp"
 
@@ -48,6 +49,9 @@ struct Protected {
 // formulas out of the Markdown text, leaving placeholders. Never fails: on an error it
 // logs a warning and returns what it has.
 Protected protect_markdown_code_and_math(std::string_view md_content);
+// The same with the text's code blocks already known (as prepare_markdown gives them).
+Protected protect_markdown_code_and_math(std::string_view md_content,
+                                         const std::vector<support::markdown::CodeBlock>& code_blocks);
 // Puts code and formulas back in place of their placeholders, in one pass over the HTML.
 // Formulas come back between their delimiters with "&", "<" and ">" escaped, so the
 // page stays well-formed and the typesetter still reads the formula's own text.
@@ -90,6 +94,15 @@ std::string clean_markdown(std::string_view text);
 // The "[TOC]" marker after the author line, else after the first level-one heading,
 // else in front when the text holds a "#"; what stands in code blocks does not count.
 std::string insert_toc_marker(std::string_view text);
+// A source text with its line breaks made line feeds, cleaned and marked as the two
+// steps above do, together with the code blocks of the result. The text is parsed once
+// for its code blocks, which are carried through both edits (parsed again only where an
+// edit could change what the renderer takes for code).
+struct PreparedMarkdown {
+    std::string text;
+    std::vector<support::markdown::CodeBlock> code_blocks;
+};
+PreparedMarkdown prepare_markdown(std::string_view text);
 // The value after the first "**Version:**" label, "" when there is none.
 std::string find_version(std::string_view text);
 // "\W+" runs made "_", leading and trailing "_" removed.

@@ -4,6 +4,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <functional>
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
@@ -26,11 +28,15 @@ const brenkit::app_logging::Logger& log() {
 
 namespace {
 
+using support::markdown::BlockMap;
+using support::markdown::CodeBlock;
+using Spans = std::vector<std::pair<size_t, size_t>>;
+
 // The lines that code blocks take, each span from the start of a block's first line to
 // the end of its last line.
-std::vector<std::pair<size_t, size_t>> code_lines(std::string_view text) {
-    std::vector<std::pair<size_t, size_t>> spans;
-    for (const auto& block : support::markdown::find_code_blocks(text)) {
+Spans code_lines(std::string_view text, const std::vector<CodeBlock>& blocks) {
+    Spans spans;
+    for (const auto& block : blocks) {
         size_t line_break = block.begin == 0 ? std::string_view::npos : text.rfind('\n', block.begin - 1);
         size_t begin = line_break == std::string_view::npos ? 0 : line_break + 1;
         size_t end = std::min(text.find('\n', block.end), text.size());
@@ -42,15 +48,14 @@ std::vector<std::pair<size_t, size_t>> code_lines(std::string_view text) {
 
 // The spans are in text order and apart, so only the first one that ends after `begin`
 // can reach into [begin, end): a text of many code blocks stays linear to search.
-bool overlaps(const std::vector<std::pair<size_t, size_t>>& spans, size_t begin, size_t end) {
+bool overlaps(const Spans& spans, size_t begin, size_t end) {
     auto s = std::upper_bound(spans.begin(), spans.end(), begin,
                               [](size_t b, const auto& span) { return b < span.second; });
     return s != spans.end() && s->first < end;
 }
 
 // The first match of `re` that does not reach into a span of `spans`.
-std::optional<Regex::Match> search_outside(const Regex& re, std::string_view text,
-                                           const std::vector<std::pair<size_t, size_t>>& spans) {
+std::optional<Regex::Match> search_outside(const Regex& re, std::string_view text, const Spans& spans) {
     size_t from = 0;
     while (auto m = re.search(text, from)) {
         from = m->end();
@@ -59,38 +64,202 @@ std::optional<Regex::Match> search_outside(const Regex& re, std::string_view tex
     return std::nullopt;
 }
 
-}  // namespace
-
-std::string clean_markdown(std::string_view text) {
-    static const Regex metadata(R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
-                                Regex::multiline | Regex::ignore_case);
-    static const Regex blank_lines(R"(\n{3,})");
-    std::string normalized = support::normalize_newlines(text);
-    std::string_view all = normalized;
-    auto clean = [&](std::string_view part) { return blank_lines.replace(metadata.replace(part, ""), "\n\n"); };
-    std::string cleaned;
-    cleaned.reserve(all.size());
-    size_t copied = 0;
-    for (auto [begin, end] : code_lines(all)) {
-        cleaned += clean(all.substr(copied, begin - copied));
-        cleaned.append(all.substr(begin, end - begin));
-        copied = end;
+void shift_blocks(std::vector<CodeBlock>& blocks, size_t from_index, std::ptrdiff_t delta) {
+    for (size_t i = from_index; i < blocks.size(); ++i) {
+        blocks[i].begin = static_cast<size_t>(static_cast<std::ptrdiff_t>(blocks[i].begin) + delta);
+        blocks[i].end = static_cast<size_t>(static_cast<std::ptrdiff_t>(blocks[i].end) + delta);
     }
-    cleaned += clean(all.substr(copied));
-    return cleaned;
 }
 
-std::string insert_toc_marker(std::string_view text) {
+// ---- whether an edit leaves the code blocks where they were ----
+// The clean-up empties lines and the marker puts blank lines after a line; both edit
+// only outside code, so the code blocks found before the edit stand where they stood,
+// moved by what the edit added or took away, unless the new blank line changes how the
+// renderer reads the lines after it. It does not when the edited line is one of a
+// paragraph or heading outside any container (so that nothing is closed by the blank
+// line) and the line after it is blank, or can begin nothing but a paragraph (so that
+// it is read alike as the continuation of a paragraph and as the start of one).
+// Anything else is parsed again.
+
+// A line that the renderer takes for blank.
+bool is_blank_line(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
+
+// The line that starts at `pos` of `text` (pos may be text.size(): no line).
+std::string_view line_at(std::string_view text, size_t pos) {
+    if (pos >= text.size()) return {};
+    size_t end = text.find('\n', pos);
+    return text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+}
+
+// The paragraph or heading outside any container that holds the line starting at
+// `line_start`, or nothing.
+const std::pair<size_t, size_t>* open_text_at(const Spans& open_text, size_t line_start) {
+    auto s = std::upper_bound(open_text.begin(), open_text.end(), line_start,
+                              [](size_t b, const auto& range) { return b < range.second; });
+    return s != open_text.end() && s->first <= line_start ? &*s : nullptr;
+}
+
+bool in_open_text(const Spans& open_text, size_t line_start) { return open_text_at(open_text, line_start); }
+
+// Whether no container is open before the line that starts at `line_start`, a line of a
+// paragraph or heading outside any container: a blank line there could otherwise belong
+// to a list item that the line closes, and an open fence in it would take the line in.
+bool no_container_before(std::string_view text, const Spans& open_text, size_t line_start) {
+    const auto* range = open_text_at(open_text, line_start);
+    if (!range) return false;
+    if (range->first < line_start) return true;
+    // The first line of its paragraph: the nearest line before it with text must stand
+    // outside any container too (the start of the text does).
+    for (size_t next = line_start; next > 0;) {
+        size_t end = next - 1;  // the line feed that ends the line before
+        size_t start = end == 0 ? std::string_view::npos : text.rfind('\n', end - 1);
+        start = start == std::string_view::npos ? 0 : start + 1;
+        if (!is_blank_line(text.substr(start, end - start))) return in_open_text(open_text, start);
+        next = start;
+    }
+    return true;
+}
+
+// The text after the clean-up, its code blocks, and whether they are the ones it has.
+struct Cleaned {
+    std::string text;
+    std::vector<CodeBlock> blocks;
+    bool blocks_kept = true;
+    // (start in the cleaned text, start in the source) of every line kept with its content.
+    std::vector<std::pair<size_t, size_t>> kept_lines;
+};
+
+// Metadata lines emptied and runs of three or more line feeds made two, outside the lines
+// that code blocks take.
+Cleaned clean_outside_code(std::string_view all, const BlockMap& map) {
+    static const Regex metadata(R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
+                                Regex::multiline | Regex::ignore_case);
+    Cleaned out;
+    out.text.reserve(all.size());
+    out.blocks = map.code_blocks;
+    // One stretch between code lines: the emptied lines are taken out, then runs of line
+    // feeds cut to two, as the two replacements in turn would.
+    auto clean = [&](size_t begin, size_t end) {
+        std::string_view part = all.substr(begin, end - begin);
+        std::vector<Regex::Match> emptied = metadata.find_all(part);
+        for (size_t k = 0; k < emptied.size(); ++k) {
+            const auto& m = emptied[k];
+            size_t next = begin + m.end() + 1;  // the line after the emptied one
+            bool next_emptied = k + 1 < emptied.size() && emptied[k + 1].start() == m.end() + 1;
+            std::string_view after = line_at(all, next);
+            if (!no_container_before(all, map.open_text, begin + m.start()) ||
+                !(next_emptied || is_blank_line(after) || support::markdown::begins_only_paragraph(after)))
+                out.blocks_kept = false;
+        }
+        // Line by line: what stands on a kept line is copied whole; line feeds are counted
+        // across emptied lines, and a run gives at most two.
+        size_t feeds = 0, k = 0;
+        for (size_t pos = 0; pos < part.size();) {
+            size_t eol = std::min(part.find('\n', pos), part.size());
+            bool emptied_line = k < emptied.size() && emptied[k].start() == pos;
+            if (emptied_line) ++k;
+            if (eol > pos && !emptied_line) {
+                if (pos > 0 || begin == 0) out.kept_lines.emplace_back(out.text.size(), begin + pos);
+                out.text.append(part.substr(pos, eol - pos));
+                feeds = 0;
+            }
+            if (eol == part.size()) break;
+            if (feeds < 2) out.text += '\n';
+            ++feeds;
+            pos = eol + 1;
+        }
+    };
+    size_t copied = 0, block = 0;
+    for (auto [begin, end] : code_lines(all, map.code_blocks)) {
+        clean(copied, begin);
+        size_t first = block;
+        while (block < out.blocks.size() && out.blocks[block].begin < end) ++block;
+        for (size_t i = first; i < block; ++i) {
+            out.blocks[i].begin += out.text.size() - begin;
+            out.blocks[i].end += out.text.size() - begin;
+        }
+        out.text.append(all.substr(begin, end - begin));
+        copied = end;
+    }
+    clean(copied, all.size());
+    return out;
+}
+
+// The marker, at the first place that takes one; `blocks` are moved with the text. Returns
+// whether they are still the text's own: `reference` and `source_of` say where a line of
+// `text` stood in the text whose blocks `reference` maps.
+bool insert_marker(std::string& text, std::vector<CodeBlock>& blocks, const BlockMap& reference,
+                   const std::function<std::optional<size_t>(size_t)>& source_of) {
     static const Regex author(R"((?m)^(\*\*Author:\*\*.*)$)");
     static const Regex title(R"(^#\s+.*$)", Regex::multiline);
     constexpr std::string_view marker = "\n\n[TOC]\n\n";
-    auto code = code_lines(text);
+    Spans code = code_lines(text, blocks);
     std::optional<Regex::Match> m = search_outside(author, text, code);
     if (!m) m = search_outside(title, text, code);
-    if (m) return std::string(text.substr(0, m->end())) + std::string(marker) + std::string(text.substr(m->end()));
-    for (size_t hash = text.find('#'); hash != std::string_view::npos; hash = text.find('#', hash + 1))
-        if (!overlaps(code, hash, hash + 1)) return "[TOC]\n\n" + std::string(text);
-    return std::string(text);
+    if (m) {
+        size_t at = m->end();
+        bool kept = true;
+        if (at < text.size()) {
+            // The marked line, as the first line of the match when the match ends on an empty one.
+            size_t line_start = text.rfind('\n', at == 0 ? 0 : at - 1);
+            line_start = line_start == std::string::npos || at == 0 ? 0 : line_start + 1;
+            std::optional<size_t> source = line_start < at ? source_of(line_start) : std::nullopt;
+            std::string_view after = line_at(text, at + 1);
+            kept = source && in_open_text(reference.open_text, *source) &&
+                   (is_blank_line(after) || support::markdown::begins_only_paragraph(after));
+        }
+        text.insert(at, marker);
+        size_t first = 0;
+        while (first < blocks.size() && blocks[first].begin < at) ++first;
+        shift_blocks(blocks, first, static_cast<std::ptrdiff_t>(marker.size()));
+        return kept;
+    }
+    for (size_t hash = text.find('#'); hash != std::string::npos; hash = text.find('#', hash + 1)) {
+        if (overlaps(code, hash, hash + 1)) continue;
+        // In front of the text the marker ends in a blank line, as the start of a text
+        // does; but the renderer skips a byte-order mark only at the very start.
+        bool byte_order_mark = text.starts_with("\xEF\xBB\xBF");
+        text.insert(0, "[TOC]\n\n");
+        shift_blocks(blocks, 0, 7);
+        return !byte_order_mark;
+    }
+    return true;
+}
+
+}  // namespace
+
+PreparedMarkdown prepare_markdown(std::string_view text) {
+    std::string normalized = support::normalize_newlines(text);
+    BlockMap source = support::markdown::map_blocks(normalized);
+    Cleaned cleaned = clean_outside_code(normalized, source);
+    PreparedMarkdown out{std::move(cleaned.text), std::move(cleaned.blocks)};
+    bool kept;
+    if (cleaned.blocks_kept) {
+        const auto& lines = cleaned.kept_lines;
+        kept = insert_marker(out.text, out.code_blocks, source, [&lines](size_t at) -> std::optional<size_t> {
+            auto it = std::lower_bound(lines.begin(), lines.end(), std::make_pair(at, size_t{0}));
+            if (it == lines.end() || it->first != at) return std::nullopt;
+            return it->second;
+        });
+    } else {
+        BlockMap again = support::markdown::map_blocks(out.text);
+        out.code_blocks = again.code_blocks;
+        kept = insert_marker(out.text, out.code_blocks, again, [](size_t at) { return std::optional<size_t>(at); });
+    }
+    if (!kept) out.code_blocks = support::markdown::find_code_blocks(out.text);
+    return out;
+}
+
+std::string clean_markdown(std::string_view text) {
+    std::string normalized = support::normalize_newlines(text);
+    return clean_outside_code(normalized, support::markdown::map_blocks(normalized)).text;
+}
+
+std::string insert_toc_marker(std::string_view text) {
+    std::string out(text);
+    BlockMap map = support::markdown::map_blocks(text);
+    insert_marker(out, map.code_blocks, map, [](size_t at) { return std::optional<size_t>(at); });
+    return out;
 }
 
 std::string find_version(std::string_view text) {
@@ -180,7 +349,8 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     if (text.empty()) return Outcome::skipped;
 
-    text = insert_toc_marker(clean_markdown(text));
+    PreparedMarkdown prepared = prepare_markdown(text);
+    text = std::move(prepared.text);
     std::string version = find_version(text);
     if (is_debug) {
         fs::path debug_path = fileIO::setup_output_file(support::path_from_utf8(output_path), doc_name + "_debug.md", logger);
@@ -188,7 +358,7 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
         log().debug("[" + doc_name + "] 已儲存預處理之 Markdown 至 " + support::utf8_text(debug_path));
     }
 
-    Protected prot = protect_markdown_code_and_math(text);
+    Protected prot = protect_markdown_code_and_math(text, prepared.code_blocks);
     std::string html = render_markdown(prot.text, prot.code_placeholders, prot.math_placeholders);
     html = restore_markdown_code_and_math(html, prot.code_placeholders, prot.math_placeholders);
     html = process_mermaid_charts(html);

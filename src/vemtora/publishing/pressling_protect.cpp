@@ -154,6 +154,18 @@ std::string code_block_html(const support::markdown::CodeBlock& block) {
 }  // namespace
 
 Protected protect_markdown_code_and_math(std::string_view md_content) {
+    std::vector<support::markdown::CodeBlock> blocks;
+    try {
+        blocks = support::markdown::find_code_blocks(md_content);
+    } catch (const std::exception& e) {
+        log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
+        return {std::string(md_content), {}, {}};
+    }
+    return protect_markdown_code_and_math(md_content, blocks);
+}
+
+Protected protect_markdown_code_and_math(std::string_view md_content,
+                                         const std::vector<support::markdown::CodeBlock>& code_blocks) {
     static const Regex span_re(R"(`[^`\r\n]+`)");
     static const Regex display_re(R"(\$\$\s*([\s\S]*?)\s*\$\$)");
     static const Regex environment_re(
@@ -178,7 +190,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content) {
         std::string text;
         text.reserve(md_content.size());
         size_t copied = 0;
-        for (const auto& block : support::markdown::find_code_blocks(md_content)) {
+        for (const auto& block : code_blocks) {
             if (block.begin < copied) continue;
             text += span_re.replace(md_content.substr(copied, block.begin - copied), span_replacer);
             text += code_replacer(code_block_html(block), md_content.substr(block.begin, block.end - block.begin));

@@ -141,3 +141,29 @@ TEST(PresslingCommand, BareConfigAndOutputOptionsGetAnEmptyValue) {
          })
         EXPECT_EQ(rewrite_arguments(c.in), c.out);
 }
+
+// The prepared text is the cleaned and marked one, and its code blocks are the ones the
+// renderer finds in it, also where the clean-up or the marker changes what is code.
+TEST(PresslingPrepare, CodeBlocksAreThoseOfThePreparedText) {
+    for (const std::string md : {
+             "# T\n\nCreated: 2024-01-01\nTags: a, b\nStatus: Done\n**Version:** 1.2.0\n\n```py\nx = 1\n```\n",
+             "para\nCreated: x\n    code",           // an emptied line opens an indented block
+             "    a\nCreated: x\n    b",               // and joins two of them
+             "<div>\nCreated: x\n```\ncode\n```\n</div>",
+             "- a\nStatus: x\n      code",
+             "- one\n\n  ```js\n  x\n\nCreated: 1\nTags: a\nrest",  // the list item would take the blank lines in
+             "> a\nTags: x\n>     code",
+             "| a |\n|---|\nStatus: x\nmore\n    code",
+             "#\ntext\n    more",                      // the marker ends the paragraph
+             "**Author:** me\n    code",
+             "- **Author:** me\n\n      code",
+             "# T\n> quote\n    code",
+             "Created: x\r\n```\r\ncode\r\n```\r\n# T\r\n\r\n\r\n\r\n    c\r\n",
+             "```\n# a\n```\n# T\n```\n# b\n```\n",
+             "\xEF\xBB\xBF    code\n## Part",           // a byte-order mark counts only at the start
+         }) {
+        PreparedMarkdown prepared = prepare_markdown(md);
+        EXPECT_EQ(prepared.text, insert_toc_marker(clean_markdown(md))) << md;
+        EXPECT_EQ(prepared.code_blocks, support::markdown::find_code_blocks(prepared.text)) << md;
+    }
+}

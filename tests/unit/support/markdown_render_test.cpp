@@ -124,3 +124,26 @@ TEST(MarkdownRender, TableCellsAreBounded) {
         EXPECT_EQ(std::string(e.what()), "a table of 2000 columns and 5001 rows exceeds the limit of 250000 cells");
     }
 }
+
+// The block map may parse without the table extension; its code blocks are still those
+// of a parse with it, also where a table ends where a paragraph would go on.
+TEST(MarkdownBlocks, TablesChangeNoCodeBlockOfTheMap) {
+    using support::markdown::find_code_blocks;
+    using support::markdown::map_blocks;
+    for (const std::string md : {
+             "| a |\n|---|\n| b |\n\n    code",
+             "| a |\n|---|\n    code",                 // an indented line ends a table, not a paragraph
+             "| a |\n|---|\n| b |\n    code\n",
+             "> | a |\n> |---|\n    code",             // no lazy line after a table
+             "- | a |\n  |---|\nlazy\n\n      code",
+             "| a |\n|---|\n2.     code",              // an ordered list may interrupt a table
+             "| a |\n|---|\n<div>\n\n    code",
+             "text\n---\n    code",                    // a heading underline, not a table
+             "a | b\n--|--\nc | d\n\n```\nx\n```",
+             "```\n| a |\n|---|\n    x\n```",
+             "| a |\r\n|---|\r\n    code\r\n",
+             "| a |\n|---|\n\v\n    code",            // a vertical tab is no blank line
+         }) {
+        EXPECT_EQ(map_blocks(md).code_blocks, find_code_blocks(md)) << md;
+    }
+}
