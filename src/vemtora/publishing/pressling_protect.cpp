@@ -1,21 +1,20 @@
 // Code and formulas cut out before rendering and put back after it.
 #include <fmt/format.h>
 
+#include <cctype>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
 
 #include "support/html_entities.hpp"
 #include "support/markdown.hpp"
-#include "support/regex.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/pressling.hpp"
 
 namespace vemtora::pressling {
 
 namespace {
-
-using support::Regex;
 
 constexpr std::string_view kCodePrefix = "<!--CODE_PLACEHOLDER_";
 constexpr std::string_view kMathPrefix = "<!--MATH_PLACEHOLDER_";
@@ -151,6 +150,180 @@ std::string code_block_html(const support::markdown::CodeBlock& block) {
     return html + ">" + support::html_escape(body) + "</code></pre>";
 }
 
+// ---- code spans and formulas, each kind found in one pass that never backtracks ----
+// The delimiters and white space follow the patterns the rules are written in: "\s" is
+// Unicode white space, and a display formula holds no blank line (LaTeX refuses one in
+// display math, and the typesetter cannot join text across paragraphs).
+
+bool is_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+// The white space that starts at `pos`: its length in bytes, or 0.
+size_t space_at(std::string_view s, size_t pos) {
+    if (pos >= s.size()) return 0;
+    size_t end = pos;
+    return is_space(support::next_code_point(s, end)) ? end - pos : 0;
+}
+// The white space that ends at `end`: its length in bytes, or 0.
+size_t space_before(std::string_view s, size_t end) {
+    for (size_t len = 1; len <= 3 && len <= end; ++len) {
+        size_t pos = end - len;
+        if (len < 3 && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) continue;  // inside a character
+        size_t next = pos;
+        char32_t c = support::next_code_point(s, next);
+        return next == end && is_space(c) ? len : 0;
+    }
+    return 0;
+}
+size_t skip_spaces(std::string_view s, size_t pos) {
+    while (size_t len = space_at(s, pos)) pos += len;
+    return pos;
+}
+std::string_view strip_spaces(std::string_view s) {
+    size_t begin = skip_spaces(s, 0), end = s.size();
+    while (end > begin)
+        if (size_t len = space_before(s, end)) end -= len;
+        else break;
+    return s.substr(begin, end - begin);
+}
+// After a line break ("\n" or "\r\n") at `pos`: the position after it, or npos.
+size_t after_line_break(std::string_view s, size_t pos) {
+    if (s.compare(pos, 1, "\n") == 0) return pos + 1;
+    if (s.compare(pos, 2, "\r\n") == 0) return pos + 2;
+    return std::string_view::npos;
+}
+// "\begin{name}" or "\end{name}" at `pos` (`word` is "\begin{" or "\end{"): the position
+// after its closing brace, or npos.
+size_t after_environment_mark(std::string_view s, size_t pos, std::string_view word) {
+    if (s.compare(pos, word.size(), word) != 0) return std::string_view::npos;
+    size_t i = pos + word.size(), name = i;
+    while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_' || s[i] == '*')) ++i;
+    return i > name && i < s.size() && s[i] == '}' ? i + 1 : std::string_view::npos;
+}
+
+// Whether a blank line (a line feed, then only blanks, tabs and carriage returns, then a
+// line feed) lies inside [from, to). The questions must come with `from` never decreasing.
+class BlankLines {
+  public:
+    explicit BlankLines(std::string_view s) : s_(s) {}
+    bool within(size_t from, size_t to) {
+        if (!searched_ || (first_ != std::string_view::npos && first_ < from)) find(from);
+        searched_ = true;
+        return second_ < to;
+    }
+
+  private:
+    // The first blank line whose first line feed is at or after `from`.
+    void find(size_t from) {
+        for (size_t i = s_.find('\n', from); i != std::string_view::npos; i = s_.find('\n', i + 1)) {
+            size_t j = s_.find_first_not_of(" \t\r", i + 1);
+            if (j == std::string_view::npos) break;
+            if (s_[j] == '\n') {
+                first_ = i;
+                second_ = j;
+                return;
+            }
+            i = j - 1;
+        }
+        first_ = second_ = std::string_view::npos;
+    }
+    std::string_view s_;
+    size_t first_ = 0, second_ = 0;
+    bool searched_ = false;
+};
+
+// What a pass found: the whole match and the text it keeps (the code or the formula).
+using OnMatch = std::function<std::string(std::string_view whole, std::string_view kept)>;
+
+// Text between two single delimiters on one line, at least one character long: inline
+// code between backquotes, an inline formula between dollars. `accept` may refuse a
+// pair by its content; the closing delimiter of a refused pair can open the next one.
+template <typename Accept>
+std::string replace_single_delimited(std::string_view s, char delimiter, Accept accept, const OnMatch& on_match) {
+    std::string out;
+    size_t copied = 0;
+    for (size_t p = s.find(delimiter); p != std::string_view::npos;) {
+        size_t e = p + 1;
+        while (e < s.size() && s[e] != delimiter && s[e] != '\n' && s[e] != '\r') ++e;
+        bool closed = e < s.size() && s[e] == delimiter;
+        if (closed && e > p + 1 && accept(p + 1, e)) {
+            out.append(s.substr(copied, p - copied));
+            out += on_match(s.substr(p, e + 1 - p), s.substr(p + 1, e - p - 1));
+            copied = e + 1;
+            p = s.find(delimiter, copied);
+        } else {
+            p = closed ? e : s.find(delimiter, e);
+        }
+    }
+    if (copied == 0) return std::string(s);
+    out.append(s.substr(copied));
+    return out;
+}
+
+// "$$", the formula, "$$": the first "$$" after the opening one closes it unless a blank
+// line comes first; white space at both ends of the formula is not part of it.
+std::string replace_display_formulas(std::string_view s, const OnMatch& on_match) {
+    std::string out;
+    size_t copied = 0;
+    BlankLines blanks(s);
+    for (size_t p = s.find("$$"); p != std::string_view::npos;) {
+        size_t q = s.find("$$", p + 2);
+        if (q == std::string_view::npos) break;
+        if (blanks.within(p, q)) {
+            p = s.find("$$", p + 1);
+            continue;
+        }
+        out.append(s.substr(copied, p - copied));
+        out += on_match(s.substr(p, q + 2 - p), strip_spaces(s.substr(p + 2, q - p - 2)));
+        copied = q + 2;
+        p = s.find("$$", copied);
+    }
+    if (copied == 0) return std::string(s);
+    out.append(s.substr(copied));
+    return out;
+}
+
+// "$", a line break, white space, "\begin{name}", anything up to the first "\end{name}"
+// that a line break, white space and "$" follow, and those; no blank line in between.
+// The formula runs from "\begin" to the brace that closes the end mark.
+std::string replace_environments(std::string_view s, const OnMatch& on_match) {
+    struct Closing {
+        size_t start, formula_end, end;
+    };
+    std::vector<Closing> closings;
+    for (size_t c = s.find("\\end{"); c != std::string_view::npos; c = s.find("\\end{", c + 1)) {
+        size_t brace = after_environment_mark(s, c, "\\end{");
+        size_t line = brace == std::string_view::npos ? brace : after_line_break(s, brace);
+        if (line == std::string_view::npos) continue;
+        size_t dollar = skip_spaces(s, line);
+        if (dollar < s.size() && s[dollar] == '$') closings.push_back({c, brace, dollar + 1});
+    }
+    std::string out;
+    size_t copied = 0, next = 0;
+    BlankLines blanks(s);
+    for (size_t p = s.find('$'); p != std::string_view::npos;) {
+        size_t line = after_line_break(s, p + 1);
+        size_t begin = line == std::string_view::npos ? line : skip_spaces(s, line);
+        size_t body = begin == std::string_view::npos ? begin : after_environment_mark(s, begin, "\\begin{");
+        if (body != std::string_view::npos) {
+            while (next < closings.size() && closings[next].start < body) ++next;
+            if (next < closings.size() && !blanks.within(p, closings[next].end)) {
+                const Closing& c = closings[next];
+                out.append(s.substr(copied, p - copied));
+                out += on_match(s.substr(p, c.end - p), s.substr(begin, c.formula_end - begin));
+                copied = c.end;
+                p = s.find('$', copied);
+                continue;
+            }
+        }
+        p = s.find('$', p + 1);
+    }
+    if (copied == 0) return std::string(s);
+    out.append(s.substr(copied));
+    return out;
+}
+
 }  // namespace
 
 Protected protect_markdown_code_and_math(std::string_view md_content) {
@@ -166,12 +339,6 @@ Protected protect_markdown_code_and_math(std::string_view md_content) {
 
 Protected protect_markdown_code_and_math(std::string_view md_content,
                                          const std::vector<support::markdown::CodeBlock>& code_blocks) {
-    static const Regex span_re(R"(`[^`\r\n]+`)");
-    static const Regex display_re(R"(\$\$\s*([\s\S]*?)\s*\$\$)");
-    static const Regex environment_re(
-        R"(\$\r?\n\s*(\\begin\{[a-zA-Z0-9_*]+\}[\s\S]*?\\end\{[a-zA-Z0-9_*]+\})\r?\n\s*\$)");
-    static const Regex inline_re(R"(\$(?!\s)([^\$\r\n]+?)(?<!\s)\$)");
-
     Protected result;
     result.text = std::string(md_content);
     auto& code = result.code_placeholders;
@@ -182,9 +349,12 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
             code.push_back({placeholder, std::move(html), std::string(source)});
             return placeholder;
         };
-        auto span_replacer = [&code_replacer](const Regex::Match& match) {
-            std::string_view span = match.group(0);
-            return code_replacer("<code>" + support::html_escape(span.substr(1, span.size() - 2)) + "</code>", span);
+        auto replace_spans = [&code_replacer](std::string_view part) {
+            return replace_single_delimited(
+                part, '`', [](size_t, size_t) { return true; },
+                [&](std::string_view span, std::string_view inner) {
+                    return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
+                });
         };
         // Code blocks where the renderer finds them; inline spans in the text between them.
         std::string text;
@@ -192,30 +362,36 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         size_t copied = 0;
         for (const auto& block : code_blocks) {
             if (block.begin < copied) continue;
-            text += span_re.replace(md_content.substr(copied, block.begin - copied), span_replacer);
+            text += replace_spans(md_content.substr(copied, block.begin - copied));
             text += code_replacer(code_block_html(block), md_content.substr(block.begin, block.end - block.begin));
             copied = block.end;
         }
-        text += span_re.replace(md_content.substr(copied), span_replacer);
+        text += replace_spans(md_content.substr(copied));
         result.text = std::move(text);
 
         PlaceholderIndex code_index(code);
-        auto math_replacer = [&](const Regex::Match& match, bool is_block) {
-            std::string placeholder = fmt::format("{}{}{}", kMathPrefix, math.size(), kClose);
-            // The text as written: code spans inside it are put back as written too.
-            std::string source;
-            scan_placeholders(
-                match.group(0), [&](std::string_view t) { source += t; },
-                [&](std::string_view p) {
-                    const CodePlaceholder* c = code_index.find(p);
-                    source += c ? std::string_view(c->source) : p;
-                });
-            math.push_back({placeholder, std::string(match.group(1)), is_block, std::move(source)});
-            return placeholder;
+        auto math_replacer = [&](bool is_block) {
+            return [&, is_block](std::string_view whole, std::string_view formula) {
+                std::string placeholder = fmt::format("{}{}{}", kMathPrefix, math.size(), kClose);
+                // The text as written: code spans inside it are put back as written too.
+                std::string source;
+                scan_placeholders(
+                    whole, [&](std::string_view t) { source += t; },
+                    [&](std::string_view p) {
+                        const CodePlaceholder* c = code_index.find(p);
+                        source += c ? std::string_view(c->source) : p;
+                    });
+                math.push_back({placeholder, std::string(formula), is_block, std::move(source)});
+                return placeholder;
+            };
         };
-        result.text = display_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, true); });
-        result.text = environment_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, true); });
-        result.text = inline_re.replace(result.text, [&](const Regex::Match& m) { return math_replacer(m, false); });
+        result.text = replace_display_formulas(result.text, math_replacer(true));
+        result.text = replace_environments(result.text, math_replacer(true));
+        // "$", no white space, the formula on one line, no white space, "$".
+        std::string_view t = result.text;
+        result.text = replace_single_delimited(
+            t, '$', [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
+            math_replacer(false));
         if (!code.empty() || !math.empty())
             log().info(fmt::format("✅ 成功保護 {} 個程式碼區塊與 {} 個數學公式。", code.size(), math.size()));
     } catch (const std::exception& e) {

@@ -39,8 +39,39 @@ TEST(PresslingProtect, FormulaDelimiters) {
              {"$`a`$", "\\(<code>a</code>\\)"},
              {"`$x$` and $y$", "<code>$x$</code> and \\(y\\)"},
              {"$\"a\" 'b'$", "\\(\"a\" 'b'\\)"},  // quotes stay as they are
+             {"$$\na\nb\n$$", "$$a\nb$$"},
+             // A display formula holds no blank line: a "$$" without a partner before the
+             // next one stays text and does not pair with a "$$" further down.
+             {"a $$ b\n\nc $$d$$", "a $$ b\n\nc $$d$$"},
+             {"$$ a\n \t\nb $$", "$$ a\n \t\nb $$"},
+             {"$\n\\begin{a}x\n\n\\end{a}\n$", "$\n\\begin{a}x\n\n\\end{a}\n$"},
+             {"$\n\\begin{a}x\\end{a}\n\n$", "$\n\\begin{a}x\\end{a}\n\n$"},
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
+}
+
+// A "$$" quoted in prose leaves the tables and headings after it to the renderer.
+TEST(PresslingProtect, ProseDoubleDollarTakesNothingAlong) {
+    std::string page = page_of("Type '$$' to start a formula.\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n"
+                               "# Next\n\nThen $$x_1 + y_1$$ and $a*b*c$.");
+    EXPECT_NE(page.find("<td>1</td>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<h1 id=\"next\">Next</h1>"), std::string::npos) << page;
+    EXPECT_NE(page.find("Type '$$' to start"), std::string::npos) << page;
+    EXPECT_NE(page.find("$$x_1 + y_1$$ and \\(a*b*c\\)"), std::string::npos) << page;
+}
+
+// Shapes that make a backtracking search give up: protection holds for the whole text,
+// without a warning.
+TEST(PresslingProtect, HostileShapesKeepProtection) {
+    std::string many_begins;
+    for (int i = 0; i < 3000; ++i) many_begins += "$\n\\begin{x}";
+    for (const std::string& hostile : {"$$" + std::string(5000, ' ') + "\n", many_begins + "\n\n",
+                                       std::string(20000, '$') + "\n\n", "`" + std::string(100000, 'a') + "\n\n"}) {
+        brenkit::app_logging::Capture capture;
+        std::string page = page_of(hostile + "$a*b*c$ and `x_y_z`");
+        EXPECT_NE(page.find("\\(a*b*c\\) and <code>x_y_z</code>"), std::string::npos) << hostile.substr(0, 40);
+        EXPECT_TRUE(capture.messages().empty() || capture.messages()[0].starts_with("✅")) << capture.messages()[0];
+    }
 }
 
 TEST(PresslingProtect, CodeForms) {
