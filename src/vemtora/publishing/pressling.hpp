@@ -71,6 +71,9 @@ std::string process_mermaid_charts(std::string_view html_body);
 std::string process_wavedrom_charts(std::string_view html_body);
 
 using ImageEncoder = std::function<std::optional<std::string>(const fs::path& img_path)>;
+// Local images as data URLs. A value is read as the renderer wrote it: character
+// references, then percent escapes. A reference that cannot be given stays as it was;
+// "not found" is said only where no file is (the encoder has said why it refused one).
 std::string embed_images_in_html(std::string_view html_body, const fs::path& md_file,
                                  const ImageEncoder& encode_image_fn, bool is_debug = false);
 
@@ -125,8 +128,8 @@ class PresslingConverter {
 
     // A data URL of the image file, or nothing when it cannot be given. Only a picture is
     // given: a regular file of at most max_image_bytes whose content is a PNG, JPEG, GIF,
-    // WebP, BMP or ICO image by its signature, or an SVG image by its XML root element;
-    // the type in the URL comes from the name (image_mime_type).
+    // WebP, BMP, ICO, AVIF, HEIC/HEIF or TIFF image by its signature, or an SVG image by
+    // its XML root element; the type in the URL comes from the name (image_mime_type).
     static std::optional<std::string> _encode_image_base64(const fs::path& img_path);
 
     support::Result run(const std::optional<std::string>& target_file = std::nullopt) const;

@@ -1,6 +1,7 @@
 // Mermaid and WaveDrom blocks as diagram elements, local images as data URLs.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <system_error>
 
@@ -72,6 +73,27 @@ std::uint32_t little_endian(std::string_view bytes, size_t at, size_t width) {
     return value;
 }
 
+// AVIF and HEIC/HEIF: an ISO base media file that opens with its file type box ("ftyp")
+// and names an image brand, as its major brand or among its compatible ones (a video's
+// brands are none of these).
+bool is_image_file_type(std::string_view b) {
+    if (b.size() < 16 || b.substr(4, 4) != "ftyp") return false;
+    std::uint32_t size = 0;
+    for (size_t i = 0; i < 4; ++i) size = size << 8 | static_cast<unsigned char>(b[i]);
+    if (size < 16) return false;
+    size_t end = std::min<size_t>(size, b.size());
+    auto image_brand = [](std::string_view brand) {
+        for (std::string_view known : {"avif", "avis", "heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs",
+                                       "mif1", "msf1"})
+            if (brand == known) return true;
+        return false;
+    };
+    if (image_brand(b.substr(8, 4))) return true;
+    for (size_t at = 16; at + 4 <= end; at += 4)  // the minor version stands between
+        if (image_brand(b.substr(at, 4))) return true;
+    return false;
+}
+
 // An XML document whose root element is svg: a byte-order mark, white space, the XML
 // declaration, processing instructions, comments and a document type may come first.
 bool is_svg(std::string_view s) {
@@ -115,7 +137,8 @@ bool is_image(std::string_view b) {
     }
     // ICO: reserved 0, type 1, and at least one image in the directory.
     if (b.size() >= 6 && b.substr(0, 4) == std::string_view("\0\0\x01\0", 4) && little_endian(b, 4, 2) > 0) return true;
-    return is_svg(b);
+    if (b.starts_with(std::string_view("II*\0", 4)) || b.starts_with(std::string_view("MM\0*", 4))) return true;  // TIFF
+    return is_image_file_type(b) || is_svg(b);
 }
 
 }  // namespace
@@ -202,7 +225,7 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
             return fail(fmt::format("larger than {} MiB", max_image_bytes >> 20));
         case support::BoundedRead::Outcome::failed: return fail(read.reason);
     }
-    if (!is_image(read.bytes)) return fail("not a PNG, JPEG, GIF, WebP, BMP, ICO or SVG image");
+    if (!is_image(read.bytes)) return fail("not a PNG, JPEG, GIF, WebP, BMP, ICO, AVIF, HEIC/HEIF, TIFF or SVG image");
     return "data:" + image_mime_type(img_path) + ";base64," + support::base64_encode(read.bytes);
 }
 
@@ -217,10 +240,17 @@ std::string embed_images_in_html(std::string_view html_body, const fs::path& md_
     auto replace_img = [&](const Regex::Match& match) -> std::string {
         std::string_view value = match.group(1);
         if (is_remote(value)) return std::string(match.group(0));
-        fs::path img_path = (folder / support::path_from_utf8(percent_decode(value))).make_preferred();
+        // The value as the renderer wrote it: character references first ("&" in a Notion
+        // path arrives as "&amp;"), then the percent escapes.
+        fs::path img_path =
+            (folder / support::path_from_utf8(percent_decode(support::html_unescape(value)))).make_preferred();
         std::optional<std::string> data = encode_image_fn(img_path);
         if (!data || data->empty()) {
-            log().warning("⚠️ 轉換過程中找不到圖片: " + support::utf8_text(img_path));
+            // A file that is there was refused by the encoder, which has said why.
+            std::error_code ec;
+            fs::file_status status = fs::status(img_path, ec);
+            if (!fs::exists(status) || fs::is_directory(status))
+                log().warning("⚠️ 轉換過程中找不到圖片: " + support::utf8_text(img_path));
             return std::string(match.group(0));
         }
         if (is_debug) log().debug("已嵌入 Base64 圖片: " + support::utf8_text(img_path));

@@ -151,7 +151,10 @@ TEST(PresslingCli, OversizedAndHostileFilesFailWithTheirReason) {
     std::string page = th::read_file(dir / "out/a.html");
     EXPECT_TRUE(th::has(page, "<td>1</td>\n<td></td>\n")) << page;  // an ordinary table keeps its padding
     EXPECT_TRUE(th::has(page, "<img alt=\"k\" src=\"key.txt\" />")) << page;
-    EXPECT_TRUE(th::has(r.err, "⚠️ 轉換過程中找不到圖片: in/key.txt\n")) << r.err;
+    EXPECT_TRUE(th::has(r.err, "⚠️ 無法將圖片 in/key.txt 編碼為 Base64: not a PNG, JPEG, GIF, WebP, BMP, ICO, AVIF, "
+                               "HEIC/HEIF, TIFF or SVG image\n"))
+        << r.err;
+    EXPECT_FALSE(th::has(r.err, "找不到圖片")) << r.err;  // the file is there
 }
 
 TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
