@@ -80,6 +80,8 @@ Extracted extract_docs_and_find_actual_files(const YAML::Node& config_dict) {
 
 namespace {
 
+constexpr zip_uint32_t kDeflateLevel = 6;
+
 std::string zip_error_text(zip_t* archive) { return zip_strerror(archive); }
 
 // Whether a file named like the archive writer's scratch copy can only be what a killed
@@ -198,7 +200,9 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
             zip_source_free(source);
             return fail(path + ": " + zip_error_text(archive));
         }
-        if (zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0) != 0)
+        // zlib's own default level, the one zip and Python's zipfile use; libzip's default
+        // (9) costs about twice the time for an archive a few percent smaller.
+        if (zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
             return fail(path + ": " + zip_error_text(archive));
         log().info("✅ 已加入壓縮包: " + path);
     }

@@ -75,6 +75,28 @@ TEST(VarnelPackage, PacksNewestOfEachFamilyWithDeflate) {
     EXPECT_NE(capture.text().find("🎉 成功建立壓縮包，共打包 3 個檔案！"), std::string::npos);
 }
 
+// Deflate at zlib's default level, as zip and Python's zipfile write: bits 1 and 2 of an
+// entry's flags name the level's class, 0 for the normal levels, 1 for the maximum ones.
+TEST(VarnelPackage, DeflatesAtTheUsualLevel) {
+    th::TempDir dir;
+    std::vector<std::string> files;
+    for (const char* name : {"guide.html", "notes.txt"}) {
+        th::write_file(dir / name, std::string(5000, 'x'));
+        files.push_back((dir / name).string());
+    }
+    brenkit::app_logging::Capture quiet;
+    auto written = zip_latest_version_files(files, "package.zip", dir.path().string());
+    ASSERT_TRUE(written);
+    const std::string zip = th::read_file(*written);
+    size_t entries = 0;
+    for (size_t at = zip.find("PK\x03\x04"); at != std::string::npos && at + 8 <= zip.size(); at = zip.find("PK\x03\x04", at + 4)) {
+        unsigned flags = static_cast<unsigned char>(zip[at + 6]) | static_cast<unsigned char>(zip[at + 7]) << 8;
+        EXPECT_EQ(flags & 6u, 0u) << "entry " << entries;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2u);
+}
+
 TEST(VarnelPackage, NothingToPackWritesNothing) {
     th::TempDir dir;
     th::write_file(dir / "PACKAGE.zip", "old");
