@@ -114,16 +114,23 @@ size_t named_reference_at(std::string_view s, size_t pos, std::string& out) {
 std::string html_escape(std::string_view text, bool quote) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += quote ? "&quot;" : "\""; break;
-            case '\'': out += quote ? "&#x27;" : "'"; break;
-            default: out += c;
+    size_t copied = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string_view entity;
+        switch (text[i]) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            case '"': entity = quote ? "&quot;" : ""; break;
+            case '\'': entity = quote ? "&#x27;" : ""; break;
+            default: break;
         }
+        if (entity.empty()) continue;
+        out.append(text.substr(copied, i - copied));
+        out.append(entity);
+        copied = i + 1;
     }
+    out.append(text.substr(copied));
     return out;
 }
 

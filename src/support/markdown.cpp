@@ -115,7 +115,29 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
     if (!options.is_block_line) return paragraphs;
     std::vector<cmark_node*> remaining;
     remaining.reserve(paragraphs.size());
+    std::string text;
     for (cmark_node* para : paragraphs) {
+        // A first look, which most paragraphs end with: does any of its lines stand for a block?
+        bool any = false, plain = true, empty = true;
+        auto line_done = [&] {
+            any = any || (plain && !empty && options.is_block_line(text));
+            text.clear();
+            plain = empty = true;
+        };
+        for (cmark_node* c = cmark_node_first_child(para); c && !any; c = cmark_node_next(c)) {
+            if (is_break(c)) {
+                line_done();
+                continue;
+            }
+            empty = false;
+            if (cmark_node_get_type(c) == CMARK_NODE_TEXT) text += cmark_node_get_literal(c);
+            else plain = false;
+        }
+        if (!any) line_done();
+        if (!any) {
+            remaining.push_back(para);
+            continue;
+        }
         struct Line {
             std::vector<cmark_node*> nodes;
             std::string text;
@@ -134,15 +156,7 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             if (cmark_node_get_type(c) == CMARK_NODE_TEXT) lines.back().text += cmark_node_get_literal(c);
             else lines.back().plain = false;
         }
-        bool any = false;
-        for (auto& line : lines) {
-            line.lifted = line.plain && !line.nodes.empty() && options.is_block_line(line.text);
-            any = any || line.lifted;
-        }
-        if (!any) {
-            remaining.push_back(para);
-            continue;
-        }
+        for (auto& line : lines) line.lifted = line.plain && !line.nodes.empty() && options.is_block_line(line.text);
         cmark_node* pending = nullptr;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].lifted) {
@@ -513,15 +527,20 @@ std::string increment(std::string_view digits) {
 }
 
 bool is_blank_line(std::string_view line) {
-    return line.find_first_not_of(" \t\r\v\f") == std::string_view::npos;
+    for (char c : line)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') return false;
+    return true;
 }
 
 // The columns of a table's delimiter row ("|:--|---|", "--- | :-:"), after any quote
 // markers and indentation before it; 0 for any other line.
 size_t delimiter_columns(std::string_view line) {
-    size_t begin = line.find_first_not_of(" \t>");
+    size_t begin = 0;
+    while (begin < line.size() && (line[begin] == ' ' || line[begin] == '\t' || line[begin] == '>')) ++begin;
+    // Most lines are not one: a row begins with a bar, a colon or a dash.
+    if (begin == line.size() || (line[begin] != '|' && line[begin] != ':' && line[begin] != '-')) return 0;
     size_t end = line.find_last_not_of(" \t\r\v\f");
-    if (begin == std::string_view::npos || end == std::string_view::npos || end < begin) return 0;
+    if (end == std::string_view::npos || end < begin) return 0;
     std::string_view row = line.substr(begin, end + 1 - begin);
     if (row.starts_with('|')) row.remove_prefix(1);
     if (row.ends_with('|')) row.remove_suffix(1);
@@ -681,7 +700,7 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
     std::string source = open_markdown_blocks(text, &origin);
     // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
     // stand-in keeps its columns those of the text.
-    std::replace(source.begin(), source.end(), '\0', '\x01');
+    if (source.find('\0') != std::string::npos) std::replace(source.begin(), source.end(), '\0', '\x01');
     check_table_sizes(source, max_table_cells);
     // The table extension alone costs half a parse; without it the code blocks are the
     // same unless a table can change them.
@@ -735,10 +754,16 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
     };
 
     BlockMap map;
-    cmark_iter* iter = cmark_iter_new(doc.get());
-    for (cmark_event_type ev; (ev = cmark_iter_next(iter)) != CMARK_EVENT_DONE;) {
-        cmark_node* node = cmark_iter_get_node(iter);
-        if (ev != CMARK_EVENT_ENTER) continue;
+    // The blocks in text order; what a paragraph, heading or table cell holds is inline
+    // content, where no code block can stand, and is not walked.
+    auto next_block = [root = doc.get()](cmark_node* node) -> cmark_node* {
+        cmark_node* child = cmark_node_first_child(node);
+        if (child && (cmark_node_get_type(child) & CMARK_NODE_TYPE_MASK) == CMARK_NODE_TYPE_BLOCK) return child;
+        for (; node != root; node = cmark_node_parent(node))
+            if (cmark_node* next = cmark_node_next(node)) return next;
+        return nullptr;
+    };
+    for (cmark_node* node = next_block(doc.get()); node; node = next_block(node)) {
         cmark_node_type type = cmark_node_get_type(node);
         if ((type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) && cmark_node_parent(node) == doc.get()) {
             int start = cmark_node_get_start_line(node), end = cmark_node_get_end_line(node);
@@ -790,7 +815,6 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
         }
         map.code_blocks.push_back(std::move(block));
     }
-    cmark_iter_free(iter);
     return map;
 }
 

@@ -1,5 +1,8 @@
 #include "support/text.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include <unicode/unistr.h>
 #include <unicode/locid.h>
 
@@ -242,6 +245,16 @@ std::string decode(std::string_view bytes) {
 bool is_valid_utf8(std::string_view s) {
     size_t pos = 0;
     while (pos < s.size()) {
+        // ASCII, eight bytes at a time.
+        for (std::uint64_t word; pos + 8 <= s.size(); pos += 8) {
+            std::memcpy(&word, s.data() + pos, 8);
+            if (word & 0x8080808080808080ull) break;
+        }
+        if (pos < s.size() && static_cast<unsigned char>(s[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
+        if (pos >= s.size()) break;
         size_t start = pos;
         if (next_code_point(s, pos) == 0xFFFD && s.substr(start, pos - start) != "\xEF\xBF\xBD") return false;
     }

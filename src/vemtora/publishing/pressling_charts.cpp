@@ -20,8 +20,8 @@ namespace {
 using support::Regex;
 
 // Rebuilds `text` with every match replaced by `fn(match)`, in one pass.
-template <typename Fn>
-std::string replace_matches(std::string_view text, const std::vector<Regex::Match>& matches, Fn fn) {
+template <typename Match, typename Fn>
+std::string replace_matches(std::string_view text, const std::vector<Match>& matches, Fn fn) {
     std::string out;
     out.reserve(text.size());
     size_t copied = 0;
@@ -32,6 +32,28 @@ std::string replace_matches(std::string_view text, const std::vector<Regex::Matc
     }
     out.append(text.substr(copied));
     return out;
+}
+
+// A code block of one language as the code step writes it: the content runs to the first
+// "</code></pre>" after the opening tag (and without one, no later block is closed either).
+struct LanguageBlock {
+    size_t begin, finish;
+    std::string_view content;
+    size_t start() const { return begin; }
+    size_t end() const { return finish; }
+};
+std::vector<LanguageBlock> language_blocks(std::string_view html, std::string_view language) {
+    const std::string open = "<pre><code class=\"language-" + std::string(language) + "\">";
+    constexpr std::string_view close = "</code></pre>";
+    std::vector<LanguageBlock> blocks;
+    for (size_t at = html.find(open); at != std::string_view::npos;) {
+        size_t content = at + open.size();
+        size_t close_at = html.find(close, content);
+        if (close_at == std::string_view::npos) break;
+        blocks.push_back({at, close_at + close.size(), html.substr(content, close_at - content)});
+        at = html.find(open, close_at + close.size());
+    }
+    return blocks;
 }
 
 bool is_remote(std::string_view value) {
@@ -144,12 +166,11 @@ bool is_image(std::string_view b) {
 }  // namespace
 
 std::string process_mermaid_charts(std::string_view html_body) {
-    static const Regex mermaid_re(R"(<pre><code class="language-mermaid">([\s\S]*?)</code></pre>)");
     try {
-        auto matches = mermaid_re.find_all(html_body);
+        auto matches = language_blocks(html_body, "mermaid");
         if (!matches.empty()) log().info(fmt::format("✅ 發現 {} 個 Mermaid 區塊進行轉換。", matches.size()));
-        auto fix_mermaid = [](const Regex::Match& match) {
-            return "<div class=\"mermaid\">" + support::html_unescape(match.group(1)) + "</div>";
+        auto fix_mermaid = [](const LanguageBlock& match) {
+            return "<div class=\"mermaid\">" + support::html_unescape(match.content) + "</div>";
         };
         return replace_matches(html_body, matches, fix_mermaid);
     } catch (const std::exception& e) {
@@ -159,13 +180,12 @@ std::string process_mermaid_charts(std::string_view html_body) {
 }
 
 std::string process_wavedrom_charts(std::string_view html_body) {
-    static const Regex wavedrom_re(R"(<pre><code class="language-wavedrom">([\s\S]*?)</code></pre>)");
     try {
-        auto matches = wavedrom_re.find_all(html_body);
+        auto matches = language_blocks(html_body, "wavedrom");
         if (!matches.empty()) log().info(fmt::format("✅ 發現 {} 個 WaveDrom 區塊進行轉換。", matches.size()));
         else log().debug("🔍 未在 HTML 中找到 WaveDrom 區塊");
-        auto fix_wavedrom = [](const Regex::Match& match) {
-            std::string content = support::html_unescape(match.group(1));
+        auto fix_wavedrom = [](const LanguageBlock& match) {
+            std::string content = support::html_unescape(match.content);
             std::string head;
             size_t pos = 0;
             for (int n = 0; n < 100 && pos < content.size(); ++n) support::append_utf8(head, support::next_code_point(content, pos));

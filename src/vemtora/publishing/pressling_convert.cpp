@@ -173,7 +173,8 @@ Cleaned clean_outside_code(std::string_view all, const BlockMap& map) {
     for (auto [begin, end] : code_lines(all, map.code_blocks)) {
         clean(copied, begin);
         size_t first = block;
-        while (block < out.blocks.size() && out.blocks[block].begin < end) ++block;
+        // A block belongs to the span of its line (one at the very end of it included).
+        while (block < out.blocks.size() && out.blocks[block].begin <= end) ++block;
         for (size_t i = first; i < block; ++i) {
             out.blocks[i].begin += out.text.size() - begin;
             out.blocks[i].end += out.text.size() - begin;

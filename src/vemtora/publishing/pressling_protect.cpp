@@ -41,8 +41,9 @@ class PlaceholderIndex {
   public:
     explicit PlaceholderIndex(const std::vector<Entry>& list) : list_(list) {}
     const Entry* find(std::string_view placeholder) const {
-        size_t digits = placeholder.find_first_of("0123456789");
-        if (digits != std::string_view::npos) {
+        size_t digits = 0;
+        while (digits < placeholder.size() && (placeholder[digits] < '0' || placeholder[digits] > '9')) ++digits;
+        if (digits < placeholder.size()) {
             size_t n = 0;
             bool small = true;
             for (size_t i = digits; i < placeholder.size() && placeholder[i] >= '0' && placeholder[i] <= '9'; ++i) {
@@ -457,8 +458,9 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         return c && c->html.starts_with("<pre>");
     };
 
-    // Swap placeholders (and stray private-use characters of the token range) for tokens.
-    std::vector<std::string> swapped;
+    // Swap placeholders (and stray private-use characters of the token range) for tokens;
+    // what a token stands for is a piece of the protected text.
+    std::vector<std::string_view> swapped;
     std::string tokenized;
     tokenized.reserve(protected_text.size());
     auto put_text = [&](std::string_view text) {
@@ -518,7 +520,7 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
     };
     // In links the text as written: a formula or code element cannot stand in a URL.
     auto as_written = [&](std::string_view text) {
-        return untokenize(text, [&](std::string& out, char32_t kind, const std::string& item) {
+        return untokenize(text, [&](std::string& out, char32_t kind, std::string_view item) {
             const std::string* source = nullptr;
             if (kind != kLiteralKind && item.starts_with(kMathPrefix)) {
                 if (const MathPlaceholder* m = math.find(item)) source = &m->source;
@@ -530,7 +532,7 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
     };
     std::string html = support::markdown::render_html(
         tokenized, {.is_block_line = is_block_token_line, .link_text = as_written});
-    return untokenize(html, [](std::string& out, char32_t, const std::string& item) { out += item; });
+    return untokenize(html, [](std::string& out, char32_t, std::string_view item) { out += item; });
 }
 
 }  // namespace vemtora::pressling

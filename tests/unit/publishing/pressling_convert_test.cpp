@@ -161,6 +161,7 @@ TEST(PresslingPrepare, CodeBlocksAreThoseOfThePreparedText) {
              "Created: x\r\n```\r\ncode\r\n```\r\n# T\r\n\r\n\r\n\r\n    c\r\n",
              "```\n# a\n```\n# T\n```\n# b\n```\n",
              "\xEF\xBB\xBF    code\n## Part",           // a byte-order mark counts only at the start
+             "\xEF\xBB\xBF    c\r\n# T\r\n\r\n\r\n```\r\nx\r\n```\r\n",  // a block that starts at its line's end
          }) {
         PreparedMarkdown prepared = prepare_markdown(md);
         EXPECT_EQ(prepared.text, insert_toc_marker(clean_markdown(md))) << md;
