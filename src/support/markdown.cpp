@@ -7,6 +7,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -429,14 +430,17 @@ void write_toc(const std::vector<cmark_node*>& paragraphs, const std::vector<Toc
     for (cmark_node* para : markers) replace_node(para, new_node(CMARK_NODE_HTML_BLOCK, div));
 }
 
+constexpr char kMarkdownWord[] = "markdown";
+
 // Blocks opened by a tag line carrying markdown="1" hold Markdown. Such a tag starts a
 // raw HTML block that would run to the next blank line and swallow the content, so a
 // blank line goes after the opening line and around the matching closing line; the
 // content is then parsed as Markdown and the attribute dropped later.
 // `origin`, when given, gets for every line of the result the index of the line of `text`
-// it is, or npos for an added blank line.
-std::string open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr) {
-    if (text.find("markdown") == std::string_view::npos) return std::string(text);
+// it is, or npos for an added blank line. Nothing when the text holds no such block.
+std::optional<std::string> open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr) {
+    static const std::boyer_moore_horspool_searcher attribute(std::begin(kMarkdownWord), std::end(kMarkdownWord) - 1);
+    if (std::search(text.begin(), text.end(), attribute) == text.end()) return std::nullopt;
     // The whole line is one start tag with a markdown attribute: its tag name, else "".
     auto opening = [](std::string_view line) {
         size_t lt = line.find_first_not_of(' ');
@@ -697,10 +701,16 @@ namespace {
 // extension where that finds the same code blocks.
 BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool allow_plain) {
     std::vector<size_t> origin;
-    std::string source = open_markdown_blocks(text, &origin);
+    std::optional<std::string> opened = open_markdown_blocks(text, &origin);
+    std::string_view source = opened ? std::string_view(*opened) : text;
     // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
     // stand-in keeps its columns those of the text.
-    if (source.find('\0') != std::string::npos) std::replace(source.begin(), source.end(), '\0', '\x01');
+    std::string nul_free;
+    if (source.find('\0') != std::string_view::npos) {
+        nul_free = std::string(source);
+        std::replace(nul_free.begin(), nul_free.end(), '\0', '\x01');
+        source = nul_free;
+    }
     check_table_sizes(source, max_table_cells);
     // The table extension alone costs half a parse; without it the code blocks are the
     // same unless a table can change them.
@@ -830,7 +840,8 @@ BlockMap map_blocks(std::string_view text, std::size_t max_table_cells) {
 
 std::string render_html(std::string_view text, const Options& options) {
     auto parser = new_parser(kOptions);
-    std::string source = open_markdown_blocks(text);
+    std::optional<std::string> opened = open_markdown_blocks(text);
+    std::string_view source = opened ? std::string_view(*opened) : text;
     check_table_sizes(source, options.max_table_cells);
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));

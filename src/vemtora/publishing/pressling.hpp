@@ -67,14 +67,16 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
                             const std::vector<MathPlaceholder>& math_placeholders);
 
 // ---- chart blocks and images ---------------------------------------------------
-std::string process_mermaid_charts(std::string_view html_body);
-std::string process_wavedrom_charts(std::string_view html_body);
+// Each chart and image step takes the body and gives it back (itself when it has
+// nothing to change).
+std::string process_mermaid_charts(std::string html_body);
+std::string process_wavedrom_charts(std::string html_body);
 
 using ImageEncoder = std::function<std::optional<std::string>(const fs::path& img_path)>;
 // Local images as data URLs. A value is read as the renderer wrote it: character
 // references, then percent escapes. A reference that cannot be given stays as it was;
 // "not found" is said only where no file is (the encoder has said why it refused one).
-std::string embed_images_in_html(std::string_view html_body, const fs::path& md_file,
+std::string embed_images_in_html(std::string html_body, const fs::path& md_file,
                                  const ImageEncoder& encode_image_fn, bool is_debug = false);
 
 // "%XX" sequences as bytes read as UTF-8 (ill-formed ones give U+FFFD); a "%" without

@@ -165,25 +165,29 @@ bool is_image(std::string_view b) {
 
 }  // namespace
 
-std::string process_mermaid_charts(std::string_view html_body) {
+std::string process_mermaid_charts(std::string html_body) {
     try {
         auto matches = language_blocks(html_body, "mermaid");
-        if (!matches.empty()) log().info(fmt::format("✅ 發現 {} 個 Mermaid 區塊進行轉換。", matches.size()));
+        if (matches.empty()) return html_body;
+        log().info(fmt::format("✅ 發現 {} 個 Mermaid 區塊進行轉換。", matches.size()));
         auto fix_mermaid = [](const LanguageBlock& match) {
             return "<div class=\"mermaid\">" + support::html_unescape(match.content) + "</div>";
         };
         return replace_matches(html_body, matches, fix_mermaid);
     } catch (const std::exception& e) {
         log().warning(std::string("⚠️ Mermaid 轉換出錯: ") + e.what());
-        return std::string(html_body);
+        return html_body;
     }
 }
 
-std::string process_wavedrom_charts(std::string_view html_body) {
+std::string process_wavedrom_charts(std::string html_body) {
     try {
         auto matches = language_blocks(html_body, "wavedrom");
-        if (!matches.empty()) log().info(fmt::format("✅ 發現 {} 個 WaveDrom 區塊進行轉換。", matches.size()));
-        else log().debug("🔍 未在 HTML 中找到 WaveDrom 區塊");
+        if (matches.empty()) {
+            log().debug("🔍 未在 HTML 中找到 WaveDrom 區塊");
+            return html_body;
+        }
+        log().info(fmt::format("✅ 發現 {} 個 WaveDrom 區塊進行轉換。", matches.size()));
         auto fix_wavedrom = [](const LanguageBlock& match) {
             std::string content = support::html_unescape(match.content);
             std::string head;
@@ -195,7 +199,7 @@ std::string process_wavedrom_charts(std::string_view html_body) {
         return replace_matches(html_body, matches, fix_wavedrom);
     } catch (const std::exception& e) {
         log().warning(std::string("⚠️ WaveDrom 轉換出錯: ") + e.what());
-        return std::string(html_body);
+        return html_body;
     }
 }
 
@@ -249,10 +253,11 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
     return "data:" + image_mime_type(img_path) + ";base64," + support::base64_encode(read.bytes);
 }
 
-std::string embed_images_in_html(std::string_view html_body, const fs::path& md_file,
+std::string embed_images_in_html(std::string html_body, const fs::path& md_file,
                                  const ImageEncoder& encode_image_fn, bool is_debug) {
     static const Regex img_re(R"re(<img[^>]+src="([^">]+)")re");
     auto matches = img_re.find_all(html_body);
+    if (matches.empty()) return html_body;
     size_t local = 0;
     for (const auto& m : matches) local += is_remote(m.group(1)) ? 0 : 1;
     if (local) log().info(fmt::format("✅ 發現 {} 張本地圖片進行 Base64 嵌入。", local));

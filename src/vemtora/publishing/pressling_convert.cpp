@@ -362,9 +362,10 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     Protected prot = protect_markdown_code_and_math(text, prepared.code_blocks);
     std::string html = render_markdown(prot.text, prot.code_placeholders, prot.math_placeholders);
     html = restore_markdown_code_and_math(html, prot.code_placeholders, prot.math_placeholders);
-    html = process_mermaid_charts(html);
-    html = process_wavedrom_charts(html);
-    if (embed_images) html = embed_images_in_html(html, source, &PresslingConverter::_encode_image_base64, is_debug);
+    html = process_mermaid_charts(std::move(html));
+    html = process_wavedrom_charts(std::move(html));
+    if (embed_images)
+        html = embed_images_in_html(std::move(html), source, &PresslingConverter::_encode_image_base64, is_debug);
 
     bool watermarked = watermark_enable && watermark_text_set;
     std::string page = generate_final_html(doc_name, html, watermark_enable ? watermark_text : "");

@@ -237,12 +237,15 @@ class BlankLines {
 // What a pass found: the whole match and the text it keeps (the code or the formula).
 using OnMatch = std::function<std::string(std::string_view whole, std::string_view kept)>;
 
+// Each pass writes `s` into `out` with every match replaced and returns true when it
+// finds one; otherwise it writes nothing and returns false (the text stays as it is).
+
 // Text between two single delimiters on one line, at least one character long: inline
 // code between backquotes, an inline formula between dollars. `accept` may refuse a
 // pair by its content; the closing delimiter of a refused pair can open the next one.
 template <typename Accept>
-std::string replace_single_delimited(std::string_view s, char delimiter, Accept accept, const OnMatch& on_match) {
-    std::string out;
+bool replace_single_delimited(std::string& out, std::string_view s, char delimiter, Accept accept,
+                              const OnMatch& on_match) {
     size_t copied = 0;
     for (size_t p = s.find(delimiter); p != std::string_view::npos;) {
         size_t e = p + 1;
@@ -257,15 +260,13 @@ std::string replace_single_delimited(std::string_view s, char delimiter, Accept 
             p = closed ? e : s.find(delimiter, e);
         }
     }
-    if (copied == 0) return std::string(s);
-    out.append(s.substr(copied));
-    return out;
+    if (copied) out.append(s.substr(copied));
+    return copied != 0;
 }
 
 // "$$", the formula, "$$": the first "$$" after the opening one closes it unless a blank
 // line comes first; white space at both ends of the formula is not part of it.
-std::string replace_display_formulas(std::string_view s, const OnMatch& on_match) {
-    std::string out;
+bool replace_display_formulas(std::string& out, std::string_view s, const OnMatch& on_match) {
     size_t copied = 0;
     BlankLines blanks(s);
     for (size_t p = s.find("$$"); p != std::string_view::npos;) {
@@ -280,15 +281,14 @@ std::string replace_display_formulas(std::string_view s, const OnMatch& on_match
         copied = q + 2;
         p = s.find("$$", copied);
     }
-    if (copied == 0) return std::string(s);
-    out.append(s.substr(copied));
-    return out;
+    if (copied) out.append(s.substr(copied));
+    return copied != 0;
 }
 
 // "$", a line break, white space, "\begin{name}", anything up to the first "\end{name}"
 // that a line break, white space and "$" follow, and those; no blank line in between.
 // The formula runs from "\begin" to the brace that closes the end mark.
-std::string replace_environments(std::string_view s, const OnMatch& on_match) {
+bool replace_environments(std::string& out, std::string_view s, const OnMatch& on_match) {
     struct Closing {
         size_t start, formula_end, end;
     };
@@ -300,7 +300,6 @@ std::string replace_environments(std::string_view s, const OnMatch& on_match) {
         size_t dollar = skip_spaces(s, line);
         if (dollar < s.size() && s[dollar] == '$') closings.push_back({c, brace, dollar + 1});
     }
-    std::string out;
     size_t copied = 0, next = 0;
     BlankLines blanks(s);
     for (size_t p = s.find('$'); p != std::string_view::npos;) {
@@ -320,9 +319,8 @@ std::string replace_environments(std::string_view s, const OnMatch& on_match) {
         }
         p = s.find('$', p + 1);
     }
-    if (copied == 0) return std::string(s);
-    out.append(s.substr(copied));
-    return out;
+    if (copied) out.append(s.substr(copied));
+    return copied != 0;
 }
 
 }  // namespace
@@ -350,24 +348,25 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
             code.push_back({placeholder, std::move(html), std::string(source)});
             return placeholder;
         };
-        auto replace_spans = [&code_replacer](std::string_view part) {
-            return replace_single_delimited(
-                part, '`', [](size_t, size_t) { return true; },
-                [&](std::string_view span, std::string_view inner) {
-                    return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
-                });
-        };
         // Code blocks where the renderer finds them; inline spans in the text between them.
         std::string text;
         text.reserve(md_content.size());
+        auto put_spans = [&](std::string_view part) {
+            bool any = replace_single_delimited(
+                text, part, '`', [](size_t, size_t) { return true; },
+                [&](std::string_view span, std::string_view inner) {
+                    return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
+                });
+            if (!any) text.append(part);
+        };
         size_t copied = 0;
         for (const auto& block : code_blocks) {
             if (block.begin < copied) continue;
-            text += replace_spans(md_content.substr(copied, block.begin - copied));
+            put_spans(md_content.substr(copied, block.begin - copied));
             text += code_replacer(code_block_html(block), md_content.substr(block.begin, block.end - block.begin));
             copied = block.end;
         }
-        text += replace_spans(md_content.substr(copied));
+        put_spans(md_content.substr(copied));
         result.text = std::move(text);
 
         PlaceholderIndex code_index(code);
@@ -386,13 +385,19 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                 return placeholder;
             };
         };
-        result.text = replace_display_formulas(result.text, math_replacer(true));
-        result.text = replace_environments(result.text, math_replacer(true));
+        // Each pass on the text the one before left.
+        auto pass = [&result](auto replace) {
+            std::string out;
+            if (replace(out, std::string_view(result.text))) result.text = std::move(out);
+        };
+        pass([&](std::string& out, std::string_view t) { return replace_display_formulas(out, t, math_replacer(true)); });
+        pass([&](std::string& out, std::string_view t) { return replace_environments(out, t, math_replacer(true)); });
         // "$", no white space, the formula on one line, no white space, "$".
-        std::string_view t = result.text;
-        result.text = replace_single_delimited(
-            t, '$', [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
-            math_replacer(false));
+        pass([&](std::string& out, std::string_view t) {
+            return replace_single_delimited(
+                out, t, '$', [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
+                math_replacer(false));
+        });
         if (!code.empty() || !math.empty())
             log().info(fmt::format("✅ 成功保護 {} 個程式碼區塊與 {} 個數學公式。", code.size(), math.size()));
     } catch (const std::exception& e) {
