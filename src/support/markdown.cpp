@@ -564,9 +564,12 @@ size_t delimiter_columns(std::string_view line) {
 // A table is a header line, a delimiter row that fixes the number of columns, and the
 // lines after it up to a blank one (other blocks may end it sooner: the count is an upper
 // bound). The extension gives every row all the columns, so the cells it would make are
-// known before parsing, in one pass over the lines.
-void check_table_sizes(std::string_view text, size_t max_cells) {
-    bool previous_blank = true;
+// known before parsing, in one pass over the lines. Returns whether a table can stand in
+// the text at all: a delimiter row after a line that the renderer does not take for blank
+// (any text with a lone carriage return counts, its lines are not split here).
+bool check_table_sizes(std::string_view text, size_t max_cells) {
+    bool previous_blank = true, previous_text = false;
+    bool tables = text.find('\r') != std::string_view::npos;
     size_t pos = 0;
     auto next_line = [&]() {
         size_t end = text.find('\n', pos);
@@ -576,6 +579,8 @@ void check_table_sizes(std::string_view text, size_t max_cells) {
     };
     while (pos < text.size()) {
         std::string_view line = next_line();
+        tables = tables || (previous_text && delimiter_columns(line) > 0);
+        previous_text = line.find_first_not_of(" \t") != std::string_view::npos;
         std::uint64_t columns = previous_blank ? 0 : delimiter_columns(line);
         previous_blank = is_blank_line(line);
         if (columns == 0) continue;
@@ -591,6 +596,7 @@ void check_table_sizes(std::string_view text, size_t max_cells) {
             throw std::length_error("a table of " + std::to_string(columns) + " columns and " + std::to_string(rows) +
                                     " rows exceeds the limit of " + std::to_string(max_cells) + " cells");
     }
+    return tables;
 }
 
 // A line that the renderer takes for blank: nothing but blanks and tabs.
@@ -650,9 +656,13 @@ bool begins_only_paragraph(std::string_view line) {
 
 std::string slugify(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfkd = icu::Normalizer2::getNFKDInstance(status);
+    // ASCII text is its own decomposition.
+    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const icu::Normalizer2* nfkd = ascii ? nullptr : icu::Normalizer2::getNFKDInstance(status);
     std::string decomposed;
-    if (U_SUCCESS(status)) {
+    if (ascii) {
+        decomposed = std::string(text);
+    } else if (U_SUCCESS(status)) {
         icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
         icu::UnicodeString n = nfkd->normalize(u, status);
         if (U_SUCCESS(status)) n.toUTF8String(decomposed);
@@ -711,7 +721,7 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
         std::replace(nul_free.begin(), nul_free.end(), '\0', '\x01');
         source = nul_free;
     }
-    check_table_sizes(source, max_table_cells);
+    bool tables = check_table_sizes(source, max_table_cells);
     // The table extension alone costs half a parse; without it the code blocks are the
     // same unless a table can change them.
     auto parse = [&source](bool tables) {
@@ -719,8 +729,8 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
         cmark_parser_feed(parser.get(), source.data(), source.size());
         return std::unique_ptr<cmark_node, NodeDeleter>(cmark_parser_finish(parser.get()));
     };
-    std::unique_ptr<cmark_node, NodeDeleter> doc = parse(!allow_plain);
-    if (allow_plain) {
+    std::unique_ptr<cmark_node, NodeDeleter> doc = parse(!allow_plain && tables);
+    if (allow_plain && tables) {
         std::vector<std::pair<int, int>> open_lines;
         for (cmark_node* n = cmark_node_first_child(doc.get()); n; n = cmark_node_next(n)) {
             cmark_node_type type = cmark_node_get_type(n);
@@ -839,10 +849,10 @@ BlockMap map_blocks(std::string_view text, std::size_t max_table_cells) {
 }
 
 std::string render_html(std::string_view text, const Options& options) {
-    auto parser = new_parser(kOptions);
     std::optional<std::string> opened = open_markdown_blocks(text);
     std::string_view source = opened ? std::string_view(*opened) : text;
-    check_table_sizes(source, options.max_table_cells);
+    // The table extension alone costs half a parse: it is left out where no table can stand.
+    auto parser = new_parser(kOptions, check_table_sizes(source, options.max_table_cells));
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
     cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());

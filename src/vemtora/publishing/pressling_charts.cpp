@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdint>
 #include <system_error>
 
@@ -45,13 +46,15 @@ struct LanguageBlock {
 std::vector<LanguageBlock> language_blocks(std::string_view html, std::string_view language) {
     const std::string open = "<pre><code class=\"language-" + std::string(language) + "\">";
     constexpr std::string_view close = "</code></pre>";
+    const std::boyer_moore_horspool_searcher opening(open.begin(), open.end());
     std::vector<LanguageBlock> blocks;
-    for (size_t at = html.find(open); at != std::string_view::npos;) {
+    for (auto it = std::search(html.begin(), html.end(), opening); it != html.end();) {
+        size_t at = static_cast<size_t>(it - html.begin());
         size_t content = at + open.size();
         size_t close_at = html.find(close, content);
         if (close_at == std::string_view::npos) break;
         blocks.push_back({at, close_at + close.size(), html.substr(content, close_at - content)});
-        at = html.find(open, close_at + close.size());
+        it = std::search(html.begin() + static_cast<std::ptrdiff_t>(close_at + close.size()), html.end(), opening);
     }
     return blocks;
 }

@@ -1,6 +1,7 @@
 // Code and formulas cut out before rendering and put back after it.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <optional>
@@ -67,19 +68,24 @@ class PlaceholderIndex {
 
 // Calls `on_placeholder(text)` for every placeholder-shaped comment and `on_text` for
 // the text between them, in one pass.
+// Both kinds share the part after "<!--" and a four-letter kind, which is looked for
+// first: it is long, so the search skips ahead far in HTML full of "<".
 template <typename OnText, typename OnPlaceholder>
 void scan_placeholders(std::string_view s, OnText on_text, OnPlaceholder on_placeholder) {
+    static constexpr std::string_view kShared = "_PLACEHOLDER_";
+    static constexpr size_t kBefore = kCodePrefix.size() - kShared.size();
+    static const std::boyer_moore_horspool_searcher shared(kShared.begin(), kShared.end());
     size_t copied = 0;
-    for (size_t pos = s.find("<!--"); pos != std::string_view::npos; pos = s.find("<!--", pos)) {
+    for (auto it = std::search(s.begin(), s.end(), shared); it != s.end(); it = std::search(it + 1, s.end(), shared)) {
+        size_t at = static_cast<size_t>(it - s.begin());
+        if (at < copied + kBefore) continue;
+        size_t pos = at - kBefore;
         size_t len = placeholder_length(s, pos);
-        if (!len) {
-            pos += 4;
-            continue;
-        }
+        if (!len) continue;
         on_text(s.substr(copied, pos - copied));
         on_placeholder(s.substr(pos, len));
-        pos += len;
-        copied = pos;
+        copied = pos + len;
+        it = s.begin() + static_cast<std::ptrdiff_t>(copied) - 1;
     }
     on_text(s.substr(copied));
 }

@@ -21,6 +21,13 @@ TEST(MarkdownRender, TablesAlignWithStyleAttributes) {
     EXPECT_EQ(html.find("align=\""), std::string::npos) << html;
 }
 
+// A text without a table is parsed without the table extension; whatever can hold one is
+// parsed with it.
+TEST(MarkdownRender, TablesWhereverTheRendererFindsThem) {
+    for (const std::string md : {"| a |\r|---|\r| b |", " \v \n|---|", "- a\n  | b |\n  |---|", "> a | b\n> -|-"})
+        EXPECT_NE(render_html(md).find("<table>"), std::string::npos) << md;
+}
+
 TEST(MarkdownRender, ImagesWriteAltBeforeSrc) {
     EXPECT_EQ(render_html("![a *b* \"q\"](img/x%20y.png \"T\")"),
               "<p><img alt=\"a b &quot;q&quot;\" src=\"img/x%20y.png\" title=\"T\" /></p>");
