@@ -7,9 +7,9 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
-#include <functional>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <memory>
 #include <mutex>
@@ -561,6 +561,9 @@ size_t delimiter_columns(std::string_view line) {
     }
 }
 
+// A line that the renderer takes for blank: nothing but blanks and tabs.
+bool is_renderer_blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
+
 // A table is a header line, a delimiter row that fixes the number of columns, and the
 // lines after it up to a blank one (other blocks may end it sooner: the count is an upper
 // bound). The extension gives every row all the columns, so the cells it would make are
@@ -580,7 +583,7 @@ bool check_table_sizes(std::string_view text, size_t max_cells) {
     while (pos < text.size()) {
         std::string_view line = next_line();
         tables = tables || (previous_text && delimiter_columns(line) > 0);
-        previous_text = line.find_first_not_of(" \t") != std::string_view::npos;
+        previous_text = !is_renderer_blank(line);
         std::uint64_t columns = previous_blank ? 0 : delimiter_columns(line);
         previous_blank = is_blank_line(line);
         if (columns == 0) continue;
@@ -598,9 +601,6 @@ bool check_table_sizes(std::string_view text, size_t max_cells) {
     }
     return tables;
 }
-
-// A line that the renderer takes for blank: nothing but blanks and tabs.
-bool is_renderer_blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
 
 // Whether a parse without the table extension finds the code blocks that a parse with it
 // finds. A table changes how the lines after its delimiter row are read: it is no

@@ -159,7 +159,7 @@ Cleaned clean_outside_code(std::string_view all, const BlockMap& map) {
             bool emptied_line = k < emptied.size() && emptied[k].start() == pos;
             if (emptied_line) ++k;
             if (eol > pos && !emptied_line) {
-                if (pos > 0 || begin == 0) out.kept_lines.emplace_back(out.text.size(), begin + pos);
+                out.kept_lines.emplace_back(out.text.size(), begin + pos);
                 out.text.append(part.substr(pos, eol - pos));
                 feeds = 0;
             }
@@ -201,9 +201,10 @@ bool insert_marker(std::string& text, std::vector<CodeBlock>& blocks, const Bloc
         size_t at = m->end();
         bool kept = true;
         if (at < text.size()) {
-            // The marked line, as the first line of the match when the match ends on an empty one.
-            size_t line_start = text.rfind('\n', at == 0 ? 0 : at - 1);
-            line_start = line_start == std::string::npos || at == 0 ? 0 : line_start + 1;
+            // The line the match ends on; an empty one (the match ran over white space to
+            // it) stands for no line of the source.
+            size_t line_break = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+            size_t line_start = line_break == std::string::npos ? 0 : line_break + 1;
             std::optional<size_t> source = line_start < at ? source_of(line_start) : std::nullopt;
             std::string_view after = line_at(text, at + 1);
             kept = source && in_open_text(reference.open_text, *source) &&
