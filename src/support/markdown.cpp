@@ -49,6 +49,31 @@ std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables
     return parser;
 }
 
+// A parse for the blocks alone does not need what paragraphs hold: this extension marks
+// every paragraph that goes on past its first line as one whose text is not parsed
+// into inlines (where most of a parse's time goes), and otherwise lets it match the
+// lines a paragraph matches. The blocks come out as without it.
+cmark_syntax_extension* blocks_only_extension() {
+    static cmark_syntax_extension* extension = [] {
+        cmark_syntax_extension* ext = cmark_syntax_extension_new("vemtora-blocks-only");
+        cmark_syntax_extension_set_open_block_func(
+            ext, [](cmark_syntax_extension* self, int, cmark_parser*, cmark_node* container, unsigned char*,
+                    int) -> cmark_node* {
+                if (cmark_node_get_type(container) == CMARK_NODE_PARAGRAPH) cmark_node_set_syntax_extension(container, self);
+                return nullptr;
+            });
+        // A paragraph goes on with every line that is not blank; a heading (a paragraph
+        // that an underline made one) takes no more lines.
+        cmark_syntax_extension_set_match_block_func(
+            ext, [](cmark_syntax_extension*, cmark_parser* parser, unsigned char*, int, cmark_node* container) {
+                return cmark_node_get_type(container) == CMARK_NODE_PARAGRAPH && !cmark_parser_is_blank(parser) ? 1 : 0;
+            });
+        cmark_syntax_extension_set_contains_inlines_func(ext, [](cmark_syntax_extension*, cmark_node*) { return 0; });
+        return ext;
+    }();
+    return extension;
+}
+
 // The nodes the passes below work on, gathered in one walk over the tree.
 struct Nodes {
     std::vector<cmark_node*> paragraphs, images, html_blocks, html_inlines, headings, links, code_blocks;
@@ -707,8 +732,9 @@ std::string UniqueIds::unique(const std::string& requested) {
 
 namespace {
 
-// The blocks as the renderer finds them; `allow_plain`: parsed without the table
-// extension where that finds the same code blocks.
+// The blocks as the renderer finds them. `allow_plain`: parsed without the table
+// extension where that finds the same code blocks, and without the inlines of longer
+// paragraphs; otherwise the one full parse that the others are checked against.
 BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool allow_plain) {
     std::vector<size_t> origin;
     std::optional<std::string> opened = open_markdown_blocks(text, &origin);
@@ -722,14 +748,15 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
         source = nul_free;
     }
     bool tables = check_table_sizes(source, max_table_cells);
-    // The table extension alone costs half a parse; without it the code blocks are the
-    // same unless a table can change them.
-    auto parse = [&source](bool tables) {
-        auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS, tables);
+    // Without the table extension (half a parse on its own) and without the inlines of
+    // longer paragraphs the code blocks come out the same, unless a table can change them.
+    auto parse = [&source](bool full) {
+        auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS, full);
+        if (!full) cmark_parser_attach_syntax_extension(parser.get(), blocks_only_extension());
         cmark_parser_feed(parser.get(), source.data(), source.size());
         return std::unique_ptr<cmark_node, NodeDeleter>(cmark_parser_finish(parser.get()));
     };
-    std::unique_ptr<cmark_node, NodeDeleter> doc = parse(!allow_plain && tables);
+    std::unique_ptr<cmark_node, NodeDeleter> doc = parse(!allow_plain);
     if (allow_plain && tables) {
         std::vector<std::pair<int, int>> open_lines;
         for (cmark_node* n = cmark_node_first_child(doc.get()); n; n = cmark_node_next(n)) {

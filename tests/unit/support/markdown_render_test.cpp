@@ -132,9 +132,10 @@ TEST(MarkdownRender, TableCellsAreBounded) {
     }
 }
 
-// The block map may parse without the table extension; its code blocks are still those
-// of a parse with it, also where a table ends where a paragraph would go on.
-TEST(MarkdownBlocks, TablesChangeNoCodeBlockOfTheMap) {
+// The block map may parse without the table extension and without the inlines of longer
+// paragraphs; its code blocks are still those of a full parse, also where a table ends
+// where a paragraph would go on, and where a paragraph's lines decide what comes after it.
+TEST(MarkdownBlocks, TheMapFindsTheCodeBlocksOfAFullParse) {
     using support::markdown::find_code_blocks;
     using support::markdown::map_blocks;
     for (const std::string md : {
@@ -150,6 +151,12 @@ TEST(MarkdownBlocks, TablesChangeNoCodeBlockOfTheMap) {
              "```\n| a |\n|---|\n    x\n```",
              "| a |\r\n|---|\r\n    code\r\n",
              "| a |\n|---|\n\v\n    code",            // a vertical tab is no blank line
+             "para\nline\n===\n    code",              // a heading takes no more lines
+             "para\nline\n===\nnext\n    more",
+             "[a]: /u\n===\n    code",                  // no heading: a paragraph goes on
+             "text *a\nb* [c\nd](e)\n    more\n>     code",
+             "> para\nlazy\n    more\n\n    code",
+             "- item\n  more\n\n      code",
          }) {
         EXPECT_EQ(map_blocks(md).code_blocks, find_code_blocks(md)) << md;
     }
