@@ -116,8 +116,10 @@ std::string html_escape(std::string_view text, bool quote) {
     out.reserve(text.size() + text.size() / 8);
     size_t copied = 0;
     for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c != '&' && c != '<' && c != '>' && c != '"' && c != '\'') continue;
         std::string_view entity;
-        switch (text[i]) {
+        switch (c) {
             case '&': entity = "&amp;"; break;
             case '<': entity = "&lt;"; break;
             case '>': entity = "&gt;"; break;

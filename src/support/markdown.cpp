@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <optional>
 #include <memory>
 #include <mutex>
@@ -464,8 +463,20 @@ constexpr char kMarkdownWord[] = "markdown";
 // `origin`, when given, gets for every line of the result the index of the line of `text`
 // it is, or npos for an added blank line. Nothing when the text holds no such block.
 std::optional<std::string> open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr) {
-    static const std::boyer_moore_horspool_searcher attribute(std::begin(kMarkdownWord), std::end(kMarkdownWord) - 1);
-    if (std::search(text.begin(), text.end(), attribute) == text.end()) return std::nullopt;
+    // Only a line that begins with "<" (after at most three blanks) and names the
+    // attribute can open such a block; "<" is rare at the start of a Markdown line.
+    auto may_open = [text] {
+        for (size_t lt = text.find('<'); lt != std::string_view::npos; lt = text.find('<', lt + 1)) {
+            size_t start = lt;
+            while (start > 0 && text[start - 1] == ' ') --start;
+            if (lt - start > 3 || (start > 0 && text[start - 1] != '\n')) continue;
+            size_t end = text.find('\n', lt);
+            if (text.substr(lt, end == std::string_view::npos ? end : end - lt).find(kMarkdownWord) != std::string_view::npos)
+                return true;
+        }
+        return false;
+    };
+    if (!may_open()) return std::nullopt;
     // The whole line is one start tag with a markdown attribute: its tag name, else "".
     auto opening = [](std::string_view line) {
         size_t lt = line.find_first_not_of(' ');

@@ -42,6 +42,11 @@ TEST(MarkdownRender, MarkdownAttributeOfHtmlBlocksIsDropped) {
               "<div>\n<h1 id=\"h\">H</h1>\n<div>\n**r**\n</div>\n</div>\n<p>after</p>");
     EXPECT_EQ(render_html("<section markdown='1'>\n\n**b**\n\n</section>"),
               "<section>\n<p><strong>b</strong></p>\n</section>");
+    // Up to three blanks may stand before the opening tag; a fourth makes the line code.
+    EXPECT_EQ(render_html("text <i>markdown</i>\n\n   <div markdown=\"1\">\nx\n</div>"),
+              "<p>text <i>markdown</i></p>\n   <div>\n<p>x</p>\n</div>");
+    EXPECT_EQ(render_html("    <div markdown=\"1\">\nx\n</div>"),
+              "<pre><code>&lt;div markdown=&quot;1&quot;&gt;\n</code></pre>\n<p>x</p>\n</div>");
 }
 
 TEST(MarkdownRender, HeadingIdsComeFromTheHeadingText) {
