@@ -26,7 +26,11 @@ const brenkit::app_logging::Logger& logger(const Binding& binding) {
 
 void error_line(const std::string& text) { support::echo(text, Stream::err); }
 
-std::string template_name(const std::string& module_name) { return "config_" + module_name + "_template.yaml"; }
+std::string template_name(std::string_view module_name) {
+    std::string name = "config_";
+    name.append(module_name).append("_template.yaml");
+    return name;
+}
 
 // The mapping under `config`, created when missing or empty; nothing when the
 // configuration holds something else there.
@@ -285,7 +289,7 @@ std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options
     auto value_kind = [](bool optional) { return optional ? OptionKind::optional_value : OptionKind::value; };
     std::vector<vemtora::OptionDecl> list = {
         {.long_name = "--config", .short_name = "-c", .kind = value_kind(options.optional_config),
-         .help = options.config_help, .metavar = "PATH"},
+         .help = std::string(options.config_help), .metavar = "PATH"},
         {.long_name = "--generate-config", .kind = OptionKind::flag,
          .help = "Generate " + template_name(options.module_name)},
         {.long_name = "--debug", .kind = OptionKind::flag, .help = "Enable debug mode"},
@@ -295,10 +299,10 @@ std::vector<vemtora::OptionDecl> standard_options(const StandardOptions& options
                         .help = "Specify the Gemini model to use"});
     if (options.output_dir_help)
         list.push_back({.long_name = "--output-dir", .short_name = "-o", .kind = value_kind(options.optional_output_dir),
-                        .help = *options.output_dir_help, .metavar = "PATH"});
+                        .help = std::string(*options.output_dir_help), .metavar = "PATH"});
     if (options.skip_editor_help)
         list.push_back({.long_name = "--skip-editor", .short_name = "-s", .kind = OptionKind::flag,
-                        .help = *options.skip_editor_help});
+                        .help = std::string(*options.skip_editor_help)});
     return list;
 }
 

@@ -27,7 +27,10 @@ std::string shell_quote(std::string_view word) {
     bool safe = true;
     for (char c : word) safe = safe && is_shell_safe(c);
     if (safe) return std::string(word);
-    return "'" + support::replace_all(word, "'", "'\"'\"'") + "'";
+    std::string quoted = "'";
+    quoted += support::replace_all(word, "'", "'\"'\"'");
+    quoted += '\'';
+    return quoted;
 }
 
 support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string>& cmd_args, const std::string& label,

@@ -304,8 +304,8 @@ std::string strip_last_extension(std::string_view name) {
 
 std::string output_file_name(std::string_view doc_name, std::string_view version, std::string_view watermark_part) {
     std::string name = strip_last_extension(doc_name);
-    if (!version.empty()) name += "_" + safe_name_part(version);
-    if (!watermark_part.empty()) name += "_" + std::string(watermark_part);
+    if (!version.empty()) name.append("_").append(safe_name_part(version));
+    if (!watermark_part.empty()) name.append("_").append(watermark_part);
     return name + ".html";
 }
 

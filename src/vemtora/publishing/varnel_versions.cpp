@@ -64,7 +64,7 @@ std::optional<std::string> decimal_digits(std::string_view digits) {
     }
     if (ascii.empty()) {
         if (digits.empty()) return std::nullopt;
-        ascii = "0";
+        ascii.push_back('0');  // every digit was a zero
     }
     return ascii;
 }

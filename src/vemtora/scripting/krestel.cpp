@@ -52,7 +52,8 @@ std::string build_prompt(const PromptArgs& args) {
     prompt += "- requirements: " + args.user_req + "\n";
     prompt += "- template_code: " + exchange::reference(args.template_path) + "\n";
     if (args.target) prompt += "- target_code: " + exchange::reference(args.target->path) + "\n";
-    prompt += "\n" + exchange::output_request("：", "生成的腳本內容", agent_output_file);
+    prompt += "\n";
+    prompt += exchange::output_request("：", "生成的腳本內容", agent_output_file);
     return prompt;
 }
 

@@ -245,7 +245,8 @@ TEST(VarnelCli, WriteBackKeepsAliases) {
                        "a0: &a0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
     for (int level = 1; level <= 9; ++level) {
         auto prev = "*a" + std::to_string(level - 1);
-        yaml += "a" + std::to_string(level) + ": &a" + std::to_string(level) + " [";
+        const std::string n = std::to_string(level);
+        yaml += "a" + n + ": &a" + n + " [";
         for (int i = 0; i < 10; ++i) yaml += (i ? ", " : "") + prev;
         yaml += "]\n";
     }

@@ -210,7 +210,8 @@ TEST(FileIOYaml, SavedConfigKeepsAnchorsAndAliases) {
     std::string source = "download_link: package.zip\nl0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
     for (int level = 1; level <= 12; ++level) {
         auto prev = "*l" + std::to_string(level - 1);
-        source += "l" + std::to_string(level) + ": &l" + std::to_string(level) + " [";
+        const std::string n = std::to_string(level);
+        source += "l" + n + ": &l" + n + " [";
         for (int i = 0; i < 10; ++i) source += (i ? ", " : "") + prev;
         source += "]\n";
     }

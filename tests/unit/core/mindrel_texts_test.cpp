@@ -66,7 +66,7 @@ TEST(DisplayContentDiff, SixEqualLinesJoinHunksSevenSplitThem) {
     auto text = [](int gap, char first, char last) {
         std::string s(1, first);
         s += "\n";
-        for (int i = 0; i < gap; ++i) s += "k" + std::to_string(i) + "\n";
+        for (int i = 0; i < gap; ++i) s.append("k").append(std::to_string(i)).append("\n");
         return s + std::string(1, last) + "\n";
     };
     auto hunks = [](const std::string& out) {

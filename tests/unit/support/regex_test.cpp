@@ -14,7 +14,7 @@ TEST(Regex, EmptyMatchesStepLikePython) {
 TEST(Regex, ReplacementIsLiteral) {
     EXPECT_EQ(Regex("(b)").replace("abc", "$1\\1\\g<1>"), "a$1\\1\\g<1>c");
     EXPECT_EQ(Regex("o").replace("foo boo", "0", 2), "f00 boo");
-    auto upper = [](const Regex::Match& m) { return "[" + std::string(m.group(1)) + "]"; };
+    auto upper = [](const Regex::Match& m) { return std::string("[").append(m.group(1)).append("]"); };
     EXPECT_EQ(Regex("(\\w+)").replace("ab cd", upper), "[ab] [cd]");
 }
 
