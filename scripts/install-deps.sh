@@ -31,6 +31,27 @@ done
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Another apt or dpkg often holds the package locks for a while (on a freshly booted machine,
+# the daily upgrade): wait for them, up to ten minutes, instead of failing at once.
+# DPkg::Lock::Timeout waits for dpkg's lock only; apt-get's own locks (the package lists, the
+# download folder) fail at once, so a run that failed on one of those is tried again.
+lock_wait=600
+apt_get() {
+  local start=$SECONDS out status
+  out=$(mktemp)
+  while :; do
+    status=0
+    $sudo env LC_ALL=C DEBIAN_FRONTEND=noninteractive \
+      apt-get -o DPkg::Lock::Timeout=$lock_wait "$@" 2>&1 | tee "$out" || status=$?
+    if [ "$status" -eq 0 ] || ! grep -q '^E: Could not get lock' "$out" \
+        || [ $((SECONDS - start)) -ge $lock_wait ]; then
+      rm -f "$out"
+      return "$status"
+    fi
+    echo "install-deps.sh: another package manager holds the lock; trying again in 5 s" >&2
+    sleep 5
+  done
+}
+apt_get update -qq
+apt_get install -y -qq --no-install-recommends "${missing[@]}"
