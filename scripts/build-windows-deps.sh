@@ -102,56 +102,57 @@ cmake_build() {  # cmake_build SOURCE_DIR NAME [cmake options...] [--target T: b
     || { log "$name failed; see $work/$name.log"; tail -n 30 "$work/$name.log" >&2; return 1; }
 }
 
+# library NAME SOURCE_PACKAGE [cmake_build options...]: fetched, built and installed, with a
+# line as it starts and one with its time as it ends, since everything else goes to log files.
+# Leaves the unpacked source folder in `src`.
+library() {
+  local name="$1" pkg="$2" start=$SECONDS; shift 2
+  log "$name: started"
+  src="$(fetch "$pkg")"
+  cmake_build "$src" "$name" "$@"
+  log "$name: done in $((SECONDS - start)) s"
+}
+
 build_cmake_libraries() {
-  local s
   # Debian's zlib source has no win32/ folder (its resource file): only the static library.
-  s="$(fetch zlib)"
-  cmake_build "$s" zlib --target zlibstatic
+  library zlib zlib --target zlibstatic
   mkdir -p "$prefix/include" "$prefix/lib"
-  cp "$s/zlib.h" "$work/build-zlib/zconf.h" "$prefix/include/"
+  cp "$src/zlib.h" "$work/build-zlib/zconf.h" "$prefix/include/"
   cp "$work/build-zlib/libzlibstatic.a" "$prefix/lib/libz.a"
 
-  s="$(fetch fmtlib)"
-  cmake_build "$s" fmt -DFMT_DOC=OFF -DFMT_TEST=OFF
+  library fmt fmtlib -DFMT_DOC=OFF -DFMT_TEST=OFF
 
-  s="$(fetch spdlog)"
-  cmake_build "$s" spdlog -DSPDLOG_FMT_EXTERNAL=ON -DSPDLOG_BUILD_EXAMPLE=OFF \
+  library spdlog spdlog -DSPDLOG_FMT_EXTERNAL=ON -DSPDLOG_BUILD_EXAMPLE=OFF \
     -DSPDLOG_BUILD_TESTS=OFF -DSPDLOG_BUILD_BENCH=OFF
 
-  s="$(fetch yaml-cpp)"
-  cmake_build "$s" yaml-cpp -DYAML_CPP_BUILD_TESTS=OFF -DYAML_CPP_BUILD_TOOLS=OFF \
+  library yaml-cpp yaml-cpp -DYAML_CPP_BUILD_TESTS=OFF -DYAML_CPP_BUILD_TOOLS=OFF \
     -DYAML_CPP_BUILD_CONTRIB=OFF -DYAML_BUILD_SHARED_LIBS=OFF
 
-  s="$(fetch cli11)"
-  cmake_build "$s" cli11 -DCLI11_BUILD_TESTS=OFF -DCLI11_BUILD_EXAMPLES=OFF \
+  library cli11 cli11 -DCLI11_BUILD_TESTS=OFF -DCLI11_BUILD_EXAMPLES=OFF \
     -DCLI11_BUILD_DOCS=OFF -DCLI11_PRECOMPILED=OFF
 
-  s="$(fetch pcre2)"
-  cmake_build "$s" pcre2 -DPCRE2_SUPPORT_JIT=ON -DPCRE2_BUILD_PCRE2GREP=OFF \
+  library pcre2 pcre2 -DPCRE2_SUPPORT_JIT=ON -DPCRE2_BUILD_PCRE2GREP=OFF \
     -DPCRE2_BUILD_TESTS=OFF -DPCRE2_SUPPORT_LIBBZ2=OFF -DPCRE2_SUPPORT_LIBZ=OFF \
     -DPCRE2_SUPPORT_LIBEDIT=OFF -DPCRE2_SUPPORT_LIBREADLINE=OFF
 
-  s="$(fetch cmark-gfm)"
-  cmake_build "$s" cmark-gfm -DCMARK_TESTS=OFF -DCMARK_SHARED=OFF -DCMARK_STATIC=ON
+  library cmark-gfm cmark-gfm -DCMARK_TESTS=OFF -DCMARK_SHARED=OFF -DCMARK_STATIC=ON
 
-  s="$(fetch libzip)"
-  cmake_build "$s" libzip -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF \
+  library libzip libzip -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF \
     -DENABLE_OPENSSL=OFF -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF \
     -DENABLE_ZSTD=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
 
-  s="$(fetch curl)"
-  cmake_build "$s" curl -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+  library curl curl -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
     -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
     -DENABLE_MANUAL=OFF -DBUILD_CURL_EXE=OFF -DCURL_ZLIB=ON -DCURL_STATICLIB=ON
 
-  s="$(fetch googletest)"
-  cmake_build "$s" googletest -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF
+  library googletest googletest -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF
 }
 
 build_icu() {
   # ICU's cross build runs its own tools on the build machine: a native copy first.
-  local s common
+  local s common start=$SECONDS
+  log "icu: started"
   s="$(fetch icu)"
   common=(--disable-tests --disable-samples --disable-extras --disable-layoutex)
   mkdir -p "$work/icu-native" "$work/icu-cross"
@@ -166,6 +167,7 @@ build_icu() {
       CPPFLAGS="-DU_STATIC_IMPLEMENTATION" \
     && make -j "$jobs" && make install) >"$work/icu-cross.log" 2>&1 \
     || { log "cross ICU failed; see $work/icu-cross.log"; tail -n 30 "$work/icu-cross.log" >&2; return 1; }
+  log "icu: done in $((SECONDS - start)) s"
 }
 
 start=$SECONDS
