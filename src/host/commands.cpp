@@ -1,6 +1,6 @@
-// The commands the program offers, one line each, in the order of the program's help
-// page. A command module declares its command with a function that returns its
-// CommandDecl (through `frame::declare`); add a line here to register it.
+// The commands the program offers, one line each, grouped by subsystem (the program's help
+// page sorts them by name). A command module declares its command with a function that
+// returns its CommandDecl (through `frame::declare`); add a line here to register it.
 #include "host/registry.hpp"
 #include "vemtora/documents/flowkin.hpp"
 #include "vemtora/documents/polywend.hpp"
