@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <stdexcept>
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
@@ -43,6 +44,17 @@ std::optional<YAML::Node> settings_of(YAML::Node& configuration) {
     }
     if (!settings.IsMap()) return std::nullopt;
     return settings;
+}
+
+// Whether a configuration template has a line besides blank lines and comments. One without
+// would make every run of its command do nothing and end with success. Read as text, not
+// parsed: every command is declared at each start of the program.
+bool holds_configuration(std::string_view yaml) {
+    for (const auto& line : support::splitlines(yaml)) {
+        std::string_view content = support::strip(line);
+        if (!content.empty() && content.front() != '#') return true;
+    }
+    return false;
 }
 
 // One run of the frame. Each step gives the exit status when the run ends there.
@@ -267,6 +279,9 @@ YAML::Node backup_model_of(const YAML::Node& settings, const YAML::Node& fallbac
 }
 
 vemtora::CommandDecl declare(Declaration declaration) {
+    if (!holds_configuration(declaration.binding.default_yaml))
+        throw std::logic_error("the configuration template of the command '" + declaration.name +
+                               "' holds no configuration");
     if (declaration.options.module_name.empty()) declaration.options.module_name = declaration.name;
     if (declaration.binding.module_name.empty()) declaration.binding.module_name = declaration.name;
     auto options = standard_options(declaration.options);

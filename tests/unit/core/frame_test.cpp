@@ -254,6 +254,16 @@ TEST(Frame, StandardOptionsInDeclarationOrder) {
     EXPECT_FALSE(args.config);
 }
 
+// A template without a configuration in it would make the command do nothing and end with
+// success: a programming error, refused as the command is declared.
+TEST(Frame, DeclareRefusesATemplateWithoutConfiguration) {
+    for (std::string_view yaml : {"", "\n  \n", "# only a comment\n  # and another\n"}) {
+        EXPECT_THROW(frame::declare({.name = "demo", .binding = {.default_yaml = yaml}}), std::logic_error)
+            << "template: " << yaml;
+    }
+    EXPECT_EQ(frame::declare({.name = "demo", .binding = {.default_yaml = demo_yaml}}).name, "demo");
+}
+
 // A default_model that is missing, empty or blank gives the default model: the agent
 // is never handed an empty model name.
 TEST(FrameSettings, EmptyDefaultModelFallsBackToTheDefault) {
