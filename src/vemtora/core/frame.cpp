@@ -66,7 +66,7 @@ class FrameRun {
 
     int operator()() {
         if (binding_.utf8_output) support::use_utf8_output();
-        enter_debug_mode(args_.debug, binding_.log_debug_on ? &log_ : nullptr);
+        context_.debug = enter_debug_mode(args_.debug, binding_.log_debug_on ? &log_ : nullptr);
         if (auto ended = write_template()) return *ended;
         if (auto ended = choose_configuration()) return *ended;
         if (auto ended = load_configuration()) return *ended;
@@ -200,11 +200,12 @@ Args args_from(const vemtora::OptionValues& values) {
     };
 }
 
-void enter_debug_mode(bool flag, const brenkit::app_logging::Logger* announce) {
-    if (!flag && support::get_env("DOVUD_DEBUG") != std::optional<std::string>("1")) return;
+bool enter_debug_mode(bool flag, const brenkit::app_logging::Logger* announce) {
+    if (!flag && support::get_env("DOVUD_DEBUG") != std::optional<std::string>("1")) return false;
     support::set_env("DOVUD_DEBUG", "1");
     brenkit::app_logging::setup_logging("Vemtora", true);
     if (announce) announce->debug("Debug mode is ON.");
+    return true;
 }
 
 std::vector<std::string> with_empty_values(const std::vector<std::string>& args,

@@ -35,6 +35,7 @@ struct Context {
     std::optional<std::filesystem::path> config_path{};  // the file chosen with -c, if any
     bool skip_editor = false;                            // -s/--skip-editor
     std::optional<std::string> file{};                   // -f/--file
+    bool debug = false;                                  // debug mode: --debug, or DOVUD_DEBUG is "1"
 };
 
 // The per-command variations of the frame, as data.
@@ -114,9 +115,11 @@ decltype(Binding::run) runs_app_with_skip_editor() {
 
 std::string template_file_name(const Binding& binding);
 
-// Debug mode, from `flag` or DOVUD_DEBUG set to exactly "1": DOVUD_DEBUG is set, debug
-// logging is switched on and `announce`, when given, logs "Debug mode is ON.".
-void enter_debug_mode(bool flag, const brenkit::app_logging::Logger* announce);
+// Debug mode, from `flag` or DOVUD_DEBUG set to exactly "1": DOVUD_DEBUG is set (for the
+// child processes), debug logging is switched on and `announce`, when given, logs "Debug
+// mode is ON.". Returns whether debug mode is on; the frame hands that to the command in
+// its Context, and nothing reads DOVUD_DEBUG back.
+bool enter_debug_mode(bool flag, const brenkit::app_logging::Logger* announce);
 
 // An argument rewrite: each of `options` that is last or followed by an argument
 // beginning with "-" gets an empty value, so that a bare option means "ask".

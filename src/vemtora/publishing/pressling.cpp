@@ -63,7 +63,7 @@ vemtora::CommandDecl cmd_pressling() {
                      .output_key = "output_path",
                      .empty_output_is_dot = true,
                      .run = [](YAML::Node& configuration, const frame::Context& context) {
-                         PresslingConverter converter(configuration);
+                         PresslingConverter converter(configuration, context.debug);
                          return converter.run(context.file);
                      }}});
 }

@@ -126,7 +126,9 @@ inline constexpr std::uintmax_t max_image_bytes = std::uintmax_t{16} << 20;
 
 class PresslingConverter {
   public:
-    explicit PresslingConverter(const YAML::Node& config_dict);
+    // `debug`: debug mode is on (the frame's context says so); the prepared Markdown of
+    // each file is kept beside its page.
+    explicit PresslingConverter(const YAML::Node& config_dict, bool debug = false);
 
     // A data URL of the image file, or nothing when it cannot be given. Only a picture is
     // given: a regular file of at most max_image_bytes whose content is a PNG, JPEG, GIF,

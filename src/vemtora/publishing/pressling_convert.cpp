@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
-#include "support/env.hpp"
 #include "support/markdown.hpp"
 #include "support/paths.hpp"
 #include "support/regex.hpp"
@@ -309,7 +308,7 @@ std::string output_file_name(std::string_view doc_name, std::string_view version
     return name + ".html";
 }
 
-PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
+PresslingConverter::PresslingConverter(const YAML::Node& config_dict, bool debug) : is_debug(debug) {
     config = frame::settings_section(config_dict);
     auto key = [this](const char* name) { return fileIO::child(config, name); };
     input_path = fileIO::text_setting(config, "input_path", "./");
@@ -321,7 +320,6 @@ PresslingConverter::PresslingConverter(const YAML::Node& config_dict) {
     if (key("watermark_text").IsSequence() || key("watermark_text").IsMap())
         fileIO::warn_wrong_kind("watermark_text", key("watermark_text"), "a text", fileIO::default_used(watermark_text));
     watermark_text_set = key("watermark_text").IsDefined() ? fileIO::truthy(key("watermark_text")) : true;
-    is_debug = support::get_env("DOVUD_DEBUG").value_or("") == "1";
 }
 
 PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name) const {

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -5,6 +6,8 @@
 #include <filesystem>
 
 #include "harness.hpp"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -158,13 +161,20 @@ TEST(PresslingCli, OversizedAndHostileFilesFailWithTheirReason) {
 }
 
 TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
-    th::TempDir dir;
-    th::write_file(dir / "notes.md", "Created: today\n# T\n");
-    th::Outcome r = th::run({.args = {"pressling", "-f", "notes.md", "-o", "out"}, .cwd = dir.path(),
-                             .env = {{"DOVUD_DEBUG", "1"}}});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(th::read_file(dir / "out/notes.md_debug.md"), "\n# T\n\n[TOC]\n\n\n");
-    EXPECT_NE(r.err.find("偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"), std::string::npos) << r.err;
+    struct Case {
+        std::vector<std::string> debug_args;
+        std::map<std::string, std::optional<std::string>> env;
+    };
+    for (const auto& c : {Case{{"--debug"}, {}}, Case{{}, {{"DOVUD_DEBUG", "1"}}}}) {
+        th::TempDir dir;
+        th::write_file(dir / "notes.md", "Created: today\n# T\n");
+        std::vector<std::string> args = {"pressling", "-f", "notes.md", "-o", "out"};
+        args.insert(args.end(), c.debug_args.begin(), c.debug_args.end());
+        th::Outcome r = th::run({.args = args, .cwd = dir.path(), .env = c.env});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(th::read_file(dir / "out/notes.md_debug.md"), "\n# T\n\n[TOC]\n\n\n");
+        EXPECT_THAT(r.err, HasSubstr("偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"));
+    }
 }
 
 // The page as a browser builds it: headings, table and code are in the document.

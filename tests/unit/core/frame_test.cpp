@@ -83,6 +83,8 @@ TEST(Frame, DebugModeFromFlagOrExactlyOneInTheEnvironment) {
         EXPECT_EQ(brenkit::app_logging::debug_enabled(), on) << env.value_or("none");
         EXPECT_EQ(support::get_env("DOVUD_DEBUG"), on ? std::optional<std::string>("1") : env);
         EXPECT_EQ(r.log, on ? "Debug mode is ON.\n" : "");
+        // The command learns it from its context.
+        EXPECT_EQ(f.run({.debug = flag}).context.debug, on) << env.value_or("none");
         brenkit::app_logging::setup_logging("Vemtora", false);
     }
 }

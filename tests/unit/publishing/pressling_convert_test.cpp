@@ -1,11 +1,13 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
 #include "harness.hpp"
-#include "support/env.hpp"
 #include "vemtora/publishing/pressling.hpp"
 
 using namespace vemtora::pressling;
+using ::testing::Contains;
+using ::testing::HasSubstr;
 
 TEST(PresslingClean, MetadataLinesAndBlankLines) {
     EXPECT_EQ(clean_markdown("Created: 2024-01-01\ncreated by: Ann\nLanguage: zh\nStatusbar: on\nversion.x: 1\n"
@@ -79,7 +81,8 @@ TEST(PresslingClean, OutputFileNames) {
 }
 
 TEST(PresslingConverter, ReadsKeysWithDefaults) {
-    support::unset_env("DOVUD_DEBUG");
+    // Debug mode comes from the frame's context, not from the environment.
+    th::ScopedEnv env{{{"DOVUD_DEBUG", "1"}}};
     PresslingConverter defaults(YAML::Load("other: 1"));
     EXPECT_EQ(defaults.input_path, "./");
     EXPECT_EQ(defaults.output_path, "./");
@@ -87,10 +90,9 @@ TEST(PresslingConverter, ReadsKeysWithDefaults) {
     EXPECT_FALSE(defaults.watermark_enable);
     EXPECT_EQ(defaults.watermark_text, "CONFIDENTIAL");
     EXPECT_FALSE(defaults.is_debug);
-    support::set_env("DOVUD_DEBUG", "1");
     PresslingConverter set(YAML::Load("config: {input_path: in, embed_images: '', watermark_enable: yes, "
-                                      "watermark_text: 42}"));
-    support::unset_env("DOVUD_DEBUG");
+                                      "watermark_text: 42}"),
+                           true);
     EXPECT_EQ(set.input_path, "in");
     EXPECT_FALSE(set.embed_images);
     EXPECT_TRUE(set.watermark_enable);
@@ -103,10 +105,9 @@ TEST(PresslingConverter, GivenFileBecomesOnePage) {
     th::write_file(dir / "docs/notes.md", "# Notes\n\n**Version:** 2.0\n\n![p](p.png)\n");
     th::write_file(dir / "docs/p.png", std::string("\x89PNG\r\n\x1a\n", 8));
     th::write_file(dir / "docs/empty.md", "");
-    support::set_env("DOVUD_DEBUG", "1");
     PresslingConverter converter(YAML::Load("config: {output_path: '" + (dir / "out").string() +
-                                            "', watermark_enable: true, watermark_text: 'Top Secret!'}"));
-    support::unset_env("DOVUD_DEBUG");
+                                            "', watermark_enable: true, watermark_text: 'Top Secret!'}"),
+                                 true);
     brenkit::app_logging::Capture capture;
     fs::path cwd = fs::current_path();
     fs::current_path(dir.path());
@@ -117,17 +118,16 @@ TEST(PresslingConverter, GivenFileBecomesOnePage) {
     EXPECT_EQ(r.text, "pressling 執行成功。");
     EXPECT_TRUE(empty.ok);
     std::string page = th::read_file(dir / "out/notes_2.0_Top_Secret.html");
-    EXPECT_NE(page.find("<title>notes.md</title>"), std::string::npos);
-    EXPECT_NE(page.find("<h1 id=\"notes\">Notes</h1>"), std::string::npos);
-    EXPECT_NE(page.find("<img alt=\"p\" src=\"data:image/png;base64,iVBORw0KGgo=\" />"), std::string::npos);
-    EXPECT_NE(page.find(">Top Secret!</text>"), std::string::npos);
+    EXPECT_THAT(page, HasSubstr("<title>notes.md</title>"));
+    EXPECT_THAT(page, HasSubstr("<h1 id=\"notes\">Notes</h1>"));
+    EXPECT_THAT(page, HasSubstr("<img alt=\"p\" src=\"data:image/png;base64,iVBORw0KGgo=\" />"));
+    EXPECT_THAT(page, HasSubstr(">Top Secret!</text>"));
     EXPECT_TRUE(fs::exists(dir / "out/notes.md_debug.md"));
     EXPECT_FALSE(fs::exists(dir / "out/empty.md_debug.md"));
-    auto messages = capture.messages();
-    auto has = [&](const std::string& m) { return std::find(messages.begin(), messages.end(), m) != messages.end(); };
-    EXPECT_TRUE(has("✅ 已手動指定處理單一檔案：docs/notes.md"));
-    EXPECT_TRUE(has("✅ 正在處理: " + (dir / "docs/notes.md").string()));
-    EXPECT_TRUE(has("✅ 成功找到版本號碼: 2.0"));
+    const auto messages = capture.messages();
+    EXPECT_THAT(messages, Contains("✅ 已手動指定處理單一檔案：docs/notes.md"));
+    EXPECT_THAT(messages, Contains("✅ 正在處理: " + (dir / "docs/notes.md").string()));
+    EXPECT_THAT(messages, Contains("✅ 成功找到版本號碼: 2.0"));
 }
 
 TEST(PresslingCommand, BareConfigAndOutputOptionsGetAnEmptyValue) {
