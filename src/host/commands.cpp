@@ -1,6 +1,7 @@
 // The commands the program offers, one line each, grouped by subsystem (the program's help
 // page sorts them by name). A command module declares its command with a function that
-// returns its CommandDecl (through `frame::declare`); add a line here to register it.
+// returns its CommandDecl (through `frame::declare`); add a line here to register it, then
+// scripts/update-help-goldens writes its help page for the tests.
 #include "host/registry.hpp"
 #include "vemtora/documents/flowkin.hpp"
 #include "vemtora/documents/polywend.hpp"
