@@ -30,7 +30,8 @@ class TempDir {
     fs::path path_;
 };
 
-// Whether `part` occurs in `text`.
+// Whether `part` occurs in `text`, for a condition (a wait, a choice). A check is written
+// EXPECT_THAT(text, testing::HasSubstr(part)): its failure shows the text that was searched.
 bool has(const std::string& text, const std::string& part);
 
 // Markdown of a table header of `columns` columns over `rows` one-cell rows: a few bytes

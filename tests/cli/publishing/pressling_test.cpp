@@ -8,6 +8,7 @@
 #include "harness.hpp"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -29,10 +30,10 @@ TEST(PresslingCli, GivenFileWithBareOutputFolder) {
     th::Outcome r = pressling(dir, {"-o", "-f", "docs/notes.md"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Done: pressling 執行成功。\n");
-    EXPECT_NE(r.err.find("✅ 已手動指定輸出目錄：./\n"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("✅ 已手動指定輸出目錄：./\n"));
     std::string page = th::read_file(dir / "notes.html");
-    EXPECT_NE(page.find("<title>notes.md</title>"), std::string::npos);
-    EXPECT_NE(page.find("<pre><code class=\"language-cpp\">int x = 1 &lt; 2;</code></pre>"), std::string::npos);
+    EXPECT_THAT(page, HasSubstr("<title>notes.md</title>"));
+    EXPECT_THAT(page, HasSubstr("<pre><code class=\"language-cpp\">int x = 1 &lt; 2;</code></pre>"));
 }
 
 TEST(PresslingCli, FileOptionMustNameAFile) {
@@ -40,12 +41,10 @@ TEST(PresslingCli, FileOptionMustNameAFile) {
     fs::create_directory(dir / "docs");
     th::Outcome missing = pressling(dir, {"-f", "nope.md"});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.err.find("Error: Invalid value for '--file' / '-f': File 'nope.md' does not exist."),
-              std::string::npos)
-        << missing.err;
+    EXPECT_THAT(missing.err, HasSubstr("Error: Invalid value for '--file' / '-f': File 'nope.md' does not exist."));
     th::Outcome folder = pressling(dir, {"--generate-config", "-f", "docs"});
     EXPECT_EQ(folder.status, 2);
-    EXPECT_NE(folder.err.find("File 'docs' is a directory."), std::string::npos) << folder.err;
+    EXPECT_THAT(folder.err, HasSubstr("File 'docs' is a directory."));
     EXPECT_FALSE(fs::exists(dir / "config_pressling_template.yaml"));
 }
 
@@ -54,7 +53,7 @@ TEST(PresslingCli, GenerateConfigWinsOverConfigFile) {
     th::write_file(dir / "my.yaml", "config: [broken");
     th::Outcome r = pressling(dir, {"--generate-config", "-c", "my.yaml"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("✅ Success! Template file created at: "), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("✅ Success! Template file created at: "));
     EXPECT_EQ(th::read_file(dir / "config_pressling_template.yaml"),
               "config:\n  input_path: \"./\"\n  output_path: \"./\"\n  embed_images: true\n"
               "  watermark_enable: false\n  watermark_text: \"CONFIDENTIAL\"\n");
@@ -65,7 +64,7 @@ TEST(PresslingCli, NothingToConvertIsAnError) {
     th::Outcome r = pressling(dir, {"-o", "out"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("❌ 使用者未選擇任何 Markdown 檔案，或該路徑下無檔案。\n"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("❌ 使用者未選擇任何 Markdown 檔案，或該路徑下無檔案。\n"));
     EXPECT_TRUE(r.err.ends_with("Error: 使用者取消或未找到檔案\n")) << r.err;
     EXPECT_TRUE(fs::is_directory(dir / "out"));  // the output folder is set up first
 }
@@ -80,8 +79,8 @@ TEST(PresslingCli, FailedFilesAreCountedAndTheOthersStillWritten) {
     th::Outcome r = pressling(dir, {"--config=config.yaml"}, "a\n");
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：3 個檔案中有 1 個轉換失敗。\n")) << r.err;
-    EXPECT_NE(r.err.find("❌ 處理 "), std::string::npos);
-    EXPECT_NE(th::read_file(dir / "out/a.html").find("<h1 id=\"a\">A</h1>"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("❌ 處理 "));
+    EXPECT_THAT(th::read_file(dir / "out/a.html"), HasSubstr("<h1 id=\"a\">A</h1>"));
     EXPECT_FALSE(fs::exists(dir / "out/c.html"));
 }
 
@@ -95,9 +94,8 @@ TEST(PresslingCli, SourcesThatCannotBeReadFail) {
     for (const char* name : {"pipe.md", "zero.md", "null.md"}) {
         th::Outcome r = pressling(dir, {"-f", name});
         EXPECT_EQ(r.status, 1) << name << r.err;
-        EXPECT_NE(r.err.find(std::string("❌ 處理 ") + (dir / name).string() + " 失敗: 不是可讀取的一般檔案\n"),
-                  std::string::npos)
-            << r.err;
+        EXPECT_THAT(r.err,
+                    HasSubstr(std::string("❌ 處理 ") + (dir / name).string() + " 失敗: 不是可讀取的一般檔案\n"));
         EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：1 個檔案中有 1 個轉換失敗。\n")) << r.err;
     }
 }
@@ -113,9 +111,9 @@ TEST(PresslingCli, UnreadableSourceFails) {
     fs::permissions(dir / "in/secret.md", fs::perms::none);
     th::Outcome r = th::run({.args = {"pressling", "-c", "config.yaml"}, .cwd = dir.path(), .input = "a\n", .user = user});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("❌ 無法讀取Markdown 檔案: secret: "), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 無法讀取Markdown 檔案: secret: "));
     EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：2 個檔案中有 1 個轉換失敗。\n")) << r.err;
-    EXPECT_NE(th::read_file(dir / "out/a.html").find("<h1 id=\"a\">A</h1>"), std::string::npos);
+    EXPECT_THAT(th::read_file(dir / "out/a.html"), HasSubstr("<h1 id=\"a\">A</h1>"));
 }
 
 // A value written into the option's argument is the path, whatever it begins with.
@@ -145,19 +143,17 @@ TEST(PresslingCli, OversizedAndHostileFilesFailWithTheirReason) {
     th::Outcome r = th::run({.args = {"pressling", "-c", "config.yaml"}, .cwd = dir.path(), .input = "a\n", .capped = true});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：3 個檔案中有 2 個轉換失敗。\n")) << r.err;
-    EXPECT_TRUE(th::has(r.err, "❌ 處理 in/huge.md 失敗: 檔案大小 1073741824 位元組，超過 64 MiB 上限\n")) << r.err;
-    EXPECT_TRUE(th::has(r.err, "❌ 處理 in/wide.md 失敗: a table of 2000 columns and 5001 rows exceeds the limit of "
-                               "250000 cells\n"))
-        << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 處理 in/huge.md 失敗: 檔案大小 1073741824 位元組，超過 64 MiB 上限\n"));
+    EXPECT_THAT(r.err, HasSubstr("❌ 處理 in/wide.md 失敗: a table of 2000 columns and 5001 rows exceeds the limit of "
+                                 "250000 cells\n"));
     EXPECT_FALSE(fs::exists(dir / "out/huge.html"));
     EXPECT_FALSE(fs::exists(dir / "out/wide.html"));
     std::string page = th::read_file(dir / "out/a.html");
-    EXPECT_TRUE(th::has(page, "<td>1</td>\n<td></td>\n")) << page;  // an ordinary table keeps its padding
-    EXPECT_TRUE(th::has(page, "<img alt=\"k\" src=\"key.txt\" />")) << page;
-    EXPECT_TRUE(th::has(r.err, "⚠️ 無法將圖片 in/key.txt 編碼為 Base64: not a PNG, JPEG, GIF, WebP, BMP, ICO, AVIF, "
-                               "HEIC/HEIF, TIFF or SVG image\n"))
-        << r.err;
-    EXPECT_FALSE(th::has(r.err, "找不到圖片")) << r.err;  // the file is there
+    EXPECT_THAT(page, HasSubstr("<td>1</td>\n<td></td>\n"));  // an ordinary table keeps its padding
+    EXPECT_THAT(page, HasSubstr("<img alt=\"k\" src=\"key.txt\" />"));
+    EXPECT_THAT(r.err, HasSubstr("⚠️ 無法將圖片 in/key.txt 編碼為 Base64: not a PNG, JPEG, GIF, WebP, BMP, ICO, AVIF, "
+                                 "HEIC/HEIF, TIFF or SVG image\n"));
+    EXPECT_THAT(r.err, Not(HasSubstr("找不到圖片")));  // the file is there
 }
 
 TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
@@ -194,7 +190,7 @@ TEST(PresslingCli, PageOpensInHeadlessChromium) {
     ASSERT_EQ(dom.status, 0) << dom.err;
     for (const char* part : {"<h1 id=\"guide\">Guide</h1>", "<h2 id=\"table\">Table</h2>", "<div class=\"toc\">",
                              "<th>a</th>", "<td>2</td>", "<code class=\"language-cpp\">int x = 1 &lt; 2;</code>"})
-        EXPECT_NE(dom.out.find(part), std::string::npos) << part << "\n" << dom.out;
+        EXPECT_THAT(dom.out, HasSubstr(part));
 }
 
 // A byte-order mark (editors on Windows write one) is not part of the text.
@@ -204,7 +200,7 @@ TEST(PresslingCli, ByteOrderMarkIsDropped) {
     th::Outcome r = pressling(dir, {"-f", "bom.md", "-o", "out"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string page = th::read_file(dir / "out/bom.html");
-    EXPECT_NE(page.find("<h1 id=\"title\">Title</h1>\n<div class=\"toc\">"), std::string::npos) << page;
-    EXPECT_EQ(page.find("draft"), std::string::npos);
-    EXPECT_EQ(page.find("\xEF\xBB\xBF"), std::string::npos);
+    EXPECT_THAT(page, HasSubstr("<h1 id=\"title\">Title</h1>\n<div class=\"toc\">"));
+    EXPECT_THAT(page, Not(HasSubstr("draft")));
+    EXPECT_THAT(page, Not(HasSubstr("\xEF\xBB\xBF")));
 }

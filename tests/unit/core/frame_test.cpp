@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
@@ -7,6 +8,8 @@
 
 namespace frame = vemtora::frame;
 using brenkit::app_logging::Capture;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -117,8 +120,8 @@ TEST(Frame, EmptyConfigOffersOnlyConfigYamlFilesOfThisFolder) {
     auto r = f.run({.config = ""}, "2\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---\n", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("  2. "), std::string::npos);
-    EXPECT_EQ(r.out.find("  3. "), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("  2. "));
+    EXPECT_THAT(r.out, Not(HasSubstr("  3. ")));
     EXPECT_EQ(setting(r, "goal_path"), "config.yaml");
     EXPECT_EQ(r.context.config_path, std::filesystem::path("./config.yaml"));
 
@@ -151,7 +154,7 @@ TEST(Frame, SingleCandidateIsTakenWithoutAskingWhenTheBindingSaysSo) {
     f.binding.auto_single_candidate = false;
     r = f.run({.config = ""}, "\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("偵測到現有設定檔"), std::string::npos);
+    EXPECT_THAT(r.out, HasSubstr("偵測到現有設定檔"));
 }
 
 TEST(Frame, GivenPathThatDoesNotExist) {
