@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
@@ -7,6 +8,8 @@
 #include "support/paths.hpp"
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -49,8 +52,8 @@ document2_file: "gone.pdf"
     // Choose the second unlisted file, then the first; an empty title is asked again.
     auto r = varnel(dir.path(), {"-c", "config.yaml"}, "2,1\n\nEvil\nd1\nNotes\nd2\n");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Done: Successfully generated Varnel at: "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\n💬 正在為 [" + evil + "] 設定索引資訊："), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Done: Successfully generated Varnel at: "));
+    EXPECT_THAT(r.out, HasSubstr("\n💬 正在為 [" + evil + "] 設定索引資訊："));
 
     EXPECT_EQ(th::zip_listing(dir / "package.zip"),
               (std::vector<std::string>{"guide-v2.html:deflate", "notes.txt:deflate", evil + ":deflate"}));
@@ -68,16 +71,16 @@ document2_file: "gone.pdf"
     EXPECT_EQ(config["download_link"].as<std::string>(), "package.zip");
 
     auto page = th::read_file(dir / "index.html");
-    EXPECT_EQ(page.find("<script>"), std::string::npos);
-    EXPECT_NE(page.find("<title>Team &amp; Docs</title>"), std::string::npos);
+    EXPECT_THAT(page, Not(HasSubstr("<script>")));
+    EXPECT_THAT(page, HasSubstr("<title>Team &amp; Docs</title>"));
     auto guide = page.find("href=\"guide-v2.html\"");
     auto evil_card = page.find("<h2>📄 Evil</h2>");
     auto notes = page.find("<h2>📄 Notes</h2>");
     ASSERT_NE(guide, std::string::npos);
     EXPECT_LT(guide, evil_card);
     EXPECT_LT(evil_card, notes);
-    EXPECT_NE(page.find(R"(<a href="package.zip" class="download-btn" download>📥 Download Offline Package (.zip)</a>)"),
-              std::string::npos);
+    EXPECT_THAT(page,
+                HasSubstr(R"(<a href="package.zip" class="download-btn" download>📥 Download Offline Package (.zip)</a>)"));
 }
 
 TEST(VarnelCli, WrongFolderKeepsTheConfiguration) {
@@ -99,13 +102,13 @@ TEST(VarnelCli, BareConfigTakesTheOnlyCandidate) {
     th::TempDir dir;
     auto gen = varnel(dir.path(), {"--generate-config", "-c", "missing.yaml"});
     ASSERT_EQ(gen.status, 0) << gen.err;
-    EXPECT_NE(gen.out.find("✅ Success! Template file created at: "), std::string::npos);
+    EXPECT_THAT(gen.out, HasSubstr("✅ Success! Template file created at: "));
     th::write_file(dir / "log.txt", "log");
 
     auto r = varnel(dir.path(), {"-c", "--debug"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.err.find("💬 偵測到僅有單一設定檔，已自動選用："), std::string::npos) << r.err;
-    EXPECT_NE(th::read_file(dir / "index.html").find("<h2>📟 [log text file]</h2>"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("💬 偵測到僅有單一設定檔，已自動選用："));
+    EXPECT_THAT(th::read_file(dir / "index.html"), HasSubstr("<h2>📟 [log text file]</h2>"));
     // Entries of the template that have no file here are dropped from the chosen file.
     auto config = YAML::LoadFile((dir / "config_varnel_template.yaml").string());
     EXPECT_FALSE(config["document1_file"]);
@@ -118,8 +121,8 @@ TEST(VarnelCli, DefaultModeOnlyLogsUnlistedFiles) {
     th::write_file(dir / "extra.txt", "x");
     auto r = varnel(dir.path(), {});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.err.find("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：['extra.txt']"), std::string::npos) << r.err;
-    EXPECT_NE(th::read_file(dir / "index.html").find("href=\"template_doc-v3.html\""), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：['extra.txt']"));
+    EXPECT_THAT(th::read_file(dir / "index.html"), HasSubstr("href=\"template_doc-v3.html\""));
     for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().extension(), ".yaml");
 }
 
@@ -147,15 +150,15 @@ document3_file: "gone.pdf"
                                                          "document2_description"}));
     EXPECT_EQ(config["document1_file"].as<std::string>(), "guide-v2.html");
     EXPECT_EQ(config["document2_file"].as<std::string>(), "guides/setup.html");
-    EXPECT_EQ(r.err.find("guides/setup.html 匹配"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, Not(HasSubstr("guides/setup.html 匹配")));
 
     // The package, the written-back link and the button all name dist/package.zip.
     EXPECT_EQ(config["download_link"].as<std::string>(), "dist/package.zip");
     EXPECT_FALSE(fs::exists(dir / "package.zip"));
     EXPECT_EQ(th::zip_listing(dir / "dist" / "package.zip"), (std::vector<std::string>{"guide-v2.html:deflate"}));
     auto page = th::read_file(dir / "index.html");
-    EXPECT_NE(page.find("href=\"guides/setup.html\""), std::string::npos);
-    EXPECT_NE(page.find(R"(<a href="dist/package.zip" class="download-btn" download>)"), std::string::npos);
+    EXPECT_THAT(page, HasSubstr("href=\"guides/setup.html\""));
+    EXPECT_THAT(page, HasSubstr(R"(<a href="dist/package.zip" class="download-btn" download>)"));
 }
 
 // A newer package of the same family beside the page does not move the link away from
@@ -169,8 +172,7 @@ TEST(VarnelCli, PackageInAFolderKeepsItsLinkBesideANewerTopLevelPackage) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(fs::is_regular_file(dir / "dist" / "package.zip"));
     EXPECT_EQ(YAML::LoadFile((dir / "config.yaml").string())["download_link"].as<std::string>(), "dist/package.zip");
-    EXPECT_NE(th::read_file(dir / "index.html").find(R"(<a href="dist/package.zip" class="download-btn")"),
-              std::string::npos);
+    EXPECT_THAT(th::read_file(dir / "index.html"), HasSubstr(R"(<a href="dist/package.zip" class="download-btn")"));
 }
 
 TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
@@ -190,10 +192,9 @@ TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
         EXPECT_EQ(YAML::LoadFile((dir / "work" / "config.yaml").string())["download_link"].as<std::string>(),
                   "package.zip")
             << link;
-        EXPECT_NE(th::read_file(dir / "work" / "index.html").find(R"(<a href="package.zip" class="download-btn")"),
-                  std::string::npos)
+        EXPECT_THAT(th::read_file(dir / "work" / "index.html"), HasSubstr(R"(<a href="package.zip" class="download-btn")"))
             << link;
-        EXPECT_NE(r.err.find("⚠️ 下載連結 " + link + " 位於工作資料夾之外"), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("⚠️ 下載連結 " + link + " 位於工作資料夾之外"));
     }
 }
 
@@ -207,15 +208,15 @@ TEST(VarnelCli, FailedPackingKeepsTheLinkAndFails) {
     fs::create_directories(dir / "package.zip/in-the-way");  // the archive cannot take its place
     auto r = varnel(dir.path(), {"-c", "config.yaml"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("❌ 打包壓縮檔失敗: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Error: Failed to create the offline package: "), std::string::npos) << r.err;
-    EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+    EXPECT_THAT(r.err, HasSubstr("❌ 打包壓縮檔失敗: "));
+    EXPECT_THAT(r.err, HasSubstr("Error: Failed to create the offline package: "));
+    EXPECT_THAT(r.out, Not(HasSubstr("Done")));
     auto config = YAML::LoadFile((dir / "config.yaml").string());
     EXPECT_EQ(config["download_link"].as<std::string>(), "package.zip");
     EXPECT_EQ(config["document1_file"].as<std::string>(), "guide.html");
     auto page = th::read_file(dir / "index.html");
-    EXPECT_NE(page.find(R"(<a href="package.zip" class="download-btn" download>)"), std::string::npos) << page;
-    EXPECT_NE(page.find("href=\"guide.html\""), std::string::npos);
+    EXPECT_THAT(page, HasSubstr(R"(<a href="package.zip" class="download-btn" download>)"));
+    EXPECT_THAT(page, HasSubstr("href=\"guide.html\""));
 }
 
 // A configuration that cannot be written back is a failure (the titles typed for new
@@ -231,9 +232,9 @@ TEST(VarnelCli, FailedWriteBackFails) {
     auto r = th::run({.args = {"varnel", "-c", "config.yaml"}, .cwd = dir.path(), .input = "1\nNew\nA new file\n",
                       .user = user});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("Error: Failed to save the configuration: "), std::string::npos) << r.err;
-    EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
-    EXPECT_NE(th::read_file(dir / "index.html").find("<h2>📄 New</h2>"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("Error: Failed to save the configuration: "));
+    EXPECT_THAT(r.out, Not(HasSubstr("Done")));
+    EXPECT_THAT(th::read_file(dir / "index.html"), HasSubstr("<h2>📄 New</h2>"));
     EXPECT_EQ(th::read_file(dir / "config.yaml"), "document1_title: \"Guide\"\ndocument1_file: \"guide.html\"\n");
 }
 
@@ -273,8 +274,8 @@ TEST(VarnelCli, ArchiveScratchFilesAreNoDocuments) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(th::zip_listing(dir / "package.zip"),
               (std::vector<std::string>{"guide.html:deflate", "package.zip.bak:deflate"}));
-    EXPECT_EQ(r.err.find("Ab12Cd"), std::string::npos) << r.err;
-    EXPECT_EQ(th::read_file(dir / "index.html").find("Ab12Cd"), std::string::npos);
+    EXPECT_THAT(r.err, Not(HasSubstr("Ab12Cd")));
+    EXPECT_THAT(th::read_file(dir / "index.html"), Not(HasSubstr("Ab12Cd")));
 }
 
 // Two runs on one configuration: the second is refused at once while the first waits for
@@ -299,9 +300,8 @@ TEST(VarnelCli, SecondRunOnTheSameConfigurationIsRefused) {
     auto r = th::run(first);
     EXPECT_EQ(r.status, 1) << r.err;  // "Aborted!" at the question
     EXPECT_EQ(second.status, 1) << second.out << second.err;
-    EXPECT_NE(second.err.find("❌ 另一個執行中的指令正在使用設定檔 config.yaml，請等它結束後再試一次。\n"), std::string::npos)
-        << second.err;
-    EXPECT_NE(second.err.find("Error: 另一個執行中的指令正在使用設定檔 config.yaml\n"), std::string::npos) << second.err;
+    EXPECT_THAT(second.err, HasSubstr("❌ 另一個執行中的指令正在使用設定檔 config.yaml，請等它結束後再試一次。\n"));
+    EXPECT_THAT(second.err, HasSubstr("Error: 另一個執行中的指令正在使用設定檔 config.yaml\n"));
     EXPECT_EQ(th::read_file(dir / "config.yaml"), yaml);
     EXPECT_FALSE(fs::exists(dir / "index.html"));
 }
@@ -314,6 +314,6 @@ TEST(VarnelCli, ConfigPathMayBeginWithADash) {
         th::write_file(dir / "-x", "document_title: \"Dash\"\ndocument1_file: \"guide.html\"\n");
         auto r = varnel(dir.path(), {option}, "\n");
         EXPECT_EQ(r.status, 0) << option << r.err;
-        EXPECT_NE(th::read_file(dir / "index.html").find("<title>Dash</title>"), std::string::npos) << option;
+        EXPECT_THAT(th::read_file(dir / "index.html"), HasSubstr("<title>Dash</title>")) << option;
     }
 }

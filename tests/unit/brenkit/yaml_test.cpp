@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "brenkit/fileIO.hpp"
@@ -5,6 +6,7 @@
 
 using namespace brenkit::fileIO;
 using brenkit::app_logging::Capture;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -151,8 +153,8 @@ TEST(FileIOYaml, ConfigThatCannotBeUsedGivesNothingWithAReason) {
         Capture cap;
         EXPECT_FALSE(load_yaml_config(dir / c.name).has_value()) << c.name;
         ASSERT_EQ(cap.records().size(), 1u) << c.name;
-        EXPECT_NE(cap.text().find(c.reason), std::string::npos) << cap.text();
-        EXPECT_NE(cap.text().find("❌"), std::string::npos) << cap.text();
+        EXPECT_THAT(cap.text(), HasSubstr(c.reason)) << c.name;
+        EXPECT_THAT(cap.text(), HasSubstr("❌"));
     }
     auto good = load_yaml_config(dir / "good.yaml");
     ASSERT_TRUE(good.has_value());
@@ -177,10 +179,10 @@ TEST(FileIOYaml, SavedConfigReadsBackTheSameWithOrderAndUtf8Kept) {
     auto path = dir / "out.yaml";
     ASSERT_TRUE(save_yaml_config(path, data).ok);
     auto written = th::read_file(path);
-    EXPECT_NE(written.find("zeta: \"中文說明\""), std::string::npos) << written;
-    EXPECT_NE(written.find("alpha: \"1.0\""), std::string::npos) << written;
-    EXPECT_NE(written.find("count: 3\n"), std::string::npos) << written;
-    EXPECT_NE(written.find("flag: yes\n"), std::string::npos) << written;
+    EXPECT_THAT(written, HasSubstr("zeta: \"中文說明\""));
+    EXPECT_THAT(written, HasSubstr("alpha: \"1.0\""));
+    EXPECT_THAT(written, HasSubstr("count: 3\n"));
+    EXPECT_THAT(written, HasSubstr("flag: yes\n"));
 
     auto back = load_yaml_config(path);
     ASSERT_TRUE(back.has_value());
