@@ -85,7 +85,9 @@ class Pool {
         }
         if (current_ == blocks_.size()) {
             const size_t size = std::max(block_size, need);
-            blocks_.push_back({std::make_unique<std::byte[]>(size), size});
+            // Not zeroed here: calloc zeroes what it hands out, and a block for a large file
+            // is touched only as far as it is used.
+            blocks_.push_back({std::unique_ptr<std::byte[]>(new std::byte[size]), size});
             used_ = 0;
         }
         std::byte* piece = blocks_[current_].data.get() + used_ + header;
