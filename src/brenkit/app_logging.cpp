@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 
+#include "support/text.hpp"
+
 namespace brenkit::app_logging {
 
 namespace {
@@ -69,14 +71,17 @@ std::string current_failure() {
 
 }  // namespace
 
+// A line is written in its visible form: what it took from outside (a file name, the
+// agent's words, git's output) cannot drive the terminal.
 void emit(const Logger& logger, Level level, std::string_view msg) {
     auto& s = state();
     if (level == Level::debug && !s.debug) return;
+    std::string line = support::visible(msg);
     if (s.capture) {
-        s.capture->records_.push_back({level, logger.name(), std::string(msg)});
+        s.capture->records_.push_back({level, logger.name(), std::move(line)});
         return;
     }
-    console().log(to_spdlog(level), "{}", msg);
+    console().log(to_spdlog(level), "{}", line);
 }
 
 void Logger::debug(std::string_view msg) const { emit(*this, Level::debug, msg); }

@@ -1,6 +1,7 @@
 #pragma once
-// Module loggers. Messages are plain lines on standard error; debug lines appear only
-// after setup_logging(..., debug = true). Tests can capture every line instead.
+// Module loggers. Messages are plain lines on standard error, with their control
+// characters made visible (support::visible); debug lines appear only after
+// setup_logging(..., debug = true). Tests can capture every line instead.
 #include <optional>
 #include <string>
 #include <string_view>

@@ -77,10 +77,16 @@ std::string ask(const std::string& question) {
     return std::string(support::strip(support::read_line()));
 }
 
+// One numbered line of a menu. An entry is a name from the working copy, so it stays on
+// its line whatever it holds.
+void show_entry(size_t number, const std::string& entry) {
+    support::echo(fmt::format("  {}. {}", number, support::visible_line(entry)));
+}
+
 // Shows the numbered entries under the title and returns the 0-based entries chosen.
 std::vector<size_t> choose(const std::vector<std::string>& shown, const std::string& title) {
     support::echo(title);
-    for (size_t i = 0; i < shown.size(); ++i) support::echo(fmt::format("  {}. {}", i + 1, shown[i]));
+    for (size_t i = 0; i < shown.size(); ++i) show_entry(i + 1, shown[i]);
     while (true) {
         auto answer = ask("請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: ");
         if (auto picked = parse_selection(answer, shown.size())) return *picked;
@@ -204,7 +210,7 @@ std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOpti
         return {};
     }
     if (paths.size() == 1 && options.auto_select_single) {
-        if (options.logger) options.logger->info(fmt::format("✅ 自動選擇唯一的{}: {}", options.label, shown[0]));
+        if (options.logger) options.logger->info(fmt::format("✅ 自動選擇唯一的{}: {}", options.label, support::visible_line(shown[0])));
         return {{paths[0], names[0]}};
     }
     return choose_files(paths, names, shown, fmt::format("💬 請選擇{}：", options.label));
@@ -214,7 +220,7 @@ std::string select_option(const std::string& prompt, const std::vector<std::stri
                           const std::string& default_number, const std::string& title) {
     if (options.empty()) return "";
     if (!title.empty()) support::echo(title);
-    for (size_t i = 0; i < options.size(); ++i) support::echo(fmt::format("  {}. {}", i + 1, options[i]));
+    for (size_t i = 0; i < options.size(); ++i) show_entry(i + 1, options[i]);
     std::optional<std::string> fallback;
     if (!default_number.empty()) fallback = default_number;
     while (true) {

@@ -64,13 +64,19 @@ void on_interrupt(int) { interrupted = 1; }
 
 }  // namespace
 
-void echo(std::string_view text, Stream stream, bool newline) {
+namespace {
+
+void write_out(std::string_view text, Stream stream, bool newline) {
     FILE* f = file_of(stream);
     if (stream == Stream::err) std::fflush(stdout);
     std::fwrite(text.data(), 1, text.size(), f);
     if (newline) std::fputc('\n', f);
     std::fflush(f);
 }
+
+}  // namespace
+
+void echo(std::string_view text, Stream stream, bool newline) { write_out(visible(text), stream, newline); }
 
 bool is_terminal(Stream stream) { return ::isatty(::fileno(file_of(stream))) != 0; }
 
@@ -213,7 +219,7 @@ std::optional<std::string> ConsoleInput::decode(std::u16string_view read) {
 }
 
 void secho(std::string_view text, Color fg, Stream stream, bool bold) {
-    if (shows_colours(stream) && (fg != Color::none || bold)) echo(style(text, fg, bold), stream);
+    if (shows_colours(stream) && (fg != Color::none || bold)) write_out(style(visible(text), fg, bold), stream, true);
     else echo(text, stream);
 }
 

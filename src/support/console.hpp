@@ -19,9 +19,12 @@ enum class Stream { out, err };
 enum class Color { none, red, green, yellow, blue, magenta, cyan };
 
 // Writes the text and a line feed (unless `newline` is false) and flushes, so lines
-// keep their order with child processes that share the terminal.
+// keep their order with child processes that share the terminal. The text is written in
+// its visible form (support::visible): what it took from outside cannot drive the
+// terminal.
 void echo(std::string_view text, Stream stream = Stream::out, bool newline = true);
-// Colour only where the stream shows it (shows_colours).
+// Colour only where the stream shows it (shows_colours); the colour codes are the only
+// ones written.
 void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);
 bool is_terminal(Stream stream);
 // Whether colour sequences written to the stream show as colours: a terminal; on Windows a

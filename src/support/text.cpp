@@ -286,6 +286,58 @@ size_t code_point_count(std::string_view s) {
     return n;
 }
 
+namespace {
+
+void append_hex(std::string& out, const char* lead, unsigned value, int digits) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out += lead;
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += hex[(value >> shift) & 0xF];
+}
+
+std::string visible_form(std::string_view text, bool one_line) {
+    std::string out;
+    out.reserve(text.size());
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t start = pos;
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += text[pos++];
+            continue;
+        }
+        const char32_t c = next_code_point(text, pos);
+        if (c == 0xFFFD && text.substr(start, pos - start) != "\xEF\xBF\xBD") {
+            for (size_t i = start; i < pos; ++i) append_hex(out, "\\x", static_cast<unsigned char>(text[i]), 2);
+            continue;
+        }
+        const bool crlf = c == '\r' && pos < text.size() && text[pos] == '\n';
+        if (!one_line && (c == '\n' || c == '\t' || crlf)) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        switch (c) {
+            case 0x1B: out += "\\e"; continue;
+            case '\a': out += "\\a"; continue;
+            case '\b': out += "\\b"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\v': out += "\\v"; continue;
+            case '\f': out += "\\f"; continue;
+            case '\r': out += "\\r"; continue;
+            default: break;
+        }
+        if (c < 0x20 || c == 0x7F) append_hex(out, "\\x", c, 2);
+        else if ((c >= 0x80 && c <= 0x9F) || (one_line && (c == 0x2028 || c == 0x2029))) append_hex(out, "\\u", c, 4);
+        else out.append(text.substr(start, pos - start));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string visible(std::string_view text) { return visible_form(text, false); }
+std::string visible_line(std::string_view text) { return visible_form(text, true); }
+
 std::string list_repr(const std::vector<std::string>& items) {
     std::string out = "[";
     for (size_t i = 0; i < items.size(); ++i) {

@@ -51,4 +51,17 @@ char32_t next_code_point(std::string_view s, size_t& pos);
 void append_utf8(std::string& out, char32_t c);
 size_t code_point_count(std::string_view s);
 
+// Text from outside the program (the working copy, git, the agent) as a terminal is to
+// show it: no control character reaches the terminal to be obeyed. ESC is written \e;
+// BEL, BS, VT, FF and a CR that ends no line as \a \b \v \f \r; any other C0 control
+// and DEL as \xNN; the C1 controls U+0080-U+009F, which terminals obey too, as \uNNNN;
+// each byte of ill-formed UTF-8 as \xNN. Line feeds, tabs and the CR of a CRLF stay, so
+// that a text of several lines keeps them. Everything else, a backslash too, stays as it
+// is, so that a text already quoted (git's names) is shown as it came.
+std::string visible(std::string_view text);
+// The same for a text that stands inside one line, such as a name in a menu: line feeds,
+// tabs, carriage returns and the line and paragraph separators U+2028 and U+2029 are
+// written \n \t \r \u2028 \u2029 too.
+std::string visible_line(std::string_view text);
+
 }  // namespace support

@@ -322,7 +322,7 @@ void VarnelApp::add_unlisted_files(Docs& docs, const std::vector<std::string>& u
         names.push_back(file_name_of(path));
     }
     for (const auto& [path, name] : fileIO::interactive_select_files(paths, names, "")) {
-        support::echo("\n💬 正在為 [" + name + "] 設定索引資訊：");
+        support::echo("\n💬 正在為 [" + support::visible_line(name) + "] 設定索引資訊：");
         auto title = support::prompt("請輸入顯示標題 (document_title)");
         auto description = support::prompt("請輸入描述 (document_description)");
         auto number = next_entry_number(docs);

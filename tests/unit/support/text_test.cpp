@@ -60,3 +60,26 @@ TEST(Text, NewlinesAndReplace) {
     EXPECT_EQ(replace_all("abc", "", "x"), "abc");
     EXPECT_EQ(code_point_count("a中😀"), 3u);
 }
+
+// What a terminal would obey is shown instead; git's quoted names, backslashes and text
+// of every script stay as they are.
+TEST(Text, VisibleFormShowsEveryControlCharacter) {
+    struct Case { std::string in, lines, one_line; };
+    for (const auto& c : std::vector<Case>{
+             {"plain 中文 😀 \\ \"q\"", "plain 中文 😀 \\ \"q\"", "plain 中文 😀 \\ \"q\""},
+             {"\x1b]52;c;ZWNobw==\x07", "\\e]52;c;ZWNobw==\\a", "\\e]52;c;ZWNobw==\\a"},  // clipboard write
+             {"up\x1b[1A\x1b[2K", "up\\e[1A\\e[2K", "up\\e[1A\\e[2K"},
+             {"a\nb\tc\r\nd", "a\nb\tc\r\nd", "a\\nb\\tc\\r\\nd"},
+             {"over\rwrite", "over\\rwrite", "over\\rwrite"},
+             {std::string("\0\b\v\f\x1f\x7f", 6), "\\x00\\b\\v\\f\\x1f\\x7f", "\\x00\\b\\v\\f\\x1f\\x7f"},
+             {"csi\u009b2J nel\u0085", "csi\\u009b2J nel\\u0085", "csi\\u009b2J nel\\u0085"},  // C1 controls
+             {"sep\u2028par\u2029", "sep\u2028par\u2029", "sep\\u2028par\\u2029"},
+             {"bad\xff\xc3 \xe4\xb8", "bad\\xff\\xc3 \\xe4\\xb8", "bad\\xff\\xc3 \\xe4\\xb8"},  // ill-formed UTF-8
+             {"\"un\\033[31mtracked\"", "\"un\\033[31mtracked\"", "\"un\\033[31mtracked\""},    // quoted by git
+             {"\uFFFD", "\uFFFD", "\uFFFD"},
+         }) {
+        EXPECT_EQ(visible(c.in), c.lines) << c.in;
+        EXPECT_EQ(visible_line(c.in), c.one_line) << c.in;
+        EXPECT_EQ(visible(visible_line(c.in)), visible_line(c.in)) << "shown once, never twice";
+    }
+}
