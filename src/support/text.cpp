@@ -338,6 +338,18 @@ std::string visible_form(std::string_view text, bool one_line) {
 std::string visible(std::string_view text) { return visible_form(text, false); }
 std::string visible_line(std::string_view text) { return visible_form(text, true); }
 
+bool prompt_safe(std::string_view text) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t start = pos;
+        const char32_t c = next_code_point(text, pos);
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == '`' || c == '[' || c == ']')
+            return false;
+        if (c == 0xFFFD && text.substr(start, pos - start) != "\xEF\xBF\xBD") return false;
+    }
+    return true;
+}
+
 std::string list_repr(const std::vector<std::string>& items) {
     std::string out = "[";
     for (size_t i = 0; i < items.size(); ++i) {

@@ -64,4 +64,9 @@ std::string visible(std::string_view text);
 // written \n \t \r \u2028 \u2029 too.
 std::string visible_line(std::string_view text);
 
+// Whether the text can stand in a prompt between the marks that delimit it ("@[" and "]",
+// or backticks) without changing what the prompt says: well-formed UTF-8 without a
+// control character (C0, DEL, C1), line or paragraph separator, backtick or bracket.
+bool prompt_safe(std::string_view text);
+
 }  // namespace support

@@ -86,7 +86,14 @@ std::string template_ref(const std::optional<fs::path>& template_path) {
     return "- 參考輸出範本 (請務必嚴格依照此範本結構與風格輸出)：" + reference(*template_path) + "\n";
 }
 
-std::string reference(const fs::path& path) { return "@[" + support::reference_form(path) + "]"; }
+std::string prompt_path(const fs::path& path) {
+    std::string text = support::reference_form(path);
+    if (support::prompt_safe(text)) return text;
+    mindrel::log().warning("⚠️ 路徑含有控制字元、反引號或方括號，已從 AI 提示中略去：「" + support::visible_line(text) + "」");
+    return "";
+}
+
+std::string reference(const fs::path& path) { return "@[" + prompt_path(path) + "]"; }
 
 std::string output_section(const fs::path& output_path) {
     return "\n\n" + output_request("：", "生成的 Markdown 內容", output_path);
@@ -94,7 +101,7 @@ std::string output_section(const fs::path& output_path) {
 
 std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path) {
     return "【輸出要求】" + colon + "\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" +
-           support::reference_form(output_path) + "` 檔案中。\n";
+           prompt_path(output_path) + "` 檔案中。\n";
 }
 
 std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
@@ -217,6 +224,12 @@ void AnswerFile::keep() {
 
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger) {
+    const std::string named = support::reference_form(output_path);
+    if (!support::prompt_safe(named)) {
+        logger.error("❌ AI 輸出檔的路徑含有控制字元、反引號或方括號，無法安全地寫進 AI 提示，未執行 AI：「" +
+                     support::visible_line(named) + "」");
+        return {support::Result::failure("AI 輸出檔的路徑無法安全地寫進 AI 提示"), AnswerFile()};
+    }
     AnswerLock lock(output_path, logger);
     if (lock.refused()) return {*lock.refused(), AnswerFile()};
     fileIO::remove_file(output_path);

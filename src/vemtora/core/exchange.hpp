@@ -59,11 +59,18 @@ std::optional<fs::path> fetch_optional_template(const fs::path& template_path, c
 // The prompt line that points the agent at a template, or "" without one.
 std::string template_ref(const std::optional<fs::path>& template_path);
 
-// "@[" + absolute path with "/" separators + "]".
+// A path as a prompt names it: absolute, with "/" separators. A path whose text could
+// change what the prompt says (support::prompt_safe: a line feed that starts a new
+// instruction, a backtick or bracket that ends the path's marks) is left out: "" is
+// given, and a warning line names the path.
+std::string prompt_path(const fs::path& path);
+
+// "@[" + prompt_path(path) + "]".
 std::string reference(const fs::path& path);
 
 // The block that ends a prompt and names the output file; it follows the "]" of the
-// last reference and ends with a line feed.
+// last reference and ends with a line feed. An output file that prompt_path leaves out
+// is refused by agent_pass before the agent runs.
 std::string output_section(const fs::path& output_path);
 
 // The output section itself: "【輸出要求】" + `colon` + the instruction to write `what`
@@ -146,7 +153,8 @@ struct AgentAnswer : support::Result {
 // removed first, so an old answer is never taken for a new one. The file stays until the
 // caller settles it (see AnswerFile); an answer that is empty is removed at once. The
 // answer's folder is held from before the run (a refused hold gives its failure), and
-// an interrupt that ends the agent removes what it wrote so far.
+// an interrupt that ends the agent removes what it wrote so far. An output file that no
+// prompt can name safely (see prompt_path) is a failure before anything runs.
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger);
 

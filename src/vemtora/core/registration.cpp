@@ -29,7 +29,7 @@ fs::path cli_file_of(const Pass& pass) { return pass.cli_folder / "cli.py"; }
 
 }  // namespace
 
-std::string cli_reference(const Pass& pass) { return support::reference_form(cli_file_of(pass)); }
+std::string cli_reference(const Pass& pass) { return exchange::prompt_path(cli_file_of(pass)); }
 
 std::string code_request() { return "]\n\n" + exchange::output_request("：", "生成的程式碼", reg_output_file); }
 

@@ -62,7 +62,7 @@ std::string build_prompt(const PromptInputs& in) {
                          exchange::reference(in.skill_path) +
                          " 技能：\n請仔細解析並繪製對應的 Mermaid 圖表：\n\n【特定任務設定】:\n- 目標模組 (module_name)：" +
                          in.module_name + "\n- 參考 Mermaid 範本路徑 (template_path，請自行使用工具讀取內容)：@[" +
-                         (in.template_path ? support::reference_form(*in.template_path) : "無") + "]\n\n";
+                         (in.template_path ? exchange::prompt_path(*in.template_path) : "無") + "]\n\n";
     if (!in.sources.empty()) {
         std::vector<std::string> refs;
         for (const auto& source : in.sources) refs.push_back("- " + exchange::reference(source));

@@ -160,11 +160,11 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
         custom = clean_requirement(*typed);
     }
 
-    const std::string prompt = prompt_builder({.goal_path_str = support::reference_form(goal_path),
+    const std::string prompt = prompt_builder({.goal_path_str = exchange::prompt_path(goal_path),
                                                .g_name = goal_name,
-                                               .source_path_str = support::reference_form(source),
+                                               .source_path_str = exchange::prompt_path(source),
                                                .custom = custom,
-                                               .out_tmp = support::reference_form(agent_output)});
+                                               .out_tmp = exchange::prompt_path(agent_output)});
     log.info("⏳ 正在請求 AI 執行處理中...");
     auto answer = exchange::agent_pass(agent_output,
                                        {.file_path = goal_path,

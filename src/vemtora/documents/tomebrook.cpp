@@ -154,13 +154,13 @@ Family prompt_family(const fs::path& goal_path, const std::optional<fs::path>& t
 std::string build_prompt(const PromptInputs& in) {
     const FamilyTexts& t = texts_of(in.family);
     const bool flow = in.family == Family::python_flow || in.family == Family::c_flow;
-    const std::string manual_ref = support::reference_form(in.out_path);
+    const std::string manual_ref = exchange::prompt_path(in.out_path);
 
     std::vector<std::string> refs;
     for (const auto& source : in.sources) refs.push_back("- " + exchange::reference(source));
 
     std::string prompt = "根據 " + exchange::reference(in.goal_path) + " 裡的 `" + in.goal_name + "` 指示與 @[" +
-                         support::reference_form(in.skill_path) + "] 技能：\n";
+                         exchange::prompt_path(in.skill_path) + "] 技能：\n";
     prompt += in.is_refactor ? t.refactor_intro + in.choice + t.refactor_outro
                              : t.generate_intro + in.choice + t.generate_outro;
     prompt += "\n\n";

@@ -61,7 +61,7 @@ void ask_identity(const std::string& choice, Identity& id) {
 std::string references(const std::vector<fileIO::Choice>& chosen, const std::string& before, const std::string& after,
                        const std::string& separator) {
     std::vector<std::string> parts;
-    for (const auto& [path, name] : chosen) parts.push_back(before + support::reference_form(path) + after);
+    for (const auto& [path, name] : chosen) parts.push_back(before + exchange::prompt_path(path) + after);
     return support::join(parts, separator);
 }
 

@@ -46,9 +46,9 @@ void GraftwellApp::_update_naming_vars() {
 }
 
 std::string GraftwellApp::feature_prompt(const fs::path& module_path, const std::string& cli_name) const {
-    const std::string module = support::reference_form(module_path);
-    return "根據 @[" + support::reference_form(goal_path) + "] 裡的 `dovud-feature` 指示與 @[" +
-           support::reference_form(skill_path) + "] 技能，\n利用以下參數將包含花括號佔位符的範本檔案 @[" + module +
+    const std::string module = exchange::prompt_path(module_path);
+    return "根據 @[" + exchange::prompt_path(goal_path) + "] 裡的 `dovud-feature` 指示與 @[" +
+           exchange::prompt_path(skill_path) + "] 技能，\n利用以下參數將包含花括號佔位符的範本檔案 @[" + module +
            "] 重構為新的功能模組。\n請依據功能描述將代碼重構，並嚴格將範本中的所有佔位符變數替換為以下新參數值：\n"
            "【重構參數與佔位符對應關係】:\n- app_name (替換 {{app_name}}): " + class_name +
            "\n- app_class_name (替換 {{app_class_name}}): " + class_name +
@@ -70,8 +70,8 @@ std::string GraftwellApp::feature_prompt(const fs::path& module_path, const std:
 std::string registration_prompt(const registration::Pass& pass, const std::string& sub_cli_name,
                                 const std::string& file_name, const std::string& func_name) {
     const std::string cli = registration::cli_reference(pass);
-    return "根據 @[" + support::reference_form(pass.goal_path) + "] 裡的 `dovud-register` 指示與 @[" +
-           support::reference_form(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
+    return "根據 @[" + exchange::prompt_path(pass.goal_path) + "] 裡的 `dovud-register` 指示與 @[" +
+           exchange::prompt_path(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
            "] 中註冊新子指令，變數如下：\n- sub_cli_name: " + sub_cli_name + "\n- file_name: " + file_name +
            "\n- func_name: " + func_name + "\n- cli_code: @[" + cli + registration::code_request();
 }

@@ -99,25 +99,25 @@ std::string patch_setup_py(std::string_view text, const std::string& prj_name, c
 }
 
 std::string new_module_prompt(const fs::path& goal_path, const fs::path& main_logic_file, const NewModuleNames& n) {
-    return support::join({"根據 @[" + support::reference_form(goal_path) + "]：",
-                          "將 @[" + support::reference_form(main_logic_file) + "] 重構為核心模組。",
+    return support::join({"根據 @[" + exchange::prompt_path(goal_path) + "]：",
+                          "將 @[" + exchange::prompt_path(main_logic_file) + "] 重構為核心模組。",
                           "【參數設定】",
                           "- 專案名稱: " + n.prj_name,
                           "- 指令名稱: " + n.cli_name,
                           "- 子指令名稱: " + n.sub_cli_name,
                           "- 類別名稱: " + n.class_name,
                           "- 功能描述: " + n.project_desc,
-                          "使用 `write_to_file` 寫入：`" + support::reference_form(new_module_output_file) + "`。",
+                          "使用 `write_to_file` 寫入：`" + exchange::prompt_path(new_module_output_file) + "`。",
                           "禁止解釋或 markdown，僅執行工具。"},
                          "\n");
 }
 
 std::string registration_prompt(const registration::Pass& pass, const NewModuleNames& names,
                                 const std::string& file_name, const std::string& func_name) {
-    return "根據 @[" + support::reference_form(pass.goal_path) + "]：\n重構 @[" + registration::cli_reference(pass) +
+    return "根據 @[" + exchange::prompt_path(pass.goal_path) + "]：\n重構 @[" + registration::cli_reference(pass) +
            "] 註冊子指令。\n【參數設定】\n- 專案名稱: " + names.prj_name + "\n- 指令名稱: " + names.cli_name +
            "\n- 子指令名稱: " + names.sub_cli_name + "\n- 檔案名稱: " + file_name + "\n- 函式名稱: " + func_name +
-           "\n使用 `write_to_file` 寫入：`" + support::reference_form(registration::reg_output_file) +
+           "\n使用 `write_to_file` 寫入：`" + exchange::prompt_path(registration::reg_output_file) +
            "`。\n禁止解釋或 markdown，僅執行工具。";
 }
 

@@ -43,7 +43,7 @@ std::vector<fileIO::RegistryEntry> default_manual_registry() {
 std::string refactor_prompt(const PromptInputs& in) {
     const std::string target = exchange::reference(in.target_path);
     const std::string arch = in.architecture ? exchange::reference(*in.architecture) : "無";
-    return "根據 @[" + support::reference_form(in.goal_path) + "] 指示與 @[" + support::reference_form(in.skill_path) +
+    return "根據 @[" + exchange::prompt_path(in.goal_path) + "] 指示與 @[" + exchange::prompt_path(in.skill_path) +
            "] 技能，\n請根據指示與以下資源，將目標檔案 " + target + " 進行程式碼重構：\n\n【可用資源清單】\n- API 手冊列表: " +
            refs(in.manuals) + "\n- 參考原始碼列表: " + refs(in.references) +
            "\n\n【特定任務設定】\n- 目標重構檔案 (Target File): " + target +
@@ -58,8 +58,8 @@ std::string registration_prompt(const registration::Pass& pass, const std::strin
         func_name.empty()
             ? "（請從 target_file 中自行解析被 @click.command 或 @click.group 裝飾的進入點函式名稱，例如 cmd_xxxx 或 main）"
             : func_name;
-    return "根據 @[" + support::reference_form(pass.goal_path) + "] 裡的 `torvane-cli` 指示與 @[" +
-           support::reference_form(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
+    return "根據 @[" + exchange::prompt_path(pass.goal_path) + "] 裡的 `torvane-cli` 指示與 @[" +
+           exchange::prompt_path(pass.skill_path) + "] 技能，\n在主進入點檔案 @[" + cli +
            "] 中檢查並註冊子指令，變數如下：\n- sub_cli_name: " + registration::sub_cli_name_of_module(pass.module_path) +
            "\n- target_file: " + support::utf8_text(pass.module_path.filename()) + "\n- func_name: " + func_line +
            "\n- cli_code: @[" + cli + registration::code_request();

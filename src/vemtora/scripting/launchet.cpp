@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 const brenkit::app_logging::Logger& log() { return brenkit::app_logging::lazy_logger("Launchet"); }
 
 std::string init_prompt(const fs::path& command_set) {
-    return "載入 @[" + support::reference_form(command_set) + "] 並強制中文回覆。確認已讀取該設定且更新 @.agents 設定。";
+    return "載入 @[" + exchange::prompt_path(command_set) + "] 並強制中文回覆。確認已讀取該設定且更新 @.agents 設定。";
 }
 
 std::vector<std::string> base_cmd(const LaunchArgs& args) {

@@ -83,3 +83,11 @@ TEST(Text, VisibleFormShowsEveryControlCharacter) {
         EXPECT_EQ(visible(visible_line(c.in)), visible_line(c.in)) << "shown once, never twice";
     }
 }
+
+TEST(Text, PromptSafeRefusesWhatCouldEndAReferenceOrALine) {
+    for (const std::string ok : {"/home/me/項目/a b.c", "C:/Users/me/x (1).md", "@{}<>$\\'\"", "\uFFFD"})
+        EXPECT_TRUE(prompt_safe(ok)) << ok;
+    for (const std::string& bad : std::vector<std::string>{"a\nb", "a\rb", "a\tb", "a`b", "a]b", "a[b", "\x1b[2J", "a\x7f", "nel\u0085",
+                                  "ls\u2028", "ps\u2029", "bad\xff", std::string("nul\0", 4)})
+        EXPECT_FALSE(prompt_safe(bad)) << bad;
+}
