@@ -74,7 +74,7 @@ std::optional<size_t> parse_number(std::string_view s) {
 
 std::string ask(const std::string& question) {
     support::echo(question, support::Stream::out, false);
-    return std::string(support::strip(support::read_line()));
+    return std::string(support::strip(support::read_answer()));
 }
 
 // Shows the numbered entries under the title and returns the 0-based entries chosen.
