@@ -26,8 +26,11 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vemtora
 	bash scripts/demo.sh $(BUILD)/vemtora
 
-# The program into $(DESTDIR)$(PREFIX)/bin (built first, without the tests).
-install: configure
+# The program into $(DESTDIR)$(PREFIX)/bin, built first where needed (without the tests). A
+# configured build is not configured again, so `sudo make install` after a build leaves the
+# build folder to its owner.
+install:
+	@[ -f $(BUILD)/build.ninja ] || $(MAKE) configure
 	cmake --build $(BUILD) -j $(JOBS) --target vemtora
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 

@@ -192,7 +192,7 @@ TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
 // The page as a browser builds it: headings, table and code are in the document.
 TEST(PresslingCli, PageOpensInHeadlessChromium) {
     const fs::path chromium = "/usr/bin/chromium";
-    if (!fs::exists(chromium)) GTEST_SKIP() << "chromium is not installed";
+    if (!fs::exists(chromium)) GTEST_SKIP() << "chromium is not installed (bash scripts/install-deps.sh browser)";
     th::TempDir dir;
     th::write_file(dir / "guide.md", kPage);
     ASSERT_EQ(pressling(dir, {"-f", "guide.md", "-o", "site"}).status, 0);
