@@ -4,8 +4,10 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 WINDOWS_BUILD ?= build-windows
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: deps configure build test demo bench fuzz windows windows-test clean
+.PHONY: deps configure build test demo install bench fuzz windows windows-test clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -23,6 +25,14 @@ test: build
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vemtora
 	bash scripts/demo.sh $(BUILD)/vemtora
+
+# The program into $(DESTDIR)$(PREFIX)/bin, built first where needed (without the tests). A
+# configured build is not configured again, so `sudo make install` after a build leaves the
+# build folder to its owner.
+install:
+	@[ -f $(BUILD)/build.ninja ] || $(MAKE) configure
+	cmake --build $(BUILD) -j $(JOBS) --target vemtora
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 bench:
 	bash scripts/install-deps.sh bench

@@ -5,7 +5,8 @@
 # The key is made from the source packages' versions, the cross compiler's version and `recipe`
 # below, so a prefix is reused as long as none of them changes; only the first run on a machine
 # pays for the build. The sources come through
-# a private apt configuration under the cache folder; the system's apt sources are left alone.
+# a private apt configuration under the cache folder, at the addresses of the system's apt
+# sources (scripts/apt-sources.sh); the system's apt configuration is left alone.
 # Prints the prefix on its last line of stdout; everything else goes to stderr.
 set -euo pipefail
 
@@ -25,15 +26,17 @@ sources=(zlib fmtlib spdlog yaml-cpp cli11 pcre2 cmark-gfm libzip curl googletes
 log() { echo "build-windows-deps: $*" >&2; }
 
 # --- private apt configuration: deb-src lines for the running Debian release ---------------------
+# at the addresses the system's own sources use (a mirror or proxy included).
+. "$here/apt-sources.sh"
 apt_dir="$cache/apt"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/etc/preferences.d"
 codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-cat >"$apt_dir/etc/sources.list" <<EOF
-deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename main
-deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename-updates main
-deb-src [signed-by=$keyring] http://deb.debian.org/debian-security $codename-security main
-EOF
+source_lines="$(deb_src_lines "$codename" /etc/apt)"
+if [ "$(cat "$apt_dir/etc/sources.list" 2>/dev/null)" != "$source_lines" ]; then
+  printf '%s\n' "$source_lines" >"$apt_dir/etc/sources.list"
+  # Other addresses: the index is fetched again from them.
+  rm -f "$apt_dir/lists/"*Sources*
+fi
 apt_opts=(
   -o "Dir::Etc::SourceList=$apt_dir/etc/sources.list"
   -o "Dir::Etc::SourceParts=$apt_dir/etc/sources.list.d"

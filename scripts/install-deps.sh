@@ -30,7 +30,17 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+  # The Debian installer leaves sudo out when it is given a root password.
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps.sh: these packages are missing: ${missing[*]}" >&2
+    echo "install-deps.sh: installing them takes root, and sudo is not installed. Run this as root" >&2
+    echo "  (su -c 'bash $0${*:+ $*}'), or install sudo as root (apt-get install sudo), add yourself" >&2
+    echo "  to its group (adduser $(id -un 2>/dev/null || echo NAME) sudo) and log in again." >&2
+    exit 1
+  fi
+fi
 
 # Another apt or dpkg often holds the package locks for a while (on a freshly booted machine,
 # the daily upgrade): wait for them, up to ten minutes, instead of failing at once.

@@ -74,7 +74,7 @@ std::optional<size_t> parse_number(std::string_view s) {
 
 std::string ask(const std::string& question) {
     support::echo(question, support::Stream::out, false);
-    return std::string(support::strip(support::read_line()));
+    return std::string(support::strip(support::read_answer()));
 }
 
 // One numbered line of a menu. An entry is a name from the working copy, so it stays on

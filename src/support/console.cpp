@@ -330,6 +330,12 @@ std::string read_line() {
     }
 }
 
+std::string read_answer() {
+    std::string answer = read_line();
+    if (::isatty(0) == 0) echo("", Stream::out);
+    return answer;
+}
+
 void discard_buffered_input() { input() = InputBuffer(); }
 
 namespace {
@@ -337,7 +343,7 @@ namespace {
 std::string ask(std::string_view text) {
     echo(text, Stream::out, false);
     try {
-        return read_line();
+        return read_answer();
     } catch (const Aborted&) {
         echo("", Stream::out);  // finish the question's line before the report
         throw;

@@ -55,6 +55,10 @@ std::string style(std::string_view text, Color fg, bool bold = false);
 // One line from standard input without its line end; raises Aborted at end of input
 // or on an interrupt (SIGINT) while waiting, and Interrupted on SIGTERM or SIGHUP.
 std::string read_line();
+// The answer to a question just written without a line end: read_line(), then, when the
+// answer did not come from a terminal (which shows the line end typed), a line feed on
+// standard output, so that what follows starts a line of its own.
+std::string read_answer();
 // Forgets input read ahead and a seen end of input (for tests that swap standard input).
 void discard_buffered_input();
 

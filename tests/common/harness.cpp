@@ -75,9 +75,18 @@ std::string padded_table(int columns, int rows) {
     return text;
 }
 
-fs::path vemtora_binary() { return VEMTORA_BINARY; }
+namespace {
+
+fs::path from_env_or(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+}  // namespace
+
+fs::path vemtora_binary() { return from_env_or("VEMTORA_TEST_PROGRAM", VEMTORA_BINARY); }
 fs::path source_dir() { return VEMTORA_SOURCE_DIR; }
-fs::path fakes_dir() { return VEMTORA_FAKES_DIR; }
+fs::path fakes_dir() { return from_env_or("VEMTORA_TEST_FAKES", VEMTORA_FAKES_DIR); }
 
 namespace {
 
@@ -94,13 +103,55 @@ std::map<std::string, std::string> current_environment() {
 
 }  // namespace
 
-std::optional<User> unprivileged_user() {
+std::optional<User> unprivileged_user(std::string* why) {
+    auto missing = [&](std::string reason) -> std::optional<User> {
+        if (why) *why = std::move(reason);
+        return std::nullopt;
+    };
     if (geteuid() != 0) return User{getuid(), getgid(), false};
     const passwd* nobody = getpwnam("nobody");
-    if (!nobody || nobody->pw_uid == 0) return std::nullopt;
-    if (access("/usr/bin/setpriv", X_OK) != 0) return std::nullopt;
-    return User{nobody->pw_uid, nobody->pw_gid, true};
+    if (!nobody || nobody->pw_uid == 0) return missing("running as root without a \"nobody\" account");
+    if (access("/usr/bin/setpriv", X_OK) != 0) return missing("running as root without /usr/bin/setpriv");
+    const User user{nobody->pw_uid, nobody->pw_gid, true};
+    // Its trees, and the copy of what its runs start, lie in the temporary folder.
+    const fs::path temp = fs::temp_directory_path();
+    const std::string denied = as_user(user, [&] { return access(temp.c_str(), X_OK) == 0 ? "" : std::strerror(errno); });
+    if (!denied.empty()) return missing("the user \"nobody\" cannot reach the temporary folder " + temp.string() + ": " + denied);
+    return user;
 }
+
+namespace {
+
+// The program and the fakes as another user can reach them: copied, readable by all, once
+// per test process, into a folder of the temporary folder, removed at exit.
+struct ReachableCopy {
+    TempDir dir;
+    fs::path program = dir / "vemtora";
+    fs::path fakes = dir / "fakes";
+
+    ReachableCopy() {
+        fs::copy_file(vemtora_binary(), program);
+        fs::copy(fakes_dir(), fakes, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        auto open_up = [](const fs::path& p) {
+            const auto status = fs::symlink_status(p);
+            if (fs::is_symlink(status)) return;
+            const auto mode = status.permissions();
+            auto add = fs::perms::group_read | fs::perms::others_read;
+            if (fs::is_directory(p) || (mode & fs::perms::owner_exec) != fs::perms::none)
+                add |= fs::perms::group_exec | fs::perms::others_exec;
+            fs::permissions(p, add, fs::perm_options::add);
+        };
+        open_up(dir.path());
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path())) open_up(entry.path());
+    }
+};
+
+const ReachableCopy& reachable_copy() {
+    static const ReachableCopy copy;
+    return copy;
+}
+
+}  // namespace
 
 void give_to(const fs::path& tree, const User& user) {
     if (!user.switch_needed) return;
@@ -157,12 +208,23 @@ std::string as_user(const User& user, const std::function<std::string()>& body) 
 }
 
 Outcome run(const Run& spec) {
+    const bool other_user = spec.user && spec.user->switch_needed;
+    fs::path program = spec.program.empty() ? vemtora_binary() : fs::path(spec.program);
+    fs::path fakes = fakes_dir();
+    // The copy's paths in place of the checkout's.
+    auto reachable = [&](std::string text) {
+        return other_user ? support::replace_all(text, fakes_dir().string(), reachable_copy().fakes.string()) : text;
+    };
+    if (other_user) {
+        if (program == vemtora_binary()) program = reachable_copy().program;
+        fakes = reachable_copy().fakes;
+    }
     auto env = current_environment();
     env.erase("DOVUD_DEBUG");
     env["VEMTORA_REPO_BASE_URL"] = "file:///nonexistent-vemtora-repo";
-    if (spec.fake_agy) env["PATH"] = fakes_dir().string() + ":" + env["PATH"];
+    if (spec.fake_agy) env["PATH"] = fakes.string() + ":" + env["PATH"];
     for (const auto& [k, v] : spec.env) {
-        if (v) env[k] = *v;
+        if (v) env[k] = reachable(*v);
         else env.erase(k);
     }
     std::vector<std::string> env_strings;
@@ -183,8 +245,8 @@ Outcome run(const Run& spec) {
 #endif
         argv_strings.insert(argv_strings.end(), {"bash", "-c", memory_cap + "exec timeout -s KILL 60 \"$@\"", "bash"});
     }
-    argv_strings.push_back(spec.program.empty() ? vemtora_binary().string() : spec.program);
-    argv_strings.insert(argv_strings.end(), spec.args.begin(), spec.args.end());
+    argv_strings.push_back(program.string());
+    for (const auto& arg : spec.args) argv_strings.push_back(reachable(arg));
     std::vector<char*> argv;
     for (auto& s : argv_strings) argv.push_back(s.data());
     argv.push_back(nullptr);

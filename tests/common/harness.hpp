@@ -49,17 +49,19 @@ struct User {
     gid_t gid = 0;
     bool switch_needed = false;  // the tests run as root
 };
-// Nothing when the tests run as root and there is no such account or no `setpriv`.
-std::optional<User> unprivileged_user();
+// Nothing when the tests run as root and there is no such account, no `setpriv`, or the
+// account cannot reach the temporary folder; `why` then says which.
+std::optional<User> unprivileged_user(std::string* why = nullptr);
 // Gives every file and folder of the tree (the tree itself too) to the user.
 void give_to(const fs::path& tree, const User& user);
 // Runs `body` in a child process as the user and gives back what it returned.
 std::string as_user(const User& user, const std::function<std::string()>& body);
 
 // Skips the current test, saying why, when there is no unprivileged user.
-#define TH_UNPRIVILEGED_USER(name)                                                                \
-    const auto name##_found = th::unprivileged_user();                                           \
-    if (!name##_found) GTEST_SKIP() << "running as root without a \"nobody\" account or setpriv"; \
+#define TH_UNPRIVILEGED_USER(name)                                  \
+    std::string name##_missing;                                     \
+    const auto name##_found = th::unprivileged_user(&name##_missing); \
+    if (!name##_found) GTEST_SKIP() << name##_missing;              \
     const th::User name = *name##_found
 
 struct Run {
@@ -74,7 +76,10 @@ struct Run {
     bool fake_agy = false;
     // The program to run (default: the built vemtora).
     std::string program;
-    // Run as this user instead of the tests' own.
+    // Run as this user instead of the tests' own. Another user may not reach the checkout
+    // (a clone in /root, which only root may enter): such a run gets the program and the
+    // fakes from a copy in the temporary folder, and every mention of the fakes folder in
+    // its arguments and environment names that copy.
     std::optional<User> user;
     // Called on a thread of its own once the program has started, with its process id
     // and a reader of what it printed on standard output so far; the run ends only when
@@ -110,7 +115,9 @@ bool wait_for_sleep(int pid);
 // Whether a process with this id still exists (a zombie counts as gone only once reaped).
 bool process_exists(int pid);
 
-// The built vemtora binary and the source tree.
+// The built vemtora binary and the source tree; VEMTORA_TEST_PROGRAM and
+// VEMTORA_TEST_FAKES name another program and fakes folder (for a run of the tests with
+// their checkout somewhere else).
 fs::path vemtora_binary();
 fs::path source_dir();
 fs::path fakes_dir();

@@ -15,14 +15,12 @@ namespace vemtora::exchange {
 
 namespace fileIO = brenkit::fileIO;
 
-namespace {
-
-// A folder that a link would put outside the working copy is not made there; the save or
-// download into it then says why.
 void make_parent(const fs::path& path) {
     fs::path parent = path.parent_path();
     if (!parent.empty() && !fileIO::write_leaves_working_copy(path)) fs::create_directories(parent);
 }
+
+namespace {
 
 // A present file is left for its reader: it is not read here (its text is not needed,
 // and it could be huge or no regular file at all).
@@ -39,15 +37,12 @@ std::string download_url(const std::string& repo_folder, const fs::path& local_p
 }
 
 bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger) {
-    make_parent(path);
     download_if_missing(path, download_url(repo_folder, path), label, logger);
     return fs::exists(path);
 }
 
 std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
                                                     const Logger& logger) {
-    make_parent(goal_path);
-    make_parent(skill_path);
     download_if_missing(goal_path, download_url(goal_folder, goal_path), "Goal 設定檔", logger);
     download_if_missing(skill_path, download_url(skill_folder, skill_path), "Skill 設定檔", logger);
     if (fs::exists(goal_path) && fs::exists(skill_path)) return std::nullopt;
@@ -56,7 +51,6 @@ std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, c
 }
 
 bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
-    for (const auto& source : sources) make_parent(source.path);
     for (const auto& source : sources)
         download_if_missing(source.path, fileIO::repo_url(source.repo_path), source.label, logger);
     for (const auto& source : sources)

@@ -26,14 +26,18 @@ inline constexpr const char* template_folder = "template/";
 // own name, wherever the local file lives.
 std::string download_url(const std::string& repo_folder, const fs::path& local_path);
 
-// Makes sure the file is present: creates its parent folders, then downloads it from
-// the repository folder under its own file name when it is missing. True when the file
-// exists afterwards. A folder that cannot be created throws.
+// Makes the file's folder, with its parents; not where a link would put it outside the
+// working copy (the save into it then says why). A folder that cannot be created throws.
+void make_parent(const fs::path& path);
+
+// Makes sure the file is present: downloads it from the repository folder under its own
+// file name when it is missing. True when the file exists afterwards. The fetches below
+// make a missing file's folders only once its download has succeeded, so a failed one
+// leaves no empty folder in the working copy.
 bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger);
 
-// Fetches the goal file and then the skill file (both parents created first). Nothing
-// when both exist afterwards; otherwise the error is logged and the failure result is
-// returned.
+// Fetches the goal file and then the skill file. Nothing when both exist afterwards;
+// otherwise the error is logged and the failure result is returned.
 std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
                                                     const Logger& logger);
 
@@ -44,8 +48,8 @@ struct FixedSource {
     std::string repo_path;  // "_agy/goal/torvane.yaml"
     std::string label;
 };
-// Creates the parent folders of every file first, then downloads each missing one from
-// its own repository file. True when all of them exist afterwards.
+// Downloads each missing file from its own repository file. True when all of them exist
+// afterwards.
 bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger);
 
 // Fetches an output template; a template that cannot be had is warned about and

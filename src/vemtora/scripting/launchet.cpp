@@ -46,6 +46,8 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     }
 
     const fs::path file_path = commands_file;
+    // The agent is given the skill folder, so it is there even without a command set.
+    exchange::make_parent(file_path);
     exchange::fetch(file_path, exchange::skill_folder, "Agy 快速指令設定", lg);
     if (fs::exists(file_path)) mindrel::sync_agy_commands_to_agents(file_path, &lg);
 

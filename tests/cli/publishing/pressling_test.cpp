@@ -84,6 +84,22 @@ TEST(PresslingCli, FailedFilesAreCountedAndTheOthersStillWritten) {
     EXPECT_FALSE(fs::exists(dir / "out/c.html"));
 }
 
+// An answer piped in is not echoed as a typed one is: the program ends the question's line
+// itself, so the next message, on either stream, starts a line of its own.
+TEST(PresslingCli, APipedAnswerEndsTheQuestionsLine) {
+    th::TempDir dir;
+    th::write_file(dir / "in/a.md", "# A\n");
+    th::write_file(dir / "in/b.md", "# B\n");
+    th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
+    th::Outcome r = th::run({.args = {"-c", "exec \"$0\" \"$@\" 2>&1", th::vemtora_binary().string(), "pressling",
+                                      "-c", "config.yaml"},
+                             .cwd = dir.path(),
+                             .input = "a\n",
+                             .program = "bash"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("範圍如 2-5，a 為全部，直接按 Enter 不選）: \n✅ 正在處理: in/a.md\n"));
+}
+
 // A source that is no regular file (a FIFO, a device) is a failed file and is never
 // opened, so the run cannot wait on it.
 TEST(PresslingCli, SourcesThatCannotBeReadFail) {
@@ -176,7 +192,7 @@ TEST(PresslingCli, DebugModeWritesThePreparedMarkdown) {
 // The page as a browser builds it: headings, table and code are in the document.
 TEST(PresslingCli, PageOpensInHeadlessChromium) {
     const fs::path chromium = "/usr/bin/chromium";
-    if (!fs::exists(chromium)) GTEST_SKIP() << "chromium is not installed";
+    if (!fs::exists(chromium)) GTEST_SKIP() << "chromium is not installed (bash scripts/install-deps.sh browser)";
     th::TempDir dir;
     th::write_file(dir / "guide.md", kPage);
     ASSERT_EQ(pressling(dir, {"-f", "guide.md", "-o", "site"}).status, 0);

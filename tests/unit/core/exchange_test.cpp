@@ -64,8 +64,10 @@ TEST_F(ExchangeTest, AMissingSkillFailsLikeAMissingGoal) {
         ASSERT_FALSE(capture.records().empty());
         EXPECT_EQ(capture.records().back().level, Level::error);
         EXPECT_EQ(capture.records().back().message, "❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
-        EXPECT_TRUE(fs::is_directory("_agy/skill"));
+        // A download that failed leaves no empty folder behind in the working copy.
+        EXPECT_FALSE(fs::exists("_agy/skill")) << goal;
     }
+    EXPECT_TRUE(fs::is_regular_file("_agy/goal/g.yaml"));
 }
 
 TEST_F(ExchangeTest, TemplateIsOptional) {
@@ -79,6 +81,7 @@ TEST_F(ExchangeTest, TemplateIsOptional) {
     ASSERT_FALSE(capture.records().empty());
     EXPECT_EQ(capture.records().back().level, Level::warning);
     EXPECT_EQ(capture.records().back().message, "⚠️ 無法取得範本檔案 none.md，將繼續執行但不套用範本。");
+    EXPECT_FALSE(fs::exists("template"));
 
     capture.clear();
     auto present = ex::fetch_template("template/t.md", log_);

@@ -5,11 +5,12 @@
 
 using namespace support;
 
+// Input that is no terminal shows no line end: each question's line is ended after its answer.
 TEST(Console, PromptAsksAgainWithoutDefault) {
     th::StdinFrom in("\n\nvalue\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(prompt("Name"), "value");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Name: Name: Name: ");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Name: \nName: \nName: \n");
 }
 
 TEST(Console, PromptTakesDefaultOnEnter) {
@@ -17,7 +18,7 @@ TEST(Console, PromptTakesDefaultOnEnter) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(prompt("Version", std::string("1.0")), "1.0");
     EXPECT_EQ(prompt("Version", std::string("1.0")), "  ");  // blanks are an answer
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Version [1.0]: Version [1.0]: ");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Version [1.0]: \nVersion [1.0]: \n");
 }
 
 TEST(Console, ConfirmReadsYesNoInAnyCase) {
@@ -28,7 +29,7 @@ TEST(Console, ConfirmReadsYesNoInAnyCase) {
     EXPECT_FALSE(confirm("Go?", true));
     EXPECT_TRUE(confirm("Go?", true));
     EXPECT_TRUE(confirm("Go?", false));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Go? [Y/n]: Go? [Y/n]: Go? [Y/n]: Go? [y/N]: Go? [y/N]: ");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Go? [Y/n]: \nGo? [Y/n]: \nGo? [Y/n]: \nGo? [y/N]: \nGo? [y/N]: \n");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: invalid input\n");
 }
 
