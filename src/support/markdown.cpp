@@ -228,21 +228,28 @@ bool is_break(cmark_node* n) {
     return t == CMARK_NODE_SOFTBREAK || t == CMARK_NODE_LINEBREAK;
 }
 
-// Takes the lines that the caller marks as block content out of their paragraphs. The
-// emptied paragraphs go to `detached`: the texts moved out of them still point into
-// their content, so they must live as long as the document.
+// Takes the lines that the caller marks as block content out of their paragraphs, and
+// the paragraphs made of nothing but lines it marks as blocks of their own. The emptied
+// paragraphs go to `detached`: the texts moved out of them still point into their
+// content, so they must live as long as the document.
 // Returns the paragraphs that remain, old and new.
 std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragraphs, const Options& options,
                                           std::vector<std::unique_ptr<cmark_node, NodeDeleter>>& detached) {
-    if (!options.is_block_line) return paragraphs;
+    if (!options.is_block_line && !options.is_block_paragraph_line) return paragraphs;
+    auto marked = [](const std::function<bool(std::string_view)>& test, std::string_view line) {
+        return test && test(line);
+    };
     std::vector<cmark_node*> remaining;
     remaining.reserve(paragraphs.size());
     std::string text;
     for (cmark_node* para : paragraphs) {
-        // A first look, which most paragraphs end with: does any of its lines stand for a block?
-        bool any = false, plain = true, empty = true;
+        // A first look, which most paragraphs end with: does any of its lines stand for a
+        // block, or do all of them?
+        bool any = false, all = true, plain = true, empty = true;
         auto line_done = [&] {
-            any = any || (plain && !empty && options.is_block_line(text));
+            bool block = plain && !empty && marked(options.is_block_line, text);
+            any = any || block;
+            all = all && (block || (plain && !empty && marked(options.is_block_paragraph_line, text)));
             text.clear();
             plain = empty = true;
         };
@@ -256,7 +263,7 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             else plain = false;
         }
         if (!any) line_done();
-        if (!any) {
+        if (!any && !all) {
             remaining.push_back(para);
             continue;
         }
@@ -264,7 +271,7 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             std::vector<cmark_node*> nodes;
             std::string text;
             bool plain = true;
-            bool lifted = false;
+            bool block = false, of_own = false, lifted = false;
         };
         std::vector<Line> lines(1);
         std::vector<cmark_node*> breaks;
@@ -278,7 +285,14 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             if (cmark_node_get_type(c) == CMARK_NODE_TEXT) lines.back().text += cmark_node_get_literal(c);
             else lines.back().plain = false;
         }
-        for (auto& line : lines) line.lifted = line.plain && !line.nodes.empty() && options.is_block_line(line.text);
+        all = true;
+        for (auto& line : lines) {
+            bool marks = line.plain && !line.nodes.empty();
+            line.block = marks && marked(options.is_block_line, line.text);
+            line.of_own = marks && !line.block && marked(options.is_block_paragraph_line, line.text);
+            all = all && (line.block || line.of_own);
+        }
+        for (auto& line : lines) line.lifted = line.block || (all && line.of_own);
         cmark_node* pending = nullptr;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].lifted) {

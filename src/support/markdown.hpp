@@ -22,6 +22,10 @@ struct Options {
     // and stands as a raw HTML block of its own (for markers of block content that the
     // caller puts back after rendering).
     std::function<bool(std::string_view line)> is_block_line;
+    // A paragraph every line of which satisfies this (or is_block_line) stands as raw HTML
+    // blocks of its lines instead (for markers of content that is a block where it makes a
+    // paragraph of its own, and text inside a paragraph where it shares one).
+    std::function<bool(std::string_view line)> is_block_paragraph_line;
     // Given the text of a link destination or title (also of a reference definition) and
     // the text of an autolink, returns what stands there instead (markers the caller
     // swapped in go back to the text as written).

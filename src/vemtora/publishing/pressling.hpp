@@ -54,14 +54,17 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                                          const std::vector<support::markdown::CodeBlock>& code_blocks);
 // Puts code and formulas back in place of their placeholders, in one pass over the HTML.
 // Formulas come back between their delimiters with "&", "<" and ">" escaped, so the
-// page stays well-formed and the typesetter still reads the formula's own text.
+// page stays well-formed and the typesetter still reads the formula's own text; code
+// inside a formula comes back as code, and no placeholder is ever escaped into text.
 std::string restore_markdown_code_and_math(std::string_view html_body,
                                            const std::vector<CodePlaceholder>& code_placeholders,
                                            const std::vector<MathPlaceholder>& math_placeholders);
 
 // Renders protected Markdown. Placeholders come through intact wherever they stand:
-// around the renderer they are inert tokens, and a block placeholder alone on its line
-// becomes a block of its own rather than part of a paragraph. In a link destination or
+// around the renderer they are inert tokens. A code block placeholder alone on its line
+// becomes a block of its own rather than part of a paragraph; a display formula stands
+// where its text stood, as a block where it makes a paragraph of its own and inside the
+// paragraph it shares with other text. In a link destination or
 // title, and in an autolink, the text they replaced comes back as written.
 std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
                             const std::vector<MathPlaceholder>& math_placeholders);
