@@ -96,14 +96,20 @@ std::string generate_final_html(std::string_view md_name, std::string_view html_
                                 std::string_view watermark_text = "");
 
 // ---- conversion run ------------------------------------------------------------
-// Metadata lines emptied, runs of three or more line feeds made two; code blocks are
-// left as they are.
+// Front matter at the very start of a text, as site generators and note apps write it (a
+// line "---", a line that begins with a key such as "title: ...", more lines, a line
+// "---"), made a yaml code block: its two marker lines become the fences, longer than any
+// run of backquotes that begins a line inside. So it reads as the lines it is, not as a
+// rule and a heading made of them. Any other text comes back as it is.
+std::string fence_front_matter(std::string_view text);
+// Front matter fenced, metadata lines emptied, runs of three or more line feeds made two;
+// code blocks are left as they are.
 std::string clean_markdown(std::string_view text);
 // The "[TOC]" marker after the author line, else after the first level-one heading,
 // else in front when the text holds a "#"; what stands in code blocks does not count.
 std::string insert_toc_marker(std::string_view text);
-// A source text with its line breaks made line feeds, cleaned and marked as the two
-// steps above do, together with the code blocks of the result. The text is parsed once
+// A source text with its line breaks made line feeds, cleaned and marked as the steps
+// above do, together with the code blocks of the result. The text is parsed once
 // for its code blocks, which are carried through both edits (parsed again only where an
 // edit could change what the renderer takes for code).
 struct PreparedMarkdown {

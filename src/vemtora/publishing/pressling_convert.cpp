@@ -231,6 +231,7 @@ bool insert_marker(std::string& text, std::vector<CodeBlock>& blocks, const Bloc
 
 PreparedMarkdown prepare_markdown(std::string_view text) {
     std::string normalized = support::normalize_newlines(text);
+    normalized = fence_front_matter(normalized);
     BlockMap source = support::markdown::map_blocks(normalized);
     Cleaned cleaned = clean_outside_code(normalized, source);
     PreparedMarkdown out{std::move(cleaned.text), std::move(cleaned.blocks)};
@@ -251,8 +252,40 @@ PreparedMarkdown prepare_markdown(std::string_view text) {
     return out;
 }
 
+std::string fence_front_matter(std::string_view text) {
+    auto line_end = [text](size_t pos) { return std::min(text.find('\n', pos), text.size()); };
+    auto is_marker = [](std::string_view line) {
+        return line.starts_with("---") && line.find_first_not_of(" \t\r", 3) == std::string_view::npos;
+    };
+    auto is_key_line = [](std::string_view line) {
+        if (line.empty() || std::string_view(" \t#-:").find(line[0]) != std::string_view::npos) return false;
+        size_t colon = line.find(':');
+        return colon != std::string_view::npos &&
+               (colon + 1 == line.size() || line[colon + 1] == ' ' || line[colon + 1] == '\t');
+    };
+    size_t opening = line_end(0);
+    if (opening == text.size() || !is_marker(text.substr(0, opening))) return std::string(text);
+    size_t longest = 0;  // the longest run of backquotes that begins a line inside
+    for (size_t pos = opening + 1; pos < text.size();) {
+        size_t end = line_end(pos);
+        std::string_view line = text.substr(pos, end - pos);
+        if (pos == opening + 1 && !is_key_line(line)) break;
+        if (pos > opening + 1 && is_marker(line)) {
+            std::string fence(std::max<size_t>(3, longest + 1), '`');
+            return fence + "yaml" + std::string(text.substr(opening, pos - opening)) + fence +
+                   std::string(text.substr(end));
+        }
+        size_t indent = line.find_first_not_of(' ');
+        if (indent != std::string_view::npos && indent <= 3 && line[indent] == '`')
+            longest = std::max(longest, std::min(line.find_first_not_of('`', indent), line.size()) - indent);
+        pos = end + 1;
+    }
+    return std::string(text);
+}
+
 std::string clean_markdown(std::string_view text) {
     std::string normalized = support::normalize_newlines(text);
+    normalized = fence_front_matter(normalized);
     return clean_outside_code(normalized, support::markdown::map_blocks(normalized)).text;
 }
 
