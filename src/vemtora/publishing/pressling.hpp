@@ -158,7 +158,8 @@ class PresslingConverter {
 
   private:
     enum class Outcome { written, skipped, failed };
-    Outcome convert_file(const fs::path& source, const std::string& doc_name) const;
+    // `page` is set to the path of the page when one was written.
+    Outcome convert_file(const fs::path& source, const std::string& doc_name, fs::path& page) const;
 };
 
 // ---- command ---------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <system_error>
+#include <unordered_map>
 
 #include "brenkit/fileIO.hpp"
 #include "support/markdown.hpp"
@@ -355,7 +356,8 @@ PresslingConverter::PresslingConverter(const YAML::Node& config_dict, bool debug
     watermark_text_set = key("watermark_text").IsDefined() ? fileIO::truthy(key("watermark_text")) : true;
 }
 
-PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name) const {
+PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name,
+                                                             fs::path& page_path) const {
     const auto* logger = &log();
     log().info("✅ 正在處理: " + support::utf8_text(source));
     // Only a regular file is read: opening a FIFO or a device could wait for ever, and
@@ -411,6 +413,7 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
         log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + saved.text);
         return Outcome::failed;
     }
+    page_path = out_path;
     return Outcome::written;
 }
 
@@ -441,9 +444,22 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
     if (is_debug) log().debug(fmt::format("偵錯模式已開啟。找到並選擇了 {} 個 Markdown 檔案。", work.size()));
 
     size_t failed = 0;
+    // The pages this run wrote, by their names in lower case, with their sources: a later
+    // page that lands on one of them (the same name, or one that differs in case only
+    // where the file system ignores case) replaces it, and the user is told which went.
+    std::unordered_map<std::string, std::pair<fs::path, fs::path>> written;
     for (const auto& [source, doc_name] : work) {
         try {
-            if (convert_file(source, doc_name) == Outcome::failed) ++failed;
+            fs::path page;
+            Outcome outcome = convert_file(source, doc_name, page);
+            if (outcome == Outcome::failed) ++failed;
+            if (outcome != Outcome::written) continue;
+            auto [it, added] = written.try_emplace(support::lower(support::utf8_text(page.filename())), page, source);
+            std::error_code ec;
+            if (!added && fs::equivalent(it->second.first, page, ec))
+                log().warning("⚠️ 頁面 " + support::utf8_text(page) + " 原本來自 " + support::utf8_text(it->second.second) +
+                              "，現已被 " + support::utf8_text(source) + " 的頁面取代。");
+            it->second = {page, source};
         } catch (const std::exception& e) {
             log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + e.what());
             ++failed;
