@@ -235,10 +235,7 @@ bool is_break(cmark_node* n) {
 // Returns the paragraphs that remain, old and new.
 std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragraphs, const Options& options,
                                           std::vector<std::unique_ptr<cmark_node, NodeDeleter>>& detached) {
-    if (!options.is_block_line && !options.is_block_paragraph_line) return paragraphs;
-    auto marked = [](const std::function<bool(std::string_view)>& test, std::string_view line) {
-        return test && test(line);
-    };
+    if (!options.line_role) return paragraphs;
     std::vector<cmark_node*> remaining;
     remaining.reserve(paragraphs.size());
     std::string text;
@@ -247,9 +244,9 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
         // block, or do all of them?
         bool any = false, all = true, plain = true, empty = true;
         auto line_done = [&] {
-            bool block = plain && !empty && marked(options.is_block_line, text);
-            any = any || block;
-            all = all && (block || (plain && !empty && marked(options.is_block_paragraph_line, text)));
+            LineRole role = plain && !empty ? options.line_role(text) : LineRole::text;
+            any = any || role == LineRole::block;
+            all = all && role != LineRole::text;
             text.clear();
             plain = empty = true;
         };
@@ -271,7 +268,8 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             std::vector<cmark_node*> nodes;
             std::string text;
             bool plain = true;
-            bool block = false, of_own = false, lifted = false;
+            LineRole role = LineRole::text;
+            bool lifted = false;
         };
         std::vector<Line> lines(1);
         std::vector<cmark_node*> breaks;
@@ -287,12 +285,10 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
         }
         all = true;
         for (auto& line : lines) {
-            bool marks = line.plain && !line.nodes.empty();
-            line.block = marks && marked(options.is_block_line, line.text);
-            line.of_own = marks && !line.block && marked(options.is_block_paragraph_line, line.text);
-            all = all && (line.block || line.of_own);
+            if (line.plain && !line.nodes.empty()) line.role = options.line_role(line.text);
+            all = all && line.role != LineRole::text;
         }
-        for (auto& line : lines) line.lifted = line.block || (all && line.of_own);
+        for (auto& line : lines) line.lifted = line.role == LineRole::block || (all && line.role == LineRole::block_alone);
         cmark_node* pending = nullptr;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].lifted) {
@@ -442,17 +438,18 @@ void write_link_texts(const std::vector<cmark_node*>& links, const Options& opti
 // block that is such a line loses the indentation it had.
 void lift_block_code(const std::vector<cmark_node*>& code_blocks, const std::vector<cmark_node*>& html_blocks,
                      const Options& options) {
-    if (!options.is_block_line) return;
+    if (!options.line_role) return;
+    auto is_block_line = [&options](std::string_view line) { return options.line_role(line) == LineRole::block; };
     for (cmark_node* block : html_blocks) {
         std::string_view literal = cmark_node_get_literal(block);
         std::string_view bare = strip(literal);
-        if (bare.size() != literal.size() && literal.starts_with(' ') && options.is_block_line(bare))
+        if (bare.size() != literal.size() && literal.starts_with(' ') && is_block_line(bare))
             cmark_node_set_literal(block, std::string(bare).c_str());
     }
     for (cmark_node* code : code_blocks) {
         std::string literal = cmark_node_get_literal(code);
         if (literal.ends_with('\n')) literal.pop_back();
-        if (literal.find('\n') == std::string::npos && options.is_block_line(literal))
+        if (literal.find('\n') == std::string::npos && is_block_line(literal))
             replace_node(code, new_node(CMARK_NODE_HTML_BLOCK, literal));
     }
 }

@@ -100,8 +100,8 @@ std::string generate_final_html(std::string_view md_name, std::string_view html_
 // line "---", a line that begins with a key such as "title: ...", more lines, a line
 // "---"), made a yaml code block: its two marker lines become the fences, longer than any
 // run of backquotes that begins a line inside. So it reads as the lines it is, not as a
-// rule and a heading made of them. Any other text comes back as it is.
-std::string fence_front_matter(std::string_view text);
+// rule and a heading made of them. Any other text is left as it is.
+void fence_front_matter(std::string& text);
 // Front matter fenced, metadata lines emptied, runs of three or more line feeds made two;
 // code blocks are left as they are.
 std::string clean_markdown(std::string_view text);

@@ -194,14 +194,14 @@ std::string process_mermaid_charts(std::string html_body) {
         // take "<<interface>>" for tags; ">" needs no escape in text.
         auto fix_mermaid = [](const LanguageBlock& match) {
             std::string text = support::html_unescape(match.content);
-            std::string html;
-            html.reserve(text.size() + text.size() / 8);
-            for (char c : text) {
-                if (c == '&') html += "&amp;";
-                else if (c == '<') html += "&lt;";
-                else html += c;
+            std::string html = "<div class=\"mermaid\">";
+            html.reserve(html.size() + text.size() + text.size() / 8 + 6);
+            size_t copied = 0;
+            for (size_t i = text.find_first_of("&<"); i != std::string::npos; i = text.find_first_of("&<", i + 1)) {
+                html.append(text, copied, i - copied).append(text[i] == '&' ? "&amp;" : "&lt;");
+                copied = i + 1;
             }
-            return "<div class=\"mermaid\">" + html + "</div>";
+            return html.append(text, copied).append("</div>");
         };
         return replace_matches(html_body, matches, fix_mermaid);
     } catch (const std::exception& e) {

@@ -137,21 +137,30 @@ size_t read_token(std::string_view s, size_t pos, char32_t& kind, size_t& index)
     return digits ? i - pos : 0;
 }
 
+// A line without the white space around it, when it can be a marker line: one that begins
+// with a token or a comment. Most lines are not, and are told by their first character.
+std::optional<std::string_view> marker_line(std::string_view line) {
+    line = support::lstrip(line);
+    if (line.empty() || (line[0] != '\xEE' && line[0] != '<')) return std::nullopt;
+    return support::rstrip(line);
+}
 // Whether a line holds one token of `kind` and nothing else.
 bool is_token_line(std::string_view line, char32_t kind) {
-    line = support::strip(line);
     char32_t found = 0;
     size_t index = 0;
     size_t len = read_token(line, 0, found, index);
     return len && len == line.size() && found == kind;
 }
-// A line that stands for a block: a block token, or a placeholder kept as a comment.
-bool is_block_token_line(std::string_view line) {
-    if (is_token_line(line, kBlockKind)) return true;
-    line = support::strip(line);
-    return !line.empty() && placeholder_length(line, 0) == line.size();
+// A line that stands for a code block (a block token, or a placeholder kept as a comment)
+// stands as a block; a display formula's token stands as a block where it makes a paragraph
+// of its own.
+support::markdown::LineRole line_role(std::string_view line) {
+    using support::markdown::LineRole;
+    auto marker = marker_line(line);
+    if (!marker) return LineRole::text;
+    if (is_token_line(*marker, kBlockKind) || placeholder_length(*marker, 0) == marker->size()) return LineRole::block;
+    return is_token_line(*marker, kDisplayKind) ? LineRole::block_alone : LineRole::text;
 }
-bool is_display_token_line(std::string_view line) { return is_token_line(line, kDisplayKind); }
 
 // A fenced block: the language (the first word of the info string) as its class and the
 // code without the line break before the closing fence. An indented block as the
@@ -321,11 +330,14 @@ using OnMatch = std::function<std::string(std::string_view whole, std::string_vi
 // code between backquotes, an inline formula between dollars. `accept` may refuse a
 // pair by its content; the closing delimiter of a refused pair can open the next one.
 // With `escapable`, an escaped delimiter is text.
-template <typename Accept>
-bool replace_single_delimited(std::string& out, std::string_view s, char delimiter, bool escapable, Accept accept,
+template <bool escapable, typename Accept>
+bool replace_single_delimited(std::string& out, std::string_view s, char delimiter, Accept accept,
                               const OnMatch& on_match) {
     size_t copied = 0;
-    auto is_delimiter = [&](size_t i) { return s[i] == delimiter && !(escapable && is_escaped(s, i)); };
+    auto is_delimiter = [&](size_t i) {
+        if constexpr (escapable) return s[i] == delimiter && !is_escaped(s, i);
+        else return s[i] == delimiter;
+    };
     for (size_t p = s.find(delimiter); p != std::string_view::npos;) {
         if (!is_delimiter(p)) {
             p = s.find(delimiter, p + 1);
@@ -439,8 +451,8 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         std::string text;
         text.reserve(md_content.size());
         auto put_spans = [&](std::string_view part) {
-            bool any = replace_single_delimited(
-                text, part, '`', false, [](size_t, size_t) { return true; },
+            bool any = replace_single_delimited<false>(
+                text, part, '`', [](size_t, size_t) { return true; },
                 [&](std::string_view span, std::string_view inner) {
                     return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
                 });
@@ -473,8 +485,13 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                         });
                 };
                 std::string text, source;
-                as_written(text, formula, false);
-                as_written(source, whole, true);
+                if (whole.find("_PLACEHOLDER_") == std::string_view::npos) {
+                    text = formula;
+                    source = whole;
+                } else {
+                    as_written(text, formula, false);
+                    as_written(source, whole, true);
+                }
                 math.push_back({placeholder, std::move(text), is_block, std::move(source)});
                 return placeholder;
             };
@@ -488,8 +505,8 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         pass([&](std::string& out, std::string_view t) { return replace_environments(out, t, math_replacer(true)); });
         // "$", no white space, the formula on one line, no white space, "$".
         pass([&](std::string& out, std::string_view t) {
-            return replace_single_delimited(
-                out, t, '$', true, [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
+            return replace_single_delimited<true>(
+                out, t, '$', [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
                 math_replacer(false));
         });
         if (!code.empty() || !math.empty())
@@ -630,9 +647,7 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         });
     };
     std::string html = support::markdown::render_html(
-        tokenized, {.is_block_line = is_block_token_line,
-                    .is_block_paragraph_line = is_display_token_line,
-                    .link_text = as_written});
+        tokenized, {.line_role = line_role, .link_text = as_written});
     return untokenize(html, [](std::string& out, char32_t, std::string_view item) { out += item; });
 }
 
