@@ -64,8 +64,8 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
 // around the renderer they are inert tokens. A code block placeholder alone on its line
 // becomes a block of its own rather than part of a paragraph; a display formula stands
 // where its text stood, as a block where it makes a paragraph of its own and inside the
-// paragraph it shares with other text. In a link destination or
-// title, and in an autolink, the text they replaced comes back as written.
+// paragraph it shares with other text. In a link destination or title, and in an
+// autolink, the text they replaced comes back as written.
 std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
                             const std::vector<MathPlaceholder>& math_placeholders);
 

@@ -20,6 +20,7 @@ namespace {
 constexpr std::string_view kCodePrefix = "<!--CODE_PLACEHOLDER_";
 constexpr std::string_view kMathPrefix = "<!--MATH_PLACEHOLDER_";
 constexpr std::string_view kClose = "-->";
+constexpr std::string_view kShared = "_PLACEHOLDER_";  // in every placeholder, after "<!--" and the kind
 
 // The placeholder syntax at `pos` ("<!--" + kind + digits + "-->"): its length, or 0.
 size_t placeholder_length(std::string_view s, size_t pos) {
@@ -76,7 +77,6 @@ class PlaceholderIndex {
 // first: it is long, so the search skips ahead far in HTML full of "<".
 template <typename OnText, typename OnPlaceholder>
 void scan_placeholders(std::string_view s, OnText on_text, OnPlaceholder on_placeholder) {
-    static constexpr std::string_view kShared = "_PLACEHOLDER_";
     static constexpr size_t kBefore = kCodePrefix.size() - kShared.size();
     static const std::boyer_moore_horspool_searcher shared(kShared.begin(), kShared.end());
     size_t copied = 0;
@@ -258,16 +258,18 @@ bool closes_line(std::string_view s, size_t pos) {
 bool is_structure_line(std::string_view line) {
     line = support::strip(line);
     if (line.empty()) return false;
+    // A table's delimiter row, or a "---" underline.
+    if (line.find_first_not_of("|:- \t") == std::string_view::npos && line.find('-') != std::string_view::npos)
+        return true;
     size_t run = std::min(line.find_first_not_of(line[0]), line.size());  // of the first character
     bool blank_after = run == line.size() || line[run] == ' ' || line[run] == '\t';
     switch (line[0]) {
         case '#': return run <= 6 && blank_after;
         case '=': return run == line.size();
-        case '-': return run == 1 ? blank_after : run == line.size() || line.find_first_not_of("|:- \t") == line.npos;
+        case '-':
         case '*':
         case '+': return run == 1 && blank_after;
         case '|': return true;
-        case ':': return line.find_first_not_of("|:- \t") == line.npos && line.find('|') != line.npos;
         case '`':
         case '~': return run >= 3;
         default: break;
@@ -485,7 +487,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                         });
                 };
                 std::string text, source;
-                if (whole.find("_PLACEHOLDER_") == std::string_view::npos) {
+                if (whole.find(kShared) == std::string_view::npos) {
                     text = formula;
                     source = whole;
                 } else {
