@@ -228,21 +228,25 @@ bool is_break(cmark_node* n) {
     return t == CMARK_NODE_SOFTBREAK || t == CMARK_NODE_LINEBREAK;
 }
 
-// Takes the lines that the caller marks as block content out of their paragraphs. The
-// emptied paragraphs go to `detached`: the texts moved out of them still point into
-// their content, so they must live as long as the document.
+// Takes the lines that the caller marks as block content out of their paragraphs, and
+// the paragraphs made of nothing but lines it marks as blocks of their own. The emptied
+// paragraphs go to `detached`: the texts moved out of them still point into their
+// content, so they must live as long as the document.
 // Returns the paragraphs that remain, old and new.
 std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragraphs, const Options& options,
                                           std::vector<std::unique_ptr<cmark_node, NodeDeleter>>& detached) {
-    if (!options.is_block_line) return paragraphs;
+    if (!options.line_role) return paragraphs;
     std::vector<cmark_node*> remaining;
     remaining.reserve(paragraphs.size());
     std::string text;
     for (cmark_node* para : paragraphs) {
-        // A first look, which most paragraphs end with: does any of its lines stand for a block?
-        bool any = false, plain = true, empty = true;
+        // A first look, which most paragraphs end with: does any of its lines stand for a
+        // block, or do all of them?
+        bool any = false, all = true, plain = true, empty = true;
         auto line_done = [&] {
-            any = any || (plain && !empty && options.is_block_line(text));
+            LineRole role = plain && !empty ? options.line_role(text) : LineRole::text;
+            any = any || role == LineRole::block;
+            all = all && role != LineRole::text;
             text.clear();
             plain = empty = true;
         };
@@ -256,7 +260,7 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             else plain = false;
         }
         if (!any) line_done();
-        if (!any) {
+        if (!any && !all) {
             remaining.push_back(para);
             continue;
         }
@@ -264,6 +268,7 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             std::vector<cmark_node*> nodes;
             std::string text;
             bool plain = true;
+            LineRole role = LineRole::text;
             bool lifted = false;
         };
         std::vector<Line> lines(1);
@@ -278,7 +283,12 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
             if (cmark_node_get_type(c) == CMARK_NODE_TEXT) lines.back().text += cmark_node_get_literal(c);
             else lines.back().plain = false;
         }
-        for (auto& line : lines) line.lifted = line.plain && !line.nodes.empty() && options.is_block_line(line.text);
+        all = true;
+        for (auto& line : lines) {
+            if (line.plain && !line.nodes.empty()) line.role = options.line_role(line.text);
+            all = all && line.role != LineRole::text;
+        }
+        for (auto& line : lines) line.lifted = line.role == LineRole::block || (all && line.role == LineRole::block_alone);
         cmark_node* pending = nullptr;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].lifted) {
@@ -428,17 +438,18 @@ void write_link_texts(const std::vector<cmark_node*>& links, const Options& opti
 // block that is such a line loses the indentation it had.
 void lift_block_code(const std::vector<cmark_node*>& code_blocks, const std::vector<cmark_node*>& html_blocks,
                      const Options& options) {
-    if (!options.is_block_line) return;
+    if (!options.line_role) return;
+    auto is_block_line = [&options](std::string_view line) { return options.line_role(line) == LineRole::block; };
     for (cmark_node* block : html_blocks) {
         std::string_view literal = cmark_node_get_literal(block);
         std::string_view bare = strip(literal);
-        if (bare.size() != literal.size() && literal.starts_with(' ') && options.is_block_line(bare))
+        if (bare.size() != literal.size() && literal.starts_with(' ') && is_block_line(bare))
             cmark_node_set_literal(block, std::string(bare).c_str());
     }
     for (cmark_node* code : code_blocks) {
         std::string literal = cmark_node_get_literal(code);
         if (literal.ends_with('\n')) literal.pop_back();
-        if (literal.find('\n') == std::string::npos && options.is_block_line(literal))
+        if (literal.find('\n') == std::string::npos && is_block_line(literal))
             replace_node(code, new_node(CMARK_NODE_HTML_BLOCK, literal));
     }
 }

@@ -17,11 +17,16 @@ namespace support::markdown {
 
 inline constexpr std::size_t default_max_table_cells = 250000;
 
+// How a line of a paragraph stands, for markers of content that the caller puts back
+// after rendering: as text; as a block (the line is taken out of its paragraph and stands
+// as a raw HTML block of its own); or as a block where it makes a paragraph of its own
+// with other such lines and block lines, and as text where it shares one with text.
+enum class LineRole { text, block, block_alone };
+
 struct Options {
-    // A line of a paragraph whose whole text satisfies this is taken out of the paragraph
-    // and stands as a raw HTML block of its own (for markers of block content that the
-    // caller puts back after rendering).
-    std::function<bool(std::string_view line)> is_block_line;
+    // The role of a line of a paragraph, given its whole text; a code block or an HTML block
+    // that holds nothing but a block line stands as that line.
+    std::function<LineRole(std::string_view line)> line_role;
     // Given the text of a link destination or title (also of a reference definition) and
     // the text of an autolink, returns what stands there instead (markers the caller
     // swapped in go back to the text as written).

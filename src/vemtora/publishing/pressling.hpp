@@ -54,15 +54,18 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                                          const std::vector<support::markdown::CodeBlock>& code_blocks);
 // Puts code and formulas back in place of their placeholders, in one pass over the HTML.
 // Formulas come back between their delimiters with "&", "<" and ">" escaped, so the
-// page stays well-formed and the typesetter still reads the formula's own text.
+// page stays well-formed and the typesetter still reads the formula's own text; code
+// inside a formula comes back as code, and no placeholder is ever escaped into text.
 std::string restore_markdown_code_and_math(std::string_view html_body,
                                            const std::vector<CodePlaceholder>& code_placeholders,
                                            const std::vector<MathPlaceholder>& math_placeholders);
 
 // Renders protected Markdown. Placeholders come through intact wherever they stand:
-// around the renderer they are inert tokens, and a block placeholder alone on its line
-// becomes a block of its own rather than part of a paragraph. In a link destination or
-// title, and in an autolink, the text they replaced comes back as written.
+// around the renderer they are inert tokens. A code block placeholder alone on its line
+// becomes a block of its own rather than part of a paragraph; a display formula stands
+// where its text stood, as a block where it makes a paragraph of its own and inside the
+// paragraph it shares with other text. In a link destination or title, and in an
+// autolink, the text they replaced comes back as written.
 std::string render_markdown(std::string_view protected_text, const std::vector<CodePlaceholder>& code_placeholders,
                             const std::vector<MathPlaceholder>& math_placeholders);
 
@@ -93,14 +96,20 @@ std::string generate_final_html(std::string_view md_name, std::string_view html_
                                 std::string_view watermark_text = "");
 
 // ---- conversion run ------------------------------------------------------------
-// Metadata lines emptied, runs of three or more line feeds made two; code blocks are
-// left as they are.
+// Front matter at the very start of a text, as site generators and note apps write it (a
+// line "---", a line that begins with a key such as "title: ...", more lines, a line
+// "---"), made a yaml code block: its two marker lines become the fences, longer than any
+// run of backquotes that begins a line inside. So it reads as the lines it is, not as a
+// rule and a heading made of them. Any other text is left as it is.
+void fence_front_matter(std::string& text);
+// Front matter fenced, metadata lines emptied, runs of three or more line feeds made two;
+// code blocks are left as they are.
 std::string clean_markdown(std::string_view text);
 // The "[TOC]" marker after the author line, else after the first level-one heading,
 // else in front when the text holds a "#"; what stands in code blocks does not count.
 std::string insert_toc_marker(std::string_view text);
-// A source text with its line breaks made line feeds, cleaned and marked as the two
-// steps above do, together with the code blocks of the result. The text is parsed once
+// A source text with its line breaks made line feeds, cleaned and marked as the steps
+// above do, together with the code blocks of the result. The text is parsed once
 // for its code blocks, which are carried through both edits (parsed again only where an
 // edit could change what the renderer takes for code).
 struct PreparedMarkdown {
@@ -149,7 +158,8 @@ class PresslingConverter {
 
   private:
     enum class Outcome { written, skipped, failed };
-    Outcome convert_file(const fs::path& source, const std::string& doc_name) const;
+    // `page` is set to the path of the page when one was written.
+    Outcome convert_file(const fs::path& source, const std::string& doc_name, fs::path& page) const;
 };
 
 // ---- command ---------------------------------------------------------------------

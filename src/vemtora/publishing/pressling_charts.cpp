@@ -59,6 +59,23 @@ std::vector<LanguageBlock> language_blocks(std::string_view html, std::string_vi
     return blocks;
 }
 
+// The text of a script element that the browser ends where the element ends: neither an
+// end tag ("</script") nor a comment opening ("<!--", after which a "<script" would hide
+// the end tag) stands in it. The backslash put into either is no change to a string of
+// the script, where they can only stand.
+std::string script_text(std::string_view content) {
+    std::string out;
+    out.reserve(content.size());
+    for (size_t i = 0; i < content.size(); ++i) {
+        out += content[i];
+        if (content[i] != '<') continue;
+        std::string_view rest = content.substr(i + 1);
+        if (rest.starts_with("!--") || (rest.size() >= 7 && support::ascii_lower(rest.substr(0, 7)) == "/script"))
+            out += '\\';
+    }
+    return out;
+}
+
 bool is_remote(std::string_view value) {
     return value.starts_with("http://") || value.starts_with("https://") || value.starts_with("data:");
 }
@@ -173,8 +190,18 @@ std::string process_mermaid_charts(std::string html_body) {
         auto matches = language_blocks(html_body, "mermaid");
         if (matches.empty()) return html_body;
         log().info(fmt::format("✅ 發現 {} 個 Mermaid 區塊進行轉換。", matches.size()));
+        // Mermaid reads the element's text: "<" and "&" stay escaped, or the browser would
+        // take "<<interface>>" for tags; ">" needs no escape in text.
         auto fix_mermaid = [](const LanguageBlock& match) {
-            return "<div class=\"mermaid\">" + support::html_unescape(match.content) + "</div>";
+            std::string text = support::html_unescape(match.content);
+            std::string html = "<div class=\"mermaid\">";
+            html.reserve(html.size() + text.size() + text.size() / 8 + 6);
+            size_t copied = 0;
+            for (size_t i = text.find_first_of("&<"); i != std::string::npos; i = text.find_first_of("&<", i + 1)) {
+                html.append(text, copied, i - copied).append(text[i] == '&' ? "&amp;" : "&lt;");
+                copied = i + 1;
+            }
+            return html.append(text, copied).append("</div>");
         };
         return replace_matches(html_body, matches, fix_mermaid);
     } catch (const std::exception& e) {
@@ -197,7 +224,7 @@ std::string process_wavedrom_charts(std::string html_body) {
             size_t pos = 0;
             for (int n = 0; n < 100 && pos < content.size(); ++n) support::append_utf8(head, support::next_code_point(content, pos));
             log().debug("🔍 正在處理 WaveDrom 內容 (前 100 字): " + head + "...");
-            return "<script type=\"WaveDrom\">" + content + "</script>";
+            return "<script type=\"WaveDrom\">" + script_text(content) + "</script>";
         };
         return replace_matches(html_body, matches, fix_wavedrom);
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <system_error>
+#include <unordered_map>
 
 #include "brenkit/fileIO.hpp"
 #include "support/markdown.hpp"
@@ -231,6 +232,7 @@ bool insert_marker(std::string& text, std::vector<CodeBlock>& blocks, const Bloc
 
 PreparedMarkdown prepare_markdown(std::string_view text) {
     std::string normalized = support::normalize_newlines(text);
+    fence_front_matter(normalized);
     BlockMap source = support::markdown::map_blocks(normalized);
     Cleaned cleaned = clean_outside_code(normalized, source);
     PreparedMarkdown out{std::move(cleaned.text), std::move(cleaned.blocks)};
@@ -251,8 +253,40 @@ PreparedMarkdown prepare_markdown(std::string_view text) {
     return out;
 }
 
+void fence_front_matter(std::string& text) {
+    auto line_end = [&text](size_t pos) { return std::min(text.find('\n', pos), text.size()); };
+    auto is_marker = [](std::string_view line) {
+        return line.starts_with("---") && line.find_first_not_of(" \t\r", 3) == std::string_view::npos;
+    };
+    auto is_key_line = [](std::string_view line) {
+        if (line.empty() || std::string_view(" \t#-:").find(line[0]) != std::string_view::npos) return false;
+        size_t colon = line.find(':');
+        return colon != std::string_view::npos &&
+               (colon + 1 == line.size() || line[colon + 1] == ' ' || line[colon + 1] == '\t');
+    };
+    size_t opening = line_end(0);
+    if (opening == text.size() || !is_marker(std::string_view(text).substr(0, opening))) return;
+    size_t longest = 0;  // the longest run of backquotes that begins a line inside
+    for (size_t pos = opening + 1; pos < text.size();) {
+        size_t end = line_end(pos);
+        std::string_view line = std::string_view(text).substr(pos, end - pos);
+        if (pos == opening + 1 && !is_key_line(line)) return;
+        if (pos > opening + 1 && is_marker(line)) {
+            std::string fence(std::max<size_t>(3, longest + 1), '`');
+            text.replace(pos, end - pos, fence);
+            text.replace(0, opening, fence + "yaml");
+            return;
+        }
+        size_t indent = line.find_first_not_of(' ');
+        if (indent != std::string_view::npos && indent <= 3 && line[indent] == '`')
+            longest = std::max(longest, std::min(line.find_first_not_of('`', indent), line.size()) - indent);
+        pos = end + 1;
+    }
+}
+
 std::string clean_markdown(std::string_view text) {
     std::string normalized = support::normalize_newlines(text);
+    fence_front_matter(normalized);
     return clean_outside_code(normalized, support::markdown::map_blocks(normalized)).text;
 }
 
@@ -322,7 +356,8 @@ PresslingConverter::PresslingConverter(const YAML::Node& config_dict, bool debug
     watermark_text_set = key("watermark_text").IsDefined() ? fileIO::truthy(key("watermark_text")) : true;
 }
 
-PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name) const {
+PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name,
+                                                             fs::path& page_path) const {
     const auto* logger = &log();
     log().info("✅ 正在處理: " + support::utf8_text(source));
     // Only a regular file is read: opening a FIFO or a device could wait for ever, and
@@ -378,6 +413,7 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
         log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + saved.text);
         return Outcome::failed;
     }
+    page_path = out_path;
     return Outcome::written;
 }
 
@@ -408,9 +444,28 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
     if (is_debug) log().debug(fmt::format("偵錯模式已開啟。找到並選擇了 {} 個 Markdown 檔案。", work.size()));
 
     size_t failed = 0;
+    // The pages this run wrote with their sources, by their names in lower case: a later
+    // page that lands on one of them (the same name, or one that differs in case only where
+    // the file system takes the two for one file) replaces it, and the user is told which.
+    std::unordered_map<std::string, std::vector<std::pair<fs::path, fs::path>>> written;
     for (const auto& [source, doc_name] : work) {
         try {
-            if (convert_file(source, doc_name) == Outcome::failed) ++failed;
+            fs::path page;
+            Outcome outcome = convert_file(source, doc_name, page);
+            if (outcome == Outcome::failed) ++failed;
+            if (outcome != Outcome::written) continue;
+            auto& same_name = written[support::lower(support::utf8_text(page.filename()))];
+            auto earlier = std::find_if(same_name.begin(), same_name.end(), [&page](const auto& entry) {
+                std::error_code ec;
+                return fs::equivalent(entry.first, page, ec);
+            });
+            if (earlier == same_name.end()) {
+                same_name.emplace_back(page, source);
+                continue;
+            }
+            log().warning("⚠️ 頁面 " + support::utf8_text(page) + " 原本來自 " + support::utf8_text(earlier->second) +
+                          "，現已被 " + support::utf8_text(source) + " 的頁面取代。");
+            *earlier = {page, source};
         } catch (const std::exception& e) {
             log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + e.what());
             ++failed;

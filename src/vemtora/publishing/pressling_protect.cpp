@@ -20,6 +20,7 @@ namespace {
 constexpr std::string_view kCodePrefix = "<!--CODE_PLACEHOLDER_";
 constexpr std::string_view kMathPrefix = "<!--MATH_PLACEHOLDER_";
 constexpr std::string_view kClose = "-->";
+constexpr std::string_view kShared = "_PLACEHOLDER_";  // in every placeholder, after "<!--" and the kind
 
 // The placeholder syntax at `pos` ("<!--" + kind + digits + "-->"): its length, or 0.
 size_t placeholder_length(std::string_view s, size_t pos) {
@@ -34,25 +35,29 @@ size_t placeholder_length(std::string_view s, size_t pos) {
     return i + kClose.size();
 }
 
-// The entry of `list` whose placeholder is `placeholder`. Entries are numbered by their
-// place in the list, so the number in the text finds the entry; a list built otherwise
-// is looked up by text.
+// The entry of `list` at the place that the number in `placeholder` names, when it is that
+// entry's placeholder: entries are numbered by their place in the list.
+template <typename Entry>
+const Entry* numbered_entry(const std::vector<Entry>& list, std::string_view placeholder) {
+    size_t digits = 0;
+    while (digits < placeholder.size() && (placeholder[digits] < '0' || placeholder[digits] > '9')) ++digits;
+    size_t n = 0;
+    bool small = digits < placeholder.size();
+    for (size_t i = digits; i < placeholder.size() && placeholder[i] >= '0' && placeholder[i] <= '9'; ++i) {
+        small = small && n < list.size();
+        n = n * 10 + (placeholder[i] - '0');
+    }
+    return small && n < list.size() && list[n].placeholder == placeholder ? &list[n] : nullptr;
+}
+
+// The entry of `list` whose placeholder is `placeholder`: found by its number, and in a
+// list built otherwise by its text.
 template <typename Entry>
 class PlaceholderIndex {
   public:
     explicit PlaceholderIndex(const std::vector<Entry>& list) : list_(list) {}
     const Entry* find(std::string_view placeholder) const {
-        size_t digits = 0;
-        while (digits < placeholder.size() && (placeholder[digits] < '0' || placeholder[digits] > '9')) ++digits;
-        if (digits < placeholder.size()) {
-            size_t n = 0;
-            bool small = true;
-            for (size_t i = digits; i < placeholder.size() && placeholder[i] >= '0' && placeholder[i] <= '9'; ++i) {
-                small = small && n < list_.size();
-                n = n * 10 + (placeholder[i] - '0');
-            }
-            if (small && n < list_.size() && list_[n].placeholder == placeholder) return &list_[n];
-        }
+        if (const Entry* e = numbered_entry(list_, placeholder)) return e;
         if (!by_text_) {
             by_text_.emplace();
             for (const auto& e : list_) by_text_->emplace(e.placeholder, &e);
@@ -72,7 +77,6 @@ class PlaceholderIndex {
 // first: it is long, so the search skips ahead far in HTML full of "<".
 template <typename OnText, typename OnPlaceholder>
 void scan_placeholders(std::string_view s, OnText on_text, OnPlaceholder on_placeholder) {
-    static constexpr std::string_view kShared = "_PLACEHOLDER_";
     static constexpr size_t kBefore = kCodePrefix.size() - kShared.size();
     static const std::boyer_moore_horspool_searcher shared(kShared.begin(), kShared.end());
     size_t copied = 0;
@@ -99,6 +103,7 @@ constexpr char32_t kTokenStart = 0xE000;
 constexpr char32_t kInlineKind = 0xE001;
 constexpr char32_t kBlockKind = 0xE002;
 constexpr char32_t kLiteralKind = 0xE003;
+constexpr char32_t kDisplayKind = 0xE004;
 constexpr char32_t kDigitZero = 0xE010;
 
 bool is_token_char(std::string_view s, size_t pos) {
@@ -132,14 +137,29 @@ size_t read_token(std::string_view s, size_t pos, char32_t& kind, size_t& index)
     return digits ? i - pos : 0;
 }
 
-// A line that stands for a block: a block token, or a placeholder kept as a comment.
-bool is_block_token_line(std::string_view line) {
-    line = support::strip(line);
-    char32_t kind = 0;
+// A line without the white space around it, when it can be a marker line: one that begins
+// with a token or a comment. Most lines are not, and are told by their first character.
+std::optional<std::string_view> marker_line(std::string_view line) {
+    line = support::lstrip(line);
+    if (line.empty() || (line[0] != '\xEE' && line[0] != '<')) return std::nullopt;
+    return support::rstrip(line);
+}
+// Whether a line holds one token of `kind` and nothing else.
+bool is_token_line(std::string_view line, char32_t kind) {
+    char32_t found = 0;
     size_t index = 0;
-    size_t len = read_token(line, 0, kind, index);
-    return (len && len == line.size() && kind == kBlockKind) ||
-           (!line.empty() && placeholder_length(line, 0) == line.size());
+    size_t len = read_token(line, 0, found, index);
+    return len && len == line.size() && found == kind;
+}
+// A line that stands for a code block (a block token, or a placeholder kept as a comment)
+// stands as a block; a display formula's token stands as a block where it makes a paragraph
+// of its own.
+support::markdown::LineRole line_role(std::string_view line) {
+    using support::markdown::LineRole;
+    auto marker = marker_line(line);
+    if (!marker) return LineRole::text;
+    if (is_token_line(*marker, kBlockKind) || placeholder_length(*marker, 0) == marker->size()) return LineRole::block;
+    return is_token_line(*marker, kDisplayKind) ? LineRole::block_alone : LineRole::text;
 }
 
 // A fenced block: the language (the first word of the info string) as its class and the
@@ -159,8 +179,8 @@ std::string code_block_html(const support::markdown::CodeBlock& block) {
 
 // ---- code spans and formulas, each kind found in one pass that never backtracks ----
 // The delimiters and white space follow the patterns the rules are written in: "\s" is
-// Unicode white space, and a display formula holds no blank line (LaTeX refuses one in
-// display math, and the typesetter cannot join text across paragraphs).
+// Unicode white space. A dollar sign after an odd number of backslashes is written as
+// text ("\$") and delimits nothing.
 
 bool is_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
@@ -209,6 +229,68 @@ size_t after_environment_mark(std::string_view s, size_t pos, std::string_view w
     return i > name && i < s.size() && s[i] == '}' ? i + 1 : std::string_view::npos;
 }
 
+// Whether the character at `pos` is escaped: an odd number of backslashes before it.
+bool is_escaped(std::string_view s, size_t pos) {
+    size_t backslashes = 0;
+    while (backslashes < pos && s[pos - 1 - backslashes] == '\\') ++backslashes;
+    return backslashes % 2 == 1;
+}
+// The first "$$" at or after `from` whose first dollar sign is not escaped.
+size_t find_double_dollar(std::string_view s, size_t from) {
+    size_t p = s.find("$$", from);
+    while (p != std::string_view::npos && is_escaped(s, p)) p = s.find("$$", p + 1);
+    return p;
+}
+// Whether only blanks and tabs stand between the start of its line and `pos`, or between
+// `pos` and the end of its line (a carriage return before the line feed included).
+bool opens_line(std::string_view s, size_t pos) {
+    while (pos > 0 && (s[pos - 1] == ' ' || s[pos - 1] == '\t')) --pos;
+    return pos == 0 || s[pos - 1] == '\n';
+}
+bool closes_line(std::string_view s, size_t pos) {
+    pos = s.find_first_not_of(" \t\r", pos);
+    return pos == std::string_view::npos || s[pos] == '\n';
+}
+
+// A line that makes Markdown of what follows, so that a display formula does not run over
+// it: a heading or a heading's underline, a table row, a code fence or code block, a list
+// item.
+bool is_structure_line(std::string_view line) {
+    line = support::strip(line);
+    if (line.empty()) return false;
+    // A table's delimiter row, or a "---" underline.
+    if (line.find_first_not_of("|:- \t") == std::string_view::npos && line.find('-') != std::string_view::npos)
+        return true;
+    size_t run = std::min(line.find_first_not_of(line[0]), line.size());  // of the first character
+    bool blank_after = run == line.size() || line[run] == ' ' || line[run] == '\t';
+    switch (line[0]) {
+        case '#': return run <= 6 && blank_after;
+        case '=': return run == line.size();
+        case '-':
+        case '*':
+        case '+': return run == 1 && blank_after;
+        case '|': return true;
+        case '`':
+        case '~': return run >= 3;
+        default: break;
+    }
+    if (line.starts_with(kCodePrefix)) return true;
+    size_t digits = line.find_first_not_of("0123456789");
+    if (digits == 0 || digits > 9 || digits == std::string_view::npos) return false;
+    return (line[digits] == '.' || line[digits] == ')') &&
+           (digits + 1 == line.size() || line[digits + 1] == ' ' || line[digits + 1] == '\t');
+}
+// Whether a line after the one of `from`, up to the one of `to` and with it, is such a line.
+bool structure_between(std::string_view s, size_t from, size_t to) {
+    std::string_view head = s.substr(0, to);
+    for (size_t nl = head.find('\n', from); nl != std::string_view::npos;) {
+        size_t next = head.find('\n', nl + 1);
+        if (is_structure_line(head.substr(nl + 1, std::min(next, head.size()) - nl - 1))) return true;
+        nl = next;
+    }
+    return false;
+}
+
 // Whether a blank line (a line feed, then only blanks, tabs and carriage returns, then a
 // line feed) lies inside [from, to). The questions must come with `from` never decreasing.
 class BlankLines {
@@ -249,14 +331,23 @@ using OnMatch = std::function<std::string(std::string_view whole, std::string_vi
 // Text between two single delimiters on one line, at least one character long: inline
 // code between backquotes, an inline formula between dollars. `accept` may refuse a
 // pair by its content; the closing delimiter of a refused pair can open the next one.
-template <typename Accept>
+// With `escapable`, an escaped delimiter is text.
+template <bool escapable, typename Accept>
 bool replace_single_delimited(std::string& out, std::string_view s, char delimiter, Accept accept,
                               const OnMatch& on_match) {
     size_t copied = 0;
+    auto is_delimiter = [&](size_t i) {
+        if constexpr (escapable) return s[i] == delimiter && !is_escaped(s, i);
+        else return s[i] == delimiter;
+    };
     for (size_t p = s.find(delimiter); p != std::string_view::npos;) {
+        if (!is_delimiter(p)) {
+            p = s.find(delimiter, p + 1);
+            continue;
+        }
         size_t e = p + 1;
-        while (e < s.size() && s[e] != delimiter && s[e] != '\n' && s[e] != '\r') ++e;
-        bool closed = e < s.size() && s[e] == delimiter;
+        while (e < s.size() && !is_delimiter(e) && s[e] != '\n' && s[e] != '\r') ++e;
+        bool closed = e < s.size() && is_delimiter(e);
         if (closed && e > p + 1 && accept(p + 1, e)) {
             out.append(s.substr(copied, p - copied));
             out += on_match(s.substr(p, e + 1 - p), s.substr(p + 1, e - p - 1));
@@ -270,22 +361,26 @@ bool replace_single_delimited(std::string& out, std::string_view s, char delimit
     return copied != 0;
 }
 
-// "$$", the formula, "$$": the first "$$" after the opening one closes it unless a blank
-// line comes first; white space at both ends of the formula is not part of it.
+// "$$", the formula, "$$": the next "$$" closes the opening one. A formula written on lines
+// of its own (a "$$" that opens a line, one that closes a line) may hold blank lines,
+// unless a line between makes Markdown of what follows; any other holds none, so that a
+// "$$" in a sentence pairs only within its paragraph. White space at both ends of the
+// formula is not part of it.
 bool replace_display_formulas(std::string& out, std::string_view s, const OnMatch& on_match) {
     size_t copied = 0;
     BlankLines blanks(s);
-    for (size_t p = s.find("$$"); p != std::string_view::npos;) {
-        size_t q = s.find("$$", p + 2);
+    for (size_t p = find_double_dollar(s, 0); p != std::string_view::npos;) {
+        size_t q = find_double_dollar(s, p + 2);
         if (q == std::string_view::npos) break;
-        if (blanks.within(p, q)) {
-            p = s.find("$$", p + 1);
+        if (blanks.within(p, q) &&
+            !(opens_line(s, p) && closes_line(s, q + 2) && !structure_between(s, p, q))) {
+            p = find_double_dollar(s, p + 1);
             continue;
         }
         out.append(s.substr(copied, p - copied));
         out += on_match(s.substr(p, q + 2 - p), strip_spaces(s.substr(p + 2, q - p - 2)));
         copied = q + 2;
-        p = s.find("$$", copied);
+        p = find_double_dollar(s, copied);
     }
     if (copied) out.append(s.substr(copied));
     return copied != 0;
@@ -358,7 +453,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         std::string text;
         text.reserve(md_content.size());
         auto put_spans = [&](std::string_view part) {
-            bool any = replace_single_delimited(
+            bool any = replace_single_delimited<false>(
                 text, part, '`', [](size_t, size_t) { return true; },
                 [&](std::string_view span, std::string_view inner) {
                     return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
@@ -379,15 +474,27 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         auto math_replacer = [&](bool is_block) {
             return [&, is_block](std::string_view whole, std::string_view formula) {
                 std::string placeholder = fmt::format("{}{}{}", kMathPrefix, math.size(), kClose);
-                // The text as written: code spans inside it are put back as written too.
-                std::string source;
-                scan_placeholders(
-                    whole, [&](std::string_view t) { source += t; },
-                    [&](std::string_view p) {
-                        const CodePlaceholder* c = code_index.find(p);
-                        source += c ? std::string_view(c->source) : p;
-                    });
-                math.push_back({placeholder, std::string(formula), is_block, std::move(source)});
+                // Formulas do not nest: one that an earlier pass found inside this one is
+                // text of this one, as written. Code stays a placeholder in the formula, to
+                // be put back as code; in the text as written it is as written too.
+                auto as_written = [&](std::string& out, std::string_view text, bool code_too) {
+                    scan_placeholders(
+                        text, [&](std::string_view t) { out += t; },
+                        [&](std::string_view p) {
+                            if (const MathPlaceholder* m = numbered_entry(math, p)) out += m->source;
+                            else if (const CodePlaceholder* c = code_too ? code_index.find(p) : nullptr) out += c->source;
+                            else out += p;
+                        });
+                };
+                std::string text, source;
+                if (whole.find(kShared) == std::string_view::npos) {
+                    text = formula;
+                    source = whole;
+                } else {
+                    as_written(text, formula, false);
+                    as_written(source, whole, true);
+                }
+                math.push_back({placeholder, std::move(text), is_block, std::move(source)});
                 return placeholder;
             };
         };
@@ -400,7 +507,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         pass([&](std::string& out, std::string_view t) { return replace_environments(out, t, math_replacer(true)); });
         // "$", no white space, the formula on one line, no white space, "$".
         pass([&](std::string& out, std::string_view t) {
-            return replace_single_delimited(
+            return replace_single_delimited<true>(
                 out, t, '$', [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
                 math_replacer(false));
         });
@@ -428,15 +535,13 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
             out += c ? std::string_view(c->html) : placeholder;
         };
         // A formula's text may hold code placeholders (inline code between dollars):
-        // the code goes back inside the formula, the rest of it is escaped.
+        // the code goes back inside the formula, the rest of it is escaped. A placeholder
+        // is never escaped into text the reader would see: one that names no code stays the
+        // comment it is.
         auto put_formula = [&](const MathPlaceholder& m) {
             out += m.is_block ? "$$" : "\\(";
             scan_placeholders(
-                m.formula, [&](std::string_view text) { out += support::html_escape(text); },
-                [&](std::string_view placeholder) {
-                    if (code.find(placeholder)) put_code(placeholder);
-                    else out += support::html_escape(placeholder);
-                });
+                m.formula, [&](std::string_view text) { out += support::html_escape(text); }, put_code);
             out += m.is_block ? "$$" : "\\)";
         };
         scan_placeholders(
@@ -460,13 +565,15 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
                             const std::vector<MathPlaceholder>& math_placeholders) {
     PlaceholderIndex code(code_placeholders);
     PlaceholderIndex math(math_placeholders);
-    auto is_block = [&](std::string_view placeholder) {
+    // A code block stands as a block wherever it is; a display formula's text is paragraph
+    // text, so it stands where that text stood (see below); anything else is inline.
+    auto kind_of = [&](std::string_view placeholder) {
         if (placeholder.starts_with(kMathPrefix)) {
             const MathPlaceholder* m = math.find(placeholder);
-            return m && m->is_block;
+            return m && m->is_block ? kDisplayKind : kInlineKind;
         }
         const CodePlaceholder* c = code.find(placeholder);
-        return c && c->html.starts_with("<pre>");
+        return c && c->html.starts_with("<pre>") ? kBlockKind : kInlineKind;
     };
 
     // Swap placeholders (and stray private-use characters of the token range) for tokens;
@@ -486,10 +593,10 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         }
         tokenized.append(text.substr(copied));
     };
-    // A block placeholder alone on its line, indented less than code would be, stays the
-    // HTML comment it is: a line the renderer takes as a block of raw HTML, which ends a
+    // A code block placeholder alone on its line, indented less than code would be, stays
+    // the HTML comment it is: a line the renderer takes as a block of raw HTML, which ends a
     // paragraph and is never the continuation of one, just as the code block it replaces.
-    // Only the few characters beside it are looked at: a long line of formulas stays linear.
+    // Only the few characters beside it are looked at: a long line of code stays linear.
     auto alone_on_line = [&protected_text](std::string_view placeholder) {
         size_t pos = static_cast<size_t>(placeholder.data() - protected_text.data());
         size_t start = pos;
@@ -499,12 +606,12 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         return end == std::string_view::npos || protected_text[end] == '\n';
     };
     scan_placeholders(protected_text, put_text, [&](std::string_view placeholder) {
-        bool block = is_block(placeholder);
-        if (block && alone_on_line(placeholder)) {
+        char32_t kind = kind_of(placeholder);
+        if (kind == kBlockKind && alone_on_line(placeholder)) {
             tokenized.append(placeholder);
             return;
         }
-        append_token(tokenized, block ? kBlockKind : kInlineKind, swapped.size());
+        append_token(tokenized, kind, swapped.size());
         swapped.emplace_back(placeholder);
     });
 
@@ -542,7 +649,7 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         });
     };
     std::string html = support::markdown::render_html(
-        tokenized, {.is_block_line = is_block_token_line, .link_text = as_written});
+        tokenized, {.line_role = line_role, .link_text = as_written});
     return untokenize(html, [](std::string& out, char32_t, std::string_view item) { out += item; });
 }
 

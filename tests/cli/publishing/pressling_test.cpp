@@ -100,6 +100,23 @@ TEST(PresslingCli, APipedAnswerEndsTheQuestionsLine) {
     EXPECT_THAT(r.out, HasSubstr("範圍如 2-5，a 為全部，直接按 Enter 不選）: \n✅ 正在處理: in/a.md\n"));
 }
 
+// Sources that give one page name: the later page replaces the earlier one, and the run
+// says which page went and why. A page from before the run is replaced without a word.
+TEST(PresslingCli, PageReplacedInTheSameRunIsReported) {
+    th::TempDir dir;
+    th::write_file(dir / "in/a/README.md", "# A\n");
+    th::write_file(dir / "in/b/README.md", "# B\n");
+    th::write_file(dir / "in/c/other.md", "# C\n");
+    th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
+    for (int run = 0; run < 2; ++run) {
+        th::Outcome r = pressling(dir, {"-c", "config.yaml"}, "a\n");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("⚠️ 頁面 out/README.html 原本來自 in/a/README.md，現已被 in/b/README.md 的頁面取代。\n"));
+        EXPECT_EQ(r.err.find("⚠️"), r.err.rfind("⚠️")) << r.err;
+        EXPECT_THAT(th::read_file(dir / "out/README.html"), HasSubstr("<h1 id=\"b\">B</h1>"));
+    }
+}
+
 // A source that is no regular file (a FIFO, a device) is a failed file and is never
 // opened, so the run cannot wait on it.
 TEST(PresslingCli, SourcesThatCannotBeReadFail) {

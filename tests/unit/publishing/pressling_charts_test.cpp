@@ -3,6 +3,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "harness.hpp"
+#include "support/html_entities.hpp"
 #include "support/markdown.hpp"
 #include "vemtora/publishing/pressling.hpp"
 
@@ -11,7 +12,7 @@ using namespace vemtora::pressling;
 TEST(PresslingCharts, MermaidAndWavedromBlocksBecomeDiagramElements) {
     brenkit::app_logging::Capture capture;
     EXPECT_EQ(process_mermaid_charts("<pre><code class=\"language-mermaid\">A --&gt; B &amp;&#x41;</code></pre>"),
-              "<div class=\"mermaid\">A --> B &A</div>");
+              "<div class=\"mermaid\">A --> B &amp;A</div>");
     EXPECT_EQ(process_mermaid_charts("<pre><code class=\"language-Mermaid\">x</code></pre>"),
               "<pre><code class=\"language-Mermaid\">x</code></pre>");
     brenkit::app_logging::setup_logging("Vemtora", true);
@@ -23,6 +24,27 @@ TEST(PresslingCharts, MermaidAndWavedromBlocksBecomeDiagramElements) {
     EXPECT_EQ(capture.messages(), (std::vector<std::string>{"✅ 發現 1 個 Mermaid 區塊進行轉換。",
                                                             "✅ 發現 1 個 WaveDrom 區塊進行轉換。",
                                                             "🔍 正在處理 WaveDrom 內容 (前 100 字): " + content + "..."}));
+}
+
+// The diagram's text reaches its script as written: the browser's text of the Mermaid
+// element is the block's source, and nothing in a WaveDrom source ends its script element.
+TEST(PresslingCharts, DiagramSourcesReachTheirScriptsAsWritten) {
+    struct Case { std::string code, html; };
+    auto block = [](std::string_view language, std::string_view code) {
+        return "<pre><code class=\"language-" + std::string(language) + "\">" + support::html_escape(code) + "</code></pre>";
+    };
+    for (const auto& c : std::vector<Case>{
+             {"classDiagram\nclass Shape{\n<<interface>>\n}\nA --> B : a & b <br> c",
+              "<div class=\"mermaid\">classDiagram\nclass Shape{\n&lt;&lt;interface>>\n}\nA --> B : a &amp; b &lt;br> c</div>"},
+             {"graph TD;A[\"&lt;\"]-->B", "<div class=\"mermaid\">graph TD;A[\"&amp;lt;\"]-->B</div>"},
+         })
+        EXPECT_EQ(process_mermaid_charts(block("mermaid", c.code)), c.html) << c.code;
+    for (const auto& c : std::vector<Case>{
+             {"{signal: [{name: '</script><b>&amp;'}, {name: '</SCRIPT '}]}",
+              "<script type=\"WaveDrom\">{signal: [{name: '<\\/script><b>&amp;'}, {name: '<\\/SCRIPT '}]}</script>"},
+             {"{name: '<!--<script>'}", "<script type=\"WaveDrom\">{name: '<\\!--<script>'}</script>"},
+         })
+        EXPECT_EQ(process_wavedrom_charts(block("wavedrom", c.code)), c.html) << c.code;
 }
 
 TEST(PresslingImages, PercentDecodingAndMimeTypes) {

@@ -162,9 +162,36 @@ TEST(PresslingPrepare, CodeBlocksAreThoseOfThePreparedText) {
              "```\n# a\n```\n# T\n```\n# b\n```\n",
              "\xEF\xBB\xBF    code\n## Part",           // a byte-order mark counts only at the start
              "\xEF\xBB\xBF    c\r\n# T\r\n\r\n\r\n```\r\nx\r\n```\r\n",  // a block that starts at its line's end
+             "---\nCreated: x\n````\n\n\n\n---\n    code\n# T\n",  // front matter, whatever it holds
          }) {
         PreparedMarkdown prepared = prepare_markdown(md);
         EXPECT_EQ(prepared.text, insert_toc_marker(clean_markdown(md))) << md;
         EXPECT_EQ(prepared.code_blocks, support::markdown::find_code_blocks(prepared.text)) << md;
     }
+}
+
+// Front matter at the very start of a file reads as its lines: a block of its own, neither a
+// heading nor an entry of the table of contents. Anywhere else, or without a key on its
+// first line, "---" means what it always means.
+TEST(PresslingPrepare, FrontMatterIsABlockOfItsOwn) {
+    auto body_of = [](std::string_view md) {
+        PreparedMarkdown prepared = prepare_markdown(md);
+        Protected p = protect_markdown_code_and_math(prepared.text, prepared.code_blocks);
+        std::string html = render_markdown(p.text, p.code_placeholders, p.math_placeholders);
+        return restore_markdown_code_and_math(html, p.code_placeholders, p.math_placeholders);
+    };
+    struct Case { std::string md, html; };
+    for (const auto& c : std::vector<Case>{
+             {"---\ntitle: Hello *world*\ntags: [a, b]\n# comment\n\n---\n\n# Intro\n\ntext",
+              "<pre><code class=\"language-yaml\">title: Hello *world*\ntags: [a, b]\n# comment\n</code></pre>\n"
+              "<h1 id=\"intro\">Intro</h1>\n<div class=\"toc\">\n<ul>\n<li><a href=\"#intro\">Intro</a></li>\n</ul>\n</div>\n"
+              "<p>text</p>"},
+             {"---  \r\ndate: 2024\r\n```js\r\n---\r\ntext $x$", "<pre><code class=\"language-yaml\">date: 2024\n```js</code></pre>\n"
+              "<p>text \\(x\\)</p>"},
+             {"text\n\n---\ntitle: x\n---", "<p>text</p>\n<hr />\n<h2 id=\"title-x\">title: x</h2>"},
+             {"---\n\ntitle: x\n---", "<hr />\n<h2 id=\"title-x\">title: x</h2>"},
+             {"---\n- a: x\n---", "<hr />\n<ul>\n<li>a: x</li>\n</ul>\n<hr />"},
+             {"---\ntitle: x\n", "<hr />\n<p>title: x</p>"},
+         })
+        EXPECT_EQ(body_of(c.md), c.html) << c.md;
 }

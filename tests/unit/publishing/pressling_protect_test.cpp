@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
@@ -5,6 +6,7 @@
 #include "vemtora/publishing/pressling.hpp"
 
 using namespace vemtora::pressling;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -40,24 +42,44 @@ TEST(PresslingProtect, FormulaDelimiters) {
              {"`$x$` and $y$", "<code>$x$</code> and \\(y\\)"},
              {"$\"a\" 'b'$", "\\(\"a\" 'b'\\)"},  // quotes stay as they are
              {"$$\na\nb\n$$", "$$a\nb$$"},
-             // A display formula holds no blank line: a "$$" without a partner before the
-             // next one stays text and does not pair with a "$$" further down.
+             // A "$$" inside a sentence pairs only within its paragraph: without a partner
+             // there it stays text and does not pair with a "$$" further down.
              {"a $$ b\n\nc $$d$$", "a $$ b\n\nc $$d$$"},
-             {"$$ a\n \t\nb $$", "$$ a\n \t\nb $$"},
+             {"$$ a\n \t\nb $$ c", "$$ a\n \t\nb $$ c"},
+             // One that opens a line pairs across blank lines with one that closes a line.
+             {"$$ a\n \t\nb $$", "$$a\n \t\nb$$"},
+             // "\$" is a dollar sign, no delimiter; "\\" before one escapes nothing.
+             {"Let $S$ be the start symbol, and $\\$$ denotes EOF.",
+              "Let \\(S\\) be the start symbol, and \\(\\$\\) denotes EOF."},
+             {"costs \\$5 and \\$10", "costs \\$5 and \\$10"},
+             {"$$ a\\$$ b $$ and $$ c\\\\$$ d $$", "$$a\\$$ b$$ and $$c\\\\$$ d $$"},
              {"$\n\\begin{a}x\n\n\\end{a}\n$", "$\n\\begin{a}x\n\n\\end{a}\n$"},
              {"$\n\\begin{a}x\\end{a}\n\n$", "$\n\\begin{a}x\\end{a}\n\n$"},
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
 }
 
-// A "$$" quoted in prose leaves the tables and headings after it to the renderer.
-TEST(PresslingProtect, ProseDoubleDollarTakesNothingAlong) {
-    std::string page = page_of("Type '$$' to start a formula.\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n"
-                               "# Next\n\nThen $$x_1 + y_1$$ and $a*b*c$.");
-    EXPECT_NE(page.find("<td>1</td>"), std::string::npos) << page;
-    EXPECT_NE(page.find("<h1 id=\"next\">Next</h1>"), std::string::npos) << page;
-    EXPECT_NE(page.find("Type '$$' to start"), std::string::npos) << page;
-    EXPECT_NE(page.find("$$x_1 + y_1$$ and \\(a*b*c\\)"), std::string::npos) << page;
+// A "$$" that opens a line pairs with the next one that closes a line, across blank lines,
+// unless a heading, a table row, a fence or a list marker stands between them; a "$$"
+// inside a sentence pairs only within its paragraph, so one quoted in prose takes nothing
+// along.
+TEST(PresslingRender, DisplayFormulasAcrossBlankLines) {
+    struct Case { std::string md; std::vector<std::string> parts; };
+    for (const auto& c : std::vector<Case>{
+             {"$$\na = 1 \\\\\n\nb = 2 \\, c\n$$\nand $$x$$ here and $$y$$ end.",
+              {"<p>$$a = 1 \\\\\n\nb = 2 \\, c$$<br />\nand $$x$$ here and $$y$$ end.</p>"}},
+             {"$$\nE = mc^2\n\n$$", {"$$E = mc^2$$"}},
+             {"Type '$$' to start a formula.\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n# Next\n\n"
+              "Then $$x_1 + y_1$$ and $a*b*c$.",
+              {"<p>Type '$$' to start a formula.</p>", "<td>1</td>", "<h1 id=\"next\">Next</h1>",
+               "<p>Then $$x_1 + y_1$$ and \\(a*b*c\\).</p>"}},
+             {"$$\na\n\n# H\n\n$$", {"<h1 id=\"h\">H</h1>\n<p>$$</p>"}},
+             {"$$\na\n\n| t | u |\n|---|---|\n\n$$", {"<th>t</th>", "</table>\n<p>$$</p>"}},
+             {"$$\na\n\n```\nb\n```\n\n$$", {"<pre><code>b</code></pre>\n<p>$$</p>"}},
+             {"$$\na\n\n- b\n\n$$", {"<li>b</li>", "</ul>\n<p>$$</p>"}},
+             {"$$\na\n\n10) b\n\n$$", {"<li>b</li>", "</ol>\n<p>$$</p>"}},
+         })
+        for (const auto& part : c.parts) EXPECT_THAT(page_of(c.md), HasSubstr(part)) << c.md;
 }
 
 // Shapes that make a backtracking search give up: protection holds for the whole text,
@@ -109,12 +131,14 @@ TEST(PresslingProtect, PlaceholdersNumberPerKindAndAreLogged) {
 
 TEST(PresslingProtect, RestoreReplacesEveryOccurrenceAndLeavesUnknownComments) {
     std::vector<CodePlaceholder> code{{"<!--CODE_PLACEHOLDER_0-->", "<code>c</code>"}};
-    std::vector<MathPlaceholder> math{{"<!--MATH_PLACEHOLDER_0-->", "m", true}};
+    std::vector<MathPlaceholder> math{{"<!--MATH_PLACEHOLDER_0-->", "m", true},
+                                      {"<!--MATH_PLACEHOLDER_1-->", "<!--CODE_PLACEHOLDER_0--><!--MATH_PLACEHOLDER_9-->"}};
     EXPECT_EQ(restore_markdown_code_and_math(
                   "<!--CODE_PLACEHOLDER_0-->|<!--CODE_PLACEHOLDER_0-->|<!--MATH_PLACEHOLDER_0-->|"
-                  "<!--CODE_PLACEHOLDER_1-->|<!-- x -->|<!--CODE_PLACEHOLDER_",
+                  "<!--CODE_PLACEHOLDER_1-->|<!-- x -->|<!--CODE_PLACEHOLDER_|<!--MATH_PLACEHOLDER_1-->",
                   code, math),
-              "<code>c</code>|<code>c</code>|$$m$$|<!--CODE_PLACEHOLDER_1-->|<!-- x -->|<!--CODE_PLACEHOLDER_");
+              "<code>c</code>|<code>c</code>|$$m$$|<!--CODE_PLACEHOLDER_1-->|<!-- x -->|<!--CODE_PLACEHOLDER_|"
+              "\\(<code>c</code><!--MATH_PLACEHOLDER_9-->\\)");
 }
 
 TEST(PresslingRender, PlaceholdersSurviveRenderingInEveryPosition) {
@@ -174,20 +198,45 @@ TEST(PresslingRender, FencesAsTheRendererFindsThem) {
         EXPECT_EQ(page_of(c.md), c.html) << c.md;
 }
 
-// A block formula alone on its line stands outside the paragraph; with text beside it on
-// its line it stays inside.
-TEST(PresslingRender, BlockPlaceholderAloneOnItsLine) {
+// A display formula takes the place its text had: inside the paragraph it begins or goes on
+// (a list item's too, so the list stays whole), a block of its own only where its text is
+// a paragraph of its own.
+TEST(PresslingRender, DisplayFormulaTakesThePlaceOfItsText) {
     struct Case { std::string md, html; };
-    const std::string lifted = "<p>a</p>\n$$x$$\n<p>b</p>";
+    const std::string inside = "<p>a<br />\n$$x$$<br />\nb</p>";
     for (const auto& c : std::vector<Case>{
-             {"a\n   $$x$$\nb", lifted},
-             {"a\n    $$x$$\nb", lifted},
-             {"a\n\t$$x$$\nb", lifted},
-             {"a\n$$x$$ \t\r\nb", "<p>a</p>\n$$x$$ \t\n<p>b</p>"},
-             {"$$x$$", "$$x$$"},
+             {"a\n   $$x$$\nb", inside},
+             {"a\n    $$x$$\nb", inside},
+             {"a\n\t$$x$$\nb", inside},
+             {"a\n$$x$$ \t\r\nb", inside},
              {"a $$x$$\nb", "<p>a $$x$$<br />\nb</p>"},
              {"a\n$$x$$ b", "<p>a<br />\n$$x$$ b</p>"},
              {"a\n$$x$$ $$y$$\nb", "<p>a<br />\n$$x$$ $$y$$<br />\nb</p>"},
+             {"$$x$$\nmore", "<p>$$x$$<br />\nmore</p>"},
+             {"$$x$$", "$$x$$"},
+             {"a\n\n   $$x$$\n\nb", "<p>a</p>\n$$x$$\n<p>b</p>"},
+             {"$$x$$\n$$\ny\n$$", "$$x$$\n$$y$$"},
+             {"1. first item\n$$x=1$$\nstill item one\n2. second item",
+              "<ol>\n<li>first item<br />\n$$x=1$$<br />\nstill item one</li>\n<li>second item</li>\n</ol>"},
+             {"1. a\n$$\nx\n$$\n2. b", "<ol>\n<li>a<br />\n$$x$$</li>\n<li>b</li>\n</ol>"},
+             {"- a\n$\n\\begin{x}y\\end{x}\n$\n- b",
+              "<ul>\n<li>a<br />\n$$\\begin{x}y\\end{x}$$</li>\n<li>b</li>\n</ul>"},
+             // An indented line after it goes on with the item, not as code.
+             {"- a\n$$x$$\n    b", "<ul>\n<li>a<br />\n$$x$$<br />\nb</li>\n</ul>"},
+             {"- a\n\n  $$x$$\n- b", "<ul>\n<li>\n<p>a</p>\n$$x$$\n</li>\n<li>\n<p>b</p>\n</li>\n</ul>"},
+             {"- $$x$$", "<ul>\n<li>\n$$x$$\n</li>\n</ul>"},
+         })
+        EXPECT_EQ(page_of(c.md), c.html) << c.md;
+}
+
+// Formulas do not nest: one found inside another comes back as it was written, and no
+// placeholder ever shows on the page.
+TEST(PresslingRender, FormulaInsideAFormulaComesBackAsWritten) {
+    struct Case { std::string md, html; };
+    for (const auto& c : std::vector<Case>{
+             {"Let $S$ be the start symbol, and $\\$$ denotes EOF. Then $$x$$.",
+              "<p>Let \\(S\\) be the start symbol, and \\(\\$\\) denotes EOF. Then $$x$$.</p>"},
+             {"$a $$x<y$$ b$ and $`c`$", "<p>\\(a $$x&lt;y$$ b\\) and \\(<code>c</code>\\)</p>"},
          })
         EXPECT_EQ(page_of(c.md), c.html) << c.md;
 }

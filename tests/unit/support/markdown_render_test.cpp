@@ -91,11 +91,17 @@ TEST(MarkdownRender, TocMarkerBecomesNestedListOfAllHeadings) {
 }
 
 TEST(MarkdownRender, BlockLinesAreLiftedOutOfParagraphs) {
-    support::markdown::Options options{.is_block_line = [](std::string_view line) { return line == "BLOCK"; }};
+    using support::markdown::LineRole;
+    support::markdown::Options options{.line_role = [](std::string_view line) {
+        return line == "BLOCK" ? LineRole::block : line == "ALONE" ? LineRole::block_alone : LineRole::text;
+    }};
     EXPECT_EQ(render_html("before\nBLOCK\nafter *x*", options), "<p>before</p>\nBLOCK\n<p>after <em>x</em></p>");
     EXPECT_EQ(render_html("BLOCK", options), "BLOCK");
     EXPECT_EQ(render_html("- item\n  BLOCK", options), "<ul>\n<li>item\nBLOCK\n</li>\n</ul>");
     EXPECT_EQ(render_html("a BLOCK", options), "<p>a BLOCK</p>");
+    // A line that is a block only where its paragraph holds nothing else.
+    EXPECT_EQ(render_html("ALONE\nBLOCK\nALONE\n\n- ALONE", options), "ALONE\nBLOCK\nALONE\n<ul>\n<li>\nALONE\n</li>\n</ul>");
+    EXPECT_EQ(render_html("before\nALONE\nBLOCK", options), "<p>before<br />\nALONE</p>\nBLOCK");
 }
 
 // The table extension pads every row to the header's width, so a few bytes of Markdown
