@@ -467,8 +467,7 @@ support::Result VarnelApp::run() {
                                                {"download_section", download_section}});
 
     auto out_path = fileIO::setup_output_file("./", "index.html", &log());
-    // The page goes where the user's configuration says, whatever links lead there.
-    auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log(), fileIO::Reach::as_configured);
+    auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log());
     if (!saved.ok) return support::Result::failure("Failed to generate index file: " + saved.text);
     if (!packing_error.empty()) return support::Result::failure("Failed to create the offline package: " + packing_error);
     if (!written_back.ok) return support::Result::failure("Failed to save the configuration: " + written_back.text);
