@@ -4,6 +4,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <iterator>
+#include <stdexcept>
 #include <system_error>
 
 #include "brenkit/fileIO_internal.hpp"
@@ -14,30 +16,14 @@
 
 namespace brenkit::fileIO {
 
-std::string load_local_file_content(const fs::path& path, const std::string& label, const Logger* logger) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        if (logger) logger->warning(fmt::format("⚠️ 找不到{}: {}", label, support::utf8_text(path)));
-        return "";
-    }
-    auto text = support::read_file(path);
-    if (!text) {
-        if (logger) logger->error(fmt::format("❌ 無法讀取{}: {}", label, support::utf8_text(path)));
-        return "";
-    }
-    if (!support::is_valid_utf8(*text)) {
-        if (logger) logger->warning(fmt::format("⚠️ {} 含有非 UTF-8 的位元組，已替換為 U+FFFD: {}", label, support::utf8_text(path)));
-        return support::decode_replace(*text);
-    }
-    return std::move(*text);
-}
-
 namespace {
 
 // The current folder without links; resolved again only when the folder changes, since a
-// converter saves thousands of pages from one folder.
+// converter saves thousands of pages from one folder. Never destroyed: clean-ups that run
+// as the program ends still ask.
 std::optional<fs::path> working_copy() {
-    static fs::path seen, real;
+    static auto& seen = *new fs::path;
+    static auto& real = *new fs::path;
     std::error_code ec;
     fs::path here = fs::current_path(ec);
     if (ec) return std::nullopt;
@@ -49,25 +35,131 @@ std::optional<fs::path> working_copy() {
     return real;
 }
 
+// The places the user named, absolute and without "." parts, as they were written; never
+// destroyed, as above.
+std::vector<fs::path>& named_places() {
+    static auto& places = *new std::vector<fs::path>;
+    return places;
+}
+
+fs::path spelled_out(const fs::path& p) {
+    std::error_code ec;
+    fs::path out;
+    for (const auto& part : fs::absolute(p, ec))
+        if (!part.empty() && part != ".") out /= part;
+    return ec ? fs::path() : out;
+}
+
+// The path as the rule sees it: a place the user named in front of it is replaced by
+// where that place leads, so that only what lies below it is looked at.
+fs::path below_named_place(const fs::path& path) {
+    const fs::path spelled = spelled_out(path);
+    const fs::path* longest = nullptr;
+    size_t longest_parts = 0;
+    for (const auto& place : named_places()) {
+        auto [p, s] = std::mismatch(place.begin(), place.end(), spelled.begin(), spelled.end());
+        const auto parts = static_cast<size_t>(std::distance(place.begin(), place.end()));
+        if (p == place.end() && parts > longest_parts) {
+            longest = &place;
+            longest_parts = parts;
+        }
+    }
+    if (!longest) return path;
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(*longest, ec);
+    if (ec) return path;
+    auto rest = spelled.begin();
+    std::advance(rest, static_cast<std::ptrdiff_t>(longest_parts));
+    for (; rest != spelled.end(); ++rest) resolved /= *rest;
+    return resolved;
+}
+
+const char* refused_deed(Deed deed) {
+    switch (deed) {
+        case Deed::read: return "未讀取";
+        case Deed::remove: return "未刪除";
+        case Deed::offer: return "已略過";
+        case Deed::write: break;
+    }
+    return "未寫入";
+}
+
 }  // namespace
 
-std::optional<std::string> write_leaves_working_copy(const fs::path& path) {
+std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) {
     const auto here = working_copy();
-    if (!here) return std::nullopt;
-    auto out = support::link_out_of(path, *here);
+    const fs::path looked_at = deed == Deed::remove ? path.parent_path() : path;
+    if (!here || looked_at.empty()) return std::nullopt;
+    auto out = support::link_out_of(below_named_place(looked_at), *here);
     if (!out) return std::nullopt;
     return "符號連結 " + support::generic_utf8_text(out->link) + " 指向工作目錄之外的 " + support::utf8_text(out->target) +
-           "，未寫入";
+           "，" + refused_deed(deed);
+}
+
+NamedPlaces::~NamedPlaces() {
+    auto& places = named_places();
+    for (const auto& place : added_)
+        if (auto it = std::find(places.rbegin(), places.rend(), place); it != places.rend())
+            places.erase(std::next(it).base());
+}
+
+void NamedPlaces::add(const fs::path& place) {
+    fs::path spelled = spelled_out(place);
+    if (spelled.empty()) return;
+    named_places().push_back(spelled);
+    added_.push_back(std::move(spelled));
 }
 
 void refuse_write_out_of_working_copy(const fs::path& path) {
-    if (auto reason = write_leaves_working_copy(path)) throw std::runtime_error(*reason);
+    if (auto reason = leaves_working_copy(path, Deed::write)) throw std::runtime_error(*reason);
+}
+
+LocalFile read_local_file(const fs::path& path, const ReadOptions& options) {
+    using Outcome = support::BoundedRead::Outcome;
+    auto refused = [](std::string reason) {
+        return LocalFile{.outcome = LocalFile::Outcome::refused, .reason = std::move(reason)};
+    };
+    if (auto reason = leaves_working_copy(path, Deed::read)) return refused(*reason);
+    auto read = support::read_regular_file(path, options.limit, options.follow_links);
+    switch (read.outcome) {
+        case Outcome::read: return {.outcome = LocalFile::Outcome::read, .bytes = std::move(read.bytes)};
+        case Outcome::missing: return {};
+        case Outcome::link: return refused("是符號連結");
+        case Outcome::not_regular: return refused("不是一般檔案");
+        case Outcome::too_large: return refused(fmt::format("超過 {} MiB 上限", options.limit >> 20));
+        case Outcome::failed: break;
+    }
+    return refused(read.reason);
+}
+
+std::string read_refused(const std::string& label, const fs::path& path, const std::string& reason) {
+    return fmt::format("無法讀取{}: {}: {}", label, support::utf8_text(path), reason);
+}
+
+std::string load_local_file_content(const fs::path& path, const std::string& label, const Logger* logger) {
+    return local_text(read_local_file(path), path, label, logger);
+}
+
+std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger) {
+    if (file.outcome == LocalFile::Outcome::missing) {
+        if (logger) logger->warning(fmt::format("⚠️ 找不到{}: {}", label, support::utf8_text(path)));
+        return "";
+    }
+    if (file.outcome == LocalFile::Outcome::refused) {
+        if (logger) logger->error("❌ " + read_refused(label, path, file.reason));
+        return "";
+    }
+    if (!support::is_valid_utf8(file.bytes)) {
+        if (logger) logger->warning(fmt::format("⚠️ {} 含有非 UTF-8 的位元組，已替換為 U+FFFD: {}", label, support::utf8_text(path)));
+        return support::decode_replace(file.bytes);
+    }
+    return std::move(file.bytes);
 }
 
 support::Result save_local_file_content(const fs::path& path, const std::string& text, const std::string& label,
-                                        const Logger* logger, Reach reach) {
+                                        const Logger* logger) {
     try {
-        if (reach == Reach::working_copy) refuse_write_out_of_working_copy(path);
+        refuse_write_out_of_working_copy(path);
         if (path.has_parent_path()) fs::create_directories(path.parent_path());
         support::write_file_atomic(path, text);
     } catch (const std::exception& e) {
@@ -80,14 +172,30 @@ support::Result save_local_file_content(const fs::path& path, const std::string&
     return support::Result::success(message);
 }
 
+namespace {
+
+// Whether a deletion of `path` may go ahead as far as links decide; one warning when it
+// may not and something is there.
+bool may_remove(const fs::path& path) {
+    auto reason = leaves_working_copy(path, Deed::remove);
+    if (!reason) return true;
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(path, ec)))
+        library_log().warning(fmt::format("⚠️ 無法刪除 {}: {}", support::utf8_text(path), *reason));
+    return false;
+}
+
+}  // namespace
+
 void remove_file(const fs::path& path) {
     std::error_code ec;
     auto status = fs::symlink_status(path, ec);
-    if (!fs::exists(status) || fs::is_directory(status)) return;
+    if (!fs::exists(status) || fs::is_directory(status) || !may_remove(path)) return;
     fs::remove(path, ec);
 }
 
 void remove_directory(const fs::path& path) {
+    if (!may_remove(path)) return;
     std::error_code ec;
 #ifdef _WIN32
     // Windows refuses to delete read-only files, and git marks its object files so:
@@ -103,6 +211,10 @@ void remove_directory(const fs::path& path) {
 }
 
 bool setup_output_dir(const fs::path& folder, const Logger* logger) {
+    if (auto reason = leaves_working_copy(folder, Deed::write)) {
+        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), *reason));
+        return false;
+    }
     std::error_code ec;
     if (fs::is_directory(folder, ec)) return true;
     fs::create_directories(folder, ec);
@@ -155,7 +267,12 @@ DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptio
     for (auto end = fs::directory_iterator(); !ec && it != end; it.increment(ec)) {
         std::error_code e;
         auto name = support::utf8_text(it->path().filename());
-        if (it->is_directory(e) && !hit(name)) found.emplace_back(name, it->path());
+        if (!it->is_directory(e) || hit(name)) continue;
+        if (auto reason = it->is_symlink(e) ? leaves_working_copy(it->path(), Deed::offer) : std::nullopt) {
+            library_log().warning("⚠️ " + *reason);
+            continue;
+        }
+        found.emplace_back(name, it->path());
     }
     std::sort(found.begin(), found.end());
     DirectoryList list;
@@ -176,11 +293,21 @@ std::optional<std::string> keyword_literal(const std::string& text, const std::s
     return std::string(m->matched(1) ? m->group(1) : m->group(2));
 }
 
+// What setup.py says, read as any file of the working copy; nothing when it is missing
+// or refused (which a warning says).
+std::optional<std::string> setup_py_text(const fs::path& setup_py) {
+    auto file = read_local_file(setup_py);
+    if (file.outcome == LocalFile::Outcome::refused)
+        library_log().warning("⚠️ " + read_refused("setup.py", setup_py, file.reason));
+    if (file.outcome != LocalFile::Outcome::read) return std::nullopt;
+    return std::move(file.bytes);
+}
+
 }  // namespace
 
 PackageInfo get_package_name_version() {
     PackageInfo info;
-    auto text = support::read_file("setup.py");
+    auto text = setup_py_text("setup.py");
     if (!text) return info;
     if (auto name = keyword_literal(*text, "name")) info.name = *name;
     if (auto version = keyword_literal(*text, "version")) info.version = *version;
@@ -189,7 +316,7 @@ PackageInfo get_package_name_version() {
 }
 
 std::string get_cli_name(const fs::path& setup_py, const std::string& fallback) {
-    auto text = support::read_file(setup_py);
+    auto text = setup_py_text(setup_py);
     if (!text) return fallback;
     // "console_scripts": ["name = package.module:function", ...]
     static const support::Regex re("console_scripts['\"]?\\s*[:=]\\s*\\[\\s*['\"]\\s*([^'\"=\\s]+)\\s*=");

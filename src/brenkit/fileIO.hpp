@@ -28,13 +28,15 @@ std::optional<YAML::Node> load_yaml_string(const std::string& yaml_text, const s
 inline constexpr std::uintmax_t max_config_bytes = std::uintmax_t{16} << 20;
 // Loads a YAML file that must hold a mapping; nothing (with the reason logged) when it
 // is missing, unreadable, a folder or another file that is not a regular one (device,
-// FIFO), larger than max_config_bytes, malformed or not a mapping. With `empty_is_null`
+// FIFO), larger than max_config_bytes, refused by the working copy's link rule (below),
+// malformed or not a mapping. With `empty_is_null`
 // an empty or null document is no error: it gives a Null node, without a message. A key
 // given twice in a mapping is taken from its later copy, with a warning naming its line.
 std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_null = false);
 // Writes the mapping as YAML over the file (temporary file, then rename): key order
 // kept, UTF-8 as is, every text value quoted so that it reads back as a text (a value
 // set in code from a plain string counts by its look, "3" as a number: use quoted()).
+// The working copy's link rule (below) holds.
 support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger = nullptr);
 
 // How a YAML 1.1 safe loader reads a plain scalar: null/~/empty, booleans
@@ -79,7 +81,9 @@ struct FindOptions {
     std::vector<std::string> exclude_paths{};  // folder names (or paths) not descended into
     const Logger* logger = nullptr;
 };
-// Matching regular files, sorted by path so that results are reproducible.
+// Matching regular files, sorted by path so that results are reproducible. A file (or
+// the folder searched) whose link leads out of the working copy is left out, with a
+// warning that names it.
 FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions& options = {});
 
 using Choice = std::pair<fs::path, std::string>;
@@ -144,29 +148,80 @@ std::string repo_url(const std::string& relative_path);
 
 // The file's text; a missing file is first downloaded from `url` and saved at `path`
 // (written to a temporary name, then renamed; an HTTP error leaves no file). "" when
-// the file cannot be had. Never raises for a failed download.
+// the file cannot be had. Never raises for a failed download. The link rule below holds.
 std::string load_or_download_content(const fs::path& path, const std::string& url,
                                      const std::string& label = "檔案", const Logger* logger = nullptr);
+
+// ---- the working copy's links ----------------------------------------------------
+// A cloned repository chooses the symbolic links it holds, so one rule serves every
+// read, write, deletion and search: a path inside the working copy (the current folder)
+// whose final target, after every link, lies outside it is refused. What the refusal says
+// was not done:
+enum class Deed { read, write, remove, offer };
+// The one line that refuses `path` for `deed`, naming the link and where it leads;
+// nothing when every link on the way stays inside, or when `path` names a place outside
+// by itself (absolute elsewhere, or leaving through ".."). A deletion looks at the folders
+// on the way only: a link itself may go. A place the user named (NamedPlaces) is the
+// user's wherever its links lead; what lies below it follows the rule from there.
+std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed);
+
+// The places the user named for a run (a configuration given with -c PATH and the
+// settings in it, a folder given with -o, a file given on the command line), for as long
+// as the object lives.
+class NamedPlaces {
+  public:
+    NamedPlaces() = default;
+    NamedPlaces(const NamedPlaces&) = delete;
+    NamedPlaces& operator=(const NamedPlaces&) = delete;
+    ~NamedPlaces();
+    void add(const fs::path& place);
+
+  private:
+    std::vector<fs::path> added_;
+};
+
+// ---- local files -------------------------------------------------------------------
+// The largest text file of a project that is read whole (16 MiB: README, setup.py,
+// sources, manuals, scripts): far beyond any real one, small enough that a wrong file
+// cannot exhaust the memory.
+inline constexpr std::uintmax_t max_text_bytes = std::uintmax_t{16} << 20;
+// The largest answer of the agent that is read (8 MiB): far beyond any document or
+// program it writes.
+inline constexpr std::uintmax_t max_answer_bytes = std::uintmax_t{8} << 20;
+
+struct ReadOptions {
+    std::uintmax_t limit = max_text_bytes;
+    bool follow_links = true;  // false: a path that is a link itself is refused
+};
+// A file read whole, as every file of the working copy is read: the link rule above, then
+// a regular file (no folder, device, FIFO or socket) of at most `limit` bytes.
+struct LocalFile {
+    enum class Outcome { read, missing, refused };
+    Outcome outcome = Outcome::missing;
+    std::string bytes{};
+    std::string reason{};  // why it was refused, as the user reads it
+};
+LocalFile read_local_file(const fs::path& path, const ReadOptions& options = {});
+// The line of a refused read: "無法讀取" + label + ": " + path + ": " + reason.
+std::string read_refused(const std::string& label, const fs::path& path, const std::string& reason);
+
+// The file's text as read_local_file reads it; "" when it is missing (a warning) or
+// refused (an error that says why). Bytes that are not UTF-8 become U+FFFD (a warning).
 std::string load_local_file_content(const fs::path& path, const std::string& label = "檔案",
                                     const Logger* logger = nullptr);
-
-// A cloned repository chooses the symbolic links it holds, so a write inside the working
-// copy (the current folder) that a link would carry out of it is refused. This gives the
-// reason, naming the link and where it leads; nothing when the write stays inside, or
-// when `path` names a place outside by itself (absolute elsewhere, or leaving through
-// ".."), which the user chose. Every save and download below checks it.
-std::optional<std::string> write_leaves_working_copy(const fs::path& path);
-// Where a save may lead: `working_copy` as above; `as_configured` for a place the user
-// named in a configuration of their own, written wherever its links lead.
-enum class Reach { working_copy, as_configured };
-
+// The same text of what read_local_file gave for `path`.
+std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger);
+// Saves through write_file_atomic, after the link rule.
 support::Result save_local_file_content(const fs::path& path, const std::string& text,
-                                        const std::string& label = "檔案", const Logger* logger = nullptr,
-                                        Reach reach = Reach::working_copy);
+                                        const std::string& label = "檔案", const Logger* logger = nullptr);
+// Deletes the file (never a folder); an absent file is no failure. Nothing is deleted
+// through a linked folder that leads out of the working copy (a warning says so when
+// something is there).
 void remove_file(const fs::path& path);
 void remove_directory(const fs::path& path);
 
-// The folder exists afterwards (with its parents); false when it cannot be made.
+// The folder exists afterwards (with its parents); false when it cannot be made or the
+// link rule refuses it.
 bool setup_output_dir(const fs::path& folder, const Logger* logger = nullptr);
 fs::path setup_output_file(const fs::path& folder, const std::string& file_name, const Logger* logger = nullptr);
 // folder/stem+suffix, or folder/stem_1+suffix, _2, ... whichever is free.
@@ -183,7 +238,8 @@ struct DirectoryOptions {
     std::vector<std::string> exclude_names{};
     std::vector<std::string> exclude_suffixes{};
 };
-// Sub-folders of `root_path` that no exclusion hits, sorted by name.
+// Sub-folders of `root_path` that no exclusion hits, sorted by name; a linked one that
+// leads out of the working copy is left out, with a warning.
 DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptions& options = {});
 
 struct PackageInfo {

@@ -103,8 +103,9 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
                                           editor, run.status, label));
         } else if (run.status != 0) {
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
-        } else if (auto saved = support::read_file(file)) {
-            result = without_comments(without_byte_order_mark(std::move(*saved)));
+        } else if (auto saved = support::read_regular_file(file, max_text_bytes);
+                   saved.outcome == support::BoundedRead::Outcome::read) {
+            result = without_comments(without_byte_order_mark(std::move(saved.bytes)));
             if (!result->empty()) {
                 typed_inputs().entries.push_back({folder, file, label, logger});
                 removed_folder.path.clear();

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
+#include "brenkit/fileIO_internal.hpp"
 #include "support/console.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
@@ -124,13 +125,25 @@ FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions&
         if (options.logger) options.logger->warning(fmt::format("⚠️ 找不到資料夾: {}", support::utf8_text(folder)));
         return found;
     }
+    const Logger& log = options.logger ? *options.logger : library_log();
+    // What is found here is the repository's: a file that a link takes out of the working
+    // copy is not offered. The search does not descend into linked folders, so only the
+    // folder searched and the files themselves can be such links.
+    if (auto reason = leaves_working_copy(folder, Deed::offer)) {
+        log.warning("⚠️ " + *reason);
+        return found;
+    }
     auto extensions = normalized_extensions(options.extensions);
     std::vector<fs::path> paths;
     auto consider = [&](const fs::directory_entry& entry) {
         std::error_code e;
-        if (entry.is_regular_file(e) && file_matches(support::utf8_text(entry.path().filename()), extensions, options.prefix)) {
-            paths.push_back(entry.path());
+        if (!entry.is_regular_file(e) || !file_matches(support::utf8_text(entry.path().filename()), extensions, options.prefix))
+            return;
+        if (auto reason = entry.is_symlink(e) ? leaves_working_copy(entry.path(), Deed::offer) : std::nullopt) {
+            log.warning("⚠️ " + *reason);
+            return;
         }
+        paths.push_back(entry.path());
     };
     if (options.recursive) {
         auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);

@@ -71,17 +71,23 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_n
         log.error(fmt::format("❌ 設定檔路徑是資料夾，不是檔案: {}", support::utf8_text(path)));
         return std::nullopt;
     }
+    if (auto reason = leaves_working_copy(path, Deed::read)) {
+        log.error(fmt::format("❌ 無法讀取設定檔: {}: {}", support::utf8_text(path), *reason));
+        return std::nullopt;
+    }
     // A device or a FIFO could never end or block forever, and a huge file would be
     // held whole in memory: only a regular file of sane size is read.
     auto read = support::read_regular_file(path, max_config_bytes);
     switch (read.outcome) {
         case support::BoundedRead::Outcome::read: break;
+        case support::BoundedRead::Outcome::link:  // links are followed here
         case support::BoundedRead::Outcome::not_regular:
             log.error(fmt::format("❌ 設定檔不是一般檔案: {}", support::utf8_text(path)));
             return std::nullopt;
         case support::BoundedRead::Outcome::too_large:
             log.error(fmt::format("❌ 設定檔超過 {} MiB 上限: {}", max_config_bytes >> 20, support::utf8_text(path)));
             return std::nullopt;
+        case support::BoundedRead::Outcome::missing:  // gone since the look above
         case support::BoundedRead::Outcome::failed:
             log.error(fmt::format("❌ 無法讀取設定檔: {}", support::utf8_text(path)));
             return std::nullopt;
@@ -337,6 +343,7 @@ std::string dump_yaml(const YAML::Node& data) {
 
 support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger) {
     try {
+        refuse_write_out_of_working_copy(path);
         support::write_file_atomic(path, dump_yaml(data));
     } catch (const std::exception& e) {
         auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", support::utf8_text(path), support::failure_reason(e));

@@ -6,10 +6,11 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +23,6 @@ namespace support {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> read_file(const fs::path& p) {
-    std::error_code ec;
-    if (fs::is_directory(p, ec)) return std::nullopt;
-    std::ifstream f(p, std::ios::binary);
-    if (!f) return std::nullopt;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    if (f.bad()) return std::nullopt;
-    return ss.str();
-}
-
 namespace {
 
 BoundedRead refused(BoundedRead::Outcome outcome, std::string reason = {}) {
@@ -41,30 +31,60 @@ BoundedRead refused(BoundedRead::Outcome outcome, std::string reason = {}) {
 
 }  // namespace
 
-BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit) {
+BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool follow_links) {
     using Outcome = BoundedRead::Outcome;
-    std::error_code ec;
-    fs::file_status status = fs::status(p, ec);
-    if (ec) return refused(Outcome::failed, ec.message());
-    if (!fs::is_regular_file(status)) return refused(Outcome::not_regular);
     BoundedRead result{.outcome = Outcome::read};
 #ifdef _WIN32
-    std::uintmax_t size = fs::file_size(p, ec);
-    if (!ec && size > limit) return refused(Outcome::too_large);
-    std::ifstream f(p, std::ios::binary);
-    if (!f) return refused(Outcome::failed, "cannot open the file");
+    // Everything is told by the open file: the file system library does not see links
+    // here. Without following links the reparse point itself is opened; a folder opens
+    // only with backup semantics, and is then refused like any other file that is not a
+    // regular one (a device, a pipe).
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return refused(Outcome::missing);
+        return refused(Outcome::failed, std::system_category().message(static_cast<int>(error)));
+    }
+    struct Closer {
+        HANDLE h;
+        ~Closer() { CloseHandle(h); }
+    } closer{h};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK) return refused(Outcome::not_regular);
+    if (!GetFileInformationByHandle(h, &info))
+        return refused(Outcome::failed, std::system_category().message(static_cast<int>(GetLastError())));
+    // Only a reparse point opened as itself shows here (a followed link shows its target).
+    if (!follow_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return refused(Outcome::link);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return refused(Outcome::not_regular);
+    const std::uintmax_t size = (std::uintmax_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    if (size > limit) return refused(Outcome::too_large);
+    result.bytes.reserve(static_cast<size_t>(size));
     char chunk[65536];
-    while (f) {
-        f.read(chunk, sizeof chunk);
-        result.bytes.append(chunk, static_cast<size_t>(f.gcount()));
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(h, chunk, sizeof chunk, &n, nullptr))
+            return refused(Outcome::failed, std::system_category().message(static_cast<int>(GetLastError())));
+        if (n == 0) break;
+        result.bytes.append(chunk, n);
         if (result.bytes.size() > limit) return refused(Outcome::too_large);
     }
-    if (f.bad()) return refused(Outcome::failed, "cannot read the file");
 #else
-    // Opened without blocking and checked again on the open file, in case something
-    // else took the name's place since the look above.
-    int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return refused(Outcome::failed, std::strerror(errno));
+    std::error_code ec;
+    const fs::file_status status = follow_links ? fs::status(p, ec) : fs::symlink_status(p, ec);
+    if (status.type() == fs::file_type::not_found) return refused(Outcome::missing);
+    if (ec) return refused(Outcome::failed, ec.message());
+    if (fs::is_symlink(status)) return refused(Outcome::link);
+    if (!fs::is_regular_file(status)) return refused(Outcome::not_regular);
+    // Opened without blocking and checked again on the open file, in case something else
+    // took the name's place since the look above.
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (follow_links ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        if (errno == ELOOP && !follow_links) return refused(Outcome::link);
+        if (errno == ENOENT) return refused(Outcome::missing);
+        return refused(Outcome::failed, std::strerror(errno));
+    }
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }

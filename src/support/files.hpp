@@ -8,12 +8,9 @@
 
 namespace support {
 
-// Whole-file read as bytes; nothing when the file cannot be opened or read.
-std::optional<std::string> read_file(const std::filesystem::path& p);
-
 // A read of a file that must be a regular file of bounded size.
 struct BoundedRead {
-    enum class Outcome { read, not_regular, too_large, failed };
+    enum class Outcome { read, missing, link, not_regular, too_large, failed };
     Outcome outcome = Outcome::failed;
     std::string bytes{};   // the content, when read
     std::string reason{};  // the system's message, when failed
@@ -22,7 +19,9 @@ struct BoundedRead {
 // device, a FIFO or a socket is never read (a FIFO is never opened so that it could
 // block), and a larger file is refused by its size before any reading. A file whose
 // size says nothing (such as /proc files) is read only until it passes the limit.
-BoundedRead read_regular_file(const std::filesystem::path& p, std::uintmax_t limit);
+// Without `follow_links` a path that is itself a symbolic link (on Windows any reparse
+// point) is refused as `link`, checked on the open file. Nothing at the path is `missing`.
+BoundedRead read_regular_file(const std::filesystem::path& p, std::uintmax_t limit, bool follow_links = true);
 
 // Writes to a temporary file beside the target and renames it into place, so a failed
 // write never leaves a truncated target. The saved file stays the user's file: a symbolic

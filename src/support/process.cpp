@@ -527,11 +527,9 @@ ProcessResult run_through_interpreter(const std::string& command_line, const std
 // npm's command script for a package's program, read as npm writes it (nothing when it
 // is anything else: a script of the user's own, or one changed by hand).
 std::optional<NpmShim> read_npm_shim(const fs::path& script) {
-    std::error_code ec;
     // npm's shims are well under a kilobyte; anything large is not one.
-    if (fs::file_size(script, ec) > 64 * 1024 || ec) return std::nullopt;
-    const auto text = read_file(script);
-    return text ? windows_npm_shim(*text) : std::nullopt;
+    const auto read = read_regular_file(script, 64 * 1024);
+    return read.outcome == BoundedRead::Outcome::read ? windows_npm_shim(read.bytes) : std::nullopt;
 }
 
 // The program an npm shim starts, as the shim finds it: the one beside the shim, else

@@ -543,7 +543,8 @@ Outcome AgentWorkspace::run_input(const std::vector<std::string>& args, const st
                     .env = vars,
                     .fake_agy = true,
                     .user = user,
-                    .while_running = while_running});
+                    .while_running = while_running,
+                    .capped = capped});
 }
 
 void AgentWorkspace::run_as(const User& as) {
@@ -581,6 +582,18 @@ void write_click_project(const fs::path& proj) {
 std::string with_paths(std::string text, std::initializer_list<std::pair<const char*, const char*>> keys) {
     for (const auto& [key, rel] : keys) text = support::replace_all(text, key, (fs::current_path() / rel).generic_string());
     return text;
+}
+
+void plant_links(const fs::path& work, const Links& links) {
+    for (const auto& [name, target] : links) {
+        fs::remove_all(work / name);
+        fs::create_directories((work / name).parent_path());
+        fs::create_symlink(target, work / name);
+    }
+}
+
+std::string with_outside(std::string text, const fs::path& outside) {
+    return support::replace_all(text, "{outside}", fs::canonical(outside).string());
 }
 
 }  // namespace th

@@ -223,6 +223,8 @@ class AgentWorkspace {
     std::optional<User> user;
     // Handed to every run as Run::while_running when set.
     std::function<void(int pid, const std::function<std::string()>& out_so_far)> while_running;
+    // Handed to every run as Run::capped.
+    bool capped = false;
     // The recorded agent calls and the last argument (the prompt) of one of them.
     std::vector<std::vector<std::string>> calls() const;
     // The absolute path of work/rel with "/", as prompts name files.
@@ -244,5 +246,23 @@ void write_click_project(const fs::path& proj);
 // `text` with each key replaced by the absolute path (with "/") of its path relative to
 // the current folder, for prompts that name files the way the commands resolve them.
 std::string with_paths(std::string text, std::initializer_list<std::pair<const char*, const char*>> keys);
+
+// Symbolic links planted in a working copy, each in place of whatever stood there (its
+// parent folders made): the path in `work`, and the link's target as it is written.
+using Links = std::vector<std::pair<std::string, std::string>>;
+void plant_links(const fs::path& work, const Links& links);
+// `text` with "{outside}" replaced by the folder's path without links, as a refusal names
+// the place that a link leads to.
+std::string with_outside(std::string text, const fs::path& outside);
+// One hostile working copy of a table: the links planted, the run's arguments (options
+// or answers, as the command's test runs it) and what the run does.
+struct LinkCase {
+    std::string name;
+    Links links;
+    std::vector<std::string> args;
+    int status;
+    std::string line;  // printed on standard error; "{outside}" stands for the folder outside
+    size_t agent_calls;
+};
 
 }  // namespace th

@@ -16,6 +16,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,13 @@ fs::path own_folder() {
 }
 
 std::string probe() { return utf8_text(own_folder() / "probe.exe"); }
+
+// The file's bytes, or nothing when it cannot be read.
+std::optional<std::string> read_file(const fs::path& p) {
+    auto read = read_regular_file(p, std::uintmax_t{64} << 20);
+    if (read.outcome != BoundedRead::Outcome::read) return std::nullopt;
+    return read.bytes;
+}
 
 std::string self() {
     wchar_t name[MAX_PATH];
@@ -330,6 +338,26 @@ TEST(WindowsFiles, ReadOnlyFilesAreRemovedWithTheirFolder) {
     ASSERT_TRUE(GetFileAttributesW(object.c_str()) & FILE_ATTRIBUTE_READONLY);
     brenkit::fileIO::remove_directory(clone);
     EXPECT_FALSE(fs::exists(clone));
+}
+
+// A read that follows no link refuses a reparse point as it is opened; devices are no
+// regular files.
+TEST(WindowsFiles, ReadsRefuseLinksAndDevicesAsOpened) {
+    using Outcome = BoundedRead::Outcome;
+    TempDir dir;
+    write_text(dir.path() / "real.txt", "text");
+    EXPECT_EQ(read_regular_file(dir.path() / "real.txt", 100, false).outcome, Outcome::read);
+    EXPECT_EQ(read_regular_file(dir.path() / "none.txt", 100).outcome, Outcome::missing);
+    EXPECT_NE(read_regular_file(L"NUL", 100).outcome, Outcome::read);
+    EXPECT_NE(read_regular_file(L"CON", 100).outcome, Outcome::read);
+    constexpr DWORD unprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    if (!CreateSymbolicLinkW((dir.path() / "link.txt").c_str(), L"real.txt", unprivileged))
+        GTEST_SKIP() << "no symbolic links here: " << std::system_category().message(static_cast<int>(GetLastError()));
+    // Wine makes the link but does not follow it: what is tested needs a system that does.
+    const auto followed = read_regular_file(dir.path() / "link.txt", 100);
+    if (followed.outcome != Outcome::read) GTEST_SKIP() << "symbolic links are not followed here";
+    EXPECT_EQ(followed.bytes, "text");
+    EXPECT_EQ(read_regular_file(dir.path() / "link.txt", 100, false).outcome, Outcome::link);
 }
 
 TEST(WindowsFiles, ArchivesKeepNonAsciiNames) {

@@ -17,10 +17,21 @@ namespace fileIO = brenkit::fileIO;
 
 void make_parent(const fs::path& path) {
     fs::path parent = path.parent_path();
-    if (!parent.empty() && !fileIO::write_leaves_working_copy(path)) fs::create_directories(parent);
+    if (!parent.empty() && !fileIO::leaves_working_copy(path, fileIO::Deed::write)) fs::create_directories(parent);
 }
 
 namespace {
+
+// Whether the file is there for the agent to read: a file that a link takes out of the
+// working copy is not (the line says why).
+bool present(const fs::path& path, const std::string& label, const Logger& logger) {
+    if (auto reason = fileIO::leaves_working_copy(path, fileIO::Deed::read)) {
+        logger.error("❌ " + fileIO::read_refused(label, path, *reason));
+        return false;
+    }
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
 
 // A present file is left for its reader: it is not read here (its text is not needed,
 // and it could be huge or no regular file at all).
@@ -38,14 +49,14 @@ std::string download_url(const std::string& repo_folder, const fs::path& local_p
 
 bool fetch(const fs::path& path, const std::string& repo_folder, const std::string& label, const Logger& logger) {
     download_if_missing(path, download_url(repo_folder, path), label, logger);
-    return fs::exists(path);
+    return present(path, label, logger);
 }
 
 std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
                                                     const Logger& logger) {
     download_if_missing(goal_path, download_url(goal_folder, goal_path), "Goal 設定檔", logger);
     download_if_missing(skill_path, download_url(skill_folder, skill_path), "Skill 設定檔", logger);
-    if (fs::exists(goal_path) && fs::exists(skill_path)) return std::nullopt;
+    if (present(goal_path, "Goal 設定檔", logger) && present(skill_path, "Skill 設定檔", logger)) return std::nullopt;
     logger.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
     return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
 }
@@ -54,7 +65,7 @@ bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) 
     for (const auto& source : sources)
         download_if_missing(source.path, fileIO::repo_url(source.repo_path), source.label, logger);
     for (const auto& source : sources)
-        if (!fs::exists(source.path)) return false;
+        if (!present(source.path, source.label, logger)) return false;
     return true;
 }
 
@@ -98,8 +109,15 @@ std::string output_request(const std::string& colon, const std::string& what, co
            prompt_path(output_path) + "` 檔案中。\n";
 }
 
-std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
-    return std::string(support::strip(fileIO::load_local_file_content(output_path, label, &logger)));
+support::Result read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
+    auto file = fileIO::read_local_file(output_path, {.limit = fileIO::max_answer_bytes, .follow_links = false});
+    if (file.outcome == fileIO::LocalFile::Outcome::refused) {
+        const std::string reason =
+            fileIO::read_refused(label, support::path_from_utf8(support::reference_form(output_path)), file.reason);
+        logger.error("❌ " + reason);
+        return support::Result::failure(reason);
+    }
+    return support::Result::success(std::string(support::strip(fileIO::local_text(std::move(file), output_path, label, &logger))));
 }
 
 namespace {
@@ -121,7 +139,7 @@ AnswerLock::AnswerLock(const fs::path& answer_path, const Logger& logger) {
     fs::path folder = answer_path.parent_path();
     if (folder.empty()) folder = ".";
     std::error_code ec;
-    fs::create_directories(folder, ec);
+    if (!fileIO::leaves_working_copy(answer_path, fileIO::Deed::write)) fs::create_directories(folder, ec);
     const std::string key = support::utf8_text(fs::weakly_canonical(fs::absolute(folder, ec), ec));
     if (ec) return;
     auto& held = held_folders();
@@ -176,7 +194,8 @@ AnswerFile::AnswerFile(AnswerFile&& other) noexcept
     : path_(std::exchange(other.path_, std::nullopt)),
       aside_(std::exchange(other.aside_, std::nullopt)),
       logger_(other.logger_),
-      lock_(std::move(other.lock_)) {}
+      lock_(std::move(other.lock_)),
+      held_(std::exchange(other.held_, false)) {}
 
 AnswerFile& AnswerFile::operator=(AnswerFile&& other) noexcept {
     if (this != &other) {
@@ -185,6 +204,7 @@ AnswerFile& AnswerFile::operator=(AnswerFile&& other) noexcept {
         aside_ = std::exchange(other.aside_, std::nullopt);
         logger_ = other.logger_;
         lock_ = std::move(other.lock_);
+        held_ = std::exchange(other.held_, false);
     }
     return *this;
 }
@@ -201,6 +221,7 @@ void AnswerFile::remove() {
     if (path_ && !aside_) fileIO::remove_file(*path_);
     path_.reset();
     aside_.reset();
+    held_ = false;
 }
 
 void AnswerFile::keep() {
@@ -218,6 +239,9 @@ void AnswerFile::keep() {
 
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger) {
+    // The folder decides where the agent writes; a stale answer, even a link, goes first.
+    if (auto refused = refuse_link_out(output_path.parent_path(), fileIO::Deed::write, logger))
+        return {*refused, AnswerFile()};
     const std::string named = support::reference_form(output_path);
     if (!support::prompt_safe(named)) {
         logger.error("❌ AI 輸出檔的路徑含有控制字元、反引號或方括號，無法安全地寫進 AI 提示，未執行 AI：「" +
@@ -236,9 +260,10 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
     }
     AnswerFile file(output_path, logger, std::move(lock));
     if (!run.ok) return {run, std::move(file)};
-    std::string text = read_output(output_path, label, logger);
-    if (text.empty()) file.discard();
-    return {support::Result::success(std::move(text)), std::move(file)};
+    auto answer = read_output(output_path, label, logger);
+    if (!answer.ok) file.hold();
+    else if (answer.text.empty()) file.discard();
+    return {std::move(answer), std::move(file)};
 }
 
 support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
@@ -253,6 +278,13 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
 std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger) {
     if (fileIO::setup_output_dir(folder, &logger)) return std::nullopt;
     return support::Result::failure("無法建立輸出資料夾: " + support::utf8_text(folder));
+}
+
+std::optional<support::Result> refuse_link_out(const fs::path& path, fileIO::Deed deed, const Logger& logger) {
+    auto reason = fileIO::leaves_working_copy(path, deed);
+    if (!reason) return std::nullopt;
+    logger.error("❌ " + *reason);
+    return support::Result::failure(*reason);
 }
 
 support::Result editor_failed() { return support::Result::failure("編輯器未正常結束，程序中斷。"); }

@@ -81,8 +81,11 @@ std::string output_section(const fs::path& output_path);
 // ("生成的手冊內容") to the output file, ending with a line feed.
 std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path);
 
-// The output file's text, stripped; "" when the agent wrote nothing.
-std::string read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
+// The output file's text, stripped; "" when the agent wrote nothing. The file is read
+// without following a link, as a regular file of at most fileIO::max_answer_bytes; an
+// answer that is anything else is refused: the failure is the line that says why and
+// where the file is, which is logged.
+support::Result read_output(const fs::path& output_path, const std::string& label, const Logger& logger);
 
 // One run's hold on the folder that keeps the agent's answer files (`_agy`), for as long
 // as the object lives: the folder's advisory lock, so that a second run in the same
@@ -127,7 +130,11 @@ class AnswerFile {
     ~AnswerFile();
 
     void saved() { remove(); }
-    void discard() { remove(); }
+    void discard() {
+        if (!held_) remove();
+    }
+    // The answer was refused as it is: it stays where it is, whatever the caller does.
+    void hold() { held_ = true; }
     // Takes the file out of the tree while the caller holds the answer's text (a commit of
     // the whole tree must not hold it). Unless the answer is saved or discarded after
     // all, the text is written back on the way out and the same line says where.
@@ -140,6 +147,7 @@ class AnswerFile {
     std::optional<std::string> aside_;
     const Logger* logger_ = nullptr;
     AnswerLock lock_;
+    bool held_ = false;
 };
 
 // The files this program keeps under `_agy/` of the working folder (an agent's answer
@@ -155,8 +163,10 @@ struct AgentAnswer : support::Result {
 
 // One agent pass whose answer is the file it writes to `output_path`. A stale file is
 // removed first, so an old answer is never taken for a new one. The file stays until the
-// caller settles it (see AnswerFile); an answer that is empty is removed at once. The
-// answer's folder is held from before the run (a refused hold gives its failure), and
+// caller settles it (see AnswerFile); an answer that is empty is removed at once, one that
+// read_output refuses stays whatever the caller does, and the pass fails with its reason.
+// The answer's folder is held from before the run (a refused hold gives its failure), an
+// answer path that a link takes out of the working copy is refused before the run, and
 // an interrupt that ends the agent removes what it wrote so far. An output file that no
 // prompt can name safely (see prompt_path) is a failure before anything runs.
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
@@ -169,9 +179,13 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
                               const std::string& label, const std::string& done_line, const Logger& logger);
 
 // Makes the output folder before anything is asked or the agent runs, so a folder that
-// cannot be made ends the run at once. Nothing when the folder is there; otherwise (the
-// error line logged once, by setup_output_dir) the failure result.
+// cannot be made, or that a link takes out of the working copy, ends the run at once.
+// Nothing when the folder is there; otherwise (the error line logged once, by
+// setup_output_dir) the failure result.
 std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger);
+// Checks a file that a run will save, or point the agent at, before the agent runs:
+// nothing when the link rule lets it be, else the failure result of the line (logged).
+std::optional<support::Result> refuse_link_out(const fs::path& path, brenkit::fileIO::Deed deed, const Logger& logger);
 
 // The failure result of an editor that did not end normally (its reason is logged).
 support::Result editor_failed();

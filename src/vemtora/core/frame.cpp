@@ -89,9 +89,13 @@ class FrameRun {
     std::optional<int> choose_configuration() {
         if (!args_.config) return std::nullopt;
         std::string path = *args_.config;
+        named_config_ = !path.empty();
+        if (named_config_) named_.add(support::path_from_utf8(path));
         if (path.empty()) {
+            // Files found here are the repository's: one that a link takes out of the
+            // working copy is not offered (the search says so).
             auto found = fileIO::find_files_with_extensions(
-                "./", {.extensions = {".yaml", ".yml"}, .recursive = false, .prefix = {"config"}});
+                "./", {.extensions = {".yaml", ".yml"}, .recursive = false, .prefix = {"config"}, .logger = &log_});
             if (binding_.auto_single_candidate && found.paths.size() == 1) {
                 path = support::utf8_text(found.paths.front());
                 log_.info("💬 偵測到僅有單一設定檔，已自動選用：" + path);
@@ -129,6 +133,7 @@ class FrameRun {
                 return 1;
             }
             context_.config_path = support::path_from_utf8(*path_);
+            if (named_config_) name_settings(*loaded);
         }
         if (!loaded || loaded->IsNull()) return 0;
         configuration_ = std::move(loaded);
@@ -152,13 +157,25 @@ class FrameRun {
         }
         if (output_override) {
             std::string folder = args_.output_dir->empty() ? "./" : *args_.output_dir;
+            named_.add(support::path_from_utf8(folder));
             (*settings)[binding_.output_key] = folder;
             log_.info("✅ 已手動指定輸出目錄：" + folder);
         }
         return std::nullopt;
     }
 
+    // The settings of a configuration the user named are the user's: every text among
+    // them that names a place (an output folder, an instruction file) names it for them.
+    void name_settings(const YAML::Node& configuration) {
+        const YAML::Node settings = fileIO::child(configuration, "config");
+        if (!settings.IsMap()) return;
+        for (const auto& item : settings)
+            if (item.second.IsScalar() && !item.second.Scalar().empty() && support::is_valid_utf8(item.second.Scalar()))
+                named_.add(support::path_from_utf8(item.second.Scalar()));
+    }
+
     int run_application() {
+        if (context_.file && !context_.file->empty()) named_.add(support::path_from_utf8(*context_.file));
         support::Result result;
         {
             // What the user typed stays on disk when the command fails after it, an
@@ -183,7 +200,9 @@ class FrameRun {
     const brenkit::app_logging::Logger& log_;
     Context context_;
     std::optional<std::string> path_{};          // the configuration file, when -c was given
+    bool named_config_ = false;                  // -c PATH named it (no search found it)
     std::optional<YAML::Node> configuration_{};  // once loaded
+    fileIO::NamedPlaces named_;                  // for as long as the run lasts
 };
 
 }  // namespace

@@ -122,11 +122,12 @@ support::Result run_agy(const RunAgyArgs& args) {
 std::string extract_function_name(const fs::path& file_path) {
     if (!fs::exists(file_path)) return "";
     if (fs::is_directory(file_path)) throw std::runtime_error("Is a directory: '" + support::utf8_text(file_path) + "'");
-    const auto bytes = support::read_file(file_path);
-    if (!bytes) throw std::runtime_error("cannot read '" + support::utf8_text(file_path) + "'");
-    if (!support::is_valid_utf8(*bytes)) throw std::runtime_error("'" + support::utf8_text(file_path) + "' is not UTF-8 text");
+    const auto file = brenkit::fileIO::read_local_file(file_path);
+    if (file.outcome != brenkit::fileIO::LocalFile::Outcome::read)
+        throw std::runtime_error("cannot read '" + support::utf8_text(file_path) + "': " + file.reason);
+    if (!support::is_valid_utf8(file.bytes)) throw std::runtime_error("'" + support::utf8_text(file_path) + "' is not UTF-8 text");
     static const support::Regex pattern(R"(def\s+(cmd_\w+))");
-    const auto m = pattern.search(*bytes);
+    const auto m = pattern.search(file.bytes);
     return m ? std::string(m->group(1)) : std::string();
 }
 
@@ -299,8 +300,10 @@ void write_workspace(const fs::path& path, const Logger* logger, bool sync_agent
     // The rules file is replaced only when this writer made it (it opens with the
     // heading below): one the user wrote by hand is theirs to keep.
     const fs::path agents_md = fs::path(".agents") / "AGENTS.md";
-    if (auto existing = support::read_file(agents_md);
-        existing && !existing->empty() && !existing->starts_with(agents_md_heading)) {
+    if (auto existing = fileIO::read_local_file(agents_md); existing.outcome == fileIO::LocalFile::Outcome::refused) {
+        if (logger) logger->error("❌ " + fileIO::read_refused("Agy Agents 規則", agents_md, existing.reason));
+        return;
+    } else if (!existing.bytes.empty() && !existing.bytes.starts_with(agents_md_heading)) {
         if (logger)
             logger->warning("⚠️ " + support::generic_utf8_text(agents_md) + " 不是由 agy-commands 產生的檔案，已保留原內容，未更新。");
         return;
@@ -391,9 +394,10 @@ void load_dotenv(const fs::path& start) {
     for (;;) {
         const fs::path candidate = dir / ".env";
         if (fs::is_regular_file(candidate)) {
-            const auto text = support::read_file(candidate);
-            if (!text) throw std::runtime_error("cannot read '" + support::utf8_text(candidate) + "'");
-            for (const auto& raw : support::splitlines(*text)) {
+            const auto file = brenkit::fileIO::read_local_file(candidate);
+            if (file.outcome != brenkit::fileIO::LocalFile::Outcome::read)
+                throw std::runtime_error("cannot read '" + support::utf8_text(candidate) + "': " + file.reason);
+            for (const auto& raw : support::splitlines(file.bytes)) {
                 std::string_view line = support::strip(raw);
                 if (line.empty() || line.front() == '#') continue;
                 if (line.starts_with("export ")) line = support::lstrip(line.substr(7));

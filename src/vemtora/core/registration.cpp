@@ -58,6 +58,8 @@ std::optional<support::Result> run(const Pass& pass) {
         return std::nullopt;
     }
     if (pass.needs_function && func_name.empty()) return std::nullopt;
+    // The agent reads cli.py and its answer replaces it.
+    if (auto refused = exchange::refuse_link_out(cli_file, fileIO::Deed::read, log)) return refused;
     if (!pass.start_line.empty()) log.info(pass.start_line);
 
     mindrel::RunAgyArgs args{.prompt = pass.prompt(pass, func_name),

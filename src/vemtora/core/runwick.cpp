@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "brenkit/fileIO.hpp"
 #include "support/files.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
@@ -190,9 +191,10 @@ ReadmeInfo parse_readme_info(const fs::path& readme_path, const Logger* logger) 
         if (!fs::exists(readme_path)) return info;
         if (fs::is_directory(readme_path))
             throw std::runtime_error("Is a directory: '" + support::utf8_text(readme_path) + "'");
-        const auto bytes = support::read_file(readme_path);
-        if (!bytes) throw std::runtime_error("cannot read '" + support::utf8_text(readme_path) + "'");
-        const std::string text = support::normalize_newlines(support::decode_ignore(*bytes));
+        const auto file = brenkit::fileIO::read_local_file(readme_path);
+        if (file.outcome != brenkit::fileIO::LocalFile::Outcome::read)
+            throw std::runtime_error("cannot read '" + support::utf8_text(readme_path) + "': " + file.reason);
+        const std::string text = support::normalize_newlines(support::decode_ignore(file.bytes));
 
         auto find = [&text](const char* pattern) -> std::optional<std::string> {
             const support::Regex re(pattern, support::Regex::ignore_case);

@@ -114,6 +114,7 @@ Result FlowkinApp::run() {
     fs::path out_path = fileIO::setup_output_file(
         out_folder, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
     log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path));
+    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log)) return *refused;
 
     // ---- requirement: mandatory without sources ----
     std::string requirement;

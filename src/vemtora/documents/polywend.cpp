@@ -152,6 +152,8 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
         return Result::failure("未選取來源檔案。");
     }
     const fs::path source = chosen.front().first;
+    const fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_dir), output_name(source, suffix), &log);
+    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log)) return *refused;
 
     std::string custom;
     if (!skip_editor) {
@@ -178,8 +180,6 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
     if (!answer.ok) return answer;
     const std::string& content = answer.text;
     if (content.empty()) return Result::failure("❌ AI 處理失敗，產出內容為空。");
-
-    const fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_dir), output_name(source, suffix), &log);
     return exchange::save_document(out_path, content, answer.file, "產出檔案", "🎉 處理完成！檔案已儲存：", log);
 }
 

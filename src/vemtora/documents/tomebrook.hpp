@@ -96,7 +96,7 @@ class TomebrookApp {
     // The steps of run(), in order; a step that can end the run returns its result.
     std::optional<support::Result> choose_kind();
     std::optional<support::Result> choose_sources();
-    void choose_manual();
+    std::optional<support::Result> choose_manual();
     void settle_identity();
     std::optional<support::Result> ask_requirements();
     std::optional<support::Result> generate_manual();

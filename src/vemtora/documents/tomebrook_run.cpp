@@ -76,7 +76,7 @@ TomebrookApp::TomebrookApp(const YAML::Node& config_dict) {
 Result TomebrookApp::run() {
     if (auto failed = choose_kind()) return *failed;
     if (auto failed = choose_sources()) return *failed;
-    choose_manual();
+    if (auto failed = choose_manual()) return *failed;
     settle_identity();
     if (auto failed = ask_requirements()) return *failed;
     if (auto failed = generate_manual()) return *failed;
@@ -117,8 +117,9 @@ std::optional<Result> TomebrookApp::choose_sources() {
     return std::nullopt;
 }
 
-// Refactor an existing manual or generate a new one.
-void TomebrookApp::choose_manual() {
+// Refactor an existing manual or generate a new one; a manual that a link takes out of the
+// working copy ends the run before the agent does any work.
+std::optional<Result> TomebrookApp::choose_manual() {
     const auto& log = tomebrook::log();
     auto existing = fileIO::find_files_with_extensions(
         support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
@@ -136,6 +137,7 @@ void TomebrookApp::choose_manual() {
         out_path_ = fileIO::setup_output_file(support::path_from_utf8(output_dir), file_name, &log);
         log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path_));
     }
+    return exchange::refuse_link_out(out_path_, fileIO::Deed::write, log);
 }
 
 // The project name, version, author and date.
@@ -146,10 +148,11 @@ void TomebrookApp::settle_identity() {
     if (id.author == "unknown") id.author.reset();
     if (is_refactor_mode_ && fs::exists(out_path_)) {
         try {
-            auto text = support::read_file(out_path_);
-            if (!text) throw std::runtime_error("cannot read " + support::utf8_text(out_path_));
-            if (!support::is_valid_utf8(*text)) throw std::runtime_error("'utf-8' codec can't decode the file");
-            read_manual_facts(*text, id.author, id.version);
+            auto file = fileIO::read_local_file(out_path_);
+            if (file.outcome != fileIO::LocalFile::Outcome::read)
+                throw std::runtime_error("cannot read " + support::utf8_text(out_path_) + ": " + file.reason);
+            if (!support::is_valid_utf8(file.bytes)) throw std::runtime_error("'utf-8' codec can't decode the file");
+            read_manual_facts(file.bytes, id.author, id.version);
         } catch (const std::exception& e) {
             log.debug(std::string("無法從現有手冊讀取資訊: ") + e.what());
         }

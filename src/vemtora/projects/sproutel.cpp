@@ -39,12 +39,16 @@ bool present(const fs::path& p) {
 // is already in its place (a module named cli.py would otherwise replace the sample's
 // registration file): that, and any other refusal of the file system, is the failure
 // that comes back.
+// A folder that the sample's links take out of the working copy is not changed either.
 std::optional<Result> rename_if_present(const fs::path& from, const fs::path& to) {
     if (!present(from) || from == to) return std::nullopt;
-    if (present(to)) return Result::failure("❌ 無法將 " + support::utf8_text(from) + " 重新命名為 " + support::utf8_text(to) + "：目標已存在。");
+    const std::string cannot = "❌ 無法將 " + support::utf8_text(from) + " 重新命名為 " + support::utf8_text(to) + "：";
+    for (const auto& folder : {from.parent_path(), to.parent_path()})
+        if (auto reason = fileIO::leaves_working_copy(folder, fileIO::Deed::write)) return Result::failure(cannot + *reason);
+    if (present(to)) return Result::failure(cannot + "目標已存在。");
     std::error_code ec;
     fs::rename(from, to, ec);
-    if (ec) return Result::failure("❌ 無法將 " + support::utf8_text(from) + " 重新命名為 " + support::utf8_text(to) + "：" + ec.message());
+    if (ec) return Result::failure(cannot + ec.message());
     return std::nullopt;
 }
 

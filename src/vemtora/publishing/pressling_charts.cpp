@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "brenkit/fileIO.hpp"
 #include "support/base64.hpp"
 #include "support/files.hpp"
 #include "support/html_entities.hpp"
@@ -270,15 +271,11 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
     // or never end.
     if (fs::is_directory(status)) return fail(std::make_error_code(std::errc::is_a_directory).message());
     // Nothing but a picture is inlined: a Markdown file from elsewhere must not copy a
-    // key file or the process environment into a page that gets published.
-    support::BoundedRead read = support::read_regular_file(img_path, max_image_bytes);
-    switch (read.outcome) {
-        case support::BoundedRead::Outcome::read: break;
-        case support::BoundedRead::Outcome::not_regular: return fail("not a regular file");
-        case support::BoundedRead::Outcome::too_large:
-            return fail(fmt::format("larger than {} MiB", max_image_bytes >> 20));
-        case support::BoundedRead::Outcome::failed: return fail(read.reason);
-    }
+    // key file or the process environment into a page that gets published, and a picture
+    // that a link takes out of the working copy is not read.
+    namespace fileIO = brenkit::fileIO;
+    auto read = fileIO::read_local_file(img_path, {.limit = max_image_bytes});
+    if (read.outcome != fileIO::LocalFile::Outcome::read) return fail(read.reason);
     if (!is_image(read.bytes)) return fail("not a PNG, JPEG, GIF, WebP, BMP, ICO, AVIF, HEIC/HEIF, TIFF or SVG image");
     return "data:" + image_mime_type(img_path) + ";base64," + support::base64_encode(read.bytes);
 }

@@ -373,7 +373,8 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
                                 max_markdown_bytes >> 20));
         return Outcome::failed;
     }
-    std::string text = fileIO::load_local_file_content(source, "Markdown 檔案: " + doc_name, logger);
+    std::string text = fileIO::local_text(fileIO::read_local_file(source, {.limit = max_markdown_bytes}), source,
+                                          "Markdown 檔案: " + doc_name, logger);
     if (text.empty()) {
         // An empty source is skipped; one with bytes that gave no text could not be read
         // (the loader has said why).

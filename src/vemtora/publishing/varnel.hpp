@@ -128,6 +128,9 @@ std::string html_escape(std::string_view text);
 // Replaces each "{name}" of `values` in one pass; inserted values are not scanned again.
 std::string fill_template(std::string_view tmpl, const std::vector<std::pair<std::string_view, std::string>>& values);
 std::string choose_icon(std::string_view title, std::string_view description, std::string_view file);
+// The link as an href: a link that a browser would read with a scheme other than http
+// or https ("javascript:", "data:") is made a relative path by a leading "./".
+std::string safe_href(std::string link);
 // The card's link: a local file under the site folder becomes a site address.
 std::string site_link(std::string_view file_value, const fs::path& working_folder);
 std::string render_card(const DocEntry& entry, const fs::path& working_folder);

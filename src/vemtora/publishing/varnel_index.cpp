@@ -217,13 +217,6 @@ std::optional<std::string> package_folder_of(std::string_view link) {
     return folder.empty() ? std::string("./") : support::join(folder, "/");
 }
 
-// A local file named like "javascript:alert(1)" must stay a relative link, not a scheme.
-std::string safe_href(std::string link) {
-    static const support::Regex scheme(R"(^[A-Za-z][A-Za-z0-9+.\-]+:)");
-    if (!is_web_link(link) && scheme.contains(link)) link = "./" + link;
-    return link;
-}
-
 // A list or a mapping where a text belongs is shown as the key's default: say so once.
 // (No value at all is the empty text here, as the page always showed it.)
 void name_values_without_text(const YAML::Node& config) {
@@ -243,6 +236,36 @@ void name_values_without_text(const YAML::Node& config) {
 }  // namespace
 
 std::string html_escape(std::string_view text) { return support::html_escape(text, true); }
+
+namespace {
+
+// The scheme a browser reads in the link, lower-cased, or "" for a relative link. A URL
+// parser drops C0 controls and blanks at both ends and every tab and line break before
+// it looks: " java\tscript:" is "javascript:" to it.
+std::string scheme_of(std::string_view link) {
+    auto c0_or_blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!link.empty() && c0_or_blank(link.front())) link.remove_prefix(1);
+    while (!link.empty() && c0_or_blank(link.back())) link.remove_suffix(1);
+    std::string scheme;
+    for (char c : link) {
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        if (c == ':') return support::ascii_lower(scheme);
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool later = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!letter && (scheme.empty() || !later)) return "";
+        scheme += c;
+    }
+    return "";
+}
+
+}  // namespace
+
+// A local file named like "javascript:alert(1)" must stay a relative link, not a scheme.
+std::string safe_href(std::string link) {
+    const std::string scheme = scheme_of(link);
+    if (!scheme.empty() && scheme != "http" && scheme != "https") link = "./" + link;
+    return link;
+}
 
 std::string fill_template(std::string_view tmpl, const std::vector<std::pair<std::string_view, std::string>>& values) {
     std::string out;
@@ -444,8 +467,7 @@ support::Result VarnelApp::run() {
                                                {"download_section", download_section}});
 
     auto out_path = fileIO::setup_output_file("./", "index.html", &log());
-    // The page goes where the user's configuration says, whatever links lead there.
-    auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log(), fileIO::Reach::as_configured);
+    auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log());
     if (!saved.ok) return support::Result::failure("Failed to generate index file: " + saved.text);
     if (!packing_error.empty()) return support::Result::failure("Failed to create the offline package: " + packing_error);
     if (!written_back.ok) return support::Result::failure("Failed to save the configuration: " + written_back.text);

@@ -163,6 +163,13 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
 
     auto archive_path = normalize_path(std::string(output_dir) + "/" + archive_name);
     fs::path native = support::path_from_utf8(archive_path).make_preferred();
+    // The archive, its writer's scratch copy and the clean-up of an older one stay in the
+    // working copy: a link there is the repository's choice, not the user's.
+    if (auto reason = fileIO::leaves_working_copy(native, fileIO::Deed::write)) {
+        log().error("❌ 打包壓縮檔失敗: " + *reason);
+        if (error_out) *error_out = *reason;
+        return std::nullopt;
+    }
     if (native.has_parent_path()) fs::create_directories(native.parent_path());
 
     remove_killed_runs_scratch(native.parent_path(), archive_name);

@@ -66,7 +66,7 @@ class Quillary {
     void choose_readme_kind();
     std::optional<support::Result> fetch_instructions();
     void choose_version();
-    void read_names();
+    std::optional<support::Result> read_names();
     std::optional<support::Result> choose_source_folder();
     std::optional<support::Result> ask_request();
     void collect_diff();

@@ -81,7 +81,7 @@ Result Quillary::run() {
     choose_readme_kind();
     if (auto failed = fetch_instructions()) return *failed;
     choose_version();
-    read_names();
+    if (auto failed = read_names()) return *failed;
     if (auto failed = choose_source_folder()) return *failed;
     if (auto failed = ask_request()) return *failed;
     collect_diff();
@@ -173,8 +173,11 @@ void Quillary::choose_version() {
     log.info("✅ 已確定下一版版本號: " + next_version_);
 }
 
-void Quillary::read_names() {
+std::optional<Result> Quillary::read_names() {
     const auto& log = quillary::log();
+    // The README is read, handed to the agent and written back: one that a link takes out
+    // of the working copy ends the run before the agent does any work.
+    if (auto refused = exchange::refuse_link_out(kReadmePath, fileIO::Deed::read, log)) return refused;
     is_refactor_ = fs::exists(kReadmePath);
     if (is_refactor_) {
         log.info("✅ 偵測到現有 README.md，進入重構更新模式");
@@ -211,6 +214,7 @@ void Quillary::read_names() {
     current_date_ = exchange::today();
     log.info("✅ 專案名稱: " + *project_name_ + ", 作者: " + *author_);
     log.info("✅ 版本號: " + next_version_ + ", 生成日期: " + current_date_);
+    return std::nullopt;
 }
 
 std::optional<Result> Quillary::choose_source_folder() {

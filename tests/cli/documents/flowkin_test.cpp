@@ -122,3 +122,20 @@ TEST_F(FlowkinCli, EndOfInputAtTheOverwriteQuestionKeepsTheAnswer) {
     EXPECT_EQ(th::read_file(ws.work / "_agy/generated-mmd.md"), "graph TD\n");
     EXPECT_EQ(th::read_file(ws.work / "flowkin/Flowchart_OneBlock_Custom.md"), "old\n");
 }
+
+// An output folder that a committed link leads out of the working copy is refused before
+// the agent runs; named with -o, the folder is the user's and the diagram is saved there.
+TEST_F(FlowkinCli, LinkedOutputFolderIsCheckedBeforeTheAgentRuns) {
+    th::write_file(ws.tmp / "outside/keep.txt", "mine\n");
+    fs::create_symlink("../outside", ws.work / "flowkin");
+    const std::string target = fs::canonical(ws.tmp / "outside").string();
+    ws.agent_writes("stateDiagram-v2\n");
+    auto o = ws.run({"flowkin"}, {"4", "2"}, "x\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "符號連結 flowkin 指向工作目錄之外的 " + target + "，未寫入")) << o.err;
+    EXPECT_TRUE(ws.calls().empty());
+
+    o = ws.run({"flowkin", "-o", "flowkin"}, {"4", "2"}, "x\n");
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(fs::exists(ws.tmp / "outside/State_Logic_parser.md"));
+}

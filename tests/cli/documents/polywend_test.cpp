@@ -114,3 +114,20 @@ TEST_F(PolywendCli, AResultThatCannotBeSavedStaysInTheAnswerFile) {
         << o.err;
     EXPECT_EQ(th::read_file(ws.work / "_agy/pipeline-result.md"), "formatted\n");
 }
+
+// An output folder that a committed link leads out of the working copy is refused before
+// the agent runs; named with -o, the folder is the user's and the document is saved there.
+TEST_F(PolywendCli, LinkedOutputFolderIsCheckedBeforeTheAgentRuns) {
+    th::write_file(ws.tmp / "outside/keep.txt", "mine\n");
+    fs::create_symlink("../outside", ws.work / "polywend-gen");
+    const std::string target = fs::canonical(ws.tmp / "outside").string();
+    ws.agent_writes("# Guide\n");
+    auto o = ws.run({"polywend"}, {"1", "2", "1"}, "x\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "符號連結 polywend-gen 指向工作目錄之外的 " + target + "，未寫入")) << o.err;
+    EXPECT_TRUE(ws.calls().empty());
+
+    o = ws.run({"polywend", "-o", "polywend-gen"}, {"1", "2", "1"}, "x\n");
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(th::read_file(ws.tmp / "outside/guide_EN_to_ZH.md"), "# Guide");
+}

@@ -194,3 +194,29 @@ TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
 }
 
 }  // namespace
+
+// The sample repository decides which links it holds: a linked package folder that leads
+// out of the working copy is neither renamed in nor deleted through, and a linked
+// setup.py is not read.
+TEST_F(SproutelCli, TemplateLinksLeadNowhere) {
+    const fs::path outside = tmp / "outside";
+    th::write_file(outside / "faldrun.py", "mine\n");
+    th::write_file(outside / "secret.py", "KEY = 'PRIVATE KEY'\n");
+    fs::remove_all(tmp / "src/faldrun");
+    fs::create_symlink("../../outside", tmp / "src/faldrun");
+    fs::remove(tmp / "src/setup.py");
+    fs::create_symlink("../../outside/secret.py", tmp / "src/setup.py");
+    th::git(tmp / "src", {"add", "-A"});
+    th::git(tmp / "src", {"commit", "-q", "-m", "links"});
+    fs::remove_all(tmp / "Faldrun.git");
+    th::git(tmp.path(), {"clone", "-q", "--bare", "src", "Faldrun.git"});
+    auto o = run(" MyProject \nmy-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "符號連結 Faldrun/faldrun 指向工作目錄之外的 " + fs::canonical(outside).string() + "，未寫入"))
+        << o.err;
+    EXPECT_EQ(th::read_file(outside / "faldrun.py"), "mine\n");
+    EXPECT_EQ(th::read_file(outside / "secret.py"), "KEY = 'PRIVATE KEY'\n");
+    EXPECT_FALSE(fs::exists(outside / "start_task.py"));
+    EXPECT_FALSE(has(o.out + o.err, "PRIVATE KEY"));
+    EXPECT_TRUE(calls().empty());
+}

@@ -165,3 +165,38 @@ TEST_F(TorvaneCli, AFailingEditorEndsTheRun) {
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
 }
+
+// The repository decides which links it holds: a reference file linked out of the working
+// copy is not handed to the agent, a setup.py that is an endless device is not read, and a
+// linked output folder is refused before anything is downloaded or asked.
+TEST_F(TorvaneCli, RepositoryLinksLeadNowhere) {
+    const fs::path outside = tmp / "outside";
+    const std::vector<th::LinkCase> cases = {
+        {"reference linked to a secret", {{"_ref/leak.py", "../../outside/secret.py"}}, {}, 0,
+         "⚠️ 符號連結 _ref/leak.py 指向工作目錄之外的 {outside}/secret.py，已略過", 2},
+        {"setup.py to an endless device", {{"setup.py", "/dev/zero"}}, {}, 0,
+         "符號連結 setup.py 指向工作目錄之外的 /dev/zero，未讀取", 2},
+        {"linked output folder", {{"_ref", "../outside"}}, {}, 1, "符號連結 _ref 指向工作目錄之外的 {outside}，未寫入", 0},
+    };
+    capped = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(script);
+        fs::remove(tmp / "argv");
+        fs::remove_all(work / "_ref");
+        fs::remove_all(outside);
+        SetUp();
+        th::write_file(outside / "secret.py", "KEY = 'PRIVATE KEY'\n");
+        th::plant_links(work, c.links);
+        agent("out", "def cmd_load():\n    return 2\n", 1);
+        agent("out", th::click_cli_py + "main.add_command(cmd_load)\n", 2);
+        // every manual, the second script (pkg/data_loader.py), the one reference, Enter at the question
+        auto o = run("a\n2\n1\n\n", "加上型別提示\n");
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        auto argv = calls();
+        EXPECT_EQ(argv.size(), c.agent_calls);
+        for (const auto& call : argv) EXPECT_FALSE(has(call.back(), "leak.py"));
+        EXPECT_FALSE(fs::exists(outside / "Python_API_Manual_fileIO_ai.md"));
+    }
+}

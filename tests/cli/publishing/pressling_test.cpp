@@ -237,3 +237,44 @@ TEST(PresslingCli, ByteOrderMarkIsDropped) {
     EXPECT_THAT(page, Not(HasSubstr("draft")));
     EXPECT_THAT(page, Not(HasSubstr("\xEF\xBB\xBF")));
 }
+
+// The repository decides which links it holds: a Markdown file the search finds, or a
+// picture a page shows, whose link leads out of the working copy is not read. A file the
+// user names with -f is the user's, wherever it leads.
+TEST(PresslingCli, RepositoryLinksLeadNowhere) {
+    // The smallest PNG: its signature is all the encoder looks at.
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    struct Case {
+        std::string name;
+        th::Links links;
+        std::string page;  // page.md, when not empty
+        std::vector<std::string> args;
+        int status;
+        std::string line;  // {outside} is the folder outside, canonical
+    };
+    const std::vector<Case> cases = {
+        {"lone Markdown file linked to a secret", {{"notes.md", "../outside/secret.md"}}, "", {}, 1,
+         "⚠️ 符號連結 notes.md 指向工作目錄之外的 {outside}/secret.md，已略過"},
+        {"picture linked out", {{"pic.png", "../outside/private.png"}}, "# Page\n\n![x](pic.png)\n", {}, 0,
+         "符號連結 pic.png 指向工作目錄之外的 {outside}/private.png，未讀取"},
+        {"file named by the user", {{"notes.md", "../outside/secret.md"}}, "", {"-f", "notes.md"}, 0, "✅ 正在處理: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::TempDir tmp;
+        const fs::path work = tmp / "work", outside = tmp / "outside";
+        th::write_file(outside / "secret.md", "# PRIVATE KEY\n");
+        th::write_file(outside / "private.png", png);
+        fs::create_directories(work);
+        if (!c.page.empty()) th::write_file(work / "page.md", c.page);
+        th::plant_links(work, c.links);
+        auto args = c.args;
+        args.insert(args.begin(), "pressling");
+        auto r = th::run({.args = args, .cwd = work});
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr(th::with_outside(c.line, outside)));
+        const bool named = !c.args.empty();
+        EXPECT_EQ(th::has(th::read_file(work / "notes.html"), "PRIVATE KEY"), named);
+        EXPECT_THAT(th::read_file(work / "page.html"), Not(HasSubstr("data:image/png")));
+    }
+}

@@ -317,3 +317,57 @@ TEST(VarnelCli, ConfigPathMayBeginWithADash) {
         EXPECT_THAT(th::read_file(dir / "index.html"), HasSubstr("<title>Dash</title>")) << option;
     }
 }
+
+// A cloned repository chooses its links: the page, the configuration it was found with,
+// the package and the clean-up of a killed run's scratch copy stay inside the working
+// copy. A configuration the user names with -c PATH is the user's, wherever it leads.
+TEST(VarnelCli, WritesStayInsideTheWorkingCopy) {
+    const std::string page_config = "document_description: \"a\\nssh-ed25519 AAAA attacker\"\ndocument1_file: \"a.txt\"\n";
+    struct Case {
+        std::string name;
+        th::Links links;
+        std::string config;  // written as config.yaml unless a link takes that name
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // a line the run prints; {outside} is the folder outside
+    };
+    const std::vector<Case> cases = {
+        {"page through a link", {{"index.html", "../outside/victim"}}, page_config, {"-c", "config.yaml"}, 1,
+         "Error: Failed to generate index file: 無法寫入HTML 索引 ./index.html: 符號連結 index.html 指向工作目錄之外的 "
+         "{outside}/victim，未寫入"},
+        {"found configuration through a link", {{"config.yaml", "../outside/victim"}}, "", {"-c"}, 1,
+         "⚠️ 符號連結 config.yaml 指向工作目錄之外的 {outside}/victim，已略過"},
+        {"package in a linked folder", {{"dist", "../outside"}}, "download_link: \"dist/package.zip\"\ndocument1_file: \"a.txt\"\n",
+         {"-c", "config.yaml"}, 1,
+         "❌ 打包壓縮檔失敗: 符號連結 dist 指向工作目錄之外的 {outside}，未寫入"},
+        {"package through a link", {{"package.zip", "../outside/victim"}},
+         "download_link: \"package.zip\"\ndocument1_file: \"a.txt\"\n", {"-c", "config.yaml"}, 1,
+         "❌ 打包壓縮檔失敗: 符號連結 package.zip 指向工作目錄之外的 {outside}/victim，未寫入"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::TempDir tmp;
+        const fs::path work = tmp / "work", outside = tmp / "outside";
+        th::write_file(outside / "victim", "mine\n");
+        th::write_file(outside / "package.zip.Ab12Cd", "");  // a killed run's scratch copy, or so it looks
+        th::write_file(work / "a.txt", "a");
+        th::plant_links(work, c.links);
+        if (!c.config.empty()) th::write_file(work / "config.yaml", c.config);
+        auto r = varnel(work, c.args, "\n");  // Enter at the menu of unlisted files
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr(th::with_outside(c.err, outside)));
+        EXPECT_EQ(th::read_file(outside / "victim"), "mine\n");
+        EXPECT_TRUE(fs::exists(outside / "package.zip.Ab12Cd"));
+        EXPECT_FALSE(fs::exists(outside / "package.zip"));
+    }
+
+    // Named with -c PATH, a linked configuration is written back where it leads.
+    th::TempDir tmp;
+    th::write_file(tmp / "outside/config.yaml", "# written back without this line\ndocument1_file: \"a.txt\"\n");
+    th::write_file(tmp / "work/a.txt", "a");
+    fs::create_symlink("../outside/config.yaml", tmp / "work/config.yaml");
+    auto r = varnel(tmp / "work", {"-c", "config.yaml"}, "\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(th::read_file(tmp / "outside/config.yaml"), Not(HasSubstr("# written back without this line")));
+    EXPECT_TRUE(fs::is_symlink(tmp / "work/config.yaml"));
+}

@@ -25,6 +25,7 @@ class QuillaryCli : public ::testing::Test {
     fs::path repo = tmp / "repo";
     fs::path home = tmp / "home";
     fs::path script = tmp / "agy";
+    bool capped = false;  // runs under the harness's time and memory cap
 
     // A released Python project: README with header fields, setup.py, the source
     // folder, the instruction files committed, the tag v1.2.3 and one commit after it.
@@ -71,7 +72,8 @@ class QuillaryCli : public ::testing::Test {
                                 {"FAKE_AGY_ARGV", (tmp / "argv").string()},
                                 {"FAKE_AGY_SCRIPT", script.string()}},
                         .fake_agy = true,
-                        .while_running = while_running});
+                        .while_running = while_running,
+                        .capped = capped});
     }
 
     // Every recorded agent call's argument vector.
@@ -308,23 +310,49 @@ TEST_F(QuillaryCli, TagNamedLikeAGitOptionIsOnlyARevision) {
     }
 }
 
-// The repository decides which links it holds: a README linked outside the working copy
-// is not written through, and the agent's answer is kept.
-TEST_F(QuillaryCli, ReadmeLinkedOutsideTheWorkingCopyIsNotWritten) {
-    const std::string outside_text = "# Tool\n\n**Project Name:** Tool\n";
-    th::write_file(tmp / "outside.txt", outside_text);
-    fs::remove(repo / "README.md");
-    fs::create_symlink("../outside.txt", repo / "README.md");
-    commit("link");
-    agent_writes("# Tool\n\nNew\n");
-    auto o = run({"", "", "", ""});
-    EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "符號連結 README.md 指向工作目錄之外的 " + (fs::canonical(tmp.path()) / "outside.txt").string() +
-                               "，未寫入\n"))
-        << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (repo / "_agy/generated-readme.md").generic_string() + "\n"));
-    EXPECT_EQ(th::read_file(tmp / "outside.txt"), outside_text);
-    EXPECT_TRUE(fs::is_symlink(repo / "README.md"));
+// The repository decides which links it holds. A README or setup.py that leads out of the
+// working copy is not read (a device such as /dev/zero not either), a README that cannot
+// be written back stops the run before the agent does any work, and the clean-up of the
+// scratch files does not delete through a linked _agy folder.
+TEST_F(QuillaryCli, RepositoryLinksLeadNowhere) {
+    const fs::path outside = tmp / "outside";
+    const std::string base = th::git(repo, {"rev-parse", "HEAD"}).substr(0, 40);
+    // The links are committed; the arguments are options.
+    const std::vector<th::LinkCase> cases = {
+        {"README to a secret", {{"README.md", "../outside/secret"}}, {}, 1,
+         "符號連結 README.md 指向工作目錄之外的 {outside}/secret，未讀取", 0},
+        {"README to an endless device", {{"README.md", "/dev/zero"}}, {}, 1,
+         "符號連結 README.md 指向工作目錄之外的 /dev/zero，未讀取", 0},
+        {"setup.py to an endless device", {{"setup.py", "/dev/zero"}}, {}, 0,
+         "符號連結 setup.py 指向工作目錄之外的 /dev/zero，未讀取", 1},
+        {"linked answer folder", {{"_agy", "../outside"}}, {"-c", "own.yaml"}, 1,
+         "符號連結 _agy 指向工作目錄之外的 {outside}，未寫入", 0},
+    };
+    const std::vector<std::string> own = {"current-readme.md", "current-diff.txt", "current-log.txt",
+                                          "generated-readme.md", "secret"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::git(repo, {"reset", "-q", "--hard", base});
+        th::git(repo, {"clean", "-q", "-fdx"});
+        fs::remove_all(outside);
+        fs::remove(tmp / "argv");
+        for (const auto& name : own) th::write_file(outside / name, "mine: " + name + "\n");
+        // Instruction files of its own, so that only the answer folder is linked.
+        th::write_file(repo / "own.yaml", "config:\n  goal_path: goal.yaml\n  skill_path: skill.yaml\n");
+        th::write_file(repo / "goal.yaml", "goal: readme\n");
+        th::write_file(repo / "skill.yaml", "skill: readme\n");
+        th::plant_links(repo, c.links);
+        commit("links");
+        agent_writes("# Tool\n\nNew\n");
+        capped = true;
+        // kind, release, a version, confirm, skip the release
+        auto o = run({"", "", "1.3.0", "", "7"}, nullptr, c.args);
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        EXPECT_EQ(agent_calls().size(), c.agent_calls);
+        for (const auto& name : own) EXPECT_EQ(th::read_file(outside / name), "mine: " + name + "\n") << name;
+        for (const auto& [name, target] : c.links) EXPECT_TRUE(fs::is_symlink(repo / name)) << name;
+    }
 }
 
 TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {

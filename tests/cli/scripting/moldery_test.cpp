@@ -126,3 +126,34 @@ TEST_F(MolderyCli, GenerateConfigWritesTemplateOnly) {
 }
 
 }  // namespace
+
+// The repository decides which links it holds: a reference file linked out of the working
+// copy is not offered, and a linked output folder is refused before the agent runs.
+TEST_F(MolderyCli, RepositoryLinksLeadNowhere) {
+    const fs::path outside = tmp / "outside";
+    const std::vector<th::LinkCase> cases = {
+        {"reference linked to a secret", {{"docs/c.md", "../../outside/secret.md"}}, {}, 0,
+         "⚠️ 符號連結 docs/c.md 指向工作目錄之外的 {outside}/secret.md，已略過", 1},
+        {"linked output folder", {{"gen-template", "../outside"}}, {}, 1,
+         "符號連結 gen-template 指向工作目錄之外的 {outside}，未寫入", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(script);
+        fs::remove(tmp / "argv");
+        fs::remove_all(work / "docs");
+        fs::remove_all(work / "gen-template");
+        fs::remove_all(outside);
+        SetUp();
+        th::write_file(outside / "secret.md", "# PRIVATE KEY\n");
+        th::plant_links(work, c.links);
+        agent_writes("# API\n");
+        // type 1 (Markdown), every file offered
+        auto o = run("1\na\n");
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        EXPECT_EQ(calls().size(), c.agent_calls);
+        EXPECT_FALSE(has(calls().empty() ? "" : calls().back().back(), "c.md"));
+        EXPECT_FALSE(has(o.out, "c.md"));
+    }
+}

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
@@ -238,6 +239,100 @@ TEST(FileIOLocal, WritesStayInsideTheWorkingCopy) {
     }
     EXPECT_TRUE(fs::is_symlink(work / "inside.txt"));
     EXPECT_EQ(th::read_file(work / "sub/real.txt"), "new\n");
+}
+
+// The same rule holds for reads, deletions and searches, and every read is of a regular
+// file of bounded size. A place the user named is theirs wherever its links lead; below
+// it the rule holds again, from where it leads.
+TEST(FileIOLocal, OneLinkRuleForReadsDeletionsAndSearches) {
+    th::TempDir tmp;
+    const fs::path work = tmp / "work", outside = tmp / "outside";
+    th::write_file(outside / "secret.txt", "key\n");
+    th::write_file(outside / "scratch.txt", "mine\n");
+    th::write_file(outside / "sub/kept.txt", "mine\n");
+    th::write_file(work / "docs/real.md", "# doc\n");
+    fs::create_symlink("real.md", work / "docs/inner.md");
+    fs::create_symlink("../../outside/secret.txt", work / "docs/leak.md");
+    fs::create_symlink("../outside/secret.txt", work / "key.md");
+    fs::create_symlink("../outside", work / "_agy");
+    fs::create_symlink("/dev/zero", work / "zero.md");
+    ASSERT_EQ(::mkfifo((work / "pipe.md").c_str(), 0600), 0);
+    th::write_file(work / "huge.md", "");
+    fs::resize_file(work / "huge.md", max_text_bytes + 1);
+    InFolder here(work);
+    const std::string out = fs::canonical(outside).string();
+    const std::string leak_line = "符號連結 docs/leak.md 指向工作目錄之外的 " + out + "/secret.txt，";
+
+    using Outcome = LocalFile::Outcome;
+    struct ReadCase {
+        fs::path path;
+        ReadOptions options;
+        Outcome outcome;
+        std::string reason;
+    };
+    const std::vector<ReadCase> reads = {
+        {"docs/real.md", {}, Outcome::read, ""},
+        {"docs/inner.md", {}, Outcome::read, ""},
+        {"docs/inner.md", {.follow_links = false}, Outcome::refused, "是符號連結"},
+        {"docs/leak.md", {}, Outcome::refused, leak_line + "未讀取"},
+        {"key.md", {.follow_links = false}, Outcome::refused, "符號連結 key.md 指向工作目錄之外的 " + out + "/secret.txt，未讀取"},
+        {"_agy/scratch.txt", {}, Outcome::refused, "符號連結 _agy 指向工作目錄之外的 " + out + "，未讀取"},
+        {"zero.md", {}, Outcome::refused, "符號連結 zero.md 指向工作目錄之外的 /dev/zero，未讀取"},
+        {"pipe.md", {}, Outcome::refused, "不是一般檔案"},
+        {"huge.md", {}, Outcome::refused, "超過 16 MiB 上限"},
+        {"docs/real.md", {.limit = 1 << 20}, Outcome::read, ""},
+        {"missing.md", {}, Outcome::missing, ""},
+        {"../outside/secret.txt", {}, Outcome::read, ""},  // named outside as such
+    };
+    for (const auto& c : reads) {
+        auto file = read_local_file(c.path, c.options);
+        EXPECT_EQ(file.outcome, c.outcome) << c.path;
+        EXPECT_EQ(file.reason, c.reason) << c.path;
+        EXPECT_EQ(file.bytes.empty(), c.outcome != Outcome::read) << c.path;
+    }
+    {
+        Capture cap;
+        EXPECT_EQ(load_local_file_content("docs/leak.md", "檔案", &lazy_logger("LinkTest")), "");
+        EXPECT_EQ(cap.text(), "❌ 無法讀取檔案: docs/leak.md: " + leak_line + "未讀取\n");
+    }
+
+    // Nothing is deleted through a linked folder; a link itself may go.
+    {
+        Capture cap;
+        remove_file("_agy/scratch.txt");
+        remove_directory("_agy/sub");
+        remove_file("_agy/none.txt");  // nothing there: nothing to say
+        EXPECT_EQ(cap.text(), "⚠️ 無法刪除 _agy/scratch.txt: 符號連結 _agy 指向工作目錄之外的 " + out + "，未刪除\n" +
+                                  "⚠️ 無法刪除 _agy/sub: 符號連結 _agy 指向工作目錄之外的 " + out + "，未刪除\n");
+    }
+    EXPECT_EQ(th::read_file(outside / "scratch.txt"), "mine\n");
+    EXPECT_EQ(th::read_file(outside / "sub/kept.txt"), "mine\n");
+    remove_file("key.md");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(work / "key.md")));
+    EXPECT_EQ(th::read_file(outside / "secret.txt"), "key\n");
+
+    // A search offers no such file, and says so.
+    {
+        Capture cap;
+        auto found = find_files_with_extensions("./", {.extensions = {".md"}, .recursive = true});
+        EXPECT_EQ(found.paths, (std::vector<fs::path>{"./docs/inner.md", "./docs/real.md", "./huge.md"}));
+        EXPECT_TRUE(find_files_with_extensions("_agy").paths.empty());
+        EXPECT_EQ(get_directory_list(".").names, std::vector<std::string>{"docs"});
+        EXPECT_EQ(cap.text(), "⚠️ " + leak_line + "已略過\n⚠️ 符號連結 _agy 指向工作目錄之外的 " + out +
+                                  "，已略過\n⚠️ 符號連結 _agy 指向工作目錄之外的 " + out + "，已略過\n");
+    }
+
+    // Places the user named are theirs while they are named; what lies below a named
+    // place inside the working copy follows the rule.
+    {
+        NamedPlaces named;
+        named.add("_agy");
+        named.add(work / "docs");
+        EXPECT_EQ(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
+        EXPECT_EQ(leaves_working_copy("./_agy/sub/kept.txt", Deed::remove), std::nullopt);
+        EXPECT_EQ(leaves_working_copy("docs/leak.md", Deed::read), leak_line + "未讀取");
+    }
+    EXPECT_NE(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
 }
 
 TEST(FileIOLocal, PackageFieldsFromSetupPy) {

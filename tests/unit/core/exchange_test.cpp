@@ -107,8 +107,8 @@ TEST_F(ExchangeTest, OutputIsReadStrippedAndRemoved) {
     th::write_file("_agy/out.txt", "\n  feat: add x\n\nbody  \n\n");
     th::write_file("_agy/in.txt", "diff");
     Capture capture;
-    EXPECT_EQ(ex::read_output("_agy/out.txt", "AI", log_), "feat: add x\n\nbody");
-    EXPECT_EQ(ex::read_output("_agy/none.txt", "AI", log_), "");
+    EXPECT_EQ(ex::read_output("_agy/out.txt", "AI", log_).text, "feat: add x\n\nbody");
+    EXPECT_EQ(ex::read_output("_agy/none.txt", "AI", log_).text, "");
     ex::remove_files({"_agy/in.txt", "_agy/none.txt", "_agy/out.txt"});
     EXPECT_FALSE(fs::exists("_agy/in.txt"));
     EXPECT_FALSE(fs::exists("_agy/out.txt"));

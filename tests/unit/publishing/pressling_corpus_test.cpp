@@ -93,9 +93,10 @@ TEST(PresslingCorpus, InstalledDocumentationKeepsItsCode) {
     converter.output_path = out.path().string();
     size_t pages = 0, blocks = 0;
     for (const auto& file : files) {
-        auto bytes = support::read_file(file);
-        if (!bytes) continue;
-        std::string text = support::is_valid_utf8(*bytes) ? *bytes : support::decode_replace(*bytes);
+        auto read = support::read_regular_file(file, vemtora::pressling::max_markdown_bytes);
+        if (read.outcome != support::BoundedRead::Outcome::read) continue;
+        const std::string& bytes = read.bytes;
+        std::string text = support::is_valid_utf8(bytes) ? bytes : support::decode_replace(bytes);
         fs::remove_all(out.path());
         {
             brenkit::app_logging::Capture quiet;

@@ -38,6 +38,26 @@ TEST(VarnelPage, SiteLinksNeedTheWholeFolderName) {
     for (const auto& [folder, value, link] : cases) EXPECT_EQ(site_link(value, folder), link) << folder << " " << value;
 }
 
+// A browser finds a link's scheme after dropping C0 controls and blanks at both ends and
+// every tab and line break inside, in any letter case: a link that would be read as a
+// script or an inline document this way is made a relative path.
+TEST(VarnelPage, LinksCarryNoScheme) {
+    const std::vector<std::string> hostile = {
+        "javascript:alert(1)", " javascript:alert(1)", "java\tscript:alert(1)", "java\nscript:alert(1)",
+        "java\rscript:alert(1)", "\x01javascript:alert(1)", "\x1f\x0b javascript:x", "JavaScript:alert(1)",
+        " data:text/html;base64,PHNjcmlwdD4=", "\tDATA:text/html,x", "vbscript:x",
+        "j\ta\nv\ra\tscript\t:x", "mailto:me@example.org", "c:x", std::string("\0javascript:x", 13)};
+    for (const auto& link : hostile) {
+        EXPECT_EQ(safe_href(link), "./" + link) << link;
+        EXPECT_EQ(site_link(link, "/srv/docs"), "./" + link) << link;
+    }
+    const std::vector<std::string> benign = {
+        "guide.html", "docs/a:b.html", "./javascript:x", "#", "https://example.org/a", " https://example.org/a",
+        "HTTPS://example.org/a", "ht\ttp://example.org/a", "a b.html", "", "1http:x", "-x:y", "%6Aavascript:x",
+        "\x7fjavascript:x"};
+    for (const auto& link : benign) EXPECT_EQ(safe_href(link), link) << link;
+}
+
 TEST(VarnelPage, EveryTextIsEscapedForItsPlace) {
     DocEntry entry{"1", "A & B <i>", "x\"><script>alert(1)</script>.html", "it's \"quoted\""};
     auto card = render_card(entry, "/srv/docs");

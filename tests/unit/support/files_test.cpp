@@ -168,24 +168,37 @@ TEST(BoundedRead, ReadsOnlyRegularFilesWithinTheLimit) {
     th::write_file(dir / "ten.txt", "0123456789");
     fs::create_directory(dir / "folder");
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);  // nobody writes: reading it would block
+    fs::create_symlink("ten.txt", dir / "link");
+    fs::create_symlink("nothing", dir / "dangling");
+    fs::create_symlink("pipe", dir / "pipe-link");
     struct Case {
         fs::path path;
         std::uintmax_t limit;
+        bool follow;
         Outcome outcome;
     };
     const Case cases[] = {
-        {dir / "ten.txt", 10, Outcome::read},
-        {dir / "ten.txt", 9, Outcome::too_large},
-        {dir / "folder", 100, Outcome::not_regular},
-        {dir / "pipe", 100, Outcome::not_regular},
-        {"/dev/zero", 100, Outcome::not_regular},
-        {dir / "missing", 100, Outcome::failed},
+        {dir / "ten.txt", 10, true, Outcome::read},
+        {dir / "ten.txt", 10, false, Outcome::read},
+        {dir / "ten.txt", 9, true, Outcome::too_large},
+        {dir / "folder", 100, true, Outcome::not_regular},
+        {dir / "pipe", 100, true, Outcome::not_regular},
+        {"/dev/zero", 100, true, Outcome::not_regular},
+        {dir / "missing", 100, true, Outcome::missing},
+        {dir / "missing", 100, false, Outcome::missing},
+        {dir / "link", 100, true, Outcome::read},
+        {dir / "link", 100, false, Outcome::link},
+        {dir / "dangling", 100, true, Outcome::missing},
+        {dir / "dangling", 100, false, Outcome::link},
+        {dir / "pipe-link", 100, true, Outcome::not_regular},
+        {dir / "pipe-link", 100, false, Outcome::link},
+        {dir / "ten.txt/below", 100, true, Outcome::missing},  // nothing can lie below a file
         // The kernel gives its size as 0, whatever it holds.
-        {"/proc/self/cmdline", 1, Outcome::too_large},
+        {"/proc/self/cmdline", 1, true, Outcome::too_large},
     };
     for (const auto& c : cases) {
-        auto r = support::read_regular_file(c.path, c.limit);
-        EXPECT_EQ(r.outcome, c.outcome) << c.path;
+        auto r = support::read_regular_file(c.path, c.limit, c.follow);
+        EXPECT_EQ(r.outcome, c.outcome) << c.path << (c.follow ? "" : " (links not followed)");
         if (c.outcome != Outcome::read) {
             EXPECT_EQ(r.bytes, "") << c.path;
         }
