@@ -81,8 +81,11 @@ struct InFolder {
 
 }  // namespace
 
+// The longest input read (fuzz/run gives it to libFuzzer as -max_len).
+constexpr size_t longest_input = 4096;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > 4096) return 0;
+    if (size > longest_input) return 0;
     brenkit::app_logging::Capture quiet;
     std::string_view text(reinterpret_cast<const char*>(data), size);
     auto lines = split_lines(text);
