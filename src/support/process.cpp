@@ -1,5 +1,6 @@
 #include "support/process.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -248,19 +250,17 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     ProcessResult result;
     pollfd fds[3] = {{out_r.fd, POLLIN, 0}, {err_r.fd, POLLIN, 0}, {interrupt_detail::wake_fd(), POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = (out_r.fd >= 0) + (err_r.fd >= 0);
     char buffer[65536];
     int status = 0;
+    // The child is done when it has ended, not when its pipes close: a job it left in the
+    // background (`cmd &` in a git hook, in the agent) may hold them open for ever.
     for (;;) {
         if (int sig = interrupt_detail::pending_signal()) end_child(pid, sig);
-        if (open_count == 0) {
-            pid_t done = ::waitpid(pid, &status, WNOHANG);
-            if (done == pid) break;
-            if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
-        }
-        // With both pipes closed (or none made) only the child's end is awaited, and
-        // nothing announces it: look again after a moment.
-        if (::poll(fds, 3, open_count > 0 ? -1 : 50) < 0) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+        // Nothing announces the child's end: look again after a moment.
+        if (::poll(fds, 3, 50) < 0) {
             if (errno == EINTR) continue;
             throw std::system_error(errno, std::generic_category(), "poll");
         }
@@ -268,12 +268,21 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                append_tail(*sinks[i], buffer, static_cast<size_t>(n), options.tail_limit);
-            } else if (n == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open_count;
-            }
+            if (n > 0) append_tail(*sinks[i], buffer, static_cast<size_t>(n), options.tail_limit);
+            else if (n == 0 || errno != EINTR) fds[i].fd = -1;
+        }
+    }
+    // All the child wrote is in the pipes by now: read what is there, and no more, so that
+    // neither a job that still holds them nor one that writes on keeps the run waiting.
+    for (int i = 0; i < 2; ++i) {
+        int left = 0;
+        if (fds[i].fd < 0 || ::ioctl(fds[i].fd, FIONREAD, &left) != 0) continue;
+        while (left > 0) {
+            const ssize_t n = ::read(fds[i].fd, buffer, std::min(sizeof buffer, static_cast<size_t>(left)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            append_tail(*sinks[i], buffer, static_cast<size_t>(n), options.tail_limit);
+            left -= static_cast<int>(n);
         }
     }
     // A signal that came after the last look but before the child was waited for.

@@ -38,8 +38,10 @@ class ProcessError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Runs argv[0] (looked up on PATH when it holds no separator) with argv, waits for it,
-// and drains both pipes together so that neither can fill up and block the child. An
+// Runs argv[0] (looked up on PATH when it holds no separator) with argv, waits until it
+// has ended, and drains both pipes together so that neither can fill up and block the
+// child; once it has ended, what is in the pipes is read and no more is waited for (a
+// job it left in the background may hold them open long after). An
 // ending signal meanwhile (interrupt.hpp) is passed on to the child, which gets SIGKILL
 // when it has not ended after a short grace; once it has been waited for and whatever it
 // left running has been ended (end_descendants), Interrupted is raised. Windows starts

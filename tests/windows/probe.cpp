@@ -10,6 +10,7 @@
 //                       line, then one line "[X.js]", "[A]", ... per argument
 //   probe sleep N       sleeps N seconds, then exits 0
 //   probe spawn         starts "probe sleep 60" and prints its process id
+//   probe spawn holding the same, the sleeper holding our standard output and error
 //   probe ctrl-c FILE   ignores Ctrl-C (and so does what it starts), starts "probe sleep 60"
 //                       and writes its process id into FILE, sends Ctrl-C to every process
 //                       of its console, then sleeps 60 seconds
@@ -41,15 +42,22 @@ void write(DWORD which, const std::string& text) {
     }
 }
 
-// Starts "probe sleep 60" without our handles; gives its process id.
-DWORD start_sleeper() {
+// Starts "probe sleep 60", without our handles or `holding` our standard ones; gives its
+// process id.
+DWORD start_sleeper(bool holding = false) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring line = L"\"" + std::wstring(self) + L"\" sleep 60";
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    if (holding) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    if (!CreateProcessW(self, line.data(), nullptr, nullptr, holding, 0, nullptr, nullptr, &si, &pi)) return 0;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return pi.dwProcessId;
@@ -102,7 +110,7 @@ int main() {
     } else if (mode == "sleep" && args.size() > 2) {
         Sleep(static_cast<DWORD>(std::stoul(args[2]) * 1000));
     } else if (mode == "spawn") {
-        write(STD_OUTPUT_HANDLE, std::to_string(start_sleeper()));
+        write(STD_OUTPUT_HANDLE, std::to_string(start_sleeper(args.size() > 2 && args[2] == "holding")));
     } else if (mode == "ctrl-c" && args.size() > 2) {
         SetConsoleCtrlHandler(nullptr, TRUE);
         write_file(wargv[2], std::to_string(start_sleeper()));

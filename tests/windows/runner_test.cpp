@@ -477,10 +477,14 @@ TEST(WindowsRunner, CommandScriptsSearchNoCurrentFolderAndLongLinesAreRefused) {
 
 TEST(WindowsRunner, TheChildsOwnChildrenEndWithIt) {
     // The child starts a program that would sleep for a minute and ends at once; what it
-    // started ends with it instead of running on.
-    auto r = run_process({probe(), "spawn"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(status_of_process(std::stoul(r.out)), 0ul);
+    // started ends with it instead of running on, and one that holds the child's output
+    // streams does not keep the run waiting either.
+    for (const char* how : {"", "holding"}) {
+        SCOPED_TRACE(how);
+        auto r = run_process({probe(), "spawn", how});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(status_of_process(std::stoul(r.out)), 0ul);
+    }
 }
 
 TEST(WindowsLock, RunsInOneFolderAreKeptApart) {

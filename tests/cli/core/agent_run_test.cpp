@@ -88,6 +88,24 @@ TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
     }
 }
 
+// The agent is done when it has ended: a job it left in the background holding its
+// output streams does not hold the run, which saves the answer and is done meanwhile.
+TEST_F(AgentRunCli, JobHoldingTheAgentsStreamsDoesNotHoldTheRun) {
+    agent_writes("#!/bin/bash\n# Script Name: quick.sh\necho quick\n");
+    agent("spawn", "holding");
+    bool held_on = false;
+    while_running = [this, &held_on](int, const std::function<std::string()>& out) {
+        spawned_pid = th::wait_for_pid(script / "spawned");
+        th::wait_for_text(out, "✅ Done: 成功產出: quick.sh\n");
+        held_on = th::process_exists(spawned_pid);
+        end_agent();  // a run still waiting for the job ends too
+    };
+    auto o = krestel();
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(held_on) << "the job ended early: nothing was held";
+    EXPECT_EQ(th::read_file(work / "gen-bash/quick.sh"), "#!/bin/bash\n# Script Name: quick.sh\necho quick");
+}
+
 // The editor itself gets the signal, not only the shell that starts it, and is gone
 // when vemtora has ended; one that ignores the signal is killed.
 TEST_F(AgentRunCli, SignalWhileEditorIsOpenEndsTheEditor) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <future>
+
 #include "harness.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
@@ -19,6 +23,29 @@ TEST(Process, SignalGivesNegativeStatusAndMissingProgramThrows) {
     EXPECT_THROW(run_process({"no-such-program-vemtora"}), ProcessError);
     EXPECT_FALSE(find_executable("no-such-program-vemtora"));
     EXPECT_TRUE(find_executable("sh"));
+}
+
+// A child is done when it has ended: a job it left in the background that still holds
+// both of its streams open keeps the run waiting no longer, and what the child itself
+// wrote is all there.
+TEST(Process, BackgroundJobHoldingTheStreamsDoesNotHoldTheRun) {
+    th::TempDir dir;
+    const auto job_file = dir / "job";
+    auto run = std::async(std::launch::async, [&] {
+        return run_process({"sh", "-c", "sleep 600 </dev/null & echo $! >\"$1\"; echo out; echo err >&2; exit 4", "sh",
+                            job_file.string()});
+    });
+    const bool ended = th::wait_until([&] { return run.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    // Whatever happened, the job goes, so that a run still waiting for it ends too.
+    const int job = th::wait_for_pid(job_file);
+    const bool job_held_on = th::process_exists(job);
+    if (job > 0) ::kill(job, SIGKILL);
+    const auto r = run.get();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(job_held_on) << "the job ended early: nothing was held";
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "out\n");
+    EXPECT_EQ(r.err, "err\n");
 }
 
 TEST(Process, WorkingFolderAndDiscardedOutput) {
