@@ -22,6 +22,8 @@ namespace {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a descriptor of its own.
+    support::open_missing_standard_streams();
     std::set_terminate(on_terminate);
     support::install_interrupt_handlers();
     // Every text the program writes is UTF-8; the arguments are taken as UTF-8 too. The

@@ -21,6 +21,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -63,6 +64,17 @@ void on_interrupt(int) { interrupted = 1; }
 #endif
 
 }  // namespace
+
+void open_missing_standard_streams() {
+#ifndef _WIN32
+    // An open takes the lowest free number, so opening in order fills each gap with the
+    // device itself. Without a null device (a bare chroot) there is nothing better to do.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (::open("/dev/null", O_RDWR) < 0) return;
+    }
+#endif
+}
 
 namespace {
 

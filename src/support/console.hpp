@@ -47,6 +47,13 @@ void enable_console_colours();
 // Puts back the console code pages and modes seen before the first change (the exit
 // handler of use_utf8_console and enable_console_colours; callable earlier).
 void restore_console();
+// Opens the null device on each of standard input, output and error that the program was
+// started without, as git and daemons do, so that no descriptor the program opens later
+// takes a standard stream's number: a question would otherwise wait on a pipe of the
+// program's own, and messages could land in a file being saved. Called first of all at
+// start-up. Windows has no such reuse (a missing standard handle stays missing, and files
+// are opened as handles): nothing to do there.
+void open_missing_standard_streams();
 // The program's arguments after its name, as UTF-8: on Windows read from the wide
 // command line, whatever the console's code page; elsewhere argv as given.
 std::vector<std::string> program_arguments(int argc, char** argv);

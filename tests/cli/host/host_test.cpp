@@ -6,7 +6,9 @@
 #include "harness.hpp"
 #include "host/registry.hpp"
 
+namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using th::has;
 using ::testing::Not;
 
 TEST(HostCli, UnknownCommandIsAUsageError) {
@@ -16,6 +18,28 @@ TEST(HostCli, UnknownCommandIsAUsageError) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Usage: vemtora [OPTIONS] COMMAND [ARGS]...\nTry 'vemtora --help' for help.\n\n"
                      "Error: No such command 'frobnicate'.\n");
+}
+
+// A standard stream the program was started without is the null device, as it is for
+// git: a question sees the end of input at once ("Aborted!", status 1) instead of
+// waiting on a descriptor of the program's own that took the stream's number.
+TEST(HostCli, ClosedStandardStreamsAreTheNullDevice) {
+    th::TempDir dir;
+    th::init_repo(dir / "repo");
+    fs::create_directories(dir / "home");
+    for (const std::string closed : {"<&-", "<&- 2>&-", "<&- >&- 2>&-"}) {
+        SCOPED_TRACE(closed);
+        // Capped: a run that waits is ended after a minute and fails the test.
+        th::Outcome r = th::run({.args = {"-c", "exec \"$0\" quillary " + closed, th::vemtora_binary().string()},
+                                 .cwd = dir / "repo",
+                                 .env = {{"HOME", (dir / "home").string()}},
+                                 .program = "bash",
+                                 .capped = true});
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        if (!has(closed, "2>&-")) {
+            EXPECT_THAT(r.err, HasSubstr("Aborted!\n"));
+        }
+    }
 }
 
 namespace {
