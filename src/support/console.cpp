@@ -305,7 +305,7 @@ std::string read_line() {
         action.sa_flags = 0;  // no SA_RESTART: read() returns EINTR
         interrupted = 0;
         sigaction(SIGINT, &action, &previous);
-        // SIGTERM and SIGHUP (a closed terminal) while waiting unwind as Interrupted, so
+        // SIGTERM, SIGHUP (a closed terminal) and SIGQUIT while waiting unwind as Interrupted, so
         // the clean-ups on the way up run. The wait watches the signals' wake-up pipe
         // too, so one that comes just before it is not missed.
         interrupt_detail::watch_input();

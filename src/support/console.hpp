@@ -60,7 +60,7 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 std::string style(std::string_view text, Color fg, bool bold = false);
 
 // One line from standard input without its line end; raises Aborted at end of input
-// or on an interrupt (SIGINT) while waiting, and Interrupted on SIGTERM or SIGHUP.
+// or on an interrupt (SIGINT) while waiting, and Interrupted on the other ending signals.
 std::string read_line();
 // The answer to a question just written without a line end: read_line(), then, when the
 // answer did not come from a terminal (which shows the line end typed), a line feed on

@@ -17,6 +17,7 @@
 #else
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -205,7 +206,7 @@ void end_descendants() {}
 
 namespace {
 
-constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 volatile sig_atomic_t child_pid = 0;
 volatile sig_atomic_t waiting_input = 0;
@@ -233,7 +234,12 @@ void on_ending_signal(int sig) {
     remove_armed_files();
     end_descendants();
     // End the way the signal ends a program, so that the parent sees what ended it: the
-    // signal is blocked while this handler runs and arrives when it returns.
+    // signal is blocked while this handler runs and arrives when it returns. SIGQUIT ends
+    // the program as SIGTERM does, without leaving a core dump behind.
+    if (sig == SIGQUIT) {
+        const rlimit no_core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &no_core);
+    }
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
@@ -262,6 +268,10 @@ void install_interrupt_handlers() {
         action.sa_flags = 0;  // no SA_RESTART: a wait for the child returns early
         ::sigaction(sig, &action, nullptr);
     }
+    // A write to a pipe whose reader has gone fails with EPIPE instead of ending the
+    // program wherever it stands: what cannot be shown is dropped and the work goes on.
+    // The programs it starts get the default back (run_process).
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 SignalsHeld::SignalsHeld() {

@@ -1,9 +1,9 @@
 #pragma once
-// Ending signals (SIGINT, SIGTERM, SIGHUP). While a child process runs, such a signal
-// ends the child and unwinds the program as the Interrupted exception, so every
+// Ending signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT). While a child process runs, such a
+// signal ends the child and unwinds the program as the Interrupted exception, so every
 // clean-up on the way runs; at any other moment it ends the program at once, after
 // removing the temporary files registered here. A question that waits for an answer
-// takes SIGINT as "Aborted!" (console.hpp) and unwinds on SIGTERM and SIGHUP too. On
+// takes SIGINT as "Aborted!" (console.hpp) and unwinds on the others too. On
 // Windows the console's events stand for them: Ctrl-C for SIGINT, Ctrl-Break for
 // SIGBREAK, a closed console (a log-off, a shutdown) for SIGTERM.
 #include <csignal>
@@ -15,8 +15,8 @@ namespace support {
 inline constexpr unsigned long control_c_exit_status = 0xC000013Aul;
 
 // Raised by run_process once the child that was running when an ending signal came
-// has ended and been waited for, and by a question (SIGTERM, SIGHUP) that waited for
-// its answer. Deliberately no std::exception: the guards that turn
+// has ended and been waited for, and by a question that waited for its answer (any
+// ending signal but SIGINT). Deliberately no std::exception: the guards that turn
 // ordinary failures into failure results must let it pass up to the program's top.
 class Interrupted {
   public:
@@ -38,7 +38,9 @@ class Interrupted {
 };
 
 // Installs the handlers; called once at start-up. A signal that the program was
-// started with ignored stays ignored (and so does it for the children). On Linux the
+// started with ignored stays ignored (and so does it for the children). SIGPIPE is
+// ignored, so that a write to a closed pipe fails (EPIPE); children get its default
+// back. On Linux the
 // program also becomes its descendants' subreaper: a process whose parent ends before it
 // is handed to the program, not to the system, so end_descendants() can still reach it
 // (the terminal, process groups and sessions are left as they are).
@@ -106,7 +108,7 @@ namespace interrupt_detail {
 // For the process runner. The child being waited for: an ending signal now marks
 // itself as pending and wakes `wake_fd()` instead of ending the program. With
 // `owns_interrupt` the child alone answers SIGINT (it shares the terminal and reads
-// Ctrl-C itself); SIGTERM and SIGHUP still end it.
+// Ctrl-C itself); the other ending signals still end it.
 void watch_child(long pid, bool owns_interrupt);
 // Ends the watch; gives the ending signal that came meanwhile (0 when none).
 int unwatch_child();

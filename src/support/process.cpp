@@ -234,7 +234,13 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
         posix_spawnattr_t attr;
         posix_spawnattr_init(&attr);
         posix_spawnattr_setsigmask(&attr, &hold.previous_mask());
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+        // The program ignores SIGPIPE (interrupt.hpp); the child gets the default back, so
+        // a pipeline of its own ends as usual when its reader goes.
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         rc = ::posix_spawn(&pid, program->c_str(), &fa, &attr, args.data(), environ);
         posix_spawnattr_destroy(&attr);
         if (rc == 0) interrupt_detail::watch_child(pid, options.child_owns_interrupt);

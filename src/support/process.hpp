@@ -22,7 +22,7 @@ struct RunOptions {
     // rest is read and dropped, so a child that floods its output costs no memory.
     size_t tail_limit = 0;
     // An interactive child that answers Ctrl-C itself: SIGINT is left to it, while
-    // SIGTERM and SIGHUP still end it (see interrupt.hpp).
+    // the other ending signals still end it (see interrupt.hpp).
     bool child_owns_interrupt = false;
 };
 

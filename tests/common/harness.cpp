@@ -273,19 +273,26 @@ Outcome run(const Run& spec) {
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 
+    if (spec.closed_reader) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        out_pipe[0] = err_pipe[0] = -1;
+    }
+
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
     posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
     posix_spawn_file_actions_adddup2(&fa, err_pipe[1], 2);
     posix_spawn_file_actions_addchdir_np(&fa, spec.cwd.c_str());
-    // The program gets the default dispositions of the ending signals whatever the tests
-    // were started with (a background job ignores SIGINT, nohup SIGHUP).
+    // The program gets the default dispositions of the ending signals and of SIGPIPE
+    // whatever the tests were started with (a background job ignores SIGINT, nohup SIGHUP,
+    // ctest SIGPIPE).
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&defaults, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&defaults, sig);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
@@ -296,8 +303,8 @@ Outcome run(const Run& spec) {
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (rc != 0) {
-        close(out_pipe[0]);
-        close(err_pipe[0]);
+        if (out_pipe[0] >= 0) close(out_pipe[0]);
+        if (err_pipe[0] >= 0) close(err_pipe[0]);
         throw std::runtime_error(std::string("cannot start ") + argv[0] + ": " + std::strerror(rc));
     }
 
@@ -313,7 +320,7 @@ Outcome run(const Run& spec) {
     }
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&outcome.out, &outcome.err};
-    int open_count = 2;
+    int open_count = (out_pipe[0] >= 0) + (err_pipe[0] >= 0);
     char buf[65536];
     while (open_count > 0) {
         if (poll(fds, 2, -1) < 0) {

@@ -88,6 +88,9 @@ struct Run {
     // Standard input is a pipe that gives `input` (up to the pipe's size) and then stays
     // open, with no end of input, until the program ends.
     bool open_stdin = false;
+    // Standard output and standard error go to a pipe whose reading end is already closed,
+    // as behind `| head -c 10` once head has ended: every write fails. Nothing is captured.
+    bool closed_reader = false;
     // Run under a cap of 60 seconds and 2 GiB of address space (no memory cap under the
     // address sanitizer, which reserves far more), so that a runaway run fails the test
     // instead of blocking the suite or exhausting the machine.

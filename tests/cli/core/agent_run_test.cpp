@@ -61,7 +61,8 @@ struct InterruptCase {
 
 TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
     for (const auto& c : {InterruptCase{SIGINT, false, "", 130}, InterruptCase{SIGTERM, true, "child", 143},
-                          InterruptCase{SIGHUP, false, "detached", 129}, InterruptCase{SIGINT, true, "detached", 130}}) {
+                          InterruptCase{SIGHUP, false, "detached", 129}, InterruptCase{SIGINT, true, "detached", 130},
+                          InterruptCase{SIGQUIT, false, "holding", 131}}) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.stubborn ? ", stubborn agent" : "") + " " + c.spawn);
         fs::remove(agent_pid_file());
         fs::remove(script / "spawned");

@@ -42,6 +42,27 @@ TEST(HostCli, ClosedStandardStreamsAreTheNullDevice) {
     }
 }
 
+// Output to a pipe whose reader has gone (`vemtora pressling | head -c 10` once head has
+// ended): what cannot be shown is dropped, the work goes on to its end, and the status is
+// the work's own.
+TEST(HostCli, OutputNobodyReadsIsDroppedAndTheWorkFinishes) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        bool page;
+    };
+    for (const auto& c : {Case{{"pressling", "-f", "a.md"}, 0, true},
+                          Case{{"pressling", "-f", "a.md", "-o", "blocker"}, 1, false}}) {
+        SCOPED_TRACE(c.args.size());
+        th::TempDir dir;
+        th::write_file(dir / "a.md", "# Title\n\ntext\n");
+        th::write_file(dir / "blocker", "a file where the output folder would be\n");
+        th::Outcome r = th::run({.args = c.args, .cwd = dir.path(), .closed_reader = true});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(fs::exists(dir / "a.html"), c.page);
+    }
+}
+
 namespace {
 
 const std::string backup = "  backup_model:\n    - \"gemini-3.5-flash-l\"\n";

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 // An ending signal outside a child run ends the program by that signal at once, and
 // the temporary files registered at that moment go with it; the rest stay.
 TEST(Interrupt, SignalOutsideChildRunRemovesRegisteredTemporaries) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(strsignal(sig));
         th::TempDir dir;
         const fs::path kept = dir / "kept", released = dir / "released", pending = dir / "sub/.page.html.tmp-1";
@@ -68,4 +69,29 @@ TEST(Interrupt, SignalOutsideChildRunEndsWhatChildrenLeftBehind) {
         EXPECT_FALSE(th::process_exists(left)) << "a process outlived the program";
         if (th::process_exists(left)) ::kill(left, SIGKILL);
     }
+}
+
+// SIGPIPE is ignored: a write to a pipe whose reader has gone fails (EPIPE) where the
+// program stands instead of ending it; a program it starts gets the default back, so a
+// pipeline of its own ends as usual.
+TEST(Interrupt, ClosedPipeFailsTheWriteAndChildrenGetTheDefault) {
+    th::TempDir dir;
+    const fs::path report = dir / "report";
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        support::install_interrupt_handlers();
+        int p[2];
+        if (::pipe(p) != 0) ::_exit(2);
+        ::close(p[0]);
+        const bool failed = ::write(p[1], "x", 1) < 0 && errno == EPIPE;
+        // `yes` ends by the signal (status 128 + 13) once `head` has gone.
+        auto r = support::run_process({"sh", "-c", "(yes; echo $? >&2) | head -c 1 >/dev/null"});
+        th::write_file(report, std::string(failed ? "EPIPE" : "no error") + ", yes: " + r.err);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(th::read_file(report), "EPIPE, yes: 141\n");
 }
