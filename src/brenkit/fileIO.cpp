@@ -231,13 +231,28 @@ fs::path setup_output_file(const fs::path& folder, const std::string& file_name,
     return folder / support::path_from_utf8(file_name);
 }
 
-fs::path get_unique_path(const fs::path& folder, const std::string& stem, const std::string& suffix) {
+std::optional<fs::path> get_unique_path(const fs::path& folder, const std::string& stem, const std::string& suffix,
+                                        const Logger* logger) {
     auto taken = [](const fs::path& p) {
         std::error_code ec;
         return fs::exists(fs::symlink_status(p, ec));
     };
+    auto give_up = [&](const std::string& reason) -> std::optional<fs::path> {
+        if (logger)
+            logger->error(fmt::format("❌ {} {}: {}", no_unique_path,
+                                      support::visible_line(support::utf8_text(folder / support::path_from_utf8(stem + suffix))),
+                                      reason));
+        return std::nullopt;
+    };
+    const std::string folder_text = support::utf8_text(folder);
+    if ((folder_text + stem + suffix).find('\0') != std::string::npos) return give_up("含有 NUL 字元");
     auto candidate = folder / support::path_from_utf8(stem + suffix);
-    for (int n = 1; taken(candidate); ++n) candidate = folder / support::path_from_utf8(fmt::format("{}_{}{}", stem, n, suffix));
+    for (int n = 1; taken(candidate); ++n) {
+        if (n == max_unique_path_tries)
+            return give_up(fmt::format("{}{} 與 {}_1{} 到 {}_{}{} 都已存在", stem, suffix, stem, suffix, stem,
+                                       max_unique_path_tries - 1, suffix));
+        candidate = folder / support::path_from_utf8(fmt::format("{}_{}{}", stem, n, suffix));
+    }
     return candidate;
 }
 

@@ -29,8 +29,9 @@ inline constexpr std::uintmax_t max_config_bytes = std::uintmax_t{16} << 20;
 // Loads a YAML file that must hold a mapping; nothing (with the reason logged) when it
 // is missing, unreadable, a folder or another file that is not a regular one (device,
 // FIFO), larger than max_config_bytes, refused by the working copy's link rule (below),
-// malformed or not a mapping. With `empty_is_null`
-// an empty or null document is no error: it gives a Null node, without a message. A key
+// malformed, not a mapping, or holding a value with a NUL character (the line names its
+// key). With `empty_is_null` an empty or null document is no error: it gives a Null
+// node, without a message. A key
 // given twice in a mapping is taken from its later copy, with a warning naming its line.
 std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_null = false);
 // Writes the mapping as YAML over the file (temporary file, then rename): key order
@@ -224,8 +225,14 @@ void remove_directory(const fs::path& path);
 // link rule refuses it.
 bool setup_output_dir(const fs::path& folder, const Logger* logger = nullptr);
 fs::path setup_output_file(const fs::path& folder, const std::string& file_name, const Logger* logger = nullptr);
-// folder/stem+suffix, or folder/stem_1+suffix, _2, ... whichever is free.
-fs::path get_unique_path(const fs::path& folder, const std::string& stem, const std::string& suffix);
+// folder/stem+suffix, or folder/stem_1+suffix, _2, ... whichever is free. The search gives
+// up, with an error line, after max_unique_path_tries names, and at once for a name holding
+// a NUL (the system would read it cut short there): nothing is given then, and the caller
+// fails with no_unique_path.
+inline constexpr int max_unique_path_tries = 10000;
+inline constexpr const char* no_unique_path = "找不到可用的檔名";
+std::optional<fs::path> get_unique_path(const fs::path& folder, const std::string& stem, const std::string& suffix,
+                                        const Logger* logger = nullptr);
 // 0 for an existing folder, 1 for an existing file, -1 when nothing is there.
 int get_path_type(const fs::path& path, const Logger* logger = nullptr);
 

@@ -11,6 +11,7 @@
 #include "support/files.hpp"
 #include "support/paths.hpp"
 #include "support/regex.hpp"
+#include "support/text.hpp"
 
 namespace brenkit::fileIO {
 
@@ -57,6 +58,26 @@ void keep_later_copies(YAML::Node node, const std::string& file, std::unordered_
     for (auto kv : node) keep_later_copies(kv.second, file, walked);
 }
 
+// The key, from the top ("config.output_dir", "config.backup_model[1]"), of a value that
+// holds a NUL character: the system would read a path or an argument as cut short there.
+std::optional<std::string> key_holding_nul(const YAML::Node& node, const std::string& key,
+                                           std::unordered_set<const void*>& walked) {
+    static const std::string* const no_data = &YAML::Node().Scalar();
+    const void* id = &node.Scalar();
+    if (id != no_data && !walked.insert(id).second) return std::nullopt;
+    if (node.IsScalar()) return node.Scalar().find('\0') != std::string::npos ? std::optional(key) : std::nullopt;
+    if (node.IsSequence()) {
+        for (size_t i = 0; i < node.size(); ++i)
+            if (auto found = key_holding_nul(node[i], fmt::format("{}[{}]", key, i), walked)) return found;
+    } else if (node.IsMap()) {
+        for (const auto& kv : node) {
+            const std::string name = kv.first.IsScalar() ? kv.first.Scalar() : "?";
+            if (auto found = key_holding_nul(kv.second, key.empty() ? name : key + "." + name, walked)) return found;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_null) {
@@ -101,6 +122,12 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_n
     }
     std::unordered_set<const void*> walked;
     keep_later_copies(*node, support::utf8_text(path), walked);
+    walked.clear();
+    if (auto key = key_holding_nul(*node, "", walked)) {
+        log.error(fmt::format("❌ 設定檔 {} 的設定值 {} 含有 NUL 字元，無法使用。", support::utf8_text(path),
+                              support::visible_line(*key)));
+        return std::nullopt;
+    }
     return node;
 }
 

@@ -297,11 +297,12 @@ void remove_files(const std::vector<fs::path>& paths) {
     for (const auto& path : paths) fileIO::remove_file(path);
 }
 
-fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger) {
+std::optional<fs::path> overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger) {
     if (!fs::exists(out_path)) return out_path;
     if (support::confirm("💬 檔案 " + support::utf8_text(out_path.filename()) + " 已存在，是否直接蓋寫？", true)) return out_path;
-    fs::path free = fileIO::get_unique_path(output_dir, support::utf8_text(out_path.stem()), ".md");
-    fs::path target = fileIO::setup_output_file(output_dir, support::utf8_text(free.filename()), &logger);
+    auto free = fileIO::get_unique_path(output_dir, support::utf8_text(out_path.stem()), ".md", &logger);
+    if (!free) return std::nullopt;
+    fs::path target = fileIO::setup_output_file(output_dir, support::utf8_text(free->filename()), &logger);
     logger.info("✅ 將改為另存新檔：" + support::utf8_text(target.filename()));
     return target;
 }

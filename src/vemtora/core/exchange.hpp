@@ -199,8 +199,9 @@ void remove_files(const std::vector<fs::path>& paths);
 
 // Where a generated document is saved: `out_path`, unless it exists and the user
 // declines to replace it; then a free name in `output_dir` with the same stem and ".md",
-// so the old document is never lost.
-fs::path overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger);
+// so the old document is never lost. Nothing when no name is free (the line that says so
+// is logged): the caller fails with fileIO::no_unique_path.
+std::optional<fs::path> overwrite_target(const fs::path& out_path, const fs::path& output_dir, const Logger& logger);
 
 // The sub-folders of "." that can hold a project (hidden and "_" folders, build output
 // and packaging folders left out). Nothing when there is one at least; otherwise the

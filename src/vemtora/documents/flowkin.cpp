@@ -167,8 +167,9 @@ Result FlowkinApp::run() {
     if (content.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
 
     // ---- save ----
-    out_path = exchange::overwrite_target(out_path, out_folder, log);
-    return exchange::save_document(out_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
+    const auto saved_path = exchange::overwrite_target(out_path, out_folder, log);
+    if (!saved_path) return Result::failure(fileIO::no_unique_path);
+    return exchange::save_document(*saved_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
                                    "🎉 成功完成處理！檔案已儲存：", log);
 }
 

@@ -243,8 +243,9 @@ Result TomebrookApp::save_manual() {
                                        .from_file = name + " (Old)",
                                        .to_file = name + " (New)"});
     }
-    const fs::path final_out_path = exchange::overwrite_target(out_path_, support::path_from_utf8(output_dir), log);
-    auto saved = fileIO::save_local_file_content(final_out_path, doc_content_, "API 手冊", &log);
+    const auto final_out_path = exchange::overwrite_target(out_path_, support::path_from_utf8(output_dir), log);
+    if (!final_out_path) return support::Result::failure(fileIO::no_unique_path);
+    auto saved = fileIO::save_local_file_content(*final_out_path, doc_content_, "API 手冊", &log);
     if (saved.ok) answer_file_.saved();
     return saved;
 }

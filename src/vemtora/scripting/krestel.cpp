@@ -137,8 +137,9 @@ Result KrestelApp::run() {
         file_stem = tag->stem;
     }
 
-    fs::path unique = fileIO::get_unique_path(out_folder, file_stem, ".sh");
-    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique.filename()), &lg);
+    auto unique = fileIO::get_unique_path(out_folder, file_stem, ".sh", &lg);
+    if (!unique) return Result::failure(fileIO::no_unique_path);
+    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &lg);
     auto saved = fileIO::save_local_file_content(out_path, script_content, "Bash 腳本", &lg);
     if (!saved.ok) {
         lg.error("❌ 儲存腳本失敗: " + saved.text);

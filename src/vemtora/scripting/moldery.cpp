@@ -154,8 +154,9 @@ Result MolderyApp::run() {
     const std::string& doc_content = agent.text;
     auto [base_name, ext] = output_name(tag_file_name(doc_content), type, selected.front().first);
 
-    fs::path unique = fileIO::get_unique_path(out_folder, base_name, ext);
-    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique.filename()), &lg);
+    auto unique = fileIO::get_unique_path(out_folder, base_name, ext, &lg);
+    if (!unique) return Result::failure(fileIO::no_unique_path);
+    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &lg);
     lg.info("🆕 產出範本檔案路徑已確定：" + support::utf8_text(out_path));
     if (doc_content.empty()) return Result::failure("❌ AI 生成範本失敗，請檢查 API 設定。");
 

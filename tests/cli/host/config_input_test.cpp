@@ -66,6 +66,38 @@ TEST(ConfigInput, CommandSetThatIsNoRegularFileIsRefusedAndTheAgentStillStarts) 
     EXPECT_EQ(th::fake_agy_calls(dir / "argv").size(), 2u);
 }
 
+// A configuration value holding a NUL character is refused as the file is loaded, with a
+// line naming its key, before anything is asked or any agent runs: the system would take the value as cut at
+// the NUL (an output folder "out\0/x" is "out" to it, where every name looks taken).
+TEST(ConfigInput, ValueHoldingANulCharacterIsRefusedNamingItsKey) {
+    struct Case {
+        std::string command;
+        std::string yaml;
+        std::string key;
+    };
+    const Case cases[] = {
+        {"krestel", "config:\n  output_dir: \"out\\0/x\"\n", "config.output_dir"},
+        {"moldery", "config:\n  output_dir: \"out\\0/x\"\n", "config.output_dir"},
+        {"pressling", "config:\n  output_dir: \"out\\0/x\"\n", "config.output_dir"},
+        {"tomebrook", "config:\n  backup_model: [a, \"b\\0\"]\n", "config.backup_model[1]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        th::TempDir dir;
+        th::write_file(dir / "config.yaml", c.yaml);
+        th::write_file(dir / "a.md", "# A\n");
+        fs::create_directories(dir / "agy");
+        th::Outcome r = capped_run(dir.path(), {c.command, "-c", "config.yaml"},
+                                   {{"FAKE_AGY_ARGV", (dir / "argv").string()}, {"FAKE_AGY_SCRIPT", (dir / "agy").string()}},
+                                   true);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_TRUE(th::has(r.err, "❌ 設定檔 config.yaml 的設定值 " + c.key + " 含有 NUL 字元，無法使用。\n")) << r.err;
+        EXPECT_TRUE(th::has(r.err, "❌ Error: Config file 'config.yaml' could not be loaded.\n")) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out"));
+        EXPECT_FALSE(fs::exists(dir / "argv")) << "the agent ran";
+    }
+}
+
 // The configuration named with -c is opened and read once, whatever the frame checks.
 TEST(ConfigInput, ConfigurationFileIsReadOnce) {
     th::TempDir dir;

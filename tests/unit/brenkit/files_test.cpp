@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -143,6 +144,15 @@ TEST(FileIOLocal, UniquePathsAndLocalFiles) {
     th::write_file(dir / "report.md", "");
     th::write_file(dir / "report_1.md", "");
     EXPECT_EQ(get_unique_path(dir.path(), "report", ".md"), dir / "report_2.md");
+    // The search is bounded and says when it gives up; a name holding a NUL (which the
+    // system would read as cut short) is never free.
+    for (int n = 2; n < max_unique_path_tries; ++n) th::write_file(dir / ("report_" + std::to_string(n) + ".md"), "");
+    for (const auto& [stem, reason] : {std::pair<std::string, std::string>{"report", "都已存在"},
+                                       {std::string("new\0x", 5), "含有 NUL 字元"}}) {
+        Capture cap;
+        EXPECT_EQ(get_unique_path(dir.path(), stem, ".md", &lazy_logger("Unique")), std::nullopt);
+        EXPECT_THAT(cap.text(), testing::HasSubstr(reason));
+    }
 
     auto saved = save_local_file_content(dir / "new/sub/out.txt", "內容\n");
     EXPECT_TRUE(saved.ok) << saved.text;
