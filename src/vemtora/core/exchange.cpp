@@ -255,7 +255,13 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
     try {
         run = mindrel::run_agy(args);
     } catch (const support::Interrupted&) {
-        fileIO::remove_file(output_path);  // what the ended agent wrote so far
+        // The agent has been ended: an answer it wrote stays, as after any other failure,
+        // and one line says where (the agent may well have finished it); an empty or
+        // irregular file goes.
+        AnswerFile written(output_path, logger, std::move(lock));
+        std::error_code ec;
+        if (!fs::is_regular_file(fs::symlink_status(output_path, ec)) || fs::file_size(output_path, ec) == 0 || ec)
+            written.discard();
         throw;
     }
     AnswerFile file(output_path, logger, std::move(lock));

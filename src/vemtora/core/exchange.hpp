@@ -167,8 +167,9 @@ struct AgentAnswer : support::Result {
 // read_output refuses stays whatever the caller does, and the pass fails with its reason.
 // The answer's folder is held from before the run (a refused hold gives its failure), an
 // answer path that a link takes out of the working copy is refused before the run, and
-// an interrupt that ends the agent removes what it wrote so far. An output file that no
-// prompt can name safely (see prompt_path) is a failure before anything runs.
+// an interrupt that ends the agent leaves what it wrote so far, with the line that says
+// where. An output file that no prompt can name safely (see prompt_path) is a failure
+// before anything runs.
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger);
 

@@ -2,6 +2,7 @@
 // editor works ends it, with whatever it started, and every clean-up runs; a second run
 // in the same working copy never takes the first one's answer, and a flood of agent
 // output stays bounded.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -79,8 +80,11 @@ TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
             spawned_pid = th::wait_for_pid(script / "spawned");
             EXPECT_FALSE(th::process_exists(spawned_pid)) << "what the agent started outlived vemtora";
         }
-        // The half-written answer goes; nothing is saved or reported as done.
-        EXPECT_EQ(agy_entries(), (std::vector<std::string>{"goal", "skill"}));
+        // What the agent wrote stays where it is, and one line says where; nothing is
+        // saved or reported as done.
+        EXPECT_EQ(agy_entries(), (std::vector<std::string>{"generated-bash.sh", "goal", "skill"}));
+        EXPECT_EQ(th::read_file(work / "_agy/generated-bash.sh"), "#!/bin/bash\n# Script Name: half.sh\n");
+        EXPECT_THAT(o.err, testing::HasSubstr("⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-bash.sh") + "\n"));
         EXPECT_FALSE(fs::exists(work / "gen-bash/half.sh"));
         EXPECT_FALSE(has(o.out, "Done:"));
         EXPECT_FALSE(has(o.err, "Error:"));

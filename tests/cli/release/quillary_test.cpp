@@ -176,7 +176,7 @@ TEST_F(QuillaryCli, SettingsOfTheWrongKindNameTheChosenKindsDefault) {
     }
 }
 
-TEST_F(QuillaryCli, SignalWhileAgentWorksLeavesTreeClean) {
+TEST_F(QuillaryCli, SignalWhileAgentWorksKeepsOnlyTheAnswer) {
     th::git(repo, {"rm", "-q", "README.md"});
     commit("no readme");
     th::write_file(repo / "firmware/main.c", "int main(void) { return 0; }\n");
@@ -186,6 +186,7 @@ TEST_F(QuillaryCli, SignalWhileAgentWorksLeavesTreeClean) {
     for (int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(strsignal(sig));
         fs::remove(script / "pid");
+        fs::remove(repo / "_agy/generated-readme.md");  // kept by the last round: a run wants a clean tree
         int agent = -1;
         auto o = run({"2", "", "", "", "x", "", "1", ""}, [&](int pid, const std::function<std::string()>&) {
             agent = th::wait_for_pid(script / "pid");
@@ -195,7 +196,10 @@ TEST_F(QuillaryCli, SignalWhileAgentWorksLeavesTreeClean) {
         EXPECT_FALSE(th::process_exists(agent));
         if (th::process_exists(agent)) ::kill(agent, SIGKILL);
         EXPECT_FALSE(fs::exists(repo / "README.md"));
-        EXPECT_EQ(status(), "");
+        // Only the agent's answer stays, and one line says where; the scratch files go.
+        EXPECT_EQ(status(), "?? _agy/generated-readme.md\n");
+        EXPECT_EQ(th::read_file(repo / "_agy/generated-readme.md"), "# half\n");
+        EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (repo / "_agy/generated-readme.md").string() + "\n"));
         if (HasFailure()) break;
     }
 }
