@@ -9,6 +9,7 @@
 #include "support/console.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/folder_lock.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/mindrel.hpp"
@@ -125,6 +126,7 @@ class FrameRun {
                 error_line("❌ Error: Config file '" + *path_ + "' does not exist.");
                 return 1;
             }
+            if (auto ended = hold_configuration(file)) return *ended;
             // Read once. An empty document is a configuration of nothing; anything else
             // the loader refuses is an error the user must hear about.
             loaded = fileIO::load_yaml_config(file, true);
@@ -138,6 +140,21 @@ class FrameRun {
         if (!loaded || loaded->IsNull()) return 0;
         configuration_ = std::move(loaded);
         return std::nullopt;
+    }
+
+    // The configuration's folder, for a binding that runs once at a time on its file.
+    std::optional<int> hold_configuration(const fs::path& file) {
+        if (!binding_.one_run_per_configuration) return std::nullopt;
+        try {
+            config_lock_.emplace(file.has_parent_path() ? file.parent_path() : fs::path("."));
+        } catch (const fs::filesystem_error&) {
+            return std::nullopt;  // a folder that cannot be locked is not held; the run goes on
+        }
+        if (!config_lock_->busy()) return std::nullopt;
+        const std::string reason = "另一個執行中的指令正在使用設定檔 " + *path_;
+        log_.error("❌ " + reason + "，請等它結束後再試一次。");
+        error_line((binding_.marked_result ? "❌ Error: " : "Error: ") + reason);
+        return 1;
     }
 
     // A non-empty --model, and --output-dir as the binding takes it, replace the settings.
@@ -203,6 +220,7 @@ class FrameRun {
     bool named_config_ = false;                  // -c PATH named it (no search found it)
     std::optional<YAML::Node> configuration_{};  // once loaded
     fileIO::NamedPlaces named_;                  // for as long as the run lasts
+    std::optional<support::FolderLock> config_lock_;  // one_run_per_configuration
 };
 
 }  // namespace

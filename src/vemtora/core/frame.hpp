@@ -50,6 +50,11 @@ struct Binding {
     bool empty_output_is_dot = false;   // an empty --output-dir value means "./" (and is stored)
     bool log_debug_on = false;          // logs "Debug mode is ON." once debug logging is set up
     bool utf8_output = false;           // the streams are switched to UTF-8 before anything is written
+    // One run at a time on a configuration file that the run writes back: its folder is
+    // held (support::FolderLock) from before the file is read until the run has ended, and
+    // a second run is refused. A run that read the file before another one wrote it back
+    // would otherwise write its stale copy over what the other run added.
+    bool one_run_per_configuration = false;
     // Builds the application from the whole configuration and runs it.
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };

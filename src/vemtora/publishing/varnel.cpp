@@ -42,6 +42,8 @@ vemtora::CommandDecl cmd_varnel() {
                                        .log = &log(),
                                        // a lone configuration file is taken without asking
                                        .auto_single_candidate = true,
+                                       // entries typed at its questions are written back
+                                       .one_run_per_configuration = true,
                                        .run = [](YAML::Node& configuration, const frame::Context& context) {
                                            VarnelApp app(configuration, context.config_path);
                                            return app.run();

@@ -4,7 +4,6 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
-#include "support/folder_lock.hpp"
 #include "support/html_entities.hpp"
 #include "support/paths.hpp"
 #include "support/regex.hpp"
@@ -388,21 +387,6 @@ void VarnelApp::sync_config(Docs& docs) {
 
 support::Result VarnelApp::run() {
     log().info("✅ 開始 HTML 索引生成程序。");
-    // One run at a time on a configuration: another would write it back over the
-    // entries typed here. The lock is its folder's, as for the agent's answer files.
-    std::optional<support::FolderLock> lock;
-    if (config_path && !config_path->empty() && fs::exists(*config_path)) {
-        try {
-            lock.emplace(config_path->has_parent_path() ? config_path->parent_path() : fs::path("."));
-        } catch (const fs::filesystem_error&) {
-            // A folder that cannot be locked is not held; the run goes on as before.
-        }
-        if (lock && lock->busy()) {
-            const std::string reason = "另一個執行中的指令正在使用設定檔 " + support::utf8_text(*config_path);
-            log().error("❌ " + reason + "，請等它結束後再試一次。");
-            return support::Result::failure(reason);
-        }
-    }
     name_values_without_text(config);
     auto [docs, actual_files] = extract_docs_and_find_actual_files(config);
 

@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <csignal>
 
 #include "common/harness.hpp"
+#include "support/folder_lock.hpp"
 #include "support/paths.hpp"
 
 namespace fs = std::filesystem;
@@ -304,6 +308,33 @@ TEST(VarnelCli, SecondRunOnTheSameConfigurationIsRefused) {
     EXPECT_THAT(second.err, HasSubstr("Error: 另一個執行中的指令正在使用設定檔 config.yaml\n"));
     EXPECT_EQ(th::read_file(dir / "config.yaml"), yaml);
     EXPECT_FALSE(fs::exists(dir / "index.html"));
+}
+
+// The configuration is read only once the run holds it: a run that read it before another
+// run wrote its entries back would write its stale copy over them afterwards. While the
+// folder is held the second run is refused without reading the file.
+TEST(VarnelCli, ConfigurationIsReadOnlyOnceTheRunHoldsIt) {
+    th::TempDir dir;
+    const std::string yaml = "document1_title: \"Guide\"\ndocument1_file: \"guide.html\"\n";
+    th::write_file(dir / "config.yaml", yaml);
+    th::write_file(dir / "guide.html", "guide");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, (dir / "config.yaml").c_str(), IN_OPEN), 0);
+    th::Outcome r;
+    {
+        support::FolderLock held(dir.path());  // as another run holds it
+        ASSERT_FALSE(held.busy());
+        r = varnel(dir.path(), {"-c", "config.yaml"}, "\n");
+    }
+    alignas(inotify_event) char events[4096];
+    const ssize_t got = ::read(watch, events, sizeof events);
+    ::close(watch);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 另一個執行中的指令正在使用設定檔 config.yaml，請等它結束後再試一次。\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: 另一個執行中的指令正在使用設定檔 config.yaml\n"));
+    EXPECT_LE(got, 0) << "the configuration was opened while another run held it";
+    EXPECT_EQ(th::read_file(dir / "config.yaml"), yaml);
 }
 
 // A value written into the option's argument is the path, whatever it begins with.
