@@ -2,16 +2,21 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <random>
+#include <set>
+#include <string_view>
 #include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -109,11 +114,13 @@ BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool foll
 
 namespace {
 
+constexpr size_t random_length = 10;
+
 std::string random_suffix() {
     static std::mt19937_64 rng{std::random_device{}()};
     static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::string s;
-    for (int i = 0; i < 10; ++i) s += digits[rng() % 36];
+    for (size_t i = 0; i < random_length; ++i) s += digits[rng() % 36];
     return s;
 }
 
@@ -137,6 +144,10 @@ fs::path final_target(const fs::path& p) {
     }
 }
 
+// A save's partial file is named "." + the target's name + partial_mark + random_length
+// lower-case letters and digits.
+constexpr std::string_view partial_mark = ".tmp-";
+
 // Hidden, beside the target (a rename never crosses file systems), random; the target's
 // name is shortened so that a name near the system's limit still leaves room.
 fs::path temp_name_beside(const fs::path& target) {
@@ -148,7 +159,60 @@ fs::path temp_name_beside(const fs::path& target) {
         name.resize(cut);
     }
     fs::path dir = target.parent_path();
-    return (dir.empty() ? fs::path(".") : dir) / path_from_utf8("." + name + ".tmp-" + random_suffix());
+    return (dir.empty() ? fs::path(".") : dir) / path_from_utf8("." + name + std::string(partial_mark) + random_suffix());
+}
+
+template <class Char>
+bool is_partial_file_name(std::basic_string_view<Char> name) {
+    if (name.size() < 2 + partial_mark.size() + random_length || name.front() != Char('.')) return false;
+    const auto mark = name.substr(name.size() - random_length - partial_mark.size(), partial_mark.size());
+    const auto random = name.substr(name.size() - random_length);
+    return std::equal(mark.begin(), mark.end(), partial_mark.begin()) &&
+           std::all_of(random.begin(), random.end(),
+                       [](Char c) { return (c >= Char('0') && c <= Char('9')) || (c >= Char('a') && c <= Char('z')); });
+}
+
+// Removes the partial file unless a save still at work holds it. A save holds its partial
+// file's lock while it writes, and the system drops the lock with the process, however
+// that ends; where the file system has no such locks, only a file `long_abandoned` is
+// taken for a dead save's. (Windows: an open file cannot be removed, which tells the same.)
+void remove_unless_held(const fs::path& p, [[maybe_unused]] bool long_abandoned) {
+#ifdef _WIN32
+    DeleteFileW(p.c_str());
+#else
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (long_abandoned) ::unlink(p.c_str());
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && long_abandoned)) ::unlink(p.c_str());
+    ::close(fd);
+#endif
+}
+
+// A save killed before its rename (SIGKILL, a crash, a power cut) leaves its partial file
+// beside the target, and nothing else would ever remove it: the first save into a folder
+// in a run removes those that no save still holds. One made in the last few seconds may
+// belong to a save that has not taken its lock yet, and is left.
+void remove_abandoned_partial_files(const fs::path& folder) {
+    {
+        static std::mutex guard;
+        static std::set<fs::path> swept;
+        std::error_code ec;
+        const fs::path key = fs::absolute(folder, ec).lexically_normal();
+        std::lock_guard hold(guard);
+        if (ec || !swept.insert(key).second) return;
+    }
+    const auto now = fs::file_time_type::clock::now();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path::string_type name = it->path().filename().native();
+        if (!is_partial_file_name(std::basic_string_view<fs::path::value_type>(name))) continue;
+        std::error_code e;
+        if (!fs::is_regular_file(it->symlink_status(e)) || e) continue;
+        const auto age = now - fs::last_write_time(it->path(), e);
+        if (!e && age >= std::chrono::seconds(10)) remove_unless_held(it->path(), age >= std::chrono::minutes(5));
+    }
 }
 
 #ifndef _WIN32
@@ -169,6 +233,9 @@ class TempFile {
             if (fd_ < 0 && errno != EEXIST) break;
         }
         if (fd_ < 0) fail("cannot write", target, last_error());
+        // Held while the save lives, so that another run's save into this folder leaves it
+        // (remove_abandoned_partial_files); a file system without locks holds nothing.
+        ::flock(fd_, LOCK_EX | LOCK_NB);
     }
     ~TempFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -229,6 +296,7 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) fail("cannot write", p, last_error());
     }
 
+    remove_abandoned_partial_files(target.parent_path().empty() ? fs::path(".") : target.parent_path());
     // A new file gets the mode a plain open gives it; a replaced one keeps its mode and,
     // where the process may, its owner and group. Both are set before any byte is written.
     TempFile tmp(target, exists ? 0600 : 0666);
@@ -254,6 +322,7 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
     // A read-only file shows no write permission.
     if (fs::exists(old) && (old.permissions() & fs::perms::owner_write) == fs::perms::none)
         fail("cannot write", p, std::make_error_code(std::errc::permission_denied));
+    remove_abandoned_partial_files(target.parent_path().empty() ? fs::path(".") : target.parent_path());
     const fs::path tmp = temp_name_beside(target);
     const RemoveOnSignal interrupted_write(tmp);  // a signal that ends the program mid-write takes it along
     {

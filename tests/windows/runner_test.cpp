@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -358,6 +359,21 @@ TEST(WindowsFiles, ReadsRefuseLinksAndDevicesAsOpened) {
     if (followed.outcome != Outcome::read) GTEST_SKIP() << "symbolic links are not followed here";
     EXPECT_EQ(followed.bytes, "text");
     EXPECT_EQ(read_regular_file(dir.path() / "link.txt", 100, false).outcome, Outcome::link);
+}
+
+// A killed save's partial file goes with the next save into its folder; one that a save
+// still has open stays.
+TEST(WindowsFiles, PartialFilesOfKilledSavesGoWithTheNextSave) {
+    TempDir dir;
+    const fs::path dead = dir.path() / ".page.html.tmp-abcdefghij", live = dir.path() / ".live.html.tmp-abcdefghij";
+    write_text(dead, "partial");
+    std::ofstream open_save(live, std::ios::binary);
+    open_save << "partial";
+    open_save.flush();
+    for (const auto& p : {dead, live}) fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    write_file_atomic(dir.path() / "saved.html", "whole");
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live));
 }
 
 TEST(WindowsFiles, ArchivesKeepNonAsciiNames) {

@@ -1,12 +1,15 @@
 // Saving a file: a new file is renamed into place, yet the saved file stays the file the
 // user had (links, mode, owner) and a save the user may not make is refused.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
@@ -90,6 +93,47 @@ TEST(WriteFileAtomic, KeepsTheModeAndWritesThroughLinks) {
     fs::create_symlink("loop-a", dir / "loop-b");
     EXPECT_EQ(save(dir / "loop-a", "x"), std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "loop-a")));
+}
+
+// A save killed before its rename (SIGKILL) leaves its partial file behind. The first save
+// into that folder afterwards removes such files of the saves' own naming that no live
+// save holds, and nothing else.
+TEST(WriteFileAtomic, PartialFilesOfKilledSavesGoWithTheNextSave) {
+    th::TempDir dir;
+    struct Case {
+        std::string name;
+        int minutes_old;
+        bool held;  // by a save still at work (here this process)
+        bool removed;
+    };
+    const Case cases[] = {
+        {".big.html.tmp-0123456789", 60, false, true},
+        {".page.html.tmp-abcdefghij", 1, false, true},
+        {".live.html.tmp-abcdefghij", 60, true, false},
+        {".new.html.tmp-abcdefghij", 0, false, false},  // its save may not hold it yet
+        {".page.html.tmp-abcdefghi", 60, false, false},  // names of other making
+        {".page.html.tmp-ABCDEFGHIJ", 60, false, false},
+        {"page.html.tmp-abcdefghij", 60, false, false},
+        {"sub/.page.html.tmp-abcdefghij", 60, false, false},  // another folder
+    };
+    std::vector<int> locks;
+    for (const auto& c : cases) {
+        th::write_file(dir / c.name, "partial");
+        fs::last_write_time(dir / c.name, fs::file_time_type::clock::now() - std::chrono::minutes(c.minutes_old));
+        if (!c.held) continue;
+        locks.push_back(::open((dir / c.name).c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(locks.back(), LOCK_EX | LOCK_NB), 0);
+    }
+    // A folder or a link of such a name is no partial file either.
+    fs::create_directories(dir / ".folder.tmp-abcdefghij");
+    fs::create_symlink("page.html.tmp-abcdefghij", dir / ".link.tmp-abcdefghij");
+
+    EXPECT_EQ(save(dir / "saved.html", "whole"), "");
+    for (int fd : locks) ::close(fd);
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(dir / c.name), !c.removed) << c.name;
+    EXPECT_TRUE(fs::is_directory(dir / ".folder.tmp-abcdefghij"));
+    EXPECT_TRUE(fs::is_symlink(dir / ".link.tmp-abcdefghij"));
+    EXPECT_EQ(th::read_file(dir / "saved.html"), "whole");
 }
 
 TEST(WriteFileAtomic, KeepsTheOwnerWhereTheProcessMay) {
