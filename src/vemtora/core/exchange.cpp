@@ -272,6 +272,19 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
     return {std::move(answer), std::move(file)};
 }
 
+namespace {
+
+std::vector<std::string> own_pathspecs(std::vector<std::string> specs, const std::string& magic) {
+    for (const char* pattern : own_files) specs.push_back(":(" + magic + ")" + pattern);
+    return specs;
+}
+
+}  // namespace
+
+std::vector<std::string> users_work_pathspecs() { return own_pathspecs({":/"}, "exclude,glob"); }
+
+std::vector<std::string> own_file_pathspecs() { return own_pathspecs({}, "glob"); }
+
 support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
                               const std::string& label, const std::string& done_line, const Logger& logger) {
     auto saved = fileIO::save_local_file_content(path, text, label, &logger);

@@ -154,6 +154,12 @@ class AnswerFile {
 // kept after a failed run, the scratch inputs of a run), as glob patterns: they are the
 // tool's, never part of the user's work.
 inline constexpr const char* own_files[] = {"_agy/generated-*", "_agy/current-*", "_agy/pipeline-result.md"};
+// git pathspecs (for after "--") of the user's work: the whole working tree without the
+// tool's own files. Fit for queries: an exclusion that names an ignored folder makes
+// `git add` fail, so staging names own_file_pathspecs() afterwards instead.
+std::vector<std::string> users_work_pathspecs();
+// git pathspecs that name the tool's own files.
+std::vector<std::string> own_file_pathspecs();
 
 // One agent pass: a failure with the run's reason, or success with the answer as
 // `read_output` gives it ("" when the agent wrote nothing); and the answer's file.

@@ -38,9 +38,10 @@ using support::Result;
 const fs::path diff_file = "_agy/current-diff.txt";
 const fs::path commit_file = "_agy/generated-commit.txt";
 
-// A staging command's words followed by pathspecs that leave out the tool's own files.
-std::vector<std::string> staging(std::vector<std::string> words) {
-    for (const char* pattern : exchange::own_files) words.push_back(std::string(":(exclude,glob)") + pattern);
+// Queries whose output the user reads name files as they are (git still quotes control
+// characters, and what is printed shows them visibly).
+std::vector<std::string> readable(std::vector<std::string> words) {
+    words.insert(words.begin(), {"-c", "core.quotePath=false"});
     return words;
 }
 
@@ -52,6 +53,41 @@ const std::string flash_low = "Gemini 3.5 Flash (Low)";
 const runwick::GitCheck kShared{.output = Output::inherit, .naming = runwick::GitNaming::command_line};
 const runwick::GitCheck kQuiet{.naming = runwick::GitNaming::command_line};
 const runwick::GitCheck kExplained{.naming = runwick::GitNaming::command_line, .explain = true};
+
+// Stages with the add command's words, then takes the tool's own files back out of the
+// index. Leaving them out of the add itself does not work where the user's ignore rules
+// name the tool's folder: git refuses any pathspec, an exclusion too, that names an
+// ignored path.
+void stage(std::vector<std::string> add) {
+    add.insert(add.begin(), "add");
+    runwick::git_checked(add, kShared);
+    std::vector<std::string> unstage{"reset", "-q", "--"};
+    for (auto& spec : exchange::own_file_pathspecs()) unstage.push_back(std::move(spec));
+    runwick::git_checked(unstage, kQuiet);
+}
+
+// What `git diff` compares the working tree with: HEAD, or the empty tree before the
+// first commit, so that the first commit is described and made like any other.
+std::string diff_base() {
+    if (runwick::commit_id("HEAD")) return "HEAD";
+    auto format = runwick::git({"rev-parse", "--show-object-format"});
+    if (support::strip(runwick::git_text(format)) == "sha256")
+        return "6ef19b41225c5369f1c104d45d8d85efa9b057b53b14b4b9b939dd74decc5321";
+    return "4b825dc642cb6eb9a060e54bf8d69288fbee4904";
+}
+
+// The commit, judged by git's exit status alone: hook or locale output that is not UTF-8
+// does not turn a commit that was made into a failure. A refused commit shows git's own
+// words (a hook's reasons) once; the failure then names the command, not the message.
+void commit(const std::string& message) {
+    auto run = runwick::git({"commit", "-m", message});
+    if (run.status == 0) return;
+    for (const std::string* said : {&run.out, &run.err}) {
+        const std::string_view text = support::strip(*said);
+        if (!text.empty()) support::echo(text, support::Stream::err);
+    }
+    throw runwick::GitFailed("Command 'git commit' returned non-zero exit status " + std::to_string(run.status) + ".");
+}
 
 }  // namespace
 
@@ -138,19 +174,24 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
     }
 
     // A git command that fails here is reported, not mistaken for a tree without changes.
-    auto status = runwick::git_checked({"status", "--porcelain"}, kExplained);
-    auto untracked = untracked_files(support::decode_ignore(status.out));
+    // The tool's own files are not listed: they are never added. Names are shown as git
+    // gives them, bytes that are not UTF-8 included (shown as \xNN), never dropped.
+    std::vector<std::string> query{"status", "--porcelain", "--"};
+    for (auto& spec : exchange::users_work_pathspecs()) query.push_back(std::move(spec));
+    auto status = runwick::git_checked(readable(query), kExplained);
+    auto untracked = untracked_files(status.out);
     if (!untracked.empty()) {
         support::echo("\n⚠️ 偵測到有未追蹤的檔案 (untracked files):");
         for (const auto& name : untracked) support::echo("  - " + name);
-        if (support::confirm("💬 是否要將這些檔案加入追蹤並進行處理 (git add .)?", true)) {
+        untracked_declined_ = !support::confirm("💬 是否要將這些檔案加入追蹤並進行處理 (git add .)?", true);
+        if (!untracked_declined_) {
             log.info("✅ 正在將檔案加入追蹤 (git add .) ...");
-            runwick::git_checked(staging({"add", "--", "."}), kShared);
+            stage({"--", "."});
         }
     }
 
     log.info("✅ 正在獲取 git diff 變更...");
-    auto changes = runwick::git_checked({"diff", "HEAD"}, kExplained);
+    auto changes = runwick::git_checked({"diff", diff_base()}, kExplained);
     diff = std::string(support::strip(support::decode_ignore(changes.out)));
     if (diff.empty()) {
         log.warning("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。");
@@ -208,12 +249,16 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
 
     message_file.set_aside(message);
     try {
-        log.info("✅ 正在將所有變更加入暫存區 (git add -A)...");
-        runwick::git_checked(staging({"add", "-A", "--", ":/"}), kShared);
+        // Files the user chose not to track stay out of the commit (an .env file, say).
+        if (untracked_declined_) {
+            log.info("✅ 正在將已追蹤檔案的變更加入暫存區 (git add -u)...");
+            stage({"-u", "--", ":/"});
+        } else {
+            log.info("✅ 正在將所有變更加入暫存區 (git add -A)...");
+            stage({"-A", "--", ":/"});
+        }
         log.info("✅ 正在進行 git commit...");
-        // Judged by git's exit status alone: hook or locale output that is not UTF-8
-        // does not turn a commit that was made into a failure.
-        runwick::git_checked({"commit", "-m", message}, kQuiet);
+        commit(message);
         message_file.saved();
         log.info("🎉 git commit 成功！");
 

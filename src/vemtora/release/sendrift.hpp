@@ -46,6 +46,7 @@ class SendriftApp {
     std::string ask_agent(const std::string& prompt, const std::vector<std::string>& models,
                           exchange::AnswerFile& message_file);
     support::Result commit_and_push(const std::string& message, exchange::AnswerFile& message_file);
+    bool untracked_declined_ = false;  // the user kept the untracked files out
 };
 
 // The two models the agent is tried with: the default one, then the backup candidate,

@@ -234,20 +234,43 @@ TEST_F(SendriftCli, FailuresEndWithTheirOwnResult) {
     EXPECT_EQ(agent_calls().size(), 2u);
 }
 
-TEST_F(SendriftCli, RepositoryWithoutCommitsIsAGitFailureNotACleanTree) {
-    fs::path fresh = root_ / "fresh";
+// The first commit of a new repository: the diff is taken against the empty tree, so the
+// agent describes everything that goes in, and the commit is made and pushed.
+TEST_F(SendriftCli, FirstCommitOfANewRepository) {
+    const fs::path fresh = root_ / "fresh", bare = root_ / "fresh.git";
     fs::create_directories(fresh);
-    th::git(fresh, {"init", "-q"});
+    th::git(fresh, {"init", "-q", "-b", "main"});
+    th::git(root_.path(), {"init", "-q", "--bare", bare.string()});
+    th::git(fresh, {"remote", "add", "origin", bare.string()});
     th::write_file(fresh / "_agy/goal/sendrift-goal.yaml", "goal\n");
     th::write_file(fresh / "_agy/skill/sendrift-expert.yaml", "skill\n");
+    th::write_file(fresh / "app.py", "print('first')\n");
+    agent(0, "out", "feat: first commit\n");
+    agent(0, "hang", "wait");
+    std::string diff;
 
-    auto r = th::run({.args = {"sendrift"}, .cwd = fresh, .input = "y\n", .fake_agy = true});
+    auto r = th::run({.args = {"sendrift"},
+                      .cwd = fresh,
+                      .input = "\ny\n",
+                      .env = {{"HOME", home_.string()},
+                              {"GIT_CONFIG_GLOBAL", (home_ / ".gitconfig").string()},
+                              {"GIT_CONFIG_NOSYSTEM", "1"},
+                              {"FAKE_AGY_SCRIPT", script_.string()}},
+                      .fake_agy = true,
+                      .while_running = [&](int, const std::function<std::string()>&) {
+                          th::wait_for_pid(script_ / "pid");
+                          diff = th::read_file(fresh / "_agy/current-diff.txt");
+                          th::write_file(script_ / "release", "");
+                      }});
 
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr("  - _agy/\n"));
-    EXPECT_THAT(r.err, HasSubstr("❌ 執行 git diff 時發生錯誤: Command 'git diff HEAD' returned non-zero exit status 128."));
-    EXPECT_THAT(r.err, HasSubstr("Error: 執行 git diff 失敗: Command 'git diff HEAD' returned non-zero exit status 128."));
-    EXPECT_THAT(r.out, Not(HasSubstr("沒有偵測到任何 git 變更")));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("  - _agy/\n  - app.py\n"));
+    EXPECT_THAT(diff, HasSubstr("+++ b/app.py\n@@ -0,0 +1 @@\n+print('first')"));
+    EXPECT_THAT(r.err, Not(HasSubstr("fatal:")));
+    EXPECT_THAT(r.out, HasSubstr("Done: Commit & Push 成功完成\n"));
+    EXPECT_EQ(log_of(bare, "main"), "feat: first commit\n\n");
+    EXPECT_EQ(th::git(fresh, {"show", "--name-only", "--format=", "HEAD"}),
+              "_agy/goal/sendrift-goal.yaml\n_agy/skill/sendrift-expert.yaml\napp.py\n");
 }
 
 TEST_F(SendriftCli, MissingGoalFileStopsBeforeGit) {
@@ -278,19 +301,27 @@ TEST_F(SendriftCli, CommitsOnlyTheUsersWork) {
     expect_no_scratch_files();
 }
 
-// A commit that fails gives the message back to the tree, where the line says it is.
-TEST_F(SendriftCli, FailedCommitKeepsTheMessage) {
-    hook(work_ / ".git/hooks", "pre-commit", "exit 1\n");
-    th::write_file(work_ / "README.md", "# Changed\n");
-    agent(0, "out", "feat: kept message\n");
+// A commit that a hook refuses says why, and gives the message back to the tree, where
+// the line says it is. git's own words reach the user once, and the failure names the
+// command without repeating the whole message.
+TEST_F(SendriftCli, RefusedCommitSaysWhyAndKeepsTheMessage) {
+    hook(work_ / ".git/hooks", "pre-commit", "echo 'lint: trailing blank in README.md' >&2\nexit 1\n");
+    th::write_file(work_ / "README.md", "# Changed \n");
+    agent(0, "out", "feat: kept message\n\n- a body line\n");
 
     auto r = sendrift("y\n");
 
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_THAT(r.err, HasSubstr("❌ 執行 Git 指令失敗: "));
+    const std::string said = "lint: trailing blank in README.md";
+    EXPECT_THAT(r.err, HasSubstr("✅ 正在進行 git commit...\n" + said + "\n"));
+    EXPECT_EQ(r.err.find(said), r.err.rfind(said)) << r.err;
+    const std::string why = "Command 'git commit' returned non-zero exit status 1.";
+    EXPECT_THAT(r.err, HasSubstr("❌ 執行 Git 指令失敗: " + why + "\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: Git 指令執行失敗: " + why + "\n"));
+    EXPECT_THAT(r.err, Not(HasSubstr("a body line")));
     const fs::path kept = work_ / "_agy/generated-commit.txt";
     EXPECT_THAT(r.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + kept.generic_string() + "\n"));
-    EXPECT_EQ(th::read_file(kept), "feat: kept message");
+    EXPECT_EQ(th::read_file(kept), "feat: kept message\n\n- a body line");
     EXPECT_EQ(log_of(work_), "agent files\n\n");
     EXPECT_FALSE(fs::exists(work_ / "_agy/current-diff.txt"));
 }
@@ -371,4 +402,64 @@ TEST_F(SendriftCli, RepositoryLinksLeadNowhere) {
         EXPECT_THAT(log_of(work_), Not(HasSubstr("PRIVATE KEY")));
         EXPECT_THAT(log_of(origin_, "main"), Not(HasSubstr("PRIVATE KEY")));
     }
+}
+
+// What is staged follows the user's answer to the untracked-files question, and the tool's
+// own files stay out whether or not the user's ignore rules name its folder.
+TEST_F(SendriftCli, StagesWhatTheUserChoseWhateverIsIgnored) {
+    const std::string base = th::git(work_, {"rev-parse", "HEAD"}).substr(0, 40);
+    struct Case {
+        std::string name;
+        std::string ignore_file;  // where "_agy/" is ignored; "" for nowhere
+        std::string untracked_answer;
+        std::string listed;     // the untracked list as shown
+        std::string committed;  // the names the commit holds
+        std::string left;       // git status afterwards
+    };
+    const std::vector<Case> cases = {
+        {"not ignored, added", "", "y", "  - notes.txt\n  - 筆記.txt\n", "README.md\nnotes.txt\n筆記.txt\n",
+         "?? _agy/generated-bash.sh\n"},
+        {"not ignored, declined", "", "n", "  - notes.txt\n  - 筆記.txt\n", "README.md\n",
+         "?? _agy/generated-bash.sh\n?? notes.txt\n?? 筆記.txt\n"},
+        {"excluded, added", ".git/info/exclude", "y", "  - notes.txt\n  - 筆記.txt\n",
+         "README.md\nnotes.txt\n筆記.txt\n", ""},
+        {"excluded, declined", ".git/info/exclude", "n", "  - notes.txt\n  - 筆記.txt\n", "README.md\n",
+         "?? notes.txt\n?? 筆記.txt\n"},
+        {"in .gitignore, added", ".gitignore", "y", "  - .gitignore\n  - notes.txt\n  - 筆記.txt\n",
+         ".gitignore\nREADME.md\nnotes.txt\n筆記.txt\n", ""},
+        {"in .gitignore, declined", ".gitignore", "n", "  - .gitignore\n  - notes.txt\n  - 筆記.txt\n",
+         "README.md\n", "?? .gitignore\n?? notes.txt\n?? 筆記.txt\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::git(work_, {"reset", "-q", "--hard", base});
+        th::git(work_, {"clean", "-q", "-fdx"});
+        th::git(work_, {"push", "-q", "-f", "origin", "main"});
+        fs::remove(work_ / ".git/info/exclude");
+        if (!c.ignore_file.empty()) th::write_file(work_ / c.ignore_file, "_agy/\n");
+        th::write_file(work_ / "README.md", "# Changed\n");
+        th::write_file(work_ / "notes.txt", "note\n");
+        th::write_file(work_ / "筆記.txt", "note\n");
+        th::write_file(work_ / "_agy/generated-bash.sh", "echo kept\n");
+        agent(0, "out", "feat: chosen work\n");
+
+        auto r = sendrift(c.untracked_answer + "\ny\n");
+
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_THAT(r.out, HasSubstr("(untracked files):\n" + c.listed + "💬"));
+        EXPECT_EQ(th::git(work_, {"-c", "core.quotePath=false", "show", "--name-only", "--format=", "HEAD"}),
+                  c.committed);
+        EXPECT_EQ(th::git(work_, {"-c", "core.quotePath=false", "status", "--porcelain"}), c.left);
+        EXPECT_EQ(th::read_file(work_ / "_agy/generated-bash.sh"), "echo kept\n");
+        expect_no_scratch_files();
+    }
+}
+
+// A name that holds a control character is still shown as git quotes it, and a name git
+// prints raw (any non-ASCII one) keeps its control characters visible.
+TEST_F(SendriftCli, UntrackedNamesAreShownReadably) {
+    th::write_file(work_ / "a\tb.txt", "x\n");
+    th::write_file(work_ / "c\xc2\x9b" "2Jd.txt", "x\n");
+    auto r = sendrift("n\n");
+    EXPECT_THAT(r.out, HasSubstr("  - \"a\\tb.txt\"\n  - c\\u009b2Jd.txt\n"));
 }
