@@ -281,7 +281,10 @@ std::vector<std::string> own_pathspecs(std::vector<std::string> specs, const std
 
 }  // namespace
 
-std::vector<std::string> users_work_pathspecs() { return own_pathspecs({":/"}, "exclude,glob"); }
+std::vector<std::string> over_users_work(std::vector<std::string> words) {
+    words.insert(words.end(), {"--", ":/"});
+    return own_pathspecs(std::move(words), "exclude,glob");
+}
 
 std::vector<std::string> own_file_pathspecs() { return own_pathspecs({}, "glob"); }
 

@@ -154,10 +154,10 @@ class AnswerFile {
 // kept after a failed run, the scratch inputs of a run), as glob patterns: they are the
 // tool's, never part of the user's work.
 inline constexpr const char* own_files[] = {"_agy/generated-*", "_agy/current-*", "_agy/pipeline-result.md"};
-// git pathspecs (for after "--") of the user's work: the whole working tree without the
-// tool's own files. Fit for queries: an exclusion that names an ignored folder makes
-// `git add` fail, so staging names own_file_pathspecs() afterwards instead.
-std::vector<std::string> users_work_pathspecs();
+// A git query's words followed by "--" and the pathspecs of the user's work: the whole
+// working tree without the tool's own files. For queries only: an exclusion that names an
+// ignored folder makes `git add` fail, so staging unstages own_file_pathspecs() instead.
+std::vector<std::string> over_users_work(std::vector<std::string> words);
 // git pathspecs that name the tool's own files.
 std::vector<std::string> own_file_pathspecs();
 

@@ -102,10 +102,20 @@ std::optional<Result> Quillary::check_clean_tree() {
         log.error("❌ 偵測 Git 狀態失敗，請確認是否已安裝 Git 且目前目錄為 Git 專案根目錄: " + why);
         return Result::failure("非有效的 Git 儲存庫或未安裝 Git");
     };
+    // The tool's own scratch and answer files (what a killed run leaves) are not the
+    // user's changes.
     try {
-        auto status = runwick::git_checked({"status", "--porcelain"});
+        auto status = runwick::git_checked(exchange::over_users_work({"status", "--porcelain"}));
         if (!support::strip(support::decode_ignore(status.out)).empty()) {
             log.error("❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。");
+            // What is dirty, as git names it: non-ASCII names as they are.
+            auto listed = runwick::git_checked(
+                exchange::over_users_work({"-c", "core.quotePath=false", "-c", "color.status=false", "status", "--short"}));
+            const auto lines = support::splitlines(listed.out);
+            constexpr size_t shown = 10;
+            for (size_t i = 0; i < lines.size() && i < shown; ++i) support::echo("  " + lines[i], support::Stream::err);
+            if (lines.size() > shown)
+                support::echo("  ... 另有 " + std::to_string(lines.size() - shown) + " 項變更未列出", support::Stream::err);
             return Result::failure("Git 工作區非 Clean 狀態");
         }
     } catch (const runwick::GitFailed& e) {

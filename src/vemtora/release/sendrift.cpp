@@ -176,9 +176,7 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
     // A git command that fails here is reported, not mistaken for a tree without changes.
     // The tool's own files are not listed: they are never added. Names are shown as git
     // gives them, bytes that are not UTF-8 included (shown as \xNN), never dropped.
-    std::vector<std::string> query{"status", "--porcelain", "--"};
-    for (auto& spec : exchange::users_work_pathspecs()) query.push_back(std::move(spec));
-    auto status = runwick::git_checked(readable(query), kExplained);
+    auto status = runwick::git_checked(readable(exchange::over_users_work({"status", "--porcelain"})), kExplained);
     auto untracked = untracked_files(status.out);
     if (!untracked.empty()) {
         support::echo("\n⚠️ 偵測到有未追蹤的檔案 (untracked files):");

@@ -1,5 +1,6 @@
 // The README assistant end to end: the built binary in a real git working copy, the
 // fake agent, the test editor and an interactive bash that knows the build alias.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -370,6 +371,49 @@ TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "Error: 非有效的 Git 儲存庫或未安裝 Git\n"));
     EXPECT_FALSE(has(o.out, "README 型態"));
+}
+
+// The refusal says what is dirty: up to ten lines of `git status --short`, then how
+// many more there are.
+TEST_F(QuillaryCli, DirtyTreeRefusalListsTheChanges) {
+    const std::string refusal = "❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。\n";
+    struct Case {
+        int untracked;
+        std::string listed;
+    };
+    auto note = [](int n) { return "note-" + std::string(1, char('a' + n)) + ".txt"; };
+    std::string ten;
+    for (int n = 0; n < 9; ++n) ten += "  ?? " + note(n) + "\n";
+    const std::vector<Case> cases = {
+        {0, "   M tool/cli.py\nError: "},
+        {1, "   M tool/cli.py\n  ?? 筆記.txt\nError: "},
+        {9, "   M tool/cli.py\n" + ten + "Error: "},
+        {12, "   M tool/cli.py\n" + ten + "  ... 另有 3 項變更未列出\nError: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.untracked);
+        th::git(repo, {"clean", "-q", "-fd"});
+        th::write_file(repo / "tool/cli.py", "print('dirty')\n");
+        if (c.untracked == 1) th::write_file(repo / "筆記.txt", "x\n");
+        for (int n = 0; n < c.untracked && c.untracked > 1; ++n)
+            th::write_file(repo / note(n), "x\n");
+        auto o = run({});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_THAT(o.err, testing::HasSubstr(refusal + c.listed));
+    }
+}
+
+// What a killed run left behind (its scratch inputs and answer under _agy/) is the
+// tool's, not the user's: the next run is not refused for it.
+TEST_F(QuillaryCli, LeftoversOfAKilledRunDoNotBlockTheNext) {
+    for (const char* left : {"_agy/current-diff.txt", "_agy/current-log.txt", "_agy/current-readme.md",
+                             "_agy/generated-readme.md"})
+        th::write_file(repo / left, "left behind\n");
+    agent_writes("# Tool\n\nAgain\n");
+    auto o = run({"", "", "", "", "7"});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_THAT(o.out, testing::HasSubstr("Done: 成功更新 README.md\n"));
+    EXPECT_EQ(status(), " M README.md\n");
 }
 
 }  // namespace
