@@ -140,6 +140,11 @@ std::string load_local_file_content(const fs::path& path, const std::string& lab
     return local_text(read_local_file(path), path, label, logger);
 }
 
+std::string without_byte_order_mark(std::string text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    return text;
+}
+
 std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger) {
     if (file.outcome == LocalFile::Outcome::missing) {
         if (logger) logger->warning(fmt::format("⚠️ 找不到{}: {}", label, support::utf8_text(path)));

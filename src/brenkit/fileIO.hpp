@@ -210,6 +210,9 @@ std::string read_refused(const std::string& label, const fs::path& path, const s
 // refused (an error that says why). Bytes that are not UTF-8 become U+FFFD (a warning).
 std::string load_local_file_content(const fs::path& path, const std::string& label = "檔案",
                                     const Logger* logger = nullptr);
+// The text without a leading UTF-8 byte-order mark, which some editors (Notepad did by
+// default) and agents write.
+std::string without_byte_order_mark(std::string text);
 // The same text of what read_local_file gave for `path`.
 std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger);
 // Saves through write_file_atomic, after the link rule.

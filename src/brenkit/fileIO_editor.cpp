@@ -50,13 +50,6 @@ TypedInputs& typed_inputs() {
     return inputs;
 }
 
-// An editor that saves UTF-8 with a byte-order mark (Notepad did by default) puts it
-// before the first line, where it would hide that line's "#".
-std::string without_byte_order_mark(std::string text) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    return text;
-}
-
 std::string without_comments(const std::string& text) {
     std::vector<std::string> kept;
     for (auto& line : support::splitlines(text)) {
@@ -105,6 +98,8 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
         } else if (auto saved = support::read_regular_file(file, max_text_bytes);
                    saved.outcome == support::BoundedRead::Outcome::read) {
+            // An editor that saves UTF-8 with a byte-order mark puts it before the first
+            // line, where it would hide that line's "#".
             result = without_comments(without_byte_order_mark(std::move(saved.bytes)));
             if (!result->empty()) {
                 typed_inputs().entries.push_back({folder, file, label, logger});

@@ -117,7 +117,35 @@ support::Result read_output(const fs::path& output_path, const std::string& labe
         logger.error("❌ " + reason);
         return support::Result::failure(reason);
     }
-    return support::Result::success(std::string(support::strip(fileIO::local_text(std::move(file), output_path, label, &logger))));
+    std::string text = fileIO::without_byte_order_mark(fileIO::local_text(std::move(file), output_path, label, &logger));
+    return support::Result::success(std::string(support::strip(support::replace_all(text, "\r\n", "\n"))));
+}
+
+namespace {
+
+// Whether every line of the text ends with CRLF (and it has a line end at all).
+bool crlf_lines(std::string_view text) {
+    size_t lines = 0;
+    for (size_t lf = text.find('\n'); lf != std::string_view::npos; lf = text.find('\n', lf + 1), ++lines)
+        if (lf == 0 || text[lf - 1] != '\r') return false;
+    return lines > 0;
+}
+
+}  // namespace
+
+std::string saved_form(const fs::path& path, const std::string& text, LineEnds ends) {
+    std::string lf = support::replace_all(fileIO::without_byte_order_mark(text), "\r\n", "\n");
+    if (ends == LineEnds::lf) return lf;
+    auto replaced = fileIO::read_local_file(path);
+    if (replaced.outcome != fileIO::LocalFile::Outcome::read || !crlf_lines(replaced.bytes)) return lf;
+    return support::replace_all(lf, "\n", "\r\n");
+}
+
+support::Result save_answer(const fs::path& path, const std::string& text, AnswerFile& answer,
+                            const std::string& label, const Logger& logger, LineEnds ends) {
+    auto saved = fileIO::save_local_file_content(path, saved_form(path, text, ends), label, &logger);
+    if (saved.ok) answer.saved();
+    return saved;
 }
 
 namespace {
@@ -290,9 +318,8 @@ std::vector<std::string> own_file_pathspecs() { return own_pathspecs({}, "glob")
 
 support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
                               const std::string& label, const std::string& done_line, const Logger& logger) {
-    auto saved = fileIO::save_local_file_content(path, text, label, &logger);
+    auto saved = save_answer(path, text, answer, label, logger);
     if (!saved.ok) return support::Result::failure(saved.text);
-    answer.saved();
     logger.info(done_line + support::utf8_text(path));
     return support::Result::success("成功產出: " + support::utf8_text(path.filename()));
 }

@@ -81,7 +81,8 @@ std::string output_section(const fs::path& output_path);
 // ("生成的手冊內容") to the output file, ending with a line feed.
 std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path);
 
-// The output file's text, stripped; "" when the agent wrote nothing. The file is read
+// The output file's text, stripped, without a byte-order mark and with every CRLF made
+// LF; "" when the agent wrote nothing. The file is read
 // without following a link, as a regular file of at most fileIO::max_answer_bytes; an
 // answer that is anything else is refused: the failure is the line that says why and
 // where the file is, which is logged.
@@ -178,6 +179,18 @@ struct AgentAnswer : support::Result {
 // before anything runs.
 AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& args, const std::string& label,
                        const Logger& logger);
+
+// How the lines of a saved answer end: as in the file it replaces (LF for a new file), or
+// always LF (a script that bash reads, on Windows too).
+enum class LineEnds { of_replaced_file, lf };
+// The answer's text (as read_output gives it: without a byte-order mark, its lines ended
+// by LF) as it is saved at `path`: with CRLF where the file it replaces ends every line so.
+std::string saved_form(const fs::path& path, const std::string& text, LineEnds ends = LineEnds::of_replaced_file);
+// Saves an answer at `path` in its saved form; on success the answer's file goes. The
+// save's result (a failure keeps the answer's file).
+support::Result save_answer(const fs::path& path, const std::string& text, AnswerFile& answer,
+                            const std::string& label, const Logger& logger,
+                            LineEnds ends = LineEnds::of_replaced_file);
 
 // Saves a generated document: on success removes the agent's answer file, logs
 // `done_line` followed by the path and gives "成功產出: " + the file's name; a failed

@@ -80,9 +80,8 @@ std::optional<support::Result> run(const Pass& pass) {
         log.error("❌ agy 未產出任何 " + cli_label + " 內容，已保留原檔案。");
         return support::Result::failure("agy 未產出 " + cli_label + " 內容，未完成子指令註冊");
     }
-    auto saved = fileIO::save_local_file_content(cli_file, cli_code, cli_label, &log);
+    auto saved = exchange::save_answer(cli_file, cli_code, answer.file, cli_label, log);
     if (!saved.ok) return support::Result::failure(saved.text);
-    answer.file.saved();
     if (!pass.done_line.empty()) log.info(pass.done_line);
     return std::nullopt;
 }

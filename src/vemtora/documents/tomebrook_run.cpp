@@ -238,16 +238,15 @@ Result TomebrookApp::save_manual() {
     const auto& log = tomebrook::log();
     if (is_refactor_mode_) {
         const std::string name = support::utf8_text(out_path_.filename());
+        // Compared in the line ends that the manual keeps.
         mindrel::display_content_diff({.old_content = current_content_,
-                                       .new_content = doc_content_,
+                                       .new_content = exchange::saved_form(out_path_, doc_content_),
                                        .from_file = name + " (Old)",
                                        .to_file = name + " (New)"});
     }
     const auto final_out_path = exchange::overwrite_target(out_path_, support::path_from_utf8(output_dir), log);
     if (!final_out_path) return support::Result::failure(fileIO::no_unique_path);
-    auto saved = fileIO::save_local_file_content(*final_out_path, doc_content_, "API 手冊", &log);
-    if (saved.ok) answer_file_.saved();
-    return saved;
+    return exchange::save_answer(*final_out_path, doc_content_, answer_file_, "API 手冊", log);
 }
 
 }  // namespace vemtora::tomebrook

@@ -153,9 +153,8 @@ Result GraftwellApp::run() {
         log.error("❌ agy 未產出任何程式碼，" + file_name + " 保留範本內容。");
         return Result::failure("AI 未產出 " + file_name + " 的程式碼");
     }
-    auto saved = fileIO::save_local_file_content(module_path, code, file_name, &log);
+    auto saved = exchange::save_answer(module_path, code, answer.file, file_name, log);
     if (!saved.ok) return Result::failure(saved.text);
-    answer.file.saved();
     log.info("✅ agy 程式碼重構完成！");
 
     if (auto failed = registration::run(

@@ -282,9 +282,8 @@ Result SproutelApp::run() {
         return Result::failure("AI 未產出 " + module_name + " 的程式碼，專案已建立但主模組未重構: " +
                                support::utf8_text(fs::absolute(support::path_from_utf8(selected_prj))));
     }
-    auto saved = fileIO::save_local_file_content(main_logic_file, code, module_name, &log);
+    auto saved = exchange::save_answer(main_logic_file, code, answer.file, module_name, log);
     if (!saved.ok) return Result::failure(saved.text);
-    answer.file.saved();
 
     if (auto failed = registration::run(
             {.module_path = main_logic_file,

@@ -158,9 +158,8 @@ Result TorvaneApp::run() {
         log.error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
         return Result::failure("AI 未產出重構程式碼，" + support::utf8_text(target_path.filename()) + " 未變更");
     }
-    auto saved = fileIO::save_local_file_content(target_path, refactored_code, support::utf8_text(target_path.filename()), &log);
+    auto saved = exchange::save_answer(target_path, refactored_code, answer.file, support::utf8_text(target_path.filename()), log);
     if (!saved.ok) return Result::failure(saved.text);
-    answer.file.saved();
 
     if (auto failed = registration::run({.module_path = target_path,
                                          .cli_folder = support::parent_or_dot(target_path),

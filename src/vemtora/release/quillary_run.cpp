@@ -333,17 +333,17 @@ std::optional<Result> Quillary::generate_readme(ScratchFiles& scratch) {
         log.error("❌ AI 執行失敗: " + answer.text);
         return Result::failure("❌ AI 執行失敗: " + answer.text);
     }
-    processed_content_ = answer.text;
     // An empty answer would wipe the README: keep the old one and report it.
-    if (processed_content_.empty()) {
+    if (answer.text.empty()) {
         log.error("❌ AI 未產出任何 README 內容，README.md 未被修改。");
         return Result::failure("AI 未產出任何 README 內容");
     }
-    if (auto r = fileIO::save_local_file_content(kReadmePath, processed_content_, "更新後的 README.md", &log); !r.ok) {
+    // The diff compares the README with what is saved, in the same line ends.
+    processed_content_ = exchange::saved_form(kReadmePath, answer.text);
+    if (auto r = exchange::save_answer(kReadmePath, processed_content_, answer.file, "更新後的 README.md", log); !r.ok) {
         log.error("❌ 儲存 README.md 失敗: " + r.text);
         return Result::failure(r.text);
     }
-    answer.file.saved();
     scratch.readme_written();
     return std::nullopt;
 }

@@ -140,12 +140,11 @@ Result KrestelApp::run() {
     auto unique = fileIO::get_unique_path(out_folder, file_stem, ".sh", &lg);
     if (!unique) return Result::failure(fileIO::no_unique_path);
     fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &lg);
-    auto saved = fileIO::save_local_file_content(out_path, script_content, "Bash 腳本", &lg);
+    auto saved = exchange::save_answer(out_path, script_content, agent.file, "Bash 腳本", lg, exchange::LineEnds::lf);
     if (!saved.ok) {
         lg.error("❌ 儲存腳本失敗: " + saved.text);
         return Result::failure(saved.text);
     }
-    agent.file.saved();
 
     std::string name = support::utf8_text(out_path.filename());
     std::string why;

@@ -160,9 +160,8 @@ Result MolderyApp::run() {
     lg.info("🆕 產出範本檔案路徑已確定：" + support::utf8_text(out_path));
     if (doc_content.empty()) return Result::failure("❌ AI 生成範本失敗，請檢查 API 設定。");
 
-    auto saved = fileIO::save_local_file_content(out_path, doc_content, "範本檔案", &lg);
+    auto saved = exchange::save_answer(out_path, doc_content, agent.file, "範本檔案", lg);
     if (!saved.ok) return Result::failure(saved.text);
-    agent.file.saved();
     lg.info("🎉 範本檔案成功產出並儲存至：" + support::utf8_text(out_path));
     return Result::success("範本檔案成功產出：" + support::utf8_text(out_path.filename()));
 }

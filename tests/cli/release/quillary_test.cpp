@@ -403,6 +403,46 @@ TEST_F(QuillaryCli, DirtyTreeRefusalListsTheChanges) {
     }
 }
 
+// The saved README keeps the line ends of the one it replaces, whatever the agent wrote
+// (so the diff shows only what changed); a new README gets LF; a byte-order mark that the
+// agent wrote goes.
+TEST_F(QuillaryCli, SavedReadmeKeepsTheLineEndsOfTheOneItReplaces) {
+    const std::string lf = "# Tool\n\n**Project Name:** Tool\n**Author:** Dev Team\n";
+    const std::string crlf = "# Tool\r\n\r\n**Project Name:** Tool\r\n**Author:** Dev Team\r\n";
+    const std::string bom = "\xEF\xBB\xBF";
+    struct Case {
+        std::string name;
+        std::optional<std::string> old_readme;
+        std::string answer;
+        std::string saved;
+    };
+    const std::vector<Case> cases = {
+        {"LF README, CRLF answer", lf, "# Tool\r\n\r\nNew README\r\n", "# Tool\n\nNew README"},
+        {"LF README, answer with a mark", lf, bom + "# Tool\n\nNew README\n", "# Tool\n\nNew README"},
+        {"CRLF README, LF answer", crlf, "# Tool\n\nNew README\n", "# Tool\r\n\r\nNew README"},
+        {"CRLF README, CRLF answer with a mark", crlf, bom + "# Tool\r\n\r\nNew README\r\n",
+         "# Tool\r\n\r\nNew README"},
+        {"new README, CRLF answer", std::nullopt, bom + "# Tool\r\n\r\nNew README\r\n", "# Tool\n\nNew README"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.old_readme) th::write_file(repo / "README.md", *c.old_readme);
+        else fs::remove(repo / "README.md");
+        th::git(repo, {"add", "-A"});
+        th::git(repo, {"commit", "-q", "--allow-empty", "-m", "readme"});
+        agent_writes(c.answer);
+        auto o = run({"", "", "", "", "7"});
+        EXPECT_EQ(o.status, 0) << o.out << o.err;
+        EXPECT_EQ(th::read_file(repo / "README.md"), c.saved);
+        if (c.old_readme) {
+            EXPECT_THAT(o.out, testing::HasSubstr("\n+New README\n"));
+            EXPECT_THAT(o.out, testing::Not(testing::HasSubstr("-# Tool")));
+        }
+        th::git(repo, {"checkout", "-q", "--", "."});
+        th::git(repo, {"clean", "-q", "-fd"});
+    }
+}
+
 // What a killed run left behind (its scratch inputs and answer under _agy/) is the
 // tool's, not the user's: the next run is not refused for it.
 TEST_F(QuillaryCli, LeftoversOfAKilledRunDoNotBlockTheNext) {

@@ -90,6 +90,21 @@ TEST_F(KrestelCli, RefactorsPickedScriptIntoNewFile) {
                                      "- target_code: " + ref("tools/backup.sh") + "\n"));
 }
 
+// bash reads the script: it is saved with LF and without a byte-order mark, whatever
+// the agent wrote and whatever line ends the refactored script had, so that it runs.
+TEST_F(KrestelCli, SavedScriptHasLineFeedsAndRuns) {
+    th::write_file(work / "tools/backup.sh", "#!/usr/bin/env bash\r\necho old\r\n");
+    agent_writes("\xEF\xBB\xBF#!/usr/bin/env bash\r\n# Script Name: say_hi.sh\r\necho hi\r\n");
+    // the menu lists the template, then tools/backup.sh
+    auto o = run({}, "2\n");
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    const fs::path saved = work / "gen-bash/say_hi.sh";
+    EXPECT_EQ(th::read_file(saved), "#!/usr/bin/env bash\n# Script Name: say_hi.sh\necho hi");
+    auto ran = th::run({.cwd = work, .program = saved.string()});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, "hi\n");
+}
+
 TEST_F(KrestelCli, FailuresSaveNothing) {
     struct Case {
         std::string name;

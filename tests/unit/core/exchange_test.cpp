@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
@@ -112,6 +113,39 @@ TEST_F(ExchangeTest, OutputIsReadStrippedAndRemoved) {
     ex::remove_files({"_agy/in.txt", "_agy/none.txt", "_agy/out.txt"});
     EXPECT_FALSE(fs::exists("_agy/in.txt"));
     EXPECT_FALSE(fs::exists("_agy/out.txt"));
+}
+
+// A saved answer takes the line ends of the file it replaces: CRLF only where every line
+// of that file ends so; LF for a new, empty, one-line or mixed file, and always LF where
+// asked (a script).
+TEST_F(ExchangeTest, SavedAnswerTakesTheLineEndsOfTheFileItReplaces) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> replaced;
+        ex::LineEnds ends;
+        std::string saved;
+    };
+    const Case cases[] = {
+        {"new file", std::nullopt, ex::LineEnds::of_replaced_file, "a\nb"},
+        {"LF file", "x\ny\n", ex::LineEnds::of_replaced_file, "a\nb"},
+        {"CRLF file", "x\r\ny\r\n", ex::LineEnds::of_replaced_file, "a\r\nb"},
+        {"CRLF file, LF asked", "x\r\ny\r\n", ex::LineEnds::lf, "a\nb"},
+        {"mixed file", "x\r\ny\n", ex::LineEnds::of_replaced_file, "a\nb"},
+        {"one line without an end", "x", ex::LineEnds::of_replaced_file, "a\nb"},
+        {"empty file", "", ex::LineEnds::of_replaced_file, "a\nb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove("doc.md");
+        if (c.replaced) th::write_file("doc.md", *c.replaced);
+        th::write_file("_agy/answer.md", "\xEF\xBB\xBF a\r\nb\r\n");
+        ex::AnswerFile file("_agy/answer.md", log_);
+        auto answer = ex::read_output("_agy/answer.md", "AI", log_);
+        EXPECT_EQ(answer.text, "a\nb");
+        EXPECT_TRUE(ex::save_answer("doc.md", answer.text, file, "doc", log_, c.ends).ok);
+        EXPECT_EQ(th::read_file("doc.md"), c.saved);
+        EXPECT_FALSE(fs::exists("_agy/answer.md"));
+    }
 }
 
 // The agent's answer file stays until the caller has saved the answer; dropped unsaved it
