@@ -2,6 +2,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
+#include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 #include "vemtora/core/exchange.hpp"
@@ -133,17 +134,23 @@ Result GraftwellApp::run() {
     std::string prompt = feature_prompt(module_path, cli_name);
     log.debug("🔍 Agy Prompt: " + prompt);
 
-    auto answer = exchange::agent_pass(feature_output_file,
-                                       {.prompt = prompt,
-                                        .default_model = default_model,
-                                        .goal_path = goal_path,
-                                        .skill_path = skill_path,
-                                        .prj_folder = mindrel::AgentFolder(*prj_folder),
-                                        .add_dot_dir = true},
-                                       "AI 產出的特徵碼", log);
+    // The template copy was made for this pass only: when the pass fails or is
+    // interrupted it goes, so the same name can be tried again.
+    exchange::AgentAnswer answer;
+    try {
+        answer = exchange::agent_pass(feature_output_file,
+                                      {.prompt = prompt,
+                                       .default_model = default_model,
+                                       .goal_path = goal_path,
+                                       .skill_path = skill_path,
+                                       .prj_folder = mindrel::AgentFolder(*prj_folder),
+                                       .add_dot_dir = true},
+                                      "AI 產出的特徵碼", log);
+    } catch (const support::Interrupted&) {
+        fileIO::remove_file(module_path);
+        throw;
+    }
     if (!answer.ok) {
-        // The template copy was made for this pass only: without it the same name can
-        // be tried again.
         fileIO::remove_file(module_path);
         return Result::failure("AI 重構 " + file_name + " 失敗: " + answer.text);
     }

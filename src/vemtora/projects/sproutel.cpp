@@ -1,6 +1,5 @@
 #include "vemtora/projects/sproutel.hpp"
 
-#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -52,39 +51,44 @@ std::optional<Result> rename_if_present(const fs::path& from, const fs::path& to
     return std::nullopt;
 }
 
-// The entries of the current folder, so that what a clone adds can be told from what
-// the user had there before.
-std::vector<fs::path> current_entries() {
-    std::vector<fs::path> entries;
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(".", ec), end = fs::directory_iterator(); !ec && it != end; it.increment(ec))
-        entries.push_back(it->path().filename());
-    return entries;
-}
-
-// Removes the folders a clone added to the current folder unless the generation kept
-// them, so that a failed run does not block the next one at the clone. Folders that
-// were there before the clone are never touched.
+// Removes the clone's folder unless the generation kept it, so that a failed or
+// interrupted run does not block the next one at the clone. It is the one folder the
+// clone was told to make, and one that was not there before: nothing else in the current
+// folder, made before or meanwhile, is ever touched.
 class CloneCleanup {
   public:
-    explicit CloneCleanup(std::vector<fs::path> before) : before_(std::move(before)) {}
+    explicit CloneCleanup(fs::path folder) : folder_(std::move(folder)) {}
     CloneCleanup(const CloneCleanup&) = delete;
     CloneCleanup& operator=(const CloneCleanup&) = delete;
     ~CloneCleanup() {
-        if (kept_) return;
-        for (const auto& entry : current_entries()) {
-            std::error_code ec;
-            if (std::find(before_.begin(), before_.end(), entry) == before_.end() &&
-                fs::is_directory(fs::symlink_status(entry, ec)))
-                fileIO::remove_directory(entry);
-        }
+        if (!kept_) fileIO::remove_directory(folder_);
     }
     void keep() { kept_ = true; }
 
   private:
-    std::vector<fs::path> before_;
+    fs::path folder_;
     bool kept_ = false;
 };
+
+// The refusal of a run whose folder is already taken: the user's folder is never
+// replaced. Nothing when the name is free.
+std::optional<Result> refuse_taken(const fs::path& folder, const std::string& line, const std::string& result) {
+    if (!present(folder)) return std::nullopt;
+    log().error(line);
+    return Result::failure(result);
+}
+
+std::optional<Result> refuse_taken_clone_folder() {
+    return refuse_taken(clone_folder, std::string("❌ 目前目錄下已存在「") + clone_folder + "」，範本會複製到這個資料夾，請先移走或改名該資料夾。",
+                        std::string("範本資料夾「") + clone_folder + "」已存在，未進行任何變更。");
+}
+
+// The finished project takes this folder's place.
+std::optional<Result> refuse_taken_project_folder(const std::string& prj_name) {
+    return refuse_taken(support::path_from_utf8(prj_name),
+                        "❌ 目前目錄下已存在「" + prj_name + "」，請改用其他專案名稱或先移走該資料夾。",
+                        "專案資料夾「" + prj_name + "」已存在，未進行任何變更。");
+}
 
 }  // namespace
 
@@ -149,21 +153,23 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     const std::string pkg_name = support::lower(prj_name);
     const fs::path clone = clone_folder;
 
-    // The finished project takes this folder's place, and a folder the user owns is
-    // never replaced.
-    if (present(target_dir)) {
-        log.error("❌ 目前目錄下已存在「" + prj_name + "」，請改用其他專案名稱或先移走該資料夾。");
-        return Result::failure("專案資料夾「" + prj_name + "」已存在，未進行任何變更。");
-    }
+    // Asked before (see run) and again here, just before anything is made.
+    if (auto taken = refuse_taken_project_folder(prj_name)) return *taken;
+    if (auto taken = refuse_taken_clone_folder()) return *taken;
 
     log.info("✅ 正在從 " + template_repo + " 下載專案範本...");
     // An address that begins with "-" would be read by git as one of its options.
     if (template_repo.empty() || template_repo.front() == '-') return Result::failure(clone_failed);
-    std::vector<std::string> argv = {"git", "clone", "--", template_repo};
-    CloneCleanup cleanup(current_entries());
+    // Into the one folder named here, whatever the repository is called.
+    std::vector<std::string> argv = {"git", "clone", "--quiet", "--", template_repo, support::utf8_text(clone)};
+    CloneCleanup cleanup(clone);
     try {
         auto cloned = support::run_process(argv, {.null_stdin = true});
-        if (cloned.status != 0) return Result::failure(clone_failed);
+        // git's own reason follows: an address it cannot reach, a refused login...
+        if (cloned.status != 0) {
+            const std::string said(support::strip(support::decode_replace(cloned.err)));
+            return Result::failure(said.empty() ? clone_failed : std::string(clone_failed) + "\n" + said);
+        }
     } catch (const support::ProcessError& e) {
         log.error(std::string("❌ 無法執行 git，請確認已安裝 Git 並加入 PATH: ") + e.what());
         return Result::failure(clone_failed);
@@ -228,8 +234,12 @@ Result SproutelApp::run() {
         return Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
     }
 
+    // A folder in the way is said before the questions that it would make useless.
+    if (auto taken = refuse_taken_clone_folder()) return *taken;
     support::echo("\n--- 手動輸入模式 ---");
     const std::string selected_prj = support::prompt_stripped("💬 請輸入專案名稱 (PascalCase, 例如: MyProject)");
+    if (exchange::plain_file_name(selected_prj))
+        if (auto taken = refuse_taken_project_folder(selected_prj)) return *taken;
     const std::string selected_cli = support::prompt_stripped("💬 請輸入『主進入點指令』 (Main Entry Point, 例如: my-cli)");
     const std::string selected_sub_cli = support::prompt_stripped("💬 請輸入『初始子指令』名稱 (kebab-case, 例如: start-task)");
     const std::string selected_class = registration::class_name_of(selected_sub_cli);

@@ -2,6 +2,8 @@
 // agent, the test editor and the repository files served from a file:// folder.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "harness.hpp"
 
 namespace fs = std::filesystem;
@@ -135,6 +137,30 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "❌ Error: AI 未產出 daily.py 的程式碼\n")) << o.err;
     EXPECT_EQ(th::read_file(proj / "pkg/daily.py"), template_py);
+}
+
+// Ended while the agent fills it, the template copy goes as after a failure, so the same
+// name can be tried again.
+TEST_F(GraftwellCli, SignalDuringTheAgentPassRemovesTheTemplateCopy) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        fs::remove_all(script);
+        agent_hangs(false, 1);
+        while_running = [&](int pid, const std::function<std::string()>&) {
+            th::wait_for_pid(agent_pid_file());
+            ::kill(pid, sig);
+        };
+        auto o = run("my-feature\n1\n");
+        EXPECT_EQ(o.status, 128 + sig) << o.out << o.err;
+        EXPECT_FALSE(fs::exists(proj / "pkg/my_feature.py"));
+    }
+    while_running = nullptr;
+    fs::remove_all(script);
+    agent("out", "def cmd_my_feature():\n    pass\n", 1);
+    agent("out", th::click_cli_py + "# registered\n", 2);
+    auto o = run("my-feature\n1\n");
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(th::read_file(proj / "pkg/my_feature.py"), "def cmd_my_feature():\n    pass");
 }
 
 TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {

@@ -1,6 +1,9 @@
 // The new-project command end to end: a local bare repository holding a small sample
 // project, the built binary cloning it, the fake agent completing the project.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include "harness.hpp"
 
@@ -136,33 +139,93 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     EXPECT_FALSE(fs::exists(work / "Other"));
 }
 
-TEST_F(SproutelCli, AFailedGenerationRemovesOnlyTheCloneItMade) {
-    // A template repository of another name clones into its own folder: that clone
-    // is removed and the next run is not blocked by it.
+// The clone goes into the one folder the run names, Faldrun, and only that folder goes
+// when the run fails or is interrupted after it: a folder made meanwhile (here by a clone
+// hook, as another terminal or an IDE would) stays.
+TEST_F(SproutelCli, AFailedOrInterruptedRunRemovesOnlyItsClone) {
+    const fs::path hooks = tmp / "git-template/hooks", notes = work / "my-notes/notes.txt";
+    th::write_file(hooks / "post-checkout",
+                   "#!/bin/sh\nmkdir -p ../my-notes && echo note > ../my-notes/notes.txt\n"
+                   "[ -n \"$HOOK_WAITS\" ] || exit 0\necho $$ > \"$HOOK_WAITS/pid\"\n"
+                   "while [ ! -e \"$HOOK_WAITS/release\" ]; do sleep 0.05; done\n");
+    fs::permissions(hooks / "post-checkout", fs::perms::owner_all);
+    struct Case {
+        std::string name;
+        std::string answers;
+        bool interrupted;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"failed after the clone", "Clash\nmy-cli\ncli\n", false, 1},
+        {"interrupted during the clone", "Other\nmy-cli\nstart-task\n", true, 130},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work / "my-notes");
+        fs::remove_all(tmp / "hook");
+        fs::create_directories(tmp / "hook");
+        while_running = nullptr;
+        if (c.interrupted)
+            while_running = [&](int pid, const std::function<std::string()>&) {
+                th::wait_for_pid(tmp / "hook/pid");
+                ::kill(pid, SIGINT);
+                th::write_file(tmp / "hook/release", "");
+            };
+        auto o = run_input({"sproutel", "-c", "config.yaml"}, c.answers, "",
+                           {{"VEMTORA_REPO_BASE_URL", th::projtools_repo_url()},
+                            {"GIT_TEMPLATE_DIR", (tmp / "git-template").string()},
+                            {"HOOK_WAITS", c.interrupted ? std::optional((tmp / "hook").string()) : std::nullopt}});
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_EQ(th::read_file(notes), "note\n");
+        EXPECT_FALSE(fs::exists(work / "Faldrun"));
+        EXPECT_FALSE(fs::exists(work / "Clash"));
+        EXPECT_FALSE(fs::exists(work / "Other"));
+    }
+    EXPECT_TRUE(calls().empty());
+}
+
+// A template repository of another name is cloned into Faldrun as well, so a folder of
+// the repository's own name is never touched.
+TEST_F(SproutelCli, ARepositoryOfAnotherNameIsClonedIntoFaldrun) {
     th::git(tmp.path(), {"clone", "-q", "--bare", "src", "Sample.git"});
     configure((tmp / "Sample.git").string());
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        auto o = run("Named\nmy-cli\nstart-task\n");
-        EXPECT_EQ(o.status, 1);
-        EXPECT_TRUE(has(o.err, "Error: 找不到範本資料夾 Faldrun，專案未建立。\n")) << o.err;
-        EXPECT_FALSE(fs::exists(work / "Sample"));
-        EXPECT_FALSE(fs::exists(work / "Named"));
-    }
-
-    // A folder of the clone's name that the user had before is never touched.
     th::write_file(work / "Sample/mine.txt", "mine\n");
+    agent("out", "def cmd_start_task():\n    pass\n", 1);
+    agent("out", new_cli, 2);
     auto o = run("Named\nmy-cli\nstart-task\n");
-    EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\n")) << o.err;
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(th::read_file(work / "Named/named/start_task.py"), "def cmd_start_task():\n    pass");
     EXPECT_EQ(th::read_file(work / "Sample/mine.txt"), "mine\n");
+    EXPECT_FALSE(fs::exists(work / "Faldrun"));
+}
 
-    // The same for the sample's own name: the user's Faldrun stays as it was.
-    configure((tmp / "Faldrun.git").string());
+// A folder in the way is named before the questions that it would make useless: the
+// user's Faldrun before any name is asked, a project folder as soon as its name is typed.
+// Either stays as it was, and git's own reason follows a clone that fails.
+TEST_F(SproutelCli, FolderInTheWayIsNamedBeforeTheNextQuestion) {
     th::write_file(work / "Faldrun/mine.txt", "mine\n");
-    o = run("Clash\nmy-cli\ncli\n");
-    EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Git clone 失敗")) << o.err;
+    auto o = run("");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, testing::HasSubstr("❌ 目前目錄下已存在「Faldrun」，範本會複製到這個資料夾，請先移走或改名該資料夾。\n"));
+    EXPECT_THAT(o.err, testing::HasSubstr("Error: 範本資料夾「Faldrun」已存在，未進行任何變更。\n"));
+    EXPECT_THAT(o.out, testing::Not(testing::HasSubstr("請輸入專案名稱")));
     EXPECT_EQ(th::read_file(work / "Faldrun/mine.txt"), "mine\n");
+    fs::remove_all(work / "Faldrun");
+
+    th::write_file(work / "Mine/keep.txt", "mine\n");
+    o = run("Mine\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, testing::HasSubstr("Error: 專案資料夾「Mine」已存在，未進行任何變更。\n"));
+    EXPECT_THAT(o.out, testing::Not(testing::HasSubstr("主進入點指令")));
+    EXPECT_EQ(th::read_file(work / "Mine/keep.txt"), "mine\n");
+
+    const fs::path nowhere = tmp / "nowhere/Faldrun.git";
+    configure(nowhere.string());
+    o = run("Other\nmy-cli\nstart-task\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, testing::HasSubstr("Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\nfatal: repository '" +
+                                          nowhere.string() + "' does not exist\n"));
+    EXPECT_FALSE(fs::exists(work / "Faldrun"));
     EXPECT_TRUE(calls().empty());
 }
 
