@@ -92,11 +92,14 @@ using Choice = std::pair<fs::path, std::string>;
 // numbers from 1 and ranges such as 2-5, separated by blanks or commas, or "a" for all.
 // An empty answer names none; nothing when the answer is not valid for `count` entries.
 std::optional<std::vector<size_t>> parse_selection(const std::string& answer, size_t count);
-// A numbered menu of the names (each followed by `extension`); the answer may hold
-// several numbers, ranges such as 2-5, or "a" for all. Enter alone chooses nothing.
+// How many entries of a file menu count: several (numbers, ranges, "a") or one number.
+enum class Picks { several, one };
+// A numbered menu of the names (each followed by `extension`); with Picks::several the
+// answer may hold several numbers, ranges such as 2-5, or "a" for all, with Picks::one a
+// single number. Enter alone chooses nothing.
 std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths,
                                              const std::vector<std::string>& names,
-                                             const std::string& extension = "");
+                                             const std::string& extension = "", Picks picks = Picks::several);
 struct ScanOptions {
     std::vector<std::string> extensions{};
     std::vector<std::string> exclude_names{};  // stems left out
@@ -104,6 +107,7 @@ struct ScanOptions {
     std::string label = "檔案";
     const Logger* logger = nullptr;
     bool auto_select_single = false;
+    Picks picks = Picks::several;
 };
 // Finds matching files below `folder` (recursively) and lets the user choose.
 std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOptions& options = {});

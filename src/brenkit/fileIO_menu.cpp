@@ -79,24 +79,40 @@ std::string ask(const std::string& question) {
 }
 
 // One numbered line of a menu. An entry is a name from the working copy, so it stays on
-// its line whatever it holds.
+// its line whatever it holds. An entry that already begins with its own number ("1. ...")
+// is not numbered again.
 void show_entry(size_t number, const std::string& entry) {
-    support::echo(fmt::format("  {}. {}", number, support::visible_line(entry)));
+    const std::string own = std::to_string(number) + ".";
+    const bool numbered = entry.starts_with(own) && (entry.size() == own.size() || entry[own.size()] == ' ');
+    support::echo((numbered ? "  " : fmt::format("  {}. ", number)) + support::visible_line(entry));
 }
 
-// Shows the numbered entries under the title and returns the 0-based entries chosen.
-std::vector<size_t> choose(const std::vector<std::string>& shown, const std::string& title) {
+// One number from 1 to `count`, or none for an empty answer; nothing when the answer is
+// anything else.
+std::optional<std::vector<size_t>> parse_one(const std::string& answer, size_t count) {
+    auto text = support::strip(answer);
+    if (text.empty()) return std::vector<size_t>{};
+    auto number = parse_number(text);
+    if (!number || *number < 1 || *number > count) return std::nullopt;
+    return std::vector<size_t>{*number - 1};
+}
+
+// Shows the numbered entries under the title and returns the 0-based entries chosen. The
+// question offers several picks only where they count.
+std::vector<size_t> choose(const std::vector<std::string>& shown, const std::string& title, Picks picks) {
     support::echo(title);
     for (size_t i = 0; i < shown.size(); ++i) show_entry(i + 1, shown[i]);
+    const bool several = picks == Picks::several;
     while (true) {
-        auto answer = ask("請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: ");
-        if (auto picked = parse_selection(answer, shown.size())) return *picked;
+        auto answer = ask(several ? "請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: "
+                                  : "請輸入編號（直接按 Enter 不選）: ");
+        if (auto picked = several ? parse_selection(answer, shown.size()) : parse_one(answer, shown.size())) return *picked;
         support::echo(fmt::format("❌ 無效的選擇：「{}」，請輸入 1 到 {} 之間的編號。", answer, shown.size()));
     }
 }
 
 std::vector<Choice> choose_files(const std::vector<fs::path>& paths, const std::vector<std::string>& names,
-                                 std::vector<std::string> shown, const std::string& title) {
+                                 std::vector<std::string> shown, const std::string& title, Picks picks) {
     size_t count = std::min(paths.size(), names.size());
     if (count == 0) {
         support::echo("⚠️ 沒有可選擇的檔案。");
@@ -104,7 +120,7 @@ std::vector<Choice> choose_files(const std::vector<fs::path>& paths, const std::
     }
     shown.resize(count);
     std::vector<Choice> out;
-    for (auto i : choose(shown, title)) out.emplace_back(paths[i], names[i]);
+    for (auto i : choose(shown, title, picks)) out.emplace_back(paths[i], names[i]);
     return out;
 }
 
@@ -192,10 +208,10 @@ std::optional<std::vector<size_t>> parse_selection(const std::string& answer, si
 }
 
 std::vector<Choice> interactive_select_files(const std::vector<fs::path>& paths, const std::vector<std::string>& names,
-                                             const std::string& extension) {
+                                             const std::string& extension, Picks picks) {
     std::vector<std::string> shown;
     for (const auto& name : names) shown.push_back(name + extension);
-    return choose_files(paths, names, shown, "💬 請選擇檔案：");
+    return choose_files(paths, names, shown, "💬 請選擇檔案：", picks);
 }
 
 std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOptions& options) {
@@ -226,7 +242,7 @@ std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOpti
         if (options.logger) options.logger->info(fmt::format("✅ 自動選擇唯一的{}: {}", options.label, support::visible_line(shown[0])));
         return {{paths[0], names[0]}};
     }
-    return choose_files(paths, names, shown, fmt::format("💬 請選擇{}：", options.label));
+    return choose_files(paths, names, shown, fmt::format("💬 請選擇{}：", options.label), options.picks);
 }
 
 std::string select_option(const std::string& prompt, const std::vector<std::string>& options,
@@ -251,7 +267,7 @@ std::vector<fs::path> download_and_save_from_registry(const std::vector<Registry
     std::vector<std::string> shown;
     for (const auto& entry : registry) shown.push_back(entry.display);
     std::vector<fs::path> saved;
-    for (auto i : choose(shown, title.empty() ? "💬 請選擇要下載的文件：" : title)) {
+    for (auto i : choose(shown, title.empty() ? "💬 請選擇要下載的文件：" : title, Picks::several)) {
         const auto& entry = registry[i];
         auto name = file_name_of_url(entry.url);
         if (!name) {

@@ -2,6 +2,7 @@
 // configurations back so that they read the same.
 #include <fmt/format.h>
 
+#include <stdexcept>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,9 +16,30 @@
 
 namespace brenkit::fileIO {
 
+namespace {
+
+// A template file that the user has edited (any file of that name that does not hold the
+// template) is moved to a free ".bak" name, with a warning line, before the template is
+// written again: the edits are never lost. A file that cannot be moved stops the writing.
+void keep_edited_template(const fs::path& path, const std::string& yaml_text) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(path, ec);
+    if (!fs::is_regular_file(status) && !fs::is_symlink(status)) return;
+    const auto current = read_local_file(path);
+    if (current.outcome == LocalFile::Outcome::read && current.bytes == yaml_text) return;
+    const std::string name = support::utf8_text(path.filename());
+    const auto kept = get_unique_path(path.parent_path(), name, ".bak", &library_log());
+    if (!kept) throw std::runtime_error(std::string(no_unique_path) + ": " + name + ".bak");
+    fs::rename(path, *kept);
+    library_log().warning(fmt::format("⚠️ {} 的內容與範本不同，已將它保留為 {}。", name, support::utf8_text(kept->filename())));
+}
+
+}  // namespace
+
 fs::path save_yaml_template(const std::string& yaml_text, const std::string& file_name) {
     auto path = fs::current_path() / support::path_from_utf8(file_name);
     refuse_write_out_of_working_copy(path);
+    keep_edited_template(path, yaml_text);
     support::write_file_atomic(path, yaml_text);
     return path;
 }

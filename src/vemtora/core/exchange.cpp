@@ -381,7 +381,8 @@ std::optional<support::Result> list_project_folders(brenkit::fileIO::DirectoryLi
 std::optional<support::Result> choose_project_folder(const brenkit::fileIO::DirectoryList& folders, fs::path& chosen,
                                                      const Logger& logger) {
     logger.info("✅ 💡 提示：請選取一個專案資料夾作為目標");
-    auto picked = brenkit::fileIO::interactive_select_files(folders.paths, folders.names, " (資料夾)");
+    auto picked = brenkit::fileIO::interactive_select_files(folders.paths, folders.names, " (資料夾)",
+                                                            brenkit::fileIO::Picks::one);
     if (picked.empty()) {
         logger.warning("⚠️ 未選取目標資料夾，程序中斷。");
         return support::Result::failure("未選取目標資料夾。");

@@ -102,7 +102,7 @@ class FrameRun {
                 log_.info("💬 偵測到僅有單一設定檔，已自動選用：" + path);
             } else if (!found.paths.empty()) {
                 support::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
-                auto chosen = fileIO::interactive_select_files(found.paths, found.names, "");
+                auto chosen = fileIO::interactive_select_files(found.paths, found.names, "", fileIO::Picks::one);
                 if (!chosen.empty()) path = support::utf8_text(chosen.front().first);
             }
             if (path.empty()) {

@@ -146,7 +146,8 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
         return Result::failure("❌ 缺少 Goal 設定檔: " + goal_file);
     }
 
-    auto chosen = fileIO::scan_and_select_files("./", {.extensions = {".md"}, .label = "來源 Markdown 檔案", .logger = &log});
+    auto chosen = fileIO::scan_and_select_files("./", {.extensions = {".md"}, .label = "來源 Markdown 檔案", .logger = &log,
+                                                        .picks = fileIO::Picks::one});
     if (chosen.empty()) {
         log.warning("⚠️ 未選取任何 Markdown 檔案作為來源。");
         return Result::failure("未選取來源檔案。");

@@ -125,7 +125,7 @@ std::optional<Result> TomebrookApp::choose_manual() {
         support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
     if (!existing.paths.empty()) {
         support::echo("\n--- 📝 偵測到現有手冊，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新手冊) ---");
-        auto chosen = fileIO::interactive_select_files(existing.paths, existing.names, ".md");
+        auto chosen = fileIO::interactive_select_files(existing.paths, existing.names, ".md", fileIO::Picks::one);
         if (!chosen.empty()) {
             is_refactor_mode_ = true;
             out_path_ = chosen.front().first;

@@ -94,7 +94,8 @@ Result TorvaneApp::run() {
                                                                  .exclude_names = {"__init__"},
                                                                  .exclude_paths = {output_dir},
                                                                  .label = "重構目標檔案",
-                                                                 .logger = &log});
+                                                                 .logger = &log,
+                                                                 .picks = fileIO::Picks::one});
     if (target_selection.empty()) return Result::failure("未選取目標檔案，程序結束。");
     const auto& [target_path, target_stem] = target_selection.front();
     log.info("✅ 已選取重構目標：" + target_stem + ".py");
@@ -102,7 +103,8 @@ Result TorvaneApp::run() {
     support::echo("");
     support::echo("--- 步驟 2: 💬 請選擇 [主架構參考範例 (Reference Architecture)] ---");
     auto arch_selection = fileIO::scan_and_select_files(
-        out_folder, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log});
+        out_folder, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log,
+                     .picks = fileIO::Picks::one});
     std::optional<fs::path> architecture;
     if (!arch_selection.empty()) {
         architecture = arch_selection.front().first;

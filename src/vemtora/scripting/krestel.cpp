@@ -88,7 +88,7 @@ Result KrestelApp::run() {
     auto scripts = fileIO::find_files_with_extensions("./", {.extensions = {".sh"}, .recursive = true, .logger = &lg});
     if (!scripts.paths.empty()) {
         support::echo("\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---");
-        auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh");
+        auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh", fileIO::Picks::one);
         if (!chosen.empty()) {
             target = Target{chosen.front().second, chosen.front().first};
             lg.info("✅ 🔄 已選取檔案，進入重構模式：" + target->name + ".sh");

@@ -198,7 +198,7 @@ TEST_F(AgentRunCli, InterruptAtQuestionAborts) {
                              .fake_agy = true,
                              .while_running =
                                  [](int pid, const std::function<std::string()>& out) {
-                                     if (th::wait_for_text(out, "請輸入編號（可多選") && th::wait_for_sleep(pid))
+                                     if (th::wait_for_text(out, "請輸入編號（") && th::wait_for_sleep(pid))
                                          ::kill(pid, SIGINT);
                                  },
                              .open_stdin = true});

@@ -31,6 +31,9 @@ TEST_F(PolywendCli, TranslatesTheChosenDocumentWithTypedRequirements) {
     auto o = ws.run({"polywend", "-c", "config.yaml"}, {"1", "2", "1"}, "  # 縮排的註解\n保留術語\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_TRUE(has(o.out, "Done: 成功產出: guide_EN_to_ZH.md\n"));
+    // Options that carry their own number are not numbered again; one document is used.
+    EXPECT_TRUE(has(o.out, "💬 請選擇要執行的功能分類\n  1. 翻譯功能 (中英對照翻譯)\n  2. Markdown 技術文件排版 (格式美化)\n"));
+    EXPECT_TRUE(has(o.out, "  1. docs/guide.md\n請輸入編號（直接按 Enter 不選）: "));
     EXPECT_EQ(th::read_file(ws.work / "polywend-gen/guide_EN_to_ZH.md"), "# Guide");
     EXPECT_EQ(th::read_file(ws.work / "_agy/goal/translate-i18n.yaml"), "goal: translate\n");
     EXPECT_FALSE(fs::exists(ws.work / "_agy/pipeline-result.md"));

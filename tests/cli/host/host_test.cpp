@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "harness.hpp"
@@ -147,6 +148,46 @@ TEST(HostCli, GenerateConfigWritesEachCommandsTemplate) {
                              th::fs::absolute(file).string() + "\n");
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(th::read_file(file), c.text);
+    }
+}
+
+// A template file that the user has edited is not lost to --generate-config: its content
+// moves to a free ".bak" name and a warning line says so before the success line. A file
+// that already holds the template is simply written again.
+TEST(HostCli, GenerateConfigKeepsAnEditedTemplate) {
+    const std::string name = "config_moldery_template.yaml";
+    const std::string fresh = "config:\n  output_dir: \"./gen-template\"\n  default_model: \"gemini-3.5-flash-m\"\n" + backup;
+    struct Case {
+        std::string name;
+        std::map<std::string, std::string> before;  // files there before the run
+        std::string kept_as;                        // "" when nothing is kept aside
+    };
+    const std::vector<Case> cases = {
+        {"no file", {}, ""},
+        {"the template as written", {{name, fresh}}, ""},
+        {"an edited template", {{name, "config:\n  output_dir: \"./mine\"\n"}}, name + ".bak"},
+        {"edited again, a copy kept already",
+         {{name, "config:\n  output_dir: \"./mine\"\n"}, {name + ".bak", "older\n"}},
+         name + "_1.bak"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::TempDir dir;
+        for (const auto& [file, text] : c.before) th::write_file(dir / file, text);
+        th::Outcome r = th::run({.args = {"moldery", "--generate-config"}, .cwd = dir.path()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const th::fs::path file = th::fs::absolute(dir / name);
+        EXPECT_EQ(r.out, "✅ Success! Template file created at: " + file.string() + "\n");
+        EXPECT_EQ(th::read_file(file), fresh);
+        if (c.kept_as.empty()) {
+            EXPECT_EQ(r.err, "");
+            continue;
+        }
+        EXPECT_EQ(r.err, "⚠️ " + name + " 的內容與範本不同，已將它保留為 " + c.kept_as + "。\n");
+        EXPECT_EQ(th::read_file(dir / c.kept_as), c.before.at(name));
+        if (c.before.count(name + ".bak")) {
+            EXPECT_EQ(th::read_file(dir / (name + ".bak")), c.before.at(name + ".bak"));
+        }
     }
 }
 

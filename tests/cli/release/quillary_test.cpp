@@ -97,6 +97,7 @@ TEST_F(QuillaryCli, UpdatesReadmeAndBumpsSetupVersion) {
     EXPECT_TRUE(has(o.err, "⚠️ 系統中尚未偵測到 vezev-odir 的別名 (alias) 設定！"));
     EXPECT_TRUE(has(o.out, "--- 🔍 變更差異比對 (Diff: README.md (Original) -> README.md (Updated)) ---"));
     EXPECT_TRUE(has(o.out, "+New README"));
+    EXPECT_TRUE(has(o.out, "發布與建置選項\n  1. 發布至github\n  2. 發布至github 並安裝editable mode\n"));
 
     EXPECT_EQ(th::read_file(repo / "README.md"), "# Tool\n\nNew README");
     EXPECT_EQ(th::read_file(repo / "setup.py"),

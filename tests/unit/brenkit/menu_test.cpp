@@ -103,3 +103,47 @@ TEST(FileIOMenu, SelectOptionTakesTheDefaultOnEnterAndAsksAgainWhenInvalid) {
     EXPECT_EQ(out.rfind("💬 類型\n  1. Python\n  2. C MCU Project\n請選擇 [1]: ", 0), 0u) << out;
     EXPECT_NE(out.find("「3」"), std::string::npos) << out;
 }
+
+// An option text that already starts with its own number is shown as it is, not numbered
+// again; the text chosen is the option's text either way.
+TEST(FileIOMenu, OptionsThatCarryTheirOwnNumberAreNotNumberedAgain) {
+    const std::vector<std::string> options{"1. 發布至github", "3. not its own", "3.5 GB", "4.", "10 items"};
+    testing::internal::CaptureStdout();
+    {
+        th::StdinFrom in("1\n");
+        EXPECT_EQ(select_option("請選擇", options, "1", "選項"), "1. 發布至github");
+    }
+    auto out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("選項\n  1. 發布至github\n  2. 3. not its own\n  3. 3.5 GB\n  4.\n  5. 10 items\n", 0), 0u)
+        << out;
+}
+
+// A menu of which one pick counts does not offer several: its question says nothing of
+// several picks, ranges or "a", and such an answer is asked again.
+TEST(FileIOMenu, ASingleChoiceMenuTakesOneNumber) {
+    std::vector<fs::path> paths{"p/a.md", "p/b.md", "p/c.md"};
+    std::vector<std::string> names{"a", "b", "c"};
+    testing::internal::CaptureStdout();
+    {
+        th::StdinFrom in("1 2\na\n2-3\n2\n");
+        EXPECT_EQ(interactive_select_files(paths, names, ".md", Picks::one), (std::vector<Choice>{{"p/b.md", "b"}}));
+    }
+    {
+        th::StdinFrom in("\n");
+        EXPECT_TRUE(interactive_select_files(paths, names, ".md", Picks::one).empty());
+    }
+    auto single = testing::internal::GetCapturedStdout();
+    EXPECT_NE(single.find("請輸入編號（直接按 Enter 不選）: "), std::string::npos) << single;
+    EXPECT_EQ(single.find("可多選"), std::string::npos) << single;
+    EXPECT_NE(single.find("❌ 無效的選擇：「1 2」，請輸入 1 到 3 之間的編號。"), std::string::npos) << single;
+
+    testing::internal::CaptureStdout();
+    {
+        th::StdinFrom in("1 2\n");
+        EXPECT_EQ(interactive_select_files(paths, names, ".md").size(), 2u);
+    }
+    auto several = testing::internal::GetCapturedStdout();
+    EXPECT_NE(several.find("請輸入編號（可多選，以空白或逗號分隔，範圍如 2-5，a 為全部，直接按 Enter 不選）: "),
+              std::string::npos)
+        << several;
+}
