@@ -439,6 +439,24 @@ TEST(WindowsAgent, NpmShimStartsTheInstalledNodeNotOneInTheWorkingCopy) {
     EXPECT_EQ(run_process({"agy", "x"}).out, utf8_text(npm / "node.exe") + "\n" + bracketed({utf8_text(script), "x"}));
     fs::remove(npm / "node.exe");
 
+    // The older npm's shim, and yarn's with its packages in a folder beside its shims, take
+    // the same route.
+    const fs::path yarn = dir.path() / "Yarn", yarn_script = yarn / "Data" / "global" / "node_modules" / "agy.js";
+    fs::create_directories(yarn / "bin");
+    fs::create_directories(yarn_script.parent_path());
+    write_text(yarn_script, "#!/usr/bin/env node\n");
+    std::string yarn_shim = read_file(path_from_utf8("Z:" VEMTORA_FAKES_DIR "/npm-shim/agy-yarn.cmd")).value_or("");
+    yarn_shim = replace_all(yarn_shim, "node_modules\\@google\\antigravity-cli\\bin\\agy.js", "node_modules\\agy.js");
+    write_text(yarn / "bin" / "agy.cmd", yarn_shim);
+    fs::copy_file(path_from_utf8("Z:" VEMTORA_FAKES_DIR "/npm-shim/agy-v3.cmd"), npm / "agy.cmd",
+                  fs::copy_options::overwrite_existing);
+    for (const auto& [folder, started] :
+         {std::pair{npm, script}, std::pair{yarn / "bin", yarn / "bin" / "..\\Data\\global\\node_modules\\agy.js"}}) {
+        ScopedEnv shim_path({{"PATH", utf8_text(folder) + ";" + utf8_text(nodejs) + ";C:\\windows\\system32"}});
+        EXPECT_EQ(run_process({"agy", "50% & x"}).out,
+                  utf8_text(nodejs / "node.exe") + "\n" + bracketed({utf8_text(started), "50% & x"}));
+    }
+
     // Without any installed node nothing runs, and the error names what is missing.
     ScopedEnv no_node({{"PATH", utf8_text(npm) + ";C:\\windows\\system32"}});
     try {
