@@ -31,6 +31,7 @@ const char* ansi(Color c) {
 struct InputBuffer {
     std::string pending;
     bool eof = false;
+    bool started = false;  // the start of the input has been seen (and a mark dropped)
     ConsoleInput console;  // Windows: what a console gives
 };
 InputBuffer& input() {
@@ -86,7 +87,19 @@ void secho(std::string_view text, Color fg, Stream stream, bool bold) {
 std::string read_line() {
     auto& in = input();
     std::fflush(stdout);
+    constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
     while (true) {
+        // Answers piped from a file that an editor saved with a byte-order mark: the mark
+        // is no part of the first answer.
+        if (!in.started && !in.eof && in.pending.size() < byte_order_mark.size() &&
+            byte_order_mark.starts_with(in.pending)) {
+            if (!console_detail::read_more(in.pending, in.console)) in.eof = true;
+            continue;
+        }
+        if (!in.started) {
+            if (in.pending.starts_with(byte_order_mark)) in.pending.erase(0, byte_order_mark.size());
+            in.started = true;
+        }
         auto nl = in.pending.find('\n');
         if (nl != std::string::npos) {
             std::string line = in.pending.substr(0, nl);

@@ -21,6 +21,12 @@ void cut_to_tail(std::string& sink, size_t limit) {
     if (limit && sink.size() > limit) sink.erase(0, sink.size() - limit);
 }
 
+void refuse_nul_arguments(const std::vector<std::string>& argv) {
+    for (const auto& arg : argv)
+        if (arg.find('\0') != std::string::npos)
+            throw ProcessError(argv[0] + ": an argument holding a NUL character cannot be passed: " + list_repr({arg}));
+}
+
 std::string command_named(const std::vector<std::string>& argv) {
     std::string list;
     for (const auto& a : argv) list += (list.empty() ? "'" : ", '") + a + "'";

@@ -142,3 +142,12 @@ TEST(Process, FailedSpawnSetUpFailsTheRunWithTheReason) {
     }
     EXPECT_EQ(run_process({"sh", "-c", "echo ran"}, every_option).out, "ran\n");
 }
+
+// A NUL ends an argument where the system hands it over: the program would get a part of
+// it, silently. Such an argument is refused before anything runs.
+TEST(Process, AnArgumentHoldingANulIsRefused) {
+    th::TempDir dir;
+    const auto marker = dir / "ran";
+    EXPECT_THROW(run_process({"sh", "-c", "touch \"$1\"", "sh", marker.string() + std::string("\0x", 2)}), ProcessError);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
