@@ -6,6 +6,7 @@
 // colours) runs in a pseudo console of its own, since the test runner gives none.
 #define _WIN32_WINNT 0x0A00
 #define NTDDI_VERSION 0x0A000006
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 // after windows.h
@@ -604,7 +605,10 @@ int child_mode(const std::string& mode, const std::vector<std::string>& args) {
         // Each answer in brackets, then "<end>" at the end of input.
         std::string answers;
         try {
-            for (;;) answers += "[" + read_line() + "]\n";
+            for (std::string line;;) {
+                line = read_line();
+                answers.append("[").append(line).append("]\n");
+            }
         } catch (const Aborted&) {
             answers += "<end>\n";
         }
@@ -683,4 +687,34 @@ int main(int argc, char** argv) {
     }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The program tells the system its version and that it takes paths past MAX_PATH.
+TEST(WindowsProgram, CarriesItsVersionAndALongPathManifest) {
+    const std::wstring exe = path_from_utf8("Z:" VEMTORA_EXE).wstring();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0ul);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+    auto value = [&](const std::wstring& name) {
+        wchar_t* text = nullptr;
+        UINT n = 0;
+        const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
+        if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &n) || n == 0) return std::string();
+        return narrow(std::wstring_view(text, wcsnlen(text, n)));
+    };
+    EXPECT_EQ(value(L"ProductName"), "vemtora");
+    EXPECT_EQ(value(L"ProductVersion"), VEMTORA_VERSION);
+    EXPECT_EQ(value(L"FileVersion"), VEMTORA_VERSION);
+    EXPECT_THAT(value(L"FileDescription"), testing::HasSubstr("command-line assistant"));
+
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_TRUE(image);
+    HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_TRUE(found);
+    const char* manifest = static_cast<const char*>(LockResource(LoadResource(image, found)));
+    const std::string text(manifest, SizeofResource(image, found));
+    FreeLibrary(image);
+    EXPECT_THAT(text, testing::HasSubstr("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"));
 }
