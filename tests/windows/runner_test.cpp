@@ -718,3 +718,113 @@ TEST(WindowsProgram, CarriesItsVersionAndALongPathManifest) {
     FreeLibrary(image);
     EXPECT_THAT(text, testing::HasSubstr("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"));
 }
+
+namespace {
+
+// Runs the program with `input` as its standard input (a file it inherits).
+ProcessResult run_with_input(const std::vector<std::string>& argv, const std::string& input, const fs::path& scratch) {
+    const fs::path file = scratch / "input.txt";
+    write_text(file, input);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE in = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING, 0, nullptr);
+    const HANDLE previous = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, in);
+    ProcessResult r;
+    try {
+        r = run_process(argv);
+    } catch (...) {
+        SetStdHandle(STD_INPUT_HANDLE, previous);
+        CloseHandle(in);
+        throw;
+    }
+    SetStdHandle(STD_INPUT_HANDLE, previous);
+    CloseHandle(in);
+    return r;
+}
+
+std::string vemtora_exe() { return "Z:" VEMTORA_EXE; }
+
+}  // namespace
+
+// Notion exports go past MAX_PATH: a page 300 characters deep is found, read, converted
+// and saved, and a folder that cannot be read is named instead of passed over.
+TEST(WindowsFiles, PagesPastMaxPathAreConverted) {
+    TempDir dir;
+    fs::path deep = dir.path() / "docs";
+    for (int i = 0; i < 6; ++i) deep /= path_from_utf8("資料夾 " + std::to_string(i) + " " + std::string(45, 'x'));
+    ASSERT_GT(utf8_text(deep).size(), 300u);
+    const fs::path page = deep / "deep.md";
+    fs::create_directories(os_path(deep));
+    write_file_atomic(page, "# 深處\n\n很深的一頁\n");
+    EXPECT_EQ(read_file(page), "# 深處\n\n很深的一頁\n");
+    write_text(dir.path() / "docs" / "a.md", "# A\n");
+    write_text(dir.path() / "cfg.yaml",
+               "config:\n  input_path: \"docs\"\n  output_path: \"out\"\n  embed_images: true\n"
+               "  watermark_enable: false\n  watermark_text: \"X\"\n");
+    fs::current_path(dir.path());
+    const auto found = brenkit::fileIO::find_files_with_extensions("docs", {.extensions = {".md"}, .recursive = true});
+    EXPECT_EQ(found.names, (std::vector<std::string>{"a", "deep"}));
+
+    const auto r = run_with_input({vemtora_exe(), "pressling", "-c", "cfg.yaml"}, "a\n", dir.path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.html"));
+    EXPECT_THAT(read_file(dir.path() / "out" / "deep.html").value_or(""), testing::HasSubstr("很深的一頁"));
+}
+
+// A failure reads as the system's own reason, and a name that Windows keeps for a device
+// is refused before anything is written, with a line that says so.
+TEST(WindowsFiles, FailuresGiveTheSystemsReasonAndDeviceNamesAreRefused) {
+    TempDir dir;
+    fs::current_path(dir.path());
+    try {
+        write_file_atomic(dir.path() / "missing" / "x.txt", "x");
+        ADD_FAILURE() << "no error";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(failure_reason(e), "No such file or directory");
+    }
+    EXPECT_EQ(error_text(std::error_code(ERROR_ACCESS_DENIED, std::system_category())), "Permission denied");
+    EXPECT_THAT(error_text(std::error_code(ERROR_PRIVILEGE_NOT_HELD, std::system_category())), testing::HasSubstr("rivilege"));
+
+    for (const char* name : {"NUL.zip", "con.sh", "out/Aux/page.html", "COM1"}) {
+        const auto saved = brenkit::fileIO::save_local_file_content(path_from_utf8(name), "x");
+        EXPECT_FALSE(saved.ok) << name;
+        EXPECT_THAT(saved.text, testing::HasSubstr("是 Windows 保留的裝置名稱")) << name;
+    }
+    EXPECT_FALSE(brenkit::fileIO::setup_output_dir("NUL"));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    // Windows has no permission bits: making a script executable does nothing, and says so.
+    write_text(dir.path() / "run.sh", "echo hi\n");
+    EXPECT_EQ(make_executable(dir.path() / "run.sh"), Executable::not_needed);
+}
+
+// The link rule of the working copy holds on Windows too: a path whose final target, after
+// every link, lies outside is refused for reads, writes and deletions and not offered,
+// unless the user named that place.
+TEST(WindowsLinks, ALinkOutOfTheWorkingCopyIsRefused) {
+    namespace fileIO = brenkit::fileIO;
+    const auto links = get_env("VEMTORA_LINKS");
+    ASSERT_TRUE(links) << "run through ctest, which makes the links first";
+    const fs::path root = path_from_utf8("Z:" + *links), work = root / "work";
+    fs::current_path(work);
+    for (const auto deed : {fileIO::Deed::read, fileIO::Deed::write, fileIO::Deed::remove}) {
+        const auto reason = fileIO::leaves_working_copy("out/secret.md", deed);
+        ASSERT_TRUE(reason);
+        EXPECT_THAT(*reason, testing::HasSubstr("符號連結 out 指向工作目錄之外的 "));
+        EXPECT_THAT(*reason, testing::HasSubstr("outside"));
+        EXPECT_FALSE(fileIO::leaves_working_copy("in/page.md", deed));
+    }
+    EXPECT_EQ(fileIO::read_local_file("out/secret.md").outcome, fileIO::LocalFile::Outcome::refused);
+    EXPECT_EQ(fileIO::read_local_file("page.md").outcome, fileIO::LocalFile::Outcome::refused);
+    EXPECT_FALSE(fileIO::save_local_file_content("out/new.md", "x").ok);
+    EXPECT_FALSE(fs::exists(root / "outside" / "new.md"));
+    fileIO::remove_file("out/secret.md");
+    EXPECT_TRUE(fs::exists(root / "outside" / "secret.md"));
+    // The search does not go down the link (wine shows a Unix link to a file as no link at
+    // all, so page.md is offered here, and refused when it is read).
+    const auto found = fileIO::find_files_with_extensions(".", {.extensions = {".md"}, .recursive = true});
+    for (const auto& path : found.paths) EXPECT_NE(path.parent_path().filename(), "out") << utf8_text(path);
+    // A place the user named is the user's, wherever it leads.
+    fileIO::NamedPlaces named;
+    named.add("out");
+    EXPECT_FALSE(fileIO::leaves_working_copy("out/secret.md", fileIO::Deed::read));
+}
