@@ -57,8 +57,9 @@ std::string failure_reason(const std::exception& e);
 std::string error_text(const std::error_code& ec);
 
 // The form of `p` that the system's file calls take. On Windows an absolute path past
-// MAX_PATH (260 characters) gets the "\\?\" prefix, which lifts that limit; any other
-// path, and every path elsewhere, is given back as it is.
+// MAX_PATH (260 characters) gets the "\\?\" prefix, which lifts that limit, and a path
+// relative to a drive's current folder ("D:drel") is made absolute (GetFullPathNameW); any
+// other path, and every path elsewhere, is given back as it is.
 std::filesystem::path os_path(const std::filesystem::path& p);
 
 // One entry of a folder: its path (the folder's path joined with its name), whether it is

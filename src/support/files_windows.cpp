@@ -56,14 +56,17 @@ std::string error_text(const std::error_code& ec) {
     return ec.message();
 }
 
+// A path relative to a drive's current folder ("D:drel") is made absolute as the system
+// reads it (GetFullPathNameW): the file system library cannot make its folders.
 fs::path os_path(const fs::path& p) {
-    if (p.native().size() < 248 && p.is_absolute()) return p;
+    const bool drive_relative = p.has_root_name() && !p.has_root_directory();
+    if (!drive_relative && p.native().size() < 248 && p.is_absolute()) return p;
     std::error_code ec;
     const fs::path absolute = p.is_absolute() ? p : fs::absolute(p, ec);
     if (ec) return p;
     const std::string text = utf8_text(absolute);
     const std::string long_form = windows_long_path(text);
-    return long_form == text ? p : path_from_utf8(long_form);
+    return long_form == text && !drive_relative ? p : path_from_utf8(long_form);
 }
 
 namespace {

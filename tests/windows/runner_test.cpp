@@ -792,6 +792,12 @@ TEST(WindowsFiles, FailuresGiveTheSystemsReasonAndDeviceNamesAreRefused) {
     }
     EXPECT_FALSE(brenkit::fileIO::setup_output_dir("NUL"));
     EXPECT_TRUE(fs::is_empty(dir.path()));
+    // A folder relative to its drive's current folder ("D:drel") is that folder.
+    const fs::path drive_relative = dir.path().root_name() / "drel" / "page.html";
+    const auto saved = brenkit::fileIO::save_local_file_content(drive_relative, "x");
+    EXPECT_TRUE(saved.ok) << saved.text;
+    EXPECT_EQ(read_file(dir.path() / "drel" / "page.html"), "x");
+    fs::remove_all(dir.path() / "drel");
     // Windows has no permission bits: making a script executable does nothing, and says so.
     write_text(dir.path() / "run.sh", "echo hi\n");
     EXPECT_EQ(make_executable(dir.path() / "run.sh"), Executable::not_needed);
