@@ -201,17 +201,7 @@ void remove_file(const fs::path& path) {
 void remove_directory(const fs::path& path) {
     if (!may_remove(path)) return;
     std::error_code ec;
-#ifdef _WIN32
-    // Windows refuses to delete read-only files, and git marks its object files so:
-    // make everything below the folder writable first.
-    for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code ignored;
-        if (!it->is_symlink(ignored)) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    }
-    ec.clear();
-#endif
-    fs::remove_all(path, ec);
+    support::remove_tree(path, ec);
 }
 
 bool setup_output_dir(const fs::path& folder, const Logger* logger) {

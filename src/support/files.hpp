@@ -76,6 +76,11 @@ struct FolderEntry {
 // are read too.
 std::vector<FolderEntry> list_folder(const std::filesystem::path& folder, std::error_code& ec);
 
+// Removes the folder and everything in it; a link in it goes as a link, and what it leads
+// to stays (on Windows a junction or a symbolic link too, and read-only files go as well).
+// Nothing there is no failure; `ec` says why something could not be removed.
+void remove_tree(const std::filesystem::path& p, std::error_code& ec);
+
 // Sets the permission bits 0o755 (owner read, write, execute; group and others read,
 // execute): `made`, or `failed` with the reason in `error` when given. Windows has no such
 // bits (a script runs through its interpreter without them): nothing is done there, and

@@ -34,4 +34,6 @@ std::vector<FolderEntry> list_folder(const fs::path& folder, std::error_code& ec
     return entries;
 }
 
+void remove_tree(const fs::path& p, std::error_code& ec) { fs::remove_all(p, ec); }
+
 }  // namespace support

@@ -95,6 +95,21 @@ bool is_link(DWORD attributes, DWORD reparse_tag) {
 
 }  // namespace
 
+namespace {
+
+// What is at `p` itself: whether it is a folder and whether it is a link; nothing when
+// nothing is there.
+std::optional<std::pair<bool, bool>> link_at_path(const fs::path& p) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW(os_path(p).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+    FindClose(search);
+    return std::pair{(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                     is_link(found.dwFileAttributes, found.dwReserved0)};
+}
+
+}  // namespace
+
 std::vector<FolderEntry> list_folder(const fs::path& folder, std::error_code& ec) {
     ec.clear();
     std::vector<FolderEntry> entries;
@@ -129,6 +144,42 @@ std::vector<FolderEntry> list_folder(const fs::path& folder, std::error_code& ec
     return entries;
 }
 
+void remove_tree(const fs::path& p, std::error_code& ec) {
+    ec.clear();
+    auto removed = [&](BOOL ok) {
+        const DWORD error = GetLastError();
+        if (!ok && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && !ec)
+            ec = files_detail::windows_error(error);
+    };
+    // A read-only file (git marks its object files so) is made writable first.
+    auto remove_file = [&](const fs::path& file) {
+        SetFileAttributesW(os_path(file).c_str(), FILE_ATTRIBUTE_NORMAL);
+        removed(DeleteFileW(os_path(file).c_str()));
+    };
+    const auto top = link_at_path(p);
+    if (!top) return;
+    if (top->second || !top->first) {
+        // A link goes as a link: a folder's one (a junction) with RemoveDirectoryW.
+        if (top->first && RemoveDirectoryW(os_path(p).c_str())) return;
+        remove_file(p);
+        return;
+    }
+    std::error_code listed;
+    for (const auto& entry : list_folder(p, listed)) {
+        if (entry.kind == FolderEntry::Kind::folder && !entry.link) {
+            std::error_code inner;
+            remove_tree(entry.path, inner);
+            if (inner && !ec) ec = inner;
+        } else if (entry.link && entry.kind == FolderEntry::Kind::folder && RemoveDirectoryW(os_path(entry.path).c_str())) {
+        } else {
+            remove_file(entry.path);
+        }
+    }
+    if (listed && !ec) ec = listed;
+    SetFileAttributesW(os_path(p).c_str(), FILE_ATTRIBUTE_NORMAL);
+    removed(RemoveDirectoryW(os_path(p).c_str()));
+}
+
 namespace {
 
 // The final path of what is at `p` once every link is followed, or nothing when nothing
@@ -146,16 +197,6 @@ std::optional<std::string> final_path(const fs::path& p) {
     CloseHandle(h);
     if (n == 0 || n >= buffer.size()) return std::nullopt;
     return narrow(std::wstring_view(buffer.data(), n));
-}
-
-// Whether what is at `p` is a link itself (a symbolic link or a junction); nothing when
-// nothing is there.
-std::optional<bool> link_at(const fs::path& p) {
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileExW(os_path(p).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
-    FindClose(search);
-    return is_link(found.dwFileAttributes, found.dwReserved0);
 }
 
 }  // namespace
@@ -197,9 +238,9 @@ std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
         link /= *part;
         const auto target = final_path(at);
         if (!target) {
-            const auto linked = link_at(at);
-            if (!linked) break;      // nothing there: made inside from here on
-            if (!*linked) continue;  // no link (wine gives no final path past MAX_PATH)
+            const auto there = link_at_path(at);
+            if (!there) break;            // nothing there: made inside from here on
+            if (!there->second) continue;  // no link (wine gives no final path past MAX_PATH)
             // A link that cannot be followed, such as one to nothing, leads to a place
             // that cannot be told: it is refused.
             return LinkOut{link, path_from_utf8("?")};

@@ -833,4 +833,11 @@ TEST(WindowsLinks, ALinkOutOfTheWorkingCopyIsRefused) {
     fileIO::NamedPlaces named;
     named.add("out");
     EXPECT_FALSE(fileIO::leaves_working_copy("out/secret.md", fileIO::Deed::read));
+
+    // A folder removed with a link in it: what the link leads to stays (the file system
+    // library went down the link and removed the folder it leads to). Wine cannot remove
+    // a Unix link to a folder through the Windows calls, so the link itself stays here.
+    fileIO::remove_directory(root / "doomed");
+    EXPECT_FALSE(fs::exists(root / "doomed" / "sub" / "file"));
+    EXPECT_TRUE(fs::exists(root / "outside" / "secret.md"));
 }
