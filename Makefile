@@ -43,14 +43,17 @@ fuzz:
 	bash scripts/install-deps.sh fuzz
 	bash fuzz/run $(FUZZ_SECONDS)
 
-# Cross-builds vemtora.exe with MinGW-w64; the dependencies are built once per machine
-# into ~/.cache/vemtora/ (scripts/build-windows-deps.sh) and reused from there.
+# Cross-builds vemtora.exe with MinGW-w64: Release and stripped, with its version resource
+# and manifest (CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo" keeps the debug
+# information). The dependencies are built once per machine into ~/.cache/vemtora/
+# (scripts/build-windows-deps.sh) and reused from there.
 windows:
 	bash scripts/install-deps.sh windows
 	mkdir -p $(WINDOWS_BUILD)
 	bash scripts/build-windows-deps.sh > $(WINDOWS_BUILD)/deps-prefix
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	  -DVEMTORA_WINDOWS_PREFIX="$$(tail -n 1 $(WINDOWS_BUILD)/deps-prefix)" -DVEMTORA_TESTS=OFF $(CMAKE_FLAGS)
+	  -DVEMTORA_WINDOWS_PREFIX="$$(tail -n 1 $(WINDOWS_BUILD)/deps-prefix)" -DVEMTORA_TESTS=OFF \
+	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 # The tests of the Windows branches and a smoke run of vemtora.exe, under wine.

@@ -33,7 +33,18 @@ endif()
 
 option(VEMTORA_WINDOWS_TESTS "Build the tests of the Windows branches (run under wine when cross-compiling)" ON)
 
+enable_language(RC)
+
 function(vemtora_windows_link_details)
+  # The program's version resource and its manifest (long paths); a Release build is
+  # stripped of its symbols.
+  set(VEMTORA_MANIFEST "${PROJECT_BINARY_DIR}/vemtora.manifest")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vemtora.manifest ${VEMTORA_MANIFEST} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vemtora.rc.in ${PROJECT_BINARY_DIR}/vemtora.rc @ONLY)
+  target_sources(vemtora PRIVATE ${PROJECT_BINARY_DIR}/vemtora.rc)
+  set_property(SOURCE ${PROJECT_BINARY_DIR}/vemtora.rc APPEND PROPERTY OBJECT_DEPENDS ${VEMTORA_MANIFEST})
+  target_link_options(vemtora PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+
   # The static-library defines: without them the headers declare every function as
   # imported from a DLL.
   set_property(TARGET ICU::uc APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS U_STATIC_IMPLEMENTATION)

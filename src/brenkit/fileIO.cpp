@@ -11,8 +11,10 @@
 #include "brenkit/fileIO_internal.hpp"
 #include "support/files.hpp"
 #include "support/paths.hpp"
+#include "support/process.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
+#include "support/windows_paths.hpp"
 
 namespace brenkit::fileIO {
 
@@ -65,9 +67,7 @@ fs::path below_named_place(const fs::path& path) {
         }
     }
     if (!longest) return path;
-    std::error_code ec;
-    fs::path resolved = fs::weakly_canonical(*longest, ec);
-    if (ec) return path;
+    fs::path resolved = support::resolved_path(*longest);
     auto rest = spelled.begin();
     std::advance(rest, static_cast<std::ptrdiff_t>(longest_parts));
     for (; rest != spelled.end(); ++rest) resolved /= *rest;
@@ -87,6 +87,10 @@ const char* refused_deed(Deed deed) {
 }  // namespace
 
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) {
+    // A name that Windows keeps for a device opens the device: nothing is written there.
+    if (support::is_windows() && deed == Deed::write)
+        if (auto device = support::windows_reserved_component(support::utf8_text(path)))
+            return "「" + *device + "」是 Windows 保留的裝置名稱，無法作為檔名或資料夾名稱，未寫入";
     const auto here = working_copy();
     const fs::path looked_at = deed == Deed::remove ? path.parent_path() : path;
     if (!here || looked_at.empty()) return std::nullopt;
@@ -165,7 +169,7 @@ support::Result save_local_file_content(const fs::path& path, const std::string&
                                         const Logger* logger) {
     try {
         refuse_write_out_of_working_copy(path);
-        if (path.has_parent_path()) fs::create_directories(path.parent_path());
+        if (path.has_parent_path()) fs::create_directories(support::os_path(path.parent_path()));
         support::write_file_atomic(path, text);
     } catch (const std::exception& e) {
         auto message = fmt::format("無法寫入{} {}: {}", label, support::utf8_text(path), support::failure_reason(e));
@@ -202,17 +206,7 @@ void remove_file(const fs::path& path) {
 void remove_directory(const fs::path& path) {
     if (!may_remove(path)) return;
     std::error_code ec;
-#ifdef _WIN32
-    // Windows refuses to delete read-only files, and git marks its object files so:
-    // make everything below the folder writable first.
-    for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code ignored;
-        if (!it->is_symlink(ignored)) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    }
-    ec.clear();
-#endif
-    fs::remove_all(path, ec);
+    support::remove_tree(path, ec);
 }
 
 bool setup_output_dir(const fs::path& folder, const Logger* logger) {
@@ -222,9 +216,9 @@ bool setup_output_dir(const fs::path& folder, const Logger* logger) {
     }
     std::error_code ec;
     if (fs::is_directory(folder, ec)) return true;
-    fs::create_directories(folder, ec);
+    fs::create_directories(support::os_path(folder), ec);
     if (ec || !fs::is_directory(folder)) {
-        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), ec ? ec.message() : "路徑已被檔案佔用"));
+        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), ec ? support::error_text(ec) : "路徑已被檔案佔用"));
         return false;
     }
     if (logger) logger->debug(fmt::format("🔍 已建立輸出資料夾: {}", support::utf8_text(folder)));
@@ -283,16 +277,14 @@ DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptio
     };
     std::vector<std::pair<std::string, fs::path>> found;
     std::error_code ec;
-    auto it = fs::directory_iterator(root_path, fs::directory_options::skip_permission_denied, ec);
-    for (auto end = fs::directory_iterator(); !ec && it != end; it.increment(ec)) {
-        std::error_code e;
-        auto name = support::utf8_text(it->path().filename());
-        if (!it->is_directory(e) || hit(name)) continue;
-        if (auto reason = it->is_symlink(e) ? leaves_working_copy(it->path(), Deed::offer) : std::nullopt) {
+    for (const auto& entry : support::list_folder(root_path, ec)) {
+        auto name = support::utf8_text(entry.path.filename());
+        if (entry.kind != support::FolderEntry::Kind::folder || hit(name)) continue;
+        if (auto reason = entry.link ? leaves_working_copy(entry.path, Deed::offer) : std::nullopt) {
             library_log().warning("⚠️ " + *reason);
             continue;
         }
-        found.emplace_back(name, it->path());
+        found.emplace_back(name, entry.path);
     }
     std::sort(found.begin(), found.end());
     DirectoryList list;

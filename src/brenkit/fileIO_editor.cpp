@@ -98,9 +98,14 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
             if (logger) logger->error(fmt::format("❌ 編輯器 {} 執行失敗 (結束碼 {})，未取得{}。", editor, run.status, label));
         } else if (auto saved = support::read_regular_file(file, max_text_bytes);
                    saved.outcome == support::BoundedRead::Outcome::read) {
-            // An editor that saves UTF-8 with a byte-order mark puts it before the first
-            // line, where it would hide that line's "#".
-            result = without_comments(without_byte_order_mark(std::move(saved.bytes)));
+            // An editor may save UTF-8 with a byte-order mark (Notepad did by default), which
+            // would hide the first line's "#", or UTF-16 (Notepad's "Unicode").
+            const auto typed = support::decode_saved_text(saved.bytes);
+            if (!typed.well_formed && logger)
+                logger->warning(fmt::format("⚠️ {}不是 UTF-8 文字，無法辨識的部分已替換為 U+FFFD；請以 UTF-8 (或含 BOM 的 "
+                                            "UTF-16) 儲存: {}",
+                                            label, support::utf8_text(file)));
+            result = without_comments(typed.text);
             if (!result->empty()) {
                 typed_inputs().entries.push_back({folder, file, label, logger});
                 removed_folder.path.clear();

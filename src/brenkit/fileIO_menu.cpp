@@ -8,6 +8,7 @@
 #include "brenkit/fileIO.hpp"
 #include "brenkit/fileIO_internal.hpp"
 #include "support/console.hpp"
+#include "support/files.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 
@@ -151,32 +152,37 @@ FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions&
     }
     auto extensions = normalized_extensions(options.extensions);
     std::vector<fs::path> paths;
-    auto consider = [&](const fs::directory_entry& entry) {
-        std::error_code e;
-        if (!entry.is_regular_file(e) || !file_matches(support::utf8_text(entry.path().filename()), extensions, options.prefix))
+    auto consider = [&](const support::FolderEntry& entry) {
+        if (entry.kind != support::FolderEntry::Kind::file ||
+            !file_matches(support::utf8_text(entry.path.filename()), extensions, options.prefix))
             return;
-        if (auto reason = entry.is_symlink(e) ? leaves_working_copy(entry.path(), Deed::offer) : std::nullopt) {
+        if (auto reason = entry.link ? leaves_working_copy(entry.path, Deed::offer) : std::nullopt) {
             log.warning("⚠️ " + *reason);
             return;
         }
-        paths.push_back(entry.path());
+        paths.push_back(entry.path);
     };
-    if (options.recursive) {
-        auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
-        for (auto end = fs::recursive_directory_iterator(); !ec && it != end; it.increment(ec)) {
-            std::error_code e;
-            if (it->is_directory(e)) {
-                if (excluded(it->path(), folder, options.exclude_paths)) it.disable_recursion_pending();
-                continue;
-            }
-            consider(*it);
+    // A folder that cannot be read is named, and the search goes on with the others: no
+    // file is left out without a word.
+    std::vector<fs::path> folders{folder};
+    while (!folders.empty()) {
+        const fs::path current = std::move(folders.back());
+        folders.pop_back();
+        std::error_code ec;
+        auto entries = support::list_folder(current, ec);
+        if (ec) {
+            if (options.logger)
+                options.logger->warning(
+                    fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", support::utf8_text(current), support::error_text(ec)));
+            continue;
         }
-    } else {
-        auto it = fs::directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
-        for (auto end = fs::directory_iterator(); !ec && it != end; it.increment(ec)) consider(*it);
-    }
-    if (ec && options.logger) {
-        options.logger->warning(fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", support::utf8_text(folder), ec.message()));
+        for (const auto& entry : entries) {
+            if (entry.kind != support::FolderEntry::Kind::folder) {
+                consider(entry);
+            } else if (options.recursive && !entry.link && !excluded(entry.path, folder, options.exclude_paths)) {
+                folders.push_back(entry.path);
+            }
+        }
     }
     std::sort(paths.begin(), paths.end());
     for (auto& p : paths) {

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <random>
@@ -14,6 +13,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "support/files_internal.hpp"
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -45,12 +46,13 @@ BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool foll
     // only with backup semantics, and is then refused like any other file that is not a
     // regular one (a device, a pipe).
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, flags, nullptr);
+    HANDLE h = CreateFileW(os_path(p).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+    auto system_reason = [] { return files_detail::windows_error(GetLastError()).message(); };
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return refused(Outcome::missing);
-        return refused(Outcome::failed, std::system_category().message(static_cast<int>(error)));
+        return refused(Outcome::failed, files_detail::windows_error(error).message());
     }
     struct Closer {
         HANDLE h;
@@ -58,8 +60,7 @@ BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool foll
     } closer{h};
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(h) != FILE_TYPE_DISK) return refused(Outcome::not_regular);
-    if (!GetFileInformationByHandle(h, &info))
-        return refused(Outcome::failed, std::system_category().message(static_cast<int>(GetLastError())));
+    if (!GetFileInformationByHandle(h, &info)) return refused(Outcome::failed, system_reason());
     // Only a reparse point opened as itself shows here (a followed link shows its target).
     if (!follow_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return refused(Outcome::link);
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return refused(Outcome::not_regular);
@@ -69,8 +70,7 @@ BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool foll
     char chunk[65536];
     for (;;) {
         DWORD n = 0;
-        if (!ReadFile(h, chunk, sizeof chunk, &n, nullptr))
-            return refused(Outcome::failed, std::system_category().message(static_cast<int>(GetLastError())));
+        if (!ReadFile(h, chunk, sizeof chunk, &n, nullptr)) return refused(Outcome::failed, system_reason());
         if (n == 0) break;
         result.bytes.append(chunk, n);
         if (result.bytes.size() > limit) return refused(Outcome::too_large);
@@ -315,37 +315,46 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
 #else
 
 void write_file_atomic(const fs::path& p, std::string_view data) {
+    using files_detail::windows_error;
     const fs::path target = final_target(p);
-    std::error_code ec;
-    const auto old = fs::status(target, ec);
-    if (fs::is_directory(old)) fail("cannot write", p, std::make_error_code(std::errc::is_a_directory));
-    // A read-only file shows no write permission.
-    if (fs::exists(old) && (old.permissions() & fs::perms::owner_write) == fs::perms::none)
-        fail("cannot write", p, std::make_error_code(std::errc::permission_denied));
+    // Each call is told the long form past MAX_PATH, and each failure the system's reason.
+    WIN32_FILE_ATTRIBUTE_DATA old{};
+    if (GetFileAttributesExW(os_path(target).c_str(), GetFileExInfoStandard, &old)) {
+        if (old.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            fail("cannot write", p, std::make_error_code(std::errc::is_a_directory));
+        // A read-only file: what opening it for writing would refuse.
+        if (old.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            fail("cannot write", p, std::make_error_code(std::errc::permission_denied));
+    } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+        fail("cannot write", p, windows_error(error));
+    }
     remove_abandoned_partial_files(target.parent_path().empty() ? fs::path(".") : target.parent_path());
     const fs::path tmp = temp_name_beside(target);
     const RemoveOnSignal interrupted_write(tmp);  // a signal that ends the program mid-write takes it along
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (f) {
-            f.write(data.data(), static_cast<std::streamsize>(data.size()));
-            f.flush();
-        }
-        if (!f) {
-            f.close();
-            fs::remove(tmp, ec);
-            fail("cannot write", p, std::make_error_code(std::errc::io_error));
-        }
+    HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot write", p, windows_error(GetLastError()));
+    DWORD error = 0;
+    for (std::string_view rest = data; !rest.empty() && !error;) {
+        DWORD n = 0;
+        const auto chunk = static_cast<DWORD>(std::min<size_t>(rest.size(), 1u << 30));
+        if (!WriteFile(h, rest.data(), chunk, &n, nullptr)) error = GetLastError();
+        rest.remove_prefix(n);
     }
-    fs::rename(tmp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(tmp, ignored);
-        fail("cannot replace", p, ec);
+    if (!CloseHandle(h) && !error) error = GetLastError();
+    if (!error && !MoveFileExW(os_path(tmp).c_str(), os_path(target).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD moved = GetLastError();
+        DeleteFileW(os_path(tmp).c_str());
+        fail("cannot replace", p, windows_error(moved));
+    }
+    if (error) {
+        DeleteFileW(os_path(tmp).c_str());
+        fail("cannot write", p, windows_error(error));
     }
 }
 
 #endif
+
+#ifndef _WIN32
 
 namespace {
 
@@ -403,23 +412,25 @@ std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
     return std::nullopt;
 }
 
+#endif
+
 std::string failure_reason(const std::exception& e) {
-    if (auto* system = dynamic_cast<const std::system_error*>(&e)) return system->code().message();
+    if (auto* system = dynamic_cast<const std::system_error*>(&e)) return error_text(system->code());
     return e.what();
 }
 
-bool make_executable(const fs::path& p, std::string* error) {
+Executable make_executable(const fs::path& p, std::string* error) {
 #ifdef _WIN32
     (void)p;
     (void)error;
-    return true;
+    return Executable::not_needed;
 #else
     std::error_code ec;
     fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                            fs::perms::others_read | fs::perms::others_exec,
                     fs::perm_options::replace, ec);
     if (ec && error) *error = ec.message();
-    return !ec;
+    return ec ? Executable::failed : Executable::made;
 #endif
 }
 

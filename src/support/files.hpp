@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 namespace support {
 
@@ -42,14 +44,49 @@ struct LinkOut {
 };
 std::optional<LinkOut> link_out_of(const std::filesystem::path& p, const std::filesystem::path& root);
 
+// Where `p` leads once every link on the way is followed (as far as the path exists; the
+// rest is taken as it is), made absolute. On Windows symbolic links and junctions alike.
+std::filesystem::path resolved_path(const std::filesystem::path& p);
+
 // The reason an operation failed, as the user should read it: the system's own text for
 // a system or file-system error ("Permission denied"), else what the exception says.
 std::string failure_reason(const std::exception& e);
+// The text of an error code as the user should read it. On Windows a system error code
+// (GetLastError) reads as the condition it stands for ("Permission denied", as elsewhere),
+// or else as the system's own message for it.
+std::string error_text(const std::error_code& ec);
+
+// The form of `p` that the system's file calls take. On Windows an absolute path past
+// MAX_PATH (260 characters) gets the "\\?\" prefix, which lifts that limit, and a path
+// relative to a drive's current folder ("D:drel") is made absolute (GetFullPathNameW); any
+// other path, and every path elsewhere, is given back as it is.
+std::filesystem::path os_path(const std::filesystem::path& p);
+
+// One entry of a folder: its path (the folder's path joined with its name), whether it is
+// a link itself (on Windows a symbolic link or a junction), and the kind of what it names
+// once links are followed (`missing` for a link to nothing).
+struct FolderEntry {
+    enum class Kind { file, folder, other, missing };
+    std::filesystem::path path;
+    Kind kind = Kind::other;
+    bool link = false;
+};
+// The entries of the folder, "." and ".." left out, in no particular order; nothing, with
+// the system's reason in `ec`, when it cannot be read. On Windows folders past MAX_PATH
+// are read too.
+std::vector<FolderEntry> list_folder(const std::filesystem::path& folder, std::error_code& ec);
+
+// Removes the folder and everything in it; a link in it goes as a link, and what it leads
+// to stays (on Windows a junction or a symbolic link too, and read-only files go as well).
+// Nothing there is no failure; `ec` says why something could not be removed.
+void remove_tree(const std::filesystem::path& p, std::error_code& ec);
 
 // Sets the permission bits 0o755 (owner read, write, execute; group and others read,
-// execute). False, with the reason in `error` when given, when the bits cannot be set.
-// On Windows there are no such bits: nothing is done and the answer is true.
-bool make_executable(const std::filesystem::path& p, std::string* error = nullptr);
+// execute): `made`, or `failed` with the reason in `error` when given. Windows has no such
+// bits (a script runs through its interpreter without them): nothing is done there, and
+// the answer is `not_needed`.
+enum class Executable { made, not_needed, failed };
+Executable make_executable(const std::filesystem::path& p, std::string* error = nullptr);
 
 // A fresh temporary folder (removed by the caller).
 std::filesystem::path make_temp_dir(std::string_view prefix);

@@ -107,8 +107,10 @@ struct NpmShim {
     std::vector<std::string> arguments;
     std::string script;
 };
-// Reads a command script's text as npm writes it (releases 4 to 9, which differ only in
-// where ".JS" is dropped from PATHEXT); anything else, a script written or changed by hand
+// Reads a command script's text as npm writes it (cmd-shim 3 and later, npm 6 on, which
+// differ in how the script ends and where ".JS" is dropped from PATHEXT) or as yarn writes
+// it (@zkochan/cmd-shim, without NODE_PATH); anything else, pnpm's shims, which set
+// NODE_PATH to the machine's own folders, and a script written or changed by hand
 // included, gives nothing.
 std::optional<NpmShim> windows_npm_shim(std::string_view text);
 

@@ -262,7 +262,58 @@ bool is_valid_utf8(std::string_view s) {
 }
 
 std::string decode_replace(std::string_view bytes) { return decode<true>(bytes); }
+
 std::string decode_ignore(std::string_view bytes) { return decode<false>(bytes); }
+
+namespace {
+
+// UTF-16 in the byte order given, after its mark; an unpaired surrogate or a last byte
+// without its pair is U+FFFD.
+SavedText decode_utf16(std::string_view bytes, bool big_endian) {
+    constexpr char32_t replacement = 0xFFFD;
+    SavedText out;
+    out.text.reserve(bytes.size());
+    auto unit = [&](size_t i) {
+        const auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<char32_t>(big_endian ? first << 8 | second : second << 8 | first);
+    };
+    auto put = [&](char32_t c, bool bad = false) {
+        if (bad || c == 0) {
+            out.well_formed = false;
+            c = replacement;
+        }
+        append_utf8(out.text, c);
+    };
+    size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
+            const char32_t next = unit(i + 2);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                put(0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        put(u, u >= 0xD800 && u <= 0xDFFF);
+    }
+    if (i < bytes.size()) put(replacement, true);
+    return out;
+}
+
+}  // namespace
+
+SavedText decode_saved_text(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE")) return decode_utf16(bytes.substr(2), false);
+    if (bytes.starts_with("\xFE\xFF")) return decode_utf16(bytes.substr(2), true);
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    SavedText out{.text = decode_replace(bytes), .well_formed = is_valid_utf8(bytes)};
+    if (out.text.find('\0') != std::string::npos) {
+        out.text = replace_all(out.text, std::string_view("\0", 1), "\xEF\xBF\xBD");
+        out.well_formed = false;
+    }
+    return out;
+}
 
 std::string normalize_newlines(std::string_view s) {
     std::string out;

@@ -42,6 +42,16 @@ bool is_valid_utf8(std::string_view s);
 std::string decode_replace(std::string_view bytes);
 std::string decode_ignore(std::string_view bytes);
 
+// Text as an editor saves it, made UTF-8: a leading byte-order mark is dropped, and text
+// that starts with UTF-16's mark (little or big endian) is decoded from UTF-16. What is not
+// UTF-8 text (bytes of an ANSI code page, an unpaired surrogate, a NUL) becomes U+FFFD, and
+// `well_formed` is false then.
+struct SavedText {
+    std::string text;
+    bool well_formed = true;
+};
+SavedText decode_saved_text(std::string_view bytes);
+
 // CRLF and lone CR become LF.
 std::string normalize_newlines(std::string_view s);
 

@@ -1,4 +1,5 @@
 // Command lines for Windows, as pure text functions so that they are tested everywhere.
+#include <algorithm>
 #include <cctype>
 #include <iterator>
 #include <string_view>
@@ -155,9 +156,14 @@ std::string windows_interpreter_command_line(const std::string& interpreter, con
 
 namespace {
 
-// The lines every npm cmd-shim begins with: "dp0" becomes the script's own folder.
+// The lines every npm cmd-shim of releases 4.1 and later begins with: "dp0" becomes the
+// script's own folder.
 constexpr std::string_view shim_head[] = {"@ECHO off", "GOTO start", ":find_dp0", "SET dp0=%~dp0", "EXIT /b",
                                           ":start",    "SETLOCAL",   "CALL :find_dp0", ""};
+// cmd-shim 3 and 4.0 (npm 6, early npm 7): the same folder, found by a block at the end.
+constexpr std::string_view old_shim_head[] = {"@ECHO off", "SETLOCAL", "CALL :find_dp0", ""};
+constexpr std::string_view old_shim_foot[] = {"ENDLOCAL", "EXIT /b %errorlevel%", ":find_dp0", "SET dp0=%~dp0",
+                                              "EXIT /b"};
 constexpr std::string_view drop_js = "SET PATHEXT=%PATHEXT:;.JS;=;%";
 constexpr std::string_view last_line_start = "endLocal & goto #_undefined_# 2>NUL || title %COMSPEC% & ";
 
@@ -179,53 +185,121 @@ bool take_prefix(std::string_view& text, std::string_view prefix) {
     return true;
 }
 
-}  // namespace
-
-std::optional<NpmShim> windows_npm_shim(std::string_view text) {
-    // npm writes every line with CR LF, the last one too; a line feed alone means the
-    // file was written by someone else.
-    if (!text.ends_with("\r\n")) return std::nullopt;
+// The lines of a script written with CR LF alone; nothing when a line feed or a carriage
+// return stands elsewhere. `ends_with_line_end`: whether the last line has its CR LF too.
+std::optional<std::vector<std::string_view>> crlf_lines(std::string_view text, bool ends_with_line_end) {
+    if (text.empty() || text.ends_with("\r\n") != ends_with_line_end) return std::nullopt;
     std::vector<std::string_view> lines;
     for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find("\r\n", start);
+        const size_t end = std::min(text.find("\r\n", start), text.size());
         lines.push_back(text.substr(start, end - start));
         start = end + 2;
     }
     for (const auto& line : lines)
-        if (line.find('\n') != std::string_view::npos || line.find('\r') != std::string_view::npos) return std::nullopt;
+        if (line.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
+    return lines;
+}
 
-    // The head, then (with no variables set) the choice of program; releases up to 8 drop
-    // ".JS" from PATHEXT in the ELSE branch, later ones on the last line.
-    const size_t head = std::size(shim_head);
-    if (lines.size() != head + 7 && lines.size() != head + 8) return std::nullopt;
-    for (size_t i = 0; i < head; ++i)
-        if (lines[i] != shim_head[i]) return std::nullopt;
-    const bool drop_in_else = lines.size() == head + 8;
-    std::string_view if_line = lines[head], else_set = lines[head + 3];
-    if (!take_prefix(if_line, "IF EXIST \"%dp0%\\") || !if_line.ends_with(".exe\" (")) return std::nullopt;
-    const std::string_view program = if_line.substr(0, if_line.size() - 7);
-    if (!is_bare_name(program)) return std::nullopt;
-    const std::string exe = std::string(program) + ".exe";
-    if (lines[head + 1] != "  SET \"_prog=%dp0%\\" + exe + "\"" || lines[head + 2] != ") ELSE (" ||
-        else_set != "  SET \"_prog=" + std::string(program) + "\"")
-        return std::nullopt;
-    size_t next = head + 4;
-    if (drop_in_else && lines[next++] != "  " + std::string(drop_js)) return std::nullopt;
-    if (lines[next] != ")" || !lines[next + 1].empty()) return std::nullopt;
+template <size_t N>
+bool lines_are(const std::vector<std::string_view>& lines, size_t from, const std::string_view (&expected)[N]) {
+    if (lines.size() < from + N) return false;
+    for (size_t i = 0; i < N; ++i)
+        if (lines[from + i] != expected[i]) return false;
+    return true;
+}
 
-    // The last line: `"%_prog%" ARGS "%dp0%\SCRIPT" %*`.
-    std::string_view run = lines[next + 2];
-    if (!take_prefix(run, last_line_start)) return std::nullopt;
-    if (!drop_in_else && !take_prefix(run, "set PATHEXT=%PATHEXT:;.JS;=;% & ")) return std::nullopt;
-    if (!take_prefix(run, "\"%_prog%\" ") || !run.ends_with("\" %*")) return std::nullopt;
+// The rest of a program's line after the program itself: `ARGS "FOLDER\SCRIPT" %*`, where
+// FOLDER is how the shim names its own folder.
+std::optional<NpmShim> program_line(std::string_view program, std::string_view run, std::string_view folder) {
+    if (!run.ends_with("\" %*")) return std::nullopt;
     run.remove_suffix(4);
-    const size_t script_at = run.find("\"%dp0%\\");
+    std::string script_start = "\"";
+    script_start.append(folder).append("\\");
+    const size_t script_at = run.find(script_start);
     if (script_at == std::string_view::npos || script_at == 0 || run[script_at - 1] != ' ') return std::nullopt;
-    const std::string_view args = run.substr(0, script_at - 1), script = run.substr(script_at + 7);
-    // A script of the package's own, below the shim's folder as npm lays it out.
+    const std::string_view args = run.substr(0, script_at - 1), script = run.substr(script_at + script_start.size());
+    // A script of the package's own, beside the shim as the package manager lays it out.
     if (script.empty() || !is_literal(script) || script.find(':') != std::string_view::npos) return std::nullopt;
     if (!is_literal(args)) return std::nullopt;
     return NpmShim{std::string(program), split_whitespace(args), std::string(script)};
+}
+
+// The choice of program in npm's shims: node beside the shim, else the one on PATH, with
+// ".JS" dropped from PATHEXT in the ELSE branch when `drop_in_else`. Gives the program's
+// name and the number of lines read.
+std::optional<std::pair<std::string_view, size_t>> npm_program_choice(const std::vector<std::string_view>& lines,
+                                                                      size_t from, bool drop_in_else) {
+    if (lines.size() < from + 6 + (drop_in_else ? 1 : 0)) return std::nullopt;
+    std::string_view if_line = lines[from];
+    if (!take_prefix(if_line, "IF EXIST \"%dp0%\\") || !if_line.ends_with(".exe\" (")) return std::nullopt;
+    const std::string_view program = if_line.substr(0, if_line.size() - 7);
+    if (!is_bare_name(program)) return std::nullopt;
+    if (lines[from + 1] != "  SET \"_prog=%dp0%\\" + std::string(program) + ".exe\"" || lines[from + 2] != ") ELSE (" ||
+        lines[from + 3] != "  SET \"_prog=" + std::string(program) + "\"")
+        return std::nullopt;
+    size_t next = from + 4;
+    if (drop_in_else && lines[next++] != "  " + std::string(drop_js)) return std::nullopt;
+    if (lines[next] != ")" || !lines[next + 1].empty()) return std::nullopt;
+    return std::pair{program, next + 2 - from};
+}
+
+// npm's shims of releases 4.1 and later: the program's line leaves the local variables
+// first and keeps the exit status.
+std::optional<NpmShim> npm_shim(std::string_view text) {
+    const auto lines = crlf_lines(text, true);
+    if (!lines || !lines_are(*lines, 0, shim_head)) return std::nullopt;
+    const size_t head = std::size(shim_head);
+    // Releases up to 8 drop ".JS" from PATHEXT in the ELSE branch, later ones on the last line.
+    const bool drop_in_else = lines->size() == head + 8;
+    if (lines->size() != head + 7 && !drop_in_else) return std::nullopt;
+    const auto choice = npm_program_choice(*lines, head, drop_in_else);
+    if (!choice) return std::nullopt;
+    std::string_view run = (*lines)[head + choice->second];
+    if (!take_prefix(run, last_line_start)) return std::nullopt;
+    if (!drop_in_else && !take_prefix(run, "set PATHEXT=%PATHEXT:;.JS;=;% & ")) return std::nullopt;
+    if (!take_prefix(run, "\"%_prog%\" ")) return std::nullopt;
+    return program_line(choice->first, run, "%dp0%");
+}
+
+// npm's shims of releases 3 and 4.0: the program's line, then ENDLOCAL, the exit with its
+// status, and the block that finds the shim's folder.
+std::optional<NpmShim> old_npm_shim(std::string_view text) {
+    const auto lines = crlf_lines(text, true);
+    const size_t head = std::size(old_shim_head), foot = std::size(old_shim_foot);
+    if (!lines || lines->size() != head + 7 + 1 + foot || !lines_are(*lines, 0, old_shim_head)) return std::nullopt;
+    const auto choice = npm_program_choice(*lines, head, true);
+    if (!choice || !lines_are(*lines, head + choice->second + 1, old_shim_foot)) return std::nullopt;
+    std::string_view run = (*lines)[head + choice->second];
+    if (!take_prefix(run, "\"%_prog%\" ")) return std::nullopt;
+    return program_line(choice->first, run, "%dp0%");
+}
+
+// yarn's shims (@zkochan/cmd-shim): node beside the shim runs the script, else node from
+// PATH with ".JS" dropped from PATHEXT; both lines name the same script and arguments, and
+// the last line has no line end.
+std::optional<NpmShim> yarn_shim(std::string_view text) {
+    const auto lines = crlf_lines(text, false);
+    if (!lines || lines->size() != 7) return std::nullopt;
+    std::string_view if_line = (*lines)[0];
+    if (!take_prefix(if_line, "@IF EXIST \"%~dp0\\") || !if_line.ends_with(".exe\" (")) return std::nullopt;
+    const std::string_view program = if_line.substr(0, if_line.size() - 7);
+    if (!is_bare_name(program)) return std::nullopt;
+    std::string_view beside = (*lines)[1], on_path = (*lines)[5];
+    if (!take_prefix(beside, "  \"%~dp0\\" + std::string(program) + ".exe\" ") ||
+        !take_prefix(on_path, "  " + std::string(program) + " ") || beside != on_path)
+        return std::nullopt;
+    if ((*lines)[2] != ") ELSE (" || (*lines)[3] != "  @SETLOCAL" || (*lines)[4] != "  @" + std::string(drop_js) ||
+        (*lines)[6] != ")")
+        return std::nullopt;
+    return program_line(program, on_path, "%~dp0");
+}
+
+}  // namespace
+
+std::optional<NpmShim> windows_npm_shim(std::string_view text) {
+    if (auto shim = npm_shim(text)) return shim;
+    if (auto shim = old_npm_shim(text)) return shim;
+    return yarn_shim(text);
 }
 
 }  // namespace support

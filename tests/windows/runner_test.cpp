@@ -6,6 +6,7 @@
 // colours) runs in a pseudo console of its own, since the test runner gives none.
 #define _WIN32_WINNT 0x0A00
 #define NTDDI_VERSION 0x0A000006
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 // after windows.h
@@ -455,6 +456,24 @@ TEST(WindowsAgent, NpmShimStartsTheInstalledNodeNotOneInTheWorkingCopy) {
     EXPECT_EQ(run_process({"agy", "x"}).out, utf8_text(npm / "node.exe") + "\n" + bracketed({utf8_text(script), "x"}));
     fs::remove(npm / "node.exe");
 
+    // The older npm's shim, and yarn's with its packages in a folder beside its shims, take
+    // the same route.
+    const fs::path yarn = dir.path() / "Yarn", yarn_script = yarn / "Data" / "global" / "node_modules" / "agy.js";
+    fs::create_directories(yarn / "bin");
+    fs::create_directories(yarn_script.parent_path());
+    write_text(yarn_script, "#!/usr/bin/env node\n");
+    std::string yarn_shim = read_file(path_from_utf8("Z:" VEMTORA_FAKES_DIR "/npm-shim/agy-yarn.cmd")).value_or("");
+    yarn_shim = replace_all(yarn_shim, "node_modules\\@google\\antigravity-cli\\bin\\agy.js", "node_modules\\agy.js");
+    write_text(yarn / "bin" / "agy.cmd", yarn_shim);
+    fs::copy_file(path_from_utf8("Z:" VEMTORA_FAKES_DIR "/npm-shim/agy-v3.cmd"), npm / "agy.cmd",
+                  fs::copy_options::overwrite_existing);
+    for (const auto& [folder, started] :
+         {std::pair{npm, script}, std::pair{yarn / "bin", yarn / "bin" / "..\\Data\\global\\node_modules\\agy.js"}}) {
+        ScopedEnv shim_path({{"PATH", utf8_text(folder) + ";" + utf8_text(nodejs) + ";C:\\windows\\system32"}});
+        EXPECT_EQ(run_process({"agy", "50% & x"}).out,
+                  utf8_text(nodejs / "node.exe") + "\n" + bracketed({utf8_text(started), "50% & x"}));
+    }
+
     // Without any installed node nothing runs, and the error names what is missing.
     ScopedEnv no_node({{"PATH", utf8_text(npm) + ";C:\\windows\\system32"}});
     try {
@@ -602,7 +621,10 @@ int child_mode(const std::string& mode, const std::vector<std::string>& args) {
         // Each answer in brackets, then "<end>" at the end of input.
         std::string answers;
         try {
-            for (;;) answers += "[" + read_line() + "]\n";
+            for (std::string line;;) {
+                line = read_line();
+                answers.append("[").append(line).append("]\n");
+            }
         } catch (const Aborted&) {
             answers += "<end>\n";
         }
@@ -681,4 +703,157 @@ int main(int argc, char** argv) {
     }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The program tells the system its version and that it takes paths past MAX_PATH.
+TEST(WindowsProgram, CarriesItsVersionAndALongPathManifest) {
+    const std::wstring exe = path_from_utf8("Z:" VEMTORA_EXE).wstring();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0ul);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+    auto value = [&](const std::wstring& name) {
+        wchar_t* text = nullptr;
+        UINT n = 0;
+        const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
+        if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &n) || n == 0) return std::string();
+        return narrow(std::wstring_view(text, wcsnlen(text, n)));
+    };
+    EXPECT_EQ(value(L"ProductName"), "vemtora");
+    EXPECT_EQ(value(L"ProductVersion"), VEMTORA_VERSION);
+    EXPECT_EQ(value(L"FileVersion"), VEMTORA_VERSION);
+    EXPECT_THAT(value(L"FileDescription"), testing::HasSubstr("command-line assistant"));
+
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_TRUE(image);
+    HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_TRUE(found);
+    const char* manifest = static_cast<const char*>(LockResource(LoadResource(image, found)));
+    const std::string text(manifest, SizeofResource(image, found));
+    FreeLibrary(image);
+    EXPECT_THAT(text, testing::HasSubstr("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"));
+}
+
+namespace {
+
+// Runs the program with `input` as its standard input (a file it inherits).
+ProcessResult run_with_input(const std::vector<std::string>& argv, const std::string& input, const fs::path& scratch) {
+    const fs::path file = scratch / "input.txt";
+    write_text(file, input);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE in = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING, 0, nullptr);
+    const HANDLE previous = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, in);
+    ProcessResult r;
+    try {
+        r = run_process(argv);
+    } catch (...) {
+        SetStdHandle(STD_INPUT_HANDLE, previous);
+        CloseHandle(in);
+        throw;
+    }
+    SetStdHandle(STD_INPUT_HANDLE, previous);
+    CloseHandle(in);
+    return r;
+}
+
+std::string vemtora_exe() { return "Z:" VEMTORA_EXE; }
+
+}  // namespace
+
+// Notion exports go past MAX_PATH: a page 300 characters deep is found, read, converted
+// and saved, and a folder that cannot be read is named instead of passed over.
+TEST(WindowsFiles, PagesPastMaxPathAreConverted) {
+    TempDir dir;
+    fs::path deep = dir.path() / "docs";
+    for (int i = 0; i < 6; ++i) deep /= path_from_utf8("資料夾 " + std::to_string(i) + " " + std::string(45, 'x'));
+    ASSERT_GT(utf8_text(deep).size(), 300u);
+    const fs::path page = deep / "deep.md";
+    fs::create_directories(os_path(deep));
+    write_file_atomic(page, "# 深處\n\n很深的一頁\n");
+    EXPECT_EQ(read_file(page), "# 深處\n\n很深的一頁\n");
+    write_text(dir.path() / "docs" / "a.md", "# A\n");
+    write_text(dir.path() / "cfg.yaml",
+               "config:\n  input_path: \"docs\"\n  output_path: \"out\"\n  embed_images: true\n"
+               "  watermark_enable: false\n  watermark_text: \"X\"\n");
+    fs::current_path(dir.path());
+    const auto found = brenkit::fileIO::find_files_with_extensions("docs", {.extensions = {".md"}, .recursive = true});
+    EXPECT_EQ(found.names, (std::vector<std::string>{"a", "deep"}));
+
+    const auto r = run_with_input({vemtora_exe(), "pressling", "-c", "cfg.yaml"}, "a\n", dir.path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.html"));
+    EXPECT_THAT(read_file(dir.path() / "out" / "deep.html").value_or(""), testing::HasSubstr("很深的一頁"));
+}
+
+// A failure reads as the system's own reason, and a name that Windows keeps for a device
+// is refused before anything is written, with a line that says so.
+TEST(WindowsFiles, FailuresGiveTheSystemsReasonAndDeviceNamesAreRefused) {
+    TempDir dir;
+    fs::current_path(dir.path());
+    try {
+        write_file_atomic(dir.path() / "missing" / "x.txt", "x");
+        ADD_FAILURE() << "no error";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(failure_reason(e), "No such file or directory");
+    }
+    EXPECT_EQ(error_text(std::error_code(ERROR_ACCESS_DENIED, std::system_category())), "Permission denied");
+    EXPECT_THAT(error_text(std::error_code(ERROR_PRIVILEGE_NOT_HELD, std::system_category())), testing::HasSubstr("rivilege"));
+
+    for (const char* name : {"NUL.zip", "con.sh", "out/Aux/page.html", "COM1"}) {
+        const auto saved = brenkit::fileIO::save_local_file_content(path_from_utf8(name), "x");
+        EXPECT_FALSE(saved.ok) << name;
+        EXPECT_THAT(saved.text, testing::HasSubstr("是 Windows 保留的裝置名稱")) << name;
+    }
+    EXPECT_FALSE(brenkit::fileIO::setup_output_dir("NUL"));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    // A folder relative to its drive's current folder ("D:drel") is that folder.
+    const fs::path drive_relative = dir.path().root_name() / "drel" / "page.html";
+    const auto saved = brenkit::fileIO::save_local_file_content(drive_relative, "x");
+    EXPECT_TRUE(saved.ok) << saved.text;
+    EXPECT_EQ(read_file(dir.path() / "drel" / "page.html"), "x");
+    fs::remove_all(dir.path() / "drel");
+    // Windows has no permission bits: making a script executable does nothing, and says so.
+    write_text(dir.path() / "run.sh", "echo hi\n");
+    EXPECT_EQ(make_executable(dir.path() / "run.sh"), Executable::not_needed);
+}
+
+// The link rule of the working copy holds on Windows too: a path whose final target, after
+// every link, lies outside is refused for reads, writes and deletions and not offered,
+// unless the user named that place.
+TEST(WindowsLinks, ALinkOutOfTheWorkingCopyIsRefused) {
+    namespace fileIO = brenkit::fileIO;
+    const auto links = get_env("VEMTORA_LINKS");
+    ASSERT_TRUE(links) << "run through ctest, which makes the links first";
+    const fs::path root = path_from_utf8("Z:" + *links), work = root / "work";
+    fs::current_path(work);
+    for (const auto deed : {fileIO::Deed::read, fileIO::Deed::write, fileIO::Deed::remove}) {
+        const auto reason = fileIO::leaves_working_copy("out/secret.md", deed);
+        ASSERT_TRUE(reason);
+        EXPECT_THAT(*reason, testing::HasSubstr("符號連結 out 指向工作目錄之外的 "));
+        EXPECT_THAT(*reason, testing::HasSubstr("outside"));
+        EXPECT_FALSE(fileIO::leaves_working_copy("in/page.md", deed));
+    }
+    EXPECT_EQ(fileIO::read_local_file("out/secret.md").outcome, fileIO::LocalFile::Outcome::refused);
+    EXPECT_EQ(fileIO::read_local_file("page.md").outcome, fileIO::LocalFile::Outcome::refused);
+    EXPECT_FALSE(fileIO::save_local_file_content("out/new.md", "x").ok);
+    EXPECT_FALSE(fs::exists(root / "outside" / "new.md"));
+    fileIO::remove_file("out/secret.md");
+    EXPECT_TRUE(fs::exists(root / "outside" / "secret.md"));
+    // The search does not go down the link (wine shows a Unix link to a file as no link at
+    // all, so page.md is offered here, and refused when it is read).
+    const auto found = fileIO::find_files_with_extensions(".", {.extensions = {".md"}, .recursive = true});
+    for (const auto& path : found.paths) EXPECT_NE(path.parent_path().filename(), "out") << utf8_text(path);
+    // A place the user named is the user's, wherever it leads.
+    fileIO::NamedPlaces named;
+    named.add("out");
+    EXPECT_FALSE(fileIO::leaves_working_copy("out/secret.md", fileIO::Deed::read));
+
+    // A folder removed with a link in it: what the link leads to stays (the file system
+    // library went down the link and removed the folder it leads to). Wine cannot remove
+    // a Unix link to a folder through the Windows calls, so the link itself stays here.
+    fileIO::remove_directory(root / "doomed");
+    EXPECT_FALSE(fs::exists(root / "doomed" / "sub" / "file"));
+    EXPECT_TRUE(fs::exists(root / "outside" / "secret.md"));
 }

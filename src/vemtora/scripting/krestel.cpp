@@ -148,10 +148,11 @@ Result KrestelApp::run() {
 
     std::string name = support::utf8_text(out_path.filename());
     std::string why;
-    if (support::make_executable(out_path, &why))
-        lg.info("✅ 已自動為腳本加上執行權限 (chmod +x)：" + name);
-    else
-        lg.warning("⚠️ 無法設定執行權限：" + why);
+    switch (support::make_executable(out_path, &why)) {
+        case support::Executable::made: lg.info("✅ 已自動為腳本加上執行權限 (chmod +x)：" + name); break;
+        case support::Executable::failed: lg.warning("⚠️ 無法設定執行權限：" + why); break;
+        case support::Executable::not_needed: break;  // Windows: bash runs the script without such bits
+    }
 
     lg.info("🎉 成功完成" + mode + "！檔案已更新：" + support::utf8_text(out_path));
     return Result::success("成功產出: " + name);

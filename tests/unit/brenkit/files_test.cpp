@@ -68,6 +68,48 @@ TEST(FileIOEditor, ByteOrderMarkIsDropped) {
     EXPECT_EQ(get_user_input_via_editor(""), "需求");
 }
 
+// Text saved as UTF-16 (Notepad's "Unicode") is read whole, not cut at its first NUL;
+// text in an ANSI code page is taken with U+FFFD for what is not UTF-8, and a warning names
+// the file and the encoding it should have been saved in. No NUL reaches the answer.
+TEST(FileIOEditor, TextInAnyEncodingIsReadOrNamed) {
+    const auto& log = lazy_logger("EditorTest");
+    struct Case {
+        const char* encoding;
+        std::string added;
+        std::string expected;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"UTF-16LE", "需求 😀\r\n第二行\r\n", "需求 😀\n第二行", false},
+        {"UTF-16BE", "需求\n", "需求", false},
+        {"CP1252", "café\n", "caf\xEF\xBF\xBD", true},
+        {"", std::string("a\0b\n", 4), "a\xEF\xBF\xBD" "b", true},
+    };
+    for (const auto& c : cases) {
+        Capture cap;
+        th::ScopedEnv env({{"VISUAL", std::nullopt},
+                           {"EDITOR", (th::fakes_dir() / "editor-append").string()},
+                           {"EDITOR_TEXT", std::nullopt},
+                           {"EDITOR_TEXT_FILE", std::nullopt},
+                           {"EDITOR_ENCODING", c.encoding},
+                           {"EDITOR_STATUS", "0"}});
+        th::TempDir dir;
+        th::write_file(dir / "typed", c.added);
+        th::ScopedEnv text({{"EDITOR_TEXT_FILE", (dir / "typed").string()}});
+        const auto typed = get_user_input_via_editor("# 請輸入需求\n", "需求", &log);
+        EXPECT_EQ(typed, c.expected) << c.encoding;
+        EXPECT_EQ(typed.value_or("").find('\0'), std::string::npos) << c.encoding;
+        if (c.warned) {
+            EXPECT_THAT(cap.text(), testing::HasSubstr("⚠️ 需求不是 UTF-8 文字"));
+            EXPECT_THAT(cap.text(), testing::HasSubstr("請以 UTF-8 (或含 BOM 的 UTF-16) 儲存"));
+            EXPECT_THAT(cap.text(), testing::HasSubstr("input.md"));
+        } else {
+            EXPECT_EQ(cap.text().find("⚠️"), std::string::npos) << cap.text();
+        }
+        settle_typed_input(false);
+    }
+}
+
 TEST(FileIODownload, FetchesMissingFilesOnceAndLeavesNothingOnFailure) {
     th::TempDir repo;
     th::TempDir work;

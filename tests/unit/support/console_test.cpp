@@ -76,3 +76,13 @@ TEST(Console, ConsoleReadsBecomeUtf8) {
         for (size_t i = 0; i < c.reads.size(); ++i) EXPECT_EQ(input.decode(c.reads[i]), c.texts[i]) << c.what << " " << i;
     }
 }
+
+// Answers piped from a file that an editor saved with a UTF-8 byte-order mark: the mark
+// is no part of the first answer; the same bytes later on are text.
+TEST(Console, AByteOrderMarkBeforeTheFirstAnswerIsDropped) {
+    th::StdinFrom in("\xEF\xBB\xBF" "a\n\xEF\xBB\xBF" "b\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(prompt("Name"), "a");
+    EXPECT_EQ(prompt("Name"), "\xEF\xBB\xBF" "b");
+    testing::internal::GetCapturedStdout();
+}

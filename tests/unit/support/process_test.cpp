@@ -1,7 +1,11 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <future>
 
 #include "harness.hpp"
@@ -84,4 +88,66 @@ TEST(Process, CaptureLimitKeepsTheTailOfEachStream) {
     // Without a limit everything is kept; under the limit nothing is cut.
     EXPECT_EQ(run_process({"sh", "-c", "head -c 200000 /dev/zero"}).out.size(), 200000u);
     EXPECT_EQ(run_process({"printf", "short"}, {.tail_limit = 65536}).out, "short");
+}
+
+// The runner's spawn set-up calls, each of which can fail (ENOMEM): this executable's own
+// definitions stand in front of the C library's, forwarding to it unless the test names
+// the call that is to fail.
+namespace {
+
+const char* failing_call = nullptr;
+
+template <class F>
+F next_definition(const char* name) {
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+#define VEMTORA_FAILABLE(name, params, args)                                     \
+    extern "C" int name params {                                                 \
+        if (failing_call && std::strcmp(failing_call, #name) == 0) return ENOMEM; \
+        static const auto real = next_definition<int(*) params>(#name);          \
+        return real args;                                                        \
+    }
+VEMTORA_FAILABLE(posix_spawn_file_actions_init, (posix_spawn_file_actions_t * fa), (fa))
+VEMTORA_FAILABLE(posix_spawn_file_actions_adddup2, (posix_spawn_file_actions_t * fa, int fd, int to), (fa, fd, to))
+VEMTORA_FAILABLE(posix_spawn_file_actions_addopen,
+                 (posix_spawn_file_actions_t * fa, int fd, const char* path, int flags, mode_t mode),
+                 (fa, fd, path, flags, mode))
+VEMTORA_FAILABLE(posix_spawn_file_actions_addchdir_np, (posix_spawn_file_actions_t * fa, const char* path), (fa, path))
+VEMTORA_FAILABLE(posix_spawnattr_init, (posix_spawnattr_t * attr), (attr))
+VEMTORA_FAILABLE(posix_spawnattr_setsigmask, (posix_spawnattr_t * attr, const sigset_t* set), (attr, set))
+VEMTORA_FAILABLE(posix_spawnattr_setsigdefault, (posix_spawnattr_t * attr, const sigset_t* set), (attr, set))
+VEMTORA_FAILABLE(posix_spawnattr_setflags, (posix_spawnattr_t * attr, short flags), (attr, flags))
+#undef VEMTORA_FAILABLE
+
+// A child started without the set-up it was asked for would write where it must not, or
+// read the user's input: a failed set-up call fails the run with the system's reason.
+TEST(Process, FailedSpawnSetUpFailsTheRunWithTheReason) {
+    th::TempDir dir;
+    const RunOptions every_option = {.out = Output::capture, .err = Output::discard, .cwd = dir.path(), .null_stdin = true};
+    for (const char* call : {"posix_spawn_file_actions_init", "posix_spawn_file_actions_adddup2",
+                             "posix_spawn_file_actions_addopen", "posix_spawn_file_actions_addchdir_np",
+                             "posix_spawnattr_init", "posix_spawnattr_setsigmask", "posix_spawnattr_setsigdefault",
+                             "posix_spawnattr_setflags"}) {
+        failing_call = call;
+        try {
+            run_process({"sh", "-c", "echo ran"}, every_option);
+            ADD_FAILURE() << call << " failed and the child ran all the same";
+        } catch (const ProcessError& e) {
+            EXPECT_EQ(std::string(e.what()), "sh: " + std::string(std::strerror(ENOMEM))) << call;
+        }
+        failing_call = nullptr;
+    }
+    EXPECT_EQ(run_process({"sh", "-c", "echo ran"}, every_option).out, "ran\n");
+}
+
+// A NUL ends an argument where the system hands it over: the program would get a part of
+// it, silently. Such an argument is refused before anything runs.
+TEST(Process, AnArgumentHoldingANulIsRefused) {
+    th::TempDir dir;
+    const auto marker = dir / "ran";
+    EXPECT_THROW(run_process({"sh", "-c", "touch \"$1\"", "sh", marker.string() + std::string("\0x", 2)}), ProcessError);
+    EXPECT_FALSE(std::filesystem::exists(marker));
 }

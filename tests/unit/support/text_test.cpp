@@ -91,3 +91,34 @@ TEST(Text, PromptSafeRefusesWhatCouldEndAReferenceOrALine) {
                                   "ls\u2028", "ps\u2029", "bad\xff", std::string("nul\0", 4)})
         EXPECT_FALSE(prompt_safe(bad)) << bad;
 }
+
+// Text as an editor saves it: a byte-order mark tells UTF-16 from UTF-8 and is no text;
+// what is not UTF-8 text (an ANSI code page, an unpaired surrogate, a cut last unit, a
+// NUL) becomes U+FFFD and is reported.
+TEST(Text, SavedTextInAnyEncodingBecomesUtf8) {
+    const std::string r = "\xEF\xBF\xBD";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string text;
+        bool well_formed;
+    };
+    const Case cases[] = {
+        {"UTF-8", "需求", "需求", true},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF需求", "需求", true},
+        {"UTF-16 LE", std::string("\xFF\xFE\x00\x97\x42\x6C\x0A\x00", 8), "需求\n", true},
+        {"UTF-16 BE", std::string("\xFE\xFF\x97\x00\x6C\x42\x00\x0A", 8), "需求\n", true},
+        {"UTF-16 LE, a pair of surrogates", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "😀", true},
+        {"UTF-16 LE, a lone surrogate", std::string("\xFF\xFE\x3D\xD8\x41\x00", 6), r + "A", false},
+        {"UTF-16 LE, an odd last byte", std::string("\xFF\xFE\x41\x00\x42", 5), "A" + r, false},
+        {"UTF-16 LE, a NUL", std::string("\xFF\xFE\x41\x00\x00\x00", 6), "A" + r, false},
+        {"an ANSI code page", "caf\xE9", "caf" + r, false},
+        {"a NUL in UTF-8", std::string("a\0b", 3), "a" + r + "b", false},
+        {"nothing", "", "", true},
+    };
+    for (const auto& c : cases) {
+        const auto decoded = decode_saved_text(c.bytes);
+        EXPECT_EQ(decoded.text, c.text) << c.what;
+        EXPECT_EQ(decoded.well_formed, c.well_formed) << c.what;
+    }
+}

@@ -96,27 +96,39 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }  // namespace
 
 // The command script npm writes for a package's program (its cmd-shim), byte for byte as
-// npm's releases up to 8 (".JS" dropped from PATHEXT inside the ELSE branch) and from 9 on
-// (on the last line) write it.
+// npm's releases write it: up to 6 and early 7 (cmd-shim 3.0.3 and 4.0.2: the program's
+// line, then ENDLOCAL and the exit), up to 8 (".JS" dropped from PATHEXT inside the ELSE
+// branch) and from 9 on (on the last line); and as yarn writes it (@zkochan/cmd-shim).
 TEST(WindowsNpmShim, ReadsWhatNpmWritesAndNothingElse) {
-    const std::string npm_shim_v8 = th::read_file(th::fakes_dir() / "npm-shim" / "agy-v8.cmd");
-    const std::string npm_shim_v9 = th::read_file(th::fakes_dir() / "npm-shim" / "agy-v9.cmd");
+    auto fixture = [](const char* name) { return th::read_file(th::fakes_dir() / "npm-shim" / name); };
+    const std::string npm_shim_v3 = fixture("agy-v3.cmd"), npm_shim_v4 = fixture("agy-v4.cmd");
+    const std::string npm_shim_v8 = fixture("agy-v8.cmd"), npm_shim_v9 = fixture("agy-v9.cmd");
+    const std::string yarn_shim = fixture("agy-yarn.cmd");
     const std::string shim_head = npm_shim_v9.substr(0, npm_shim_v9.find("IF EXIST"));
     const std::string agy_js = "node_modules\\@google\\antigravity-cli\\bin\\agy.js";
-    for (const auto& text : {npm_shim_v8, npm_shim_v9}) {
+    for (const auto& [text, script] : std::vector<std::pair<std::string, std::string>>{
+             {npm_shim_v3, agy_js},
+             {npm_shim_v4, agy_js},
+             {npm_shim_v8, agy_js},
+             {npm_shim_v9, agy_js},
+             {yarn_shim, "..\\Data\\global\\" + agy_js}}) {
         const auto shim = windows_npm_shim(text);
-        ASSERT_TRUE(shim);
+        ASSERT_TRUE(shim) << text;
         EXPECT_EQ(shim->program, "node");
         EXPECT_EQ(shim->arguments, std::vector<std::string>{});
-        EXPECT_EQ(shim->script, agy_js);
+        EXPECT_EQ(shim->script, script);
     }
     // Arguments of the script's "#!" line stand between the program and the script.
-    const auto with_args = windows_npm_shim(replaced(npm_shim_v9, "\"%_prog%\"  ", "\"%_prog%\" --no-warnings -x "));
-    ASSERT_TRUE(with_args);
-    EXPECT_EQ(with_args->arguments, (std::vector<std::string>{"--no-warnings", "-x"}));
-    EXPECT_EQ(with_args->script, agy_js);
+    for (const auto& text : {replaced(npm_shim_v9, "\"%_prog%\"  ", "\"%_prog%\" --no-warnings -x "),
+                             replaced(npm_shim_v3, "\"%_prog%\"  ", "\"%_prog%\" --no-warnings -x "),
+                             replaced(replaced(yarn_shim, "node.exe\"  ", "node.exe\" --no-warnings -x "), "  node  ",
+                                      "  node --no-warnings -x ")}) {
+        const auto with_args = windows_npm_shim(text);
+        ASSERT_TRUE(with_args) << text;
+        EXPECT_EQ(with_args->arguments, (std::vector<std::string>{"--no-warnings", "-x"}));
+    }
 
-    // Anything npm does not write keeps the route through the command interpreter.
+    // Anything npm or yarn does not write keeps the route through the command interpreter.
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"line feeds alone", replace_all(npm_shim_v9, "\r\n", "\n")},
         {"a line added", replaced(npm_shim_v9, "SETLOCAL\r\n", "SETLOCAL\r\ncalc.exe\r\n")},
@@ -135,6 +147,22 @@ TEST(WindowsNpmShim, ReadsWhatNpmWritesAndNothingElse) {
         // A program without "#!" line is started by its own path: no program to look up.
         {"no program", shim_head + "\"%dp0%\\tool.exe\"   %*\r\n"},
         {"empty", ""},
+        // The older npm form: its last lines are fixed too.
+        {"no ENDLOCAL", replaced(npm_shim_v3, "ENDLOCAL\r\n", "")},
+        {"its exit status dropped", replaced(npm_shim_v3, "EXIT /b %errorlevel%", "EXIT /b")},
+        {"a line before the exit", replaced(npm_shim_v3, "ENDLOCAL\r\n", "ENDLOCAL\r\ncalc.exe\r\n")},
+        {"its own folder set otherwise", replaced(npm_shim_v3, "SET dp0=%~dp0", "SET dp0=C:\\x\\")},
+        {"the last line of both forms", replaced(npm_shim_v3, "\"%_prog%\"  ", "endLocal & goto #_undefined_# 2>NUL || title %COMSPEC% & \"%_prog%\"  ")},
+        {"PATHEXT kept by the older form", replaced(npm_shim_v3, "  SET PATHEXT=%PATHEXT:;.JS;=;%\r\n", "")},
+        // yarn's: both branches run the same script with the same arguments.
+        {"yarn's branches run two scripts", replaced(yarn_shim, "bin\\agy.js\" %*\r\n)", "bin\\other.js\" %*\r\n)")},
+        {"yarn's branches pass two argument lists", replaced(yarn_shim, "  node  ", "  node --inspect ")},
+        {"yarn's first branch runs another program", replaced(yarn_shim, "  \"%~dp0\\node.exe\"", "  \"%~dp0\\calc.exe\"")},
+        {"yarn's with NODE_PATH set first (pnpm)", "@SET NODE_PATH=C:\\x\\node_modules\r\n" + yarn_shim},
+        {"yarn's with a line end at the end", yarn_shim + "\r\n"},
+        {"yarn's PATHEXT kept", replaced(yarn_shim, "  @SET PATHEXT=%PATHEXT:;.JS;=;%\r\n", "")},
+        {"yarn's without SETLOCAL", replaced(yarn_shim, "  @SETLOCAL\r\n", "")},
+        {"yarn's script in a variable", replace_all(yarn_shim, "agy.js", "%AGY%.js")},
     };
     for (const auto& [what, text] : refused) EXPECT_FALSE(windows_npm_shim(text)) << what;
 }

@@ -1,0 +1,253 @@
+// Files on Windows: error codes with the system's reasons, paths past MAX_PATH, folders
+// listed with FindFirstFileExW (the C runtime's folder reading resolves paths into a
+// MAX_PATH buffer), and links (symbolic links and junctions, which the file system library
+// does not see here) followed to their final paths.
+#include <windows.h>
+
+#include <optional>
+#include <system_error>
+
+#include "support/files.hpp"
+#include "support/files_internal.hpp"
+#include "support/paths.hpp"
+#include "support/text.hpp"
+#include "support/wide_text.hpp"
+#include "support/windows_paths.hpp"
+
+namespace support {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Codes without a portable condition read as the system's own message.
+class WindowsCategory : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "windows"; }
+    std::string message(int code) const override {
+        wchar_t* buffer = nullptr;
+        const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                                       nullptr);
+        std::string text = n ? narrow(std::wstring_view(buffer, n)) : std::string();
+        if (buffer) LocalFree(buffer);
+        text = std::string(strip(text));
+        return text.empty() ? "error " + std::to_string(code) : text;
+    }
+};
+
+const std::error_category& windows_category() {
+    static const WindowsCategory category;
+    return category;
+}
+
+}  // namespace
+
+std::error_code files_detail::windows_error(unsigned long code) {
+    if (auto condition = windows_error_condition(code)) return std::make_error_code(*condition);
+    return {static_cast<int>(code), windows_category()};
+}
+
+std::string error_text(const std::error_code& ec) {
+    // The runtime reads a system code as if it were an errno value ("Input/output error"
+    // for ERROR_ACCESS_DENIED).
+    if (ec.category() == std::system_category()) return files_detail::windows_error(static_cast<DWORD>(ec.value())).message();
+    return ec.message();
+}
+
+// A path relative to a drive's current folder ("D:drel") is made absolute as the system
+// reads it (GetFullPathNameW): the file system library cannot make its folders.
+fs::path os_path(const fs::path& p) {
+    const bool drive_relative = p.has_root_name() && !p.has_root_directory();
+    if (!drive_relative && p.native().size() < 248 && p.is_absolute()) return p;
+    std::error_code ec;
+    const fs::path absolute = p.is_absolute() ? p : fs::absolute(p, ec);
+    if (ec) return p;
+    const std::string text = utf8_text(absolute);
+    const std::string long_form = windows_long_path(text);
+    return long_form == text && !drive_relative ? p : path_from_utf8(long_form);
+}
+
+namespace {
+
+// What a link names, followed: its kind, or `missing` when nothing is there.
+FolderEntry::Kind followed_kind(const fs::path& link) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(os_path(link).c_str(), GetFileExInfoStandard, &data)) return FolderEntry::Kind::missing;
+    HANDLE h = CreateFileW(os_path(link).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FolderEntry::Kind::missing;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(h, &info);
+    const DWORD type = GetFileType(h);
+    CloseHandle(h);
+    if (!known || type != FILE_TYPE_DISK) return FolderEntry::Kind::other;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderEntry::Kind::folder : FolderEntry::Kind::file;
+}
+
+// A symbolic link or a junction; wine shows a Unix link to a folder as a reparse point
+// without a tag.
+bool is_link(DWORD attributes, DWORD reparse_tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (reparse_tag == IO_REPARSE_TAG_SYMLINK || reparse_tag == IO_REPARSE_TAG_MOUNT_POINT || reparse_tag == 0);
+}
+
+}  // namespace
+
+namespace {
+
+// What is at `p` itself: whether it is a folder and whether it is a link; nothing when
+// nothing is there.
+std::optional<std::pair<bool, bool>> link_at_path(const fs::path& p) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW(os_path(p).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+    FindClose(search);
+    return std::pair{(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                     is_link(found.dwFileAttributes, found.dwReserved0)};
+}
+
+}  // namespace
+
+std::vector<FolderEntry> list_folder(const fs::path& folder, std::error_code& ec) {
+    ec.clear();
+    std::vector<FolderEntry> entries;
+    const fs::path pattern = os_path(folder) / L"*";
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        ec = files_detail::windows_error(GetLastError());
+        return entries;
+    }
+    do {
+        const std::wstring_view name(found.cFileName);
+        if (name == L"." || name == L"..") continue;
+        FolderEntry entry{.path = folder / fs::path(std::wstring(name))};
+        // A reparse point that is no link (a file kept in the cloud, a deduplicated one)
+        // is the file it stands for.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            entry.link = is_link(found.dwFileAttributes, found.dwReserved0);
+            entry.kind = followed_kind(entry.path);
+        } else {
+            entry.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderEntry::Kind::folder
+                                                                            : FolderEntry::Kind::file;
+        }
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(search, &found));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    if (error != ERROR_NO_MORE_FILES) {
+        ec = files_detail::windows_error(error);
+        entries.clear();
+    }
+    return entries;
+}
+
+void remove_tree(const fs::path& p, std::error_code& ec) {
+    ec.clear();
+    auto removed = [&](BOOL ok) {
+        const DWORD error = GetLastError();
+        if (!ok && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && !ec)
+            ec = files_detail::windows_error(error);
+    };
+    // A read-only file (git marks its object files so) is made writable first.
+    auto remove_file = [&](const fs::path& file) {
+        SetFileAttributesW(os_path(file).c_str(), FILE_ATTRIBUTE_NORMAL);
+        removed(DeleteFileW(os_path(file).c_str()));
+    };
+    const auto top = link_at_path(p);
+    if (!top) return;
+    if (top->second || !top->first) {
+        // A link goes as a link: a folder's one (a junction) with RemoveDirectoryW.
+        if (top->first && RemoveDirectoryW(os_path(p).c_str())) return;
+        remove_file(p);
+        return;
+    }
+    std::error_code listed;
+    for (const auto& entry : list_folder(p, listed)) {
+        if (entry.kind == FolderEntry::Kind::folder && !entry.link) {
+            std::error_code inner;
+            remove_tree(entry.path, inner);
+            if (inner && !ec) ec = inner;
+        } else if (entry.link && entry.kind == FolderEntry::Kind::folder && RemoveDirectoryW(os_path(entry.path).c_str())) {
+        } else {
+            remove_file(entry.path);
+        }
+    }
+    if (listed && !ec) ec = listed;
+    SetFileAttributesW(os_path(p).c_str(), FILE_ATTRIBUTE_NORMAL);
+    removed(RemoveDirectoryW(os_path(p).c_str()));
+}
+
+namespace {
+
+// The final path of what is at `p` once every link is followed, or nothing when nothing
+// can be opened there.
+std::optional<std::string> final_path(const fs::path& p) {
+    HANDLE h = CreateFileW(os_path(p).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::wstring buffer(1024, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    if (n >= buffer.size()) {
+        buffer.resize(n + 1);
+        n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(h);
+    if (n == 0 || n >= buffer.size()) return std::nullopt;
+    return narrow(std::wstring_view(buffer.data(), n));
+}
+
+}  // namespace
+
+fs::path resolved_path(const fs::path& p) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(p, ec);
+    if (ec) return p;
+    // The longest part of the path that is there, then the rest as it is.
+    fs::path there = absolute, rest;
+    for (; !there.empty() && there != there.root_path(); there = there.parent_path()) {
+        if (auto final = final_path(there)) {
+            fs::path out = path_from_utf8(windows_plain_path(*final));
+            for (const auto& part : rest) out /= part;
+            return out;
+        }
+        rest = rest.empty() ? there.filename() : there.filename() / rest;
+    }
+    return absolute;
+}
+
+// The system resolves ".." in the text before it follows any link, so the path is made
+// absolute first (GetFullPathNameW). Then each component below the working copy is opened
+// and its final path, every link on the way followed, must lie in the working copy's own:
+// the first that does not is the link that leads out. This sees every kind of link, those
+// that show no attribute of their own too.
+std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
+    std::error_code ec;
+    const fs::path named = fs::absolute(p, ec);
+    if (ec || !windows_path_within(utf8_text(named), utf8_text(root))) return std::nullopt;
+    const auto root_final = final_path(root);
+    if (!root_final) return std::nullopt;
+    auto part = named.begin();
+    for (auto r = root.begin(); r != root.end() && part != named.end(); ++r) ++part;
+    fs::path at = root, link;
+    for (; part != named.end(); ++part) {
+        if (part->empty() || *part == ".") continue;
+        at /= *part;
+        link /= *part;
+        const auto target = final_path(at);
+        if (!target) {
+            const auto there = link_at_path(at);
+            if (!there) break;            // nothing there: made inside from here on
+            if (!there->second) continue;  // no link (wine gives no final path past MAX_PATH)
+            // A link that cannot be followed, such as one to nothing, leads to a place
+            // that cannot be told: it is refused.
+            return LinkOut{link, path_from_utf8("?")};
+        }
+        if (!windows_path_within(*target, *root_final)) return LinkOut{link, path_from_utf8(windows_plain_path(*target))};
+    }
+    return std::nullopt;
+}
+
+}  // namespace support
