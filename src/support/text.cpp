@@ -225,27 +225,10 @@ std::string replace_all(std::string_view s, std::string_view from, std::string_v
 
 namespace {
 
-template <bool Replace>
-std::string decode(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    size_t pos = 0;
-    while (pos < bytes.size()) {
-        size_t start = pos;
-        char32_t c = next_code_point(bytes, pos);
-        bool bad = c == 0xFFFD && !(pos - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD");
-        if (!bad) out.append(bytes.substr(start, pos - start));
-        else if constexpr (Replace) out.append("\xEF\xBF\xBD");
-    }
-    return out;
-}
-
-}  // namespace
-
-bool is_valid_utf8(std::string_view s) {
-    size_t pos = 0;
+// Where the first ill-formed sequence at or after `pos` begins (s.size() for none). ASCII
+// goes eight bytes at a time; a real U+FFFD is well formed.
+size_t valid_utf8_end(std::string_view s, size_t pos) {
     while (pos < s.size()) {
-        // ASCII, eight bytes at a time.
         for (std::uint64_t word; pos + 8 <= s.size(); pos += 8) {
             std::memcpy(&word, s.data() + pos, 8);
             if (word & 0x8080808080808080ull) break;
@@ -256,14 +239,39 @@ bool is_valid_utf8(std::string_view s) {
         }
         if (pos >= s.size()) break;
         size_t start = pos;
-        if (next_code_point(s, pos) == 0xFFFD && s.substr(start, pos - start) != "\xEF\xBF\xBD") return false;
+        if (next_code_point(s, pos) == 0xFFFD && s.substr(start, pos - start) != "\xEF\xBF\xBD") return start;
     }
-    return true;
+    return s.size();
 }
+
+// The well-formed runs are copied whole; each ill-formed sequence between them is
+// dropped or replaced.
+template <bool Replace>
+std::string decode(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t pos = 0;;) {
+        size_t bad = valid_utf8_end(bytes, pos);
+        out.append(bytes.substr(pos, bad - pos));
+        if (bad == bytes.size()) break;
+        next_code_point(bytes, bad);
+        if constexpr (Replace) out.append("\xEF\xBF\xBD");
+        pos = bad;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view s) { return valid_utf8_end(s, 0) == s.size(); }
 
 std::string decode_replace(std::string_view bytes) { return decode<true>(bytes); }
 
 std::string decode_ignore(std::string_view bytes) { return decode<false>(bytes); }
+std::string decode_ignore(std::string&& bytes) {
+    if (valid_utf8_end(bytes, 0) == bytes.size()) return std::move(bytes);
+    return decode<false>(bytes);
+}
 
 namespace {
 

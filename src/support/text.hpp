@@ -37,10 +37,12 @@ std::string replace_all(std::string_view s, std::string_view from, std::string_v
 
 // UTF-8 validity and repair. `decode_replace` turns every ill-formed sequence into
 // U+FFFD the way Python's errors="replace" does (one per maximal ill-formed subpart);
-// `decode_ignore` drops them.
+// `decode_ignore` drops them; given a text of its own, it gives that text back when it is
+// valid, without a copy.
 bool is_valid_utf8(std::string_view s);
 std::string decode_replace(std::string_view bytes);
 std::string decode_ignore(std::string_view bytes);
+std::string decode_ignore(std::string&& bytes);
 
 // Text as an editor saves it, made UTF-8: a leading byte-order mark is dropped, and text
 // that starts with UTF-16's mark (little or big endian) is decoded from UTF-16. What is not

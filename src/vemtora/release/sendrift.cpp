@@ -190,7 +190,11 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
 
     log.info("✅ 正在獲取 git diff 變更...");
     auto changes = runwick::git_checked({"diff", diff_base()}, kExplained);
-    diff = std::string(support::strip(support::decode_ignore(changes.out)));
+    // A large diff is decoded and stripped where git's output stands, not copied twice.
+    diff = support::decode_ignore(std::move(changes.out));
+    const std::string_view kept = support::strip(diff);
+    diff.erase(static_cast<size_t>(kept.data() - diff.data()) + kept.size());
+    diff.erase(0, static_cast<size_t>(kept.data() - diff.data()));
     if (diff.empty()) {
         log.warning("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。");
         return Result::success("沒有偵測到任何 git 變更");

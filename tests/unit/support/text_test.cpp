@@ -52,6 +52,20 @@ TEST(Text, DecodingRepairsIllFormedUtf8LikePython) {
         EXPECT_EQ(decode_ignore(c.in), c.ignored);
         EXPECT_EQ(is_valid_utf8(c.in), c.in == c.replaced);
     }
+    // Long valid runs around ill-formed bytes, at every offset from an eight-byte boundary.
+    for (size_t lead = 0; lead < 9; ++lead) {
+        std::string run(lead, 'a');
+        std::string in = run + "\xff" + run + "\xe4\xb8\xad" + run + "\xed\xa0\x80" + run + "\xe4\xb8";
+        EXPECT_EQ(decode_ignore(in), run + run + "\xe4\xb8\xad" + run + run) << lead;
+        EXPECT_EQ(decode_replace(in), run + "\uFFFD" + run + "\xe4\xb8\xad" + run + "\uFFFD\uFFFD\uFFFD" + run + "\uFFFD")
+            << lead;
+    }
+    // A text of its own is decoded where it stands: valid text comes back as it was.
+    std::string owned(5000, 'x');
+    const char* storage = owned.data();
+    std::string kept = decode_ignore(std::move(owned));
+    EXPECT_EQ(kept.data(), storage);
+    EXPECT_EQ(decode_ignore(std::string("a\xffz") + std::string(40, 'b')), "az" + std::string(40, 'b'));
 }
 
 TEST(Text, NewlinesAndReplace) {
