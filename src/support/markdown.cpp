@@ -798,6 +798,13 @@ bool begins_only_paragraph(std::string_view line) {
            line.find_first_not_of(std::string{line[0], ' ', '\t'}) != std::string_view::npos;
 }
 
+bool is_atx_heading(std::string_view line) {
+    size_t hashes = line.find_first_not_of(' ');
+    if (hashes == std::string_view::npos || hashes > 3 || line[hashes] != '#') return false;
+    size_t end = std::min(line.find_first_not_of('#', hashes), line.size());
+    return end - hashes <= 6 && (end == line.size() || line[end] == ' ' || line[end] == '\t');
+}
+
 std::string slugify(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
     // ASCII text is its own decomposition.

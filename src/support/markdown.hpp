@@ -66,6 +66,10 @@ BlockMap map_blocks(std::string_view text, std::size_t max_table_cells = default
 // block may begin outside any container: it is then read alike as the continuation of a
 // paragraph and as the start of one, and no other line is read otherwise because of it.
 bool begins_only_paragraph(std::string_view line);
+// Whether a line (without its line break) is a heading of "#" marks: up to three blanks,
+// one to six "#", then a blank, a tab or the line's end. Such a line interrupts a
+// paragraph, so it reads alike after a line of text and after a blank line.
+bool is_atx_heading(std::string_view line);
 
 // The HTML body, without a line feed at its end. Throws std::length_error, naming the
 // table's size, for a text that holds a table over options.max_table_cells.

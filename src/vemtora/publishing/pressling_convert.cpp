@@ -77,12 +77,18 @@ void shift_blocks(std::vector<CodeBlock>& blocks, size_t from_index, std::ptrdif
 // moved by what the edit added or took away, unless the new blank line changes how the
 // renderer reads the lines after it. It does not when the edited line is one of a
 // paragraph or heading outside any container (so that nothing is closed by the blank
-// line) and the line after it is blank, or can begin nothing but a paragraph (so that
-// it is read alike as the continuation of a paragraph and as the start of one).
-// Anything else is parsed again.
+// line) and the line after it is blank, can begin nothing but a paragraph (so that it
+// is read alike as the continuation of a paragraph and as the start of one), or is a
+// heading of "#" marks (which interrupts a paragraph). Anything else is parsed again.
 
 // A line that the renderer takes for blank.
 bool is_blank_line(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
+
+// Whether a line outside any container reads alike after a blank line and after a line of
+// a paragraph.
+bool reads_alike_after_blank(std::string_view line) {
+    return is_blank_line(line) || support::markdown::begins_only_paragraph(line) || support::markdown::is_atx_heading(line);
+}
 
 // The line that starts at `pos` of `text` (pos may be text.size(): no line).
 std::string_view line_at(std::string_view text, size_t pos) {
@@ -148,7 +154,7 @@ Cleaned clean_outside_code(std::string_view all, const BlockMap& map) {
             bool next_emptied = k + 1 < emptied.size() && emptied[k + 1].start() == m.end() + 1;
             std::string_view after = line_at(all, next);
             if (!no_container_before(all, map.open_text, begin + m.start()) ||
-                !(next_emptied || is_blank_line(after) || support::markdown::begins_only_paragraph(after)))
+                !(next_emptied || reads_alike_after_blank(after)))
                 out.blocks_kept = false;
         }
         // Line by line: what stands on a kept line is copied whole; line feeds are counted
@@ -207,8 +213,7 @@ bool insert_marker(std::string& text, std::vector<CodeBlock>& blocks, const Bloc
             size_t line_start = line_break == std::string::npos ? 0 : line_break + 1;
             std::optional<size_t> source = line_start < at ? source_of(line_start) : std::nullopt;
             std::string_view after = line_at(text, at + 1);
-            kept = source && in_open_text(reference.open_text, *source) &&
-                   (is_blank_line(after) || support::markdown::begins_only_paragraph(after));
+            kept = source && in_open_text(reference.open_text, *source) && reads_alike_after_blank(after);
         }
         text.insert(at, marker);
         size_t first = 0;

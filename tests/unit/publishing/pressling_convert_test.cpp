@@ -163,6 +163,16 @@ TEST(PresslingPrepare, CodeBlocksAreThoseOfThePreparedText) {
              "\xEF\xBB\xBF    code\n## Part",           // a byte-order mark counts only at the start
              "\xEF\xBB\xBF    c\r\n# T\r\n\r\n\r\n```\r\nx\r\n```\r\n",  // a block that starts at its line's end
              "---\nCreated: x\n````\n\n\n\n---\n    code\n# T\n",  // front matter, whatever it holds
+             // A heading after an emptied line or the marker reads alike after a blank line;
+             // a line that only looks like one may not.
+             "# T\nCreated: x\n## Part\n    code",
+             "para\nCreated: x\n   ###\n    code",
+             "para\nCreated: x\n    # code",
+             "para\nCreated: x\n\t# code",
+             "para\nCreated: x\n####### no heading\n    code",
+             "# T\n## Part\n    code",
+             "# T\n    # code",
+             "- a\nStatus: x\n# T\n    code",
          }) {
         PreparedMarkdown prepared = prepare_markdown(md);
         EXPECT_EQ(prepared.text, insert_toc_marker(clean_markdown(md))) << md;
