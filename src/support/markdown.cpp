@@ -7,6 +7,8 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,11 +37,13 @@ struct NodeDeleter {
 };
 
 // The memory of every tree, node and rendered text here. A parse makes tens of thousands
-// of small allocations and frees them all at its end, where the system allocator spends
-// about a fifth of a page's time; this one hands out pieces of a few blocks kept from file
-// to file, grows the newest piece in place (texts grow by appending), and takes everything
-// back at once when the outermost call of this file ends. One thread uses it, as one
-// uses the program.
+// of small allocations, where the system allocator spends about a fifth of a page's time;
+// this one hands out small pieces from blocks that are kept from file to file, keeps what
+// is freed on a list by size for the next piece of that size, grows the newest piece in
+// place (texts grow by appending), and takes everything back at once when the outermost
+// call of this file ends. A large piece (a long text, the rendered page) comes from the
+// system allocator, which can grow it without a copy and gives it back when it is freed.
+// One thread uses it, as one uses the program.
 class Pool {
   public:
     static cmark_mem* mem() {
@@ -59,41 +63,103 @@ class Pool {
     };
 
   private:
-    struct Block {
-        std::unique_ptr<std::byte[]> data;
-        size_t size;
+    // A large piece, linked with the others that are out, so that the end of a parse
+    // takes back any that were not freed.
+    struct Large {
+        Large* prev;
+        Large* next;
+        size_t capacity;  // the piece's header word, as for every piece
     };
-    // Each piece is preceded by its size, so that a grown piece copies what it held.
-    static constexpr size_t header = alignof(std::max_align_t);
+    // Each piece is preceded by one word: its capacity, a multiple of the grain, with the
+    // lowest bit set for a large piece. What cmark keeps in its pieces (pointers, sizes,
+    // integers, characters) needs no more than the alignment of a pointer.
+    static constexpr size_t grain = alignof(void*);
+    static constexpr size_t header = sizeof(size_t);
+    static constexpr size_t large_bit = 1;
     static constexpr size_t block_size = size_t{1} << 20;
-    // Blocks kept between files; more are made for a large file and given back after it.
-    static constexpr size_t kept_blocks = 8;
+    // Pieces above this come from the system allocator.
+    static constexpr size_t large_limit = size_t{64} << 10;
+    // Blocks are kept between files up to the most that one file needed, and never more
+    // than this many: a large file does not hold its memory for the rest of the run.
+    static constexpr size_t kept_blocks = 32;
+    // Sizes up to small_limit go by the grain; above it, each doubling has `steps` classes.
+    static constexpr size_t small_limit = 1024;
+    static constexpr size_t steps = 8;
+    static constexpr size_t small_classes = small_limit / grain + 1;  // class 0 holds nothing
+    static constexpr size_t classes = small_classes + steps * static_cast<size_t>(std::bit_width(large_limit) - std::bit_width(small_limit));
 
-    static inline std::vector<Block> blocks_;
-    static inline size_t current_ = 0, used_ = 0;  // block in use and bytes used in it
-    static inline std::byte* last_ = nullptr;     // the newest piece
+    static inline std::vector<std::unique_ptr<std::byte[]>> blocks_;
+    static inline size_t current_ = 0;                          // the block in use
+    static inline std::byte *cursor_ = nullptr, *limit_ = nullptr;  // its free room
+    static inline std::byte* last_ = nullptr;     // the newest piece, while it is the last one of its block
+    static inline std::array<std::byte*, classes> free_{};  // freed pieces by class, linked through their first word
+    static inline Large* large_ = nullptr;
     static inline int depth_ = 0;
 
-    static size_t rounded(size_t n) { return (n + header - 1) / header * header; }
-    static size_t& size_of(std::byte* piece) { return *reinterpret_cast<size_t*>(piece - header); }
+    static size_t& header_of(std::byte* piece) { return *reinterpret_cast<size_t*>(piece - header); }
+    static size_t rounded(size_t n) { return (n + grain - 1) / grain * grain; }
+    static size_t class_size(size_t index) {
+        if (index < small_classes) return index * grain;
+        size_t i = index - small_classes;
+        return (steps + 1 + i % steps) << (i / steps + static_cast<size_t>(std::bit_width(small_limit) - std::bit_width(steps)));
+    }
+    // The smallest class whose pieces hold n bytes (n <= large_limit).
+    static size_t class_for(size_t n) {
+        if (n <= small_limit) return std::max<size_t>(1, (n + grain - 1) / grain);
+        const auto e = static_cast<size_t>(std::bit_width(n - 1)) - 1;  // 2^e < n <= 2^(e+1)
+        const size_t step = size_t{1} << (e + 1 - static_cast<size_t>(std::bit_width(steps)));
+        const size_t k = (n + step - 1) / step;  // steps + 1 .. 2 * steps
+        return small_classes + (e + 1 - static_cast<size_t>(std::bit_width(small_limit))) * steps + (k - steps - 1);
+    }
+    // The largest class that a piece of `capacity` bytes can serve.
+    static size_t class_within(size_t capacity) {
+        size_t index = class_for(std::min(capacity, large_limit));
+        return class_size(index) > capacity ? index - 1 : index;
+    }
 
-    static std::byte* take(size_t n) {
-        const size_t need = header + rounded(n);
-        while (current_ < blocks_.size() && used_ + need > blocks_[current_].size) {
-            ++current_;
-            used_ = 0;
-        }
-        if (current_ == blocks_.size()) {
-            const size_t size = std::max(block_size, need);
-            // Not zeroed here: calloc zeroes what it hands out, and a block for a large file
-            // is touched only as far as it is used.
-            blocks_.push_back({std::unique_ptr<std::byte[]>(new std::byte[size]), size});
-            used_ = 0;
-        }
-        std::byte* piece = blocks_[current_].data.get() + used_ + header;
-        used_ += need;
-        size_of(piece) = n;
+    static std::byte* bump(size_t capacity) {
+        if (static_cast<size_t>(limit_ - cursor_) < header + capacity) next_block();
+        std::byte* piece = cursor_ + header;
+        cursor_ = piece + capacity;
+        header_of(piece) = capacity;
         return last_ = piece;
+    }
+    // The next block, kept or new; what the current one has left goes unused.
+    [[gnu::noinline]] static void next_block() {
+        if (cursor_) ++current_;
+        // Not zeroed here: calloc zeroes what it hands out.
+        if (current_ == blocks_.size()) blocks_.emplace_back(new std::byte[block_size]);
+        cursor_ = blocks_[current_].get();
+        limit_ = cursor_ + block_size;
+        last_ = nullptr;
+    }
+    static std::byte* take_large(size_t n) {
+        const size_t capacity = rounded(n);
+        auto* large = static_cast<Large*>(std::malloc(sizeof(Large) + capacity));
+        if (!large) throw std::bad_alloc();
+        *large = {nullptr, large_, capacity | large_bit};
+        if (large_) large_->prev = large;
+        return reinterpret_cast<std::byte*>(large_ = large) + sizeof(Large);
+    }
+    static Large* large_of(std::byte* piece) { return reinterpret_cast<Large*>(piece - sizeof(Large)); }
+    static void relink(Large* large) {
+        if (large->prev) large->prev->next = large;
+        else large_ = large;
+        if (large->next) large->next->prev = large;
+    }
+    static void unlink(Large* large) {
+        if (large->prev) large->prev->next = large->next;
+        else large_ = large->next;
+        if (large->next) large->next->prev = large->prev;
+    }
+    static std::byte* take(size_t n) {
+        if (n > large_limit) return take_large(n);
+        const size_t index = n <= small_limit ? std::max<size_t>(1, (n + grain - 1) / grain) : class_for(n);
+        if (std::byte* piece = free_[index]) {
+            std::memcpy(&free_[index], piece, sizeof(std::byte*));
+            return piece;
+        }
+        return bump(class_size(index));
     }
     // Like cmark's own allocator, the program ends when memory runs out: no exception may
     // cross cmark's C code.
@@ -112,28 +178,72 @@ class Pool {
     static void* realloc(void* p, size_t n) {
         auto* piece = static_cast<std::byte*>(p);
         if (!piece) return take_or_abort(n);
-        const size_t old = size_of(piece);
-        if (piece == last_) {
-            const size_t start = static_cast<size_t>(piece - blocks_[current_].data.get()) - header;
-            if (start + header + rounded(n) <= blocks_[current_].size) {
-                used_ = start + header + rounded(n);
-                size_of(piece) = n;
-                return piece;
-            }
+        const size_t word = header_of(piece);
+        const size_t capacity = word & ~large_bit;
+        if (n <= capacity) return piece;
+        if ((word & large_bit) != 0) {
+            // The system allocator moves a large piece's pages rather than its bytes.
+            Large* large = large_of(piece);
+            auto* grown = static_cast<Large*>(std::realloc(large, sizeof(Large) + rounded(n)));
+            if (!grown) std::abort();
+            grown->capacity = rounded(n) | large_bit;
+            relink(grown);
+            return reinterpret_cast<std::byte*>(grown) + sizeof(Large);
+        }
+        if (piece == last_ && n <= large_limit && rounded(n) <= static_cast<size_t>(limit_ - piece)) {
+            cursor_ = piece + rounded(n);
+            header_of(piece) = rounded(n);
+            return piece;
         }
         std::byte* grown = take_or_abort(n);
-        std::memcpy(grown, piece, std::min(old, n));
+        std::memcpy(grown, piece, std::min(capacity, n));
+        free(piece);
         return grown;
     }
-    static void free(void*) {}
+    static void free(void* p) {
+        auto* piece = static_cast<std::byte*>(p);
+        if (!piece) return;
+        const size_t word = header_of(piece);
+        if ((word & large_bit) != 0) {
+            Large* large = large_of(piece);
+            unlink(large);
+            std::free(large);
+            return;
+        }
+        if (piece == last_) {
+            // The newest piece of its block gives its room back to the block.
+            cursor_ = piece - header;
+            last_ = nullptr;
+            return;
+        }
+        const size_t index = word <= small_limit ? word / grain : class_within(word);
+        if (index == 0) return;
+        std::memcpy(piece, &free_[index], sizeof(std::byte*));
+        free_[index] = piece;
+    }
     static void reset() {
+        while (large_) {
+            Large* next = large_->next;
+            std::free(large_);
+            large_ = next;
+        }
         if (blocks_.size() > kept_blocks) blocks_.resize(kept_blocks);
-        current_ = used_ = 0;
-        last_ = nullptr;
+        free_.fill(nullptr);
+        current_ = 0;
+        cursor_ = limit_ = last_ = nullptr;
+    }
+
+  public:
+    // A text that cmark rendered, copied out of the pool; the piece goes back.
+    static std::string take_text(char* rendered) {
+        if (!rendered) return "";
+        std::string text(rendered);
+        free(rendered);
+        return text;
     }
 };
 
-std::string take_rendered(const char* html) { return html ? html : ""; }
+std::string take_rendered(char* html) { return Pool::take_text(html); }
 
 // A parser with the options and extensions of every parse here.
 std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables = true) {
@@ -1026,7 +1136,12 @@ std::string render_html(std::string_view text, const Options& options) {
     std::vector<TocEntry> headings = write_headings(nodes.headings, extensions);
     write_toc(paragraphs, headings);
 
-    std::string html = take_rendered(cmark_render_html(doc.get(), kOptions, extensions));
+    char* rendered = cmark_render_html(doc.get(), kOptions, extensions);
+    // The tree goes before the page is copied out, so that the two are never held at once.
+    doc.reset();
+    detached.clear();
+    parser.reset();
+    std::string html = take_rendered(rendered);
     if (!html.empty() && html.back() == '\n') html.pop_back();
     return html;
 }

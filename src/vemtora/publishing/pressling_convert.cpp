@@ -400,6 +400,10 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     }
 
     Protected prot = protect_markdown_code_and_math(text, prepared.code_blocks);
+    // Each form of the text goes once the next one exists: the largest file's parse is
+    // held beside as few copies as possible.
+    std::string().swap(text);
+    std::vector<support::markdown::CodeBlock>().swap(prepared.code_blocks);
     std::string html = render_markdown(prot.text, prot.code_placeholders, prot.math_placeholders);
     html = restore_markdown_code_and_math(html, prot.code_placeholders, prot.math_placeholders);
     html = process_mermaid_charts(std::move(html));
