@@ -4,12 +4,14 @@
 
 #include <cctype>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
 #include "brenkit/fileIO_internal.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/library.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 
@@ -26,6 +28,52 @@ size_t collect(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
+// What a download calls in libcurl.
+struct Curl {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+};
+
+// libcurl, initialised; nothing when it cannot be had, and `reason` says why. It brings
+// in some thirty libraries (TLS, compression, name lookups, Kerberos, LDAP) that only a
+// download needs, so it is loaded at the first one: every other run starts without them.
+// The Windows build links it into the program.
+const Curl* curl_library(std::string& reason) {
+    static std::optional<Curl> api;
+    static std::string failure;
+    static std::once_flag loaded;
+    std::call_once(loaded, [] {
+        Curl c;
+#ifdef _WIN32
+        c = {&curl_global_init, &curl_easy_init,     &curl_easy_setopt, &curl_easy_perform,
+             &curl_easy_getinfo, &curl_easy_strerror, &curl_easy_cleanup};
+#else
+        auto library = support::Library::open({"libcurl.so.4", "libcurl.4.dylib", "libcurl.so", "libcurl.dylib"}, failure);
+        if (!library) return;
+        if (!(library->function("curl_global_init", c.global_init) && library->function("curl_easy_init", c.easy_init) &&
+              library->function("curl_easy_setopt", c.easy_setopt) && library->function("curl_easy_perform", c.easy_perform) &&
+              library->function("curl_easy_getinfo", c.easy_getinfo) &&
+              library->function("curl_easy_strerror", c.easy_strerror) &&
+              library->function("curl_easy_cleanup", c.easy_cleanup))) {
+            failure = "libcurl lacks a function that downloads need";
+            return;
+        }
+#endif
+        if (c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            failure = "curl_global_init failed";
+            return;
+        }
+        api = c;
+    });
+    if (!api) reason = failure;
+    return api ? &*api : nullptr;
+}
+
 struct Fetched {
     bool ok = false;
     std::string body;
@@ -33,46 +81,54 @@ struct Fetched {
 };
 
 Fetched fetch(const std::string& url) {
-    static std::once_flag init;
-    std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     Fetched result;
-    CURL* curl = curl_easy_init();
+    const Curl* api = curl_library(result.reason);
+    if (!api) return result;
+    CURL* curl = api->easy_init();
     if (!curl) {
         result.reason = "curl_easy_init failed";
         return result;
     }
     char error[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    api->easy_setopt(curl, CURLOPT_URL, url.c_str());
+    api->easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    api->easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
+    api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    // The library found at run time may be older than the headers: a download whose
+    // protocols cannot be limited does not start.
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    bool limited = api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file") == CURLE_OK &&
+                   api->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
 #else
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS | CURLPROTO_FILE);
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
+    bool limited =
+        api->easy_setopt(curl, CURLOPT_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS | CURLPROTO_FILE) == CURLE_OK &&
+        api->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS) == CURLE_OK;
 #endif
+    if (!limited) {
+        api->easy_cleanup(curl);
+        result.reason = "this libcurl cannot limit the protocols of a download";
+        return result;
+    }
     // A stalled server must not hang the command.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "vemtora");
+    api->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    api->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(curl, CURLOPT_USERAGENT, "vemtora");
 
-    CURLcode code = curl_easy_perform(curl);
+    CURLcode code = api->easy_perform(curl);
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    api->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     if (code != CURLE_OK) {
-        result.reason = error[0] ? error : curl_easy_strerror(code);
+        result.reason = error[0] ? error : api->easy_strerror(code);
     } else if (status >= 400) {
         result.reason = fmt::format("HTTP {}", status);
     } else {
         result.ok = true;
     }
-    curl_easy_cleanup(curl);
+    api->easy_cleanup(curl);
     if (!result.ok) result.body.clear();
     return result;
 }

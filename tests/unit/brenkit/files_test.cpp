@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#ifdef __linux__
+#include <dlfcn.h>
+#endif
+
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
 
@@ -121,7 +125,15 @@ TEST(FileIODownload, FetchesMissingFilesOnceAndLeavesNothingOnFailure) {
     const auto& log = lazy_logger("DownloadTest");
     Capture cap;
     auto target = fs::path("_agy/goal/readme.yaml");
+#ifdef __linux__
+    // libcurl comes in with the first download, not with the program.
+    auto curl_loaded = [] { return dlopen("libcurl.so.4", RTLD_NOW | RTLD_NOLOAD) != nullptr; };
+    EXPECT_FALSE(curl_loaded());
+#endif
     EXPECT_EQ(load_or_download_content(target, repo_url("_agy/goal/readme.yaml"), "目標檔", &log), "goal: 寫 README\n");
+#ifdef __linux__
+    EXPECT_TRUE(curl_loaded());
+#endif
     EXPECT_EQ(th::read_file(work / target), "goal: 寫 README\n");
 
     // A present file is read, not fetched again.
