@@ -1,7 +1,8 @@
 // File-name families, version keys and the move of index entries to their newest files.
 #include <unicode/uchar.h>
 
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "support/paths.hpp"
 #include "support/regex.hpp"
@@ -132,23 +133,23 @@ bool exists_elsewhere(const std::string& entry_path) {
     return fs::is_regular_file(support::path_from_utf8(entry_path), ec);
 }
 
+// The newest real file of each family, worked out once for the whole index: of files
+// with equal versions, the first in the list.
+struct Newest {
+    const std::string* path;
+    VersionKey key;
+};
+using Families = std::unordered_map<std::string, Newest>;
+
 struct Matcher {
-    const std::vector<std::string>& actual_files;
+    const Families& newest;
     bool keep_unmatched;
 
     // The path the entry is to hold, or nothing when it is to be dropped.
     std::optional<std::string> best(const std::string& entry_path, std::string_view label) const {
         if (entry_path.empty() || entry_path == "#" || is_web_link(entry_path)) return entry_path;
-        auto target = clean_version(entry_path);
-        const std::string* newest = nullptr;
-        VersionKey newest_key;
-        for (const auto& candidate : actual_files) {
-            auto name = file_name_of(candidate);
-            if (clean_version(name) != target) continue;
-            auto key = get_version_key(name);
-            if (!newest || key > newest_key) newest = &candidate, newest_key = std::move(key);
-        }
-        if (!newest) {
+        auto found = newest.find(clean_version(entry_path));
+        if (found == newest.end()) {
             if (exists_elsewhere(entry_path)) return entry_path;
             if (keep_unmatched) {
                 log().warning("⚠️ 找不到與 " + entry_path + " 匹配的實體檔案；資料夾中沒有任何索引記載的檔案，保留此項目。");
@@ -157,7 +158,7 @@ struct Matcher {
             log().warning("⚠️ 找不到與 " + entry_path + " 匹配的實體檔案，將其自索引中移除。");
             return std::nullopt;
         }
-        auto new_name = file_name_of(*newest);
+        auto new_name = file_name_of(*found->second.path);
         auto parts = split_path(entry_path);
         std::string new_path = new_name;
         if (!parts.root.empty() || parts.components.size() > 1) {
@@ -183,39 +184,46 @@ struct Matcher {
 }  // namespace
 
 std::vector<std::string> update_docs_to_latest_versions(Docs& docs, const std::vector<std::string>& actual_files) {
-    std::set<std::string> configured;
+    std::unordered_set<std::string> configured;
     for (const auto& entry : docs) {
         if (entry.file && !entry.file->empty() && *entry.file != "#") configured.insert(clean_version(*entry.file));
     }
 
+    std::vector<std::string> families;
+    families.reserve(actual_files.size());
+    Families newest;
+    for (const auto& path : actual_files) {
+        auto name = file_name_of(path);
+        families.push_back(clean_version(name));
+        auto key = get_version_key(name);
+        auto [it, added] = newest.try_emplace(families.back(), Newest{&path, key});
+        if (!added && key > it->second.key) it->second = {&path, std::move(key)};
+    }
+
     // When not one numbered entry finds its family, the folder is the wrong one or the
     // scan failed: dropping everything would empty the configuration, so keep it all.
-    std::set<std::string> real_families;
-    for (const auto& path : actual_files) real_families.insert(clean_version(path));
     bool any_found = false;
     for (const auto& entry : docs) {
         if (!entry.is_download() && is_local(entry.file))
-            any_found = any_found || real_families.count(clean_version(*entry.file)) > 0 || exists_elsewhere(*entry.file);
+            any_found = any_found || newest.count(clean_version(*entry.file)) > 0 || exists_elsewhere(*entry.file);
     }
 
-    Matcher matcher{actual_files, !any_found};
-    std::vector<std::string> removed;
+    Matcher matcher{newest, !any_found};
+    std::unordered_set<std::string> removed;
     for (auto& entry : docs) {
         if (!entry.file || entry.file->empty()) continue;
         auto result = matcher.best(*entry.file, entry.is_download() ? "下載檔案" : "檔案");
         if (!result) {
-            removed.push_back(entry.key);
+            removed.insert(entry.key);
         } else if (*result != *entry.file) {
             entry.file = *result;
         }
     }
-    for (const auto& key : removed) {
-        std::erase_if(docs, [&](const DocEntry& e) { return e.key == key; });
-    }
+    std::erase_if(docs, [&](const DocEntry& e) { return removed.count(e.key) > 0; });
 
     std::vector<std::string> unlisted;
-    for (const auto& path : actual_files) {
-        if (!configured.count(clean_version(path))) unlisted.push_back(path);
+    for (size_t i = 0; i < actual_files.size(); ++i) {
+        if (!configured.count(families[i])) unlisted.push_back(actual_files[i]);
     }
     return unlisted;
 }
