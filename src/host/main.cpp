@@ -9,6 +9,7 @@
 #include "host/registry.hpp"
 #include "support/console.hpp"
 #include "support/interrupt.hpp"
+#include "support/memory.hpp"
 
 namespace {
 
@@ -24,6 +25,7 @@ namespace {
 int main(int argc, char** argv) {
     // Before anything opens a descriptor of its own.
     support::open_missing_standard_streams();
+    support::tune_allocator();
     std::set_terminate(on_terminate);
     support::install_interrupt_handlers();
     // Every text the program writes is UTF-8; the arguments are taken as UTF-8 too. The
