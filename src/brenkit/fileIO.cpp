@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <system_error>
 
@@ -74,6 +75,52 @@ fs::path below_named_place(const fs::path& path) {
     return resolved;
 }
 
+// The verdicts of the folders judged while a SteadyFolders lives, for the current folder
+// and the places named when they were found.
+struct Verdicts {
+    int depth = 0;
+    fs::path current;  // the current folder as the process names it
+    std::map<fs::path, std::optional<support::LinkOut>> folders;
+};
+Verdicts& verdicts() {
+    static auto& v = *new Verdicts;
+    return v;
+}
+
+// The first link on the way to `path` that leads out of the working copy.
+std::optional<support::LinkOut> link_out(const fs::path& path) {
+    const auto here = working_copy();
+    if (!here) return std::nullopt;
+    return support::link_out_of(below_named_place(path), *here);
+}
+
+// The same, with the folder's verdict found once: only the last name is looked at anew
+// (a link there is followed as always). A named place, or a name such as "..", is judged
+// whole.
+std::optional<support::LinkOut> steady_link_out(const fs::path& path) {
+    auto& v = verdicts();
+    std::error_code ec;
+    fs::path current = fs::current_path(ec);
+    if (ec) return link_out(path);
+    if (current != v.current) {
+        v.folders.clear();
+        v.current = std::move(current);
+    }
+    fs::path spelled;
+    for (const auto& part : path.is_absolute() ? path : v.current / path)
+        if (!part.empty() && part != ".") spelled /= part;
+    const fs::path name = spelled.filename();
+    const auto& places = named_places();
+    if (name.empty() || name == ".." || std::find(places.begin(), places.end(), spelled) != places.end())
+        return link_out(path);
+    fs::path folder = spelled.parent_path();
+    auto [verdict, added] = v.folders.try_emplace(folder);
+    if (added) verdict->second = link_out(folder);
+    if (verdict->second) return verdict->second;
+    if (!fs::is_symlink(fs::symlink_status(spelled, ec))) return std::nullopt;
+    return link_out(path);
+}
+
 const char* refused_deed(Deed deed) {
     switch (deed) {
         case Deed::read: return "未讀取";
@@ -91,16 +138,22 @@ std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) 
     if (support::is_windows() && deed == Deed::write)
         if (auto device = support::windows_reserved_component(support::utf8_text(path)))
             return "「" + *device + "」是 Windows 保留的裝置名稱，無法作為檔名或資料夾名稱，未寫入";
-    const auto here = working_copy();
     const fs::path looked_at = deed == Deed::remove ? path.parent_path() : path;
-    if (!here || looked_at.empty()) return std::nullopt;
-    auto out = support::link_out_of(below_named_place(looked_at), *here);
+    if (looked_at.empty()) return std::nullopt;
+    auto out = verdicts().depth > 0 ? steady_link_out(looked_at) : link_out(looked_at);
     if (!out) return std::nullopt;
     return "符號連結 " + support::generic_utf8_text(out->link) + " 指向工作目錄之外的 " + support::utf8_text(out->target) +
            "，" + refused_deed(deed);
 }
 
+SteadyFolders::SteadyFolders() { ++verdicts().depth; }
+
+SteadyFolders::~SteadyFolders() {
+    if (--verdicts().depth == 0) verdicts().folders.clear();
+}
+
 NamedPlaces::~NamedPlaces() {
+    verdicts().folders.clear();
     auto& places = named_places();
     for (const auto& place : added_)
         if (auto it = std::find(places.rbegin(), places.rend(), place); it != places.rend())
@@ -110,6 +163,7 @@ NamedPlaces::~NamedPlaces() {
 void NamedPlaces::add(const fs::path& place) {
     fs::path spelled = spelled_out(place);
     if (spelled.empty()) return;
+    verdicts().folders.clear();
     named_places().push_back(spelled);
     added_.push_back(std::move(spelled));
 }

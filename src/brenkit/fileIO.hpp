@@ -185,6 +185,19 @@ class NamedPlaces {
     std::vector<fs::path> added_;
 };
 
+// While one lives, the rule judges each folder once and then looks only at a file's own
+// name: for a run that reads and writes many files in a few folders (pages, images, an
+// index) and runs nothing that could change those folders meanwhile (no agent, no other
+// program). The verdicts go when it ends, or when the places named or the current folder
+// change.
+class SteadyFolders {
+  public:
+    SteadyFolders();
+    SteadyFolders(const SteadyFolders&) = delete;
+    SteadyFolders& operator=(const SteadyFolders&) = delete;
+    ~SteadyFolders();
+};
+
 // ---- local files -------------------------------------------------------------------
 // The largest text file of a project that is read whole (16 MiB: README, setup.py,
 // sources, manuals, scripts): far beyond any real one, small enough that a wrong file

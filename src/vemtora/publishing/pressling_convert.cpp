@@ -417,7 +417,8 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     else log().info("🔍 未在 Markdown 中找到版本號碼");
 
     std::string name = output_file_name(doc_name, version, watermarked ? clean_watermark_text(watermark_text) : "");
-    fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_path), name);
+    // The run made the output folder; the save makes it again should it have gone.
+    fs::path out_path = support::path_from_utf8(output_path) / support::path_from_utf8(name);
     support::Result saved = fileIO::save_local_file_content(out_path, page, "HTML 頁面:");
     if (!saved.ok) {
         log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + saved.text);
@@ -453,6 +454,9 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
     }
     if (is_debug) log().debug(fmt::format("偵錯模式已開啟。找到並選擇了 {} 個 Markdown 檔案。", work.size()));
 
+    // Nothing else runs while the pages are made: each folder of sources, images and pages
+    // is judged by the link rule once.
+    fileIO::SteadyFolders steady;
     size_t failed = 0;
     // The pages this run wrote with their sources, by their names in lower case: a later
     // page that lands on one of them (the same name, or one that differs in case only where

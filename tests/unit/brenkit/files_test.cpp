@@ -348,11 +348,21 @@ TEST(FileIOLocal, OneLinkRuleForReadsDeletionsAndSearches) {
         {"missing.md", {}, Outcome::missing, ""},
         {"../outside/secret.txt", {}, Outcome::read, ""},  // named outside as such
     };
-    for (const auto& c : reads) {
-        auto file = read_local_file(c.path, c.options);
-        EXPECT_EQ(file.outcome, c.outcome) << c.path;
-        EXPECT_EQ(file.reason, c.reason) << c.path;
-        EXPECT_EQ(file.bytes.empty(), c.outcome != Outcome::read) << c.path;
+    auto read_all = [&reads] {
+        for (const auto& c : reads) {
+            auto file = read_local_file(c.path, c.options);
+            EXPECT_EQ(file.outcome, c.outcome) << c.path;
+            EXPECT_EQ(file.reason, c.reason) << c.path;
+            EXPECT_EQ(file.bytes.empty(), c.outcome != Outcome::read) << c.path;
+        }
+    };
+    read_all();
+    {
+        // Judged once per folder, the same verdicts: twice over, so that the second round
+        // answers from what the first one found.
+        SteadyFolders steady;
+        read_all();
+        read_all();
     }
     {
         Capture cap;
@@ -388,15 +398,45 @@ TEST(FileIOLocal, OneLinkRuleForReadsDeletionsAndSearches) {
 
     // Places the user named are theirs while they are named; what lies below a named
     // place inside the working copy follows the rule.
-    {
-        NamedPlaces named;
-        named.add("_agy");
-        named.add(work / "docs");
-        EXPECT_EQ(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
-        EXPECT_EQ(leaves_working_copy("./_agy/sub/kept.txt", Deed::remove), std::nullopt);
-        EXPECT_EQ(leaves_working_copy("docs/leak.md", Deed::read), leak_line + "未讀取");
+    for (bool steady : {false, true}) {
+        std::optional<SteadyFolders> judged_once;
+        if (steady) judged_once.emplace();
+        EXPECT_NE(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
+        {
+            NamedPlaces named;
+            named.add("_agy");
+            named.add(work / "docs");
+            named.add("zero.md");
+            EXPECT_EQ(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
+            EXPECT_EQ(leaves_working_copy("./_agy/sub/kept.txt", Deed::remove), std::nullopt);
+            EXPECT_EQ(leaves_working_copy("docs/leak.md", Deed::read), leak_line + "未讀取");
+            EXPECT_EQ(leaves_working_copy("zero.md", Deed::read), std::nullopt);
+        }
+        EXPECT_NE(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
+        EXPECT_NE(leaves_working_copy("zero.md", Deed::read), std::nullopt);
     }
-    EXPECT_NE(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
+}
+
+// A run that touches many files in a few folders and runs nothing that could change them
+// has each folder judged once: a folder that turns into a link leading out while the
+// scope lasts keeps its verdict, and is refused once the scope ends. A file's own name
+// is looked at every time.
+TEST(FileIOLocal, SteadyFoldersAreJudgedOnce) {
+    th::TempDir tmp;
+    const fs::path work = tmp / "work", outside = tmp / "outside";
+    th::write_file(work / "out/a.html", "a\n");
+    th::write_file(outside / "b.html", "b\n");
+    InFolder here(work);
+    {
+        SteadyFolders steady;
+        EXPECT_EQ(leaves_working_copy("out/a.html", Deed::write), std::nullopt);
+        fs::remove_all(work / "out");
+        fs::create_symlink("../outside", work / "out");
+        EXPECT_EQ(leaves_working_copy("out/a.html", Deed::write), std::nullopt);
+        fs::create_symlink("../outside/b.html", work / "b.html");
+        EXPECT_NE(leaves_working_copy("b.html", Deed::write), std::nullopt);
+    }
+    EXPECT_NE(leaves_working_copy("out/a.html", Deed::write), std::nullopt);
 }
 
 TEST(FileIOLocal, PackageFieldsFromSetupPy) {
