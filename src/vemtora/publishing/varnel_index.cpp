@@ -1,6 +1,8 @@
 // The index page: cards of the entries, the download section and the run that ties the
 // scan, the package, the configuration update and the page together.
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
@@ -183,18 +185,21 @@ constexpr std::string_view download_section_template = R"(        <div class="do
             <a href="{download_link}" class="download-btn" download>📥 Download Offline Package (.zip)</a>
         </div>)";
 
-std::string next_entry_number(const Docs& docs) {
-    std::optional<std::string> greatest;
-    for (const auto& entry : docs) {
-        if (!entry.is_download() && (!greatest || compare_decimal(entry.key, *greatest) > 0)) greatest = entry.key;
-    }
-    if (!greatest) return "1";
-    std::string n = *greatest;
+// The entry number after `n` (decimal digits without leading zeros).
+std::string number_after(std::string n) {
     for (size_t i = n.size(); i-- > 0;) {
         if (n[i] != '9') return ++n[i], n;
         n[i] = '0';
     }
     return "1" + n;
+}
+
+std::string next_entry_number(const Docs& docs) {
+    std::optional<std::string> greatest;
+    for (const auto& entry : docs) {
+        if (!entry.is_download() && (!greatest || compare_decimal(entry.key, *greatest) > 0)) greatest = entry.key;
+    }
+    return greatest ? number_after(*greatest) : "1";
 }
 
 bool is_web_link(std::string_view path) { return path.starts_with("http://") || path.starts_with("https://"); }
@@ -343,16 +348,18 @@ void VarnelApp::add_unlisted_files(Docs& docs, const std::vector<std::string>& u
         paths.push_back(support::path_from_utf8(path));
         names.push_back(file_name_of(path));
     }
+    // Each new entry takes the number after the greatest.
+    auto number = next_entry_number(docs);
     for (const auto& [path, name] : fileIO::interactive_select_files(paths, names, "")) {
         support::echo("\n💬 正在為 [" + support::visible_line(name) + "] 設定索引資訊：");
         auto title = support::prompt("請輸入顯示標題 (document_title)");
         auto description = support::prompt("請輸入描述 (document_description)");
-        auto number = next_entry_number(docs);
         auto file = support::generic_utf8_text(path);
         config["document" + number + "_title"] = fileIO::quoted(title);
         config["document" + number + "_file"] = fileIO::quoted(file);
         config["document" + number + "_description"] = fileIO::quoted(description);
         docs.push_back(DocEntry{number, title, file, description});
+        number = number_after(std::move(number));
     }
 }
 
@@ -368,25 +375,40 @@ void VarnelApp::sync_config(Docs& docs) {
     }
 
     // Only values that changed are written, so numbers and other kinds keep their form.
+    // The values are found in one pass over the mapping, which a lookup by key would walk
+    // through each time.
+    std::unordered_map<std::string, YAML::Node> values;
+    if (config.IsMap())
+        for (const auto& item : config)
+            if (item.first.IsScalar()) values.emplace(item.first.Scalar(), item.second);
+    std::unordered_set<std::string> numbers;
     for (const auto& entry : docs) {
+        numbers.insert(entry.key);
         if (!entry.file) continue;
         auto key = "document" + entry.key + "_file";
-        auto current = fileIO::child(config, key);
-        if (!current.IsDefined() || fileIO::text_or(current, "") != *entry.file) config[key] = fileIO::quoted(*entry.file);
+        auto current = values.find(key);
+        if (current == values.end()) {
+            config[key] = fileIO::quoted(*entry.file);
+        } else if (fileIO::text_or(current->second, "") != *entry.file) {
+            YAML::Node value = current->second;  // the mapping's own node, given the new text
+            value = fileIO::quoted(*entry.file);
+        }
     }
 
     std::vector<std::string> vanished;
     for (const auto& item : config) {
         if (!item.first.IsScalar()) continue;
         auto parsed = parse_document_key(item.first.Scalar());
-        if (parsed && std::none_of(docs.begin(), docs.end(), [&](const DocEntry& e) { return e.key == parsed->number; }))
-            vanished.push_back(item.first.Scalar());
+        if (parsed && !numbers.count(parsed->number)) vanished.push_back(item.first.Scalar());
     }
     for (const auto& key : vanished) config.remove(key);
 }
 
 support::Result VarnelApp::run() {
     log().info("✅ 開始 HTML 索引生成程序。");
+    // Nothing else runs while the folder is scanned, packed and indexed: each folder is
+    // judged by the link rule once.
+    fileIO::SteadyFolders steady;
     name_values_without_text(config);
     auto [docs, actual_files] = extract_docs_and_find_actual_files(config);
 

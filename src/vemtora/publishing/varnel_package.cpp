@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "brenkit/fileIO.hpp"
 #include "support/interrupt.hpp"
@@ -52,14 +53,15 @@ std::vector<std::string> find_actual_files(const fs::path& folder) {
 
 Extracted extract_docs_and_find_actual_files(const YAML::Node& config_dict) {
     Extracted result;
+    std::unordered_map<std::string, size_t> entry_of;  // entry number -> its place in docs
     if (config_dict.IsMap()) {
         for (const auto& item : config_dict) {
             if (!item.first.IsScalar()) continue;
             auto key = parse_document_key(item.first.Scalar());
             if (!key) continue;
-            auto it = std::find_if(result.docs.begin(), result.docs.end(),
-                                   [&](const DocEntry& e) { return e.key == key->number; });
-            if (it == result.docs.end()) it = result.docs.insert(result.docs.end(), DocEntry{key->number});
+            auto [slot, added] = entry_of.try_emplace(key->number, result.docs.size());
+            if (added) result.docs.push_back(DocEntry{key->number});
+            auto it = result.docs.begin() + static_cast<std::ptrdiff_t>(slot->second);
             // Lists and mappings are no texts: the entry exists but the field stays unset.
             if (!item.second.IsScalar() && !item.second.IsNull()) continue;
             auto value = fileIO::text_or(item.second, "");
