@@ -3,8 +3,6 @@
 #include <fmt/format.h>
 
 #include <cctype>
-#include <mutex>
-#include <optional>
 #include <system_error>
 
 #include "brenkit/fileIO.hpp"
@@ -39,39 +37,37 @@ struct Curl {
     decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
 };
 
+// libcurl made ready for downloads: "" when it is, else why not.
+std::string start_curl(const Curl& c) {
+    return c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK ? "" : "curl_global_init failed";
+}
+
 // libcurl, initialised; nothing when it cannot be had, and `reason` says why. It brings
 // in some thirty libraries (TLS, compression, name lookups, Kerberos, LDAP) that only a
 // download needs, so it is loaded at the first one: every other run starts without them.
 // The Windows build links it into the program.
 const Curl* curl_library(std::string& reason) {
-    static std::optional<Curl> api;
-    static std::string failure;
-    static std::once_flag loaded;
-    std::call_once(loaded, [] {
-        Curl c;
 #ifdef _WIN32
-        c = {&curl_global_init, &curl_easy_init,     &curl_easy_setopt, &curl_easy_perform,
-             &curl_easy_getinfo, &curl_easy_strerror, &curl_easy_cleanup};
+    static const Curl api{&curl_global_init,  &curl_easy_init,     &curl_easy_setopt, &curl_easy_perform,
+                          &curl_easy_getinfo, &curl_easy_strerror, &curl_easy_cleanup};
+    static const std::string failure = start_curl(api);
+    if (!failure.empty()) reason = failure;
+    return failure.empty() ? &api : nullptr;
 #else
-        auto library = support::Library::open({"libcurl.so.4", "libcurl.4.dylib", "libcurl.so", "libcurl.dylib"}, failure);
-        if (!library) return;
-        if (!(library->function("curl_global_init", c.global_init) && library->function("curl_easy_init", c.easy_init) &&
-              library->function("curl_easy_setopt", c.easy_setopt) && library->function("curl_easy_perform", c.easy_perform) &&
-              library->function("curl_easy_getinfo", c.easy_getinfo) &&
-              library->function("curl_easy_strerror", c.easy_strerror) &&
-              library->function("curl_easy_cleanup", c.easy_cleanup))) {
-            failure = "libcurl lacks a function that downloads need";
-            return;
-        }
+    return support::load_once<Curl>(
+        {"libcurl.so.4", "libcurl.4.dylib", "libcurl.so", "libcurl.dylib"},
+        [](const support::Library& library, Curl& c) -> std::string {
+            if (!(library.function("curl_global_init", c.global_init) && library.function("curl_easy_init", c.easy_init) &&
+                  library.function("curl_easy_setopt", c.easy_setopt) &&
+                  library.function("curl_easy_perform", c.easy_perform) &&
+                  library.function("curl_easy_getinfo", c.easy_getinfo) &&
+                  library.function("curl_easy_strerror", c.easy_strerror) &&
+                  library.function("curl_easy_cleanup", c.easy_cleanup)))
+                return "libcurl lacks a function that downloads need";
+            return start_curl(c);
+        },
+        reason);
 #endif
-        if (c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-            failure = "curl_global_init failed";
-            return;
-        }
-        api = c;
-    });
-    if (!api) reason = failure;
-    return api ? &*api : nullptr;
 }
 
 struct Fetched {

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace support {
 
@@ -29,6 +30,25 @@ class Library {
     void* symbol(const char* name) const;
     void* handle_;
 };
+
+// The functions `Api` (a struct of function pointers) of the first of `names` that loads,
+// loaded at the first call and kept for the run: `bind` fills them from the library and
+// says what is wrong ("" for nothing, as when a function is missing). Nothing when they
+// cannot be had; `reason` then says why.
+template <typename Api, typename Bind>
+const Api* load_once(std::initializer_list<const char*> names, Bind bind, std::string& reason) {
+    static const auto loaded = [&] {
+        std::pair<std::optional<Api>, std::string> out;
+        auto library = Library::open(names, out.second);
+        if (!library) return out;
+        Api api{};
+        out.second = bind(*library, api);
+        if (out.second.empty()) out.first = api;
+        return out;
+    }();
+    if (!loaded.first) reason = loaded.second;
+    return loaded.first ? &*loaded.first : nullptr;
+}
 
 }  // namespace support
 #endif

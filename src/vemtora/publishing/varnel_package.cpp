@@ -10,6 +10,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/interrupt.hpp"
+#include "support/library.hpp"
 #include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
@@ -84,13 +85,57 @@ namespace {
 
 constexpr zip_uint32_t kDeflateLevel = 6;
 
-std::string zip_error_text(zip_t* archive) { return zip_strerror(archive); }
+// What packing calls in libzip.
+struct Zip {
+    decltype(&zip_open) open = nullptr;
+    decltype(&zip_close) close = nullptr;
+    decltype(&zip_discard) discard = nullptr;
+    decltype(&zip_strerror) strerror = nullptr;
+    decltype(&zip_error_init_with_code) error_init_with_code = nullptr;
+    decltype(&zip_error_strerror) error_strerror = nullptr;
+    decltype(&zip_error_fini) error_fini = nullptr;
+    decltype(&zip_source_file) source_file = nullptr;
+    decltype(&zip_source_free) source_free = nullptr;
+    decltype(&zip_file_add) file_add = nullptr;
+    decltype(&zip_set_file_compression) set_file_compression = nullptr;
+    decltype(&zip_register_cancel_callback_with_state) register_cancel_callback_with_state = nullptr;
+};
+
+// libzip; nothing when it cannot be had, and `reason` says why. It brings in OpenSSL's
+// libcrypto, bzip2 and zlib, a third of what every start of the program would load, and
+// only packing needs it: it is loaded when the first package is written. The Windows build
+// links it into the program.
+const Zip* zip_library(std::string& reason) {
+#ifdef _WIN32
+    (void)reason;
+    static const Zip api{&zip_open,       &zip_close,           &zip_discard,      &zip_strerror,
+                         &zip_error_init_with_code, &zip_error_strerror, &zip_error_fini, &zip_source_file,
+                         &zip_source_free, &zip_file_add, &zip_set_file_compression, &zip_register_cancel_callback_with_state};
+    return &api;
+#else
+    return support::load_once<Zip>(
+        {"libzip.so.4", "libzip.so.5", "libzip.5.dylib", "libzip.4.dylib", "libzip.so", "libzip.dylib"},
+        [](const support::Library& library, Zip& z) -> std::string {
+            bool complete =
+                library.function("zip_open", z.open) && library.function("zip_close", z.close) &&
+                library.function("zip_discard", z.discard) && library.function("zip_strerror", z.strerror) &&
+                library.function("zip_error_init_with_code", z.error_init_with_code) &&
+                library.function("zip_error_strerror", z.error_strerror) &&
+                library.function("zip_error_fini", z.error_fini) && library.function("zip_source_file", z.source_file) &&
+                library.function("zip_source_free", z.source_free) && library.function("zip_file_add", z.file_add) &&
+                library.function("zip_set_file_compression", z.set_file_compression) &&
+                library.function("zip_register_cancel_callback_with_state", z.register_cancel_callback_with_state);
+            return complete ? "" : "libzip lacks a function that packing needs";
+        },
+        reason);
+#endif
+}
 
 // Whether a file named like the archive writer's scratch copy can only be what a killed
 // run left: empty, or the start of an archive without its end, which the writer writes
 // last. A whole archive, or any other file of the user's that happens to be named so,
 // is no such leftover.
-bool unfinished_archive(const fs::path& path) {
+bool unfinished_archive(const Zip& zip, const fs::path& path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::symlink_status(path, ec))) return false;
     const auto size = fs::file_size(path, ec);
@@ -100,19 +145,19 @@ bool unfinished_archive(const fs::path& path) {
     std::ifstream(path, std::ios::binary).read(head, sizeof head);
     if (std::string_view(head, sizeof head) != std::string_view("PK\3\4", 4)) return false;
     int error_code = 0;
-    zip_t* archive = zip_open(support::utf8_text(path).c_str(), ZIP_RDONLY, &error_code);
+    zip_t* archive = zip.open(support::utf8_text(path).c_str(), ZIP_RDONLY, &error_code);
     if (!archive) return true;
-    zip_discard(archive);
+    zip.discard(archive);
     return false;
 }
 
 // A run killed while it wrote the archive leaves the scratch copy beside it; it goes
 // before the next archive is written there.
-void remove_killed_runs_scratch(const fs::path& folder, const std::string& archive_name) {
+void remove_killed_runs_scratch(const Zip& zip, const fs::path& folder, const std::string& archive_name) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder.empty() ? fs::path(".") : folder, ec)) {
         const std::string name = support::utf8_text(entry.path().filename());
-        if (!is_archive_scratch(name, archive_name) || !unfinished_archive(entry.path())) continue;
+        if (!is_archive_scratch(name, archive_name) || !unfinished_archive(zip, entry.path())) continue;
         if (fs::remove(entry.path(), ec)) log().info("✅ 已移除先前中斷的打包暫存檔：" + name);
     }
 }
@@ -172,9 +217,16 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
         if (error_out) *error_out = *reason;
         return std::nullopt;
     }
+    std::string unavailable;
+    const Zip* zip = zip_library(unavailable);
+    if (!zip) {
+        log().error("❌ 打包壓縮檔失敗: " + unavailable);
+        if (error_out) *error_out = unavailable;
+        return std::nullopt;
+    }
     if (native.has_parent_path()) fs::create_directories(native.parent_path());
 
-    remove_killed_runs_scratch(native.parent_path(), archive_name);
+    remove_killed_runs_scratch(*zip, native.parent_path(), archive_name);
 
     log().info("📦 正在打包最新檔案至壓縮檔：" + support::utf8_text(native) + " ...");
     // An interrupt does not end the program while the archive is written, which would
@@ -182,12 +234,12 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     // its copy, and the run unwinds with the older package as it was.
     support::InterruptWatch interrupt;
     int error_code = 0;
-    zip_t* archive = zip_open(support::utf8_text(native).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
+    zip_t* archive = zip->open(support::utf8_text(native).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
     if (!archive) {
         zip_error_t error;
-        zip_error_init_with_code(&error, error_code);
-        std::string reason = zip_error_strerror(&error);
-        zip_error_fini(&error);
+        zip->error_init_with_code(&error, error_code);
+        std::string reason = zip->error_strerror(&error);
+        zip->error_fini(&error);
         log().error("❌ 打包壓縮檔失敗: " + reason);
         if (error_out) *error_out = reason;
         return std::nullopt;
@@ -195,28 +247,28 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     // libzip writes the archive only at zip_close; discarding it on any failure leaves
     // no half-written package (and an older one untouched).
     auto fail = [&](const std::string& reason) -> std::optional<std::string> {
-        zip_discard(archive);
+        zip->discard(archive);
         interrupt.check();
         log().error("❌ 打包壓縮檔失敗: " + reason);
         if (error_out) *error_out = reason;
         return std::nullopt;
     };
     for (const auto& path : files) {
-        zip_source_t* source = zip_source_file(archive, support::utf8_text(support::path_from_utf8(path).make_preferred()).c_str(), 0, -1);
-        if (!source) return fail(path + ": " + zip_error_text(archive));
-        auto index = zip_file_add(archive, file_name_of(path).c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+        zip_source_t* source = zip->source_file(archive, support::utf8_text(support::path_from_utf8(path).make_preferred()).c_str(), 0, -1);
+        if (!source) return fail(path + ": " + zip->strerror(archive));
+        auto index = zip->file_add(archive, file_name_of(path).c_str(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
         if (index < 0) {
-            zip_source_free(source);
-            return fail(path + ": " + zip_error_text(archive));
+            zip->source_free(source);
+            return fail(path + ": " + zip->strerror(archive));
         }
         // zlib's own default level, the one zip and Python's zipfile use; libzip's default
         // (9) costs about twice the time for an archive a few percent smaller.
-        if (zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
-            return fail(path + ": " + zip_error_text(archive));
+        if (zip->set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0)
+            return fail(path + ": " + zip->strerror(archive));
         log().info("✅ 已加入壓縮包: " + path);
     }
-    zip_register_cancel_callback_with_state(archive, cancel_on_interrupt, nullptr, &interrupt);
-    if (zip_close(archive) != 0) return fail(zip_error_text(archive));
+    zip->register_cancel_callback_with_state(archive, cancel_on_interrupt, nullptr, &interrupt);
+    if (zip->close(archive) != 0) return fail(zip->strerror(archive));
     interrupt.check();
     log().info("🎉 成功建立壓縮包，共打包 " + std::to_string(files.size()) + " 個檔案！");
     return archive_path;

@@ -21,6 +21,19 @@ TEST(HostCli, UnknownCommandIsAUsageError) {
                      "Error: No such command 'frobnicate'.\n");
 }
 
+#ifdef __linux__
+// What only a download (libcurl) or a package (libzip) needs is loaded when one is made: the
+// program starts without them and the libraries they bring in.
+TEST(HostCli, StartsWithoutTheLibrariesOfDownloadsAndPackages) {
+    th::TempDir dir;
+    th::Outcome r = th::run({.args = {th::vemtora_binary().string()}, .cwd = dir.path(), .program = "ldd"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("libc.so"));
+    for (const char* library : {"libcurl", "libzip", "libcrypto", "libssl", "libbz2"})
+        EXPECT_THAT(r.out, Not(HasSubstr(library)));
+}
+#endif
+
 // A standard stream the program was started without is the null device, as it is for
 // git: a question sees the end of input at once ("Aborted!", status 1) instead of
 // waiting on a descriptor of the program's own that took the stream's number.
