@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "brenkit/app_logging.hpp"
@@ -81,6 +82,22 @@ using ImageEncoder = std::function<std::optional<std::string>(const fs::path& im
 // "not found" is said only where no file is (the encoder has said why it refused one).
 std::string embed_images_in_html(std::string html_body, const fs::path& md_file,
                                  const ImageEncoder& encode_image_fn, bool is_debug = false);
+
+// The data URLs of a run's images, from `encode`: a picture that many pages show (the
+// figures a folder's notes share) is read and encoded once. Only what could be given is
+// kept, and no more than `max_bytes` of it; an image that cannot be given is asked for
+// again, so that each page that uses it says why.
+class ImageUrls {
+  public:
+    explicit ImageUrls(ImageEncoder encode, std::size_t max_bytes = std::size_t{32} << 20)
+        : encode_(std::move(encode)), max_bytes_(max_bytes) {}
+    std::optional<std::string> operator()(const fs::path& img_path);
+
+  private:
+    ImageEncoder encode_;
+    std::unordered_map<fs::path::string_type, std::string> urls_;
+    std::size_t bytes_ = 0, max_bytes_;
+};
 
 // "%XX" sequences as bytes read as UTF-8 (ill-formed ones give U+FFFD); a "%" without
 // two hexadecimal digits and "+" stay as they are.
@@ -158,8 +175,9 @@ class PresslingConverter {
 
   private:
     enum class Outcome { written, skipped, failed };
-    // `page` is set to the path of the page when one was written.
-    Outcome convert_file(const fs::path& source, const std::string& doc_name, fs::path& page) const;
+    // `page` is set to the path of the page when one was written; `images` gives the
+    // run's images.
+    Outcome convert_file(const fs::path& source, const std::string& doc_name, ImageUrls& images, fs::path& page) const;
 };
 
 // ---- command ---------------------------------------------------------------------

@@ -280,6 +280,16 @@ std::optional<std::string> PresslingConverter::_encode_image_base64(const fs::pa
     return "data:" + image_mime_type(img_path) + ";base64," + support::base64_encode(read.bytes);
 }
 
+std::optional<std::string> ImageUrls::operator()(const fs::path& img_path) {
+    if (auto kept = urls_.find(img_path.native()); kept != urls_.end()) return kept->second;
+    std::optional<std::string> url = encode_(img_path);
+    if (url && bytes_ + url->size() <= max_bytes_) {
+        bytes_ += url->size();
+        urls_.emplace(img_path.native(), *url);
+    }
+    return url;
+}
+
 std::string embed_images_in_html(std::string html_body, const fs::path& md_file,
                                  const ImageEncoder& encode_image_fn, bool is_debug) {
     static const Regex img_re(R"re(<img[^>]+src="([^">]+)")re");

@@ -362,7 +362,7 @@ PresslingConverter::PresslingConverter(const YAML::Node& config_dict, bool debug
 }
 
 PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& source, const std::string& doc_name,
-                                                             fs::path& page_path) const {
+                                                             ImageUrls& images, fs::path& page_path) const {
     const auto* logger = &log();
     log().info("✅ 正在處理: " + support::utf8_text(source));
     // Only a regular file is read: opening a FIFO or a device could wait for ever, and
@@ -409,7 +409,7 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     html = process_mermaid_charts(std::move(html));
     html = process_wavedrom_charts(std::move(html));
     if (embed_images)
-        html = embed_images_in_html(std::move(html), source, &PresslingConverter::_encode_image_base64, is_debug);
+        html = embed_images_in_html(std::move(html), source, [&images](const fs::path& p) { return images(p); }, is_debug);
 
     bool watermarked = watermark_enable && watermark_text_set;
     std::string page = generate_final_html(doc_name, html, watermark_enable ? watermark_text : "");
@@ -455,8 +455,9 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
     if (is_debug) log().debug(fmt::format("偵錯模式已開啟。找到並選擇了 {} 個 Markdown 檔案。", work.size()));
 
     // Nothing else runs while the pages are made: each folder of sources, images and pages
-    // is judged by the link rule once.
+    // is judged by the link rule once, and each image is read once.
     fileIO::SteadyFolders steady;
+    ImageUrls images(&PresslingConverter::_encode_image_base64);
     size_t failed = 0;
     // The pages this run wrote with their sources, by their names in lower case: a later
     // page that lands on one of them (the same name, or one that differs in case only where
@@ -465,7 +466,7 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
     for (const auto& [source, doc_name] : work) {
         try {
             fs::path page;
-            Outcome outcome = convert_file(source, doc_name, page);
+            Outcome outcome = convert_file(source, doc_name, images, page);
             if (outcome == Outcome::failed) ++failed;
             if (outcome != Outcome::written) continue;
             auto& same_name = written[support::lower(support::utf8_text(page.filename()))];

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <map>
 #include <sys/stat.h>
 
 #include "brenkit/app_logging.hpp"
@@ -59,6 +61,25 @@ TEST(PresslingImages, PercentDecodingAndMimeTypes) {
     EXPECT_EQ(image_mime_type("a.svg"), "image/svg+xml");
     EXPECT_EQ(image_mime_type("a.webp"), "image/png");
     EXPECT_EQ(image_mime_type(".jpg"), "image/png");  // a leading dot starts no extension
+}
+
+// A picture that many pages show is read and encoded once a run; one that cannot be given
+// is asked for again, so that each page says why, and no more than the bound is kept.
+TEST(PresslingImages, EachImageIsEncodedOncePerRun) {
+    std::map<std::string, int> calls;
+    ImageUrls urls(
+        [&calls](const fs::path& p) -> std::optional<std::string> {
+            ++calls[p.string()];
+            if (p == "bad.png") return std::nullopt;
+            return "data:" + p.string();
+        },
+        12);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(urls("a.png"), "data:a.png");
+        EXPECT_EQ(urls("bad.png"), std::nullopt);
+        EXPECT_EQ(urls("b.png"), "data:b.png");  // beyond the bound: not kept
+    }
+    EXPECT_EQ(calls, (std::map<std::string, int>{{"a.png", 1}, {"b.png", 3}, {"bad.png", 3}}));
 }
 
 TEST(PresslingImages, EncoderReadsRegularFilesOnly) {
