@@ -255,17 +255,24 @@ std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables
     return parser;
 }
 
-// A parse for the blocks alone does not need what paragraphs hold: this extension marks
-// every paragraph that goes on past its first line as one whose text is not parsed
-// into inlines (where most of a parse's time goes), and otherwise lets it match the
-// lines a paragraph matches. The blocks come out as without it.
+// A parse for the blocks alone does not need what paragraphs and headings hold: this
+// extension marks them as blocks whose text is not parsed into inlines (where most of a
+// parse's time goes), and otherwise lets a paragraph match the lines a paragraph matches.
+// The blocks come out as without it. The parser asks it on a line where no other block
+// begins: a paragraph that goes on is the container there, and one that a blank line ends
+// (as a heading is ended by any line) is the container's newest child.
 cmark_syntax_extension* blocks_only_extension() {
     static cmark_syntax_extension* extension = [] {
         cmark_syntax_extension* ext = cmark_syntax_extension_new("vemtora-blocks-only");
         cmark_syntax_extension_set_open_block_func(
             ext, [](cmark_syntax_extension* self, int, cmark_parser*, cmark_node* container, unsigned char*,
                     int) -> cmark_node* {
-                if (cmark_node_get_type(container) == CMARK_NODE_PARAGRAPH) cmark_node_set_syntax_extension(container, self);
+                auto mark = [self](cmark_node* node) {
+                    cmark_node_type type = node ? cmark_node_get_type(node) : CMARK_NODE_NONE;
+                    if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) cmark_node_set_syntax_extension(node, self);
+                };
+                mark(container);
+                mark(cmark_node_last_child(container));
                 return nullptr;
             });
         // A paragraph goes on with every line that is not blank; a heading (a paragraph
