@@ -151,6 +151,19 @@ const ReachableCopy& reachable_copy() {
     return copy;
 }
 
+// The temporary folder of the program's runs: one per test process, open to every user as
+// /tmp is, removed at exit, so that what a run leaves there on purpose (a typed requirement
+// kept after a failure) does not pile up in the machine's /tmp.
+const fs::path& runs_temp_dir() {
+    static const TempDir dir;
+    static const bool opened = [] {
+        fs::permissions(dir.path(), fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
+        return true;
+    }();
+    (void)opened;
+    return dir.path();
+}
+
 }  // namespace
 
 void give_to(const fs::path& tree, const User& user) {
@@ -222,6 +235,7 @@ Outcome run(const Run& spec) {
     auto env = current_environment();
     env.erase("DOVUD_DEBUG");
     env["VEMTORA_REPO_BASE_URL"] = "file:///nonexistent-vemtora-repo";
+    env["TMPDIR"] = runs_temp_dir().string();
     if (spec.fake_agy) env["PATH"] = fakes.string() + ":" + env["PATH"];
     for (const auto& [k, v] : spec.env) {
         if (v) env[k] = reachable(*v);
