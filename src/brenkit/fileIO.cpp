@@ -203,7 +203,8 @@ std::string without_byte_order_mark(std::string text) {
     return text;
 }
 
-std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger) {
+std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger,
+                       TextForm form) {
     if (file.outcome == LocalFile::Outcome::missing) {
         if (logger) logger->warning(fmt::format("⚠️ 找不到{}: {}", label, support::utf8_text(path)));
         return "";
@@ -212,8 +213,16 @@ std::string local_text(LocalFile file, const fs::path& path, const std::string& 
         if (logger) logger->error("❌ " + read_refused(label, path, file.reason));
         return "";
     }
-    if (!support::is_valid_utf8(file.bytes)) {
+    auto warn_not_utf8 = [&] {
         if (logger) logger->warning(fmt::format("⚠️ {} 含有非 UTF-8 的位元組，已替換為 U+FFFD: {}", label, support::utf8_text(path)));
+    };
+    if (form == TextForm::as_saved) {
+        auto saved = support::decode_saved_text(file.bytes);
+        if (!saved.well_formed) warn_not_utf8();
+        return std::move(saved.text);
+    }
+    if (!support::is_valid_utf8(file.bytes)) {
+        warn_not_utf8();
         return support::decode_replace(file.bytes);
     }
     return std::move(file.bytes);

@@ -230,8 +230,12 @@ std::string load_local_file_content(const fs::path& path, const std::string& lab
 // The text without a leading UTF-8 byte-order mark, which some editors (Notepad did by
 // default) and agents write.
 std::string without_byte_order_mark(std::string text);
+// How local_text takes the bytes: as UTF-8, or as an editor or an agent's tools save text
+// (support::decode_saved_text: a UTF-8 mark dropped, UTF-16 with its mark decoded).
+enum class TextForm { utf8, as_saved };
 // The same text of what read_local_file gave for `path`.
-std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger);
+std::string local_text(LocalFile file, const fs::path& path, const std::string& label, const Logger* logger,
+                       TextForm form = TextForm::utf8);
 // Saves through write_file_atomic, after the link rule.
 support::Result save_local_file_content(const fs::path& path, const std::string& text,
                                         const std::string& label = "檔案", const Logger* logger = nullptr);

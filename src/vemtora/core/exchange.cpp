@@ -117,7 +117,7 @@ support::Result read_output(const fs::path& output_path, const std::string& labe
         logger.error("❌ " + reason);
         return support::Result::failure(reason);
     }
-    std::string text = fileIO::without_byte_order_mark(fileIO::local_text(std::move(file), output_path, label, &logger));
+    std::string text = fileIO::local_text(std::move(file), output_path, label, &logger, fileIO::TextForm::as_saved);
     return support::Result::success(std::string(support::strip(support::replace_all(text, "\r\n", "\n"))));
 }
 

@@ -115,6 +115,26 @@ TEST_F(ExchangeTest, OutputIsReadStrippedAndRemoved) {
     EXPECT_FALSE(fs::exists("_agy/out.txt"));
 }
 
+// An answer is text as the agent's tools save it: a UTF-8 mark is dropped, and UTF-16 with
+// its mark (what Windows PowerShell's Out-File writes) is decoded rather than mangled.
+TEST_F(ExchangeTest, AnAnswerInUtf16IsDecoded) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"UTF-8 with a mark", "\xEF\xBB\xBF# \xE6\x96\x87\r\nx\r\n", "# \xE6\x96\x87\nx"},
+        {"UTF-16LE", std::string("\xFF\xFE#\0 \0\x87\x65\r\0\n\0x\0", 14), "# \xE6\x96\x87\nx"},
+        {"UTF-16BE", std::string("\xFE\xFF\0#\0 \x65\x87\0\r\0\n\0x", 14), "# \xE6\x96\x87\nx"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::write_file("_agy/answer.md", c.bytes);
+        EXPECT_EQ(ex::read_output("_agy/answer.md", "AI", log_).text, c.text);
+    }
+}
+
 // A saved answer takes the line ends of the file it replaces: CRLF only where every line
 // of that file ends so; LF for a new, empty, one-line or mixed file, and always LF where
 // asked (a script).
