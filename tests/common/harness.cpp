@@ -1,5 +1,6 @@
 #include "harness.hpp"
 
+#include "host/registry.hpp"
 #include "support/console.hpp"
 #include "support/text.hpp"
 
@@ -49,6 +50,12 @@ TempDir::~TempDir() {
 }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::set<std::string> command_names() {
+    std::set<std::string> names;
+    for (const auto& command : host::commands()) names.insert(command.name);
+    return names;
+}
 
 void write_file(const fs::path& p, const std::string& text) {
     if (p.has_parent_path()) fs::create_directories(p.parent_path());

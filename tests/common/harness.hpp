@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,10 @@ class TempDir {
 // Whether `part` occurs in `text`, for a condition (a wait, a choice). A check is written
 // EXPECT_THAT(text, testing::HasSubstr(part)): its failure shows the text that was searched.
 bool has(const std::string& text, const std::string& part);
+
+// The names of the commands the program registers (host::commands()): a table of
+// cases per command checks its names against them, so a new command is not left out.
+std::set<std::string> command_names();
 
 // Markdown of a table header of `columns` columns over `rows` one-cell rows: a few bytes
 // that ask the table extension, which pads every row, for columns x rows cells.

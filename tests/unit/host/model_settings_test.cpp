@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,10 @@ struct Workspace {
 }  // namespace
 
 TEST(ModelSettings, FallbacksWhenTheConfigurationNamesNoModel) {
+    // pressling and varnel run no agent; start has no configuration (its model is -m alone).
+    std::set<std::string> covered = {"pressling", "varnel", "start"};
+    for (const auto& c : cases()) covered.insert(c.command);
+    EXPECT_EQ(covered, th::command_names());
     Workspace workspace;
     for (const char* text : {"config:\n  output_dir: out\n", "other: 1\n", "config: [a, b]\n", "config:\n"}) {
         for (const auto& c : cases()) {
