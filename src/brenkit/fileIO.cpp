@@ -273,17 +273,15 @@ void remove_directory(const fs::path& path) {
 }
 
 bool setup_output_dir(const fs::path& folder, const Logger* logger) {
-    if (auto reason = leaves_working_copy(folder, Deed::write)) {
-        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), *reason));
+    auto refused = [&](const std::string& reason) {
+        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), reason));
         return false;
-    }
+    };
+    if (auto reason = leaves_working_copy(folder, Deed::write)) return refused(*reason);
     std::error_code ec;
     if (fs::is_directory(folder, ec)) return true;
     fs::create_directories(support::os_path(folder), ec);
-    if (ec || !fs::is_directory(folder)) {
-        if (logger) logger->error(fmt::format("❌ 無法建立輸出資料夾 {}: {}", support::utf8_text(folder), ec ? support::error_text(ec) : "路徑已被檔案佔用"));
-        return false;
-    }
+    if (ec || !fs::is_directory(folder)) return refused(ec ? support::error_text(ec) : "路徑已被檔案佔用");
     if (logger) logger->debug(fmt::format("🔍 已建立輸出資料夾: {}", support::utf8_text(folder)));
     return true;
 }

@@ -114,6 +114,8 @@ std::vector<Choice> scan_and_select_files(const fs::path& folder, const ScanOpti
 
 // A numbered list of options under `title`; Enter takes the default (a 1-based number
 // as text). Returns the chosen option's text.
+// The question of most such menus.
+inline constexpr const char* number_prompt = "💬 請輸入編號";
 std::string select_option(const std::string& prompt, const std::vector<std::string>& options,
                           const std::string& default_number = "1", const std::string& title = "");
 

@@ -52,21 +52,30 @@ bool fetch(const fs::path& path, const std::string& repo_folder, const std::stri
     return present(path, label, logger);
 }
 
+namespace {
+
+// The end of a run whose goal or skill file is not there.
+support::Result missing_goal_or_skill(const Logger& logger) {
+    logger.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
+    return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
+}
+
+}  // namespace
+
 std::optional<support::Result> fetch_goal_and_skill(const fs::path& goal_path, const fs::path& skill_path,
                                                     const Logger& logger) {
     download_if_missing(goal_path, download_url(goal_folder, goal_path), "Goal 設定檔", logger);
     download_if_missing(skill_path, download_url(skill_folder, skill_path), "Skill 設定檔", logger);
     if (present(goal_path, "Goal 設定檔", logger) && present(skill_path, "Skill 設定檔", logger)) return std::nullopt;
-    logger.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
-    return support::Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
+    return missing_goal_or_skill(logger);
 }
 
-bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
+std::optional<support::Result> fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger) {
     for (const auto& source : sources)
         download_if_missing(source.path, fileIO::repo_url(source.repo_path), source.label, logger);
     for (const auto& source : sources)
-        if (!present(source.path, source.label, logger)) return false;
-    return true;
+        if (!present(source.path, source.label, logger)) return missing_goal_or_skill(logger);
+    return std::nullopt;
 }
 
 std::optional<fs::path> fetch_template(const fs::path& template_path, const Logger& logger) {
@@ -321,7 +330,7 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
     auto saved = save_answer(path, text, answer, label, logger);
     if (!saved.ok) return support::Result::failure(saved.text);
     logger.info(done_line + support::utf8_text(path));
-    return support::Result::success("成功產出: " + support::utf8_text(path.filename()));
+    return produced(support::utf8_text(path.filename()));
 }
 
 std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger) {
@@ -337,6 +346,30 @@ std::optional<support::Result> refuse_link_out(const fs::path& path, fileIO::Dee
 }
 
 support::Result editor_failed() { return support::Result::failure("編輯器未正常結束，程序中斷。"); }
+
+support::Result no_file_chosen() { return support::Result::failure("❌ 未選取任何檔案或掃描失敗。"); }
+
+support::Result produced(const std::string& file_name) { return support::Result::success("成功產出: " + file_name); }
+
+std::string brief_output_request(const fs::path& output_path) {
+    return "使用 `write_to_file` 寫入：`" + prompt_path(output_path) + "`。\n禁止解釋或 markdown，僅執行工具。";
+}
+
+void log_generate_mode(const fs::path& out_path, const Logger& logger) {
+    logger.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path));
+}
+
+void log_refactor_mode(const std::string& picked, const Logger& logger) {
+    logger.info("✅ 🔄 已選取檔案，進入重構模式：" + picked);
+}
+
+void log_module_name(const std::string& module_name, const Logger& logger) {
+    logger.debug("🔍 偵測到的模組名稱 module_name: " + module_name);
+}
+
+void log_requirement(const std::string& requirement, const Logger& logger) {
+    logger.info("✅ 已輸入生成需求：" + requirement);
+}
 
 bool plain_file_name(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;

@@ -48,9 +48,9 @@ struct FixedSource {
     std::string repo_path;  // "_agy/goal/torvane.yaml"
     std::string label;
 };
-// Downloads each missing file from its own repository file. True when all of them exist
-// afterwards.
-bool fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger);
+// Downloads each missing file from its own repository file. Nothing when all of them exist
+// afterwards; otherwise the failure of fetch_goal_and_skill, its error logged.
+std::optional<support::Result> fetch_fixed(const std::vector<FixedSource>& sources, const Logger& logger);
 
 // Fetches an output template; a template that cannot be had is warned about and
 // dropped (nothing returned), which is no failure. A present template is announced.
@@ -193,7 +193,7 @@ support::Result save_answer(const fs::path& path, const std::string& text, Answe
                             LineEnds ends = LineEnds::of_replaced_file);
 
 // Saves a generated document: on success removes the agent's answer file, logs
-// `done_line` followed by the path and gives "成功產出: " + the file's name; a failed
+// `done_line` followed by the path and gives produced() of the file's name; a failed
 // save gives the save's message and keeps the answer file.
 support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
                               const std::string& label, const std::string& done_line, const Logger& logger);
@@ -209,6 +209,27 @@ std::optional<support::Result> refuse_link_out(const fs::path& path, brenkit::fi
 
 // The failure result of an editor that did not end normally (its reason is logged).
 support::Result editor_failed();
+// The failure result of a file menu left without a choice, or of a scan that found nothing.
+support::Result no_file_chosen();
+// The success result of a run that wrote the file `file_name`: "成功產出: " + the name.
+support::Result produced(const std::string& file_name);
+
+// The short output request of the commands whose prompts are brief: write the answer to
+// the output file with the tool, and nothing else (no line feed at the end).
+std::string brief_output_request(const fs::path& output_path);
+
+// The lines of a run that writes a new document or refactors one: the file it will write
+// (`out_path`) or the one picked for refactoring (`picked`, as the command names it), the
+// module name found for the prompt (debug) and the requirement the user typed.
+void log_generate_mode(const fs::path& out_path, const Logger& logger);
+void log_refactor_mode(const std::string& picked, const Logger& logger);
+void log_module_name(const std::string& module_name, const Logger& logger);
+void log_requirement(const std::string& requirement, const Logger& logger);
+
+// The question for a document's author when nothing names one, and the proposal where a
+// command offers one.
+inline constexpr const char* author_question = "💬 請手動輸入作者 (Author)";
+inline constexpr const char* default_author = "Orlen Vask";
 
 // Whether the name stays inside the folder it is joined to: one path component, not
 // empty, not "." or "..", with no separator of any platform.

@@ -168,9 +168,7 @@ class FrameRun {
             return 1;
         }
         if (model_override) {
-            std::string mapped_model = mindrel::resolve_model_name(*args_.model);
-            (*settings)["default_model"] = mapped_model;
-            log_.info("✅ 已手動指定 AI 模型：" + mapped_model);
+            (*settings)["default_model"] = mindrel::model_from_option(*args_.model, log_);
         }
         if (output_override) {
             std::string folder = args_.output_dir->empty() ? "./" : *args_.output_dir;

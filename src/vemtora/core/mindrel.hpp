@@ -30,6 +30,8 @@ std::vector<std::string> resolve_model_name(const std::vector<std::string>& mode
 // A loaded configuration value: a text or a list (each text element resolved, other
 // elements kept); a false value or any other node comes back unchanged.
 YAML::Node resolve_model_name(const YAML::Node& model_val);
+// The model the user named with -m/--model, resolved; the line that says so is logged.
+std::string model_from_option(const std::string& model, const brenkit::app_logging::Logger& logger);
 
 // ---- module state ----
 // Whether a Gen AI client library is built in. This build carries none, so the direct

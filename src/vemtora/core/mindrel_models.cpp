@@ -46,6 +46,12 @@ std::string resolve_model_name(const std::string& model_val) {
     return model_val.empty() ? model_val : resolve_single(model_val);
 }
 
+std::string model_from_option(const std::string& model, const brenkit::app_logging::Logger& logger) {
+    std::string mapped = resolve_model_name(model);
+    logger.info("✅ 已手動指定 AI 模型：" + mapped);
+    return mapped;
+}
+
 std::vector<std::string> resolve_model_name(const std::vector<std::string>& model_val) {
     std::vector<std::string> out;
     out.reserve(model_val.size());

@@ -29,6 +29,10 @@ fs::path cli_file_of(const Pass& pass) { return pass.cli_folder / "cli.py"; }
 
 }  // namespace
 
+support::Result rewrite_failed(const std::string& module_name, const std::string& reason) {
+    return support::Result::failure("AI 重構 " + module_name + " 失敗: " + reason);
+}
+
 std::string cli_reference(const Pass& pass) { return exchange::prompt_path(cli_file_of(pass)); }
 
 std::string code_request() { return "]\n\n" + exchange::output_request("：", "生成的程式碼", reg_output_file); }

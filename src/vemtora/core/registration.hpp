@@ -58,6 +58,10 @@ struct Pass {
     const Logger* log = nullptr;
 };
 
+// The failure of the agent pass that rewrites the module `module_name` (before the
+// registration pass), with the agent's reason.
+support::Result rewrite_failed(const std::string& module_name, const std::string& reason);
+
 // The pass's cli.py as prompts name it.
 std::string cli_reference(const Pass& pass);
 // The closing of a prompt that ends on "cli_code: @[<cli.py>": the bracket and the

@@ -90,7 +90,7 @@ Result FlowkinApp::run() {
     if (auto failed = exchange::prepare_output_dir(out_folder, log)) return *failed;
     std::vector<std::string> names;
     for (const auto& kind : mmd_configs()) names.push_back(kind.name);
-    const std::string choice = fileIO::select_option("💬 請輸入編號", names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
+    const std::string choice = fileIO::select_option(fileIO::number_prompt, names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
     const DiagramKind& kind = kind_for(choice);
     template_path = fs::path("template/mmd") / support::path_from_utf8(kind.templ);
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
@@ -107,13 +107,13 @@ Result FlowkinApp::run() {
     std::string module_name = "Custom";
     if (!sources.empty()) {
         module_name = support::utf8_text(sources.front().first.stem());
-        log.debug("🔍 偵測到的模組名稱 module_name: " + module_name);
+        exchange::log_module_name(module_name, log);
     } else {
         log.warning("⚠️ 未選取任何檔案，將改為僅依據生成需求生成圖表。");
     }
     fs::path out_path = fileIO::setup_output_file(
         out_folder, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
-    log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path));
+    exchange::log_generate_mode(out_path, log);
     if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log)) return *refused;
 
     // ---- requirement: mandatory without sources ----
@@ -128,7 +128,7 @@ Result FlowkinApp::run() {
         if (!typed) return exchange::editor_failed();
         requirement = std::string(support::strip(*typed));
         if (!requirement.empty()) {
-            log.info("✅ 已輸入生成需求：" + requirement);
+            exchange::log_requirement(requirement, log);
         } else if (!sources.empty()) {
             log.info("✅ 未輸入額外需求，將使用預設規則生成。");
         } else {

@@ -94,9 +94,9 @@ std::vector<ManualKind> manual_configs() {
          "template/python_api_manual_template.md", "Python_API_Manual_{module_name}.md"},
         {"Python 使用手冊 (Python User Manual)", "_agy/goal/pyuser-manual.yaml", "_agy/skill/pyuser-manual-expert.yaml",
          "template/python_user_manual_template.md", "Python_User_Manual_{module_name}.md"},
-        {"Python 程式流程說明手冊 (Python Flow Manual)", "_agy/goal/flow-manual.yaml",
+        {python_flow_kind, "_agy/goal/flow-manual.yaml",
          "_agy/skill/flow-manual-expert.yaml", "template/python_code_flow_template.md", "pyFlow_Manual_{module_name}.md"},
-        {"C程式流程說明手冊 (C Flow Manual)", "_agy/goal/flow-manual.yaml", "_agy/skill/flow-manual-expert.yaml",
+        {c_flow_kind, "_agy/goal/flow-manual.yaml", "_agy/skill/flow-manual-expert.yaml",
          "template/c_code_flow_template.md", "cFlow_Manual_{module_name}.md"},
     };
 }

@@ -40,6 +40,9 @@ struct ManualKind {
 };
 // The five kinds in menu order.
 std::vector<ManualKind> manual_configs();
+// The menu texts of the two flow-manual kinds, whose project facts are asked differently.
+inline constexpr const char* python_flow_kind = "Python 程式流程說明手冊 (Python Flow Manual)";
+inline constexpr const char* c_flow_kind = "C程式流程說明手冊 (C Flow Manual)";
 // The kind whose menu text is `choice`; the Python API kind for any other text.
 const ManualKind& kind_for(const std::vector<ManualKind>& kinds, const std::string& choice);
 // The file-name beginnings by which existing manuals are offered for refactoring.

@@ -21,10 +21,6 @@ using support::Result;
 
 namespace {
 
-const std::string kCFlow = "C程式流程說明手冊 (C Flow Manual)";
-const std::string kPythonFlow = "Python 程式流程說明手冊 (Python Flow Manual)";
-const std::string kDefaultAuthor = "Orlen Vask";
-
 using support::prompt_stripped;
 
 struct Identity {
@@ -41,20 +37,20 @@ void ask_identity(const std::string& choice, Identity& id) {
     const std::string name_q = "💬 未偵測到專案名稱，請手動輸入專案/系統名稱 (Project/Package Name)";
     const std::string version_q = "💬 未偵測到版本號，請手動輸入 Version (例如 0.1.0)";
     const std::string author_q = "💬 未偵測到作者，請手動輸入作者 (Author)";
-    if (choice == kCFlow) {
+    if (choice == c_flow_kind) {
         id.project_name = prompt_stripped("💬 請手動輸入專案/系統名稱 (Project/Package Name)");
         id.version = prompt_stripped("💬 請手動輸入 Version (例如 0.1.0)");
-        id.author = prompt_stripped("💬 請手動輸入作者 (Author)");
-    } else if (choice == kPythonFlow) {
+        id.author = prompt_stripped(exchange::author_question);
+    } else if (choice == python_flow_kind) {
         id.project_name = name_known ? prompt_stripped("💬 請確認專案/系統名稱 (Project/Package Name)", id.project_name)
                                      : prompt_stripped(name_q);
         id.version = version_known ? prompt_stripped("💬 請確認 Version (例如 0.1.0)", id.version) : prompt_stripped(version_q);
         id.author = author_known ? prompt_stripped("💬 請確認作者 (Author)", *id.author)
-                                 : prompt_stripped(author_q, kDefaultAuthor);
+                                 : prompt_stripped(author_q, exchange::default_author);
     } else {
         if (!name_known) id.project_name = prompt_stripped(name_q);
         if (!version_known) id.version = prompt_stripped(version_q);
-        if (!author_known) id.author = prompt_stripped(author_q, kDefaultAuthor);
+        if (!author_known) id.author = prompt_stripped(author_q, exchange::default_author);
     }
 }
 
@@ -90,7 +86,7 @@ std::optional<Result> TomebrookApp::choose_kind() {
     const auto kinds = manual_configs();
     std::vector<std::string> names;
     for (const auto& kind : kinds) names.push_back(kind.name);
-    choice_ = fileIO::select_option("💬 請輸入編號", names, "2", "💬 請選擇輸出 API 手冊類型");
+    choice_ = fileIO::select_option(fileIO::number_prompt, names, "2", "💬 請選擇輸出 API 手冊類型");
     const ManualKind& selected_cfg = kind_for(kinds, choice_);
     goal_path = support::path_from_utf8(selected_cfg.goal);
     skill_path = support::path_from_utf8(selected_cfg.skill);
@@ -110,9 +106,9 @@ std::optional<Result> TomebrookApp::choose_sources() {
                                                               .exclude_paths = {".venv", "build", "dist", "__pycache__"},
                                                               .label = "目標原始碼檔案",
                                                               .logger = &log});
-    if (selected_info.empty()) return Result::failure("❌ 未選取任何檔案或掃描失敗。");
+    if (selected_info.empty()) return exchange::no_file_chosen();
     module_name_ = selected_info.front().second;
-    log.debug("🔍 偵測到的模組名稱 module_name: " + module_name_);
+    exchange::log_module_name(module_name_, log);
     for (const auto& [path, name] : selected_info) sources_.push_back(path);
     return std::nullopt;
 }
@@ -129,13 +125,13 @@ std::optional<Result> TomebrookApp::choose_manual() {
         if (!chosen.empty()) {
             is_refactor_mode_ = true;
             out_path_ = chosen.front().first;
-            log.info("✅ 🔄 已選取檔案，進入重構模式：" + support::utf8_text(out_path_));
+            exchange::log_refactor_mode(support::utf8_text(out_path_), log);
         }
     }
     if (!is_refactor_mode_) {
         const std::string file_name = support::replace_all(save_fmt_, "{module_name}", module_name_);
         out_path_ = fileIO::setup_output_file(support::path_from_utf8(output_dir), file_name, &log);
-        log.info("🆕 將進入生成模式。預計產出：" + support::utf8_text(out_path_));
+        exchange::log_generate_mode(out_path_, log);
     }
     return exchange::refuse_link_out(out_path_, fileIO::Deed::write, log);
 }
@@ -194,7 +190,8 @@ std::optional<Result> TomebrookApp::ask_requirements() {
         auto typed = fileIO::get_user_input_via_editor(marker, choice_ + " 生成需求", &log);
         if (!typed) return exchange::editor_failed();
         user_req_ = std::string(support::strip(*typed));
-        log.info(user_req_.empty() ? "💬 未輸入額外需求，將使用預設規則生成。" : "✅ 已輸入生成需求：" + user_req_);
+        if (user_req_.empty()) log.info("💬 未輸入額外需求，將使用預設規則生成。");
+        else exchange::log_requirement(user_req_, log);
         goal_name_ += "-gen";
     }
     return std::nullopt;

@@ -152,7 +152,7 @@ Result GraftwellApp::run() {
     }
     if (!answer.ok) {
         fileIO::remove_file(module_path);
-        return Result::failure("AI 重構 " + file_name + " 失敗: " + answer.text);
+        return registration::rewrite_failed(file_name, answer.text);
     }
 
     const std::string& code = answer.text;

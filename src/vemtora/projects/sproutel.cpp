@@ -115,8 +115,7 @@ std::string new_module_prompt(const fs::path& goal_path, const fs::path& main_lo
                           "- 子指令名稱: " + n.sub_cli_name,
                           "- 類別名稱: " + n.class_name,
                           "- 功能描述: " + n.project_desc,
-                          "使用 `write_to_file` 寫入：`" + exchange::prompt_path(new_module_output_file) + "`。",
-                          "禁止解釋或 markdown，僅執行工具。"},
+                          exchange::brief_output_request(new_module_output_file)},
                          "\n");
 }
 
@@ -125,8 +124,7 @@ std::string registration_prompt(const registration::Pass& pass, const NewModuleN
     return "根據 @[" + exchange::prompt_path(pass.goal_path) + "]：\n重構 @[" + registration::cli_reference(pass) +
            "] 註冊子指令。\n【參數設定】\n- 專案名稱: " + names.prj_name + "\n- 指令名稱: " + names.cli_name +
            "\n- 子指令名稱: " + names.sub_cli_name + "\n- 檔案名稱: " + file_name + "\n- 函式名稱: " + func_name +
-           "\n使用 `write_to_file` 寫入：`" + exchange::prompt_path(registration::reg_output_file) +
-           "`。\n禁止解釋或 markdown，僅執行工具。";
+           "\n" + exchange::brief_output_request(registration::reg_output_file);
 }
 
 SproutelApp::SproutelApp(const YAML::Node& config_dict) {
@@ -135,10 +133,10 @@ SproutelApp::SproutelApp(const YAML::Node& config_dict) {
     template_repo = fileIO::text_setting(config, "template_repo", default_template_repo);
     goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/sproutel.yaml"));
     skill_path = support::path_from_utf8(fileIO::text_setting(config, "skill_path", "_agy/skill/dovud-expert.yaml"));
-    // A file that does not arrive here is reported by run before anything is asked.
-    exchange::fetch_fixed({{goal_path, "_agy/goal/sproutel.yaml", "Goal 設定檔"},
-                           {skill_path, "_agy/skill/dovud-expert.yaml", "Skill 設定檔"}},
-                          log);
+    // A file that does not arrive here ends run before anything is asked.
+    missing_instructions_ = exchange::fetch_fixed({{goal_path, "_agy/goal/sproutel.yaml", "Goal 設定檔"},
+                                                   {skill_path, "_agy/skill/dovud-expert.yaml", "Skill 設定檔"}},
+                                                  log);
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
     project_desc = fileIO::text_setting(config, "project_desc", "");
@@ -229,10 +227,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
 Result SproutelApp::run() {
     const auto& log = sproutel::log();
 
-    if (!fs::exists(goal_path) || !fs::exists(skill_path)) {
-        log.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
-        return Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
-    }
+    if (missing_instructions_) return *missing_instructions_;
 
     // A folder in the way is said before the questions that it would make useless.
     if (auto taken = refuse_taken_clone_folder()) return *taken;
@@ -284,7 +279,7 @@ Result SproutelApp::run() {
                                         .add_dot_dir = true},
                                        "AI 產出的新專案程式碼", log);
     const std::string module_name = support::utf8_text(main_logic_file.filename());
-    if (!answer.ok) return Result::failure("AI 重構 " + module_name + " 失敗: " + answer.text);
+    if (!answer.ok) return registration::rewrite_failed(module_name, answer.text);
 
     const std::string& code = answer.text;
     if (code.empty()) {

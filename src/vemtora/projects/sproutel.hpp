@@ -5,6 +5,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,10 @@ class SproutelApp {
     YAML::Node backup_model;  // kept for the configuration's sake; no pass uses it
     std::string project_desc;
     bool debug = false;       // kept; debug mode comes from --debug or DOVUD_DEBUG
+
+  private:
+    // The failure of the goal and skill fetch made at construction, if it failed.
+    std::optional<support::Result> missing_instructions_;
 };
 
 // The command "sproutel" as the host registers it.

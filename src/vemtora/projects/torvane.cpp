@@ -113,12 +113,10 @@ Result TorvaneApp::run() {
         log.warning("⚠️ 未選取架構參考，將採用一般重構模式。");
     }
 
-    if (!exchange::fetch_fixed({{goal_path, "_agy/goal/torvane.yaml", "Refactor Prompt"},
-                                {skill_path, "_agy/skill/dovud-expert.yaml", "Skill Prompt"}},
-                               log)) {
-        log.error("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
-        return Result::failure("❌ 缺少必要的 Goal 或 Skill 設定檔");
-    }
+    if (auto missing = exchange::fetch_fixed({{goal_path, "_agy/goal/torvane.yaml", "Refactor Prompt"},
+                                              {skill_path, "_agy/skill/dovud-expert.yaml", "Skill Prompt"}},
+                                             log))
+        return *missing;
 
     auto typed = fileIO::get_user_input_via_editor(
         "# 請在此輸入具體的重構需求（例如：優化錯誤處理、重構輸入為 editor、加上型別提示等）。存檔並關閉以繼續。\n",

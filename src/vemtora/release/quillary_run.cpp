@@ -26,6 +26,7 @@ const std::string kPythonWheel = "Python Wheel Project";
 const std::string kCMcu = "C MCU Project";
 const std::string kDone = "成功更新 README.md";
 const fs::path kReadmePath = "./README.md";
+const std::string kNotClean = "Git 工作區非 Clean 狀態";
 // git commands whose output the user sees as it comes.
 const runwick::GitCheck kShared{.output = support::Output::inherit};
 
@@ -116,7 +117,7 @@ std::optional<Result> Quillary::check_clean_tree() {
             for (size_t i = 0; i < lines.size() && i < shown; ++i) support::echo("  " + lines[i], support::Stream::err);
             if (lines.size() > shown)
                 support::echo("  ... 另有 " + std::to_string(lines.size() - shown) + " 項變更未列出", support::Stream::err);
-            return Result::failure("Git 工作區非 Clean 狀態");
+            return Result::failure(kNotClean);
         }
     } catch (const runwick::GitFailed& e) {
         return no_repository(e.what());
@@ -143,7 +144,7 @@ void Quillary::choose_readme_kind() {
     };
     std::vector<std::string> kinds;
     for (const auto& [name, _] : readme_configs) kinds.push_back(name);
-    const std::string choice = fileIO::select_option("💬 請輸入編號", kinds, "1", "💬 請選擇要處理的 README 型態");
+    const std::string choice = fileIO::select_option(fileIO::number_prompt, kinds, "1", "💬 請選擇要處理的 README 型態");
     const KindPaths* selected = &readme_configs[0].second;
     for (const auto& [name, paths] : readme_configs)
         if (name == choice) selected = &paths;
@@ -220,7 +221,7 @@ std::optional<Result> Quillary::read_names() {
         }
     }
     if (!project_name_) project_name_ = support::prompt_stripped("💬 請手動輸入專案名稱 (Project Name)");
-    if (!author_) author_ = support::prompt_stripped("💬 請手動輸入作者 (Author)", "Orlen Vask");
+    if (!author_) author_ = support::prompt_stripped(exchange::author_question, exchange::default_author);
     current_date_ = exchange::today();
     log.info("✅ 專案名稱: " + *project_name_ + ", 作者: " + *author_);
     log.info("✅ 版本號: " + next_version_ + ", 生成日期: " + current_date_);
@@ -399,7 +400,7 @@ Result Quillary::release_menu(const std::string& next_version) {
             log.warning("⚠️ 偵測到 Git 工作區有未提交的變更，vezev-odir 必須在 Clean 狀態下執行！");
             if (!support::confirm("💬 是否要立刻將所有變更進行 Git Commit？", true)) {
                 log.error("❌ Git 工作區非 Clean 狀態，拒絕執行發布！請先 commit 您的變更。");
-                return Result::failure("Git 工作區非 Clean 狀態");
+                return Result::failure(kNotClean);
             }
             const std::string message =
                 support::prompt("💬 請輸入 Commit 訊息", "chore: bump version and update README for v" + next_version);

@@ -115,8 +115,7 @@ std::vector<std::string> models_to_try(const std::string& default_model, const Y
 std::string build_prompt(const fs::path& goal_path, const fs::path& skill_path) {
     return "根據 " + exchange::reference(goal_path) + " 與 " + exchange::reference(skill_path) + "：\n" +
            "分析 " + exchange::reference(diff_file) + " 並生成 5 行內 commit 訊息。\n" +
-           "使用 `write_to_file` 寫入：`" + exchange::prompt_path(commit_file) + "`。\n" +
-           "禁止解釋或 markdown，僅執行工具。";
+           exchange::brief_output_request(commit_file);
 }
 
 std::vector<std::string> untracked_files(std::string_view porcelain) {

@@ -91,7 +91,7 @@ Result KrestelApp::run() {
         auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh", fileIO::Picks::one);
         if (!chosen.empty()) {
             target = Target{chosen.front().second, chosen.front().first};
-            lg.info("✅ 🔄 已選取檔案，進入重構模式：" + target->name + ".sh");
+            exchange::log_refactor_mode(target->name + ".sh", lg);
             current_content = fileIO::load_local_file_content(target->path, "現有腳本內容", &lg);
         }
     }
@@ -155,7 +155,7 @@ Result KrestelApp::run() {
     }
 
     lg.info("🎉 成功完成" + mode + "！檔案已更新：" + support::utf8_text(out_path));
-    return Result::success("成功產出: " + name);
+    return exchange::produced(name);
 }
 
 vemtora::CommandDecl cmd_krestel() {

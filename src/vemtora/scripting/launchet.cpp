@@ -57,8 +57,7 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     else
         lg.warning("⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。");
     if (model && !model->empty()) {
-        launch.mapped_model = mindrel::resolve_model_name(*model);
-        lg.info("✅ 已手動指定 AI 模型：" + *launch.mapped_model);
+        launch.mapped_model = mindrel::model_from_option(*model, lg);
     }
     auto cmd = base_cmd(launch);
     lg.debug("base_cmd: " + support::list_repr(cmd));

@@ -109,7 +109,7 @@ Result MolderyApp::run() {
     if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
 
     FileType type = file_type_of(
-        fileIO::select_option("💬 請輸入編號", type_menu(), "3", "💬 請選擇目標檔案與輸出樣板的類型"));
+        fileIO::select_option(fileIO::number_prompt, type_menu(), "3", "💬 請選擇目標檔案與輸出樣板的類型"));
 
     support::echo("\n--- 💬 請選擇範本資料來源 ---");
     std::vector<fileIO::Choice> selected;
@@ -129,7 +129,7 @@ Result MolderyApp::run() {
             if (selected.empty()) lg.warning("⚠️ 未選取任何有效 " + type.label + " 檔案，程序結束。");
         }
     }
-    if (selected.empty()) return Result::failure("❌ 未選取任何檔案或掃描失敗。");
+    if (selected.empty()) return exchange::no_file_chosen();
 
     auto typed = fileIO::get_user_input_via_editor(editor_text, "範本生成需求", &lg);
     if (!typed) return exchange::editor_failed();

@@ -12,6 +12,8 @@ namespace fs = std::filesystem;
 namespace {
 
 using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 const fs::path sample = th::fakes_dir() / "projtools-sample";
 const std::string new_cli = "import click\nfrom .start_task import cmd_start_task\n";
@@ -83,8 +85,15 @@ TEST_F(SproutelCli, ClonesRenamesAndCompletesTheProject) {
 }
 
 TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
+    // Instruction files that cannot be had: the shared refusal, before any question.
+    auto o = run_input({"sproutel", "-c", "config.yaml"}, "Tool\nmy-cli\nstart-task\n", "",
+                       {{"VEMTORA_REPO_BASE_URL", "file:///nonexistent-vemtora-repo"}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\nError: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("手動輸入模式")));
+
     // An answer of blanks only: nothing cloned, no agent.
-    auto o = run("   \nmy-cli\nstart-task\n");
+    o = run("   \nmy-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "Error: 專案名稱、指令名稱與子指令名稱皆不能為空。\n")) << o.err;
     EXPECT_FALSE(fs::exists(work / "Faldrun"));

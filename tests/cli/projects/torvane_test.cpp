@@ -1,6 +1,7 @@
 // The refactoring command end to end: manuals downloaded from a file:// folder, the
 // target and reference picked from menus, the request typed into the test editor, the
 // fake agent refactoring the script and registering it in the cli.py beside it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
@@ -10,6 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using th::has;
+using ::testing::HasSubstr;
 
 const std::string loader_py = "def load():\n    return 1\n";
 
@@ -75,8 +77,14 @@ TEST_F(TorvaneCli, RefactorsTheScriptWithManualsThenRegistersIt) {
 }
 
 TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
+    // Instruction files that cannot be had: the shared refusal, before the editor.
+    auto o = run_input({"torvane"}, "\n2\n\n", "", {{"VEMTORA_REPO_BASE_URL", "file:///nonexistent-vemtora-repo"}});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\nError: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
+    EXPECT_TRUE(calls().empty());
+
     // No at the question: nothing touched, no agent.
-    auto o = run("\n2\n\nn\n");
+    o = run("\n2\n\nn\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(has(o.err, "Error: 使用者已取消重構\n")) << o.err;
     EXPECT_TRUE(has(o.err, "⚠️ 未選取架構參考，將採用一般重構模式。\n"));

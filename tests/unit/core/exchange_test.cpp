@@ -52,21 +52,32 @@ TEST_F(ExchangeTest, GoalAndSkillAreFetchedByFileNameIntoTheirOwnFolders) {
     EXPECT_FALSE(fs::exists("_agy/goal"));
 }
 
+// The goal and skill fetched by file name or from fixed repository files: either one
+// missing fails the same way, with the one message.
 TEST_F(ExchangeTest, AMissingSkillFailsLikeAMissingGoal) {
     th::write_file(dir_ / "repo/_agy/goal/g.yaml", "goal\n");
     auto env = repo_env();
-    for (const auto& [goal, skill] : {std::pair{"_agy/goal/g.yaml", "_agy/skill/none.yaml"},
-                                      std::pair{"_agy/goal/none.yaml", "_agy/skill/none.yaml"}}) {
-        Capture capture;
-        auto failure = ex::fetch_goal_and_skill(goal, skill, log_);
-        ASSERT_TRUE(failure.has_value()) << goal;
-        EXPECT_FALSE(failure->ok);
-        EXPECT_EQ(failure->text, "❌ 缺少必要的 Goal 或 Skill 設定檔");
-        ASSERT_FALSE(capture.records().empty());
-        EXPECT_EQ(capture.records().back().level, Level::error);
-        EXPECT_EQ(capture.records().back().message, "❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
-        // A download that failed leaves no empty folder behind in the working copy.
-        EXPECT_FALSE(fs::exists("_agy/skill")) << goal;
+    using Fetch = std::function<std::optional<support::Result>(const char* goal, const char* skill)>;
+    const std::vector<std::pair<std::string, Fetch>> fetches = {
+        {"by file name", [&](const char* goal, const char* skill) { return ex::fetch_goal_and_skill(goal, skill, log_); }},
+        {"fixed", [&](const char* goal, const char* skill) {
+             return ex::fetch_fixed({{goal, goal, "Goal 設定檔"}, {skill, skill, "Skill 設定檔"}}, log_);
+         }}};
+    for (const auto& [how, fetch] : fetches) {
+        for (const auto& [goal, skill] : {std::pair{"_agy/goal/g.yaml", "_agy/skill/none.yaml"},
+                                          std::pair{"_agy/goal/none.yaml", "_agy/skill/none.yaml"}}) {
+            SCOPED_TRACE(how);
+            Capture capture;
+            auto failure = fetch(goal, skill);
+            ASSERT_TRUE(failure.has_value()) << goal;
+            EXPECT_FALSE(failure->ok);
+            EXPECT_EQ(failure->text, "❌ 缺少必要的 Goal 或 Skill 設定檔");
+            ASSERT_FALSE(capture.records().empty());
+            EXPECT_EQ(capture.records().back().level, Level::error);
+            EXPECT_EQ(capture.records().back().message, "❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。");
+            // A download that failed leaves no empty folder behind in the working copy.
+            EXPECT_FALSE(fs::exists("_agy/skill")) << goal;
+        }
     }
     EXPECT_TRUE(fs::is_regular_file("_agy/goal/g.yaml"));
 }
