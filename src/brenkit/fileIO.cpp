@@ -190,6 +190,14 @@ LocalFile read_local_file(const fs::path& path, const ReadOptions& options) {
     return refused(read.reason);
 }
 
+std::string read_or_throw(const fs::path& path) {
+    if (fs::is_directory(path)) throw std::runtime_error("Is a directory: '" + support::utf8_text(path) + "'");
+    auto file = read_local_file(path);
+    if (file.outcome != LocalFile::Outcome::read)
+        throw std::runtime_error("cannot read '" + support::utf8_text(path) + "': " + file.reason);
+    return std::move(file.bytes);
+}
+
 std::string read_refused(const std::string& label, const fs::path& path, const std::string& reason) {
     return fmt::format("無法讀取{}: {}: {}", label, support::utf8_text(path), reason);
 }

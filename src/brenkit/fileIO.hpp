@@ -222,6 +222,10 @@ struct LocalFile {
     std::string reason{};  // why it was refused, as the user reads it
 };
 LocalFile read_local_file(const fs::path& path, const ReadOptions& options = {});
+// The bytes of a file that the command cannot do without, as read_local_file reads them:
+// a folder, or a file it does not read, raises std::runtime_error ("Is a directory: 'x'",
+// "cannot read 'x': reason"), which ends the command with the runtime's error report.
+std::string read_or_throw(const fs::path& path);
 // The line of a refused read: "無法讀取" + label + ": " + path + ": " + reason.
 std::string read_refused(const std::string& label, const fs::path& path, const std::string& reason);
 

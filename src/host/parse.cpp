@@ -85,7 +85,7 @@ class Normaliser {
         if (eq != std::string::npos) explicit_value = arg.substr(eq + 1);
 
         if (name == "--help") {
-            if (explicit_value) fail("Option '--help' does not take a value.");
+            if (explicit_value) fail(no_value_taken(name));
             out_.help = true;
             return;
         }
@@ -96,7 +96,7 @@ class Normaliser {
                 if (explicit_value) rargs_.push_front(*explicit_value);
                 value(name, o, explicit_value.has_value());
             } else if (explicit_value) {
-                fail("Option " + help::quoted(name) + " does not take a value.");
+                fail(no_value_taken(name));
             } else {
                 out_.tokens.push_back(negative ? o.negative_name : o.long_name);
             }
@@ -116,7 +116,7 @@ class Normaliser {
                 // A multi-byte character names no option; report it whole.
                 size_t pos = i;
                 support::next_code_point(arg, pos);
-                fail("No such option: -" + arg.substr(i, pos - i));
+                fail(no_such_option("-" + arg.substr(i, pos - i)));
             }
             if (takes_value(*it)) {
                 bool attached = i + 1 < arg.size();
@@ -219,6 +219,10 @@ std::string no_such_option(const std::string& name, const std::vector<std::strin
     if (close.size() == 1) return message + " Did you mean " + close.front() + "?";
     if (close.size() > 1) return message + " (Possible options: " + support::join(close, ", ") + ")";
     return message;
+}
+
+std::string no_value_taken(const std::string& name) {
+    return "Option " + help::quoted(name) + " does not take a value.";
 }
 
 Canonical canonical_args(const CommandDecl& decl, const std::vector<std::string>& args) {

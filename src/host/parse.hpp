@@ -28,8 +28,11 @@ class UsageError : public std::runtime_error {
 
 // click's message for an unknown long option: "No such option: --debg", followed by
 // "Did you mean --debug?" or "(Possible options: --debug, --model)" when some of
-// `long_names` are close to what was typed.
-std::string no_such_option(const std::string& name, const std::vector<std::string>& long_names);
+// `long_names` are close to what was typed. A short option ("-x") has none to offer.
+std::string no_such_option(const std::string& name, const std::vector<std::string>& long_names = {});
+// The message for a value given to an option that takes none ("--debug=1"):
+// "Option '--debug' does not take a value."
+std::string no_value_taken(const std::string& name);
 
 struct ParsedCommand {
     bool help = false;  // --help was given: show the page, run nothing

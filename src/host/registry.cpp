@@ -36,12 +36,12 @@ int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::strin
         if (arg == "--") break;
         std::string name = arg.substr(0, arg.find('='));
         if (name == "--help") {
-            if (name.size() != arg.size()) throw UsageError(nullptr, "Option '--help' does not take a value.");
+            if (name.size() != arg.size()) throw UsageError(nullptr, no_value_taken(name));
             want_help = true;
             continue;
         }
         if (arg.rfind("--", 0) == 0) throw UsageError(nullptr, no_such_option(name, {"--help"}));
-        throw UsageError(nullptr, "No such option: " + arg.substr(0, 2));
+        throw UsageError(nullptr, no_such_option(arg.substr(0, 2)));
     }
     if (want_help) {
         show(help::group_page(decls, help::page_width()));

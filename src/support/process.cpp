@@ -21,7 +21,8 @@ void cut_to_tail(std::string& sink, size_t limit) {
     if (limit && sink.size() > limit) sink.erase(0, sink.size() - limit);
 }
 
-void refuse_nul_arguments(const std::vector<std::string>& argv) {
+void refuse_unpassable(const std::vector<std::string>& argv) {
+    if (argv.empty()) throw ProcessError("empty command");
     for (const auto& arg : argv)
         if (arg.find('\0') != std::string::npos)
             throw ProcessError(argv[0] + ": an argument holding a NUL character cannot be passed: " + list_repr({arg}));

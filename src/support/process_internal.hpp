@@ -11,9 +11,10 @@ void append_tail(std::string& sink, const char* data, size_t n, size_t limit);
 // The last `limit` bytes (everything when 0), once reading is over.
 void cut_to_tail(std::string& sink, size_t limit);
 
-// A NUL would end an argument where the system hands it over, and the program would get
-// a part of it: raises ProcessError for an argument that holds one.
-void refuse_nul_arguments(const std::vector<std::string>& argv);
+// Raises ProcessError for an argument vector that cannot start a program: an empty one,
+// or one with an argument that holds a NUL (the system would end the argument there, and
+// the program would get a part of it).
+void refuse_unpassable(const std::vector<std::string>& argv);
 
 // "Command '['git', 'commit']'", the start of every description of a child's end.
 std::string command_named(const std::vector<std::string>& argv);

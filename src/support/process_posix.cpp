@@ -134,8 +134,7 @@ class SpawnSetUp {
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
-    if (argv.empty()) throw ProcessError("empty command");
-    process_detail::refuse_nul_arguments(argv);
+    process_detail::refuse_unpassable(argv);
     // posix_spawnp reports a missing program only through the child's exit status (127
     // from glibc's fallback); look it up first so the caller gets a real start failure.
     auto program = find_executable(argv[0]);

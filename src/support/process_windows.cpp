@@ -321,8 +321,7 @@ fs::path npm_shim_program(const fs::path& shim_path, const NpmShim& shim, const 
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
-    if (argv.empty()) throw ProcessError("empty command");
-    process_detail::refuse_nul_arguments(argv);
+    process_detail::refuse_unpassable(argv);
     auto program = find_executable(argv[0]);
     if (!program) throw ProcessError(argv[0] + ": " + system_message(ERROR_FILE_NOT_FOUND));
     std::string shown_name = argv[0];

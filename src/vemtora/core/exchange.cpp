@@ -114,8 +114,12 @@ std::string output_section(const fs::path& output_path) {
 }
 
 std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path) {
-    return "【輸出要求】" + colon + "\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" +
-           prompt_path(output_path) + "` 檔案中。\n";
+    return output_request_named(colon, what, prompt_path(output_path));
+}
+
+std::string output_request_named(const std::string& colon, const std::string& what, const std::string& named_path) {
+    return "【輸出要求】" + colon + "\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" + named_path +
+           "` 檔案中。\n";
 }
 
 support::Result read_output(const fs::path& output_path, const std::string& label, const Logger& logger) {
@@ -370,6 +374,14 @@ void log_module_name(const std::string& module_name, const Logger& logger) {
 void log_requirement(const std::string& requirement, const Logger& logger) {
     logger.info("✅ 已輸入生成需求：" + requirement);
 }
+
+std::string generate_requirement_marker(const std::string& document) {
+    return "# 請在此輸入 " + document + " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
+}
+
+void log_prompt(const std::string& prompt, const Logger& logger) { logger.debug("🔍 Agy Prompt: " + prompt); }
+
+void log_prompt_block(const std::string& prompt, const Logger& logger) { logger.debug("Prompt:\n" + prompt); }
 
 bool plain_file_name(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;

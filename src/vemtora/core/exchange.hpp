@@ -80,6 +80,8 @@ std::string output_section(const fs::path& output_path);
 // The output section itself: "【輸出要求】" + `colon` + the instruction to write `what`
 // ("生成的手冊內容") to the output file, ending with a line feed.
 std::string output_request(const std::string& colon, const std::string& what, const fs::path& output_path);
+// The same for an output file that the caller has already named as prompt_path does.
+std::string output_request_named(const std::string& colon, const std::string& what, const std::string& named_path);
 
 // The output file's text, stripped, without a byte-order mark and with every CRLF made
 // LF; "" when the agent wrote nothing. The file is read
@@ -225,6 +227,13 @@ void log_generate_mode(const fs::path& out_path, const Logger& logger);
 void log_refactor_mode(const std::string& picked, const Logger& logger);
 void log_module_name(const std::string& module_name, const Logger& logger);
 void log_requirement(const std::string& requirement, const Logger& logger);
+// The editor's opening text when the user may add a requirement for generating the
+// document `document` ("API 手冊"), one line.
+std::string generate_requirement_marker(const std::string& document);
+// The debug line of the prompt an agent pass is given, after "🔍 Agy Prompt: " or, in
+// the commands that show it as a block of its own, under "Prompt:".
+void log_prompt(const std::string& prompt, const Logger& logger);
+void log_prompt_block(const std::string& prompt, const Logger& logger);
 
 // The question for a document's author when nothing names one, and the proposal where a
 // command offers one.

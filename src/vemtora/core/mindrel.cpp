@@ -121,13 +121,10 @@ support::Result run_agy(const RunAgyArgs& args) {
 
 std::string extract_function_name(const fs::path& file_path) {
     if (!fs::exists(file_path)) return "";
-    if (fs::is_directory(file_path)) throw std::runtime_error("Is a directory: '" + support::utf8_text(file_path) + "'");
-    const auto file = brenkit::fileIO::read_local_file(file_path);
-    if (file.outcome != brenkit::fileIO::LocalFile::Outcome::read)
-        throw std::runtime_error("cannot read '" + support::utf8_text(file_path) + "': " + file.reason);
-    if (!support::is_valid_utf8(file.bytes)) throw std::runtime_error("'" + support::utf8_text(file_path) + "' is not UTF-8 text");
+    const std::string bytes = brenkit::fileIO::read_or_throw(file_path);
+    if (!support::is_valid_utf8(bytes)) throw std::runtime_error("'" + support::utf8_text(file_path) + "' is not UTF-8 text");
     static const support::Regex pattern(R"(def\s+(cmd_\w+))");
-    const auto m = pattern.search(file.bytes);
+    const auto m = pattern.search(bytes);
     return m ? std::string(m->group(1)) : std::string();
 }
 
@@ -394,10 +391,8 @@ void load_dotenv(const fs::path& start) {
     for (;;) {
         const fs::path candidate = dir / ".env";
         if (fs::is_regular_file(candidate)) {
-            const auto file = brenkit::fileIO::read_local_file(candidate);
-            if (file.outcome != brenkit::fileIO::LocalFile::Outcome::read)
-                throw std::runtime_error("cannot read '" + support::utf8_text(candidate) + "': " + file.reason);
-            for (const auto& raw : support::splitlines(file.bytes)) {
+            const std::string bytes = brenkit::fileIO::read_or_throw(candidate);
+            for (const auto& raw : support::splitlines(bytes)) {
                 std::string_view line = support::strip(raw);
                 if (line.empty() || line.front() == '#') continue;
                 if (line.starts_with("export ")) line = support::lstrip(line.substr(7));

@@ -33,6 +33,11 @@ support::Result rewrite_failed(const std::string& module_name, const std::string
     return support::Result::failure("AI 重構 " + module_name + " 失敗: " + reason);
 }
 
+std::string no_code_written(const std::string& module_name, const std::string& kept, const Logger& logger) {
+    logger.error("❌ agy 未產出任何程式碼，" + module_name + " 保留" + kept + "內容。");
+    return "AI 未產出 " + module_name + " 的程式碼";
+}
+
 std::string cli_reference(const Pass& pass) { return exchange::prompt_path(cli_file_of(pass)); }
 
 std::string code_request() { return "]\n\n" + exchange::output_request("：", "生成的程式碼", reg_output_file); }

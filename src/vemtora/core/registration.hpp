@@ -61,6 +61,10 @@ struct Pass {
 // The failure of the agent pass that rewrites the module `module_name` (before the
 // registration pass), with the agent's reason.
 support::Result rewrite_failed(const std::string& module_name, const std::string& reason);
+// The same pass when the agent wrote no code: logs that `module_name` keeps its
+// `kept` content ("範本") and gives the start of the failure text, which the caller
+// may go on.
+std::string no_code_written(const std::string& module_name, const std::string& kept, const Logger& logger);
 
 // The pass's cli.py as prompts name it.
 std::string cli_reference(const Pass& pass);

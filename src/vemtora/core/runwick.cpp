@@ -189,12 +189,8 @@ ReadmeInfo parse_readme_info(const fs::path& readme_path, const Logger* logger) 
     ReadmeInfo info;
     try {
         if (!fs::exists(readme_path)) return info;
-        if (fs::is_directory(readme_path))
-            throw std::runtime_error("Is a directory: '" + support::utf8_text(readme_path) + "'");
-        const auto file = brenkit::fileIO::read_local_file(readme_path);
-        if (file.outcome != brenkit::fileIO::LocalFile::Outcome::read)
-            throw std::runtime_error("cannot read '" + support::utf8_text(readme_path) + "': " + file.reason);
-        const std::string text = support::normalize_newlines(support::decode_ignore(file.bytes));
+        const std::string text =
+            support::normalize_newlines(support::decode_ignore(brenkit::fileIO::read_or_throw(readme_path)));
 
         auto find = [&text](const char* pattern) -> std::optional<std::string> {
             const support::Regex re(pattern, support::Regex::ignore_case);

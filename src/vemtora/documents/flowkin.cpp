@@ -122,8 +122,7 @@ Result FlowkinApp::run() {
         const std::string initial =
             sources.empty() ? "# 由於您未選取任何原始碼檔案，您必須在此輸入 " + choice +
                                   " 生成需求。\n# 若未輸入任何需求（即留空），程式將直接結束。\n# 存檔並關閉編輯器以繼續。\n"
-                            : "# 請在此輸入 " + choice +
-                                  " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
+                            : exchange::generate_requirement_marker(choice);
         auto typed = fileIO::get_user_input_via_editor(initial, choice + " 生成需求", &log);
         if (!typed) return exchange::editor_failed();
         requirement = std::string(support::strip(*typed));

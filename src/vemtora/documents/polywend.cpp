@@ -31,8 +31,7 @@ std::string closing(const std::string& heading, const std::string& custom, const
                     const std::string& out_tmp) {
     std::string text;
     if (!custom.empty()) text += heading + "\n" + custom + "\n\n";
-    return text + "【輸出要求】:\n請務必使用 `write_to_file` 工具，將" + what + "\n直接寫入到絕對路徑：`" + out_tmp +
-           "` 檔案中。\n";
+    return text + exchange::output_request_named(":", what, out_tmp);
 }
 
 }  // namespace

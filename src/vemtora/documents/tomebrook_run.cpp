@@ -185,9 +185,8 @@ std::optional<Result> TomebrookApp::ask_requirements() {
         log.info("⏳ 正在根據需求重構 " + choice_ + " 內容...");
         goal_name_ += "-refactor";
     } else {
-        const std::string marker =
-            "# 請在此輸入 " + choice_ + " 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n";
-        auto typed = fileIO::get_user_input_via_editor(marker, choice_ + " 生成需求", &log);
+        auto typed =
+            fileIO::get_user_input_via_editor(exchange::generate_requirement_marker(choice_), choice_ + " 生成需求", &log);
         if (!typed) return exchange::editor_failed();
         user_req_ = std::string(support::strip(*typed));
         if (user_req_.empty()) log.info("💬 未輸入額外需求，將使用預設規則生成。");

@@ -132,7 +132,7 @@ Result GraftwellApp::run() {
 
     std::string cli_name = fileIO::get_cli_name(support::parent_or_dot(*prj_folder) / "setup.py", "vemtora");
     std::string prompt = feature_prompt(module_path, cli_name);
-    log.debug("🔍 Agy Prompt: " + prompt);
+    exchange::log_prompt(prompt, log);
 
     // The template copy was made for this pass only: when the pass fails or is
     // interrupted it goes, so the same name can be tried again.
@@ -156,10 +156,7 @@ Result GraftwellApp::run() {
     }
 
     const std::string& code = answer.text;
-    if (code.empty()) {
-        log.error("❌ agy 未產出任何程式碼，" + file_name + " 保留範本內容。");
-        return Result::failure("AI 未產出 " + file_name + " 的程式碼");
-    }
+    if (code.empty()) return Result::failure(registration::no_code_written(file_name, "範本", log));
     auto saved = exchange::save_answer(module_path, code, answer.file, file_name, log);
     if (!saved.ok) return Result::failure(saved.text);
     log.info("✅ agy 程式碼重構完成！");

@@ -282,11 +282,9 @@ Result SproutelApp::run() {
     if (!answer.ok) return registration::rewrite_failed(module_name, answer.text);
 
     const std::string& code = answer.text;
-    if (code.empty()) {
-        log.error("❌ agy 未產出任何程式碼，" + module_name + " 保留範例內容。");
-        return Result::failure("AI 未產出 " + module_name + " 的程式碼，專案已建立但主模組未重構: " +
+    if (code.empty())
+        return Result::failure(registration::no_code_written(module_name, "範例", log) + "，專案已建立但主模組未重構: " +
                                support::utf8_text(fs::absolute(support::path_from_utf8(selected_prj))));
-    }
     auto saved = exchange::save_answer(main_logic_file, code, answer.file, module_name, log);
     if (!saved.ok) return Result::failure(saved.text);
 

@@ -136,7 +136,7 @@ Result TorvaneApp::run() {
                                           .architecture = architecture,
                                           .cli_name = fileIO::get_cli_name("setup.py", "vemtora"),
                                           .refactor_desc = refactor_desc});
-    log.debug("Prompt:\n" + prompt);
+    exchange::log_prompt_block(prompt, log);
 
     if (!support::confirm("\n❓ 是否確認開始進行程式碼重構？", true)) {
         log.warning("⚠️ 使用者已取消重構程序。");

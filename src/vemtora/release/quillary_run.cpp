@@ -313,7 +313,7 @@ std::optional<Result> Quillary::generate_readme(ScratchFiles& scratch) {
     if (!diff_content_.empty()) log_prompt = support::replace_all(log_prompt, diff_content_, "<diff_content_hidden>");
     if (!current_content_.empty())
         log_prompt = support::replace_all(log_prompt, current_content_, "<current_content_hidden>");
-    log.debug("🔍 Agy Prompt: " + log_prompt);
+    exchange::log_prompt(log_prompt, log);
 
     if (!fs::exists(kReadmePath)) {
         fileIO::save_local_file_content(kReadmePath, "", "建立初始 README.md", &log);

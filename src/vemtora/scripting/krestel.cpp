@@ -109,7 +109,7 @@ Result KrestelApp::run() {
     lg.info("✅ 🤖 正在請求 AI " + std::string(target ? "重構" : "根據模板生成") + "腳本 ⏳...");
     std::string prompt = build_prompt({.goal_path = goal_path, .skill_path = skill_path,
                                        .template_path = template_path, .user_req = user_req, .target = target});
-    lg.debug("Prompt:\n" + prompt);
+    exchange::log_prompt_block(prompt, lg);
 
     auto agent = exchange::agent_pass(agent_output_file,
                                       {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,

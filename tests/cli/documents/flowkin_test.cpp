@@ -32,8 +32,11 @@ class FlowkinCli : public ::testing::Test {
 TEST_F(FlowkinCli, DrawsAStateDiagramOfTheChosenSources) {
     ws.agent_writes("stateDiagram-v2\n  A --> B\n");
     // kind 4, parser.c first and lexer.h after it
-    auto o = ws.run({"flowkin"}, {"4", "2 1"}, "只畫主要狀態\n");
+    const fs::path seen = ws.tmp / "editor-seen";
+    auto o = ws.run({"flowkin"}, {"4", "2 1"}, "只畫主要狀態\n", {{"EDITOR_SEEN", seen.string()}});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(th::read_file(seen), "# 請在此輸入 狀態機/狀態轉移圖 (State Logic Diagram) 生成需求 (例如: "
+                                   "著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n");
     EXPECT_TRUE(has(o.out, "Done: 成功產出: State_Logic_parser.md\n"));
     EXPECT_EQ(th::read_file(ws.work / "flowkin/State_Logic_parser.md"),
               open_tag + "\n\nstateDiagram-v2\n  A --> B\n\n</div>");

@@ -36,8 +36,11 @@ class TomebrookCli : public ::testing::Test {
 TEST_F(TomebrookCli, GeneratesAnApiManualFromTheChosenSource) {
     ws.agent_writes("\n# tool manual\n\n");
     // Enter at the kind menu takes the Python API kind; src/tool.py follows setup.py in the list.
-    auto o = ws.run({"tomebrook"}, {"", "2"}, "著重 main\n");
+    const fs::path seen = ws.tmp / "editor-seen";
+    auto o = ws.run({"tomebrook"}, {"", "2"}, "著重 main\n", {{"EDITOR_SEEN", seen.string()}});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(th::read_file(seen),
+              "# 請在此輸入 Python API 手冊 (Python API) 生成需求 (例如: 著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n");
     EXPECT_TRUE(has(o.out, "Done: ")) << o.out;
     EXPECT_EQ(th::read_file(ws.work / "gen-docs/Python_API_Manual_tool.md"), "# tool manual");
     EXPECT_EQ(th::read_file(ws.work / "_agy/goal/pyapi-manual.yaml"), "fixture _agy/goal/pyapi-manual.yaml\n");

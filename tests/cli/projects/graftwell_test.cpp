@@ -1,5 +1,6 @@
 // The add-feature command end to end: the built binary in a small project, the fake
 // agent, the test editor and the repository files served from a file:// folder.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -11,6 +12,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using th::has;
+using ::testing::HasSubstr;
 
 const std::string template_py = th::read_file(th::fakes_dir() / "projtools-repo/template/python_agy_cli_template.py");
 
@@ -135,6 +137,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     fs::remove_all(script);
     o = run("daily\n1\n");
     EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("❌ agy 未產出任何程式碼，daily.py 保留範本內容。\n"));
     EXPECT_TRUE(has(o.err, "❌ Error: AI 未產出 daily.py 的程式碼\n")) << o.err;
     EXPECT_EQ(th::read_file(proj / "pkg/daily.py"), template_py);
 }

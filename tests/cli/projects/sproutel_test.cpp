@@ -246,6 +246,7 @@ TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
     th::write_file(work / "_agy/generated-dovud-new.txt", "STALE\n");
     auto o = run("Quiet\nq-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("❌ agy 未產出任何程式碼，start_task.py 保留範例內容。\n"));
     EXPECT_TRUE(has(o.err, "Error: AI 未產出 start_task.py 的程式碼，專案已建立但主模組未重構: ")) << o.err;
     EXPECT_EQ(th::read_file(work / "Quiet/quiet/start_task.py"), sample_module);
 

@@ -125,6 +125,7 @@ TEST(HostParse, UsageErrorsStopBeforeTheEntry) {
         {{"-x"}, "No such option: -x"},
         {{"-sx"}, "No such option: -x"},
         {{"--debug=1"}, "Option '--debug' does not take a value."},
+        {{"--help=1"}, "Option '--help' does not take a value."},
         {{"stray"}, "Got unexpected extra argument (stray)"},
         {{"a", "--", "-b"}, "Got unexpected extra arguments (a -b)"},
         {{"-f", "missing.md"}, "Invalid value for '--file' / '-f': File 'missing.md' does not exist."},
@@ -194,6 +195,7 @@ TEST(HostGroup, ProgramLevelErrors) {
         {{"--version"}, "No such option: --version"},
         {{"--hepl"}, "No such option: --hepl Did you mean --help?"},
         {{"-h"}, "No such option: -h"},
+        {{"--help=yes"}, "Option '--help' does not take a value."},
         {{"--"}, "Missing command."},
     };
     for (const auto& [args, message] : cases) {

@@ -145,9 +145,16 @@ TEST(Process, FailedSpawnSetUpFailsTheRunWithTheReason) {
 
 // A NUL ends an argument where the system hands it over: the program would get a part of
 // it, silently. Such an argument is refused before anything runs.
-TEST(Process, AnArgumentHoldingANulIsRefused) {
+// Nothing starts from an empty argument vector or one with an argument the system would cut.
+TEST(Process, AnArgumentVectorThatCannotBePassedIsRefused) {
     th::TempDir dir;
     const auto marker = dir / "ran";
     EXPECT_THROW(run_process({"sh", "-c", "touch \"$1\"", "sh", marker.string() + std::string("\0x", 2)}), ProcessError);
     EXPECT_FALSE(std::filesystem::exists(marker));
+    try {
+        run_process({});
+        ADD_FAILURE() << "an empty command ran";
+    } catch (const ProcessError& e) {
+        EXPECT_STREQ(e.what(), "empty command");
+    }
 }
