@@ -1,5 +1,6 @@
 // What can be known before the agent runs stops a command before it asks anything, opens
 // the editor or calls the agent.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
@@ -8,7 +9,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -35,7 +37,7 @@ TEST(EarlyChecks, AnOutputFolderThatCannotBeMadeStopsBeforeAnyQuestion) {
         EXPECT_EQ(o.status, 1) << o.out << o.err;
         EXPECT_EQ(count(o.err, "❌ 無法建立輸出資料夾 blocker/out: "), 1u) << o.err;
         EXPECT_TRUE(o.err.ends_with("Error: 無法建立輸出資料夾: blocker/out\n")) << o.err;
-        EXPECT_FALSE(has(o.out, "請")) << o.out;
+        EXPECT_THAT(o.out, Not(HasSubstr("請")));
         EXPECT_FALSE(fs::exists(seen));
         EXPECT_TRUE(ws.calls().empty());
     }
@@ -63,8 +65,8 @@ TEST(EarlyChecks, AFailingEditorEndsTheCommand) {
         ws.agent_writes("answer\n");
         auto o = ws.run({c.command}, c.answers, "typed before the crash\n", {{"EDITOR_STATUS", "1"}});
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, "執行失敗 (結束碼 1)")) << o.err;
-        EXPECT_TRUE(has(o.err, "Error: 編輯器未正常結束，程序中斷。\n")) << o.err;
+        EXPECT_THAT(o.err, HasSubstr("執行失敗 (結束碼 1)"));
+        EXPECT_THAT(o.err, HasSubstr("Error: 編輯器未正常結束，程序中斷。\n"));
         EXPECT_TRUE(ws.calls().empty());
     }
 }

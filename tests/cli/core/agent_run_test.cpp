@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class AgentRunCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
@@ -86,8 +87,8 @@ TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
         EXPECT_EQ(th::read_file(work / "_agy/generated-bash.sh"), "#!/bin/bash\n# Script Name: half.sh\n");
         EXPECT_THAT(o.err, testing::HasSubstr("⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-bash.sh") + "\n"));
         EXPECT_FALSE(fs::exists(work / "gen-bash/half.sh"));
-        EXPECT_FALSE(has(o.out, "Done:"));
-        EXPECT_FALSE(has(o.err, "Error:"));
+        EXPECT_THAT(o.out, Not(HasSubstr("Done:")));
+        EXPECT_THAT(o.err, Not(HasSubstr("Error:")));
         end_agent();
         if (HasFailure()) break;
     }
@@ -170,12 +171,12 @@ TEST_F(AgentRunCli, TypedRequirementIsKeptWhenTheRunFails) {
         env["EDITOR_TEXT_FILE"] = (tmp / "typed.txt").string();
         auto o = run_input({"krestel"}, "\n", "", env);
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, c.error)) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(c.error));
         const auto at = o.err.find(kept_line);
         ASSERT_NE(at, std::string::npos) << o.err;
         const auto start = at + kept_line.size();
         const fs::path kept = o.err.substr(start, o.err.find('\n', start) - start);
-        EXPECT_TRUE(has(th::read_file(kept), c.editor_text)) << kept;
+        EXPECT_THAT(th::read_file(kept), HasSubstr(c.editor_text)) << kept;
     }
     EXPECT_EQ(calls().size(), 2u);  // neither without an agent nor with the long prompt
 
@@ -186,7 +187,7 @@ TEST_F(AgentRunCli, TypedRequirementIsKeptWhenTheRunFails) {
     agent_writes("#!/bin/bash\n# Script Name: backup.sh\n");
     auto o = run_input({"krestel"}, "\n", typed, {{"TMPDIR", tmpdir.string()}});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_FALSE(has(o.err, kept_line)) << o.err;
+    EXPECT_THAT(o.err, Not(HasSubstr(kept_line)));
     EXPECT_TRUE(fs::is_empty(tmpdir));
 }
 
@@ -203,7 +204,7 @@ TEST_F(AgentRunCli, InterruptAtQuestionAborts) {
                                  },
                              .open_stdin = true});
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "Aborted!\n"));
+    EXPECT_THAT(o.err, HasSubstr("Aborted!\n"));
 }
 
 // Two runs a moment apart in one working copy: the second is refused at once while the
@@ -224,14 +225,14 @@ TEST_F(AgentRunCli, SecondRunWhileAgentWorksIsRefused) {
     auto first = krestel();
 
     EXPECT_EQ(second.status, 1) << second.out << second.err;
-    EXPECT_TRUE(has(second.err, "❌ 另一個執行中的指令正在使用 _agy 資料夾，請等它結束後再試一次。\n"));
-    EXPECT_TRUE(has(second.err, "Error: AI 執行失敗: 另一個執行中的指令正在使用 _agy 資料夾\n"));
+    EXPECT_THAT(second.err, HasSubstr("❌ 另一個執行中的指令正在使用 _agy 資料夾，請等它結束後再試一次。\n"));
+    EXPECT_THAT(second.err, HasSubstr("Error: AI 執行失敗: 另一個執行中的指令正在使用 _agy 資料夾\n"));
     EXPECT_EQ(calls().size(), 1u);
     // The lock leaves no file of its own behind in the working copy.
     EXPECT_EQ(entries_meanwhile, (std::vector<std::string>{"generated-bash.sh", "goal", "skill"}));
 
     ASSERT_EQ(first.status, 0) << first.out << first.err;
-    EXPECT_TRUE(has(first.out, "✅ Done: 成功產出: first.sh\n"));
+    EXPECT_THAT(first.out, HasSubstr("✅ Done: 成功產出: first.sh\n"));
     EXPECT_EQ(th::read_file(work / "gen-bash/first.sh"), "#!/bin/bash\n# Script Name: first.sh\necho first");
     EXPECT_FALSE(fs::exists(work / "gen-bash/second.sh"));
 }
@@ -248,7 +249,7 @@ TEST_F(AgentRunCli, RunAfterKilledRunIsNotRefused) {
     agent_writes("#!/bin/bash\n# Script Name: next.sh\n", 2);
     auto o = krestel();
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Done: 成功產出: next.sh\n"));
+    EXPECT_THAT(o.out, HasSubstr("✅ Done: 成功產出: next.sh\n"));
 }
 
 // An agent that floods its standard output and fails: the reason shown is the end of
@@ -261,9 +262,9 @@ TEST_F(AgentRunCli, FailingAgentFloodKeepsOnlyTheTail) {
     agent("status", "1");
     auto o = krestel();
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: AI 執行失敗: "));
-    EXPECT_TRUE(has(o.err, "last line\n"));
-    EXPECT_FALSE(has(o.err, "first line"));
+    EXPECT_THAT(o.err, HasSubstr("Error: AI 執行失敗: "));
+    EXPECT_THAT(o.err, HasSubstr("last line\n"));
+    EXPECT_THAT(o.err, Not(HasSubstr("first line")));
     EXPECT_LT(o.err.size(), 2u * 1024 * 1024);
 }
 
@@ -291,11 +292,10 @@ TEST_F(AgentRunCli, AnswerThatIsNoPlainFileIsRefusedAndKept) {
         c.arrange();
         auto o = krestel();
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, "❌ 無法讀取AI 產出的 Bash 腳本: " + abs("_agy/generated-bash.sh") + ": " + c.reason))
-            << o.err;
+        EXPECT_THAT(o.err, HasSubstr("❌ 無法讀取AI 產出的 Bash 腳本: " + abs("_agy/generated-bash.sh") + ": " + c.reason));
         EXPECT_TRUE(fs::exists(fs::symlink_status(work / "_agy/generated-bash.sh")));
         EXPECT_TRUE(!fs::exists(work / "gen-bash") || fs::is_empty(work / "gen-bash"));
-        EXPECT_FALSE(has(o.out + o.err, "PRIVATE KEY"));
+        EXPECT_THAT(o.out + o.err, Not(HasSubstr("PRIVATE KEY")));
     }
 }
 

@@ -1,5 +1,6 @@
 // The diagram writer end to end: the built binary, the fake agent, the test editor and
 // a file:// stand-in for the maker's repository.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
 
 const std::string open_tag = "<div style=\"margin: 0px 60px; width: 40%;\" markdown=\"1\">";
 
@@ -37,7 +38,7 @@ TEST_F(FlowkinCli, DrawsAStateDiagramOfTheChosenSources) {
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(th::read_file(seen), "# 請在此輸入 狀態機/狀態轉移圖 (State Logic Diagram) 生成需求 (例如: "
                                    "著重說明特定模組，直接按 Enter 留空即可)。存檔並關閉編輯器以繼續。\n");
-    EXPECT_TRUE(has(o.out, "Done: 成功產出: State_Logic_parser.md\n"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功產出: State_Logic_parser.md\n"));
     EXPECT_EQ(th::read_file(ws.work / "flowkin/State_Logic_parser.md"),
               open_tag + "\n\nstateDiagram-v2\n  A --> B\n\n</div>");
     EXPECT_EQ(th::read_file(ws.work / "template/mmd/state_logic_template.mmd"), "stateDiagram-v2\n");
@@ -51,12 +52,11 @@ TEST_F(FlowkinCli, DrawsAStateDiagramOfTheChosenSources) {
                                         "flowkin", "--add-dir", "src", "--add-dir", ".", "--model",
                                         "Gemini 3.5 Flash (Medium)", "--dangerously-skip-permissions", "--print"}));
     const std::string& p = argv.back();
-    EXPECT_TRUE(has(p, "- 目標模組 (module_name)：parser\n- 參考 Mermaid 範本路徑 (template_path，請自行使用工具讀取內容)：" +
-                           ws.ref("template/mmd/state_logic_template.mmd") + "\n\n"
-                           "- 參考原始碼清單 (file_refs，請自行使用工具讀取其內容並進行分析)：\n- " +
-                           ws.ref("src/parser.c") + "\n- " + ws.ref("src/lexer.h") +
-                           "\n\n- 額外繪圖需求 (custom_requirements)：\n只畫主要狀態\n\n【輸出要求】"))
-        << p;
+    EXPECT_THAT(p, HasSubstr("- 目標模組 (module_name)：parser\n- 參考 Mermaid 範本路徑 (template_path，請自行使用工具讀取內容)：" +
+                                 ws.ref("template/mmd/state_logic_template.mmd") + "\n\n"
+                                 "- 參考原始碼清單 (file_refs，請自行使用工具讀取其內容並進行分析)：\n- " +
+                                 ws.ref("src/parser.c") + "\n- " + ws.ref("src/lexer.h") +
+                                 "\n\n- 額外繪圖需求 (custom_requirements)：\n只畫主要狀態\n\n【輸出要求】"));
 }
 
 TEST_F(FlowkinCli, ARequirementAloneDrawsACustomDiagramAndADeclinedOverwriteKeepsTheOld) {
@@ -65,12 +65,12 @@ TEST_F(FlowkinCli, ARequirementAloneDrawsACustomDiagramAndADeclinedOverwriteKeep
     // Enter at the kind (row 1), Enter at the sources (none), "n" at the overwrite question
     auto o = ws.run({"flowkin"}, {"", "", "n"}, "登入流程\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 成功產出: Flowchart_OneBlock_Custom_1.md\n"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功產出: Flowchart_OneBlock_Custom_1.md\n"));
     EXPECT_EQ(th::read_file(ws.work / "flowkin/Flowchart_OneBlock_Custom.md"), "old\n");
     EXPECT_EQ(th::read_file(ws.work / "flowkin/Flowchart_OneBlock_Custom_1.md"), open_tag + "\n\ngraph TD\n\n</div>");
     // No template for the kind in the repository, and no target file for the agent.
     const auto argv = ws.calls().at(0);
-    EXPECT_TRUE(has(argv.back(), "：@[無]\n\n- 額外繪圖需求 (custom_requirements)：\n登入流程\n\n"));
+    EXPECT_THAT(argv.back(), HasSubstr("：@[無]\n\n- 額外繪圖需求 (custom_requirements)：\n登入流程\n\n"));
     EXPECT_EQ(std::count(argv.begin(), argv.end(), "src"), 0);
 }
 
@@ -119,8 +119,7 @@ TEST_F(FlowkinCli, EndOfInputAtTheOverwriteQuestionKeepsTheAnswer) {
     ws.agent_writes("graph TD\n");
     auto o = ws.run({"flowkin"}, {"", ""}, "登入流程\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (ws.work / "_agy/generated-mmd.md").generic_string() + "\n"))
-        << o.err;
+    EXPECT_THAT(o.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + (ws.work / "_agy/generated-mmd.md").generic_string() + "\n"));
     EXPECT_TRUE(o.err.ends_with("Aborted!\n")) << o.err;
     EXPECT_EQ(th::read_file(ws.work / "_agy/generated-mmd.md"), "graph TD\n");
     EXPECT_EQ(th::read_file(ws.work / "flowkin/Flowchart_OneBlock_Custom.md"), "old\n");
@@ -135,7 +134,7 @@ TEST_F(FlowkinCli, LinkedOutputFolderIsCheckedBeforeTheAgentRuns) {
     ws.agent_writes("stateDiagram-v2\n");
     auto o = ws.run({"flowkin"}, {"4", "2"}, "x\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "符號連結 flowkin 指向工作目錄之外的 " + target + "，未寫入")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("符號連結 flowkin 指向工作目錄之外的 " + target + "，未寫入"));
     EXPECT_TRUE(ws.calls().empty());
 
     o = ws.run({"flowkin", "-o", "flowkin"}, {"4", "2"}, "x\n");

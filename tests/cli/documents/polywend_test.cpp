@@ -1,5 +1,6 @@
 // The document pipeline end to end: the built binary, the fake agent, the test editor
 // and a file:// stand-in for the maker's repository.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
@@ -8,7 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
 
 class PolywendCli : public ::testing::Test {
   protected:
@@ -30,10 +31,10 @@ TEST_F(PolywendCli, TranslatesTheChosenDocumentWithTypedRequirements) {
     // function 1, row 2 (technical, English to Chinese), the one document
     auto o = ws.run({"polywend", "-c", "config.yaml"}, {"1", "2", "1"}, "  # 縮排的註解\n保留術語\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 成功產出: guide_EN_to_ZH.md\n"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功產出: guide_EN_to_ZH.md\n"));
     // Options that carry their own number are not numbered again; one document is used.
-    EXPECT_TRUE(has(o.out, "💬 請選擇要執行的功能分類\n  1. 翻譯功能 (中英對照翻譯)\n  2. Markdown 技術文件排版 (格式美化)\n"));
-    EXPECT_TRUE(has(o.out, "  1. docs/guide.md\n請輸入編號（直接按 Enter 不選）: "));
+    EXPECT_THAT(o.out, HasSubstr("💬 請選擇要執行的功能分類\n  1. 翻譯功能 (中英對照翻譯)\n  2. Markdown 技術文件排版 (格式美化)\n"));
+    EXPECT_THAT(o.out, HasSubstr("  1. docs/guide.md\n請輸入編號（直接按 Enter 不選）: "));
     EXPECT_EQ(th::read_file(ws.work / "polywend-gen/guide_EN_to_ZH.md"), "# Guide");
     EXPECT_EQ(th::read_file(ws.work / "_agy/goal/translate-i18n.yaml"), "goal: translate\n");
     EXPECT_FALSE(fs::exists(ws.work / "_agy/pipeline-result.md"));
@@ -62,14 +63,14 @@ TEST_F(PolywendCli, FormatsWithoutTheEditorAndReplacesAnEarlierResult) {
     const fs::path seen = ws.tmp / "editor-seen";
     auto o = ws.run({"polywend", "-s", "-o", "out"}, {"2", "1"}, "never\n", {{"EDITOR_SEEN", seen.string()}});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 成功產出: guide_formatted.md\n"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功產出: guide_formatted.md\n"));
     EXPECT_EQ(th::read_file(ws.work / "out/guide_formatted.md"), "formatted");
     EXPECT_FALSE(fs::exists(seen));
     const std::string p = ws.calls().at(0).back();
-    EXPECT_TRUE(has(p, "`md-formatting-gen` 指示：\n"));
-    EXPECT_TRUE(has(p, "- author_name：Orlen Vask\n- date："));
+    EXPECT_THAT(p, HasSubstr("`md-formatting-gen` 指示：\n"));
+    EXPECT_THAT(p, HasSubstr("- author_name：Orlen Vask\n- date："));
     // No requirement block: the output section follows the source line directly.
-    EXPECT_TRUE(has(p, ws.ref("docs/guide.md") + "\n\n【輸出要求】:\n")) << p;
+    EXPECT_THAT(p, HasSubstr(ws.ref("docs/guide.md") + "\n\n【輸出要求】:\n"));
 }
 
 TEST_F(PolywendCli, FailuresEndWithTheirMessage) {
@@ -112,9 +113,8 @@ TEST_F(PolywendCli, AResultThatCannotBeSavedStaysInTheAnswerFile) {
     ws.agent_writes("formatted\n");
     auto o = ws.run({"polywend", "-s", "-o", "out"}, {"2", "1"});
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, ": Is a directory\n")) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (ws.work / "_agy/pipeline-result.md").generic_string() + "\n"))
-        << o.err;
+    EXPECT_THAT(o.err, HasSubstr(": Is a directory\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + (ws.work / "_agy/pipeline-result.md").generic_string() + "\n"));
     EXPECT_EQ(th::read_file(ws.work / "_agy/pipeline-result.md"), "formatted\n");
 }
 
@@ -127,7 +127,7 @@ TEST_F(PolywendCli, LinkedOutputFolderIsCheckedBeforeTheAgentRuns) {
     ws.agent_writes("# Guide\n");
     auto o = ws.run({"polywend"}, {"1", "2", "1"}, "x\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "符號連結 polywend-gen 指向工作目錄之外的 " + target + "，未寫入")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("符號連結 polywend-gen 指向工作目錄之外的 " + target + "，未寫入"));
     EXPECT_TRUE(ws.calls().empty());
 
     o = ws.run({"polywend", "-o", "polywend-gen"}, {"1", "2", "1"}, "x\n");

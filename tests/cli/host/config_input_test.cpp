@@ -1,5 +1,6 @@
 // A configuration named with -c, and the agent launcher's command set, must be regular
 // files of sane size: a device, a FIFO or a huge file is refused without being read.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 th::Outcome capped_run(const fs::path& cwd, const std::vector<std::string>& args,
                        std::map<std::string, std::optional<std::string>> env = {}, bool fake_agy = false) {
@@ -36,8 +39,8 @@ TEST(ConfigInput, OnlyARegularFileOfSaneSizeIsLoaded) {
     for (const auto& c : cases) {
         th::Outcome r = capped_run(dir.path(), {"pressling", "-c", c.path});
         EXPECT_EQ(r.status, 1) << c.path << "\n" << r.err;
-        EXPECT_TRUE(th::has(r.err, c.reason)) << r.err;
-        EXPECT_TRUE(th::has(r.err, "❌ Error: Config file '" + c.path + "' could not be loaded.\n")) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(c.reason));
+        EXPECT_THAT(r.err, HasSubstr("❌ Error: Config file '" + c.path + "' could not be loaded.\n"));
     }
 }
 
@@ -53,7 +56,7 @@ TEST(ConfigInput, CommandSetThatIsNoRegularFileIsRefusedAndTheAgentStillStarts) 
     ASSERT_EQ(mkfifo(set.c_str(), 0600), 0);
     th::Outcome r = capped_run(work, {"start"}, env, true);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(th::has(r.err, "❌ 設定檔不是一般檔案: _agy/skill/agy-commands.yaml\n")) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 設定檔不是一般檔案: _agy/skill/agy-commands.yaml\n"));
     EXPECT_FALSE(fs::exists(work / ".agents"));
 
     fs::remove(set);
@@ -61,7 +64,7 @@ TEST(ConfigInput, CommandSetThatIsNoRegularFileIsRefusedAndTheAgentStillStarts) 
     fs::resize_file(set, std::uintmax_t{1} << 30);
     r = capped_run(work, {"start"}, env, true);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(th::has(r.err, "❌ 設定檔超過 16 MiB 上限: _agy/skill/agy-commands.yaml\n")) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 設定檔超過 16 MiB 上限: _agy/skill/agy-commands.yaml\n"));
     EXPECT_FALSE(fs::exists(work / ".agents"));
     EXPECT_EQ(th::fake_agy_calls(dir / "argv").size(), 2u);
 }
@@ -91,8 +94,8 @@ TEST(ConfigInput, ValueHoldingANulCharacterIsRefusedNamingItsKey) {
                                    {{"FAKE_AGY_ARGV", (dir / "argv").string()}, {"FAKE_AGY_SCRIPT", (dir / "agy").string()}},
                                    true);
         EXPECT_EQ(r.status, 1) << r.out << r.err;
-        EXPECT_TRUE(th::has(r.err, "❌ 設定檔 config.yaml 的設定值 " + c.key + " 含有 NUL 字元，無法使用。\n")) << r.err;
-        EXPECT_TRUE(th::has(r.err, "❌ Error: Config file 'config.yaml' could not be loaded.\n")) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("❌ 設定檔 config.yaml 的設定值 " + c.key + " 含有 NUL 字元，無法使用。\n"));
+        EXPECT_THAT(r.err, HasSubstr("❌ Error: Config file 'config.yaml' could not be loaded.\n"));
         EXPECT_FALSE(fs::exists(dir / "out"));
         EXPECT_FALSE(fs::exists(dir / "argv")) << "the agent ran";
     }

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::Not;
 using ::testing::HasSubstr;
 
 const std::string template_py = th::read_file(th::fakes_dir() / "projtools-repo/template/python_agy_cli_template.py");
@@ -40,11 +40,11 @@ TEST_F(GraftwellCli, FillsTheTemplateThenRegistersTheModule) {
     // the name with blanks around it, then the first folder of the menu
     auto o = run("  my-feature \n1\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Done: 🎉 Graftwell 功能開發完成！路徑: ./pkg/my_feature.py\n")) << o.out;
-    EXPECT_TRUE(has(o.out, "1. pkg (資料夾)\n"));
-    EXPECT_FALSE(has(o.out, "build")) << "excluded folders are not offered";
-    EXPECT_TRUE(has(o.err, "✅ ⏳ 正在透過 agy 向 cli.py 註冊新子指令...\n"));
-    EXPECT_TRUE(has(o.err, "🎉 已成功將功能註冊到 cli.py\n"));
+    EXPECT_THAT(o.out, HasSubstr("✅ Done: 🎉 Graftwell 功能開發完成！路徑: ./pkg/my_feature.py\n"));
+    EXPECT_THAT(o.out, HasSubstr("1. pkg (資料夾)\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("build"))) << "excluded folders are not offered";
+    EXPECT_THAT(o.err, HasSubstr("✅ ⏳ 正在透過 agy 向 cli.py 註冊新子指令...\n"));
+    EXPECT_THAT(o.err, HasSubstr("🎉 已成功將功能註冊到 cli.py\n"));
     EXPECT_EQ(th::read_file(tmp / "seen"),
               "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: 功能維持不變\n");
 
@@ -100,7 +100,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     agent_fails(1, "quota exceeded\n");
     auto o = run("my-feature\n1\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Error: AI 重構 my_feature.py 失敗: quota exceeded\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: AI 重構 my_feature.py 失敗: quota exceeded\n"));
     EXPECT_FALSE(fs::exists(proj / "pkg/my_feature.py"));
     EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
     fs::remove_all(script);
@@ -118,9 +118,9 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     th::write_file(proj / "config.yaml", "config:\n  sub_cli_name: \" report-gen \"\n");
     o = run("1\n", {"-c", "config.yaml"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ agy 註冊失敗: boom\n"));
-    EXPECT_TRUE(has(o.err, "❌ Error: agy 註冊至 cli.py 失敗\n")) << o.err;
-    EXPECT_FALSE(has(o.out, "請輸入新的子指令名稱"));
+    EXPECT_THAT(o.err, HasSubstr("❌ agy 註冊失敗: boom\n"));
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: agy 註冊至 cli.py 失敗\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("請輸入新的子指令名稱")));
     EXPECT_EQ(th::read_file(proj / "pkg/report_gen.py"), "def cmd_report_gen():\n    pass");
     EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
@@ -130,7 +130,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     agent("out", "  \n", 2);
     o = run("weekly\n1\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Error: agy 未產出 cli.py 內容，未完成子指令註冊\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: agy 未產出 cli.py 內容，未完成子指令註冊\n"));
     EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
     // An empty pass-1 output does not replace the template copy.
@@ -138,7 +138,7 @@ TEST_F(GraftwellCli, AgentFailuresKeepWhatWasThere) {
     o = run("daily\n1\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("❌ agy 未產出任何程式碼，daily.py 保留範本內容。\n"));
-    EXPECT_TRUE(has(o.err, "❌ Error: AI 未產出 daily.py 的程式碼\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: AI 未產出 daily.py 的程式碼\n"));
     EXPECT_EQ(th::read_file(proj / "pkg/daily.py"), template_py);
 }
 
@@ -170,30 +170,30 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
     // An existing module (here the project's own cli.py) is never overwritten.
     auto o = run("cli\n1\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Error: 目標檔案已存在: ./pkg/cli.py\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: 目標檔案已存在: ./pkg/cli.py\n"));
     EXPECT_EQ(th::read_file(proj / "pkg/cli.py"), th::click_cli_py);
 
     // A name that would lead out of the package folder.
     o = run("../../evil\n1\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Error: 子指令名稱不可包含路徑分隔符號: ../../evil\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: 子指令名稱不可包含路徑分隔符號: ../../evil\n"));
     EXPECT_FALSE(fs::exists(tmp / "evil.py"));
     // A drive-relative name ("C:x" is the current folder of drive C:) is no plain file name either.
     o = run("C:evil\n1\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Error: 子指令名稱不可包含路徑分隔符號: C:evil\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: 子指令名稱不可包含路徑分隔符號: C:evil\n"));
 
     // A name of blanks only ends before anything is listed or written.
     o = run("   \n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "⚠️ 未輸入子指令名稱，程序結束。\n"));
-    EXPECT_TRUE(has(o.err, "❌ Error: 未輸入子指令名稱。\n"));
-    EXPECT_FALSE(has(o.err, "正在掃描"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 未輸入子指令名稱，程序結束。\n"));
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: 未輸入子指令名稱。\n"));
+    EXPECT_THAT(o.err, Not(HasSubstr("正在掃描")));
 
     // Nothing picked at the folder menu.
     o = run("x\n\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Error: 未選取目標資料夾。\n"));
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: 未選取目標資料夾。\n"));
     EXPECT_TRUE(calls().empty());
 
     // A generated module without a cmd_ function: no registration, still a success.
@@ -207,8 +207,8 @@ TEST_F(GraftwellCli, RefusalsAndSkippedRegistration) {
     th::write_file(proj / "config.yaml", "config:\n  sub_cli_name: x\n  skill_path: _agy/skill/missing.yaml\n");
     o = run("1\n", {"-c", "config.yaml"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\n"));
-    EXPECT_TRUE(has(o.err, "❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
+    EXPECT_THAT(o.err, HasSubstr("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。\n"));
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
     EXPECT_FALSE(fs::exists(proj / "pkg/x.py"));
     EXPECT_EQ(calls().size(), 1u);
 }
@@ -223,7 +223,7 @@ TEST_F(GraftwellCli, ATemplateCopyThatCannotBeWrittenStopsBeforeTheAgent) {
     fs::permissions(proj / "pkg", static_cast<fs::perms>(0555), fs::perm_options::replace);
     auto o = run("weekly\n1\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "❌ Error: 無法寫入範本檔案 ./pkg/weekly.py: Permission denied\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: 無法寫入範本檔案 ./pkg/weekly.py: Permission denied\n"));
     EXPECT_TRUE(calls().empty());
     EXPECT_FALSE(fs::exists(proj / "pkg/weekly.py"));
 }

@@ -11,7 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -47,9 +46,9 @@ TEST_F(SproutelCli, ClonesRenamesAndCompletesTheProject) {
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(o.out.substr(o.out.rfind("Done: ")),
               "Done: 專案「MyProject」初始化已順利完成！路徑: " + (work / "MyProject").string() + "\n");
-    EXPECT_TRUE(has(o.out, "\n--- 手動輸入模式 ---\n"));
-    EXPECT_TRUE(has(o.err, "✅ 已確認命名設定：專案=MyProject / 指令=my-cli / 子指令=start-task\n"));
-    EXPECT_TRUE(has(o.err, "✅ 正在從 " + (tmp / "Faldrun.git").string() + " 下載專案範本...\n"));
+    EXPECT_THAT(o.out, HasSubstr("\n--- 手動輸入模式 ---\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 已確認命名設定：專案=MyProject / 指令=my-cli / 子指令=start-task\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 正在從 " + (tmp / "Faldrun.git").string() + " 下載專案範本...\n"));
 
     const fs::path p = work / "MyProject";
     EXPECT_EQ(th::read_file(p / "myproject/start_task.py"), "import click\n\ndef cmd_start_task():\n    pass");
@@ -80,8 +79,8 @@ TEST_F(SproutelCli, ClonesRenamesAndCompletesTheProject) {
                                   "- 子指令名稱: start-task\n- 類別名稱: StartTask\n- 功能描述: 週報工具\n"
                                   "使用 `write_to_file` 寫入：`" +
                                   abs("_agy/generated-dovud-new.txt") + "`。\n禁止解釋或 markdown，僅執行工具。");
-    EXPECT_TRUE(has(argv[1].back(), "重構 @[" + abs("MyProject/myproject/cli.py") + "] 註冊子指令。\n"));
-    EXPECT_TRUE(has(argv[1].back(), "- 檔案名稱: start_task.py\n- 函式名稱: cmd_start_task\n"));
+    EXPECT_THAT(argv[1].back(), HasSubstr("重構 @[" + abs("MyProject/myproject/cli.py") + "] 註冊子指令。\n"));
+    EXPECT_THAT(argv[1].back(), HasSubstr("- 檔案名稱: start_task.py\n- 函式名稱: cmd_start_task\n"));
 }
 
 TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
@@ -95,14 +94,14 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     // An answer of blanks only: nothing cloned, no agent.
     o = run("   \nmy-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 專案名稱、指令名稱與子指令名稱皆不能為空。\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: 專案名稱、指令名稱與子指令名稱皆不能為空。\n"));
     EXPECT_FALSE(fs::exists(work / "Faldrun"));
 
     // A name holding a path would put the package and the project in different folders.
     for (const char* answers : {"../Escaped\nmy-cli\nstart-task\n", "Tool\nmy-cli\n../../start-task\n"}) {
         o = run(answers);
         EXPECT_EQ(o.status, 1) << answers;
-        EXPECT_TRUE(has(o.err, "Error: 專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。\n")) << o.err;
+        EXPECT_THAT(o.err, HasSubstr("Error: 專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。\n"));
         EXPECT_FALSE(fs::exists(work / "Faldrun"));
         EXPECT_FALSE(fs::exists(tmp / "Escaped"));
         EXPECT_FALSE(fs::exists(work / "escaped"));
@@ -112,7 +111,7 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     th::write_file(work / "Mine/keep.txt", "mine\n");
     o = run("Mine\nmy-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 專案資料夾「Mine」已存在，未進行任何變更。\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: 專案資料夾「Mine」已存在，未進行任何變更。\n"));
     EXPECT_EQ(th::read_file(work / "Mine/keep.txt"), "mine\n");
     EXPECT_FALSE(fs::exists(work / "Faldrun"));
 
@@ -122,7 +121,7 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         o = run("Clash\nmy-cli\ncli\n");
         EXPECT_EQ(o.status, 1);
-        EXPECT_TRUE(has(o.err, "目標已存在。\n")) << o.err;
+        EXPECT_THAT(o.err, HasSubstr("目標已存在。\n"));
         EXPECT_FALSE(fs::exists(work / "Faldrun"));
         EXPECT_FALSE(fs::exists(work / "Clash"));
     }
@@ -133,8 +132,8 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     for (const char* sub : {"x.py", "my.pyx-tool", "a.py.py"}) {
         o = run(std::string("Tool\nmy-cli\n") + sub + "\n");
         EXPECT_EQ(o.status, 1) << sub;
-        EXPECT_TRUE(has(o.err, "Error: 子指令名稱不可包含「.py」，未進行任何變更。\n")) << o.err;
-        EXPECT_FALSE(has(o.out, "Done")) << o.out;
+        EXPECT_THAT(o.err, HasSubstr("Error: 子指令名稱不可包含「.py」，未進行任何變更。\n"));
+        EXPECT_THAT(o.out, Not(HasSubstr("Done")));
         EXPECT_FALSE(fs::exists(work / "Faldrun"));
         EXPECT_FALSE(fs::exists(work / "Tool"));
     }
@@ -144,7 +143,7 @@ TEST_F(SproutelCli, RefusalsNeverTouchTheUsersFiles) {
     configure((tmp / "nowhere/Faldrun.git").string());
     o = run("Other\nmy-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: ❌ Git clone 失敗，請確認網路連線或 Git 設定。\n"));
     EXPECT_FALSE(fs::exists(work / "Other"));
 }
 
@@ -247,13 +246,13 @@ TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
     auto o = run("Quiet\nq-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("❌ agy 未產出任何程式碼，start_task.py 保留範例內容。\n"));
-    EXPECT_TRUE(has(o.err, "Error: AI 未產出 start_task.py 的程式碼，專案已建立但主模組未重構: ")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: AI 未產出 start_task.py 的程式碼，專案已建立但主模組未重構: "));
     EXPECT_EQ(th::read_file(work / "Quiet/quiet/start_task.py"), sample_module);
 
     agent_fails(1, "boom\n");
     o = run("Loud\nl-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: AI 重構 start_task.py 失敗: boom\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: AI 重構 start_task.py 失敗: boom\n"));
     EXPECT_EQ(th::read_file(work / "Loud/loud/start_task.py"), sample_module);
 
     // A rewritten module without a cmd_ function: no registration, the generation's success.
@@ -261,7 +260,7 @@ TEST_F(SproutelCli, AgentFailuresKeepTheGeneratedProject) {
     agent("out", "print('core')\n");
     o = run("Plain\np-cli\nstart-task\n");
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 專案「Plain」初始化已順利完成！路徑: "));
+    EXPECT_THAT(o.out, HasSubstr("Done: 專案「Plain」初始化已順利完成！路徑: "));
     EXPECT_EQ(calls().size(), 3u);
     EXPECT_EQ(th::read_file(work / "Plain/plain/cli.py"), th::read_file(sample / "faldrun/cli.py"));
 }
@@ -285,11 +284,10 @@ TEST_F(SproutelCli, TemplateLinksLeadNowhere) {
     th::git(tmp.path(), {"clone", "-q", "--bare", "src", "Faldrun.git"});
     auto o = run(" MyProject \nmy-cli\nstart-task\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "符號連結 Faldrun/faldrun 指向工作目錄之外的 " + fs::canonical(outside).string() + "，未寫入"))
-        << o.err;
+    EXPECT_THAT(o.err, HasSubstr("符號連結 Faldrun/faldrun 指向工作目錄之外的 " + fs::canonical(outside).string() + "，未寫入"));
     EXPECT_EQ(th::read_file(outside / "faldrun.py"), "mine\n");
     EXPECT_EQ(th::read_file(outside / "secret.py"), "KEY = 'PRIVATE KEY'\n");
     EXPECT_FALSE(fs::exists(outside / "start_task.py"));
-    EXPECT_FALSE(has(o.out + o.err, "PRIVATE KEY"));
+    EXPECT_THAT(o.out + o.err, Not(HasSubstr("PRIVATE KEY")));
     EXPECT_TRUE(calls().empty());
 }

@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::Not;
 using ::testing::HasSubstr;
 
 const std::string loader_py = "def load():\n    return 1\n";
@@ -38,13 +38,13 @@ TEST_F(TorvaneCli, RefactorsTheScriptWithManualsThenRegistersIt) {
     // every manual, the second script (pkg/data_loader.py), the one reference, Enter at the question
     auto o = run("a\n2\n1\n\n", "加上型別提示\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 重構完成並已更新檔案: ./pkg/data_loader.py\n")) << o.out;
-    EXPECT_TRUE(has(o.out, "\n--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---\n"));
-    EXPECT_FALSE(has(o.out, "__init__")) << "package markers are never offered";
-    EXPECT_TRUE(has(o.err, "✅ 已選取重構目標：data_loader.py\n"));
-    EXPECT_TRUE(has(o.err, "✅ 已選取架構參考: base_app.py\n"));
-    EXPECT_TRUE(has(o.err, "🎉 已成功將功能註冊至 cli.py\n"));
-    EXPECT_TRUE(has(o.out, "❓ 是否確認開始進行程式碼重構？ [Y/n]: "));
+    EXPECT_THAT(o.out, HasSubstr("Done: 重構完成並已更新檔案: ./pkg/data_loader.py\n"));
+    EXPECT_THAT(o.out, HasSubstr("\n--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("__init__"))) << "package markers are never offered";
+    EXPECT_THAT(o.err, HasSubstr("✅ 已選取重構目標：data_loader.py\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 已選取架構參考: base_app.py\n"));
+    EXPECT_THAT(o.err, HasSubstr("🎉 已成功將功能註冊至 cli.py\n"));
+    EXPECT_THAT(o.out, HasSubstr("❓ 是否確認開始進行程式碼重構？ [Y/n]: "));
 
     EXPECT_EQ(th::read_file(proj / "_ref/Python_API_Manual_fileIO_ai.md"), "# fileIO manual\n");
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), "def cmd_load():\n    return 2");
@@ -73,7 +73,7 @@ TEST_F(TorvaneCli, RefactorsTheScriptWithManualsThenRegistersIt) {
                   "\n- 主指令名稱 (CLI Name): mytool\n- 具體重構需求: 加上型別提示\n\n【輸出要求】：\n"
                   "請務必使用 `write_to_file` 工具，將生成的程式碼\n直接寫入到絕對路徑：`" +
                   abs("_agy/generated-torvane.txt") + "` 檔案中。\n");
-    EXPECT_TRUE(has(argv[1].back(), "- sub_cli_name: data-loader\n- target_file: data_loader.py\n- func_name: cmd_load\n"));
+    EXPECT_THAT(argv[1].back(), HasSubstr("- sub_cli_name: data-loader\n- target_file: data_loader.py\n- func_name: cmd_load\n"));
 }
 
 TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
@@ -86,26 +86,26 @@ TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
     // No at the question: nothing touched, no agent.
     o = run("\n2\n\nn\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 使用者已取消重構\n")) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ 未選取架構參考，將採用一般重構模式。\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: 使用者已取消重構\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 未選取架構參考，將採用一般重構模式。\n"));
     EXPECT_TRUE(calls().empty());
 
     // The agent succeeds without writing: the script keeps its text, no registration.
     o = run("\n2\n\n\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: AI 未產出重構程式碼，data_loader.py 未變更\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: AI 未產出重構程式碼，data_loader.py 未變更\n"));
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
     ASSERT_EQ(calls().size(), 1u);
     const std::string prompt = calls()[0].back();
-    EXPECT_TRUE(has(prompt, "- 參考原始碼列表: " + ref("_ref/arch/base_app.py") + "\n"));
-    EXPECT_TRUE(has(prompt, "- 主要架構參考 (Reference Architecture): 無\n"));
-    EXPECT_TRUE(has(prompt, "- 具體重構需求: 根據重構目標指示進行一般程式碼重構與優化。\n"));
+    EXPECT_THAT(prompt, HasSubstr("- 參考原始碼列表: " + ref("_ref/arch/base_app.py") + "\n"));
+    EXPECT_THAT(prompt, HasSubstr("- 主要架構參考 (Reference Architecture): 無\n"));
+    EXPECT_THAT(prompt, HasSubstr("- 具體重構需求: 根據重構目標指示進行一般程式碼重構與優化。\n"));
 
     // The agent fails: its text is the message.
     agent_fails(2, "rate limited\n");
     o = run("\n2\n\n\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: rate limited\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: rate limited\n"));
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
 
     // A script without a cli.py beside it: refactored, a warning, success.
@@ -114,13 +114,13 @@ TEST_F(TorvaneCli, CancelEmptyOutputAndFailuresLeaveTheScript) {
     th::write_file(proj / "tool.py", "print(1)\n");
     o = run("\n4\n\n\n");
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ 未在同目錄下找到 cli.py，跳過自動註冊子指令的檢查。\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 未在同目錄下找到 cli.py，跳過自動註冊子指令的檢查。\n"));
     EXPECT_EQ(th::read_file(proj / "tool.py"), "print('tool')");
 
     // No target picked.
     o = run("\n\n");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 未選取目標檔案，程序結束。\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: 未選取目標檔案，程序結束。\n"));
 }
 
 TEST(ProjectToolTemplates, EachCommandWritesItsOwnTemplate) {
@@ -136,11 +136,11 @@ TEST(ProjectToolTemplates, EachCommandWritesItsOwnTemplate) {
         const fs::path file = tmp / ("config_" + c.command + "_template.yaml");
         EXPECT_EQ(o.status, 0) << c.command << o.err;
         EXPECT_EQ(o.out.rfind(c.line, 0), 0u) << o.out;
-        EXPECT_TRUE(has(o.out, "config_" + c.command + "_template.yaml\n"));
+        EXPECT_THAT(o.out, HasSubstr("config_" + c.command + "_template.yaml\n"));
         EXPECT_TRUE(th::read_file(file).rfind("config:\n  ", 0) == 0) << c.command;
     }
     auto o = th::run({.args = {"sproutel", "--generate-config", "--debug"}, .cwd = tmp.path()});
-    EXPECT_TRUE(has(o.err, "Debug mode is ON.\n"));
+    EXPECT_THAT(o.err, HasSubstr("Debug mode is ON.\n"));
 }
 
 }  // namespace
@@ -154,8 +154,8 @@ TEST_F(TorvaneCli, AWriteProtectedFolderKeepsTheAnswer) {
     fs::permissions(proj / "pkg", static_cast<fs::perms>(0555), fs::perm_options::replace);
     auto o = run("a\n2\n1\n\n", "加上型別提示\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "data_loader.py: Permission denied\n")) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-torvane.txt") + "\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("data_loader.py: Permission denied\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-torvane.txt") + "\n"));
     EXPECT_EQ(th::read_file(proj / "_agy/generated-torvane.txt"), "def cmd_load():\n    return 2\n");
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
     EXPECT_EQ(calls().size(), 1u);
@@ -168,8 +168,8 @@ TEST_F(TorvaneCli, AFailingEditorEndsTheRun) {
                        {{"VEMTORA_REPO_BASE_URL", th::projtools_repo_url()},
                         {"EDITOR_STATUS", "1"}});
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "Error: 編輯器未正常結束，程序中斷。\n")) << o.err;
-    EXPECT_FALSE(has(o.err, "將採用預設重構規則")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: 編輯器未正常結束，程序中斷。\n"));
+    EXPECT_THAT(o.err, Not(HasSubstr("將採用預設重構規則")));
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
 }
@@ -201,10 +201,10 @@ TEST_F(TorvaneCli, RepositoryLinksLeadNowhere) {
         // every manual, the second script (pkg/data_loader.py), the one reference, Enter at the question
         auto o = run("a\n2\n1\n\n", "加上型別提示\n");
         EXPECT_EQ(o.status, c.status) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(th::with_outside(c.line, outside)));
         auto argv = calls();
         EXPECT_EQ(argv.size(), c.agent_calls);
-        for (const auto& call : argv) EXPECT_FALSE(has(call.back(), "leak.py"));
+        for (const auto& call : argv) EXPECT_THAT(call.back(), Not(HasSubstr("leak.py")));
         EXPECT_FALSE(fs::exists(outside / "Python_API_Manual_fileIO_ai.md"));
     }
 }

@@ -18,7 +18,8 @@ std::string answers(const std::vector<std::string>& lines) {
     return text;
 }
 
-using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class QuillaryCli : public ::testing::Test {
   protected:
@@ -90,14 +91,14 @@ TEST_F(QuillaryCli, UpdatesReadmeAndBumpsSetupVersion) {
     // kind, release, a typo (asked again), a version with blanks, confirm, menu option 6
     auto o = run({"", "", "1.2", " 1.3.0 ", "", "6"});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 成功更新 README.md"));
-    EXPECT_TRUE(has(o.err, "⚠️ 版本號格式不正確：「1.2」"));
-    EXPECT_TRUE(has(o.err, "✅ 已確定下一版版本號: 1.3.0\n"));
-    EXPECT_TRUE(has(o.err, "✅ 根據專案名稱自動匹配到 Source 目錄: "));
-    EXPECT_TRUE(has(o.err, "⚠️ 系統中尚未偵測到 vezev-odir 的別名 (alias) 設定！"));
-    EXPECT_TRUE(has(o.out, "--- 🔍 變更差異比對 (Diff: README.md (Original) -> README.md (Updated)) ---"));
-    EXPECT_TRUE(has(o.out, "+New README"));
-    EXPECT_TRUE(has(o.out, "發布與建置選項\n  1. 發布至github\n  2. 發布至github 並安裝editable mode\n"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功更新 README.md"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 版本號格式不正確：「1.2」"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 已確定下一版版本號: 1.3.0\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 根據專案名稱自動匹配到 Source 目錄: "));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 系統中尚未偵測到 vezev-odir 的別名 (alias) 設定！"));
+    EXPECT_THAT(o.out, HasSubstr("--- 🔍 變更差異比對 (Diff: README.md (Original) -> README.md (Updated)) ---"));
+    EXPECT_THAT(o.out, HasSubstr("+New README"));
+    EXPECT_THAT(o.out, HasSubstr("發布與建置選項\n  1. 發布至github\n  2. 發布至github 並安裝editable mode\n"));
 
     EXPECT_EQ(th::read_file(repo / "README.md"), "# Tool\n\nNew README");
     EXPECT_EQ(th::read_file(repo / "setup.py"),
@@ -116,11 +117,11 @@ TEST_F(QuillaryCli, UpdatesReadmeAndBumpsSetupVersion) {
                                         "--model", "Gemini 3.5 Flash (Medium)", "--dangerously-skip-permissions",
                                         "--print"}));
     const std::string& prompt = argv.back();
-    EXPECT_TRUE(has(prompt, "`dovud-readme-refactor`"));
-    EXPECT_TRUE(has(prompt, "- 專案名稱 (project_name)：Tool\n- 專案版本：v1.3.0\n"));
-    EXPECT_TRUE(has(prompt, "- 作者：Dev Team\n- 原始碼目錄：有需要的時候可以參考原 " + ref("tool") + " 目錄下"));
-    EXPECT_TRUE(has(prompt, "- 使用者修改需求：請加上安裝說明\n- 自上次版本至今的程式碼變更已寫入至暫存檔：" +
-                                ref("_agy/current-diff.txt") + "\n"));
+    EXPECT_THAT(prompt, HasSubstr("`dovud-readme-refactor`"));
+    EXPECT_THAT(prompt, HasSubstr("- 專案名稱 (project_name)：Tool\n- 專案版本：v1.3.0\n"));
+    EXPECT_THAT(prompt, HasSubstr("- 作者：Dev Team\n- 原始碼目錄：有需要的時候可以參考原 " + ref("tool") + " 目錄下"));
+    EXPECT_THAT(prompt, HasSubstr("- 使用者修改需求：請加上安裝說明\n- 自上次版本至今的程式碼變更已寫入至暫存檔：" +
+                                      ref("_agy/current-diff.txt") + "\n"));
 }
 
 TEST_F(QuillaryCli, NewReadmeForMcuProjectAndEmptyAgentOutput) {
@@ -135,28 +136,28 @@ TEST_F(QuillaryCli, NewReadmeForMcuProjectAndEmptyAgentOutput) {
     // The agent succeeds but writes nothing: no README, not even an empty one.
     auto o = run(lines);
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "Error: AI 未產出任何 README 內容\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: AI 未產出任何 README 內容\n"));
     EXPECT_FALSE(fs::exists(repo / "README.md"));
     EXPECT_EQ(status(), "");
 
     agent_writes("# FW\n");
     o = run(lines);
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 成功更新 README.md\n"));
-    EXPECT_TRUE(has(o.err, "⚠️ 無法取得範本檔案 c_mcu_project_readme_template.md，將繼續執行但不套用範本。"));
-    EXPECT_TRUE(has(o.err, "✅ 專案名稱: x, 作者: Orlen Vask\n"));
-    EXPECT_TRUE(has(o.err, "✅ MCU C Project 不需要執行 vezev-odir 發布流程。"));
-    EXPECT_FALSE(has(o.out, "發布與建置選項"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功更新 README.md\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 無法取得範本檔案 c_mcu_project_readme_template.md，將繼續執行但不套用範本。"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 專案名稱: x, 作者: Orlen Vask\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ MCU C Project 不需要執行 vezev-odir 發布流程。"));
+    EXPECT_THAT(o.out, Not(HasSubstr("發布與建置選項")));
     EXPECT_EQ(th::read_file(repo / "README.md"), "# FW");
     EXPECT_EQ(status(), "?? README.md\n");
 
     auto calls = agent_calls();
     ASSERT_EQ(calls.size(), 2u);
     const std::string& prompt = calls[1].back();
-    EXPECT_TRUE(has(prompt, "`dovud-quillary`"));
-    EXPECT_TRUE(has(prompt, "【重要指示】：請閱讀原 " + ref("firmware") + " 目錄下的原始 C 語言與標頭檔案"));
-    EXPECT_TRUE(has(prompt, "- 作者：Orlen Vask\n\n\n【Git Commit 歷史紀錄 (Git Commit Log)】:\n"));
-    EXPECT_FALSE(has(prompt, "使用者修改需求"));
+    EXPECT_THAT(prompt, HasSubstr("`dovud-quillary`"));
+    EXPECT_THAT(prompt, HasSubstr("【重要指示】：請閱讀原 " + ref("firmware") + " 目錄下的原始 C 語言與標頭檔案"));
+    EXPECT_THAT(prompt, HasSubstr("- 作者：Orlen Vask\n\n\n【Git Commit 歷史紀錄 (Git Commit Log)】:\n"));
+    EXPECT_THAT(prompt, Not(HasSubstr("使用者修改需求")));
 }
 
 // A signal while the agent writes a new README ends the agent and leaves the tree as it
@@ -169,12 +170,10 @@ TEST_F(QuillaryCli, SettingsOfTheWrongKindNameTheChosenKindsDefault) {
     for (const auto& [answer, stem] : kinds) {
         SCOPED_TRACE(stem);
         auto o = run({answer}, nullptr, {"-c", (tmp / "config.yaml").string()});
-        EXPECT_TRUE(has(o.err, "⚠️ Config key 'goal_path' should be a text but holds a list; the default '_agy/goal/" +
-                                   stem + "-goal.yaml' is used.\n"))
-            << o.err;
-        EXPECT_TRUE(has(o.err, "⚠️ Config key 'skill_path' should be a text but holds a mapping; the default "
-                               "'_agy/skill/" + stem + "-expert.yaml' is used.\n"))
-            << o.err;
+        EXPECT_THAT(o.err, HasSubstr("⚠️ Config key 'goal_path' should be a text but holds a list; the default '_agy/goal/" +
+                                         stem + "-goal.yaml' is used.\n"));
+        EXPECT_THAT(o.err, HasSubstr("⚠️ Config key 'skill_path' should be a text but holds a mapping; the default "
+                                     "'_agy/skill/" + stem + "-expert.yaml' is used.\n"));
     }
 }
 
@@ -201,7 +200,7 @@ TEST_F(QuillaryCli, SignalWhileAgentWorksKeepsOnlyTheAnswer) {
         // Only the agent's answer stays, and one line says where; the scratch files go.
         EXPECT_EQ(status(), "?? _agy/generated-readme.md\n");
         EXPECT_EQ(th::read_file(repo / "_agy/generated-readme.md"), "# half\n");
-        EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + (repo / "_agy/generated-readme.md").string() + "\n"));
+        EXPECT_THAT(o.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + (repo / "_agy/generated-readme.md").string() + "\n"));
         if (HasFailure()) break;
     }
 }
@@ -227,7 +226,10 @@ TEST_F(QuillaryCli, SignalAtQuestionLeavesNoScratchFiles) {
                               },
                           .open_stdin = true});
         EXPECT_EQ(o.status, sig == SIGINT ? 1 : 128 + sig) << o.out << o.err;
-        EXPECT_EQ(has(o.err, "Aborted!\n"), sig == SIGINT);
+        if (sig == SIGINT)
+            EXPECT_THAT(o.err, HasSubstr("Aborted!\n"));
+        else
+            EXPECT_THAT(o.err, Not(HasSubstr("Aborted!\n")));
         EXPECT_EQ(status(), "");
         if (HasFailure()) break;
     }
@@ -239,9 +241,9 @@ TEST_F(QuillaryCli, ReleaseCommitsPendingChangesThenRunsTheAlias) {
     // kind, release, default version, confirm, option 5, commit yes, default message
     auto o = run({"", "", "", "", "5", "", ""});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Done: 成功更新 README.md"));
-    EXPECT_FALSE(has(o.err, "尚未偵測到 vezev-odir"));
-    EXPECT_TRUE(has(o.err, "🎉 成功將變更提交至 Git！"));
+    EXPECT_THAT(o.out, HasSubstr("Done: 成功更新 README.md"));
+    EXPECT_THAT(o.err, Not(HasSubstr("尚未偵測到 vezev-odir")));
+    EXPECT_THAT(o.err, HasSubstr("🎉 成功將變更提交至 Git！"));
     EXPECT_EQ(th::read_file(home / "vezev.log"), "-v\n1.2.4\n-cicd\n-lb\n");
     EXPECT_EQ(last_subject(), "chore: bump version and update README for v1.2.4\n");
     EXPECT_EQ(status(), "");
@@ -254,14 +256,14 @@ TEST_F(QuillaryCli, ReleaseRefusals) {
     // Without the alias the build is refused before any git command.
     auto o = run({"", "", "", "", "1"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 未設定 vezev-odir 別名\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: 未設定 vezev-odir 別名\n"));
     th::git(repo, {"checkout", "-q", "--", "README.md"});
 
     // With the alias, a refused commit stops the release.
     define_alias();
     o = run({"", "", "", "", "2", "n"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: Git 工作區非 Clean 狀態\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: Git 工作區非 Clean 狀態\n"));
     EXPECT_FALSE(fs::exists(home / "vezev.log"));
     EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
     th::git(repo, {"checkout", "-q", "--", "README.md"});
@@ -271,9 +273,9 @@ TEST_F(QuillaryCli, ReleaseRefusals) {
     fs::permissions(repo / ".git/hooks/pre-commit", fs::perms::owner_all);
     o = run({"", "", "", "", "6"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "⚠️ git commit 失敗或沒有需要提交的變更: "));
-    EXPECT_TRUE(has(o.err, "Error: Git 提交 setup.py 失敗: Command '['git', 'commit', '-m', 'chore: bump version to "
-                           "1.2.4']' returned non-zero exit status 1.\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ git commit 失敗或沒有需要提交的變更: "));
+    EXPECT_THAT(o.err, HasSubstr("Error: Git 提交 setup.py 失敗: Command '['git', 'commit', '-m', 'chore: bump version to "
+                                 "1.2.4']' returned non-zero exit status 1.\n"));
     EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
 }
 
@@ -281,7 +283,7 @@ TEST_F(QuillaryCli, RefusalAndAgentFailureLeaveReadmeAndNoScratchFiles) {
     const std::string readme = th::read_file(repo / "README.md");
     auto o = run({"", "", "", "n"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 使用者取消生成\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: 使用者取消生成\n"));
     EXPECT_TRUE(agent_calls().empty());
     EXPECT_EQ(status(), "");
 
@@ -290,7 +292,7 @@ TEST_F(QuillaryCli, RefusalAndAgentFailureLeaveReadmeAndNoScratchFiles) {
     agent_writes("ignored\n");
     o = run({"", "", "", ""});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: ❌ AI 執行失敗: boom\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: ❌ AI 執行失敗: boom\n"));
     EXPECT_EQ(th::read_file(repo / "README.md"), readme);
     EXPECT_EQ(status(), "");
 }
@@ -308,7 +310,7 @@ TEST_F(QuillaryCli, TagNamedLikeAGitOptionIsOnlyARevision) {
         // kind, release, a version, confirm, skip the release
         auto o = run({"", "", "1.3.0", "", "7"});
         EXPECT_EQ(o.status, 0) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, "✅ 成功獲取自 " + tag + " 以來的 Git Diff (共 ")) << o.err;
+        EXPECT_THAT(o.err, HasSubstr("✅ 成功獲取自 " + tag + " 以來的 Git Diff (共 "));
         EXPECT_EQ(th::read_file(notes), "mine\n");
         EXPECT_FALSE(fs::exists(tmp / "notes.txt.."));
         th::git(repo, {"checkout", "-q", "--", "README.md"});
@@ -354,7 +356,7 @@ TEST_F(QuillaryCli, RepositoryLinksLeadNowhere) {
         // kind, release, a version, confirm, skip the release
         auto o = run({"", "", "1.3.0", "", "7"}, nullptr, c.args);
         EXPECT_EQ(o.status, c.status) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(th::with_outside(c.line, outside)));
         EXPECT_EQ(agent_calls().size(), c.agent_calls);
         for (const auto& name : own) EXPECT_EQ(th::read_file(outside / name), "mine: " + name + "\n") << name;
         for (const auto& [name, target] : c.links) EXPECT_TRUE(fs::is_symlink(repo / name)) << name;
@@ -365,13 +367,13 @@ TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
     th::write_file(repo / "notes.txt", "x\n");
     auto o = run({});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。"));
-    EXPECT_TRUE(has(o.err, "Error: Git 工作區非 Clean 狀態\n"));
+    EXPECT_THAT(o.err, HasSubstr("❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。"));
+    EXPECT_THAT(o.err, HasSubstr("Error: Git 工作區非 Clean 狀態\n"));
 
     o = th::run({.args = {"quillary"}, .cwd = home, .env = {{"HOME", home.string()}}});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "Error: 非有效的 Git 儲存庫或未安裝 Git\n"));
-    EXPECT_FALSE(has(o.out, "README 型態"));
+    EXPECT_THAT(o.err, HasSubstr("Error: 非有效的 Git 儲存庫或未安裝 Git\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("README 型態")));
 }
 
 // The refusal says what is dirty: up to ten lines of `git status --short`, then how
@@ -482,7 +484,7 @@ TEST_F(QuillaryCli, OnlyTheSetupCallsVersionIsRewritten) {
     const std::string before = th::git(repo, {"rev-parse", "HEAD"});
     o = run({"", "", "", "", "6"});
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "Error: setup.py 中有多個 version 設定\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Error: setup.py 中有多個 version 設定\n"));
     EXPECT_EQ(th::read_file(repo / "setup.py"), two);
     EXPECT_EQ(th::git(repo, {"rev-parse", "HEAD"}), before);
 }

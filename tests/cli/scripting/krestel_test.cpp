@@ -1,8 +1,10 @@
 // The bash script command end to end: the built binary in a temporary working copy,
 // the fake agent and the test editor.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "harness.hpp"
 
@@ -10,14 +12,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class KrestelCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
-    void SetUp() override {
+    void SetUp() override { write_instructions(); }
+
+    // The goal, skill and template files; the template's text and the skill file's
+    // presence are a test's to choose.
+    void write_instructions(const std::string& template_text = "#!/bin/bash\n", bool skill = true) {
         th::write_file(work / "_agy/goal/krestel-automation.yaml", "goal: bash\n");
-        th::write_file(work / "_agy/skill/krestel-expert.yaml", "skill: bash\n");
-        th::write_file(work / "template/krestel_template.sh", "#!/bin/bash\n");
+        if (skill) th::write_file(work / "_agy/skill/krestel-expert.yaml", "skill: bash\n");
+        th::write_file(work / "template/krestel_template.sh", template_text);
     }
 
     th::Outcome run(const std::vector<std::string>& args, const std::string& input = "",
@@ -48,10 +55,10 @@ TEST_F(KrestelCli, GeneratesExecutableScriptNamedByItsTag) {
     // Enter at the script menu (it lists the template): generate mode
     auto o = run({"-m", "claude-opus-4.6-t", "-o", "./my-scripts"}, "\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Done: 成功產出: sync_backup.sh\n"));
-    EXPECT_TRUE(has(o.err, "✅ 已手動指定 AI 模型：Claude Opus 4.6 (Thinking)"));
-    EXPECT_TRUE(has(o.err, "✅ 📝 偵測到腳本名稱標籤：sync_backup.sh"));
-    EXPECT_TRUE(has(o.out, "  1. krestel_template.sh\n"));
+    EXPECT_THAT(o.out, HasSubstr("✅ Done: 成功產出: sync_backup.sh\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 已手動指定 AI 模型：Claude Opus 4.6 (Thinking)"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 📝 偵測到腳本名稱標籤：sync_backup.sh"));
+    EXPECT_THAT(o.out, HasSubstr("  1. krestel_template.sh\n"));
 
     fs::path saved = work / "my-scripts/sync_backup.sh";
     EXPECT_EQ(th::read_file(saved), "#!/bin/bash\n# Script Name: sync_backup.sh\necho hi");
@@ -76,10 +83,10 @@ TEST_F(KrestelCli, RefactorsPickedScriptIntoNewFile) {
     // the menu lists gen-bash/backup.sh, the template, then tools/backup.sh
     auto o = run({}, "3\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Done: 成功產出: backup_1.sh\n"));
-    EXPECT_TRUE(has(o.out, "\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---\n"));
-    EXPECT_TRUE(has(o.out, "--- 🔍 變更差異比對 (Diff: backup.sh (Original) -> backup.sh (Refactored)) ---"));
-    EXPECT_TRUE(has(o.err, "✅ 🔄 已選取檔案，進入重構模式：backup.sh"));
+    EXPECT_THAT(o.out, HasSubstr("✅ Done: 成功產出: backup_1.sh\n"));
+    EXPECT_THAT(o.out, HasSubstr("\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---\n"));
+    EXPECT_THAT(o.out, HasSubstr("--- 🔍 變更差異比對 (Diff: backup.sh (Original) -> backup.sh (Refactored)) ---"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 🔄 已選取檔案，進入重構模式：backup.sh"));
     EXPECT_EQ(th::read_file(work / "gen-bash/backup_1.sh"), "echo new");
     EXPECT_EQ(th::read_file(work / "tools/backup.sh"), "echo old\n");
     EXPECT_EQ(th::read_file(work / "gen-bash/backup.sh"), "echo earlier result\n");
@@ -106,38 +113,46 @@ TEST_F(KrestelCli, SavedScriptHasLineFeedsAndRuns) {
 }
 
 TEST_F(KrestelCli, FailuresSaveNothing) {
+    // Each row gives the agent's behaviour and the instruction files it runs with; the
+    // files are written anew for every row.
     struct Case {
         std::string name;
-        std::function<void()> arrange;
         std::string requirement;
         std::string error;
         size_t agent_calls;
+        std::optional<std::string> answer{};  // what the agent writes, if anything
+        int agent_status = 0;
+        std::string agent_stderr{};
+        std::string template_text = "#!/bin/bash\n";
+        bool skill = true;
     };
     const std::vector<Case> cases = {
-        {"agent fails", [&] { agent_fails(2, " boom \n"); },
-         "x\n", "❌ Error: AI 執行失敗: boom\n", 1},
-        {"blank output", [&] { agent_writes(" \n\n\t\n"); }, "x\n", "❌ Error: 無法讀取 AI 產出的腳本內容。\n", 1},
-        {"no requirement", [] {}, "", "❌ Error: 未獲取到有效需求，程序結束。\n", 0},
-        {"empty template", [&] { th::write_file(work / "template/krestel_template.sh", ""); }, "x\n",
-         "❌ Error: 無法取得必要的模板檔案。\n", 0},
-        {"missing skill", [&] { fs::remove(work / "_agy/skill/krestel-expert.yaml"); }, "x\n",
-         "❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n", 0},
+        {.name = "agent fails", .requirement = "x\n", .error = "❌ Error: AI 執行失敗: boom\n", .agent_calls = 1,
+         .agent_status = 2, .agent_stderr = " boom \n"},
+        {.name = "blank output", .requirement = "x\n", .error = "❌ Error: 無法讀取 AI 產出的腳本內容。\n",
+         .agent_calls = 1, .answer = " \n\n\t\n"},
+        {.name = "no requirement", .requirement = "", .error = "❌ Error: 未獲取到有效需求，程序結束。\n", .agent_calls = 0},
+        {.name = "empty template", .requirement = "x\n", .error = "❌ Error: 無法取得必要的模板檔案。\n",
+         .agent_calls = 0, .template_text = ""},
+        {.name = "missing skill", .requirement = "x\n", .error = "❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n",
+         .agent_calls = 0, .skill = false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
+        fs::remove_all(work / "_agy");
+        write_instructions(c.template_text, c.skill);
         fs::remove_all(script);
         fs::create_directories(script);
         fs::remove(tmp / "argv");
-        c.arrange();
+        if (c.answer) agent_writes(*c.answer);
+        if (c.agent_status) agent_fails(c.agent_status, c.agent_stderr);
         auto o = run({}, "\n", c.requirement);
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, c.error)) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(c.error));
         EXPECT_EQ(calls().size(), c.agent_calls);
         EXPECT_TRUE(fs::is_empty(work / "gen-bash"));
-        if (c.name == "blank output") {
-            EXPECT_FALSE(fs::exists(work / "_agy/generated-bash.sh"));
-        }
+        // A blank answer's file goes with it; no other row leaves one.
+        EXPECT_FALSE(fs::exists(work / "_agy/generated-bash.sh"));
     }
 }
 
@@ -159,7 +174,7 @@ TEST_F(KrestelCli, RepositoryLinksLeadNowhere) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (const char* name : {"_agy", "gen-bash", "tools"}) fs::remove_all(work / name);
-        SetUp();
+        write_instructions();
         fs::remove_all(script);
         fs::remove(tmp / "argv");
         fs::remove_all(outside);
@@ -173,11 +188,11 @@ TEST_F(KrestelCli, RepositoryLinksLeadNowhere) {
         agent_writes("#!/bin/bash\n# Script Name: named.sh\n");
         auto o = run(c.args, "\n");
         EXPECT_EQ(o.status, c.status) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(th::with_outside(c.line, outside)));
         EXPECT_EQ(calls().size(), c.agent_calls);
         EXPECT_EQ(th::read_file(outside / "generated-bash.sh"), "mine\n");
-        EXPECT_FALSE(has(o.out + o.err, "PRIVATE KEY"));
-        EXPECT_FALSE(has(calls().empty() ? "" : calls().back().back(), "key.sh"));
+        EXPECT_THAT(o.out + o.err, Not(HasSubstr("PRIVATE KEY")));
+        EXPECT_THAT(calls().empty() ? "" : calls().back().back(), Not(HasSubstr("key.sh")));
     }
     EXPECT_EQ(th::read_file(outside / "named.sh"), "#!/bin/bash\n# Script Name: named.sh");
 }
@@ -185,7 +200,7 @@ TEST_F(KrestelCli, RepositoryLinksLeadNowhere) {
 TEST_F(KrestelCli, GenerateConfigWritesTemplateOnly) {
     auto o = run({"--generate-config", "-c", "missing.yaml", "-o", "elsewhere"});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Success! Template file created at: "));
+    EXPECT_THAT(o.out, HasSubstr("✅ Success! Template file created at: "));
     EXPECT_EQ(th::read_file(work / "config_krestel_template.yaml"),
               "config:\n  output_dir: \"./gen-bash\"\n  goal_path: \"_agy/goal/krestel-automation.yaml\"\n"
               "  skill_path: \"_agy/skill/krestel-expert.yaml\"\n  template_path: \"template/krestel_template.sh\"\n"
@@ -203,9 +218,8 @@ TEST_F(KrestelCli, AScriptThatCannotBeSavedStaysInTheAnswerFile) {
     agent_writes(answer);
     auto o = run({}, "\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "❌ 儲存腳本失敗: 無法寫入Bash 腳本 ")) << o.err;
-    EXPECT_TRUE(has(o.err, ": File name too long\n")) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-bash.sh") + "\n"))
-        << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ 儲存腳本失敗: 無法寫入Bash 腳本 "));
+    EXPECT_THAT(o.err, HasSubstr(": File name too long\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-bash.sh") + "\n"));
     EXPECT_EQ(th::read_file(work / "_agy/generated-bash.sh"), answer);
 }

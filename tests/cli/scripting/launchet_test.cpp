@@ -1,5 +1,6 @@
 // The agent launcher end to end: the built binary starts the fake agent, which records
 // the argument vector it was given.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
@@ -8,7 +9,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using Args = std::vector<std::string>;
 
@@ -39,8 +41,8 @@ TEST_F(LaunchetCli, StartsAgentWithCommandSetAndWorkspace) {
                    "  - cmd: /review\n    name: review\n    description: Review code\n    prompt: Review it.\n");
     auto o = run({});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "✅ 正在為您配置 [Linux/macOS] 環境並啟動 Agy TUI...\n"));
-    EXPECT_TRUE(has(o.err, "✅ 權限設定 (skip_permissions): True\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 正在為您配置 [Linux/macOS] 環境並啟動 Agy TUI...\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 權限設定 (skip_permissions): True\n"));
     EXPECT_TRUE(fs::exists(work / ".agents/AGENTS.md"));
     EXPECT_TRUE(fs::exists(work / ".agents/skills/agy-commands/SKILL.md"));
 
@@ -55,13 +57,13 @@ TEST_F(LaunchetCli, StartsAgentWithCommandSetAndWorkspace) {
 TEST_F(LaunchetCli, WithoutCommandSetModelAndNoSkip) {
     auto o = run({"--no-skip-permissions", "-m", " GEMINI 3.1 PRO (HIGH) "}, {{"DOVUD_DEBUG", "1"}});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.err, "Debug mode is ON.\n"));
-    EXPECT_TRUE(has(o.err, "⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。\n"));
-    EXPECT_TRUE(has(o.err, "✅ 已手動指定 AI 模型：Gemini 3.1 Pro (High)\n"));
-    EXPECT_TRUE(has(o.err, "', '--add-dir', './_agy/goal', '--add-dir', './_agy/skill', '--add-dir', './', "
-                           "'--sandbox', '--model', 'Gemini 3.1 Pro (High)']\n"));
-    EXPECT_TRUE(has(o.err, "base_cmd: ['" + (th::fakes_dir() / "agy").string() + "', "));
-    EXPECT_TRUE(has(o.err, "✅ 權限設定 (skip_permissions): False\n"));
+    EXPECT_THAT(o.err, HasSubstr("Debug mode is ON.\n"));
+    EXPECT_THAT(o.err, HasSubstr("⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。\n"));
+    EXPECT_THAT(o.err, HasSubstr("✅ 已手動指定 AI 模型：Gemini 3.1 Pro (High)\n"));
+    EXPECT_THAT(o.err, HasSubstr("', '--add-dir', './_agy/goal', '--add-dir', './_agy/skill', '--add-dir', './', "
+                                 "'--sandbox', '--model', 'Gemini 3.1 Pro (High)']\n"));
+    EXPECT_THAT(o.err, HasSubstr("base_cmd: ['" + (th::fakes_dir() / "agy").string() + "', "));
+    EXPECT_THAT(o.err, HasSubstr("✅ 權限設定 (skip_permissions): False\n"));
     EXPECT_FALSE(fs::exists(work / ".agents"));
     EXPECT_TRUE(fs::is_directory(work / "_agy/skill"));
 
@@ -74,7 +76,7 @@ TEST_F(LaunchetCli, WithoutCommandSetModelAndNoSkip) {
 TEST_F(LaunchetCli, EmptyModelAddsNothing) {
     auto o = run({"-m", ""});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_FALSE(has(o.err, "已手動指定 AI 模型"));
+    EXPECT_THAT(o.err, Not(HasSubstr("已手動指定 AI 模型")));
     auto argv = calls();
     ASSERT_EQ(argv.size(), 1u);
     EXPECT_EQ(argv[0].back(), "--dangerously-skip-permissions");
@@ -86,7 +88,7 @@ TEST_F(LaunchetCli, AgentEndingBadlyFailsTheCommand) {
         th::write_file(script / "status", status);
         auto o = run({});
         EXPECT_EQ(o.status, 1) << status << o.err;
-        EXPECT_TRUE(has(o.err, std::string("❌ Agy TUI 異常結束: Command '['agy']' ") + reason + "\n")) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(std::string("❌ Agy TUI 異常結束: Command '['agy']' ") + reason + "\n"));
     }
 }
 
@@ -101,7 +103,7 @@ TEST_F(LaunchetCli, HandWrittenAgentsRulesAreKept) {
     th::write_file(work / ".agents/AGENTS.md", "# Our team's rules\nNever push on Fridays.\n");
     auto o = run({});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(has(o.err, "⚠️ .agents/AGENTS.md 不是由 agy-commands 產生的檔案，已保留原內容，未更新。\n")) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("⚠️ .agents/AGENTS.md 不是由 agy-commands 產生的檔案，已保留原內容，未更新。\n"));
     EXPECT_EQ(th::read_file(work / ".agents/AGENTS.md"), "# Our team's rules\nNever push on Fridays.\n");
     EXPECT_TRUE(fs::exists(work / ".agents/skills/agy-commands/SKILL.md"));
 
@@ -112,7 +114,7 @@ TEST_F(LaunchetCli, HandWrittenAgentsRulesAreKept) {
     command_set("second");
     o = run({});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_FALSE(has(o.err, "已保留原內容"));
+    EXPECT_THAT(o.err, Not(HasSubstr("已保留原內容")));
     EXPECT_TRUE(th::read_file(work / ".agents/AGENTS.md").starts_with("# Workspace Rules: second\n"));
 }
 

@@ -1,5 +1,6 @@
 // The template command end to end: the built binary in a temporary working copy, the
 // fake agent and the test editor.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
@@ -8,7 +9,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using th::has;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class MolderyCli : public ::testing::Test, public th::AgentWorkspace {
   protected:
@@ -29,9 +31,9 @@ TEST_F(MolderyCli, MarkdownTemplateNamedByItsTag) {
     // type 1 (Markdown), both files in reverse order
     auto o = run("1\n2 1\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Done: 範本檔案成功產出：api_doc.md\n"));
-    EXPECT_TRUE(has(o.out, "\n--- 💬 請選擇範本資料來源 ---\n"));
-    EXPECT_TRUE(has(o.err, "⏳ 正在透過 agy 請求 AI 生成範本檔案 (共 2 個來源檔案) ..."));
+    EXPECT_THAT(o.out, HasSubstr("✅ Done: 範本檔案成功產出：api_doc.md\n"));
+    EXPECT_THAT(o.out, HasSubstr("\n--- 💬 請選擇範本資料來源 ---\n"));
+    EXPECT_THAT(o.err, HasSubstr("⏳ 正在透過 agy 請求 AI 生成範本檔案 (共 2 個來源檔案) ..."));
     EXPECT_EQ(th::read_file(work / "gen-template/api_doc.md"), "<!-- filename: api_doc.md -->\n# API");
     EXPECT_FALSE(fs::exists(work / "_agy/generated-template.txt"));
 
@@ -63,14 +65,14 @@ TEST_F(MolderyCli, AnyFileTypeTakesFirstPicksSuffixAndFreeName) {
     agent_writes("template body\n");
     auto o = run("4\n1\n");
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Done: 範本檔案成功產出：custom_template_1.txt\n"));
+    EXPECT_THAT(o.out, HasSubstr("✅ Done: 範本檔案成功產出：custom_template_1.txt\n"));
     EXPECT_EQ(th::read_file(work / "gen-template/custom_template_1.txt"), "template body");
     EXPECT_EQ(th::read_file(work / "gen-template/custom_template.txt"), "earlier\n");
     auto argv = calls();
     ASSERT_EQ(argv.size(), 1u);
-    EXPECT_TRUE(has(argv[0].back(), " 裡的 `moldery-code` 指示與 "));
-    EXPECT_TRUE(has(argv[0].back(), "- file_type: 所有\n"));
-    EXPECT_TRUE(has(argv[0].back(), "：\n" + ref("notes.txt") + "\n\n【輸出要求】"));
+    EXPECT_THAT(argv[0].back(), HasSubstr(" 裡的 `moldery-code` 指示與 "));
+    EXPECT_THAT(argv[0].back(), HasSubstr("- file_type: 所有\n"));
+    EXPECT_THAT(argv[0].back(), HasSubstr("：\n" + ref("notes.txt") + "\n\n【輸出要求】"));
 }
 
 TEST_F(MolderyCli, FailuresSaveNothing) {
@@ -100,26 +102,26 @@ TEST_F(MolderyCli, FailuresSaveNothing) {
         th::write_file(script / "stderr", "agent broke\n");
         auto o = run(c.input, c.description);
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, c.error)) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(c.error));
         EXPECT_EQ(calls().size(), c.agent_calls);
         EXPECT_TRUE(!fs::exists(work / "gen-template") || fs::is_empty(work / "gen-template"));
     }
-    EXPECT_TRUE(has(th::read_file(work / "docs/a.md"), "# A"));
+    EXPECT_THAT(th::read_file(work / "docs/a.md"), HasSubstr("# A"));
 }
 
 TEST_F(MolderyCli, MissingGoalStopsBeforeAnyQuestion) {
     fs::remove(work / "_agy/goal/template-generator.yaml");
     auto o = run("");
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(has(o.err, "❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。"));
-    EXPECT_TRUE(has(o.err, "❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
-    EXPECT_FALSE(has(o.out, "請選擇目標檔案"));
+    EXPECT_THAT(o.err, HasSubstr("❌ 錯誤：找不到必要的 Goal 或 Skill 設定檔，停止生成。"));
+    EXPECT_THAT(o.err, HasSubstr("❌ Error: ❌ 缺少必要的 Goal 或 Skill 設定檔\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("請選擇目標檔案")));
 }
 
 TEST_F(MolderyCli, GenerateConfigWritesTemplateOnly) {
     auto o = th::run({.args = {"moldery", "--generate-config", "-c", "missing.yaml"}, .cwd = work});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(has(o.out, "✅ Success! Template file created at: "));
+    EXPECT_THAT(o.out, HasSubstr("✅ Success! Template file created at: "));
     EXPECT_EQ(th::read_file(work / "config_moldery_template.yaml"),
               "config:\n  output_dir: \"./gen-template\"\n  default_model: \"gemini-3.5-flash-m\"\n"
               "  backup_model:\n    - \"gemini-3.5-flash-l\"\n");
@@ -151,9 +153,9 @@ TEST_F(MolderyCli, RepositoryLinksLeadNowhere) {
         // type 1 (Markdown), every file offered
         auto o = run("1\na\n");
         EXPECT_EQ(o.status, c.status) << o.out << o.err;
-        EXPECT_TRUE(has(o.err, th::with_outside(c.line, outside))) << o.err;
+        EXPECT_THAT(o.err, HasSubstr(th::with_outside(c.line, outside)));
         EXPECT_EQ(calls().size(), c.agent_calls);
-        EXPECT_FALSE(has(calls().empty() ? "" : calls().back().back(), "c.md"));
-        EXPECT_FALSE(has(o.out, "c.md"));
+        EXPECT_THAT(calls().empty() ? "" : calls().back().back(), Not(HasSubstr("c.md")));
+        EXPECT_THAT(o.out, Not(HasSubstr("c.md")));
     }
 }
