@@ -15,7 +15,6 @@ enum class Output { capture, inherit, discard };
 struct RunOptions {
     Output out = Output::capture;
     Output err = Output::capture;
-    std::optional<std::filesystem::path> cwd{};
     // Standard input from the null device instead of the program's own.
     bool null_stdin = false;
     // Keep only the last this many bytes of each captured stream (0: all of them); the

@@ -159,7 +159,6 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     route(options.out, out_w, 1);
     route(options.err, err_w, 2);
     if (options.null_stdin) spawn.check(posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0));
-    if (options.cwd) spawn.check(posix_spawn_file_actions_addchdir_np(fa, options.cwd->c_str()));
 
     std::vector<char*> args;
     args.reserve(argv.size() + 1);

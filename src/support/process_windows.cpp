@@ -208,8 +208,6 @@ ProcessResult start_and_wait(const fs::path& application, const std::string& com
     si.hStdError = target(options.err, err_w, STD_ERROR_HANDLE);
 
     const std::wstring wide_application = application.wstring();
-    std::wstring wide_cwd;
-    if (options.cwd) wide_cwd = options.cwd->wstring();
     const DWORD flags = CREATE_SUSPENDED | (start.environment ? CREATE_UNICODE_ENVIRONMENT : 0);
     void* environment = start.environment ? const_cast<wchar_t*>(start.environment->data()) : nullptr;
     ProcessTree tree;
@@ -217,8 +215,8 @@ ProcessResult start_and_wait(const fs::path& application, const std::string& com
     {
         // Ctrl-C waits until the child is watched, so none falls between its start and the watch.
         SignalsHeld hold;
-        if (!CreateProcessW(wide_application.c_str(), wide_line.data(), nullptr, nullptr, TRUE, flags, environment,
-                            options.cwd ? wide_cwd.c_str() : nullptr, &si, &pi))
+        if (!CreateProcessW(wide_application.c_str(), wide_line.data(), nullptr, nullptr, TRUE, flags, environment, nullptr,
+                            &si, &pi))
             throw ProcessError(name + ": " + system_message(GetLastError()));
         tree.adopt(pi.hProcess);
         ResumeThread(pi.hThread);

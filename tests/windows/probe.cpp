@@ -3,7 +3,6 @@
 //   probe args A B ...  one line "[A]" per argument after "args"
 //   probe exit N        exit status N
 //   probe streams N     N bytes "o" on standard output and N bytes "e" on standard error
-//   probe cwd           the current folder
 //   probe env NAME      the variable's value, or "<unset>"
 //   probe crash         ends with the status of an access violation
 //   probe X.js A B ...  (started as node is, with a script first) its own path on the first
@@ -92,10 +91,6 @@ int main() {
             write(STD_OUTPUT_HANDLE, std::string(n, 'o'));
             write(STD_ERROR_HANDLE, std::string(n, 'e'));
         }
-    } else if (mode == "cwd") {
-        wchar_t folder[4096];
-        DWORD n = GetCurrentDirectoryW(4096, folder);
-        write(STD_OUTPUT_HANDLE, utf8(folder, static_cast<int>(n)));
     } else if (mode == "env" && args.size() > 2) {
         std::wstring name(wargv[2]);
         wchar_t value[8192];

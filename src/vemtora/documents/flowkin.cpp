@@ -82,20 +82,19 @@ FlowkinApp::FlowkinApp(const YAML::Node& config_dict, bool skip_editor_flag) : s
 }
 
 Result FlowkinApp::run() {
-    const auto& log = flowkin::log();
 
     // ---- kind and instruction files ----
-    log.info("✅ 🚀 開始 Flowkin 生成程序。輸出目錄：" + output_dir);
+    log().info("✅ 🚀 開始 Flowkin 生成程序。輸出目錄：" + output_dir);
     const fs::path out_folder = support::path_from_utf8(output_dir);
-    if (auto failed = exchange::prepare_output_dir(out_folder, log)) return *failed;
+    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
     std::vector<std::string> names;
     for (const auto& kind : mmd_configs()) names.push_back(kind.name);
     const std::string choice = fileIO::select_option(fileIO::number_prompt, names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
     const DiagramKind& kind = kind_for(choice);
     template_path = fs::path("template/mmd") / support::path_from_utf8(kind.templ);
-    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
-    template_path = exchange::fetch_optional_template(*template_path, "template/mmd/", "手冊範本", log);
-    if (template_path) log.info("✅ 輸出範本已就緒：" + support::utf8_text(template_path->filename()));
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
+    template_path = exchange::fetch_optional_template(*template_path, "template/mmd/", "手冊範本", log());
+    if (template_path) log().info("✅ 輸出範本已就緒：" + support::utf8_text(template_path->filename()));
 
     // ---- sources and output name ----
     auto sources = fileIO::scan_and_select_files(
@@ -103,18 +102,18 @@ Result FlowkinApp::run() {
                .exclude_names = {"__init__"},
                .exclude_paths = {".venv", "build", "dist", "__pycache__", ".agents", ".git"},
                .label = "目標原始碼檔案",
-               .logger = &log});
+               .logger = &log()});
     std::string module_name = "Custom";
     if (!sources.empty()) {
         module_name = support::utf8_text(sources.front().first.stem());
-        exchange::log_module_name(module_name, log);
+        exchange::log_module_name(module_name, log());
     } else {
-        log.warning("⚠️ 未選取任何檔案，將改為僅依據生成需求生成圖表。");
+        log().warning("⚠️ 未選取任何檔案，將改為僅依據生成需求生成圖表。");
     }
     fs::path out_path = fileIO::setup_output_file(
-        out_folder, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log);
-    exchange::log_generate_mode(out_path, log);
-    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log)) return *refused;
+        out_folder, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log());
+    exchange::log_generate_mode(out_path, log());
+    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log())) return *refused;
 
     // ---- requirement: mandatory without sources ----
     std::string requirement;
@@ -123,21 +122,21 @@ Result FlowkinApp::run() {
             sources.empty() ? "# 由於您未選取任何原始碼檔案，您必須在此輸入 " + choice +
                                   " 生成需求。\n# 若未輸入任何需求（即留空），程式將直接結束。\n# 存檔並關閉編輯器以繼續。\n"
                             : exchange::generate_requirement_marker(choice);
-        auto typed = fileIO::get_user_input_via_editor(initial, choice + " 生成需求", &log);
+        auto typed = fileIO::get_user_input_via_editor(initial, choice + " 生成需求", &log());
         if (!typed) return exchange::editor_failed();
         requirement = std::string(support::strip(*typed));
         if (!requirement.empty()) {
-            exchange::log_requirement(requirement, log);
+            exchange::log_requirement(requirement, log());
         } else if (!sources.empty()) {
-            log.info("✅ 未輸入額外需求，將使用預設規則生成。");
+            log().info("✅ 未輸入額外需求，將使用預設規則生成。");
         } else {
-            log.error("❌ 未選取檔案且未輸入任何生成需求，程式已結束。");
+            log().error("❌ 未選取檔案且未輸入任何生成需求，程式已結束。");
             return Result::failure("❌ 未選取檔案且未填寫生成需求，已跳出程式。");
         }
     } else if (!sources.empty()) {
-        log.info("✅ 跳過編輯器，將使用預設規則生成。");
+        log().info("✅ 跳過編輯器，將使用預設規則生成。");
     } else {
-        log.error("❌ 未選取檔案且設定了跳過編輯器，程式已結束。");
+        log().error("❌ 未選取檔案且設定了跳過編輯器，程式已結束。");
         return Result::failure("❌ 未選取檔案且跳過編輯器（無法填寫需求），已跳出程式。");
     }
 
@@ -160,16 +159,16 @@ Result FlowkinApp::run() {
                                         .skill_path = skill_path,
                                         .output_dir = out_folder,
                                         .add_dot_dir = true},
-                                       "AI 產出的圖表內容", log);
+                                       "AI 產出的圖表內容", log());
     if (!answer.ok) return answer;
     const std::string& content = answer.text;
     if (content.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
 
     // ---- save ----
-    const auto saved_path = exchange::overwrite_target(out_path, out_folder, log);
+    const auto saved_path = exchange::overwrite_target(out_path, out_folder, log());
     if (!saved_path) return Result::failure(fileIO::no_unique_path);
     return exchange::save_document(*saved_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
-                                   "🎉 成功完成處理！檔案已儲存：", log);
+                                   "🎉 成功完成處理！檔案已儲存：", log());
 }
 
 vemtora::CommandDecl cmd_flowkin() {

@@ -28,10 +28,10 @@ const std::string kRule = "# ===================================================
 
 // The requirement block (when there are requirements) and the output section.
 std::string closing(const std::string& heading, const std::string& custom, const std::string& what,
-                    const std::string& out_tmp) {
+                    const std::string& answer_file) {
     std::string text;
     if (!custom.empty()) text += heading + "\n" + custom + "\n\n";
-    return text + exchange::output_request_named(":", what, out_tmp);
+    return text + exchange::output_request_named(":", what, answer_file);
 }
 
 }  // namespace
@@ -55,19 +55,19 @@ const Translation& translation_for(const std::string& choice) {
 }
 
 std::string translation_prompt(const PromptParts& p, const std::string& translate_mode) {
-    return "根據 @[" + p.goal_path_str + "] 裡的 `" + p.g_name +
+    return "根據 @[" + p.goal_file + "] 裡的 `" + p.goal_name +
            "` 指示：\n請將以下原始內容進行翻譯：\n\n【翻譯模式設定】:\n- 模式：" + translate_mode +
-           "\n\n【原始內容 (請自行讀取檔案內容)】:\n- @[" + p.source_path_str + "]\n\n" +
-           closing("【使用者自訂要求】:", p.custom, "翻譯產出的內容", p.out_tmp);
+           "\n\n【原始內容 (請自行讀取檔案內容)】:\n- @[" + p.source_file + "]\n\n" +
+           closing("【使用者自訂要求】:", p.custom, "翻譯產出的內容", p.answer_file);
 }
 
 std::string formatting_prompt(const PromptParts& p, const FormattingMeta& meta) {
-    return "根據 @[" + p.goal_path_str +
+    return "根據 @[" + p.goal_file +
            "] 裡的 `md-formatting-gen` 指示：\n請對以下 Markdown 檔案進行排版優化：\n\n【元數據設定 (Metadata)】:\n- "
            "author_name：" +
            meta.author_name + "\n- date：" + meta.current_date + "\n- version：v" + meta.version +
-           "\n\n【原始內容 (請自行讀取檔案內容)】:\n- @[" + p.source_path_str + "]\n\n" +
-           closing("【使用者自訂排版要求】:", p.custom, "排版產出的內容", p.out_tmp);
+           "\n\n【原始內容 (請自行讀取檔案內容)】:\n- @[" + p.source_file + "]\n\n" +
+           closing("【使用者自訂排版要求】:", p.custom, "排版產出的內容", p.answer_file);
 }
 
 std::string editor_banner(const std::string& editor_label) {
@@ -137,37 +137,36 @@ Result PolywendApp::run_md_formatting() {
 Result PolywendApp::execute_document_pipeline(const std::string& goal_file, const std::string& goal_name,
                                               const std::string& editor_label, const PromptBuilder& prompt_builder,
                                               const std::string& suffix) {
-    const auto& log = polywend::log();
 
     goal_path = fs::path(exchange::goal_folder) / support::path_from_utf8(goal_file);
-    if (!exchange::fetch(goal_path, exchange::goal_folder, "Goal 設定檔", log)) {
-        log.error("❌ 錯誤：找不到必要的 " + goal_file + " 設定檔，停止執行。");
+    if (!exchange::fetch(goal_path, exchange::goal_folder, "Goal 設定檔", log())) {
+        log().error("❌ 錯誤：找不到必要的 " + goal_file + " 設定檔，停止執行。");
         return Result::failure("❌ 缺少 Goal 設定檔: " + goal_file);
     }
 
-    auto chosen = fileIO::scan_and_select_files("./", {.extensions = {".md"}, .label = "來源 Markdown 檔案", .logger = &log,
+    auto chosen = fileIO::scan_and_select_files("./", {.extensions = {".md"}, .label = "來源 Markdown 檔案", .logger = &log(),
                                                         .picks = fileIO::Picks::one});
     if (chosen.empty()) {
-        log.warning("⚠️ 未選取任何 Markdown 檔案作為來源。");
+        log().warning("⚠️ 未選取任何 Markdown 檔案作為來源。");
         return Result::failure("未選取來源檔案。");
     }
     const fs::path source = chosen.front().first;
-    const fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_dir), output_name(source, suffix), &log);
-    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log)) return *refused;
+    const fs::path out_path = fileIO::setup_output_file(support::path_from_utf8(output_dir), output_name(source, suffix), &log());
+    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log())) return *refused;
 
     std::string custom;
     if (!skip_editor) {
-        auto typed = fileIO::get_user_input_via_editor(editor_banner(editor_label), editor_label, &log);
+        auto typed = fileIO::get_user_input_via_editor(editor_banner(editor_label), editor_label, &log());
         if (!typed) return exchange::editor_failed();
         custom = clean_requirement(*typed);
     }
 
-    const std::string prompt = prompt_builder({.goal_path_str = exchange::prompt_path(goal_path),
-                                               .g_name = goal_name,
-                                               .source_path_str = exchange::prompt_path(source),
+    const std::string prompt = prompt_builder({.goal_file = exchange::prompt_path(goal_path),
+                                               .goal_name = goal_name,
+                                               .source_file = exchange::prompt_path(source),
                                                .custom = custom,
-                                               .out_tmp = exchange::prompt_path(agent_output)});
-    log.info("⏳ 正在請求 AI 執行處理中...");
+                                               .answer_file = exchange::prompt_path(agent_output)});
+    log().info("⏳ 正在請求 AI 執行處理中...");
     auto answer = exchange::agent_pass(agent_output,
                                        {.file_path = goal_path,
                                         .prompt = prompt,
@@ -176,11 +175,11 @@ Result PolywendApp::execute_document_pipeline(const std::string& goal_file, cons
                                         .skill_path = std::nullopt,
                                         .output_dir = support::path_from_utf8(output_dir),
                                         .add_dot_dir = true},
-                                       "產出結果", log);
+                                       "產出結果", log());
     if (!answer.ok) return answer;
     const std::string& content = answer.text;
     if (content.empty()) return Result::failure("❌ AI 處理失敗，產出內容為空。");
-    return exchange::save_document(out_path, content, answer.file, "產出檔案", "🎉 處理完成！檔案已儲存：", log);
+    return exchange::save_document(out_path, content, answer.file, "產出檔案", "🎉 處理完成！檔案已儲存：", log());
 }
 
 vemtora::CommandDecl cmd_polywend() {

@@ -31,13 +31,14 @@ inline constexpr std::string_view DEFAULT_YAML_CONTENT =
 // The agent's output file, relative to the working copy.
 inline constexpr const char* agent_output = "_agy/pipeline-result.md";
 
-// What a function's prompt is made of (absolute paths with "/").
+// What a function's prompt is made of; the files as exchange::prompt_path names them
+// (absolute, with "/").
 struct PromptParts {
-    std::string goal_path_str;
-    std::string g_name;
-    std::string source_path_str;
+    std::string goal_file;
+    std::string goal_name;  // the goal's instruction set ("translate-en-to-zh-gen")
+    std::string source_file;
     std::string custom;  // the user's requirements, "" for none
-    std::string out_tmp;
+    std::string answer_file;  // where the agent writes its answer (agent_output)
 };
 using PromptBuilder = std::function<std::string(const PromptParts&)>;
 

@@ -61,6 +61,17 @@ std::string references(const std::vector<fileIO::Choice>& chosen, const std::str
     return support::join(parts, separator);
 }
 
+// Takes the author and version from the manual at `path`; why they could not be read
+// when the file is unreadable or not UTF-8, and the identity stays as it is.
+std::optional<std::string> read_manual_facts_of(const fs::path& path, Identity& id) {
+    auto file = fileIO::read_local_file(path);
+    if (file.outcome != fileIO::LocalFile::Outcome::read)
+        return "cannot read " + support::utf8_text(path) + ": " + file.reason;
+    if (!support::is_valid_utf8(file.bytes)) return "'utf-8' codec can't decode the file";
+    read_manual_facts(file.bytes, id.author, id.version);
+    return std::nullopt;
+}
+
 }  // namespace
 
 TomebrookApp::TomebrookApp(const YAML::Node& config_dict) {
@@ -80,9 +91,8 @@ Result TomebrookApp::run() {
 }
 
 std::optional<Result> TomebrookApp::choose_kind() {
-    const auto& log = tomebrook::log();
-    log.info("🚀 開始 ZuVidadi API Manual 程序。目標資料夾：./");
-    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log)) return *failed;
+    log().info("🚀 開始 ZuVidadi API Manual 程序。目標資料夾：./");
+    if (auto failed = exchange::prepare_output_dir(support::path_from_utf8(output_dir), log())) return *failed;
     const auto kinds = manual_configs();
     std::vector<std::string> names;
     for (const auto& kind : kinds) names.push_back(kind.name);
@@ -93,22 +103,21 @@ std::optional<Result> TomebrookApp::choose_kind() {
     template_path = support::path_from_utf8(selected_cfg.templ);
     save_fmt_ = selected_cfg.save_fmt;
 
-    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
-    template_path = exchange::fetch_template(*template_path, "手冊範本", log);
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
+    template_path = exchange::fetch_template(*template_path, "手冊範本", log());
     template_ref_ = exchange::template_ref(template_path);
     return std::nullopt;
 }
 
 std::optional<Result> TomebrookApp::choose_sources() {
-    const auto& log = tomebrook::log();
     auto selected_info = fileIO::scan_and_select_files("./", {.extensions = {".py", ".c"},
                                                               .exclude_names = {"__init__"},
                                                               .exclude_paths = {".venv", "build", "dist", "__pycache__"},
                                                               .label = "目標原始碼檔案",
-                                                              .logger = &log});
+                                                              .logger = &log()});
     if (selected_info.empty()) return exchange::no_file_chosen();
     module_name_ = selected_info.front().second;
-    exchange::log_module_name(module_name_, log);
+    exchange::log_module_name(module_name_, log());
     for (const auto& [path, name] : selected_info) sources_.push_back(path);
     return std::nullopt;
 }
@@ -116,88 +125,77 @@ std::optional<Result> TomebrookApp::choose_sources() {
 // Refactor an existing manual or generate a new one; a manual that a link takes out of the
 // working copy ends the run before the agent does any work.
 std::optional<Result> TomebrookApp::choose_manual() {
-    const auto& log = tomebrook::log();
     auto existing = fileIO::find_files_with_extensions(
-        support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log});
+        support::path_from_utf8(output_dir), {.extensions = {".md"}, .recursive = true, .prefix = manual_prefixes(), .logger = &log()});
     if (!existing.paths.empty()) {
         support::echo("\n--- 📝 偵測到現有手冊，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新手冊) ---");
         auto chosen = fileIO::interactive_select_files(existing.paths, existing.names, ".md", fileIO::Picks::one);
         if (!chosen.empty()) {
             is_refactor_mode_ = true;
             out_path_ = chosen.front().first;
-            exchange::log_refactor_mode(support::utf8_text(out_path_), log);
+            exchange::log_refactor_mode(support::utf8_text(out_path_), log());
         }
     }
     if (!is_refactor_mode_) {
         const std::string file_name = support::replace_all(save_fmt_, "{module_name}", module_name_);
-        out_path_ = fileIO::setup_output_file(support::path_from_utf8(output_dir), file_name, &log);
-        exchange::log_generate_mode(out_path_, log);
+        out_path_ = fileIO::setup_output_file(support::path_from_utf8(output_dir), file_name, &log());
+        exchange::log_generate_mode(out_path_, log());
     }
-    return exchange::refuse_link_out(out_path_, fileIO::Deed::write, log);
+    return exchange::refuse_link_out(out_path_, fileIO::Deed::write, log());
 }
 
 // The project name, version, author and date.
 void TomebrookApp::settle_identity() {
-    const auto& log = tomebrook::log();
     auto package = fileIO::get_package_name_version();
     Identity id{package.name, package.version, package.author};
     if (id.author == "unknown") id.author.reset();
     if (is_refactor_mode_ && fs::exists(out_path_)) {
-        try {
-            auto file = fileIO::read_local_file(out_path_);
-            if (file.outcome != fileIO::LocalFile::Outcome::read)
-                throw std::runtime_error("cannot read " + support::utf8_text(out_path_) + ": " + file.reason);
-            if (!support::is_valid_utf8(file.bytes)) throw std::runtime_error("'utf-8' codec can't decode the file");
-            read_manual_facts(file.bytes, id.author, id.version);
-        } catch (const std::exception& e) {
-            log.debug(std::string("無法從現有手冊讀取資訊: ") + e.what());
-        }
+        if (auto unread = read_manual_facts_of(out_path_, id))
+            log().debug("無法從現有手冊讀取資訊: " + *unread);
     }
     ask_identity(choice_, id);
     project_name_ = id.project_name;
     version_ = without_v(id.version);
     author_ = id.author.value_or("");
     current_date_ = exchange::today();
-    log.info("✅ 使用專案/系統名稱 (Project/Package Name): " + project_name_ + ", version: " + version_ +
+    log().info("✅ 使用專案/系統名稱 (Project/Package Name): " + project_name_ + ", version: " + version_ +
              ", author: " + author_);
 }
 
 std::optional<Result> TomebrookApp::ask_requirements() {
-    const auto& log = tomebrook::log();
     goal_name_ = support::utf8_text(goal_path.stem());
     if (is_refactor_mode_) {
-        current_content_ = fileIO::load_local_file_content(out_path_, "現有 " + choice_ + " 內容", &log);
+        current_content_ = fileIO::load_local_file_content(out_path_, "現有 " + choice_ + " 內容", &log());
         std::string diff_ref, marker = "# 請在此輸入 " + choice_ + " 修改需求 (例如: 補充特定邏輯或參數說明)。存檔並關閉編輯器以繼續。\n";
-        auto diffs = fileIO::find_files_with_extensions("./_ref", {.extensions = {".diff"}, .logger = &log});
+        auto diffs = fileIO::find_files_with_extensions("./_ref", {.extensions = {".diff"}, .logger = &log()});
         if (!diffs.paths.empty()) {
             support::echo("\n--- 🔍 偵測到現有 Diff 變更檔案，請選擇是否作為重構參考 ---");
             auto chosen = fileIO::interactive_select_files(diffs.paths, diffs.names, ".diff");
             if (!chosen.empty()) {
                 diff_ref = references(chosen, "請參考 @[", "] 更新現有文件。", "\n");
-                log.info("✅ 已選取 " + std::to_string(chosen.size()) + " 個 Diff 參考");
+                log().info("✅ 已選取 " + std::to_string(chosen.size()) + " 個 Diff 參考");
                 marker += "# 目前已包含參考diff_file:" + references(chosen, "@[", "]", ", ") +
                           " ，您可以在下方繼續輸入追加需求。\n";
             }
         }
-        auto additional_req = fileIO::get_user_input_via_editor(marker, choice_ + " 修改需求", &log);
+        auto additional_req = fileIO::get_user_input_via_editor(marker, choice_ + " 修改需求", &log());
         if (!additional_req) return exchange::editor_failed();
         user_req_ = refactor_requirement(diff_ref, *additional_req);
-        log.info("⏳ 正在根據需求重構 " + choice_ + " 內容...");
+        log().info("⏳ 正在根據需求重構 " + choice_ + " 內容...");
         goal_name_ += "-refactor";
     } else {
         auto typed =
-            fileIO::get_user_input_via_editor(exchange::generate_requirement_marker(choice_), choice_ + " 生成需求", &log);
+            fileIO::get_user_input_via_editor(exchange::generate_requirement_marker(choice_), choice_ + " 生成需求", &log());
         if (!typed) return exchange::editor_failed();
         user_req_ = std::string(support::strip(*typed));
-        if (user_req_.empty()) log.info("💬 未輸入額外需求，將使用預設規則生成。");
-        else exchange::log_requirement(user_req_, log);
+        if (user_req_.empty()) log().info("💬 未輸入額外需求，將使用預設規則生成。");
+        else exchange::log_requirement(user_req_, log());
         goal_name_ += "-gen";
     }
     return std::nullopt;
 }
 
 std::optional<Result> TomebrookApp::generate_manual() {
-    const auto& log = tomebrook::log();
     const std::string prompt = build_prompt({.family = prompt_family(goal_path, template_path),
                                              .is_refactor = is_refactor_mode_,
                                              .choice = choice_,
@@ -221,7 +219,7 @@ std::optional<Result> TomebrookApp::generate_manual() {
                                         .skill_path = skill_path,
                                         .output_dir = support::path_from_utf8(output_dir),
                                         .add_dot_dir = true},
-                                       "AI 產出的手冊內容", log);
+                                       "AI 產出的手冊內容", log());
     if (!answer.ok) return answer;
     doc_content_ = answer.text;
     answer_file_ = std::move(answer.file);
@@ -231,7 +229,6 @@ std::optional<Result> TomebrookApp::generate_manual() {
 
 // Shows the changes of a refactored manual, then saves it.
 Result TomebrookApp::save_manual() {
-    const auto& log = tomebrook::log();
     if (is_refactor_mode_) {
         const std::string name = support::utf8_text(out_path_.filename());
         // Compared in the line ends that the manual keeps.
@@ -240,9 +237,9 @@ Result TomebrookApp::save_manual() {
                                        .from_file = name + " (Old)",
                                        .to_file = name + " (New)"});
     }
-    const auto final_out_path = exchange::overwrite_target(out_path_, support::path_from_utf8(output_dir), log);
+    const auto final_out_path = exchange::overwrite_target(out_path_, support::path_from_utf8(output_dir), log());
     if (!final_out_path) return support::Result::failure(fileIO::no_unique_path);
-    return exchange::save_answer(*final_out_path, doc_content_, answer_file_, "API 手冊", log);
+    return exchange::save_answer(*final_out_path, doc_content_, answer_file_, "API 手冊", log());
 }
 
 }  // namespace vemtora::tomebrook

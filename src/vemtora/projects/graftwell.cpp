@@ -78,37 +78,36 @@ std::string registration_prompt(const registration::Pass& pass, const std::strin
 }
 
 Result GraftwellApp::run() {
-    const auto& log = graftwell::log();
 
     if (sub_cli_name.empty()) {
         sub_cli_name = support::prompt_stripped("💬 請輸入新的子指令名稱 (kebab-case, 例如: my-feature)");
         if (sub_cli_name.empty()) {
-            log.warning("⚠️ 未輸入子指令名稱，程序結束。");
+            log().warning("⚠️ 未輸入子指令名稱，程序結束。");
             return Result::failure("未輸入子指令名稱。");
         }
         _update_naming_vars();
         auto typed = fileIO::get_user_input_via_editor(
             "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: " + feature_desc + "\n",
-            "功能描述", &log);
+            "功能描述", &log());
         if (!typed) return exchange::editor_failed();
         if (!typed->empty()) feature_desc = std::string(support::strip(*typed));
     }
 
-    log.info("✅ 🔍 正在掃描目前目錄以選取專案...");
+    log().info("✅ 🔍 正在掃描目前目錄以選取專案...");
     fileIO::DirectoryList folders;
-    if (auto failure = exchange::list_project_folders(folders, log)) return *failure;
+    if (auto failure = exchange::list_project_folders(folders, log())) return *failure;
     fs::path chosen;
-    if (auto failure = exchange::choose_project_folder(folders, chosen, log)) return *failure;
+    if (auto failure = exchange::choose_project_folder(folders, chosen, log())) return *failure;
     prj_folder = chosen;
-    log.info("✅ 已選取目標專案：" + support::utf8_text(*prj_folder));
-    log.info("✅ 🚀 開始 Graftwell 開發程序。子指令：" + sub_cli_name);
+    log().info("✅ 已選取目標專案：" + support::utf8_text(*prj_folder));
+    log().info("✅ 🚀 開始 Graftwell 開發程序。子指令：" + sub_cli_name);
 
-    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
 
     std::string template_code = fileIO::load_or_download_content(template_file, fileIO::repo_url(template_file),
-                                                                 "Python CLI 範本", &log);
+                                                                 "Python CLI 範本", &log());
     if (template_code.empty()) {
-        log.error("❌ 無法獲取範本程式碼。");
+        log().error("❌ 無法獲取範本程式碼。");
         return Result::failure("範本載入失敗。");
     }
 
@@ -116,23 +115,23 @@ Result GraftwellApp::run() {
     // a drive ("C:x" is the current folder of drive C:) would put the template copy
     // somewhere else. The same rule as sproutel's.
     if (!exchange::plain_file_name(file_name)) {
-        log.error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
+        log().error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
         return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
     }
     const fs::path module_path = *prj_folder / support::path_from_utf8(file_name);
     // The template copy would replace an existing module (the name "cli" even gives
     // cli.py, the project's registration file), so an existing file is never touched.
     if (fs::exists(fs::symlink_status(module_path))) {
-        log.error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + support::utf8_text(module_path));
+        log().error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + support::utf8_text(module_path));
         return Result::failure("目標檔案已存在: " + support::utf8_text(module_path));
     }
     // The agent fills the template copy in place: without it there is nothing to run on.
-    if (auto copied = fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log); !copied.ok)
+    if (auto copied = fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log()); !copied.ok)
         return Result::failure(copied.text);
 
     std::string cli_name = fileIO::get_cli_name(support::parent_or_dot(*prj_folder) / "setup.py", "vemtora");
     std::string prompt = feature_prompt(module_path, cli_name);
-    exchange::log_prompt(prompt, log);
+    exchange::log_prompt(prompt, log());
 
     // The template copy was made for this pass only: when the pass fails or is
     // interrupted it goes, so the same name can be tried again.
@@ -145,7 +144,7 @@ Result GraftwellApp::run() {
                                        .skill_path = skill_path,
                                        .prj_folder = mindrel::AgentFolder(*prj_folder),
                                        .add_dot_dir = true},
-                                      "AI 產出的特徵碼", log);
+                                      "AI 產出的特徵碼", log());
     } catch (const support::Interrupted&) {
         fileIO::remove_file(module_path);
         throw;
@@ -156,10 +155,10 @@ Result GraftwellApp::run() {
     }
 
     const std::string& code = answer.text;
-    if (code.empty()) return Result::failure(registration::no_code_written(file_name, "範本", log));
-    auto saved = exchange::save_answer(module_path, code, answer.file, file_name, log);
+    if (code.empty()) return Result::failure(registration::no_code_written(file_name, "範本", log()));
+    auto saved = exchange::save_answer(module_path, code, answer.file, file_name, log());
     if (!saved.ok) return Result::failure(saved.text);
-    log.info("✅ agy 程式碼重構完成！");
+    log().info("✅ agy 程式碼重構完成！");
 
     if (auto failed = registration::run(
             {.module_path = module_path,
@@ -174,7 +173,7 @@ Result GraftwellApp::run() {
              .agent_failed_line = "❌ agy 註冊失敗",
              .agent_failed = "agy 註冊至 cli.py 失敗",
              .failure_names_reason = false,
-             .log = &log}))
+             .log = &log()}))
         return *failed;
 
     return Result::success("🎉 Graftwell 功能開發完成！路徑: " + support::utf8_text(module_path));

@@ -128,7 +128,6 @@ std::string registration_prompt(const registration::Pass& pass, const NewModuleN
 }
 
 SproutelApp::SproutelApp(const YAML::Node& config_dict) {
-    const auto& log = sproutel::log();
     config = frame::settings_section(config_dict);
     template_repo = fileIO::text_setting(config, "template_repo", default_template_repo);
     goal_path = support::path_from_utf8(fileIO::text_setting(config, "goal_path", "_agy/goal/sproutel.yaml"));
@@ -136,7 +135,7 @@ SproutelApp::SproutelApp(const YAML::Node& config_dict) {
     // A file that does not arrive here ends run before anything is asked.
     missing_instructions_ = exchange::fetch_fixed({{goal_path, "_agy/goal/sproutel.yaml", "Goal 設定檔"},
                                                    {skill_path, "_agy/skill/dovud-expert.yaml", "Skill 設定檔"}},
-                                                  log);
+                                                  log());
     default_model = frame::default_model_of(config);
     backup_model = frame::backup_model_of(config);
     project_desc = fileIO::text_setting(config, "project_desc", "");
@@ -145,7 +144,6 @@ SproutelApp::SproutelApp(const YAML::Node& config_dict) {
 
 Result SproutelApp::generate_project(const std::string& prj_name, const std::string& cli_name,
                                      const std::string& file_name) {
-    const auto& log = sproutel::log();
     const fs::path target_dir = support::path_from_utf8(prj_name);
     const std::string base_name = base_name_of(file_name);
     const std::string pkg_name = support::lower(prj_name);
@@ -155,7 +153,7 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     if (auto taken = refuse_taken_project_folder(prj_name)) return *taken;
     if (auto taken = refuse_taken_clone_folder()) return *taken;
 
-    log.info("✅ 正在從 " + template_repo + " 下載專案範本...");
+    log().info("✅ 正在從 " + template_repo + " 下載專案範本...");
     // An address that begins with "-" would be read by git as one of its options.
     if (template_repo.empty() || template_repo.front() == '-') return Result::failure(clone_failed);
     // Into the one folder named here, whatever the repository is called.
@@ -169,15 +167,15 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
             return Result::failure(said.empty() ? clone_failed : std::string(clone_failed) + "\n" + said);
         }
     } catch (const support::ProcessError& e) {
-        log.error(std::string("❌ 無法執行 git，請確認已安裝 Git 並加入 PATH: ") + e.what());
+        log().error(std::string("❌ 無法執行 git，請確認已安裝 Git 並加入 PATH: ") + e.what());
         return Result::failure(clone_failed);
     }
     if (!fs::is_directory(clone)) {
-        log.error("❌ 複製完成後找不到範本資料夾 " + support::utf8_text(clone) + "，請確認 template_repo 指向 Faldrun 儲存庫。");
+        log().error("❌ 複製完成後找不到範本資料夾 " + support::utf8_text(clone) + "，請確認 template_repo 指向 Faldrun 儲存庫。");
         return Result::failure("找不到範本資料夾 " + support::utf8_text(clone) + "，專案未建立。");
     }
 
-    log.info("✅ 開始執行專案初始化與檔案重新命名...");
+    log().info("✅ 開始執行專案初始化與檔案重新命名...");
     fileIO::remove_directory(clone / ".git");
     std::vector<fs::path> workspaces;
     std::error_code ec;
@@ -198,24 +196,24 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
     };
     for (const auto& [from, to] : renames) {
         if (auto failed = rename_if_present(from, to)) {
-            log.error(failed->text);
+            log().error(failed->text);
             return *failed;
         }
     }
 
     const fs::path setup_file = clone / "setup.py";
     if (fs::exists(setup_file)) {
-        std::string text = fileIO::load_local_file_content(setup_file, "setup.py", &log);
+        std::string text = fileIO::load_local_file_content(setup_file, "setup.py", &log());
         if (!text.empty()) {
             auto saved =
-                fileIO::save_local_file_content(setup_file, patch_setup_py(text, prj_name, cli_name, pkg_name), "setup.py", &log);
-            if (!saved.ok) log.error("❌ 無法儲存修改後的 setup.py: " + saved.text);
+                fileIO::save_local_file_content(setup_file, patch_setup_py(text, prj_name, cli_name, pkg_name), "setup.py", &log());
+            if (!saved.ok) log().error("❌ 無法儲存修改後的 setup.py: " + saved.text);
         }
     }
 
     for (const auto& [from, to] : {std::pair{sample_pkg, clone / support::path_from_utf8(pkg_name)}, std::pair{clone, target_dir}}) {
         if (auto failed = rename_if_present(from, to)) {
-            log.error(failed->text);
+            log().error(failed->text);
             return *failed;
         }
     }
@@ -225,7 +223,6 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
 }
 
 Result SproutelApp::run() {
-    const auto& log = sproutel::log();
 
     if (missing_instructions_) return *missing_instructions_;
 
@@ -245,24 +242,24 @@ Result SproutelApp::run() {
     // module's file name: a path such as ../Name would scatter the project over
     // other folders.
     if (!exchange::plain_file_name(selected_prj) || !exchange::plain_file_name(selected_file)) {
-        log.error("❌ 專案名稱與子指令名稱不可包含路徑：" + selected_prj + " / " + selected_sub_cli);
+        log().error("❌ 專案名稱與子指令名稱不可包含路徑：" + selected_prj + " / " + selected_sub_cli);
         return Result::failure("專案名稱與子指令名稱不可包含路徑分隔符號，未進行任何變更。");
     }
     // The sample's module is renamed after the sub-command with every ".py" taken out,
     // so a name holding ".py" would leave its module under another name than the one
     // the agent passes look for.
     if (selected_sub_cli.find(".py") != std::string::npos) {
-        log.error("❌ 子指令名稱不可包含「.py」：" + selected_sub_cli);
+        log().error("❌ 子指令名稱不可包含「.py」：" + selected_sub_cli);
         return Result::failure("子指令名稱不可包含「.py」，未進行任何變更。");
     }
-    log.info("✅ 已確認命名設定：專案=" + selected_prj + " / 指令=" + selected_cli + " / 子指令=" + selected_sub_cli);
+    log().info("✅ 已確認命名設定：專案=" + selected_prj + " / 指令=" + selected_cli + " / 子指令=" + selected_sub_cli);
 
     Result generated = generate_project(selected_prj, selected_cli, selected_file);
     if (!generated.ok) return generated;
 
-    const fs::path pkg_dir = fileIO::setup_output_file(support::path_from_utf8(selected_prj), support::lower(selected_prj), &log);
+    const fs::path pkg_dir = fileIO::setup_output_file(support::path_from_utf8(selected_prj), support::lower(selected_prj), &log());
     if (!fs::exists(pkg_dir)) return generated;
-    const fs::path main_logic_file = fileIO::setup_output_file(pkg_dir, selected_file, &log);
+    const fs::path main_logic_file = fileIO::setup_output_file(pkg_dir, selected_file, &log());
     if (!fs::exists(main_logic_file)) return generated;
 
     const NewModuleNames names{.prj_name = selected_prj,
@@ -277,15 +274,15 @@ Result SproutelApp::run() {
                                         .goal_path = goal_path,
                                         .skill_path = skill_path,
                                         .add_dot_dir = true},
-                                       "AI 產出的新專案程式碼", log);
+                                       "AI 產出的新專案程式碼", log());
     const std::string module_name = support::utf8_text(main_logic_file.filename());
     if (!answer.ok) return registration::rewrite_failed(module_name, answer.text);
 
     const std::string& code = answer.text;
     if (code.empty())
-        return Result::failure(registration::no_code_written(module_name, "範例", log) + "，專案已建立但主模組未重構: " +
+        return Result::failure(registration::no_code_written(module_name, "範例", log()) + "，專案已建立但主模組未重構: " +
                                support::utf8_text(fs::absolute(support::path_from_utf8(selected_prj))));
-    auto saved = exchange::save_answer(main_logic_file, code, answer.file, module_name, log);
+    auto saved = exchange::save_answer(main_logic_file, code, answer.file, module_name, log());
     if (!saved.ok) return Result::failure(saved.text);
 
     if (auto failed = registration::run(
@@ -298,7 +295,7 @@ Result SproutelApp::run() {
                            const std::string& func_name) { return registration_prompt(pass, names, selected_file, func_name); },
              .cli_folder_to_agent = false,
              .agent_failed = "AI 重構 cli.py 失敗",
-             .log = &log}))
+             .log = &log()}))
         return *failed;
     return generated;
 }

@@ -77,16 +77,15 @@ TorvaneApp::TorvaneApp(const YAML::Node& config_dict) {
 }
 
 Result TorvaneApp::run() {
-    const auto& log = torvane::log();
 
-    log.info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
+    log().info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
     const fs::path out_folder = support::path_from_utf8(output_dir);
-    if (auto failed = exchange::prepare_output_dir(out_folder, log)) return *failed;
+    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
     fileIO::download_and_save_from_registry(manual_registry, out_folder, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
-                                            "API手冊：", &log);
-    auto paths_md = fileIO::find_files_with_extensions(out_folder, {.extensions = {".md"}, .recursive = true, .logger = &log}).paths;
+                                            "API手冊：", &log());
+    auto paths_md = fileIO::find_files_with_extensions(out_folder, {.extensions = {".md"}, .recursive = true, .logger = &log()}).paths;
     auto paths_py_ref =
-        fileIO::find_files_with_extensions(out_folder, {.extensions = {".py"}, .recursive = true, .logger = &log}).paths;
+        fileIO::find_files_with_extensions(out_folder, {.extensions = {".py"}, .recursive = true, .logger = &log()}).paths;
 
     support::echo("");
     support::echo("--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---");
@@ -94,37 +93,37 @@ Result TorvaneApp::run() {
                                                                  .exclude_names = {"__init__"},
                                                                  .exclude_paths = {output_dir},
                                                                  .label = "重構目標檔案",
-                                                                 .logger = &log,
+                                                                 .logger = &log(),
                                                                  .picks = fileIO::Picks::one});
     if (target_selection.empty()) return Result::failure("未選取目標檔案，程序結束。");
     const auto& [target_path, target_stem] = target_selection.front();
-    log.info("✅ 已選取重構目標：" + target_stem + ".py");
+    log().info("✅ 已選取重構目標：" + target_stem + ".py");
 
     support::echo("");
     support::echo("--- 步驟 2: 💬 請選擇 [主架構參考範例 (Reference Architecture)] ---");
     auto arch_selection = fileIO::scan_and_select_files(
-        out_folder, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log,
+        out_folder, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log(),
                      .picks = fileIO::Picks::one});
     std::optional<fs::path> architecture;
     if (!arch_selection.empty()) {
         architecture = arch_selection.front().first;
-        log.info("✅ 已選取架構參考: " + arch_selection.front().second + ".py");
+        log().info("✅ 已選取架構參考: " + arch_selection.front().second + ".py");
     } else {
-        log.warning("⚠️ 未選取架構參考，將採用一般重構模式。");
+        log().warning("⚠️ 未選取架構參考，將採用一般重構模式。");
     }
 
     if (auto missing = exchange::fetch_fixed({{goal_path, "_agy/goal/torvane.yaml", "Refactor Prompt"},
                                               {skill_path, "_agy/skill/dovud-expert.yaml", "Skill Prompt"}},
-                                             log))
+                                             log()))
         return *missing;
 
     auto typed = fileIO::get_user_input_via_editor(
         "# 請在此輸入具體的重構需求（例如：優化錯誤處理、重構輸入為 editor、加上型別提示等）。存檔並關閉以繼續。\n",
-        "重構需求描述", &log);
+        "重構需求描述", &log());
     if (!typed) return exchange::editor_failed();
     std::string refactor_desc = std::move(*typed);
     if (refactor_desc.empty()) {
-        log.warning("⚠️ 未輸入具體重構需求，將採用預設重構規則。");
+        log().warning("⚠️ 未輸入具體重構需求，將採用預設重構規則。");
         refactor_desc = "根據重構目標指示進行一般程式碼重構與優化。";
     }
 
@@ -136,10 +135,10 @@ Result TorvaneApp::run() {
                                           .architecture = architecture,
                                           .cli_name = fileIO::get_cli_name("setup.py", "vemtora"),
                                           .refactor_desc = refactor_desc});
-    exchange::log_prompt_block(prompt, log);
+    exchange::log_prompt_block(prompt, log());
 
     if (!support::confirm("\n❓ 是否確認開始進行程式碼重構？", true)) {
-        log.warning("⚠️ 使用者已取消重構程序。");
+        log().warning("⚠️ 使用者已取消重構程序。");
         return Result::failure("使用者已取消重構");
     }
 
@@ -150,15 +149,15 @@ Result TorvaneApp::run() {
                                         .skill_path = skill_path,
                                         .output_dir = mindrel::AgentFolder(output_dir),
                                         .add_dot_dir = true},
-                                       "AI 產出的重構碼", log);
+                                       "AI 產出的重構碼", log());
     if (!answer.ok) return answer;
 
     const std::string& refactored_code = answer.text;
     if (refactored_code.empty()) {
-        log.error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
+        log().error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
         return Result::failure("AI 未產出重構程式碼，" + support::utf8_text(target_path.filename()) + " 未變更");
     }
-    auto saved = exchange::save_answer(target_path, refactored_code, answer.file, support::utf8_text(target_path.filename()), log);
+    auto saved = exchange::save_answer(target_path, refactored_code, answer.file, support::utf8_text(target_path.filename()), log());
     if (!saved.ok) return Result::failure(saved.text);
 
     if (auto failed = registration::run({.module_path = target_path,
@@ -173,10 +172,10 @@ Result TorvaneApp::run() {
                                          .done_line = "🎉 已成功將功能註冊至 cli.py",
                                          .agent_failed_line = "❌ agy 註冊/檢查失敗",
                                          .agent_failed = "agy 註冊或檢查至 cli.py 失敗",
-                                         .log = &log}))
+                                         .log = &log()}))
         return *failed;
 
-    log.info("🎉 成功完成重構！檔案已更新：" + support::utf8_text(target_path));
+    log().info("🎉 成功完成重構！檔案已更新：" + support::utf8_text(target_path));
     return Result::success("重構完成並已更新檔案: " + support::utf8_text(target_path));
 }
 

@@ -126,9 +126,8 @@ std::vector<std::string> untracked_files(std::string_view porcelain) {
 }
 
 Result SendriftApp::run() {
-    const auto& log = sendrift::log();
-    log.info("✅ 🚀 開始 Sendrift 產出程序。");
-    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log)) return *missing;
+    log().info("✅ 🚀 開始 Sendrift 產出程序。");
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
 
     std::string diff;
     try {
@@ -136,28 +135,28 @@ Result SendriftApp::run() {
     } catch (const support::Aborted&) {
         throw;  // the user's own end, at the untracked-files question: "Aborted!" as at any question
     } catch (const std::exception& e) {
-        log.error(std::string("❌ 執行 git diff 時發生錯誤: ") + e.what());
+        log().error(std::string("❌ 執行 git diff 時發生錯誤: ") + e.what());
         return Result::failure(std::string("執行 git diff 失敗: ") + e.what());
     }
 
-    log.info("✅ 🤖 正在請求 AI 生成 commit 訊息 ⏳...");
+    log().info("✅ 🤖 正在請求 AI 生成 commit 訊息 ⏳...");
     // Held from the diff file on, which another run in this working copy would
     // otherwise overwrite or remove under the agent.
-    exchange::AnswerLock answer_lock(commit_file, log);
+    exchange::AnswerLock answer_lock(commit_file, log());
     if (answer_lock.refused()) return *answer_lock.refused();
     // The scratch diff goes however the agent passes end, an interrupt included.
     struct ScratchDiff {
         ~ScratchDiff() { fileIO::remove_file(diff_file); }
     } scratch_diff;
-    auto saved = fileIO::save_local_file_content(diff_file, diff, "current-diff", &log);
+    auto saved = fileIO::save_local_file_content(diff_file, diff, "current-diff", &log());
     if (!saved.ok) return Result::failure("寫入暫存檔案失敗: " + saved.text);
     std::string prompt = build_prompt(goal_path, skill_path);
-    log.debug("🔍 Agy Prompt (已將 diff 寫入 " + support::generic_utf8_text(diff_file) + ")");
+    log().debug("🔍 Agy Prompt (已將 diff 寫入 " + support::generic_utf8_text(diff_file) + ")");
     exchange::AnswerFile answer;
     std::string message = ask_agent(prompt, models_to_try(default_model, backup_model), answer);
     exchange::remove_files({diff_file});
     if (message.empty()) {
-        log.error("❌ 所有嘗試皆無法取得 commit 訊息，取消操作。");
+        log().error("❌ 所有嘗試皆無法取得 commit 訊息，取消操作。");
         return Result::failure("無法取得 commit 訊息，已取消操作");
     }
     return commit_and_push(message, answer);
@@ -165,10 +164,9 @@ Result SendriftApp::run() {
 
 // The work-tree check, the untracked files and the diff. An early result ends `run`.
 std::optional<Result> SendriftApp::read_changes(std::string& diff) {
-    const auto& log = sendrift::log();
     auto inside = runwick::git({"rev-parse", "--is-inside-work-tree"});
     if (inside.status != 0 || support::strip(inside.out) != "true") {
-        log.error("❌ 錯誤：當前目錄不是有效的 Git 工作區。");
+        log().error("❌ 錯誤：當前目錄不是有效的 Git 工作區。");
         return Result::failure("當前目錄不是有效的 Git 工作區");
     }
 
@@ -182,12 +180,12 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
         for (const auto& name : untracked) support::echo("  - " + name);
         untracked_declined_ = !support::confirm("💬 是否要將這些檔案加入追蹤並進行處理 (git add .)?", true);
         if (!untracked_declined_) {
-            log.info("✅ 正在將檔案加入追蹤 (git add .) ...");
+            log().info("✅ 正在將檔案加入追蹤 (git add .) ...");
             stage({"--", "."});
         }
     }
 
-    log.info("✅ 正在獲取 git diff 變更...");
+    log().info("✅ 正在獲取 git diff 變更...");
     auto changes = runwick::git_checked({"diff", diff_base()}, kExplained);
     // A large diff is decoded and stripped where git's output stands, not copied twice.
     diff = support::decode_ignore(std::move(changes.out));
@@ -195,7 +193,7 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
     diff.erase(static_cast<size_t>(kept.data() - diff.data()) + kept.size());
     diff.erase(0, static_cast<size_t>(kept.data() - diff.data()));
     if (diff.empty()) {
-        log.warning("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。");
+        log().warning("⚠️ 偵測到目前沒有任何 git 變更 (git diff HEAD 為空)。");
         return Result::success("沒有偵測到任何 git 變更");
     }
     return std::nullopt;
@@ -205,29 +203,28 @@ std::optional<Result> SendriftApp::read_changes(std::string& diff) {
 // when none was had.
 std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<std::string>& models,
                                    exchange::AnswerFile& answer) {
-    const auto& log = sendrift::log();
     std::string message;
     const size_t attempts = std::min<size_t>(models.size(), 2);
     for (size_t n = 0; n < attempts; ++n) {
         const std::string& model = models[n];
-        if (n > 0) log.info(fmt::format("🔄 進行第 {} 次 Retry，切換 Model 為: {}...", n, model));
+        if (n > 0) log().info(fmt::format("🔄 進行第 {} 次 Retry，切換 Model 為: {}...", n, model));
         auto outcome = exchange::agent_pass(commit_file,
                                             {.prompt = prompt, .default_model = model, .goal_path = goal_path,
                                              .skill_path = skill_path, .add_dot_dir = true},
-                                            "AI 產出的 commit 訊息", log);
+                                            "AI 產出的 commit 訊息", log());
         // A retry replaces what a failed attempt left; only the last one's file is kept.
         if (n + 1 < attempts && (!outcome.ok || outcome.text.empty())) outcome.file.discard();
         if (!outcome.ok) {
-            log.warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
+            log().warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
             continue;
         }
         message = outcome.text;
         if (!message.empty()) {
-            log.info("✅ 成功從 _agy/generated-commit.txt 讀取 Commit 訊息！(使用 Model: " + model + ")");
+            log().info("✅ 成功從 _agy/generated-commit.txt 讀取 Commit 訊息！(使用 Model: " + model + ")");
             answer = std::move(outcome.file);
             break;
         }
-        log.warning("⚠️ 無法取得 commit 訊息 (" + model + ")，準備 Retry...");
+        log().warning("⚠️ 無法取得 commit 訊息 (" + model + ")，準備 Retry...");
     }
     return message;
 }
@@ -236,14 +233,13 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
 // Until then it stays out of the tree, so that the commit holds only the user's work; a
 // commit that fails puts it back.
 Result SendriftApp::commit_and_push(const std::string& message, exchange::AnswerFile& message_file) {
-    const auto& log = sendrift::log();
     support::echo("\n--- 📝 AI 生成的 Commit 訊息 ---");
     support::echo(message);
     support::echo(std::string(32, '-') + "\n");
     std::string answer =
         support::prompt_choice("💬 請輸入是否要進行 commit & push (y/n)", {"y", "n"}, std::string("n"), false);
     if (support::ascii_lower(answer) != "y") {
-        log.info("⚠️ 已取消 commit & push 操作。");
+        log().info("⚠️ 已取消 commit & push 操作。");
         message_file.discard();
         return Result::success("使用者已取消操作");
     }
@@ -252,40 +248,40 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
     try {
         // Files the user chose not to track stay out of the commit (an .env file, say).
         if (untracked_declined_) {
-            log.info("✅ 正在將已追蹤檔案的變更加入暫存區 (git add -u)...");
+            log().info("✅ 正在將已追蹤檔案的變更加入暫存區 (git add -u)...");
             stage({"-u", "--", ":/"});
         } else {
-            log.info("✅ 正在將所有變更加入暫存區 (git add -A)...");
+            log().info("✅ 正在將所有變更加入暫存區 (git add -A)...");
             stage({"-A", "--", ":/"});
         }
-        log.info("✅ 正在進行 git commit...");
+        log().info("✅ 正在進行 git commit...");
         commit(message);
         message_file.saved();
-        log.info("🎉 git commit 成功！");
+        log().info("🎉 git commit 成功！");
 
-        log.info("✅ 正在進行 git push...");
+        log().info("✅ 正在進行 git push...");
         if (runwick::git({"push"}).status != 0) {
-            log.warning("⚠️ git push 失敗，嘗試使用當前分支推送...");
+            log().warning("⚠️ git push 失敗，嘗試使用當前分支推送...");
             std::string branch(support::strip(runwick::git({"branch", "--show-current"}).out));
             if (branch.empty()) throw std::runtime_error("無法取得當前分支名稱");
             // The name is the repository's: pushed by an explicit refspec, and only once git
             // takes it for a branch name (never for an option of push).
             if (!runwick::is_branch_name(branch)) {
                 const std::string why = "當前分支名稱「" + branch + "」不是 git 接受的分支名稱，未推送";
-                log.error("❌ " + why + "。");
+                log().error("❌ " + why + "。");
                 return Result::failure(why);
             }
             runwick::git_checked({"push", "--set-upstream", "origin", "HEAD:refs/heads/" + branch}, kShared);
         }
-        log.info("🎉 git push 成功！");
+        log().info("🎉 git push 成功！");
 
-        runwick::run_alias_cmd_via_bash_interactive({"git-log-status"}, "git-log-status", &log);
+        runwick::run_alias_cmd_via_bash_interactive({"git-log-status"}, "git-log-status", &log());
         return Result::success("Commit & Push 成功完成");
     } catch (const runwick::GitFailed& e) {
-        log.error(std::string("❌ 執行 Git 指令失敗: ") + e.what());
+        log().error(std::string("❌ 執行 Git 指令失敗: ") + e.what());
         return Result::failure(std::string("Git 指令執行失敗: ") + e.what());
     } catch (const std::exception& e) {
-        log.error(std::string("❌ 發生未知錯誤: ") + e.what());
+        log().error(std::string("❌ 發生未知錯誤: ") + e.what());
         return Result::failure(e.what());
     }
 }

@@ -69,60 +69,59 @@ KrestelApp::KrestelApp(const YAML::Node& config_dict) {
 }
 
 Result KrestelApp::run() {
-    const auto& lg = log();
-    lg.info("✅ 🚀 開始 Krestel 生成程序。輸出目錄：" + output_dir);
+    log().info("✅ 🚀 開始 Krestel 生成程序。輸出目錄：" + output_dir);
     fs::path out_folder = support::lexical_path(support::path_from_utf8(output_dir));
-    if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
+    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
 
-    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
     if (fileIO::load_or_download_content(template_path,
                                          exchange::download_url(exchange::template_folder, template_path),
-                                         "Bash 腳本模板", &lg)
+                                         "Bash 腳本模板", &log())
             .empty()) {
-        lg.error("❌ 無法取得必要的模板檔案。");
+        log().error("❌ 無法取得必要的模板檔案。");
         return Result::failure("無法取得必要的模板檔案。");
     }
 
     std::optional<Target> target;
     std::string current_content;
-    auto scripts = fileIO::find_files_with_extensions("./", {.extensions = {".sh"}, .recursive = true, .logger = &lg});
+    auto scripts = fileIO::find_files_with_extensions("./", {.extensions = {".sh"}, .recursive = true, .logger = &log()});
     if (!scripts.paths.empty()) {
         support::echo("\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---");
         auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh", fileIO::Picks::one);
         if (!chosen.empty()) {
             target = Target{chosen.front().second, chosen.front().first};
-            exchange::log_refactor_mode(target->name + ".sh", lg);
-            current_content = fileIO::load_local_file_content(target->path, "現有腳本內容", &lg);
+            exchange::log_refactor_mode(target->name + ".sh", log());
+            current_content = fileIO::load_local_file_content(target->path, "現有腳本內容", &log());
         }
     }
     const std::string mode = target ? "重構" : "生成";
 
     support::echo("\n--- 🐚 AI Krestel 助手 ---");
-    auto typed = fileIO::get_user_input_via_editor(editor_text, "Bash 腳本需求", &lg);
+    auto typed = fileIO::get_user_input_via_editor(editor_text, "Bash 腳本需求", &log());
     if (!typed) return exchange::editor_failed();
     const std::string user_req = std::move(*typed);
     if (user_req.empty()) {
-        lg.warning("⚠️ 未獲取到有效需求，程序結束。");
+        log().warning("⚠️ 未獲取到有效需求，程序結束。");
         return Result::failure("未獲取到有效需求，程序結束。");
     }
 
-    lg.info("✅ 🤖 正在請求 AI " + std::string(target ? "重構" : "根據模板生成") + "腳本 ⏳...");
+    log().info("✅ 🤖 正在請求 AI " + std::string(target ? "重構" : "根據模板生成") + "腳本 ⏳...");
     std::string prompt = build_prompt({.goal_path = goal_path, .skill_path = skill_path,
                                        .template_path = template_path, .user_req = user_req, .target = target});
-    exchange::log_prompt_block(prompt, lg);
+    exchange::log_prompt_block(prompt, log());
 
     auto agent = exchange::agent_pass(agent_output_file,
                                       {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
                                        .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
-                                      "AI 產出的 Bash 腳本", lg);
+                                      "AI 產出的 Bash 腳本", log());
     if (!agent.ok) {
-        lg.error("❌ AI " + mode + "腳本失敗: " + agent.text);
+        log().error("❌ AI " + mode + "腳本失敗: " + agent.text);
         return Result::failure("AI 執行失敗: " + agent.text);
     }
 
     const std::string& script_content = agent.text;
     if (script_content.empty()) {
-        lg.error("❌ 無法讀取 AI 產出的腳本內容。");
+        log().error("❌ 無法讀取 AI 產出的腳本內容。");
         return Result::failure("無法讀取 AI 產出的腳本內容。");
     }
 
@@ -133,28 +132,28 @@ Result KrestelApp::run() {
 
     std::string file_stem = target ? target->name : "generated_script";
     if (auto tag = script_tag(script_content)) {
-        lg.info("✅ 📝 偵測到腳本名稱標籤：" + tag->tag);
+        log().info("✅ 📝 偵測到腳本名稱標籤：" + tag->tag);
         file_stem = tag->stem;
     }
 
-    auto unique = fileIO::get_unique_path(out_folder, file_stem, ".sh", &lg);
+    auto unique = fileIO::get_unique_path(out_folder, file_stem, ".sh", &log());
     if (!unique) return Result::failure(fileIO::no_unique_path);
-    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &lg);
-    auto saved = exchange::save_answer(out_path, script_content, agent.file, "Bash 腳本", lg, exchange::LineEnds::lf);
+    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &log());
+    auto saved = exchange::save_answer(out_path, script_content, agent.file, "Bash 腳本", log(), exchange::LineEnds::lf);
     if (!saved.ok) {
-        lg.error("❌ 儲存腳本失敗: " + saved.text);
+        log().error("❌ 儲存腳本失敗: " + saved.text);
         return Result::failure(saved.text);
     }
 
     std::string name = support::utf8_text(out_path.filename());
     std::string why;
     switch (support::make_executable(out_path, &why)) {
-        case support::Executable::made: lg.info("✅ 已自動為腳本加上執行權限 (chmod +x)：" + name); break;
-        case support::Executable::failed: lg.warning("⚠️ 無法設定執行權限：" + why); break;
+        case support::Executable::made: log().info("✅ 已自動為腳本加上執行權限 (chmod +x)：" + name); break;
+        case support::Executable::failed: log().warning("⚠️ 無法設定執行權限：" + why); break;
         case support::Executable::not_needed: break;  // Windows: bash runs the script without such bits
     }
 
-    lg.info("🎉 成功完成" + mode + "！檔案已更新：" + support::utf8_text(out_path));
+    log().info("🎉 成功完成" + mode + "！檔案已更新：" + support::utf8_text(out_path));
     return exchange::produced(name);
 }
 

@@ -36,8 +36,7 @@ std::vector<std::string> base_cmd(const LaunchArgs& args) {
 }
 
 int run_command(bool debug, const std::optional<std::string>& model, bool skip_permissions) {
-    const auto& lg = log();
-    frame::enter_debug_mode(debug, &lg);
+    frame::enter_debug_mode(debug, &log());
 
     auto agy = support::find_executable("agy");
     if (!agy) {
@@ -48,23 +47,23 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     const fs::path file_path = commands_file;
     // The agent is given the skill folder, so it is there even without a command set.
     exchange::make_parent(file_path);
-    exchange::fetch(file_path, exchange::skill_folder, "Agy 快速指令設定", lg);
-    if (fs::exists(file_path)) mindrel::sync_agy_commands_to_agents(file_path, &lg);
+    exchange::fetch(file_path, exchange::skill_folder, "Agy 快速指令設定", log());
+    if (fs::exists(file_path)) mindrel::sync_agy_commands_to_agents(file_path, &log());
 
     LaunchArgs launch{.agy_path = support::utf8_text(*agy), .skip_permissions = skip_permissions};
     if (fs::exists(file_path))
         launch.init_prompt = init_prompt(file_path);
     else
-        lg.warning("⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。");
+        log().warning("⚠️ 警告：找不到 agy-commands.yaml 檔案，將不使用 init_prompt 啟動 Agy。");
     if (model && !model->empty()) {
-        launch.mapped_model = mindrel::model_from_option(*model, lg);
+        launch.mapped_model = mindrel::model_from_option(*model, log());
     }
     auto cmd = base_cmd(launch);
-    lg.debug("base_cmd: " + support::list_repr(cmd));
+    log().debug("base_cmd: " + support::list_repr(cmd));
 
     bool is_windows = support::is_windows();
-    lg.info("✅ 正在為您配置 [" + std::string(is_windows ? "Windows" : "Linux/macOS") + "] 環境並啟動 Agy TUI...");
-    lg.info(std::string("✅ 權限設定 (skip_permissions): ") + (skip_permissions ? "True" : "False"));
+    log().info("✅ 正在為您配置 [" + std::string(is_windows ? "Windows" : "Linux/macOS") + "] 環境並啟動 Agy TUI...");
+    log().info(std::string("✅ 權限設定 (skip_permissions): ") + (skip_permissions ? "True" : "False"));
 
     int status = 0;
     try {

@@ -100,69 +100,68 @@ MolderyApp::MolderyApp(const YAML::Node& config_dict) {
 }
 
 Result MolderyApp::run() {
-    const auto& lg = log();
-    lg.info("🚀 開始 Moldery 範本生成程序。目標資料夾：./");
+    log().info("🚀 開始 Moldery 範本生成程序。目標資料夾：./");
     goal_path = "_agy/goal/template-generator.yaml";
     skill_path = "_agy/skill/template-expert.yaml";
-    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, lg)) return *missing;
+    if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
     fs::path out_folder = support::lexical_path(support::path_from_utf8(output_dir));
-    if (auto failed = exchange::prepare_output_dir(out_folder, lg)) return *failed;
+    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
 
     FileType type = file_type_of(
         fileIO::select_option(fileIO::number_prompt, type_menu(), "3", "💬 請選擇目標檔案與輸出樣板的類型"));
 
     support::echo("\n--- 💬 請選擇範本資料來源 ---");
     std::vector<fileIO::Choice> selected;
-    if (fileIO::get_path_type("./", &lg) != 0) {
-        lg.error("❌ 來源資料夾不存在或無效：./");
+    if (fileIO::get_path_type("./", &log()) != 0) {
+        log().error("❌ 來源資料夾不存在或無效：./");
     } else {
-        fileIO::FindOptions scan{.recursive = true, .logger = &lg};
+        fileIO::FindOptions scan{.recursive = true, .logger = &log()};
         if (type.all_files)
             scan.exclude_paths = excluded_names(output_dir);
         else
             scan.extensions = {type.ext};
         auto found = fileIO::find_files_with_extensions("./", scan);
         if (found.paths.empty()) {
-            lg.error("❌ 在 ./ 中找不到任何 " + type.label + " 檔案。");
+            log().error("❌ 在 ./ 中找不到任何 " + type.label + " 檔案。");
         } else {
             selected = fileIO::interactive_select_files(found.paths, found.names, type.ext);
-            if (selected.empty()) lg.warning("⚠️ 未選取任何有效 " + type.label + " 檔案，程序結束。");
+            if (selected.empty()) log().warning("⚠️ 未選取任何有效 " + type.label + " 檔案，程序結束。");
         }
     }
     if (selected.empty()) return exchange::no_file_chosen();
 
-    auto typed = fileIO::get_user_input_via_editor(editor_text, "範本生成需求", &lg);
+    auto typed = fileIO::get_user_input_via_editor(editor_text, "範本生成需求", &log());
     if (!typed) return exchange::editor_failed();
     const std::string user_desc = std::move(*typed);
     if (user_desc.empty()) return Result::failure("❌ 未輸入任何需求，停止生成。");
 
     std::vector<fs::path> references;
     for (const auto& pick : selected) references.push_back(pick.first);
-    lg.info("⏳ 正在透過 agy 請求 AI 生成範本檔案 (共 " + std::to_string(selected.size()) + " 個來源檔案) ...");
+    log().info("⏳ 正在透過 agy 請求 AI 生成範本檔案 (共 " + std::to_string(selected.size()) + " 個來源檔案) ...");
     std::string prompt = build_prompt({.goal_path = goal_path, .skill_path = skill_path,
                                        .goal_name = type.ext == ".md" ? "moldery-doc" : "moldery-code",
                                        .file_type_label = type.label, .user_desc = user_desc,
                                        .references = references});
-    lg.debug("🔍 顯示 prompt 內容：\n" + prompt);
+    log().debug("🔍 顯示 prompt 內容：\n" + prompt);
 
     auto agent = exchange::agent_pass(agent_output_file,
                                       {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
                                        .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
-                                      "AI 產出的樣板內容", lg);
+                                      "AI 產出的樣板內容", log());
     if (!agent.ok) return Result::failure(agent.text);
 
     const std::string& doc_content = agent.text;
     auto [base_name, ext] = output_name(tag_file_name(doc_content), type, selected.front().first);
 
-    auto unique = fileIO::get_unique_path(out_folder, base_name, ext, &lg);
+    auto unique = fileIO::get_unique_path(out_folder, base_name, ext, &log());
     if (!unique) return Result::failure(fileIO::no_unique_path);
-    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &lg);
-    lg.info("🆕 產出範本檔案路徑已確定：" + support::utf8_text(out_path));
+    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &log());
+    log().info("🆕 產出範本檔案路徑已確定：" + support::utf8_text(out_path));
     if (doc_content.empty()) return Result::failure("❌ AI 生成範本失敗，請檢查 API 設定。");
 
-    auto saved = exchange::save_answer(out_path, doc_content, agent.file, "範本檔案", lg);
+    auto saved = exchange::save_answer(out_path, doc_content, agent.file, "範本檔案", log());
     if (!saved.ok) return Result::failure(saved.text);
-    lg.info("🎉 範本檔案成功產出並儲存至：" + support::utf8_text(out_path));
+    log().info("🎉 範本檔案成功產出並儲存至：" + support::utf8_text(out_path));
     return Result::success("範本檔案成功產出：" + support::utf8_text(out_path.filename()));
 }
 

@@ -88,6 +88,18 @@ TEST_F(TomebrookCli, RefactorsAChosenManualAndKeepsItWhenOverwriteIsDeclined) {
     EXPECT_THAT(p, HasSubstr("- API 修改需求：\n請參考 " + ws.ref("_ref/change.diff") + " 更新現有文件。\n\n【輸出要求】"));
 }
 
+// A manual whose bytes are not UTF-8 gives no facts: the package's stand, the debug line
+// says why, and the refactoring goes on.
+TEST_F(TomebrookCli, FactsOfAManualThatIsNotUtf8AreLeftOut) {
+    th::write_file(ws.work / "gen-docs/Python_API_Manual_tool.md", "# Old\n\n**Author:** `Ann \xff Lee`\n");
+    ws.agent_writes("# New\n");
+    auto o = ws.run({"tomebrook", "--debug"}, {"2", "2", "1", ""});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("無法從現有手冊讀取資訊: 'utf-8' codec can't decode the file\n"));
+    EXPECT_THAT(prompt(), HasSubstr("- 作者 (author)：Pkg Author\n"));
+    EXPECT_EQ(th::read_file(ws.work / "gen-docs/Python_API_Manual_tool.md"), "# New");
+}
+
 TEST_F(TomebrookCli, CFlowAsksEverythingAndReplacesAnExistingManualOnEnter) {
     th::write_file(ws.work / "gen-docs/cFlow_Manual_tool.md", "old\n");
     ws.agent_writes("flow manual\n");

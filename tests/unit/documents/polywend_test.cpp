@@ -7,11 +7,11 @@ namespace pw = vemtora::polywend;
 namespace {
 
 pw::PromptParts parts(std::string custom) {
-    return {.goal_path_str = "/w/_agy/goal/translate-i18n.yaml",
-            .g_name = "translate-en-to-zh-gen",
-            .source_path_str = "/w/docs/guide.md",
+    return {.goal_file = "/w/_agy/goal/translate-i18n.yaml",
+            .goal_name = "translate-en-to-zh-gen",
+            .source_file = "/w/docs/guide.md",
             .custom = std::move(custom),
-            .out_tmp = "/w/_agy/pipeline-result.md"};
+            .answer_file = "/w/_agy/pipeline-result.md"};
 }
 
 }  // namespace
@@ -29,7 +29,7 @@ TEST(PolywendPrompt, TranslationWithRequirements) {
 
 TEST(PolywendPrompt, FormattingWithoutRequirements) {
     auto p = parts("");
-    p.goal_path_str = "/w/_agy/goal/md-formatting.yaml";
+    p.goal_file = "/w/_agy/goal/md-formatting.yaml";
     EXPECT_EQ(pw::formatting_prompt(p, {.author_name = "Orlen Vask", .version = "0.0.1", .current_date = "2026-03-04"}),
               "根據 @[/w/_agy/goal/md-formatting.yaml] 裡的 `md-formatting-gen` 指示：\n"
               "請對以下 Markdown 檔案進行排版優化：\n\n"
