@@ -329,6 +329,15 @@ std::vector<std::string> over_users_work(std::vector<std::string> words) {
 
 std::vector<std::string> own_file_pathspecs() { return own_pathspecs({}, "glob"); }
 
+void stage_users_work(const std::vector<std::string>& add_words, const runwick::GitCheck& check) {
+    std::vector<std::string> add{"add"};
+    add.insert(add.end(), add_words.begin(), add_words.end());
+    runwick::git_checked(add, check);
+    // Left out of the add itself they would not be: git refuses any pathspec, an exclusion
+    // too, that names an ignored path.
+    runwick::git_checked(own_pathspecs({"reset", "-q", "--"}, "glob"), {.naming = check.naming});
+}
+
 support::Result save_document(const fs::path& path, const std::string& text, AnswerFile& answer,
                               const std::string& label, const std::string& done_line, const Logger& logger) {
     auto saved = save_answer(path, text, answer, label, logger);

@@ -12,6 +12,7 @@
 #include "brenkit/fileIO.hpp"
 #include "support/result.hpp"
 #include "vemtora/core/mindrel.hpp"
+#include "vemtora/core/runwick.hpp"
 
 namespace vemtora::exchange {
 
@@ -159,10 +160,14 @@ class AnswerFile {
 inline constexpr const char* own_files[] = {"_agy/generated-*", "_agy/current-*", "_agy/pipeline-result.md"};
 // A git query's words followed by "--" and the pathspecs of the user's work: the whole
 // working tree without the tool's own files. For queries only: an exclusion that names an
-// ignored folder makes `git add` fail, so staging unstages own_file_pathspecs() instead.
+// ignored folder makes `git add` fail, so stage_users_work unstages them instead.
 std::vector<std::string> over_users_work(std::vector<std::string> words);
 // git pathspecs that name the tool's own files.
 std::vector<std::string> own_file_pathspecs();
+// Stages with `git add` and the words given (`check` says how git runs and how its failure
+// is named), then takes the tool's own files back out of the index, so that a commit holds
+// the user's work only, whether or not the user's ignore rules name the tool's folder.
+void stage_users_work(const std::vector<std::string>& add_words, const runwick::GitCheck& check);
 
 // One agent pass: a failure with the run's reason, or success with the answer as
 // `read_output` gives it ("" when the agent wrote nothing); and the answer's file.

@@ -385,7 +385,9 @@ Result Quillary::release_menu(const std::string& next_version) {
         return Result::failure("未設定 vezev-odir 別名");
     }
     try {
-        if (!support::strip(runwick::git_text(runwick::git_checked({"status", "--porcelain"}))).empty()) {
+        // The tool's own files are not the user's changes, and stay out of the commit.
+        auto changes = runwick::git_checked(exchange::over_users_work({"status", "--porcelain"}));
+        if (!support::strip(runwick::git_text(changes)).empty()) {
             log().warning("⚠️ 偵測到 Git 工作區有未提交的變更，vezev-odir 必須在 Clean 狀態下執行！");
             if (!support::confirm("💬 是否要立刻將所有變更進行 Git Commit？", true)) {
                 log().error("❌ Git 工作區非 Clean 狀態，拒絕執行發布！請先 commit 您的變更。");
@@ -393,7 +395,7 @@ Result Quillary::release_menu(const std::string& next_version) {
             }
             const std::string message =
                 support::prompt("💬 請輸入 Commit 訊息", "chore: bump version and update README for v" + next_version);
-            runwick::git_checked({"add", "-A"}, kShared);
+            exchange::stage_users_work({"-A"}, kShared);
             runwick::git_checked({"commit", "-m", message}, kShared);
             log().info("🎉 成功將變更提交至 Git！");
         }

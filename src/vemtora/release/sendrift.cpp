@@ -51,20 +51,10 @@ const std::string flash_low = "Gemini 3.5 Flash (Low)";
 // git commands of this tool name the failed command by its command line; those that
 // read the tree add git's own complaint.
 const runwick::GitCheck kShared{.output = Output::inherit, .naming = runwick::GitNaming::command_line};
-const runwick::GitCheck kQuiet{.naming = runwick::GitNaming::command_line};
 const runwick::GitCheck kExplained{.naming = runwick::GitNaming::command_line, .explain = true};
 
-// Stages with the add command's words, then takes the tool's own files back out of the
-// index. Leaving them out of the add itself does not work where the user's ignore rules
-// name the tool's folder: git refuses any pathspec, an exclusion too, that names an
-// ignored path.
-void stage(std::vector<std::string> add) {
-    add.insert(add.begin(), "add");
-    runwick::git_checked(add, kShared);
-    std::vector<std::string> unstage{"reset", "-q", "--"};
-    for (auto& spec : exchange::own_file_pathspecs()) unstage.push_back(std::move(spec));
-    runwick::git_checked(unstage, kQuiet);
-}
+// Stages the user's work (see exchange::stage_users_work).
+void stage(const std::vector<std::string>& add) { exchange::stage_users_work(add, kShared); }
 
 // What `git diff` compares the working tree with: HEAD, or the empty tree before the
 // first commit, so that the first commit is described and made like any other.

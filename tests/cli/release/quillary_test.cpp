@@ -249,6 +249,30 @@ TEST_F(QuillaryCli, ReleaseCommitsPendingChangesThenRunsTheAlias) {
     EXPECT_EQ(status(), "");
 }
 
+// The commit before the release holds the user's work only: an answer another command
+// left under _agy/ stays out of it, whether or not the user's ignore rules name _agy/.
+TEST_F(QuillaryCli, ReleaseCommitLeavesTheToolsOwnFilesOut) {
+    define_alias();
+    agent_writes("# Tool\n\nReleased\n");
+    for (bool ignored : {false, true}) {
+        SCOPED_TRACE(ignored ? "_agy/ ignored" : "_agy/ not ignored");
+        if (ignored) {
+            th::write_file(repo / ".gitignore", "_agy/\n");
+            commit("ignore the tool's folder");
+        }
+        th::write_file(repo / "_agy/generated-commit.txt", "kept answer\n");
+        std::string before = th::git(repo, {"rev-parse", "HEAD"});
+        before.pop_back();  // the line feed
+        // kind, release, default version, confirm, option 5, commit yes, default message
+        auto o = run({"", "", "", "", "5", "", ""});
+        ASSERT_EQ(o.status, 0) << o.out << o.err;
+        EXPECT_THAT(o.err, HasSubstr("🎉 成功將變更提交至 Git！"));
+        EXPECT_EQ(th::git(repo, {"diff", "--name-only", before, "HEAD"}), "README.md\n");
+        EXPECT_EQ(status(), ignored ? "" : "?? _agy/generated-commit.txt\n");
+        th::git(repo, {"reset", "-q", "--hard", before});
+    }
+}
+
 TEST_F(QuillaryCli, ReleaseRefusals) {
     agent_writes("# Tool\n\nReleased\n");
     const std::string before = th::git(repo, {"rev-parse", "HEAD"});
