@@ -82,93 +82,103 @@ FlowkinApp::FlowkinApp(const YAML::Node& config_dict, bool skip_editor_flag) : s
 }
 
 Result FlowkinApp::run() {
+    if (auto failed = choose_kind()) return *failed;
+    if (auto failed = choose_sources()) return *failed;
+    if (auto failed = ask_requirement()) return *failed;
+    exchange::AgentAnswer diagram;
+    if (auto failed = draw_diagram(diagram)) return *failed;
+    const auto saved_path = exchange::overwrite_target(out_path_, out_folder_, log());
+    if (!saved_path) return Result::failure(fileIO::no_unique_path);
+    return exchange::save_document(*saved_path, wrap_diagram(diagram.text), diagram.file, "Mermaid 圖表",
+                                   "🎉 成功完成處理！檔案已儲存：", log());
+}
 
-    // ---- kind and instruction files ----
+// The output folder, the diagram kind, and its instruction and template files.
+std::optional<Result> FlowkinApp::choose_kind() {
     log().info("✅ 🚀 開始 Flowkin 生成程序。輸出目錄：" + output_dir);
-    const fs::path out_folder = support::path_from_utf8(output_dir);
-    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
+    out_folder_ = support::path_from_utf8(output_dir);
+    if (auto failed = exchange::prepare_output_dir(out_folder_, log())) return *failed;
     std::vector<std::string> names;
     for (const auto& kind : mmd_configs()) names.push_back(kind.name);
-    const std::string choice = fileIO::select_option(fileIO::number_prompt, names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
-    const DiagramKind& kind = kind_for(choice);
-    template_path = fs::path("template/mmd") / support::path_from_utf8(kind.templ);
+    choice_ = fileIO::select_option(fileIO::number_prompt, names, "1", "💬 請選擇輸出 Mermaid 圖表類型");
+    kind_ = &kind_for(choice_);
+    template_path = fs::path("template/mmd") / support::path_from_utf8(kind_->templ);
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
     template_path = exchange::fetch_optional_template(*template_path, "template/mmd/", "手冊範本", log());
     if (template_path) log().info("✅ 輸出範本已就緒：" + support::utf8_text(template_path->filename()));
+    return std::nullopt;
+}
 
-    // ---- sources and output name ----
+// The sources, the module name the first one gives, and the output file named after it.
+std::optional<Result> FlowkinApp::choose_sources() {
     auto sources = fileIO::scan_and_select_files(
         "./", {.extensions = {".c", ".h", ".cpp", ".py", ".md"},
                .exclude_names = {"__init__"},
                .exclude_paths = {".venv", "build", "dist", "__pycache__", ".agents", ".git"},
                .label = "目標原始碼檔案",
                .logger = &log()});
-    std::string module_name = "Custom";
-    if (!sources.empty()) {
-        module_name = support::utf8_text(sources.front().first.stem());
-        exchange::log_module_name(module_name, log());
+    for (const auto& [path, name] : sources) sources_.push_back(path);
+    if (!sources_.empty()) {
+        module_name_ = support::utf8_text(sources_.front().stem());
+        exchange::log_module_name(module_name_, log());
     } else {
         log().warning("⚠️ 未選取任何檔案，將改為僅依據生成需求生成圖表。");
     }
-    fs::path out_path = fileIO::setup_output_file(
-        out_folder, support::replace_all(kind.save_fmt, "{module_name}", module_name), &log());
-    exchange::log_generate_mode(out_path, log());
-    if (auto refused = exchange::refuse_link_out(out_path, fileIO::Deed::write, log())) return *refused;
+    out_path_ = fileIO::setup_output_file(
+        out_folder_, support::replace_all(kind_->save_fmt, "{module_name}", module_name_), &log());
+    exchange::log_generate_mode(out_path_, log());
+    return exchange::refuse_link_out(out_path_, fileIO::Deed::write, log());
+}
 
-    // ---- requirement: mandatory without sources ----
-    std::string requirement;
+// The requirement: mandatory without sources.
+std::optional<Result> FlowkinApp::ask_requirement() {
     if (!skip_editor) {
         const std::string initial =
-            sources.empty() ? "# 由於您未選取任何原始碼檔案，您必須在此輸入 " + choice +
-                                  " 生成需求。\n# 若未輸入任何需求（即留空），程式將直接結束。\n# 存檔並關閉編輯器以繼續。\n"
-                            : exchange::generate_requirement_marker(choice);
-        auto typed = fileIO::get_user_input_via_editor(initial, choice + " 生成需求", &log());
+            sources_.empty() ? "# 由於您未選取任何原始碼檔案，您必須在此輸入 " + choice_ +
+                                   " 生成需求。\n# 若未輸入任何需求（即留空），程式將直接結束。\n# 存檔並關閉編輯器以繼續。\n"
+                             : exchange::generate_requirement_marker(choice_);
+        auto typed = fileIO::get_user_input_via_editor(initial, choice_ + " 生成需求", &log());
         if (!typed) return exchange::editor_failed();
-        requirement = std::string(support::strip(*typed));
-        if (!requirement.empty()) {
-            exchange::log_requirement(requirement, log());
-        } else if (!sources.empty()) {
+        requirement_ = std::string(support::strip(*typed));
+        if (!requirement_.empty()) {
+            exchange::log_requirement(requirement_, log());
+        } else if (!sources_.empty()) {
             log().info("✅ 未輸入額外需求，將使用預設規則生成。");
         } else {
             log().error("❌ 未選取檔案且未輸入任何生成需求，程式已結束。");
             return Result::failure("❌ 未選取檔案且未填寫生成需求，已跳出程式。");
         }
-    } else if (!sources.empty()) {
+    } else if (!sources_.empty()) {
         log().info("✅ 跳過編輯器，將使用預設規則生成。");
     } else {
         log().error("❌ 未選取檔案且設定了跳過編輯器，程式已結束。");
         return Result::failure("❌ 未選取檔案且跳過編輯器（無法填寫需求），已跳出程式。");
     }
+    return std::nullopt;
+}
 
-    // ---- agent pass ----
-    std::vector<fs::path> source_paths;
-    for (const auto& [path, name] : sources) source_paths.push_back(path);
+// The agent's pass; its answer is the diagram.
+std::optional<Result> FlowkinApp::draw_diagram(exchange::AgentAnswer& diagram) {
     const std::string prompt = build_prompt({.goal_path = goal_path,
                                              .skill_path = skill_path,
-                                             .module_name = module_name,
+                                             .module_name = module_name_,
                                              .template_path = template_path,
-                                             .sources = source_paths,
-                                             .requirement = requirement});
+                                             .sources = sources_,
+                                             .requirement = requirement_});
     std::optional<fs::path> target;
-    if (!source_paths.empty()) target = source_paths.front();
-    auto answer = exchange::agent_pass(agent_output,
-                                       {.file_path = target,
-                                        .prompt = prompt,
-                                        .default_model = default_model,
-                                        .goal_path = goal_path,
-                                        .skill_path = skill_path,
-                                        .output_dir = out_folder,
-                                        .add_dot_dir = true},
-                                       "AI 產出的圖表內容", log());
-    if (!answer.ok) return answer;
-    const std::string& content = answer.text;
-    if (content.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
-
-    // ---- save ----
-    const auto saved_path = exchange::overwrite_target(out_path, out_folder, log());
-    if (!saved_path) return Result::failure(fileIO::no_unique_path);
-    return exchange::save_document(*saved_path, wrap_diagram(content), answer.file, "Mermaid 圖表",
-                                   "🎉 成功完成處理！檔案已儲存：", log());
+    if (!sources_.empty()) target = sources_.front();
+    diagram = exchange::agent_pass(agent_output,
+                                   {.file_path = target,
+                                    .prompt = prompt,
+                                    .default_model = default_model,
+                                    .goal_path = goal_path,
+                                    .skill_path = skill_path,
+                                    .output_dir = out_folder_,
+                                    .add_dot_dir = true},
+                                   "AI 產出的圖表內容", log());
+    if (!diagram.ok) return diagram;
+    if (diagram.text.empty()) return Result::failure("❌ AI 生成 Mermaid 圖表失敗，請檢查設定。");
+    return std::nullopt;
 }
 
 vemtora::CommandDecl cmd_flowkin() {

@@ -11,6 +11,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/exchange.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::flowkin {
@@ -66,6 +67,21 @@ class FlowkinApp {
     std::string default_model;
     YAML::Node backup_model;  // kept for the configuration's sake; no step uses it
     std::optional<std::filesystem::path> template_path;
+
+  private:
+    // The steps of run(), in order; a result ends the run with it.
+    std::optional<support::Result> choose_kind();
+    std::optional<support::Result> choose_sources();
+    std::optional<support::Result> ask_requirement();
+    std::optional<support::Result> draw_diagram(exchange::AgentAnswer& diagram);
+
+    std::filesystem::path out_folder_;
+    std::string choice_;                 // the kind's menu text
+    const DiagramKind* kind_ = nullptr;  // the kind it names
+    std::vector<std::filesystem::path> sources_;
+    std::string module_name_ = "Custom";  // of the first source, when there is one
+    std::filesystem::path out_path_;
+    std::string requirement_;
 };
 
 // The command "flowkin" as the host registers it.

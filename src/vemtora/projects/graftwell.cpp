@@ -78,21 +78,33 @@ std::string registration_prompt(const registration::Pass& pass, const std::strin
 }
 
 Result GraftwellApp::run() {
+    if (auto failed = ask_feature()) return *failed;
+    if (auto failed = choose_project()) return *failed;
+    if (auto failed = fetch_instructions()) return *failed;
+    if (auto failed = copy_template()) return *failed;
+    if (auto failed = fill_template()) return *failed;
+    if (auto failed = register_module()) return *failed;
+    return Result::success("🎉 Graftwell 功能開發完成！路徑: " + support::utf8_text(module_path_));
+}
 
+// Without a configured sub-command name, the name and the feature's description are asked.
+std::optional<Result> GraftwellApp::ask_feature() {
+    if (!sub_cli_name.empty()) return std::nullopt;
+    sub_cli_name = support::prompt_stripped("💬 請輸入新的子指令名稱 (kebab-case, 例如: my-feature)");
     if (sub_cli_name.empty()) {
-        sub_cli_name = support::prompt_stripped("💬 請輸入新的子指令名稱 (kebab-case, 例如: my-feature)");
-        if (sub_cli_name.empty()) {
-            log().warning("⚠️ 未輸入子指令名稱，程序結束。");
-            return Result::failure("未輸入子指令名稱。");
-        }
-        _update_naming_vars();
-        auto typed = fileIO::get_user_input_via_editor(
-            "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: " + feature_desc + "\n",
-            "功能描述", &log());
-        if (!typed) return exchange::editor_failed();
-        if (!typed->empty()) feature_desc = std::string(support::strip(*typed));
+        log().warning("⚠️ 未輸入子指令名稱，程序結束。");
+        return Result::failure("未輸入子指令名稱。");
     }
+    _update_naming_vars();
+    auto typed = fileIO::get_user_input_via_editor(
+        "# 請在此輸入功能描述，未輸入就使用目前設定。存檔並關閉編輯器以繼續。\n# 目前設定: " + feature_desc + "\n",
+        "功能描述", &log());
+    if (!typed) return exchange::editor_failed();
+    if (!typed->empty()) feature_desc = std::string(support::strip(*typed));
+    return std::nullopt;
+}
 
+std::optional<Result> GraftwellApp::choose_project() {
     log().info("✅ 🔍 正在掃描目前目錄以選取專案...");
     fileIO::DirectoryList folders;
     if (auto failure = exchange::list_project_folders(folders, log())) return *failure;
@@ -101,16 +113,22 @@ Result GraftwellApp::run() {
     prj_folder = chosen;
     log().info("✅ 已選取目標專案：" + support::utf8_text(*prj_folder));
     log().info("✅ 🚀 開始 Graftwell 開發程序。子指令：" + sub_cli_name);
+    return std::nullopt;
+}
 
+// The goal and skill files, and the module template's code.
+std::optional<Result> GraftwellApp::fetch_instructions() {
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
-
-    std::string template_code = fileIO::load_or_download_content(template_file, fileIO::repo_url(template_file),
-                                                                 "Python CLI 範本", &log());
-    if (template_code.empty()) {
+    template_code_ = fileIO::load_or_download_content(template_file, fileIO::repo_url(template_file),
+                                                      "Python CLI 範本", &log());
+    if (template_code_.empty()) {
         log().error("❌ 無法獲取範本程式碼。");
         return Result::failure("範本載入失敗。");
     }
+    return std::nullopt;
+}
 
+std::optional<Result> GraftwellApp::copy_template() {
     // The module belongs in the chosen package folder: a name holding a path separator or
     // a drive ("C:x" is the current folder of drive C:) would put the template copy
     // somewhere else. The same rule as sproutel's.
@@ -118,19 +136,23 @@ Result GraftwellApp::run() {
         log().error("❌ 子指令名稱不可包含路徑分隔符號：" + sub_cli_name);
         return Result::failure("子指令名稱不可包含路徑分隔符號: " + sub_cli_name);
     }
-    const fs::path module_path = *prj_folder / support::path_from_utf8(file_name);
+    module_path_ = *prj_folder / support::path_from_utf8(file_name);
     // The template copy would replace an existing module (the name "cli" even gives
     // cli.py, the project's registration file), so an existing file is never touched.
-    if (fs::exists(fs::symlink_status(module_path))) {
-        log().error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + support::utf8_text(module_path));
-        return Result::failure("目標檔案已存在: " + support::utf8_text(module_path));
+    if (fs::exists(fs::symlink_status(module_path_))) {
+        log().error("❌ 目標檔案已存在，為避免覆蓋既有程式碼，程序中斷：" + support::utf8_text(module_path_));
+        return Result::failure("目標檔案已存在: " + support::utf8_text(module_path_));
     }
     // The agent fills the template copy in place: without it there is nothing to run on.
-    if (auto copied = fileIO::save_local_file_content(module_path, template_code, "範本檔案", &log()); !copied.ok)
+    if (auto copied = fileIO::save_local_file_content(module_path_, template_code_, "範本檔案", &log()); !copied.ok)
         return Result::failure(copied.text);
+    return std::nullopt;
+}
 
+// The agent's pass over the template copy, and its answer saved there.
+std::optional<Result> GraftwellApp::fill_template() {
     std::string cli_name = fileIO::get_cli_name(support::parent_or_dot(*prj_folder) / "setup.py", "vemtora");
-    std::string prompt = feature_prompt(module_path, cli_name);
+    std::string prompt = feature_prompt(module_path_, cli_name);
     exchange::log_prompt(prompt, log());
 
     // The template copy was made for this pass only: when the pass fails or is
@@ -146,37 +168,37 @@ Result GraftwellApp::run() {
                                        .add_dot_dir = true},
                                       "AI 產出的特徵碼", log());
     } catch (const support::Interrupted&) {
-        fileIO::remove_file(module_path);
+        fileIO::remove_file(module_path_);
         throw;
     }
     if (!answer.ok) {
-        fileIO::remove_file(module_path);
+        fileIO::remove_file(module_path_);
         return registration::rewrite_failed(file_name, answer.text);
     }
 
     const std::string& code = answer.text;
     if (code.empty()) return Result::failure(registration::no_code_written(file_name, "範本", log()));
-    auto saved = exchange::save_answer(module_path, code, answer.file, file_name, log());
+    auto saved = exchange::save_answer(module_path_, code, answer.file, file_name, log());
     if (!saved.ok) return Result::failure(saved.text);
     log().info("✅ agy 程式碼重構完成！");
+    return std::nullopt;
+}
 
-    if (auto failed = registration::run(
-            {.module_path = module_path,
-             .cli_folder = *prj_folder,
-             .goal_path = goal_path,
-             .skill_path = skill_path,
-             .default_model = default_model,
-             .prompt = [this](const registration::Pass& pass,
-                              const std::string& func_name) { return registration_prompt(pass, sub_cli_name, file_name, func_name); },
-             .start_line = "✅ ⏳ 正在透過 agy 向 cli.py 註冊新子指令...",
-             .done_line = "🎉 已成功將功能註冊到 cli.py",
-             .agent_failed_line = "❌ agy 註冊失敗",
-             .agent_failed = "agy 註冊至 cli.py 失敗",
-             .failure_names_reason = false,
-             .log = &log()}))
-        return *failed;
-
-    return Result::success("🎉 Graftwell 功能開發完成！路徑: " + support::utf8_text(module_path));
+std::optional<Result> GraftwellApp::register_module() {
+    return registration::run(
+        {.module_path = module_path_,
+         .cli_folder = *prj_folder,
+         .goal_path = goal_path,
+         .skill_path = skill_path,
+         .default_model = default_model,
+         .prompt = [this](const registration::Pass& pass,
+                          const std::string& func_name) { return registration_prompt(pass, sub_cli_name, file_name, func_name); },
+         .start_line = "✅ ⏳ 正在透過 agy 向 cli.py 註冊新子指令...",
+         .done_line = "🎉 已成功將功能註冊到 cli.py",
+         .agent_failed_line = "❌ agy 註冊失敗",
+         .agent_failed = "agy 註冊至 cli.py 失敗",
+         .failure_names_reason = false,
+         .log = &log()});
 }
 
 vemtora::CommandDecl cmd_graftwell() {

@@ -58,6 +58,18 @@ class GraftwellApp {
     std::string default_model;
     YAML::Node backup_model;  // kept for the configuration's sake; no pass uses it
     bool debug = false;       // kept; debug mode comes from --debug or DOVUD_DEBUG
+
+  private:
+    // The steps of run(), in order; a result ends the run with it.
+    std::optional<support::Result> ask_feature();
+    std::optional<support::Result> choose_project();
+    std::optional<support::Result> fetch_instructions();
+    std::optional<support::Result> copy_template();
+    std::optional<support::Result> fill_template();
+    std::optional<support::Result> register_module();
+
+    std::string template_code_;
+    fs::path module_path_;  // the template copy the agent fills: the new module
 };
 
 // The command "graftwell" as the host registers it.

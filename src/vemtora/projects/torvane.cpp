@@ -77,16 +77,36 @@ TorvaneApp::TorvaneApp(const YAML::Node& config_dict) {
 }
 
 Result TorvaneApp::run() {
+    if (auto failed = gather_references()) return *failed;
+    if (auto failed = choose_target()) return *failed;
+    choose_architecture();
+    if (auto missing = exchange::fetch_fixed({{goal_path, "_agy/goal/torvane.yaml", "Refactor Prompt"},
+                                              {skill_path, "_agy/skill/dovud-expert.yaml", "Skill Prompt"}},
+                                             log()))
+        return *missing;
+    if (auto failed = ask_requirement()) return *failed;
+    if (auto failed = refactor_target()) return *failed;
+    if (auto failed = register_target()) return *failed;
+    log().info("🎉 成功完成重構！檔案已更新：" + support::utf8_text(inputs_.target_path));
+    return Result::success("重構完成並已更新檔案: " + support::utf8_text(inputs_.target_path));
+}
 
+// The output folder, the API manuals the user downloads into it, and the manuals and
+// reference sources found there.
+std::optional<Result> TorvaneApp::gather_references() {
     log().info("✅ 開始 Vemtora torvane 程序。目標資料夾：" + output_dir);
-    const fs::path out_folder = support::path_from_utf8(output_dir);
-    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
-    fileIO::download_and_save_from_registry(manual_registry, out_folder, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
+    out_folder_ = support::path_from_utf8(output_dir);
+    if (auto failed = exchange::prepare_output_dir(out_folder_, log())) return *failed;
+    fileIO::download_and_save_from_registry(manual_registry, out_folder_, "💬 請選擇需要下載的 API 參考手冊 (以供 AGY 參考)",
                                             "API手冊：", &log());
-    auto paths_md = fileIO::find_files_with_extensions(out_folder, {.extensions = {".md"}, .recursive = true, .logger = &log()}).paths;
-    auto paths_py_ref =
-        fileIO::find_files_with_extensions(out_folder, {.extensions = {".py"}, .recursive = true, .logger = &log()}).paths;
+    inputs_.manuals =
+        fileIO::find_files_with_extensions(out_folder_, {.extensions = {".md"}, .recursive = true, .logger = &log()}).paths;
+    inputs_.references =
+        fileIO::find_files_with_extensions(out_folder_, {.extensions = {".py"}, .recursive = true, .logger = &log()}).paths;
+    return std::nullopt;
+}
 
+std::optional<Result> TorvaneApp::choose_target() {
     support::echo("");
     support::echo("--- 步驟 1: 💬 請選擇 [重構目標檔案 (Target File)] ---");
     auto target_selection = fileIO::scan_and_select_files("./", {.extensions = {".py"},
@@ -97,44 +117,45 @@ Result TorvaneApp::run() {
                                                                  .picks = fileIO::Picks::one});
     if (target_selection.empty()) return Result::failure("未選取目標檔案，程序結束。");
     const auto& [target_path, target_stem] = target_selection.front();
+    inputs_.target_path = target_path;
     log().info("✅ 已選取重構目標：" + target_stem + ".py");
+    return std::nullopt;
+}
 
+// The reference architecture is optional: without one the refactoring is a general one.
+void TorvaneApp::choose_architecture() {
     support::echo("");
     support::echo("--- 步驟 2: 💬 請選擇 [主架構參考範例 (Reference Architecture)] ---");
     auto arch_selection = fileIO::scan_and_select_files(
-        out_folder, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log(),
-                     .picks = fileIO::Picks::one});
-    std::optional<fs::path> architecture;
+        out_folder_, {.extensions = {".py"}, .exclude_names = {"__init__"}, .label = "架構參考範例", .logger = &log(),
+                      .picks = fileIO::Picks::one});
     if (!arch_selection.empty()) {
-        architecture = arch_selection.front().first;
+        inputs_.architecture = arch_selection.front().first;
         log().info("✅ 已選取架構參考: " + arch_selection.front().second + ".py");
     } else {
         log().warning("⚠️ 未選取架構參考，將採用一般重構模式。");
     }
+}
 
-    if (auto missing = exchange::fetch_fixed({{goal_path, "_agy/goal/torvane.yaml", "Refactor Prompt"},
-                                              {skill_path, "_agy/skill/dovud-expert.yaml", "Skill Prompt"}},
-                                             log()))
-        return *missing;
-
+std::optional<Result> TorvaneApp::ask_requirement() {
     auto typed = fileIO::get_user_input_via_editor(
         "# 請在此輸入具體的重構需求（例如：優化錯誤處理、重構輸入為 editor、加上型別提示等）。存檔並關閉以繼續。\n",
         "重構需求描述", &log());
     if (!typed) return exchange::editor_failed();
-    std::string refactor_desc = std::move(*typed);
-    if (refactor_desc.empty()) {
+    inputs_.refactor_desc = std::move(*typed);
+    if (inputs_.refactor_desc.empty()) {
         log().warning("⚠️ 未輸入具體重構需求，將採用預設重構規則。");
-        refactor_desc = "根據重構目標指示進行一般程式碼重構與優化。";
+        inputs_.refactor_desc = "根據重構目標指示進行一般程式碼重構與優化。";
     }
+    return std::nullopt;
+}
 
-    std::string prompt = refactor_prompt({.goal_path = goal_path,
-                                          .skill_path = skill_path,
-                                          .target_path = target_path,
-                                          .manuals = paths_md,
-                                          .references = paths_py_ref,
-                                          .architecture = architecture,
-                                          .cli_name = fileIO::get_cli_name("setup.py", "vemtora"),
-                                          .refactor_desc = refactor_desc});
+// The prompt, the user's go-ahead, the agent's pass and the refactored file saved.
+std::optional<Result> TorvaneApp::refactor_target() {
+    inputs_.goal_path = goal_path;
+    inputs_.skill_path = skill_path;
+    inputs_.cli_name = fileIO::get_cli_name("setup.py", "vemtora");
+    std::string prompt = refactor_prompt(inputs_);
     exchange::log_prompt_block(prompt, log());
 
     if (!support::confirm("\n❓ 是否確認開始進行程式碼重構？", true)) {
@@ -152,6 +173,7 @@ Result TorvaneApp::run() {
                                        "AI 產出的重構碼", log());
     if (!answer.ok) return answer;
 
+    const fs::path& target_path = inputs_.target_path;
     const std::string& refactored_code = answer.text;
     if (refactored_code.empty()) {
         log().error("❌ agy 未產出任何重構程式碼，目標檔案保持不變。");
@@ -159,24 +181,23 @@ Result TorvaneApp::run() {
     }
     auto saved = exchange::save_answer(target_path, refactored_code, answer.file, support::utf8_text(target_path.filename()), log());
     if (!saved.ok) return Result::failure(saved.text);
+    return std::nullopt;
+}
 
-    if (auto failed = registration::run({.module_path = target_path,
-                                         .cli_folder = support::parent_or_dot(target_path),
-                                         .goal_path = goal_path,
-                                         .skill_path = skill_path,
-                                         .default_model = default_model,
-                                         .prompt = registration_prompt,
-                                         .needs_function = false,
-                                         .no_cli_line = "⚠️ 未在同目錄下找到 cli.py，跳過自動註冊子指令的檢查。",
-                                         .start_line = "✅ ⏳ 正在向 cli.py 檢查與更新子指令註冊...",
-                                         .done_line = "🎉 已成功將功能註冊至 cli.py",
-                                         .agent_failed_line = "❌ agy 註冊/檢查失敗",
-                                         .agent_failed = "agy 註冊或檢查至 cli.py 失敗",
-                                         .log = &log()}))
-        return *failed;
-
-    log().info("🎉 成功完成重構！檔案已更新：" + support::utf8_text(target_path));
-    return Result::success("重構完成並已更新檔案: " + support::utf8_text(target_path));
+std::optional<Result> TorvaneApp::register_target() {
+    return registration::run({.module_path = inputs_.target_path,
+                              .cli_folder = support::parent_or_dot(inputs_.target_path),
+                              .goal_path = goal_path,
+                              .skill_path = skill_path,
+                              .default_model = default_model,
+                              .prompt = registration_prompt,
+                              .needs_function = false,
+                              .no_cli_line = "⚠️ 未在同目錄下找到 cli.py，跳過自動註冊子指令的檢查。",
+                              .start_line = "✅ ⏳ 正在向 cli.py 檢查與更新子指令註冊...",
+                              .done_line = "🎉 已成功將功能註冊至 cli.py",
+                              .agent_failed_line = "❌ agy 註冊/檢查失敗",
+                              .agent_failed = "agy 註冊或檢查至 cli.py 失敗",
+                              .log = &log()});
 }
 
 vemtora::CommandDecl cmd_torvane() {

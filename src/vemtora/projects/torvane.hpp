@@ -64,6 +64,18 @@ class TorvaneApp {
     std::string default_model;
     YAML::Node backup_model;  // kept for the configuration's sake; no pass uses it
     std::vector<brenkit::fileIO::RegistryEntry> manual_registry;
+
+  private:
+    // The steps of run(), in order; a result ends the run with it.
+    std::optional<support::Result> gather_references();
+    std::optional<support::Result> choose_target();
+    void choose_architecture();
+    std::optional<support::Result> ask_requirement();
+    std::optional<support::Result> refactor_target();
+    std::optional<support::Result> register_target();
+
+    fs::path out_folder_;
+    PromptInputs inputs_;  // filled step by step; the prompt is made of it
 };
 
 // The command "torvane" as the host registers it.

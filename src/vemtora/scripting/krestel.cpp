@@ -69,9 +69,19 @@ KrestelApp::KrestelApp(const YAML::Node& config_dict) {
 }
 
 Result KrestelApp::run() {
+    if (auto failed = fetch_instructions()) return *failed;
+    choose_target();
+    if (auto failed = ask_requirement()) return *failed;
+    exchange::AgentAnswer script;
+    if (auto failed = generate_script(script)) return *failed;
+    return save_script(script);
+}
+
+// The output folder, the goal and skill files and the script template.
+std::optional<Result> KrestelApp::fetch_instructions() {
     log().info("✅ 🚀 開始 Krestel 生成程序。輸出目錄：" + output_dir);
-    fs::path out_folder = support::lexical_path(support::path_from_utf8(output_dir));
-    if (auto failed = exchange::prepare_output_dir(out_folder, log())) return *failed;
+    out_folder_ = support::lexical_path(support::path_from_utf8(output_dir));
+    if (auto failed = exchange::prepare_output_dir(out_folder_, log())) return *failed;
 
     if (auto missing = exchange::fetch_goal_and_skill(goal_path, skill_path, log())) return *missing;
     if (fileIO::load_or_download_content(template_path,
@@ -81,65 +91,73 @@ Result KrestelApp::run() {
         log().error("❌ 無法取得必要的模板檔案。");
         return Result::failure("無法取得必要的模板檔案。");
     }
+    return std::nullopt;
+}
 
-    std::optional<Target> target;
-    std::string current_content;
+// A script picked from those present is refactored; without one a new script is generated.
+void KrestelApp::choose_target() {
     auto scripts = fileIO::find_files_with_extensions("./", {.extensions = {".sh"}, .recursive = true, .logger = &log()});
-    if (!scripts.paths.empty()) {
-        support::echo("\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---");
-        auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh", fileIO::Picks::one);
-        if (!chosen.empty()) {
-            target = Target{chosen.front().second, chosen.front().first};
-            exchange::log_refactor_mode(target->name + ".sh", log());
-            current_content = fileIO::load_local_file_content(target->path, "現有腳本內容", &log());
-        }
-    }
-    const std::string mode = target ? "重構" : "生成";
+    if (scripts.paths.empty()) return;
+    support::echo("\n--- 📝 偵測到現有腳本，您可以選擇一個進行重構 (直接按 Enter 跳過並生成新腳本) ---");
+    auto chosen = fileIO::interactive_select_files(scripts.paths, scripts.names, ".sh", fileIO::Picks::one);
+    if (chosen.empty()) return;
+    target_ = Target{chosen.front().second, chosen.front().first};
+    exchange::log_refactor_mode(target_->name + ".sh", log());
+    current_content_ = fileIO::load_local_file_content(target_->path, "現有腳本內容", &log());
+}
 
+std::optional<Result> KrestelApp::ask_requirement() {
     support::echo("\n--- 🐚 AI Krestel 助手 ---");
     auto typed = fileIO::get_user_input_via_editor(editor_text, "Bash 腳本需求", &log());
     if (!typed) return exchange::editor_failed();
-    const std::string user_req = std::move(*typed);
-    if (user_req.empty()) {
+    user_req_ = std::move(*typed);
+    if (user_req_.empty()) {
         log().warning("⚠️ 未獲取到有效需求，程序結束。");
         return Result::failure("未獲取到有效需求，程序結束。");
     }
+    return std::nullopt;
+}
 
-    log().info("✅ 🤖 正在請求 AI " + std::string(target ? "重構" : "根據模板生成") + "腳本 ⏳...");
+// The agent's pass; its answer is the script, shown against the refactored one.
+std::optional<Result> KrestelApp::generate_script(exchange::AgentAnswer& script) {
+    log().info("✅ 🤖 正在請求 AI " + std::string(target_ ? "重構" : "根據模板生成") + "腳本 ⏳...");
     std::string prompt = build_prompt({.goal_path = goal_path, .skill_path = skill_path,
-                                       .template_path = template_path, .user_req = user_req, .target = target});
+                                       .template_path = template_path, .user_req = user_req_, .target = target_});
     exchange::log_prompt_block(prompt, log());
 
-    auto agent = exchange::agent_pass(agent_output_file,
-                                      {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
-                                       .skill_path = skill_path, .output_dir = out_folder, .add_dot_dir = true},
-                                      "AI 產出的 Bash 腳本", log());
-    if (!agent.ok) {
-        log().error("❌ AI " + mode + "腳本失敗: " + agent.text);
-        return Result::failure("AI 執行失敗: " + agent.text);
+    script = exchange::agent_pass(agent_output_file,
+                                  {.prompt = prompt, .default_model = default_model, .goal_path = goal_path,
+                                   .skill_path = skill_path, .output_dir = out_folder_, .add_dot_dir = true},
+                                  "AI 產出的 Bash 腳本", log());
+    if (!script.ok) {
+        log().error("❌ AI " + mode() + "腳本失敗: " + script.text);
+        return Result::failure("AI 執行失敗: " + script.text);
     }
-
-    const std::string& script_content = agent.text;
-    if (script_content.empty()) {
+    if (script.text.empty()) {
         log().error("❌ 無法讀取 AI 產出的腳本內容。");
         return Result::failure("無法讀取 AI 產出的腳本內容。");
     }
+    if (target_)
+        mindrel::display_content_diff({.old_content = current_content_, .new_content = script.text,
+                                       .from_file = target_->name + ".sh (Original)",
+                                       .to_file = target_->name + ".sh (Refactored)"});
+    return std::nullopt;
+}
 
-    if (target)
-        mindrel::display_content_diff({.old_content = current_content, .new_content = script_content,
-                                       .from_file = target->name + ".sh (Original)",
-                                       .to_file = target->name + ".sh (Refactored)"});
-
-    std::string file_stem = target ? target->name : "generated_script";
+// Saved under the name its tag gives (else the refactored script's, else a fixed one),
+// free in the output folder, and made executable.
+Result KrestelApp::save_script(exchange::AgentAnswer& script) {
+    const std::string& script_content = script.text;
+    std::string file_stem = target_ ? target_->name : "generated_script";
     if (auto tag = script_tag(script_content)) {
         log().info("✅ 📝 偵測到腳本名稱標籤：" + tag->tag);
         file_stem = tag->stem;
     }
 
-    auto unique = fileIO::get_unique_path(out_folder, file_stem, ".sh", &log());
+    auto unique = fileIO::get_unique_path(out_folder_, file_stem, ".sh", &log());
     if (!unique) return Result::failure(fileIO::no_unique_path);
-    fs::path out_path = fileIO::setup_output_file(out_folder, support::utf8_text(unique->filename()), &log());
-    auto saved = exchange::save_answer(out_path, script_content, agent.file, "Bash 腳本", log(), exchange::LineEnds::lf);
+    fs::path out_path = fileIO::setup_output_file(out_folder_, support::utf8_text(unique->filename()), &log());
+    auto saved = exchange::save_answer(out_path, script_content, script.file, "Bash 腳本", log(), exchange::LineEnds::lf);
     if (!saved.ok) {
         log().error("❌ 儲存腳本失敗: " + saved.text);
         return Result::failure(saved.text);
@@ -153,7 +171,7 @@ Result KrestelApp::run() {
         case support::Executable::not_needed: break;  // Windows: bash runs the script without such bits
     }
 
-    log().info("🎉 成功完成" + mode + "！檔案已更新：" + support::utf8_text(out_path));
+    log().info("🎉 成功完成" + mode() + "！檔案已更新：" + support::utf8_text(out_path));
     return exchange::produced(name);
 }
 

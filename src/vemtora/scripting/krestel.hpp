@@ -9,6 +9,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
+#include "vemtora/core/exchange.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::krestel {
@@ -64,6 +65,20 @@ class KrestelApp {
     std::filesystem::path template_path;
     std::string default_model;  // a display name
     YAML::Node backup_model;    // display names; kept for the configuration's sake
+
+  private:
+    // The steps of run(), in order; a result ends the run with it.
+    std::optional<support::Result> fetch_instructions();
+    void choose_target();
+    std::optional<support::Result> ask_requirement();
+    std::optional<support::Result> generate_script(exchange::AgentAnswer& script);
+    support::Result save_script(exchange::AgentAnswer& script);
+    std::string mode() const { return target_ ? "重構" : "生成"; }
+
+    std::filesystem::path out_folder_;
+    std::optional<Target> target_;  // the script to refactor, if one was picked
+    std::string current_content_;   // its text
+    std::string user_req_;
 };
 
 // The command "krestel" as the host registers it.
