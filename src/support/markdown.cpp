@@ -20,21 +20,18 @@
 #include <vector>
 
 #include "support/html_entities.hpp"
+#include "support/markdown_internal.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
 
 namespace support::markdown {
 
+using detail::kOptions;
+using detail::NodeDeleter;
+using detail::ParserDeleter;
+using detail::take_rendered;
+
 namespace {
-
-constexpr int kOptions = CMARK_OPT_UNSAFE | CMARK_OPT_HARDBREAKS | CMARK_OPT_TABLE_PREFER_STYLE_ATTRIBUTES;
-
-struct ParserDeleter {
-    void operator()(cmark_parser* p) const { cmark_parser_free(p); }
-};
-struct NodeDeleter {
-    void operator()(cmark_node* n) const { cmark_node_free(n); }
-};
 
 // The memory of every tree, node and rendered text here. A parse makes tens of thousands
 // of small allocations, where the system allocator spends about a fifth of a page's time;
@@ -51,16 +48,12 @@ class Pool {
         return &m;
     }
 
-    // While alive, the pool serves; when the outermost one ends, everything goes back.
-    class Use {
-      public:
-        Use() { ++depth_; }
-        ~Use() {
-            if (--depth_ == 0) reset();
-        }
-        Use(const Use&) = delete;
-        Use& operator=(const Use&) = delete;
-    };
+    // The pool serves from the first enter() on; when the last leave() matches it,
+    // everything goes back.
+    static void enter() { ++depth_; }
+    static void leave() {
+        if (--depth_ == 0) reset();
+    }
 
   private:
     // A large piece, linked with the others that are out, so that the end of a parse
@@ -243,50 +236,6 @@ class Pool {
     }
 };
 
-std::string take_rendered(char* html) { return Pool::take_text(html); }
-
-// A parser with the options and extensions of every parse here.
-std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables = true) {
-    static std::once_flag registered;
-    std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
-    std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new_with_mem(options, Pool::mem()));
-    if (cmark_syntax_extension* table = tables ? cmark_find_syntax_extension("table") : nullptr)
-        cmark_parser_attach_syntax_extension(parser.get(), table);
-    return parser;
-}
-
-// A parse for the blocks alone does not need what paragraphs and headings hold: this
-// extension marks them as blocks whose text is not parsed into inlines (where most of a
-// parse's time goes), and otherwise lets a paragraph match the lines a paragraph matches.
-// The blocks come out as without it. The parser asks it on a line where no other block
-// begins: a paragraph that goes on is the container there, and one that a blank line ends
-// (as a heading is ended by any line) is the container's newest child.
-cmark_syntax_extension* blocks_only_extension() {
-    static cmark_syntax_extension* extension = [] {
-        cmark_syntax_extension* ext = cmark_syntax_extension_new("vemtora-blocks-only");
-        cmark_syntax_extension_set_open_block_func(
-            ext, [](cmark_syntax_extension* self, int, cmark_parser*, cmark_node* container, unsigned char*,
-                    int) -> cmark_node* {
-                auto mark = [self](cmark_node* node) {
-                    cmark_node_type type = node ? cmark_node_get_type(node) : CMARK_NODE_NONE;
-                    if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) cmark_node_set_syntax_extension(node, self);
-                };
-                mark(container);
-                mark(cmark_node_last_child(container));
-                return nullptr;
-            });
-        // A paragraph goes on with every line that is not blank; a heading (a paragraph
-        // that an underline made one) takes no more lines.
-        cmark_syntax_extension_set_match_block_func(
-            ext, [](cmark_syntax_extension*, cmark_parser* parser, unsigned char*, int, cmark_node* container) {
-                return cmark_node_get_type(container) == CMARK_NODE_PARAGRAPH && !cmark_parser_is_blank(parser) ? 1 : 0;
-            });
-        cmark_syntax_extension_set_contains_inlines_func(ext, [](cmark_syntax_extension*, cmark_node*) { return 0; });
-        return ext;
-    }();
-    return extension;
-}
-
 // The nodes the passes below work on, gathered in one walk over the tree.
 struct Nodes {
     std::vector<cmark_node*> paragraphs, images, html_blocks, html_inlines, headings, links, code_blocks;
@@ -434,7 +383,10 @@ std::vector<cmark_node*> lift_block_lines(const std::vector<cmark_node*>& paragr
 }
 
 std::string attribute(std::string_view name, std::string_view value) {
-    return " " + std::string(name) + "=\"" + html_escape(value, true) + "\"";
+    // Appended one by one: GCC 12 warns of a false overlap in the chain of operator+.
+    std::string out = " ";
+    out.append(name).append("=\"").append(html_escape(value, true)).append("\"");
+    return out;
 }
 
 // Images as <img alt src title />, in that order. An image may stand inside another
@@ -679,6 +631,77 @@ void write_toc(const std::vector<cmark_node*>& paragraphs, const std::vector<Toc
     for (cmark_node* para : markers) replace_node(para, new_node(CMARK_NODE_HTML_BLOCK, div));
 }
 
+bool is_ascii_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
+}
+bool is_ascii_word(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// "12" -> "13", "099" -> "100" (numbers of any length).
+std::string increment(std::string_view digits) {
+    std::string n(digits.substr(std::min(digits.find_first_not_of('0'), digits.size())));
+    if (n.empty()) return "1";
+    size_t i = n.size();
+    while (i > 0 && n[i - 1] == '9') n[--i] = '0';
+    if (i == 0) n.insert(n.begin(), '1');
+    else ++n[i - 1];
+    return n;
+}
+
+bool is_blank_line(std::string_view line) {
+    for (char c : line)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') return false;
+    return true;
+}
+
+// The columns of a table's delimiter row ("|:--|---|", "--- | :-:"), after any quote
+// markers and indentation before it; 0 for any other line.
+size_t delimiter_columns(std::string_view line) {
+    size_t begin = 0;
+    while (begin < line.size() && (line[begin] == ' ' || line[begin] == '\t' || line[begin] == '>')) ++begin;
+    // Most lines are not one: a row begins with a bar, a colon or a dash.
+    if (begin == line.size() || (line[begin] != '|' && line[begin] != ':' && line[begin] != '-')) return 0;
+    size_t end = line.find_last_not_of(" \t\r\v\f");
+    if (end == std::string_view::npos || end < begin) return 0;
+    std::string_view row = line.substr(begin, end + 1 - begin);
+    if (row.starts_with('|')) row.remove_prefix(1);
+    if (row.ends_with('|')) row.remove_suffix(1);
+    size_t columns = 0;
+    for (size_t pos = 0;;) {
+        size_t bar = row.find('|', pos);
+        std::string_view cell = strip(row.substr(pos, bar == std::string_view::npos ? bar : bar - pos));
+        if (cell.starts_with(':')) cell.remove_prefix(1);
+        if (cell.ends_with(':')) cell.remove_suffix(1);
+        if (cell.empty() || cell.find_first_not_of('-') != std::string_view::npos) return 0;
+        ++columns;
+        if (bar == std::string_view::npos) return columns;
+        pos = bar + 1;
+    }
+}
+
+// A line that the renderer takes for blank: nothing but blanks and tabs.
+bool is_renderer_blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
+
+}  // namespace
+
+namespace detail {
+
+PoolUse::PoolUse() { Pool::enter(); }
+PoolUse::~PoolUse() { Pool::leave(); }
+
+std::string take_rendered(char* html) { return Pool::take_text(html); }
+
+// A parser with the options and extensions of every parse here.
+std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
+    std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new_with_mem(options, Pool::mem()));
+    if (cmark_syntax_extension* table = tables ? cmark_find_syntax_extension("table") : nullptr)
+        cmark_parser_attach_syntax_extension(parser.get(), table);
+    return parser;
+}
+
 constexpr char kMarkdownWord[] = "markdown";
 
 // Blocks opened by a tag line carrying markdown="1" hold Markdown. Such a tag starts a
@@ -687,7 +710,7 @@ constexpr char kMarkdownWord[] = "markdown";
 // content is then parsed as Markdown and the attribute dropped later.
 // `origin`, when given, gets for every line of the result the index of the line of `text`
 // it is, or npos for an added blank line. Nothing when the text holds no such block.
-std::optional<std::string> open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr) {
+std::optional<std::string> open_markdown_blocks(std::string_view text, std::vector<size_t>* origin) {
     // Only a line that begins with "<" (after at most three blanks) and names the
     // attribute can open such a block; "<" is rare at the start of a Markdown line.
     auto may_open = [text] {
@@ -773,58 +796,6 @@ std::optional<std::string> open_markdown_blocks(std::string_view text, std::vect
     return out;
 }
 
-bool is_ascii_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
-}
-bool is_ascii_word(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// "12" -> "13", "099" -> "100" (numbers of any length).
-std::string increment(std::string_view digits) {
-    std::string n(digits.substr(std::min(digits.find_first_not_of('0'), digits.size())));
-    if (n.empty()) return "1";
-    size_t i = n.size();
-    while (i > 0 && n[i - 1] == '9') n[--i] = '0';
-    if (i == 0) n.insert(n.begin(), '1');
-    else ++n[i - 1];
-    return n;
-}
-
-bool is_blank_line(std::string_view line) {
-    for (char c : line)
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') return false;
-    return true;
-}
-
-// The columns of a table's delimiter row ("|:--|---|", "--- | :-:"), after any quote
-// markers and indentation before it; 0 for any other line.
-size_t delimiter_columns(std::string_view line) {
-    size_t begin = 0;
-    while (begin < line.size() && (line[begin] == ' ' || line[begin] == '\t' || line[begin] == '>')) ++begin;
-    // Most lines are not one: a row begins with a bar, a colon or a dash.
-    if (begin == line.size() || (line[begin] != '|' && line[begin] != ':' && line[begin] != '-')) return 0;
-    size_t end = line.find_last_not_of(" \t\r\v\f");
-    if (end == std::string_view::npos || end < begin) return 0;
-    std::string_view row = line.substr(begin, end + 1 - begin);
-    if (row.starts_with('|')) row.remove_prefix(1);
-    if (row.ends_with('|')) row.remove_suffix(1);
-    size_t columns = 0;
-    for (size_t pos = 0;;) {
-        size_t bar = row.find('|', pos);
-        std::string_view cell = strip(row.substr(pos, bar == std::string_view::npos ? bar : bar - pos));
-        if (cell.starts_with(':')) cell.remove_prefix(1);
-        if (cell.ends_with(':')) cell.remove_suffix(1);
-        if (cell.empty() || cell.find_first_not_of('-') != std::string_view::npos) return 0;
-        ++columns;
-        if (bar == std::string_view::npos) return columns;
-        pos = bar + 1;
-    }
-}
-
-// A line that the renderer takes for blank: nothing but blanks and tabs.
-bool is_renderer_blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
-
 // A table is a header line, a delimiter row that fixes the number of columns, and the
 // lines after it up to a blank one (other blocks may end it sooner: the count is an upper
 // bound). The extension gives every row all the columns, so the cells it would make are
@@ -895,7 +866,7 @@ bool tables_leave_code_alone(std::string_view source, const std::vector<std::pai
     return true;
 }
 
-}  // namespace
+}  // namespace detail
 
 bool begins_only_paragraph(std::string_view line) {
     if (line.empty()) return false;
@@ -973,158 +944,12 @@ std::string UniqueIds::unique(const std::string& requested) {
     return id;
 }
 
-namespace {
-
-// The blocks as the renderer finds them. `allow_plain`: parsed without the table
-// extension where that finds the same code blocks, and without the inlines of longer
-// paragraphs; otherwise the one full parse that the others are checked against.
-BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool allow_plain) {
-    Pool::Use pooled;
-    std::vector<size_t> origin;
-    std::optional<std::string> opened = open_markdown_blocks(text, &origin);
-    std::string_view source = opened ? std::string_view(*opened) : text;
-    // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
-    // stand-in keeps its columns those of the text.
-    std::string nul_free;
-    if (source.find('\0') != std::string_view::npos) {
-        nul_free = std::string(source);
-        std::replace(nul_free.begin(), nul_free.end(), '\0', '\x01');
-        source = nul_free;
-    }
-    bool tables = check_table_sizes(source, max_table_cells);
-    // Without the table extension (half a parse on its own) and without the inlines of
-    // longer paragraphs the code blocks come out the same, unless a table can change them.
-    auto parse = [&source](bool full) {
-        auto parser = new_parser(kOptions | CMARK_OPT_SOURCEPOS, full);
-        if (!full) cmark_parser_attach_syntax_extension(parser.get(), blocks_only_extension());
-        cmark_parser_feed(parser.get(), source.data(), source.size());
-        return std::unique_ptr<cmark_node, NodeDeleter>(cmark_parser_finish(parser.get()));
-    };
-    std::unique_ptr<cmark_node, NodeDeleter> doc = parse(!allow_plain);
-    if (allow_plain && tables) {
-        std::vector<std::pair<int, int>> open_lines;
-        for (cmark_node* n = cmark_node_first_child(doc.get()); n; n = cmark_node_next(n)) {
-            cmark_node_type type = cmark_node_get_type(n);
-            if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING)
-                open_lines.emplace_back(cmark_node_get_start_line(n), cmark_node_get_end_line(n));
-        }
-        if (!tables_leave_code_alone(source, open_lines)) doc = parse(true);
-    }
-
-    // The renderer skips a byte-order mark, so the columns of the first line start after it.
-    size_t bom = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-    // Lines end where the renderer ends them: at a line feed, a carriage return, or both.
-    std::vector<size_t> starts{0};
-    const bool has_cr = text.find('\r') != std::string_view::npos;
-    auto next_break = [&](size_t from) { return has_cr ? text.find_first_of("\r\n", from) : text.find('\n', from); };
-    for (size_t i = next_break(0); i != std::string_view::npos; i = next_break(i)) {
-        i += (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-        starts.push_back(i);
-    }
-    // A line of the parsed text (counted from 1) as a line of `text` (from 0); an added
-    // blank line counts as the line before it.
-    auto line_of = [&](int parsed) {
-        size_t k = parsed > 0 ? static_cast<size_t>(parsed - 1) : 0;
-        if (origin.empty()) return std::min(k, starts.size() - 1);
-        k = std::min(k, origin.size() - 1);
-        while (k > 0 && origin[k] == std::string::npos) --k;
-        return origin[k] == std::string::npos ? 0 : std::min(origin[k], starts.size() - 1);
-    };
-    auto line_end = [&](size_t line) {
-        if (line + 1 >= starts.size()) return text.size();
-        size_t end = starts[line + 1] - 1;
-        return (text[end] == '\n' && end > starts[line] && text[end - 1] == '\r') ? end - 1 : end;
-    };
-    auto line_break = [&](size_t line) -> std::string_view {
-        if (line + 1 >= starts.size()) return "\n";
-        return text.substr(line_end(line), starts[line + 1] - line_end(line));
-    };
-    auto position = [&](size_t line, int column) {
-        size_t offset = starts[line] + (line == 0 ? bom : 0) + static_cast<size_t>(std::max(column, 0));
-        return std::min(offset, line_end(line));
-    };
-
-    BlockMap map;
-    // The blocks in text order; what a paragraph, heading or table cell holds is inline
-    // content, where no code block can stand, and is not walked.
-    auto next_block = [root = doc.get()](cmark_node* node) -> cmark_node* {
-        cmark_node* child = cmark_node_first_child(node);
-        if (child && (cmark_node_get_type(child) & CMARK_NODE_TYPE_MASK) == CMARK_NODE_TYPE_BLOCK) return child;
-        for (; node != root; node = cmark_node_parent(node))
-            if (cmark_node* next = cmark_node_next(node)) return next;
-        return nullptr;
-    };
-    for (cmark_node* node = next_block(doc.get()); node; node = next_block(node)) {
-        cmark_node_type type = cmark_node_get_type(node);
-        if ((type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) && cmark_node_parent(node) == doc.get()) {
-            int start = cmark_node_get_start_line(node), end = cmark_node_get_end_line(node);
-            if (start > 0 && end >= start) map.open_text.emplace_back(starts[line_of(start)], line_end(line_of(end)));
-            continue;
-        }
-        if (type != CMARK_NODE_CODE_BLOCK) continue;
-        CodeBlock block;
-        int fence_length = 0, fence_offset = 0;
-        char fence_char = 0;
-        block.fenced = cmark_node_get_fenced(node, &fence_length, &fence_offset, &fence_char) != 0;
-        block.info = cmark_node_get_fence_info(node) ? cmark_node_get_fence_info(node) : "";
-        std::string_view literal = cmark_node_get_literal(node) ? cmark_node_get_literal(node) : "";
-        size_t first = line_of(cmark_node_get_start_line(node));
-        block.begin = position(first, cmark_node_get_start_column(node) - 1);
-        size_t lines = static_cast<size_t>(std::count(literal.begin(), literal.end(), '\n'));
-        size_t first_code = block.fenced ? first + 1 : first;
-        cmark_node* parent = cmark_node_parent(node);
-        bool container_ended = parent && cmark_node_get_end_line(node) > cmark_node_get_end_line(parent);
-        if (block.fenced && !container_ended) {
-            size_t last = line_of(cmark_node_get_end_line(node));
-            int column = cmark_node_get_end_column(node);
-            // Column 0: the block ended with the line before (a blank line closing the text).
-            if (column <= 0 && last > first) block.end = line_end(last - 1);
-            else block.end = position(last, column);
-        } else if (block.fenced) {
-            // Left open and ended by the end of its container: the renderer gives the line
-            // that ended the container as its end, but the code stops at its last line.
-            block.end = line_end(std::min(first + lines, starts.size() - 1));
-        } else {
-            block.end = line_end(std::min(first + (lines ? lines - 1 : 0), starts.size() - 1));
-        }
-        block.end = std::max(block.end, block.begin);
-        // The code's lines keep the line breaks the text has there.
-        size_t line = first_code;
-        for (size_t pos = 0; pos < literal.size(); ++line) {
-            size_t nl = literal.find('\n', pos);
-            if (nl == std::string_view::npos) {
-                block.literal.append(literal.substr(pos));
-                break;
-            }
-            block.literal.append(literal.substr(pos, nl - pos));
-            block.literal += line_break(line);
-            pos = nl + 1;
-        }
-        if (!block.fenced) {
-            block.html = take_rendered(cmark_render_html(node, kOptions, nullptr));
-            if (block.html.ends_with('\n')) block.html.pop_back();
-        }
-        map.code_blocks.push_back(std::move(block));
-    }
-    return map;
-}
-
-}  // namespace
-
-std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells) {
-    return scan_blocks(text, max_table_cells, false).code_blocks;
-}
-
-BlockMap map_blocks(std::string_view text, std::size_t max_table_cells) {
-    return scan_blocks(text, max_table_cells, true);
-}
-
 std::string render_html(std::string_view text, const Options& options) {
-    Pool::Use pooled;
-    std::optional<std::string> opened = open_markdown_blocks(text);
+    detail::PoolUse pooled;
+    std::optional<std::string> opened = detail::open_markdown_blocks(text);
     std::string_view source = opened ? std::string_view(*opened) : text;
     // The table extension alone costs half a parse: it is left out where no table can stand.
-    auto parser = new_parser(kOptions, check_table_sizes(source, options.max_table_cells));
+    auto parser = detail::new_parser(kOptions, detail::check_table_sizes(source, options.max_table_cells));
     cmark_parser_feed(parser.get(), source.data(), source.size());
     std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
     cmark_llist* extensions = cmark_parser_get_syntax_extensions(parser.get());

@@ -1,0 +1,57 @@
+#pragma once
+// What the Markdown renderer (markdown.cpp) and the block scan (markdown_blocks.cpp) share:
+// the parser as every parse here sets it up, the memory pool it works in, and the reading
+// of tables and of blocks opened by markdown="1".
+#include <cmark-gfm.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace support::markdown::detail {
+
+inline constexpr int kOptions = CMARK_OPT_UNSAFE | CMARK_OPT_HARDBREAKS | CMARK_OPT_TABLE_PREFER_STYLE_ATTRIBUTES;
+
+struct ParserDeleter {
+    void operator()(cmark_parser* p) const { cmark_parser_free(p); }
+};
+struct NodeDeleter {
+    void operator()(cmark_node* n) const { cmark_node_free(n); }
+};
+
+// While one is alive, every tree, node and rendered text comes from the renderer's pool;
+// when the outermost one ends, everything goes back at once.
+class PoolUse {
+  public:
+    PoolUse();
+    ~PoolUse();
+    PoolUse(const PoolUse&) = delete;
+    PoolUse& operator=(const PoolUse&) = delete;
+};
+
+// A text that cmark rendered, copied out of the pool; the piece goes back.
+std::string take_rendered(char* html);
+
+// A parser with the options and extensions of every parse here.
+std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables = true);
+
+// Blocks opened by a tag line carrying markdown="1" hold Markdown: the text with blank
+// lines around such tags, so that the content is parsed as Markdown. `origin`, when given,
+// gets for every line of the result the index of the line of `text` it is, or npos for an
+// added blank line. Nothing when the text holds no such block.
+std::optional<std::string> open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr);
+
+// Throws std::length_error for a table of more than `max_cells` cells; returns whether a
+// table can stand in the text at all.
+bool check_table_sizes(std::string_view text, size_t max_cells);
+
+// Whether a parse without the table extension finds the code blocks that a parse with it
+// finds, given the first and last line (counted from 1) of each paragraph and heading
+// outside any container.
+bool tables_leave_code_alone(std::string_view source, const std::vector<std::pair<int, int>>& open_lines);
+
+}  // namespace support::markdown::detail
