@@ -145,8 +145,20 @@ class VarnelApp {
     std::optional<fs::path> config_path;
 
   private:
+    // The steps of run(), in order.
+    // Packs the newest file of every family where the download link says (in the
+    // working folder when it points outside it); the reason the packing failed, or "".
+    std::string pack_latest_versions();
+    // Matches the entries to the newest files and offers the files no entry lists;
+    // whether there is a configuration file to write back.
+    bool match_files(bool packing_failed);
     void add_unlisted_files(Docs& docs, const std::vector<std::string>& unlisted_files);
     void sync_config(Docs& docs);
+    // The index page of the entries, in the order of their numbers.
+    std::string index_page();
+
+    Docs docs_;
+    std::vector<std::string> files_;  // the folder's files, the new package among them
 };
 
 // ---- command ---------------------------------------------------------------------

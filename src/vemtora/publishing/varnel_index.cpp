@@ -410,54 +410,72 @@ support::Result VarnelApp::run() {
     // judged by the link rule once.
     fileIO::SteadyFolders steady;
     name_values_without_text(config);
-    auto [docs, actual_files] = extract_docs_and_find_actual_files(config);
+    auto extracted = extract_docs_and_find_actual_files(config);
+    docs_ = std::move(extracted.docs);
+    files_ = std::move(extracted.actual_files);
 
+    const std::string packing_error = pack_latest_versions();
+    const bool has_config_file = match_files(!packing_error.empty());
+    sync_config(docs_);
+    // Titles typed at the questions above live only in this write-back.
+    auto written_back = support::Result::success("");
+    if (has_config_file) written_back = fileIO::save_yaml_config(*config_path, config, &log());
+
+    auto out_path = fileIO::setup_output_file("./", "index.html", &log());
+    auto saved = fileIO::save_local_file_content(out_path, index_page(), "HTML 索引", &log());
+    if (!saved.ok) return support::Result::failure("Failed to generate index file: " + saved.text);
+    if (!packing_error.empty()) return support::Result::failure("Failed to create the offline package: " + packing_error);
+    if (!written_back.ok) return support::Result::failure("Failed to save the configuration: " + written_back.text);
+    return support::Result::success("Successfully generated Varnel at: " + support::utf8_text(out_path));
+}
+
+std::string VarnelApp::pack_latest_versions() {
     auto package = fileIO::text_or(fileIO::child(config, std::string(download_key)), "package.zip");
     if (package.empty() || package == "#") package = "package.zip";
     // The package goes where the download link says, so that the button finds it.
     auto package_folder = package_folder_of(package);
     if (!package_folder) {
         log().warning("⚠️ 下載連結 " + package + " 位於工作資料夾之外，壓縮檔改存於 " + file_name_of(package));
-        for (auto& entry : docs)
+        for (auto& entry : docs_)
             if (entry.is_download()) entry.file = file_name_of(package);
         package_folder = "./";
     }
     const auto archive_name = file_name_of(package);
-    std::erase_if(actual_files, [&](const std::string& path) { return is_archive_scratch(file_name_of(path), archive_name); });
+    std::erase_if(files_, [&](const std::string& path) { return is_archive_scratch(file_name_of(path), archive_name); });
     std::string packing_error;
-    if (auto written = zip_latest_version_files(actual_files, archive_name, *package_folder, &packing_error)) {
-        if (std::find(actual_files.begin(), actual_files.end(), *written) == actual_files.end())
-            actual_files.push_back(*written);
+    if (auto written = zip_latest_version_files(files_, archive_name, *package_folder, &packing_error)) {
+        if (std::find(files_.begin(), files_.end(), *written) == files_.end()) files_.push_back(*written);
     }
+    return packing_error;
+}
 
+bool VarnelApp::match_files(bool packing_failed) {
     // A packing that failed left the older package, if any, where it was: the download
     // link and its entry stay as configured rather than being dropped for want of a match.
     std::optional<DocEntry> kept_download;
-    if (!packing_error.empty()) {
-        auto download = std::find_if(docs.begin(), docs.end(), [](const DocEntry& e) { return e.is_download(); });
-        if (download != docs.end()) {
+    if (packing_failed) {
+        auto download = std::find_if(docs_.begin(), docs_.end(), [](const DocEntry& e) { return e.is_download(); });
+        if (download != docs_.end()) {
             kept_download = *download;
-            docs.erase(download);
+            docs_.erase(download);
         }
     }
-    auto unlisted_files = update_docs_to_latest_versions(docs, actual_files);
-    if (kept_download) docs.push_back(*kept_download);
+    auto unlisted_files = update_docs_to_latest_versions(docs_, files_);
+    if (kept_download) docs_.push_back(*kept_download);
     bool has_config_file = config_path && !config_path->empty() && fs::exists(*config_path);
     if (!unlisted_files.empty()) {
         log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + support::list_repr(unlisted_files));
-        if (has_config_file) add_unlisted_files(docs, unlisted_files);
+        if (has_config_file) add_unlisted_files(docs_, unlisted_files);
     }
+    return has_config_file;
+}
 
-    sync_config(docs);
-    // Titles typed at the questions above live only in this write-back.
-    auto written_back = support::Result::success("");
-    if (has_config_file) written_back = fileIO::save_yaml_config(*config_path, config, &log());
-
-    std::sort(docs.begin(), docs.end(),
+std::string VarnelApp::index_page() {
+    std::sort(docs_.begin(), docs_.end(),
               [](const DocEntry& a, const DocEntry& b) { return compare_decimal(a.key, b.key) < 0; });
     auto working_folder = fs::current_path();
     std::string cards_html;
-    for (const auto& entry : docs) cards_html += render_card(entry, working_folder);
+    for (const auto& entry : docs_) cards_html += render_card(entry, working_folder);
 
     auto title = fileIO::text_or(fileIO::child(config, "document_title"), "Documentation");
     auto description = fileIO::text_or(fileIO::child(config, "document_description"), "");
@@ -467,17 +485,10 @@ support::Result VarnelApp::run() {
         download_section =
             fill_template(download_section_template, {{"download_link", html_escape(safe_href(fileIO::text_or(link_node, "")))}});
     }
-    auto page = fill_template(INDEX_TEMPLATE, {{"document_title", html_escape(title)},
-                                               {"document_description", html_escape(description)},
-                                               {"cards_html", cards_html},
-                                               {"download_section", download_section}});
-
-    auto out_path = fileIO::setup_output_file("./", "index.html", &log());
-    auto saved = fileIO::save_local_file_content(out_path, page, "HTML 索引", &log());
-    if (!saved.ok) return support::Result::failure("Failed to generate index file: " + saved.text);
-    if (!packing_error.empty()) return support::Result::failure("Failed to create the offline package: " + packing_error);
-    if (!written_back.ok) return support::Result::failure("Failed to save the configuration: " + written_back.text);
-    return support::Result::success("Successfully generated Varnel at: " + support::utf8_text(out_path));
+    return fill_template(INDEX_TEMPLATE, {{"document_title", html_escape(title)},
+                                          {"document_description", html_escape(description)},
+                                          {"cards_html", cards_html},
+                                          {"download_section", download_section}});
 }
 
 }  // namespace vemtora::varnel
