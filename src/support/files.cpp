@@ -190,18 +190,39 @@ void remove_unless_held(const fs::path& p, [[maybe_unused]] bool long_abandoned)
 #endif
 }
 
+// The folder of a save's target, as given and made absolute (empty when it cannot be): the
+// clean-up below and the signal handler both need the absolute form, found once per save.
+struct SaveFolder {
+    fs::path given;
+    fs::path absolute;
+};
+SaveFolder folder_of(const fs::path& target) {
+    SaveFolder folder{.given = target.parent_path().empty() ? fs::path(".") : target.parent_path()};
+    std::error_code ec;
+    folder.absolute = fs::absolute(folder.given, ec);
+    if (ec) folder.absolute.clear();
+    return folder;
+}
+// The temporary file at `tmp` (in `folder`), as the signal handler is told it.
+fs::path absolute_temp_path(const SaveFolder& folder, const fs::path& tmp) {
+    return folder.absolute.empty() ? tmp : folder.absolute / tmp.filename();
+}
+
 // A save killed before its rename (SIGKILL, a crash, a power cut) leaves its partial file
 // beside the target, and nothing else would ever remove it: the first save into a folder
 // in a run removes those that no save still holds. One made in the last few seconds may
 // belong to a save that has not taken its lock yet, and is left.
-void remove_abandoned_partial_files(const fs::path& folder) {
+void remove_abandoned_partial_files(const SaveFolder& saved_into) {
+    const fs::path& folder = saved_into.given;
     {
         static std::mutex guard;
         static std::set<fs::path> swept;
-        std::error_code ec;
-        const fs::path key = fs::absolute(folder, ec).lexically_normal();
+        static fs::path::string_type last;  // the folder of the last save, as it was spelled
+        if (saved_into.absolute.empty()) return;
         std::lock_guard hold(guard);
-        if (ec || !swept.insert(key).second) return;
+        if (saved_into.absolute.native() == last) return;
+        last = saved_into.absolute.native();
+        if (!swept.insert(saved_into.absolute.lexically_normal()).second) return;
     }
     const auto now = fs::file_time_type::clock::now();
     std::error_code ec;
@@ -223,12 +244,12 @@ std::error_code last_error() { return {errno, std::generic_category()}; }
 // rename. Every save makes its temporary file here and nowhere else.
 class TempFile {
   public:
-    TempFile(const fs::path& target, mode_t mode) {
+    TempFile(const fs::path& target, const SaveFolder& folder, mode_t mode) {
         for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
             path_ = temp_name_beside(target);
             // A signal that ends the program mid-write takes the file along.
             on_signal_.reset();
-            on_signal_.emplace(path_);
+            on_signal_.emplace(absolute_temp_path(folder, path_));
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd_ < 0 && errno != EEXIST) break;
         }
@@ -285,9 +306,15 @@ std::error_code write_all(int fd, std::string_view data) {
 #ifndef _WIN32
 
 void write_file_atomic(const fs::path& p, std::string_view data) {
-    const fs::path target = final_target(p);
+    // One look at the name serves a target that is no link, or nothing there; a link is
+    // followed to the file it names, and that file is looked at.
+    fs::path target = p;
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
+    bool exists = ::lstat(p.c_str(), &old) == 0;
+    if (exists && S_ISLNK(old.st_mode)) {
+        target = final_target(p);
+        exists = ::stat(target.c_str(), &old) == 0;
+    }
     if (!exists && errno != ENOENT) fail("cannot write", p, last_error());
     if (exists) {
         if (S_ISDIR(old.st_mode)) fail("cannot write", p, std::make_error_code(std::errc::is_a_directory));
@@ -296,10 +323,11 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) fail("cannot write", p, last_error());
     }
 
-    remove_abandoned_partial_files(target.parent_path().empty() ? fs::path(".") : target.parent_path());
+    const SaveFolder folder = folder_of(target);
+    remove_abandoned_partial_files(folder);
     // A new file gets the mode a plain open gives it; a replaced one keeps its mode and,
     // where the process may, its owner and group. Both are set before any byte is written.
-    TempFile tmp(target, exists ? 0600 : 0666);
+    TempFile tmp(target, folder, exists ? 0600 : 0666);
     if (exists) {
         if (::fchown(tmp.fd(), old.st_uid, old.st_gid) != 0 &&
             ::fchown(tmp.fd(), static_cast<uid_t>(-1), old.st_gid) != 0) {
@@ -328,9 +356,11 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
     } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
         fail("cannot write", p, windows_error(error));
     }
-    remove_abandoned_partial_files(target.parent_path().empty() ? fs::path(".") : target.parent_path());
+    const SaveFolder folder = folder_of(target);
+    remove_abandoned_partial_files(folder);
     const fs::path tmp = temp_name_beside(target);
-    const RemoveOnSignal interrupted_write(tmp);  // a signal that ends the program mid-write takes it along
+    // A signal that ends the program mid-write takes it along.
+    const RemoveOnSignal interrupted_write(absolute_temp_path(folder, tmp));
     HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("cannot write", p, windows_error(GetLastError()));
     DWORD error = 0;

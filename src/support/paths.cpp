@@ -23,7 +23,8 @@ namespace {
 fs::path without_dot_parts(const fs::path& p) {
     fs::path out = p.root_path();
     for (const auto& part : p.relative_path()) {
-        if (part.empty() || part == ".") continue;
+        const auto& name = part.native();  // looked at as text: a path comparison costs more than the rest
+        if (name.empty() || (name.size() == 1 && name[0] == '.')) continue;
         out /= part;
     }
     return out;
