@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
-#include <map>
+#include <unordered_map>
 #include <stdexcept>
 #include <system_error>
 
@@ -45,12 +45,15 @@ std::vector<fs::path>& named_places() {
     return places;
 }
 
+// The absolute path without empty and "." parts; ".." stays, since links decide where it
+// leads. `current` is the current folder, for a relative path.
+fs::path spelled_out(const fs::path& p, const fs::path& current) {
+    return support::lexical_path(p.is_absolute() ? p : current / p);
+}
 fs::path spelled_out(const fs::path& p) {
     std::error_code ec;
-    fs::path out;
-    for (const auto& part : fs::absolute(p, ec))
-        if (!part.empty() && part != ".") out /= part;
-    return ec ? fs::path() : out;
+    fs::path absolute = fs::absolute(p, ec);
+    return ec ? fs::path() : support::lexical_path(absolute);
 }
 
 // The path as the rule sees it: a place the user named in front of it is replaced by
@@ -75,50 +78,62 @@ fs::path below_named_place(const fs::path& path) {
     return resolved;
 }
 
-// The verdicts of the folders judged while a SteadyFolders lives, for the current folder
-// and the places named when they were found.
+// While a SteadyFolders lives: the current folder and the working copy as they were when
+// the outermost one began, and each folder met since, by the path it was given as: spelled
+// out, with its verdict for the places named when it was found.
+struct Folder {
+    fs::path spelled;
+    std::optional<support::LinkOut> verdict;
+    std::vector<fs::path> named;  // the names in it of places named
+};
 struct Verdicts {
     int depth = 0;
-    fs::path current;  // the current folder as the process names it
-    std::map<fs::path, std::optional<support::LinkOut>> folders;
+    fs::path current;              // the current folder as the process names it
+    std::optional<fs::path> real;  // the same without links
+    std::unordered_map<fs::path::string_type, Folder> folders;
 };
 Verdicts& verdicts() {
     static auto& v = *new Verdicts;
     return v;
 }
 
-// The first link on the way to `path` that leads out of the working copy.
-std::optional<support::LinkOut> link_out(const fs::path& path) {
-    const auto here = working_copy();
+// The first link on the way to `path` that leads out of the working copy `here`.
+std::optional<support::LinkOut> link_out(const fs::path& path, const std::optional<fs::path>& here) {
     if (!here) return std::nullopt;
     return support::link_out_of(below_named_place(path), *here);
 }
+std::optional<support::LinkOut> link_out(const fs::path& path) { return link_out(path, working_copy()); }
 
 // The same, with the folder's verdict found once: only the last name is looked at anew
 // (a link there is followed as always). A named place, or a name such as "..", is judged
 // whole.
 std::optional<support::LinkOut> steady_link_out(const fs::path& path) {
     auto& v = verdicts();
-    std::error_code ec;
-    fs::path current = fs::current_path(ec);
-    if (ec) return link_out(path);
-    if (current != v.current) {
-        v.folders.clear();
-        v.current = std::move(current);
+    if (!v.real) return link_out(path);
+    const fs::path name = path.filename();
+    const auto& n = name.native();
+    if (n.empty() || n == fs::path(".").native() || n == fs::path("..").native()) return link_out(path, v.real);
+    const fs::path given = path.parent_path();
+    auto [found, added] = v.folders.try_emplace(given.native());
+    Folder& folder = found->second;
+    if (added) {
+        folder.spelled = spelled_out(given, v.current);
+        folder.verdict = link_out(folder.spelled, v.real);
+        for (const auto& place : named_places())
+            if (place.parent_path() == folder.spelled) folder.named.push_back(place.filename());
     }
-    fs::path spelled;
-    for (const auto& part : path.is_absolute() ? path : v.current / path)
-        if (!part.empty() && part != ".") spelled /= part;
-    const fs::path name = spelled.filename();
-    const auto& places = named_places();
-    if (name.empty() || name == ".." || std::find(places.begin(), places.end(), spelled) != places.end())
-        return link_out(path);
-    fs::path folder = spelled.parent_path();
-    auto [verdict, added] = v.folders.try_emplace(folder);
-    if (added) verdict->second = link_out(folder);
-    if (verdict->second) return verdict->second;
-    if (!fs::is_symlink(fs::symlink_status(spelled, ec))) return std::nullopt;
-    return link_out(path);
+    if (std::find(folder.named.begin(), folder.named.end(), name) != folder.named.end()) return link_out(path, v.real);
+    if (folder.verdict) return folder.verdict;
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(folder.spelled / name, ec))) return std::nullopt;
+    return link_out(path, v.real);
+}
+
+// The path a save is given: while a SteadyFolders lives, a relative one is taken from the
+// current folder it began in, so that the save need not ask the system for it each time.
+fs::path steady_absolute(const fs::path& path) {
+    const auto& v = verdicts();
+    return v.depth > 0 && v.real && path.is_relative() ? v.current / path : path;
 }
 
 const char* refused_deed(Deed deed) {
@@ -146,10 +161,20 @@ std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) 
            "，" + refused_deed(deed);
 }
 
-SteadyFolders::SteadyFolders() { ++verdicts().depth; }
+SteadyFolders::SteadyFolders() {
+    auto& v = verdicts();
+    if (v.depth++ > 0) return;
+    // Asked once: a run that saves thousands of pages would ask the system for each.
+    std::error_code ec;
+    v.current = fs::current_path(ec);
+    v.real = ec ? std::nullopt : working_copy();
+}
 
 SteadyFolders::~SteadyFolders() {
-    if (--verdicts().depth == 0) verdicts().folders.clear();
+    auto& v = verdicts();
+    if (--v.depth > 0) return;
+    v.folders.clear();
+    v.real.reset();
 }
 
 NamedPlaces::~NamedPlaces() {
@@ -240,8 +265,17 @@ support::Result save_local_file_content(const fs::path& path, const std::string&
                                         const Logger* logger) {
     try {
         refuse_write_out_of_working_copy(path);
-        if (path.has_parent_path()) fs::create_directories(support::os_path(path.parent_path()));
-        support::write_file_atomic(path, text);
+        // The folder is made when the save finds it missing: a run saves most files into
+        // folders that are there, and the save looks at its folder anyway.
+        const fs::path saved = steady_absolute(path);
+        try {
+            support::write_file_atomic(saved, text);
+        } catch (const std::exception&) {
+            std::error_code ec;
+            if (!path.has_parent_path() || fs::is_directory(support::os_path(path.parent_path()), ec)) throw;
+            fs::create_directories(support::os_path(path.parent_path()));
+            support::write_file_atomic(saved, text);
+        }
     } catch (const std::exception& e) {
         auto message = fmt::format("無法寫入{} {}: {}", label, support::utf8_text(path), support::failure_reason(e));
         if (logger) logger->error("❌ " + message);

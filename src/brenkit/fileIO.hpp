@@ -190,8 +190,8 @@ class NamedPlaces {
 // While one lives, the rule judges each folder once and then looks only at a file's own
 // name: for a run that reads and writes many files in a few folders (pages, images, an
 // index) and runs nothing that could change those folders meanwhile (no agent, no other
-// program). The verdicts go when it ends, or when the places named or the current folder
-// change.
+// program, no change of the current folder: the one it began in is the working copy until
+// it ends). The verdicts go when it ends, or when the places named change.
 class SteadyFolders {
   public:
     SteadyFolders();

@@ -214,7 +214,8 @@ TEST(FileIOLocal, UniquePathsAndLocalFiles) {
     EXPECT_EQ(load_local_file_content(dir / "nothing.txt"), "");
     EXPECT_EQ(load_local_file_content(dir.path()), "");
     th::write_file(dir / "blocker", "");
-    EXPECT_FALSE(save_local_file_content(dir / "blocker/x.txt", "x").ok);
+    EXPECT_EQ(save_local_file_content(dir / "blocker/x.txt", "x", "檔案").text,
+              "無法寫入檔案 " + (dir / "blocker/x.txt").string() + ": Not a directory");
     EXPECT_FALSE(setup_output_dir(dir / "blocker"));
     EXPECT_EQ(get_path_type(dir / "new"), 0);
     EXPECT_EQ(get_path_type(dir / "blocker"), 1);
@@ -411,6 +412,13 @@ TEST(FileIOLocal, OneLinkRuleForReadsDeletionsAndSearches) {
             EXPECT_EQ(leaves_working_copy("./_agy/sub/kept.txt", Deed::remove), std::nullopt);
             EXPECT_EQ(leaves_working_copy("docs/leak.md", Deed::read), leak_line + "未讀取");
             EXPECT_EQ(leaves_working_copy("zero.md", Deed::read), std::nullopt);
+        }
+        {
+            // A file named in a folder that leads out is the user's; the rest of it is not.
+            NamedPlaces named;
+            named.add("./_agy/scratch.txt");
+            EXPECT_EQ(leaves_working_copy(work / "_agy/scratch.txt", Deed::read), std::nullopt);
+            EXPECT_NE(leaves_working_copy("_agy/other.txt", Deed::read), std::nullopt);
         }
         EXPECT_NE(leaves_working_copy("_agy/scratch.txt", Deed::write), std::nullopt);
         EXPECT_NE(leaves_working_copy("zero.md", Deed::read), std::nullopt);
