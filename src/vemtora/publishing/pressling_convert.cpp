@@ -365,21 +365,24 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
                                                              ImageUrls& images, fs::path& page_path) const {
     const auto* logger = &log();
     log().info("✅ 正在處理: " + support::utf8_text(source));
-    // Only a regular file is read: opening a FIFO or a device could wait for ever, and
-    // a source that cannot be read is a failed file, not an empty one.
+    // Only a regular file is read (opening a FIFO or a device could wait for ever), and a
+    // huge one is refused by its size, before any of it is read: the read itself refuses
+    // both, and a source it did not read is then told as one that is no regular file or
+    // too large, if so. A source that cannot be read is a failed file, not an empty one.
+    fileIO::LocalFile file = fileIO::read_local_file(source, {.limit = max_markdown_bytes});
     std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) {
-        log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: 不是可讀取的一般檔案");
-        return Outcome::failed;
+    if (file.outcome != fileIO::LocalFile::Outcome::read) {
+        if (!fs::is_regular_file(source, ec)) {
+            log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: 不是可讀取的一般檔案");
+            return Outcome::failed;
+        }
+        if (auto size = fs::file_size(source, ec); !ec && size > max_markdown_bytes) {
+            log().error(fmt::format("❌ 處理 {} 失敗: 檔案大小 {} 位元組，超過 {} MiB 上限", support::utf8_text(source),
+                                    size, max_markdown_bytes >> 20));
+            return Outcome::failed;
+        }
     }
-    // A huge source is refused by its size, before any of it is read.
-    if (auto size = fs::file_size(source, ec); !ec && size > max_markdown_bytes) {
-        log().error(fmt::format("❌ 處理 {} 失敗: 檔案大小 {} 位元組，超過 {} MiB 上限", support::utf8_text(source), size,
-                                max_markdown_bytes >> 20));
-        return Outcome::failed;
-    }
-    std::string text = fileIO::local_text(fileIO::read_local_file(source, {.limit = max_markdown_bytes}), source,
-                                          "Markdown 檔案: " + doc_name, logger);
+    std::string text = fileIO::local_text(std::move(file), source, "Markdown 檔案: " + doc_name, logger);
     if (text.empty()) {
         // An empty source is skipped; one with bytes that gave no text could not be read
         // (the loader has said why).
