@@ -5,6 +5,7 @@
 #include <cctype>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -21,6 +22,15 @@ constexpr std::string_view kCodePrefix = "<!--CODE_PLACEHOLDER_";
 constexpr std::string_view kMathPrefix = "<!--MATH_PLACEHOLDER_";
 constexpr std::string_view kClose = "-->";
 constexpr std::string_view kShared = "_PLACEHOLDER_";  // in every placeholder, after "<!--" and the kind
+
+// The placeholder of the entry numbered `n` of a kind: kind prefix + digits + kClose. Put
+// together by hand, since a page makes thousands of them and a formatted one costs more.
+std::string placeholder_for(std::string_view prefix, size_t n) {
+    std::string placeholder(prefix);
+    placeholder += std::to_string(n);
+    placeholder += kClose;
+    return placeholder;
+}
 
 // The placeholder syntax at `pos` ("<!--" + kind + digits + "-->"): its length, or 0.
 size_t placeholder_length(std::string_view s, size_t pos) {
@@ -445,7 +455,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
     auto& math = result.math_placeholders;
     try {
         auto code_replacer = [&code](std::string html, std::string_view source) {
-            std::string placeholder = fmt::format("{}{}{}", kCodePrefix, code.size(), kClose);
+            std::string placeholder = placeholder_for(kCodePrefix, code.size());
             code.push_back({placeholder, std::move(html), std::string(source)});
             return placeholder;
         };
@@ -473,7 +483,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         PlaceholderIndex code_index(code);
         auto math_replacer = [&](bool is_block) {
             return [&, is_block](std::string_view whole, std::string_view formula) {
-                std::string placeholder = fmt::format("{}{}{}", kMathPrefix, math.size(), kClose);
+                std::string placeholder = placeholder_for(kMathPrefix, math.size());
                 // Formulas do not nest: one that an earlier pass found inside this one is
                 // text of this one, as written. Code stays a placeholder in the formula, to
                 // be put back as code; in the text as written it is as written too.
