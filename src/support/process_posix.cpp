@@ -5,6 +5,9 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -190,8 +193,19 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     out_w.reset();
     err_w.reset();
 
+    // Where the system gives one, a descriptor that becomes readable when the child ends
+    // wakes the wait at once; elsewhere the wait looks again after a moment.
+    Fd ended;
+#if defined(__linux__) && defined(SYS_pidfd_open)
+    ended.fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#endif
+    const int look_again_ms = ended.fd >= 0 ? -1 : 50;
+
     ProcessResult result;
-    pollfd fds[3] = {{out_r.fd, POLLIN, 0}, {err_r.fd, POLLIN, 0}, {interrupt_detail::wake_fd(), POLLIN, 0}};
+    pollfd fds[4] = {{out_r.fd, POLLIN, 0},
+                     {err_r.fd, POLLIN, 0},
+                     {interrupt_detail::wake_fd(), POLLIN, 0},
+                     {ended.fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     char buffer[65536];
     int status = 0;
@@ -202,8 +216,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
         if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
-        // Nothing announces the child's end: look again after a moment.
-        if (::poll(fds, 3, 50) < 0) {
+        if (::poll(fds, 4, look_again_ms) < 0) {
             if (errno == EINTR) continue;
             throw std::system_error(errno, std::generic_category(), "poll");
         }
