@@ -327,8 +327,6 @@ std::vector<std::string> over_users_work(std::vector<std::string> words) {
     return own_pathspecs(std::move(words), "exclude,glob");
 }
 
-std::vector<std::string> own_file_pathspecs() { return own_pathspecs({}, "glob"); }
-
 void stage_users_work(const std::vector<std::string>& add_words, const runwick::GitCheck& check) {
     std::vector<std::string> add{"add"};
     add.insert(add.end(), add_words.begin(), add_words.end());

@@ -137,8 +137,12 @@ class AnswerFile {
     void discard() {
         if (!held_) remove();
     }
-    // The answer was refused as it is: it stays where it is, whatever the caller does.
+    // The answer was refused as it is: it stays where it is, whatever the caller does,
+    // unless another pass is to write the same file (`replaced`).
     void hold() { held_ = true; }
+    // Another pass writes the same file and removes it first: it goes now, held or not,
+    // so that no line says it stays.
+    void replaced() { remove(); }
     // Takes the file out of the tree while the caller holds the answer's text (a commit of
     // the whole tree must not hold it). Unless the answer is saved or discarded after
     // all, the text is written back on the way out and the same line says where.
@@ -162,8 +166,6 @@ inline constexpr const char* own_files[] = {"_agy/generated-*", "_agy/current-*"
 // working tree without the tool's own files. For queries only: an exclusion that names an
 // ignored folder makes `git add` fail, so stage_users_work unstages them instead.
 std::vector<std::string> over_users_work(std::vector<std::string> words);
-// git pathspecs that name the tool's own files.
-std::vector<std::string> own_file_pathspecs();
 // Stages with `git add` and the words given (`check` says how git runs and how its failure
 // is named), then takes the tool's own files back out of the index, so that a commit holds
 // the user's work only, whether or not the user's ignore rules name the tool's folder.

@@ -203,7 +203,7 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
                                              .skill_path = skill_path, .add_dot_dir = true},
                                             "AI 產出的 commit 訊息", log());
         // A retry replaces what a failed attempt left; only the last one's file is kept.
-        if (n + 1 < attempts && (!outcome.ok || outcome.text.empty())) outcome.file.discard();
+        if (n + 1 < attempts && (!outcome.ok || outcome.text.empty())) outcome.file.replaced();
         if (!outcome.ok) {
             log().warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
             continue;

@@ -126,6 +126,23 @@ TEST_F(SendriftCli, RetriesOnTheBackupModelThenCommitsAndPushes) {
     EXPECT_EQ(calls[1][8], "Gemini 3.5 Flash (Low)");
 }
 
+// A refused answer (here a link) stays only while no retry writes the same file: once the
+// retry has replaced it, no line may say it was kept.
+TEST_F(SendriftCli, ARetryReplacesARefusedAnswerWithoutSayingItWasKept) {
+    th::write_file(work_ / "README.md", "# Changed\n");
+    th::write_file(root_ / "elsewhere.txt", "not a message\n");
+    agent(1, "link", (root_ / "elsewhere.txt").string());
+    agent(2, "out", "docs: change the readme\n");
+
+    auto r = sendrift("y\n");
+
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("🔄 進行第 1 次 Retry"));
+    EXPECT_THAT(r.err, Not(HasSubstr("已保留於")));
+    EXPECT_EQ(log_of(origin_, "main"), "docs: change the readme\n\n");
+    EXPECT_EQ(th::read_file(root_ / "elsewhere.txt"), "not a message\n");
+}
+
 TEST_F(SendriftCli, BranchWithoutUpstreamIsPushedWithSetUpstream) {
     th::git(work_, {"checkout", "-q", "-b", "feature"});
     th::write_file(work_ / "README.md", "# Feature\n");
