@@ -371,7 +371,8 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     // too large, if so. A source that cannot be read is a failed file, not an empty one.
     fileIO::LocalFile file = fileIO::read_local_file(source, {.limit = max_markdown_bytes});
     std::error_code ec;
-    if (file.outcome != fileIO::LocalFile::Outcome::read) {
+    const bool read = file.outcome == fileIO::LocalFile::Outcome::read;
+    if (!read) {
         if (!fs::is_regular_file(source, ec)) {
             log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: 不是可讀取的一般檔案");
             return Outcome::failed;
@@ -383,14 +384,10 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
         }
     }
     std::string text = fileIO::local_text(std::move(file), source, "Markdown 檔案: " + doc_name, logger);
-    if (text.empty()) {
-        // An empty source is skipped; one with bytes that gave no text could not be read
-        // (the loader has said why).
-        auto size = fs::file_size(source, ec);
-        return ec || size != 0 ? Outcome::failed : Outcome::skipped;
-    }
-    // A byte-order mark is no text: left in front, it would hide the first heading.
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    // A source that was not read has failed (the loader has said why); an empty one is
+    // skipped. A byte-order mark is no text: left in front, it would hide the first heading.
+    if (!read) return Outcome::failed;
+    text = fileIO::without_byte_order_mark(std::move(text));
     if (text.empty()) return Outcome::skipped;
 
     PreparedMarkdown prepared = prepare_markdown(text);

@@ -147,6 +147,15 @@ TEST(PresslingCli, UnreadableSourceFails) {
     EXPECT_THAT(r.err, HasSubstr("❌ 無法讀取Markdown 檔案: secret: "));
     EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：2 個檔案中有 1 個轉換失敗。\n")) << r.err;
     EXPECT_THAT(th::read_file(dir / "out/a.html"), HasSubstr("<h1 id=\"a\">A</h1>"));
+
+    // Empty, it is still one that could not be read: failed, not skipped as an empty one.
+    th::write_file(dir / "in/secret.md", "");
+    th::give_to(dir / "in/secret.md", user);
+    fs::permissions(dir / "in/secret.md", fs::perms::none);
+    r = th::run({.args = {"pressling", "-c", "config.yaml"}, .cwd = dir.path(), .input = "a\n", .user = user});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 無法讀取Markdown 檔案: secret: "));
+    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：2 個檔案中有 1 個轉換失敗。\n")) << r.err;
 }
 
 // A value written into the option's argument is the path, whatever it begins with.
