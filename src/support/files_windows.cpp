@@ -24,17 +24,7 @@ namespace {
 class WindowsCategory : public std::error_category {
   public:
     const char* name() const noexcept override { return "windows"; }
-    std::string message(int code) const override {
-        wchar_t* buffer = nullptr;
-        const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0,
-                                       nullptr);
-        std::string text = n ? narrow(std::wstring_view(buffer, n)) : std::string();
-        if (buffer) LocalFree(buffer);
-        text = std::string(strip(text));
-        return text.empty() ? "error " + std::to_string(code) : text;
-    }
+    std::string message(int code) const override { return files_detail::system_message(static_cast<DWORD>(code)); }
 };
 
 const std::error_category& windows_category() {
@@ -43,6 +33,18 @@ const std::error_category& windows_category() {
 }
 
 }  // namespace
+
+std::string files_detail::system_message(unsigned long code, void* module) {
+    wchar_t* buffer = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        (module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
+    const DWORD n = FormatMessageW(flags, module, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::string text = n ? narrow(std::wstring_view(buffer, n)) : std::string();
+    if (buffer) LocalFree(buffer);
+    text = std::string(strip(text));
+    if (text.empty() && !module) text = "error " + std::to_string(code);
+    return text;
+}
 
 std::error_code files_detail::windows_error(unsigned long code) {
     if (auto condition = windows_error_condition(code)) return std::make_error_code(*condition);
@@ -73,8 +75,6 @@ namespace {
 
 // What a link names, followed: its kind, or `missing` when nothing is there.
 FolderEntry::Kind followed_kind(const fs::path& link) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(os_path(link).c_str(), GetFileExInfoStandard, &data)) return FolderEntry::Kind::missing;
     HANDLE h = CreateFileW(os_path(link).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return FolderEntry::Kind::missing;

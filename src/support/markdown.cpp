@@ -147,7 +147,7 @@ class Pool {
     }
     static std::byte* take(size_t n) {
         if (n > large_limit) return take_large(n);
-        const size_t index = n <= small_limit ? std::max<size_t>(1, (n + grain - 1) / grain) : class_for(n);
+        const size_t index = class_for(n);
         if (std::byte* piece = free_[index]) {
             std::memcpy(&free_[index], piece, sizeof(std::byte*));
             return piece;

@@ -9,6 +9,7 @@
 
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/files_internal.hpp"
 #include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
@@ -24,19 +25,7 @@ using process_detail::cut_to_tail;
 
 namespace {
 
-// The system's own text for an error code (or, with ntdll as `module`, a status code).
-std::string system_message(DWORD code, HMODULE module = nullptr) {
-    wchar_t* buffer = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                        (module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
-    const DWORD n = FormatMessageW(flags, module, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::string text = n ? narrow(std::wstring_view(buffer, n)) : std::string();
-    if (buffer) LocalFree(buffer);
-    text = std::string(strip(text));
-    if (text.empty() && !module) text = "error " + std::to_string(code);
-    return text;
-}
-
+using files_detail::system_message;
 
 // The lookup, with the executable extensions to try (PATHEXT's form). The system's
 // executable extensions come first, so npm's extension-less shell shim "agy" never wins

@@ -225,6 +225,12 @@ std::string replace_all(std::string_view s, std::string_view from, std::string_v
 
 namespace {
 
+// Whether the code point that next_code_point read from s[start, pos) stands for
+// ill-formed bytes: it gives U+FFFD for those, and for a U+FFFD that is written out.
+bool ill_formed(char32_t c, std::string_view s, size_t start, size_t pos) {
+    return c == 0xFFFD && s.substr(start, pos - start) != "\xEF\xBF\xBD";
+}
+
 // Where the first ill-formed sequence at or after `pos` begins (s.size() for none). ASCII
 // goes eight bytes at a time; a real U+FFFD is well formed.
 size_t valid_utf8_end(std::string_view s, size_t pos) {
@@ -239,7 +245,8 @@ size_t valid_utf8_end(std::string_view s, size_t pos) {
         }
         if (pos >= s.size()) break;
         size_t start = pos;
-        if (next_code_point(s, pos) == 0xFFFD && s.substr(start, pos - start) != "\xEF\xBF\xBD") return start;
+        const char32_t c = next_code_point(s, pos);
+        if (ill_formed(c, s, start, pos)) return start;
     }
     return s.size();
 }
@@ -315,7 +322,8 @@ SavedText decode_saved_text(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) return decode_utf16(bytes.substr(2), false);
     if (bytes.starts_with("\xFE\xFF")) return decode_utf16(bytes.substr(2), true);
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    SavedText out{.text = decode_replace(bytes), .well_formed = is_valid_utf8(bytes)};
+    const bool valid = is_valid_utf8(bytes);
+    SavedText out{.text = valid ? std::string(bytes) : decode_replace(bytes), .well_formed = valid};
     if (out.text.find('\0') != std::string::npos) {
         out.text = replace_all(out.text, std::string_view("\0", 1), "\xEF\xBF\xBD");
         out.well_formed = false;
@@ -365,7 +373,7 @@ std::string visible_form(std::string_view text, bool one_line) {
             continue;
         }
         const char32_t c = next_code_point(text, pos);
-        if (c == 0xFFFD && text.substr(start, pos - start) != "\xEF\xBF\xBD") {
+        if (ill_formed(c, text, start, pos)) {
             for (size_t i = start; i < pos; ++i) append_hex(out, "\\x", static_cast<unsigned char>(text[i]), 2);
             continue;
         }
@@ -404,7 +412,7 @@ bool prompt_safe(std::string_view text) {
         const char32_t c = next_code_point(text, pos);
         if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == '`' || c == '[' || c == ']')
             return false;
-        if (c == 0xFFFD && text.substr(start, pos - start) != "\xEF\xBF\xBD") return false;
+        if (ill_formed(c, text, start, pos)) return false;
     }
     return true;
 }

@@ -161,14 +161,14 @@ const ReachableCopy& reachable_copy() {
 // The temporary folder of the program's runs: one per test process, open to every user as
 // /tmp is, removed at exit, so that what a run leaves there on purpose (a typed requirement
 // kept after a failure) does not pile up in the machine's /tmp.
+struct RunsTemp {
+    TempDir dir;
+    RunsTemp() { fs::permissions(dir.path(), fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace); }
+};
+
 const fs::path& runs_temp_dir() {
-    static const TempDir dir;
-    static const bool opened = [] {
-        fs::permissions(dir.path(), fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
-        return true;
-    }();
-    (void)opened;
-    return dir.path();
+    static const RunsTemp temp;
+    return temp.dir.path();
 }
 
 }  // namespace

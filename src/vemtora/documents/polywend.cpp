@@ -128,7 +128,7 @@ Result PolywendApp::run_translation() {
 
 Result PolywendApp::run_md_formatting() {
     log().info("🚀 開始執行 Markdown 技術文件排版優化功能...");
-    const FormattingMeta meta{.author_name = "Orlen Vask", .version = "0.0.1", .current_date = exchange::today()};
+    const FormattingMeta meta{.author_name = exchange::default_author, .version = "0.0.1", .current_date = exchange::today()};
     return execute_document_pipeline(
         "md-formatting.yaml", "md-formatting-gen", "排版自訂規則",
         [&meta](const PromptParts& parts) { return formatting_prompt(parts, meta); }, "formatted");
