@@ -80,14 +80,17 @@ support::ProcessResult git(const std::vector<std::string>& words, support::Outpu
     return support::run_process(git_argv(words), options);
 }
 
+std::string command_failed(const std::string& command_line, int status) {
+    return "Command '" + command_line + "' returned non-zero exit status " + std::to_string(status) + ".";
+}
+
 support::ProcessResult git_checked(const std::vector<std::string>& words, const GitCheck& check) {
     auto run = git(words, check.output);
     if (run.status == 0) return run;
     const std::vector<std::string> argv = git_argv(words);
     std::string why = check.naming == GitNaming::argument_list
                           ? support::status_description(argv, run.status)
-                          : "Command '" + support::join(argv, " ") + "' returned non-zero exit status " +
-                                std::to_string(run.status) + ".";
+                          : command_failed(support::join(argv, " "), run.status);
     const std::string said(support::strip(support::decode_replace(run.err)));
     if (check.explain && !said.empty()) why += " " + said;
     throw GitFailed(why);

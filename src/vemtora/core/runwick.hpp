@@ -53,6 +53,9 @@ struct GitCheck {
 // Runs git with the words, its standard output and error captured or shared with the
 // terminal. Raises support::ProcessError when git cannot be started.
 support::ProcessResult git(const std::vector<std::string>& words, support::Output output = support::Output::capture);
+// The failure of a command named by its command line: "Command 'git add .' returned
+// non-zero exit status 1."
+std::string command_failed(const std::string& command_line, int status);
 // As git(), and raises GitFailed on a non-zero exit status.
 support::ProcessResult git_checked(const std::vector<std::string>& words, const GitCheck& check = {});
 // Captured output as text: undecodable bytes dropped, line ends normalised.

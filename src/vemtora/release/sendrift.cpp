@@ -76,7 +76,7 @@ void commit(const std::string& message) {
         const std::string_view text = support::strip(*said);
         if (!text.empty()) support::echo(text, support::Stream::err);
     }
-    throw runwick::GitFailed("Command 'git commit' returned non-zero exit status " + std::to_string(run.status) + ".");
+    throw runwick::GitFailed(runwick::command_failed("git commit", run.status));
 }
 
 }  // namespace
