@@ -43,12 +43,12 @@ struct Binding {
     std::string module_name{};          // "quillary" -> "config_quillary_template.yaml"
     std::string_view default_yaml{};    // DEFAULT_YAML_CONTENT
     const brenkit::app_logging::Logger* log = nullptr;
-    bool template_line_mark = true;     // "✅ Success! Template file created at: " or without "✅ "
-    bool marked_result = false;         // "✅ Done: "/"❌ Error: " instead of "Done: "/"Error: "
+    bool template_line_mark = true;     // write_template's success line starts with the ✅ mark
+    bool marked_result = false;         // run_application's closing line starts with ✅ or ❌
     bool auto_single_candidate = false; // a single configuration candidate is taken without asking
     std::string output_key = "output_dir";  // where a non-empty --output-dir value is stored
     bool empty_output_is_dot = false;   // an empty --output-dir value means "./" (and is stored)
-    bool log_debug_on = false;          // logs "Debug mode is ON." once debug logging is set up
+    bool log_debug_on = false;          // enter_debug_mode announces itself once debug logging is set up
     bool utf8_output = false;           // the streams are switched to UTF-8 before anything is written
     // One run at a time on a configuration file that the run writes back: its folder is
     // held (support::FolderLock) from before the file is read until the run has ended, and

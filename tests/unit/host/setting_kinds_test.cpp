@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -115,6 +116,46 @@ TEST(SettingKinds, EveryTemplateSettingOfTheWrongKindIsNamedOnce) {
                       std::vector<std::string>{"⚠️ Config key 'config' should be a mapping but holds " +
                                                std::string(wrong == "~" ? "no value" : "a list") +
                                                "; every setting takes its default."});
+        }
+    }
+}
+
+// A setting's default is written twice, in the template a user starts from and as the
+// reader's fallback for a configuration that leaves the key out; the two must not drift
+// apart. The line of a setting of the wrong kind names the fallback, so each one is read
+// off there and checked against its template. Where the fallback is meant to differ, the
+// table says what it is and why.
+const std::map<std::string, std::string> fallback_differs = {
+    // A configuration without the key clones over SSH, as the command always did; the
+    // template offers the address that works without a key.
+    {"sproutel template_repo", "git@github.com:vemtora/Faldrun.git"},
+    // Read and then replaced by the goal of the function the user picks.
+    {"polywend goal_path", "_agy/goal/polywend-goal.yaml"},
+};
+
+TEST(SettingKinds, EveryFallbackIsItsTemplatesValue) {
+    Workspace workspace;
+    for (const auto& command : commands()) {
+        const YAML::Node tmpl = YAML::Load(std::string(command.yaml));
+        for (const auto& item : tmpl["config"]) {
+            const std::string key = item.first.Scalar();
+            if (!item.second.IsScalar()) continue;  // the backup model's list: ModelSettings
+            if (brenkit::fileIO::scalar_kind(item.second) == brenkit::fileIO::ScalarKind::boolean) continue;
+            if (not_read_here.count(command.name + " " + key)) continue;
+            SCOPED_TRACE(command.name + " " + key);
+            YAML::Node configuration = YAML::Clone(tmpl);
+            configuration["config"][key] = YAML::Load("[a, b]");
+            Capture capture;
+            command.build(configuration);
+            const auto named = named_settings(capture);
+            ASSERT_EQ(named.size(), 1u) << capture.text();
+            const std::string marker = "; the default '";
+            const auto at = named[0].find(marker);
+            ASSERT_NE(at, std::string::npos) << named[0];
+            const std::string fallback = named[0].substr(at + marker.size(), named[0].size() - at - marker.size() - 10);
+            ASSERT_TRUE(named[0].ends_with("' is used.")) << named[0];
+            const auto differs = fallback_differs.find(command.name + " " + key);
+            EXPECT_EQ(fallback, differs == fallback_differs.end() ? item.second.Scalar() : differs->second);
         }
     }
 }
