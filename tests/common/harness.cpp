@@ -51,9 +51,10 @@ TempDir::~TempDir() {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::set<std::string> command_names() {
+std::set<std::string> command_names(const std::function<bool(const vemtora::CommandDecl&)>& which) {
     std::set<std::string> names;
-    for (const auto& command : host::commands()) names.insert(command.name);
+    for (const auto& command : host::commands())
+        if (!which || which(command)) names.insert(command.name);
     return names;
 }
 

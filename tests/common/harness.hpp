@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "vemtora/core/command.hpp"
+
 namespace th {
 
 namespace fs = std::filesystem;
@@ -35,9 +37,11 @@ class TempDir {
 // EXPECT_THAT(text, testing::HasSubstr(part)): its failure shows the text that was searched.
 bool has(const std::string& text, const std::string& part);
 
-// The names of the commands the program registers (host::commands()): a table of
-// cases per command checks its names against them, so a new command is not left out.
-std::set<std::string> command_names();
+// The names of the commands the program registers (host::commands()), all of them or
+// those `which` takes: a table of cases per command checks its names against them, so a
+// new command is not left out, and what a command is (configured, runs the agent) is
+// read from its declaration, not kept beside it.
+std::set<std::string> command_names(const std::function<bool(const vemtora::CommandDecl&)>& which = {});
 
 // Markdown of a table header of `columns` columns over `rows` one-cell rows: a few bytes
 // that ask the table extension, which pads every row, for columns x rows cells.

@@ -21,4 +21,8 @@ bool OptionValues::flag(const std::string& parameter) const {
     return it != flags_.end() && it->second;
 }
 
+bool CommandDecl::takes(std::string_view long_name) const {
+    return std::any_of(options.begin(), options.end(), [&](const OptionDecl& o) { return o.long_name == long_name; });
+}
+
 }  // namespace vemtora

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vemtora {
@@ -57,6 +58,13 @@ struct CommandDecl {
     // Start-up work of the module, run before the arguments are parsed (it may rewrite
     // the arguments that follow the command name).
     std::function<void(std::vector<std::string>& args)> on_load{};
+
+    // What the command is, for whoever looks at the table as a whole.
+    std::string_view default_yaml{};  // its configuration template; empty: it reads no configuration
+    bool runs_agent = false;          // it starts agy
+
+    // Whether it declares the option of that long name ("--model").
+    bool takes(std::string_view long_name) const;
 };
 
 }  // namespace vemtora

@@ -323,6 +323,7 @@ vemtora::CommandDecl declare(Declaration declaration) {
     auto options = standard_options(declaration.options);
     options.insert(options.end(), std::make_move_iterator(declaration.more_options.begin()),
                    std::make_move_iterator(declaration.more_options.end()));
+    const std::string_view default_yaml = declaration.binding.default_yaml;
     return {
         .name = std::move(declaration.name),
         .help = std::move(declaration.help),
@@ -332,6 +333,8 @@ vemtora::CommandDecl declare(Declaration declaration) {
             return run(binding, args_from(values));
         },
         .on_load = std::move(declaration.on_load),
+        .default_yaml = default_yaml,
+        .runs_agent = declaration.runs_agent,
     };
 }
 

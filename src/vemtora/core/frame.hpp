@@ -166,6 +166,7 @@ struct Declaration {
     // Rewrites the arguments that follow the command name before they are parsed.
     std::function<void(std::vector<std::string>& args)> on_load{};
     Binding binding{};                                  // module_name: `name` when left empty
+    bool runs_agent = true;                             // pressling and varnel do not
 };
 // The command declaration whose entry runs the frame with the declaration's binding.
 vemtora::CommandDecl declare(Declaration declaration);

@@ -65,7 +65,8 @@ vemtora::CommandDecl cmd_pressling() {
                      .run = [](YAML::Node& configuration, const frame::Context& context) {
                          PresslingConverter converter(configuration, context.debug);
                          return converter.run(context.file);
-                     }}});
+                     }},
+         .runs_agent = false});
 }
 
 }  // namespace vemtora::pressling

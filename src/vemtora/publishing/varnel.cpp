@@ -47,7 +47,8 @@ vemtora::CommandDecl cmd_varnel() {
                                        .run = [](YAML::Node& configuration, const frame::Context& context) {
                                            VarnelApp app(configuration, context.config_path);
                                            return app.run();
-                                       }}});
+                                       }},
+                           .runs_agent = false});
 }
 
 }  // namespace vemtora::varnel

@@ -98,7 +98,8 @@ vemtora::CommandDecl cmd_launchet() {
                          .default_on = true, .negative_name = "--no-skip-permissions"}},
             .entry = [](const vemtora::OptionValues& values) {
                 return run_command(values.flag("debug"), values.text("model"), values.flag("skip_permissions"));
-            }};
+            },
+            .runs_agent = true};
 }
 
 }  // namespace vemtora::launchet

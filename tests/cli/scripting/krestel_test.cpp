@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "harness.hpp"
+#include "vemtora/scripting/krestel.hpp"
 
 namespace fs = std::filesystem;
 
@@ -202,9 +203,7 @@ TEST_F(KrestelCli, GenerateConfigWritesTemplateOnly) {
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(o.out, HasSubstr("✅ Success! Template file created at: "));
     EXPECT_EQ(th::read_file(work / "config_krestel_template.yaml"),
-              "config:\n  output_dir: \"./gen-bash\"\n  goal_path: \"_agy/goal/krestel-automation.yaml\"\n"
-              "  skill_path: \"_agy/skill/krestel-expert.yaml\"\n  template_path: \"template/krestel_template.sh\"\n"
-              "  default_model: \"gemini-3.5-flash-m\"\n  backup_model:\n    - \"gemini-3.5-flash-l\"\n");
+              std::string(vemtora::krestel::DEFAULT_YAML_CONTENT));  // its text is pinned in HostCli
     EXPECT_FALSE(fs::exists(work / "elsewhere"));
     EXPECT_TRUE(calls().empty());
 }

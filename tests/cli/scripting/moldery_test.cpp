@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
+#include "vemtora/scripting/moldery.hpp"
 
 namespace fs = std::filesystem;
 
@@ -123,8 +124,7 @@ TEST_F(MolderyCli, GenerateConfigWritesTemplateOnly) {
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(o.out, HasSubstr("✅ Success! Template file created at: "));
     EXPECT_EQ(th::read_file(work / "config_moldery_template.yaml"),
-              "config:\n  output_dir: \"./gen-template\"\n  default_model: \"gemini-3.5-flash-m\"\n"
-              "  backup_model:\n    - \"gemini-3.5-flash-l\"\n");
+              std::string(vemtora::moldery::DEFAULT_YAML_CONTENT));  // its text is pinned in HostCli
 }
 
 }  // namespace

@@ -42,3 +42,14 @@ TEST(Declarations, BareConfigIsAUsageErrorButAnEmptyValueStartsTheChoice) {
     EXPECT_EQ(host::run_commands({decl}, {"sendrift", "--config", ""}), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "❌ Error: No configuration file selected or found.\n");
 }
+
+// What a declaration says the command is agrees with the options it declares: the tables
+// of the tests take their sets of commands from these facts.
+TEST(Declarations, WhatACommandIsAgreesWithItsOptions) {
+    for (const auto& command : host::commands()) {
+        SCOPED_TRACE(command.name);
+        EXPECT_EQ(command.runs_agent, command.takes("--model"));
+        EXPECT_EQ(!command.default_yaml.empty(), command.takes("--config"));
+        EXPECT_EQ(!command.default_yaml.empty(), command.takes("--generate-config"));
+    }
+}
