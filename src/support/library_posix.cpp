@@ -1,6 +1,5 @@
 #include "support/library.hpp"
 
-#ifndef _WIN32
 #include <dlfcn.h>
 
 namespace support {
@@ -19,4 +18,3 @@ std::optional<Library> Library::open(std::initializer_list<const char*> names, s
 void* Library::symbol(const char* name) const { return dlsym(handle_, name); }
 
 }  // namespace support
-#endif

@@ -1,6 +1,5 @@
 #include "support/pipe.hpp"
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,4 +30,3 @@ bool open_pipe(int fds[2], bool nonblocking) {
 }
 
 }  // namespace support
-#endif
