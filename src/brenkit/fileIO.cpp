@@ -85,6 +85,7 @@ struct Folder {
     fs::path spelled;
     std::optional<support::LinkOut> verdict;
     std::vector<fs::path> named;  // the names in it of places named
+    std::optional<bool> in_reach{};  // out_of_reach found nothing to refuse in the folder, once asked
 };
 struct Verdicts {
     int depth = 0;
@@ -104,15 +105,15 @@ std::optional<support::LinkOut> link_out(const fs::path& path, const std::option
 }
 std::optional<support::LinkOut> link_out(const fs::path& path) { return link_out(path, working_copy()); }
 
-// The same, with the folder's verdict found once: only the last name is looked at anew
-// (a link there is followed as always). A named place, or a name such as "..", is judged
-// whole.
-std::optional<support::LinkOut> steady_link_out(const fs::path& path) {
-    auto& v = verdicts();
-    if (!v.real) return link_out(path);
-    const fs::path name = path.filename();
+// A name that stands for a folder itself ("", ".", ".."): such a path is judged whole.
+bool names_folder_itself(const fs::path& name) {
     const auto& n = name.native();
-    if (n.empty() || n == fs::path(".").native() || n == fs::path("..").native()) return link_out(path, v.real);
+    return n.empty() || n == fs::path(".").native() || n == fs::path("..").native();
+}
+
+// The folder of `path` as it was given, judged by the link rule when first met.
+Folder& steady_folder(const fs::path& path) {
+    auto& v = verdicts();
     const fs::path given = path.parent_path();
     auto [found, added] = v.folders.try_emplace(given.native());
     Folder& folder = found->second;
@@ -122,6 +123,18 @@ std::optional<support::LinkOut> steady_link_out(const fs::path& path) {
         for (const auto& place : named_places())
             if (place.parent_path() == folder.spelled) folder.named.push_back(place.filename());
     }
+    return folder;
+}
+
+// The first link out, with the folder's verdict found once: only the last name is looked
+// at anew (a link there is followed as always). A named place, or a name such as "..", is
+// judged whole.
+std::optional<support::LinkOut> steady_link_out(const fs::path& path) {
+    auto& v = verdicts();
+    if (!v.real) return link_out(path);
+    const fs::path name = path.filename();
+    if (names_folder_itself(name)) return link_out(path, v.real);
+    Folder& folder = steady_folder(path);
     if (std::find(folder.named.begin(), folder.named.end(), name) != folder.named.end()) return link_out(path, v.real);
     if (folder.verdict) return folder.verdict;
     std::error_code ec;
@@ -146,6 +159,17 @@ const char* refused_deed(Deed deed) {
     return "未寫入";
 }
 
+// The first link on the way that leads out, with the folders' verdicts kept while a
+// SteadyFolders lives.
+std::optional<support::LinkOut> first_link_out(const fs::path& path) {
+    return verdicts().depth > 0 ? steady_link_out(path) : link_out(path);
+}
+
+std::string link_refused(const support::LinkOut& out, Deed deed) {
+    return "符號連結 " + support::generic_utf8_text(out.link) + " 指向工作目錄之外的 " + support::utf8_text(out.target) +
+           "，" + refused_deed(deed);
+}
+
 }  // namespace
 
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) {
@@ -155,10 +179,53 @@ std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) 
             return "「" + *device + "」是 Windows 保留的裝置名稱，無法作為檔名或資料夾名稱，未寫入";
     const fs::path looked_at = deed == Deed::remove ? path.parent_path() : path;
     if (looked_at.empty()) return std::nullopt;
-    auto out = verdicts().depth > 0 ? steady_link_out(looked_at) : link_out(looked_at);
+    auto out = first_link_out(looked_at);
     if (!out) return std::nullopt;
-    return "符號連結 " + support::generic_utf8_text(out->link) + " 指向工作目錄之外的 " + support::utf8_text(out->target) +
-           "，" + refused_deed(deed);
+    return link_refused(*out, deed);
+}
+
+namespace {
+
+// out_of_reach, judged afresh.
+std::optional<std::string> judged_reach(const fs::path& path, Deed deed) {
+    const auto real = working_copy();
+    const fs::path spelled = spelled_out(path);
+    const fs::path words = spelled.lexically_normal();
+    const auto& named = named_places();
+    // First by its words, so that a place elsewhere (a network share on Windows) is never
+    // opened: the working copy as the process names it, or without links, or a named place.
+    const fs::path current = spelled_out(".");
+    const bool said_inside =
+        !words.empty() && ((real && support::path_within(words, *real)) ||
+                           (!current.empty() && support::path_within(words, current)) ||
+                           std::any_of(named.begin(), named.end(), [&words](const fs::path& place) {
+                               return support::path_within(words, place.lexically_normal());
+                           }));
+    if (!said_inside) return support::utf8_text(words.empty() ? path : words) + " 位於工作目錄之外，" + refused_deed(deed);
+    // A link of the working copy that leads out is named as the link rule names it.
+    if (auto out = first_link_out(path)) return link_refused(*out, deed);
+    // Then where it leads, every link followed, ".." taken where a link led: links below a
+    // named place are the user's, but their targets must still lie in one of these places.
+    const fs::path target = support::resolved_path(spelled);
+    if (real && support::path_within(target, support::resolved_path(*real))) return std::nullopt;
+    for (const auto& place : named)
+        if (support::path_within(target, support::resolved_path(place))) return std::nullopt;
+    return support::utf8_text(path) + " 指向工作目錄之外的 " + support::utf8_text(target) + "，" + refused_deed(deed);
+}
+
+}  // namespace
+
+std::optional<std::string> out_of_reach(const fs::path& path, Deed deed) {
+    // While a SteadyFolders lives a folder in reach is judged once: a name in it that is no
+    // link lies where the folder leads, by its words too. Anything else is judged whole.
+    if (verdicts().depth > 0 && verdicts().real && !names_folder_itself(path.filename())) {
+        Folder& folder = steady_folder(path);
+        if (!folder.in_reach) folder.in_reach = !judged_reach(folder.spelled, deed);
+        std::error_code ec;
+        if (*folder.in_reach && !fs::is_symlink(fs::symlink_status(folder.spelled / path.filename(), ec)))
+            return std::nullopt;
+    }
+    return judged_reach(path, deed);
 }
 
 SteadyFolders::SteadyFolders() {

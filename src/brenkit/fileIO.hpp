@@ -171,6 +171,13 @@ enum class Deed { read, write, remove, offer };
 // on the way only: a link itself may go. A place the user named (NamedPlaces) is the
 // user's wherever its links lead; what lies below it follows the rule from there.
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed);
+// A path that the repository gives, for a place of its own choosing (a picture a page
+// shows, a place that a configuration found by the bare -c search sets), may reach no
+// further than the working copy and the places the user named: by its own words (made
+// absolute, ".." taken with the part before it) and by where it leads once every link on
+// the way is followed. The one line that refuses it for `deed`; nothing when it stays
+// there. A place outside is judged by its words alone and never opened.
+std::optional<std::string> out_of_reach(const fs::path& path, Deed deed);
 
 // The places the user named for a run (a configuration given with -c PATH and the
 // settings in it, a folder given with -o, a file given on the command line), for as long

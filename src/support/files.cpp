@@ -388,11 +388,6 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
 
 namespace {
 
-bool within(const fs::path& p, const fs::path& root) {
-    const fs::path rel = p.lexically_relative(root);
-    return !rel.empty() && *rel.begin() != "..";
-}
-
 // Where the link at `link` leads once it and every link it names are followed; a link to
 // nothing yet gives the place it names.
 fs::path followed(fs::path link) {
@@ -414,7 +409,7 @@ fs::path followed(fs::path link) {
 std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
     std::error_code ec;
     const fs::path named = fs::absolute(p, ec);
-    if (ec || !within(named.lexically_normal(), root)) return std::nullopt;
+    if (ec || !path_within(named.lexically_normal(), root)) return std::nullopt;
     // Walked the way the system resolves it: a ".." goes up from where a link led.
     fs::path at = named.root_path();
     auto part = named.begin();
@@ -434,9 +429,9 @@ std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
         const auto status = fs::symlink_status(at, ec);
         if (ec || status.type() == fs::file_type::not_found) break;  // made inside from here on
         if (!fs::is_symlink(status)) continue;
-        const bool inside = within(at, root);
+        const bool inside = path_within(at, root);
         fs::path target = followed(at);
-        if (inside && !within(target, root)) return LinkOut{at.lexically_relative(root), target};
+        if (inside && !path_within(target, root)) return LinkOut{at.lexically_relative(root), target};
         at = std::move(target);
     }
     return std::nullopt;

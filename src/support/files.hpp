@@ -48,6 +48,10 @@ std::optional<LinkOut> link_out_of(const std::filesystem::path& p, const std::fi
 // rest is taken as it is), made absolute. On Windows symbolic links and junctions alike.
 std::filesystem::path resolved_path(const std::filesystem::path& p);
 
+// Whether `p` is `folder` or lies below it, both absolute and compared as written: no link
+// is followed, and on Windows names compare in any letters' case, as the file system does.
+bool path_within(const std::filesystem::path& p, const std::filesystem::path& folder);
+
 // The reason an operation failed, as the user should read it: the system's own text for
 // a system or file-system error ("Permission denied"), else what the exception says.
 std::string failure_reason(const std::exception& e);

@@ -18,6 +18,11 @@ fs::path resolved_path(const fs::path& p) {
     return ec ? p : resolved;
 }
 
+bool path_within(const fs::path& p, const fs::path& folder) {
+    const fs::path rel = p.lexically_relative(folder);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
 std::vector<FolderEntry> list_folder(const fs::path& folder, std::error_code& ec) {
     std::vector<FolderEntry> entries;
     auto it = fs::directory_iterator(folder, ec);

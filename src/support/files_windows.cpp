@@ -218,6 +218,10 @@ fs::path resolved_path(const fs::path& p) {
     return absolute;
 }
 
+bool path_within(const fs::path& p, const fs::path& folder) {
+    return windows_path_within(utf8_text(p), utf8_text(folder));
+}
+
 // The system resolves ".." in the text before it follows any link, so the path is made
 // absolute first (GetFullPathNameW). Then each component below the working copy is opened
 // and its final path, every link on the way followed, must lie in the working copy's own:

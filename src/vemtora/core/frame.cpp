@@ -72,6 +72,7 @@ class FrameRun {
         if (auto ended = choose_configuration()) return *ended;
         if (auto ended = load_configuration()) return *ended;
         if (auto ended = apply_overrides()) return *ended;
+        if (auto ended = refuse_places_out_of_reach()) return *ended;
         return run_application();
     }
 
@@ -175,6 +176,20 @@ class FrameRun {
             named_.add(support::path_from_utf8(folder));
             (*settings)[binding_.output_key] = folder;
             log_.info("✅ 已手動指定輸出目錄：" + folder);
+        }
+        return std::nullopt;
+    }
+
+    // A configuration that the search found was not named by the user: it came with the
+    // working copy, so a place it sets outside is refused, with the way to allow it.
+    std::optional<int> refuse_places_out_of_reach() {
+        if (!path_ || named_config_ || !binding_.place_settings) return std::nullopt;
+        for (const auto& [key, value] : binding_.place_settings(*configuration_)) {
+            if (value.empty() || !fileIO::out_of_reach(support::path_from_utf8(value), fileIO::Deed::read)) continue;
+            error_line("❌ Error: The setting '" + key + "' of the configuration file '" + *path_ +
+                       "', which -c found without a path, leads outside the working copy: '" + value +
+                       "'. Name the file with -c " + *path_ + " to allow it.");
+            return 1;
         }
         return std::nullopt;
     }

@@ -38,6 +38,13 @@ struct Context {
     bool debug = false;                                  // debug mode: --debug, or DOVUD_DEBUG is "1"
 };
 
+// A setting of a configuration that names a place in the file system: its key, as the
+// configuration spells it, and its value.
+struct PlaceSetting {
+    std::string key;
+    std::string value;
+};
+
 // The per-command variations of the frame, as data.
 struct Binding {
     std::string module_name{};          // "quillary" -> "config_quillary_template.yaml"
@@ -55,6 +62,11 @@ struct Binding {
     // a second run is refused. A run that read the file before another one wrote it back
     // would otherwise write its stale copy over what the other run added.
     bool one_run_per_configuration = false;
+    // The settings of a configuration that name places. Those of a configuration that the
+    // bare -c search found are the repository's choice: one that leads out of the working
+    // copy (and out of the places the user named, such as the folder of -o) ends the run
+    // before anything is read or written. Named with -c PATH, the file is the user's.
+    std::function<std::vector<PlaceSetting>(const YAML::Node& configuration)> place_settings{};
     // Builds the application from the whole configuration and runs it.
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };

@@ -2,6 +2,7 @@
 // entry function.
 #include <filesystem>
 
+#include "brenkit/fileIO.hpp"
 #include "vemtora/core/frame.hpp"
 #include "vemtora/publishing/pressling.hpp"
 #include "support/paths.hpp"
@@ -25,6 +26,16 @@ std::string check_existing_file(const std::string& value) {
     if (!std::filesystem::exists(status)) return "File '" + value + "' does not exist.";
     if (std::filesystem::is_directory(status)) return "File '" + value + "' is a directory.";
     return "";
+}
+
+// The folder the sources are searched in and the folder the pages go to.
+std::vector<frame::PlaceSetting> place_settings(const YAML::Node& configuration) {
+    namespace fileIO = brenkit::fileIO;
+    std::vector<frame::PlaceSetting> places;
+    const YAML::Node settings = fileIO::child(configuration, "config");
+    for (const char* key : {"input_path", "output_path"})
+        if (const YAML::Node value = fileIO::child(settings, key); value.IsScalar()) places.push_back({key, value.Scalar()});
+    return places;
 }
 
 }  // namespace
@@ -62,6 +73,7 @@ vemtora::CommandDecl cmd_pressling() {
                      .log = &log(),
                      .output_key = "output_path",
                      .empty_output_is_dot = true,
+                     .place_settings = place_settings,
                      .run = [](YAML::Node& configuration, const frame::Context& context) {
                          PresslingConverter converter(configuration, context.debug);
                          return converter.run(context.file);

@@ -29,6 +29,24 @@ document5_file: "download/hello.txt"
 document5_description: "Brief description of the document3 purpose and contents."
 )";
 
+namespace {
+
+// The package's place and every document's file.
+std::vector<frame::PlaceSetting> place_settings(const YAML::Node& configuration) {
+    std::vector<frame::PlaceSetting> places;
+    if (!configuration.IsMap()) return places;
+    for (const auto& item : configuration) {
+        if (!item.first.IsScalar() || !item.second.IsScalar()) continue;
+        const std::string& key = item.first.Scalar();
+        const auto entry = parse_document_key(key);
+        if ((key == download_key || (entry && entry->field == "file")) && names_local_file(item.second.Scalar()))
+            places.push_back({key, item.second.Scalar()});
+    }
+    return places;
+}
+
+}  // namespace
+
 void rewrite_arguments(std::vector<std::string>& args) { args = frame::with_empty_values(args, {"-c", "--config"}); }
 
 vemtora::CommandDecl cmd_varnel() {
@@ -44,6 +62,7 @@ vemtora::CommandDecl cmd_varnel() {
                                        .auto_single_candidate = true,
                                        // entries typed at its questions are written back
                                        .one_run_per_configuration = true,
+                                       .place_settings = place_settings,
                                        .run = [](YAML::Node& configuration, const frame::Context& context) {
                                            VarnelApp app(configuration, context.config_path);
                                            return app.run();

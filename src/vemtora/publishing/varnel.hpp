@@ -88,6 +88,9 @@ struct DocumentKey {
 };
 std::optional<DocumentKey> parse_document_key(std::string_view key);
 
+// Whether an entry's file value names a local file: not empty, "#" or a web link.
+bool names_local_file(std::string_view value);
+
 // In the order each entry first occurs in the configuration, the download entry last.
 using Docs = std::vector<DocEntry>;
 

@@ -122,9 +122,7 @@ VersionKey get_version_key(std::string_view name) {
 
 namespace {
 
-bool is_local(const std::optional<std::string>& file) {
-    return file && !file->empty() && *file != "#" && !is_web_link(*file);
-}
+bool is_local(const std::optional<std::string>& file) { return file && names_local_file(*file); }
 
 // The scan sees only the index page's own folder: a file that exists elsewhere (in a
 // sub-folder, say) keeps its entry as it is.
@@ -147,7 +145,7 @@ struct Matcher {
 
     // The path the entry is to hold, or nothing when it is to be dropped.
     std::optional<std::string> best(const std::string& entry_path, std::string_view label) const {
-        if (entry_path.empty() || entry_path == "#" || is_web_link(entry_path)) return entry_path;
+        if (!names_local_file(entry_path)) return entry_path;
         auto found = newest.find(clean_version(entry_path));
         if (found == newest.end()) {
             if (exists_elsewhere(entry_path)) return entry_path;
@@ -182,6 +180,8 @@ struct Matcher {
 };
 
 }  // namespace
+
+bool names_local_file(std::string_view value) { return !value.empty() && value != "#" && !is_web_link(value); }
 
 std::vector<std::string> update_docs_to_latest_versions(Docs& docs, const std::vector<std::string>& actual_files) {
     std::unordered_set<std::string> configured;

@@ -126,3 +126,69 @@ TEST(ConfigInput, ConfigurationFileIsReadOnce) {
         EXPECT_EQ(r.status, document.empty() ? 0 : 1) << r.err;
     }
 }
+
+// A configuration that the bare -c search found is a file of the working copy: a place it
+// sets that leads out of the working copy (by its own words or through a committed link)
+// ends the run before anything is read or written, and the line says how to allow it. The
+// same file named with -c PATH is the user's, and so is a folder given with -o.
+TEST(ConfigInput, FoundConfigurationSetsPlacesOnlyInsideTheWorkingCopy) {
+    struct Case {
+        std::string name;
+        std::string command;
+        std::string config;  // config.yaml; {outside} is the folder outside, canonical
+        th::Links links;
+        std::vector<std::string> args;
+        std::string refused;  // the setting and its value as the line names them; "" when the run goes on
+        std::string page = "";  // the page the run goes on to write, below the temporary folder
+    };
+    const std::vector<Case> cases = {
+        {"page folder elsewhere", "pressling", "config:\n  output_path: \"{outside}/site\"\n", {}, {"-c"},
+         "'output_path' of the configuration file './config.yaml', which -c found without a path, leads outside the "
+         "working copy: '{outside}/site'"},
+        {"sources above", "pressling", "config:\n  input_path: \"../outside/notes\"\n", {}, {"-c"},
+         "'input_path' of the configuration file './config.yaml', which -c found without a path, leads outside the "
+         "working copy: '../outside/notes'"},
+        {"page folder through a link", "pressling", "config:\n  output_path: \"site\"\n", {{"site", "../outside/site"}},
+         {"-c"}, "'output_path' of the configuration file './config.yaml', which -c found without a path, leads outside "
+                 "the working copy: 'site'"},
+        {"package above", "varnel", "download_link: \"../outside/package.zip\"\ndocument1_file: \"index.md\"\n", {},
+         {"-c"}, "'download_link' of the configuration file './config.yaml', which -c found without a path, leads "
+                 "outside the working copy: '../outside/package.zip'"},
+        {"document elsewhere", "varnel", "document1_file: \"index.md\"\ndocument02_file: \"{outside}/notes/secret.md\"\n",
+         {}, {"-c"}, "'document02_file' of the configuration file './config.yaml', which -c found without a path, leads "
+                     "outside the working copy: '{outside}/notes/secret.md'"},
+        {"named by the user", "pressling", "config:\n  output_path: \"{outside}/site\"\n", {}, {"-c", "config.yaml"}, "", "outside/site/index.html"},
+        {"folder given with -o", "pressling", "config:\n  output_path: \"/nowhere\"\n", {}, {"-c", "-o", "{outside}/site"},
+         "", "outside/site/index.html"},
+        {"web links and places inside", "varnel",
+         "download_link: \"dist/../package.zip\"\ndocument1_title: \"Index\"\ndocument1_file: \"index.md\"\ndocument2_file: \"https://example.org/a\"\n",
+         {}, {"-c"}, "", "work/index.html"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::TempDir tmp;
+        const fs::path work = tmp / "work", outside = tmp / "outside";
+        th::write_file(outside / "site/index.html", "mine\n");
+        th::write_file(outside / "notes/secret.md", "# PRIVATE\n");
+        th::write_file(work / "index.md", "# Index\n");
+        th::plant_links(work, c.links);
+        const std::string config = th::with_outside(c.config, outside);
+        th::write_file(work / "config.yaml", config);
+        std::vector<std::string> args = {c.command};
+        for (const auto& arg : c.args) args.push_back(th::with_outside(arg, outside));
+        // The one candidate at pressling's menu; Enter at varnel's list of unlisted files.
+        th::Outcome r = th::run({.args = args, .cwd = work, .input = "1\n\n", .capped = true});
+        if (c.refused.empty()) {
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_THAT(th::read_file(tmp / c.page), HasSubstr("Index"));
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr("❌ Error: The setting " + th::with_outside(c.refused, outside) +
+                                     ". Name the file with -c ./config.yaml to allow it.\n"));
+        EXPECT_TRUE(th::read_file(outside / "site/index.html") == "mine\n") << "the page outside was replaced";
+        EXPECT_EQ(th::read_file(work / "config.yaml"), config);
+        for (const char* made : {"index.html", "secret.html", "package.zip"}) EXPECT_FALSE(fs::exists(work / made)) << made;
+        EXPECT_FALSE(fs::exists(outside / "package.zip"));
+    }
+}

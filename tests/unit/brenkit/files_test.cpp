@@ -425,6 +425,42 @@ TEST(FileIOLocal, OneLinkRuleForReadsDeletionsAndSearches) {
     }
 }
 
+// A path that the repository gives reaches the working copy and the places the user named:
+// by its words (a place elsewhere is refused by them alone) and by where its links lead,
+// links below a named place included.
+TEST(FileIOLocal, RepositoryPathsReachOnlyTheWorkingCopyAndNamedPlaces) {
+    th::TempDir tmp;
+    const fs::path work = tmp / "work", outside = tmp / "outside", notes = tmp / "notes";
+    th::write_file(work / "pics/in.png", "p");
+    th::write_file(outside / "private.png", "p");
+    th::write_file(notes / "a.png", "p");
+    fs::create_symlink("../outside", work / "linked");
+    fs::create_symlink("../outside", notes / "away");
+    fs::create_symlink("../../outside/private.png", work / "pics/leak.png");
+    InFolder here(work);
+    NamedPlaces named;
+    named.add("../notes");
+    const std::string out = fs::canonical(outside).string();
+    const std::vector<std::pair<fs::path, std::optional<std::string>>> cases = {
+        {"pics/in.png", std::nullopt},
+        {"pics/leak.png", "符號連結 pics/leak.png 指向工作目錄之外的 " + out + "/private.png，未讀取"},
+        {"pics/../../work/pics/in.png", std::nullopt},
+        {"../notes/a.png", std::nullopt},
+        {"../outside/private.png", out + "/private.png 位於工作目錄之外，未讀取"},
+        {"/proc/self/environ", "/proc/self/environ 位於工作目錄之外，未讀取"},
+        {"linked/private.png", "符號連結 linked 指向工作目錄之外的 " + out + "，未讀取"},
+        {"../notes/away/private.png", "../notes/away/private.png 指向工作目錄之外的 " + out + "/private.png，未讀取"},
+    };
+    for (bool steady : {false, true}) {
+        // Judged once per folder, the same verdicts: twice over, so that the second round
+        // answers from what the first one found.
+        std::optional<SteadyFolders> judged_once;
+        if (steady) judged_once.emplace();
+        for (int round = 0; round < (steady ? 2 : 1); ++round)
+            for (const auto& [path, refusal] : cases) EXPECT_EQ(out_of_reach(path, Deed::read), refusal) << path;
+    }
+}
+
 // A run that touches many files in a few folders and runs nothing that could change them
 // has each folder judged once: a folder that turns into a link leading out while the
 // scope lasts keeps its verdict, and is refused once the scope ends. A file's own name
