@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "brenkit/app_logging.hpp"
+#include "brenkit/fileIO.hpp"
 #include "support/markdown.hpp"
 #include "support/text.hpp"
 #include "vemtora/publishing/pressling.hpp"
@@ -38,6 +39,10 @@ const fs::path& fixture_folder() {
         std::ofstream(path / "images" / "b.JPG", std::ios::binary) << "\xff\xd8\xff\xe0";
         std::ofstream(path / "images" / "c.svg") << "<svg xmlns=\"http://www.w3.org/2000/svg\"/>";
         std::ofstream(path / "images" / "empty.gif");
+        // Outside the harness's own folder, so named as a user names the folder of their
+        // notes: pictures are inlined from there only.
+        static brenkit::fileIO::NamedPlaces named;
+        named.add(path);
         return path;
     }();
     return folder;

@@ -304,8 +304,19 @@ std::string embed_images_in_html(std::string html_body, const fs::path& md_file,
         if (is_remote(value)) return std::string(match.group(0));
         // The value as the renderer wrote it: character references first ("&" in a Notion
         // path arrives as "&amp;"), then the percent escapes.
-        fs::path img_path =
-            (folder / support::path_from_utf8(percent_decode(support::html_unescape(value)))).make_preferred();
+        const std::string written = support::html_unescape(value);
+        auto left_as_written = [&](const std::string& why) {
+            log().warning("⚠️ 未嵌入圖片 " + written + ": " + why);
+            return std::string(match.group(0));
+        };
+        // A page of a cloned repository must not carry the user's own pictures into a page
+        // that gets published: pictures come only from the working copy and the places the
+        // user named, and a file: URL, which names a place on the reader's disk, not at all.
+        if (support::ascii_lower(std::string_view(written).substr(0, 5)) == "file:")
+            return left_as_written("file: 網址不會被讀取");
+        fs::path img_path = (folder / support::path_from_utf8(percent_decode(written))).make_preferred();
+        if (auto reason = brenkit::fileIO::out_of_reach(img_path, brenkit::fileIO::Deed::read))
+            return left_as_written(*reason);
         std::optional<std::string> data = encode_image_fn(img_path);
         if (!data || data->empty()) {
             // A file that is there was refused by the encoder, which has said why.

@@ -290,3 +290,46 @@ TEST(PresslingCli, RepositoryLinksLeadNowhere) {
         EXPECT_THAT(th::read_file(work / "page.html"), Not(HasSubstr("data:image/png")));
     }
 }
+
+// A picture is inlined only from the working copy or from a folder the user named: any
+// other reference a page makes (a climb out, an absolute path elsewhere, a file: URL)
+// stays as written, with a warning that names it, so a cloned page cannot carry the
+// user's own pictures into a page that gets published.
+TEST(PresslingCli, PicturesComeOnlyFromTheWorkingCopyOrANamedFolder) {
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    struct Case {
+        std::string name;
+        std::string reference;  // {outside} is the folder outside, canonical
+        std::vector<std::string> args;
+        bool inlined;
+    };
+    const std::vector<Case> cases = {
+        {"climb out", "../outside/private.png", {}, false},
+        {"absolute path elsewhere", "{outside}/private.png", {}, false},
+        {"file URL", "file://{outside}/private.png", {}, false},
+        {"climb out and back in", "../work/pics/in.png", {}, true},
+        {"folder of a configuration the user named", "{outside}/private.png", {"-c", "named.yaml"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        th::TempDir tmp;
+        const fs::path work = tmp / "work", outside = tmp / "outside";
+        th::write_file(outside / "private.png", png);
+        th::write_file(work / "pics/in.png", png);
+        th::write_file(work / "named.yaml", "config:\n  input_path: \"../outside\"\n");
+        const std::string reference = th::with_outside(c.reference, outside);
+        th::write_file(work / "doc.md", "# Doc\n\n![photo](" + reference + ")\n");
+        auto args = c.args;
+        args.insert(args.end(), {"-f", "doc.md"});
+        args.insert(args.begin(), "pressling");
+        th::Outcome r = th::run({.args = args, .cwd = work});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string page = th::read_file(work / "doc.html");
+        if (c.inlined) {
+            EXPECT_THAT(page, HasSubstr("<img alt=\"photo\" src=\"data:image/png;base64,"));
+            continue;
+        }
+        EXPECT_THAT(page, HasSubstr("<img alt=\"photo\" src=\"" + reference + "\" />"));
+        EXPECT_THAT(r.err, HasSubstr("⚠️ 未嵌入圖片 " + reference + ": "));
+    }
+}
