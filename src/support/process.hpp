@@ -65,7 +65,9 @@ ProcessResult run_user_command(const std::string& command_text, const std::vecto
 std::optional<size_t> argument_size_limit();
 
 // The program's full path as the platform's command lookup finds it (PATH, and on
-// Windows PATHEXT), or nothing.
+// Windows PATHEXT), or nothing. Only the absolute folders of PATH are searched: an empty
+// or relative entry, which the system's own lookup takes from the current folder, is
+// passed over, so that a program that a working copy carries is never found.
 std::optional<std::filesystem::path> find_executable(const std::string& name);
 
 // ---- Windows command lines, as pure functions so that they are tested everywhere ----

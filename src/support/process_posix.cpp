@@ -54,7 +54,11 @@ std::optional<fs::path> find_executable(const std::string& name) {
         return usable(p) ? std::optional(p) : std::nullopt;
     }
     for (const auto& dir : split(get_env("PATH").value_or(""), ":")) {
-        fs::path candidate = path_from_utf8(dir.empty() ? "." : dir) / path_from_utf8(name);
+        // An empty or relative entry would mean the current folder (or one below it), where
+        // a cloned repository may carry a `git` or an `agy` of its own.
+        const fs::path folder = path_from_utf8(dir);
+        if (!folder.is_absolute()) continue;
+        fs::path candidate = folder / path_from_utf8(name);
         if (usable(candidate)) return candidate;
     }
     return std::nullopt;

@@ -49,10 +49,10 @@ std::optional<fs::path> find_program(const std::string& name, const std::string&
         return std::nullopt;
     }
     for (const auto& dir : split(get_env("PATH").value_or(""), ";")) {
-        // An empty entry would mean the current folder, which must not win here.
-        const std::string folder(strip_chars(dir, "\""));
-        if (folder.empty()) continue;
-        const fs::path base = path_from_utf8(folder);
+        // An empty or relative entry (".", "bin", "C:bin", "\bin") would mean the current
+        // folder or one that depends on it, which must not win here.
+        const fs::path base = path_from_utf8(strip_chars(dir, "\""));
+        if (!base.is_absolute()) continue;
         for (const auto& n : names) {
             fs::path candidate = base / path_from_utf8(n);
             if (usable(candidate)) return found(candidate);

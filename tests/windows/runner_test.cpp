@@ -298,8 +298,12 @@ TEST(WindowsLookup, PathextBeforeTheBareNameAndNothingFromTheCurrentFolder) {
     auto r = run_process({"probe-tool", "args", "x"});
     EXPECT_EQ(r.out, "[x]\n");
 
-    // A program that is only in the current folder is not found.
+    // A program that is only in the current folder is not found, not even through an
+    // empty or relative entry of PATH.
     fs::current_path(elsewhere);
+    EXPECT_FALSE(find_executable("only-here"));
+    EXPECT_THROW(run_process({"only-here", "args"}), ProcessError);
+    ScopedEnv relative({{"PATH", ";.;.\\;..\\cwd;" + utf8_text(npm)}});
     EXPECT_FALSE(find_executable("only-here"));
     EXPECT_THROW(run_process({"only-here", "args"}), ProcessError);
 }

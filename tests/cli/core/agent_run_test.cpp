@@ -191,6 +191,24 @@ TEST_F(AgentRunCli, TypedRequirementIsKeptWhenTheRunFails) {
     EXPECT_TRUE(fs::is_empty(tmpdir));
 }
 
+// An `agy` that the working copy carries is never taken for the agent, whatever PATH
+// says of the current folder (an empty entry, ".", a relative one).
+TEST_F(AgentRunCli, WorkingCopysOwnAgyIsNeverRun) {
+    const fs::path ran = tmp / "ran";
+    for (const fs::path& planted : {work / "agy", work / "bin/agy"}) {
+        th::write_file(planted, "#!/bin/sh\necho ran >>'" + ran.string() + "'\n");
+        fs::permissions(planted, fs::perms::owner_all);
+    }
+    for (const std::string path :
+         {"/usr/bin:/bin:", ":/usr/bin:/bin", "/usr/bin::/bin", ".:/usr/bin:/bin", "bin:/usr/bin:/bin"}) {
+        SCOPED_TRACE(path);
+        auto o = run_input({"krestel"}, "\n", "每天備份 home\n", {{"PATH", path}});
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_THAT(o.err, HasSubstr("系統中找不到 `agy` 指令"));
+        EXPECT_FALSE(fs::exists(ran));
+    }
+}
+
 // At a question the interrupt is the user's answer: "Aborted!" and status 1, as before.
 TEST_F(AgentRunCli, InterruptAtQuestionAborts) {
     th::Outcome o = th::run({.args = {"krestel"},

@@ -13,6 +13,7 @@
 #include "support/process.hpp"
 
 using namespace support;
+namespace fs = std::filesystem;
 
 TEST(Process, CapturesBothStreamsWithoutDeadlock) {
     // 1 MiB on each stream: a runner that reads one pipe after the other blocks here.
@@ -27,6 +28,26 @@ TEST(Process, SignalGivesNegativeStatusAndMissingProgramThrows) {
     EXPECT_THROW(run_process({"no-such-program-vemtora"}), ProcessError);
     EXPECT_FALSE(find_executable("no-such-program-vemtora"));
     EXPECT_TRUE(find_executable("sh"));
+}
+
+// The lookup takes programs from the absolute folders of PATH only: an empty entry or a
+// relative one would mean the current folder (a cloned repository's own `git` or `agy`).
+TEST(Process, LookupNeverSearchesTheCurrentFolder) {
+    th::TempDir dir;
+    const fs::path bin = dir / "bin";
+    for (const fs::path& folder : {dir.path(), dir / "rel", bin}) {
+        th::write_file(folder / "vemtora-probe", "#!/bin/sh\n");
+        fs::permissions(folder / "vemtora-probe", fs::perms::owner_all);
+    }
+    th::CurrentDir here(dir.path());
+    for (const std::string path : {":", "::", "/nowhere:", ":/nowhere", ".", "./", "rel", "rel/", "./rel", "../"}) {
+        th::ScopedEnv env({{"PATH", path}});
+        EXPECT_FALSE(find_executable("vemtora-probe")) << "PATH=" << path;
+        EXPECT_THROW(run_process({"vemtora-probe"}), ProcessError) << "PATH=" << path;
+    }
+    // The same entries beside an absolute folder that holds it: that one is found.
+    th::ScopedEnv env({{"PATH", ":rel:.:" + bin.string() + ":"}});
+    EXPECT_EQ(find_executable("vemtora-probe"), bin / "vemtora-probe");
 }
 
 // A child is done when it has ended: a job it left in the background that still holds
