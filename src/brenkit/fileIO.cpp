@@ -275,6 +275,7 @@ LocalFile read_local_file(const fs::path& path, const ReadOptions& options) {
         case Outcome::read: return {.outcome = LocalFile::Outcome::read, .bytes = std::move(read.bytes)};
         case Outcome::missing: return {};
         case Outcome::link: return refused("是符號連結");
+        case Outcome::hard_link: return refused("是硬連結");
         case Outcome::not_regular: return refused("不是一般檔案");
         case Outcome::too_large: return refused(fmt::format("超過 {} MiB 上限", options.limit >> 20));
         case Outcome::failed: break;

@@ -218,7 +218,7 @@ inline constexpr std::uintmax_t max_answer_bytes = std::uintmax_t{8} << 20;
 
 struct ReadOptions {
     std::uintmax_t limit = max_text_bytes;
-    bool follow_links = true;  // false: a path that is a link itself is refused
+    bool follow_links = true;  // false: a path that is a link itself, or a hard link, is refused
 };
 // A file read whole, as every file of the working copy is read: the link rule above, then
 // a regular file (no folder, device, FIFO or socket) of at most `limit` bytes.

@@ -124,6 +124,7 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_n
     switch (read.outcome) {
         case support::BoundedRead::Outcome::read: break;
         case support::BoundedRead::Outcome::link:  // links are followed here
+        case support::BoundedRead::Outcome::hard_link:
         case support::BoundedRead::Outcome::not_regular:
             log.error(fmt::format("❌ 設定檔不是一般檔案: {}", support::utf8_text(path)));
             return std::nullopt;

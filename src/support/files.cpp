@@ -63,6 +63,7 @@ BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool foll
     if (!GetFileInformationByHandle(h, &info)) return refused(Outcome::failed, system_reason());
     // Only a reparse point opened as itself shows here (a followed link shows its target).
     if (!follow_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return refused(Outcome::link);
+    if (!follow_links && info.nNumberOfLinks > 1) return refused(Outcome::hard_link);
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return refused(Outcome::not_regular);
     const std::uintmax_t size = (std::uintmax_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     if (size > limit) return refused(Outcome::too_large);
@@ -97,6 +98,7 @@ BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool foll
     struct stat st {};
     if (::fstat(fd, &st) != 0) return refused(Outcome::failed, std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return refused(Outcome::not_regular);
+    if (!follow_links && st.st_nlink > 1) return refused(Outcome::hard_link);
     if (static_cast<std::uintmax_t>(st.st_size) > limit) return refused(Outcome::too_large);
     result.bytes.reserve(static_cast<size_t>(st.st_size));
     char chunk[65536];

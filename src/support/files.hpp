@@ -12,7 +12,7 @@ namespace support {
 
 // A read of a file that must be a regular file of bounded size.
 struct BoundedRead {
-    enum class Outcome { read, missing, link, not_regular, too_large, failed };
+    enum class Outcome { read, missing, link, hard_link, not_regular, too_large, failed };
     Outcome outcome = Outcome::failed;
     std::string bytes{};   // the content, when read
     std::string reason{};  // the system's message, when failed
@@ -22,7 +22,9 @@ struct BoundedRead {
 // block), and a larger file is refused by its size before any reading. A file whose
 // size says nothing (such as /proc files) is read only until it passes the limit.
 // Without `follow_links` a path that is itself a symbolic link (on Windows any reparse
-// point) is refused as `link`, checked on the open file. Nothing at the path is `missing`.
+// point) is refused as `link`, and a file that has another name besides this one (a hard
+// link, which may stand for a file anywhere on the same file system) as `hard_link`, both
+// checked on the open file. Nothing at the path is `missing`.
 BoundedRead read_regular_file(const std::filesystem::path& p, std::uintmax_t limit, bool follow_links = true);
 
 // Writes to a temporary file beside the target and renames it into place, so a failed

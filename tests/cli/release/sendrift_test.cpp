@@ -375,8 +375,8 @@ TEST_F(SendriftCli, BranchNamedLikeAPushOptionPushesNothing) {
 }
 
 // The repository decides which links it holds: the clean-up of the scratch diff does not
-// delete through a linked _agy folder, and an answer that is a link is not followed, so a
-// file elsewhere never becomes the commit message.
+// delete through a linked _agy folder, and an answer that is a link, symbolic or hard, is
+// not read, so a file elsewhere never becomes the commit message.
 TEST_F(SendriftCli, RepositoryLinksLeadNowhere) {
     const fs::path outside = root_ / "outside";
     th::write_file(work_ / "sendrift.yaml", "config:\n  goal_path: goal.yaml\n  skill_path: skill.yaml\n");
@@ -387,13 +387,15 @@ TEST_F(SendriftCli, RepositoryLinksLeadNowhere) {
     struct Case {
         std::string name;
         bool link_agy;
-        std::string line;  // {outside} is the folder outside, canonical
+        std::string answer;  // how the agent's answer is made a link to the secret
+        std::string line;    // {outside} is the folder outside, canonical
     };
+    const std::string refused = "❌ 無法讀取AI 產出的 commit 訊息: " + work_.generic_string() + "/_agy/generated-commit.txt: ";
     const std::vector<Case> cases = {
-        {"linked answer folder", true, "符號連結 _agy 指向工作目錄之外的 {outside}，未寫入"},
-        {"answer linked to a secret", false,
-         "❌ 無法讀取AI 產出的 commit 訊息: " + work_.generic_string() + "/_agy/generated-commit.txt: 符號連結 _agy/generated-commit.txt "
-         "指向工作目錄之外的 {outside}/secret，未讀取"},
+        {"linked answer folder", true, "link", "符號連結 _agy 指向工作目錄之外的 {outside}，未寫入"},
+        {"answer linked to a secret", false, "link",
+         refused + "符號連結 _agy/generated-commit.txt 指向工作目錄之外的 {outside}/secret，未讀取"},
+        {"answer hard-linked to a secret", false, "hardlink", refused + "是硬連結"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -409,7 +411,7 @@ TEST_F(SendriftCli, RepositoryLinksLeadNowhere) {
             th::git(work_, {"add", "-A"});
             th::git(work_, {"commit", "-q", "-m", "link"});
         }
-        agent(0, "link", (outside / "secret").string());
+        agent(0, c.answer, (outside / "secret").string());
         th::write_file(work_ / "README.md", "# Changed\n");
         auto r = sendrift("y\n", {"-c", "sendrift.yaml"});
         EXPECT_EQ(r.status, 1) << r.out << r.err;

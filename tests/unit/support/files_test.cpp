@@ -215,6 +215,8 @@ TEST(BoundedRead, ReadsOnlyRegularFilesWithinTheLimit) {
     fs::create_symlink("ten.txt", dir / "link");
     fs::create_symlink("nothing", dir / "dangling");
     fs::create_symlink("pipe", dir / "pipe-link");
+    th::write_file(dir / "shared.txt", "twice");
+    fs::create_hard_link(dir / "shared.txt", dir / "twin.txt");  // one file, two names
     struct Case {
         fs::path path;
         std::uintmax_t limit;
@@ -236,6 +238,9 @@ TEST(BoundedRead, ReadsOnlyRegularFilesWithinTheLimit) {
         {dir / "dangling", 100, false, Outcome::link},
         {dir / "pipe-link", 100, true, Outcome::not_regular},
         {dir / "pipe-link", 100, false, Outcome::link},
+        {dir / "twin.txt", 100, true, Outcome::read},
+        {dir / "twin.txt", 100, false, Outcome::hard_link},
+        {dir / "shared.txt", 100, false, Outcome::hard_link},
         {dir / "ten.txt/below", 100, true, Outcome::missing},  // nothing can lie below a file
         // The kernel gives its size as 0, whatever it holds.
         {"/proc/self/cmdline", 1, true, Outcome::too_large},
