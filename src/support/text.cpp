@@ -361,6 +361,11 @@ void append_hex(std::string& out, const char* lead, unsigned value, int digits) 
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += hex[(value >> shift) & 0xF];
 }
 
+// The embeddings, overrides and isolates of bidirectional text (U+202A-U+202E,
+// U+2066-U+2069): a terminal would reorder what follows them, so that a name or a
+// message would read other than it is.
+bool is_bidi_control(char32_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
+
 std::string visible_form(std::string_view text, bool one_line) {
     std::string out;
     out.reserve(text.size());
@@ -394,7 +399,8 @@ std::string visible_form(std::string_view text, bool one_line) {
             default: break;
         }
         if (c < 0x20 || c == 0x7F) append_hex(out, "\\x", c, 2);
-        else if ((c >= 0x80 && c <= 0x9F) || (one_line && (c == 0x2028 || c == 0x2029))) append_hex(out, "\\u", c, 4);
+        else if ((c >= 0x80 && c <= 0x9F) || is_bidi_control(c) || (one_line && (c == 0x2028 || c == 0x2029)))
+            append_hex(out, "\\u", c, 4);
         else out.append(text.substr(start, pos - start));
     }
     return out;

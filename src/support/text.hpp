@@ -66,10 +66,12 @@ size_t code_point_count(std::string_view s);
 // Text from outside the program (the working copy, git, the agent) as a terminal is to
 // show it: no control character reaches the terminal to be obeyed. ESC is written \e;
 // BEL, BS, VT, FF and a CR that ends no line as \a \b \v \f \r; any other C0 control
-// and DEL as \xNN; the C1 controls U+0080-U+009F, which terminals obey too, as \uNNNN;
-// each byte of ill-formed UTF-8 as \xNN. Line feeds, tabs and the CR of a CRLF stay, so
-// that a text of several lines keeps them. Everything else, a backslash too, stays as it
-// is, so that a text already quoted (git's names) is shown as it came.
+// and DEL as \xNN; the C1 controls U+0080-U+009F, which terminals obey too, and the
+// bidi embeddings, overrides and isolates U+202A-U+202E and U+2066-U+2069, which would
+// reorder what follows them, as \uNNNN; each byte of ill-formed UTF-8 as \xNN. Line
+// feeds, tabs and the CR of a CRLF stay, so that a text of several lines keeps them.
+// Everything else, a backslash too, stays as it is, so that a text already quoted (git's
+// names) is shown as it came.
 std::string visible(std::string_view text);
 // The same for a text that stands inside one line, such as a name in a menu: line feeds,
 // tabs, carriage returns and the line and paragraph separators U+2028 and U+2029 are

@@ -104,6 +104,25 @@ TEST(TerminalTextCli, OutsideTextIsShownWithItsControlCharactersVisible) {
          {"  - \"un\\033[31mtracked.txt\"\n",
           "--- 📝 AI 生成的 Commit 訊息 ---\nfeat: x\\e]0;pwned\\a\n\nbody\tline\n" + std::string(32, '-')},
          {}},
+        // Bidi controls would reorder the rest of the name or line as it is shown.
+        {"pressling menu of a name that reorders itself",
+         [](auto& ws) {
+             for (const auto& name : {std::string("invoice\u202Edm.exe.md"), std::string("\u2067a\u2069.md")})
+                 th::write_file(ws.work / name, "# x\n");
+         },
+         {"pressling"}, "\n",
+         {"  1. invoice\\u202edm.exe.md\n", "  2. \\u2067a\\u2069.md\n"}, {}},
+        {"sendrift commit message that reorders itself",
+         [](auto& ws) {
+             th::init_repo(ws.work);
+             th::write_file(ws.work / "_agy/goal/sendrift-goal.yaml", "goal\n");
+             th::write_file(ws.work / "_agy/skill/sendrift-expert.yaml", "skill\n");
+             commit_all(ws);
+             th::write_file(ws.work / "README.md", "changed\n");
+             ws.agent_writes("fix: access \u202Enimda\u202C check\n");
+         },
+         {"sendrift"}, "n\n",
+         {"--- 📝 AI 生成的 Commit 訊息 ---\nfix: access \\u202enimda\\u202c check\n"}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,6 +132,7 @@ TEST(TerminalTextCli, OutsideTextIsShownWithItsControlCharactersVisible) {
         for (const auto& part : c.out) EXPECT_THAT(o.out, HasSubstr(part));
         for (const auto& part : c.err) EXPECT_THAT(o.err, HasSubstr(part));
         for (const auto& stream : {o.out, o.err})
-            for (const std::string raw : {"\x1b", "\x07", "\xc2\x9b"}) EXPECT_THAT(stream, Not(HasSubstr(raw)));
+            for (const std::string raw : {"\x1b", "\x07", "\xc2\x9b", "\u202E", "\u2067"})
+                EXPECT_THAT(stream, Not(HasSubstr(raw)));
     }
 }

@@ -88,6 +88,13 @@ TEST(Text, VisibleFormShowsEveryControlCharacter) {
              {std::string("\0\b\v\f\x1f\x7f", 6), "\\x00\\b\\v\\f\\x1f\\x7f", "\\x00\\b\\v\\f\\x1f\\x7f"},
              {"csi\u009b2J nel\u0085", "csi\\u009b2J nel\\u0085", "csi\\u009b2J nel\\u0085"},  // C1 controls
              {"sep\u2028par\u2029", "sep\u2028par\u2029", "sep\\u2028par\\u2029"},
+             // bidi embeddings, overrides and isolates reorder what follows them
+             {"invoice\u202Edm.exe.md", "invoice\\u202edm.exe.md", "invoice\\u202edm.exe.md"},
+             {"\u202A\u202B\u202C\u202D \u2066\u2067\u2068\u2069",
+              "\\u202a\\u202b\\u202c\\u202d \\u2066\\u2067\\u2068\\u2069",
+              "\\u202a\\u202b\\u202c\\u202d \\u2066\\u2067\\u2068\\u2069"},
+             {"marks \u200E\u200F\u061C\u2065\u206A", "marks \u200E\u200F\u061C\u2065\u206A",
+              "marks \u200E\u200F\u061C\u2065\u206A"},  // no reordering of their own
              {"bad\xff\xc3 \xe4\xb8", "bad\\xff\\xc3 \\xe4\\xb8", "bad\\xff\\xc3 \\xe4\\xb8"},  // ill-formed UTF-8
              {"\"un\\033[31mtracked\"", "\"un\\033[31mtracked\"", "\"un\\033[31mtracked\""},    // quoted by git
              {"\uFFFD", "\uFFFD", "\uFFFD"},
