@@ -1,5 +1,7 @@
 #include "vemtora/core/runwick.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 #include <system_error>
 
@@ -66,9 +68,31 @@ support::Result run_alias_cmd_via_bash_interactive(const std::vector<std::string
 
 namespace {
 
+// The command as messages name it.
 std::vector<std::string> git_argv(const std::vector<std::string>& words) {
     std::vector<std::string> argv{"git"};
     argv.insert(argv.end(), words.begin(), words.end());
+    return argv;
+}
+
+// The command as it runs. The repository's own configuration came with it (a clone, an
+// unpacked archive), so it must not choose a program for git to run while the tree is
+// read: no file system monitor (core.fsmonitor) on any command that looks at the index,
+// and for the commands that show a diff no external diff tool (diff.external,
+// diff.<driver>.command), whose empty output would read as "no changes", and no text
+// conversion (diff.<driver>.textconv). Hooks stay: they are how the user's own
+// repository works.
+std::vector<std::string> git_run_argv(const std::vector<std::string>& words) {
+    std::vector<std::string> argv{"git", "-c", "core.fsmonitor=false"};
+    // git's own options come before the command's name; -c and -C take the next word.
+    size_t at = 0;
+    while (at < words.size() && words[at].starts_with('-')) at += words[at] == "-c" || words[at] == "-C" ? 2 : 1;
+    const auto command = words.begin() + static_cast<std::ptrdiff_t>(std::min(at, words.size()));
+    argv.insert(argv.end(), words.begin(), command);
+    if (command == words.end()) return argv;
+    argv.push_back(*command);
+    if (*command == "diff" || *command == "log" || *command == "show") argv.insert(argv.end(), {"--no-ext-diff", "--no-textconv"});
+    argv.insert(argv.end(), command + 1, words.end());
     return argv;
 }
 
@@ -77,7 +101,7 @@ std::vector<std::string> git_argv(const std::vector<std::string>& words) {
 support::ProcessResult git(const std::vector<std::string>& words, support::Output output) {
     support::RunOptions options;
     options.out = options.err = output;
-    return support::run_process(git_argv(words), options);
+    return support::run_process(git_run_argv(words), options);
 }
 
 std::string command_failed(const std::string& command_line, int status) {

@@ -51,7 +51,9 @@ struct GitCheck {
 };
 
 // Runs git with the words, its standard output and error captured or shared with the
-// terminal. Raises support::ProcessError when git cannot be started.
+// terminal. Raises support::ProcessError when git cannot be started. No program that the
+// repository's configuration names runs for it (no file system monitor; for diff, log
+// and show no external diff tool and no text conversion); hooks do.
 support::ProcessResult git(const std::vector<std::string>& words, support::Output output = support::Output::capture);
 // The failure of a command named by its command line: "Command 'git add .' returned
 // non-zero exit status 1."

@@ -126,6 +126,26 @@ TEST_F(SendriftCli, RetriesOnTheBackupModelThenCommitsAndPushes) {
     EXPECT_EQ(calls[1][8], "Gemini 3.5 Flash (Low)");
 }
 
+// An unpacked archive brings its own .git/config: the diff that the agent reads is git's,
+// not an external tool's empty output ("no changes"), and no program it names runs while
+// the changes are read, staged and committed.
+TEST_F(SendriftCli, RepositoryConfigurationRunsNoProgram) {
+    const fs::path ran = root_ / "ran";
+    th::write_file(root_ / "program", "#!/bin/sh\necho \"$*\" >>'" + ran.string() + "'\n");
+    fs::permissions(root_ / "program", fs::perms::owner_all);
+    for (const char* key : {"core.fsmonitor", "diff.external"}) th::git(work_, {"config", key, (root_ / "program").string()});
+    th::write_file(work_ / "README.md", "# Changed\n");
+    agent(0, "out", "docs: change the readme\n");
+
+    auto r = sendrift("y\n");
+
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Done: Commit & Push 成功完成\n"));
+    EXPECT_EQ(agent_calls().size(), 1u);
+    EXPECT_EQ(log_of(origin_, "main"), "docs: change the readme\n\n");
+    EXPECT_EQ(th::read_file(ran), "");
+}
+
 // A refused answer (here a link) stays only while no retry writes the same file: once the
 // retry has replaced it, no line may say it was kept.
 TEST_F(SendriftCli, ARetryReplacesARefusedAnswerWithoutSayingItWasKept) {

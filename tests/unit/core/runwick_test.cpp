@@ -166,6 +166,35 @@ TEST_F(GitQueries, TagNamesAreNeverReadAsOptions) {
     }
 }
 
+// A repository's own configuration came with it (an unpacked archive's .git/config): the
+// status, diff and log queries run none of the programs it names, and the diff is git's
+// own, never an external tool's empty output that would read as "no changes".
+TEST_F(GitQueries, RepositoryConfigurationRunsNoProgramForAQuery) {
+    const fs::path ran = tmp / "ran";
+    const fs::path program = tmp / "program";
+    th::write_file(program, "#!/bin/sh\necho \"$*\" >>'" + ran.string() + "'\n");
+    fs::permissions(program, fs::perms::owner_all);
+    th::write_file(repo / ".gitattributes", "*.py diff=tool\n");
+    commit("src/a.py", "one\n");
+    th::git(repo, {"tag", "v1.0.0"});
+    commit("src/a.py", "one\ntwo\n");
+    th::write_file(repo / "src/a.py", "one\ntwo\nthree\n");
+    for (const std::string key : {"core.fsmonitor", "diff.external", "diff.tool.command", "diff.tool.textconv"}) {
+        SCOPED_TRACE(key);
+        th::git(repo, {"config", key, program.string()});
+        runwick::git({"status", "--porcelain"});
+        runwick::git({"-c", "core.quotePath=false", "status", "--porcelain", "--", ":/"});
+        const std::string head_diff = runwick::git_text(runwick::git_checked({"diff", "HEAD"}));
+        EXPECT_NE(head_diff.find("+three\n"), std::string::npos) << head_diff;
+        const auto [tag_diff, base] = runwick::get_git_diff_since_last_tag("src");
+        EXPECT_NE(tag_diff.find("+two\n+three\n"), std::string::npos) << tag_diff;
+        EXPECT_NE(runwick::get_git_commit_log(base).find("M\tsrc/a.py"), std::string::npos);
+        EXPECT_EQ(th::read_file(ran), "");
+        th::git(repo, {"config", "--unset", key});
+        fs::remove(ran);
+    }
+}
+
 // Which current branch names may be pushed by name: those git accepts as branch names,
 // taken as they are (git expands "@{-1}" to the branch checked out before).
 TEST_F(GitQueries, BranchNamesAreCheckedAsGitDoes) {
