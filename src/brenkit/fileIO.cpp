@@ -159,12 +159,6 @@ const char* refused_deed(Deed deed) {
     return "未寫入";
 }
 
-// The first link on the way that leads out, with the folders' verdicts kept while a
-// SteadyFolders lives.
-std::optional<support::LinkOut> first_link_out(const fs::path& path) {
-    return verdicts().depth > 0 ? steady_link_out(path) : link_out(path);
-}
-
 std::string link_refused(const support::LinkOut& out, Deed deed) {
     return "符號連結 " + support::generic_utf8_text(out.link) + " 指向工作目錄之外的 " + support::utf8_text(out.target) +
            "，" + refused_deed(deed);
@@ -172,14 +166,18 @@ std::string link_refused(const support::LinkOut& out, Deed deed) {
 
 }  // namespace
 
+// The folders' verdicts are kept while a SteadyFolders lives.
+std::optional<support::LinkOut> link_leading_out(const fs::path& path) {
+    if (path.empty()) return std::nullopt;
+    return verdicts().depth > 0 ? steady_link_out(path) : link_out(path);
+}
+
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) {
     // A name that Windows keeps for a device opens the device: nothing is written there.
     if (support::is_windows() && deed == Deed::write)
         if (auto device = support::windows_reserved_component(support::utf8_text(path)))
             return "「" + *device + "」是 Windows 保留的裝置名稱，無法作為檔名或資料夾名稱，未寫入";
-    const fs::path looked_at = deed == Deed::remove ? path.parent_path() : path;
-    if (looked_at.empty()) return std::nullopt;
-    auto out = first_link_out(looked_at);
+    auto out = link_leading_out(deed == Deed::remove ? path.parent_path() : path);
     if (!out) return std::nullopt;
     return link_refused(*out, deed);
 }
@@ -203,7 +201,7 @@ std::optional<std::string> judged_reach(const fs::path& path, Deed deed) {
                            }));
     if (!said_inside) return support::utf8_text(words.empty() ? path : words) + " 位於工作目錄之外，" + refused_deed(deed);
     // A link of the working copy that leads out is named as the link rule names it.
-    if (auto out = first_link_out(path)) return link_refused(*out, deed);
+    if (auto out = link_leading_out(path)) return link_refused(*out, deed);
     // Then where it leads, every link followed, ".." taken where a link led: links below a
     // named place are the user's, but their targets must still lie in one of these places.
     const fs::path target = support::resolved_path(spelled);

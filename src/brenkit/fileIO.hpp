@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "brenkit/app_logging.hpp"
+#include "support/files.hpp"
 #include "support/result.hpp"
 
 namespace brenkit::fileIO {
@@ -171,6 +172,9 @@ enum class Deed { read, write, remove, offer };
 // on the way only: a link itself may go. A place the user named (NamedPlaces) is the
 // user's wherever its links lead; what lies below it follows the rule from there.
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed);
+// The link that this rule finds on the way to `path` (relative to the working copy)
+// and the place it leads to; nothing when the rule lets the path be.
+std::optional<support::LinkOut> link_leading_out(const fs::path& path);
 // A path that the repository gives, for a place of its own choosing (a picture a page
 // shows, a place that a configuration found by the bare -c search sets), may reach no
 // further than the working copy and the places the user named: by its own words (made

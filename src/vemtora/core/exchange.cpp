@@ -1,5 +1,6 @@
 #include "vemtora/core/exchange.hpp"
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "support/folder_lock.hpp"
 #include "support/interrupt.hpp"
 #include "support/paths.hpp"
+#include "support/process.hpp"
 #include "support/text.hpp"
 
 namespace vemtora::exchange {
@@ -289,6 +291,8 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
                      support::visible_line(named) + "」");
         return {support::Result::failure("AI 輸出檔的路徑無法安全地寫進 AI 提示"), AnswerFile()};
     }
+    if (auto refused = refuse_tracked_links_out(mindrel::agy_command(args, false), logger))
+        return {*refused, AnswerFile()};
     AnswerLock lock(output_path, logger);
     if (lock.refused()) return {*lock.refused(), AnswerFile()};
     fileIO::remove_file(output_path);
@@ -354,6 +358,83 @@ std::optional<support::Result> refuse_link_out(const fs::path& path, fileIO::Dee
     if (!reason) return std::nullopt;
     logger.error("❌ " + *reason);
     return support::Result::failure(*reason);
+}
+
+namespace {
+
+// The folders that an agent's command line hands it; a file that a prompt names is none.
+std::vector<std::string> handed_folders(const std::vector<std::string>& agent_argv) {
+    std::vector<std::string> folders;
+    for (size_t i = 1; i < agent_argv.size(); ++i) {
+        const std::string& arg = agent_argv[i];
+        if (arg == "--add-dir" && i + 1 < agent_argv.size()) {
+            folders.push_back(agent_argv[++i]);
+            continue;
+        }
+        // A path in a prompt holds no bracket (prompt_path), so the first "]" ends it.
+        for (size_t at = arg.find("@["); at != std::string::npos; at = arg.find("@[", at + 2)) {
+            const size_t end = arg.find(']', at + 2);
+            if (end == std::string::npos) break;
+            const std::string named = arg.substr(at + 2, end - at - 2);
+            std::error_code ec;
+            if (!named.empty() && fs::is_directory(support::path_from_utf8(named), ec)) folders.push_back(named);
+        }
+    }
+    return folders;
+}
+
+// The links that git tracks in the folder (index mode 120000), with the folder's path in
+// front; none when git does not know the folder.
+std::vector<fs::path> tracked_links(const std::string& folder) {
+    support::ProcessResult listing;
+    try {
+        listing = runwick::git({"-C", folder, "ls-files", "--stage", "-z"});
+    } catch (const support::ProcessError&) {
+        return {};  // no git: nothing is tracked
+    }
+    std::vector<fs::path> links;
+    if (listing.status != 0) return links;
+    const std::string_view entries = listing.out;
+    for (size_t at = 0; at < entries.size();) {
+        size_t end = entries.find('\0', at);
+        if (end == std::string_view::npos) end = entries.size();
+        const std::string_view entry = entries.substr(at, end - at);
+        at = end + 1;
+        const size_t tab = entry.find('\t');
+        if (tab != std::string_view::npos && entry.starts_with("120000 "))
+            links.push_back(support::path_from_utf8(folder) / support::path_from_utf8(entry.substr(tab + 1)));
+    }
+    return links;
+}
+
+}  // namespace
+
+std::optional<support::Result> refuse_tracked_links_out(const std::vector<std::string>& agent_argv,
+                                                        const Logger& logger) {
+    std::vector<support::LinkOut> out;
+    std::vector<std::string> looked_at;
+    for (const auto& folder : handed_folders(agent_argv)) {
+        if (std::find(looked_at.begin(), looked_at.end(), folder) != looked_at.end()) continue;
+        looked_at.push_back(folder);
+        for (const auto& link : tracked_links(folder)) {
+            auto leads = fileIO::link_leading_out(link);
+            if (!leads) continue;
+            auto same = [&](const support::LinkOut& seen) { return seen.link == leads->link; };
+            if (std::none_of(out.begin(), out.end(), same)) out.push_back(std::move(*leads));
+        }
+    }
+    if (out.empty()) return std::nullopt;
+    constexpr size_t named_at_most = 10;
+    std::vector<std::string> named;
+    for (size_t i = 0; i < out.size() && i < named_at_most; ++i)
+        named.push_back(support::visible_line(support::generic_utf8_text(out[i].link)) + " → " +
+                        support::visible_line(support::utf8_text(out[i].target)));
+    std::string reason =
+        "交給 AI 的資料夾中有 git 追蹤的符號連結指向工作目錄之外，AI 讀取資料夾時會跟著連結讀到外面的檔案，未執行 AI：" +
+        support::join(named, "、");
+    if (out.size() > named_at_most) reason += "，另有 " + std::to_string(out.size() - named_at_most) + " 個";
+    logger.error("❌ " + reason);
+    return support::Result::failure(reason);
 }
 
 support::Result editor_failed() { return support::Result::failure("編輯器未正常結束，程序中斷。"); }

@@ -215,6 +215,15 @@ std::optional<support::Result> prepare_output_dir(const fs::path& folder, const 
 // Checks a file that a run will save, or point the agent at, before the agent runs:
 // nothing when the link rule lets it be, else the failure result of the line (logged).
 std::optional<support::Result> refuse_link_out(const fs::path& path, brenkit::fileIO::Deed deed, const Logger& logger);
+// Checks the folders that an agent's command line hands it, before the agent starts: each
+// "--add-dir" value and each folder that an argument names as "@[" + path + "]". The agent
+// reads them with the user's rights and follows their links, so a link in them that git
+// tracks (one the repository brought) may not lead out of the working copy by the link
+// rule. Nothing when none does; else the failure result of the line (logged) that names up
+// to ten such links and where they lead. Links that git does not track (a virtual
+// environment's interpreter) are the user's own and pass.
+std::optional<support::Result> refuse_tracked_links_out(const std::vector<std::string>& agent_argv,
+                                                        const Logger& logger);
 
 // The failure result of an editor that did not end normally (its reason is logged).
 support::Result editor_failed();

@@ -60,6 +60,7 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
     }
     auto cmd = base_cmd(launch);
     log().debug("base_cmd: " + support::list_repr(cmd));
+    if (exchange::refuse_tracked_links_out(cmd, log())) return 1;
 
     bool is_windows = support::is_windows();
     log().info("✅ 正在為您配置 [" + std::string(is_windows ? "Windows" : "Linux/macOS") + "] 環境並啟動 Agy TUI...");

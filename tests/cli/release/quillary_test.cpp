@@ -355,8 +355,10 @@ TEST_F(QuillaryCli, RepositoryLinksLeadNowhere) {
          "符號連結 README.md 指向工作目錄之外的 {outside}/secret，未讀取", 0},
         {"README to an endless device", {{"README.md", "/dev/zero"}}, {}, 1,
          "符號連結 README.md 指向工作目錄之外的 /dev/zero，未讀取", 0},
-        {"setup.py to an endless device", {{"setup.py", "/dev/zero"}}, {}, 0,
-         "符號連結 setup.py 指向工作目錄之外的 /dev/zero，未讀取", 1},
+        // Not read; and as a link that the repository brought into the folder the agent is
+        // handed, it keeps the agent from starting.
+        {"setup.py to an endless device", {{"setup.py", "/dev/zero"}}, {}, 1,
+         "符號連結 setup.py 指向工作目錄之外的 /dev/zero，未讀取", 0},
         {"linked answer folder", {{"_agy", "../outside"}}, {"-c", "own.yaml"}, 1,
          "符號連結 _agy 指向工作目錄之外的 {outside}，未寫入", 0},
     };

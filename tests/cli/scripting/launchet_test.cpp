@@ -118,6 +118,19 @@ TEST_F(LaunchetCli, HandWrittenAgentsRulesAreKept) {
     EXPECT_TRUE(th::read_file(work / ".agents/AGENTS.md").starts_with("# Workspace Rules: second\n"));
 }
 
+// The agent is handed the working copy: a link in it that git tracks and that leads out
+// keeps the agent from starting.
+TEST_F(LaunchetCli, TrackedLinkOutOfTheWorkingCopyKeepsTheAgentFromStarting) {
+    th::init_repo(work);
+    th::write_file(tmp / "secret", "key\n");
+    th::plant_links(work, {{"_agy/skill/notes", "../../../secret"}});
+    th::git(work, {"add", "_agy"});
+    auto o = run({});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("未執行 AI：_agy/skill/notes → " + fs::canonical(tmp / "secret").string() + "\n"));
+    EXPECT_TRUE(calls().empty());
+}
+
 TEST_F(LaunchetCli, MissingAgentCreatesNothing) {
     auto o = th::run({.args = {"start"}, .cwd = work, .env = {{"PATH", "/usr/bin:/bin"}}});
     EXPECT_EQ(o.status, 1);

@@ -6,6 +6,7 @@
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
+#include "support/text.hpp"
 #include "vemtora/core/exchange.hpp"
 
 namespace fs = std::filesystem;
@@ -231,5 +232,77 @@ TEST_F(ExchangeTest, AnAnswerStaysUntilItIsSaved) {
         }
         EXPECT_EQ(capture.text().find(kept_line) != std::string::npos, c.kept) << c.name << "\n" << capture.text();
         fs::remove(answer);
+    }
+}
+
+// What the agent is handed, by an added folder or a folder its prompt names, holds no link
+// that the repository brought (git tracks it) and that leads out of the working copy. A
+// link of the user's own, one that stays inside, one in a folder not handed, a file named
+// by itself and a folder outside the working copy (its links are its own) pass.
+TEST_F(ExchangeTest, TrackedLinksOutOfAHandedFolderAreRefused) {
+    const fs::path outside = dir_ / "outside";
+    th::write_file(outside / "id_rsa", "key\n");
+    th::init_repo(outside / "project");
+    th::plant_links(outside / "project", {{"lib/readme", "../README.md"}});
+    th::git(outside / "project", {"add", "lib"});
+    const std::string why =
+        "交給 AI 的資料夾中有 git 追蹤的符號連結指向工作目錄之外，AI 讀取資料夾時會跟著連結讀到外面的檔案，未執行 AI：";
+    th::Links twelve;
+    std::string ten;
+    for (int i = 1; i <= 12; ++i) {
+        const std::string name = "demo/k" + std::to_string(i / 10) + std::to_string(i % 10);
+        twelve.push_back({name, (outside / "id_rsa").string()});
+        if (i <= 10) ten += (i > 1 ? "、" : "") + name + " → {outside}/id_rsa";
+    }
+    struct Case {
+        std::string name;
+        th::Links tracked, untracked;
+        std::vector<std::string> handed;  // after "agy"; "{work}" stands for the working copy
+        std::string line;                 // "" when nothing is refused
+    };
+    const std::vector<Case> cases = {
+        {"folder in the prompt", {{"demo/config.py", (outside / "id_rsa").string()}}, {},
+         {"--print", "請閱讀 @[{work}/demo] 目錄"}, why + "demo/config.py → {outside}/id_rsa"},
+        {"added folder, a link to a folder and a chain of links",
+         {{"demo/home", "../../outside"}, {"demo/a", "b"}}, {{"demo/b", (outside / "id_rsa").string()}},
+         {"--add-dir", "demo", "--print", "x"}, why + "demo/a → {outside}/id_rsa、demo/home → {outside}"},
+        {"the current folder", {{"docs/ssh/key", (outside / "id_rsa").string()}}, {},
+         {"--add-dir", ".", "--print", "x"}, why + "docs/ssh/key → {outside}/id_rsa"},
+        {"more than ten", twelve, {}, {"--add-dir", "demo"}, why + ten + "，另有 2 個"},
+        {"a virtual environment's interpreter", {}, {{"demo/.venv/bin/python", "/usr/bin/python3"}},
+         {"--add-dir", "demo", "--print", "@[{work}/demo]"}, ""},
+        {"links that stay inside", {{"demo/alias.py", "config.py"}, {"demo/up", "../README.md"}}, {},
+         {"--add-dir", "demo"}, ""},
+        {"a folder not handed", {{"other/key", (outside / "id_rsa").string()}}, {},
+         {"--add-dir", "demo", "--print", "@[{work}/demo]"}, ""},
+        {"a file named by itself", {{"demo/config.py", (outside / "id_rsa").string()}}, {},
+         {"--print", "@[{work}/demo/config.py]"}, ""},
+        {"a folder outside the working copy", {}, {},
+         {"--add-dir", (outside / "project").string(), "--print", "@[" + (outside / "project").string() + "]"}, ""},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const fs::path work = dir_ / ("case" + std::to_string(i));
+        th::init_repo(work);
+        th::write_file(work / "demo/config.py", "x = 1\n");
+        th::plant_links(work, c.tracked);
+        for (const auto& [name, target] : c.tracked) th::git(work, {"add", name});
+        th::plant_links(work, c.untracked);
+        th::CurrentDir in(work);
+        std::vector<std::string> argv{"agy"};
+        for (const auto& arg : c.handed) argv.push_back(support::replace_all(arg, "{work}", work.generic_string()));
+        Capture capture;
+        const auto refused = ex::refuse_tracked_links_out(argv, log_);
+        if (c.line.empty()) {
+            EXPECT_FALSE(refused) << refused->text;
+            EXPECT_TRUE(capture.records().empty());
+            continue;
+        }
+        const std::string line = th::with_outside(c.line, outside);
+        ASSERT_TRUE(refused);
+        EXPECT_FALSE(refused->ok);
+        EXPECT_EQ(refused->text, line);
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"❌ " + line});
     }
 }
