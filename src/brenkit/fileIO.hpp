@@ -139,7 +139,8 @@ std::vector<fs::path> download_and_save_from_registry(const std::vector<Registry
 // "" when nothing was entered. Nothing (the reason logged) when the editor could not be
 // run or ended with a non-zero status (vim's :cq, a crash): what the file held then is
 // no answer. The file of a text that is not empty stays on disk until the command
-// settles it with settle_typed_input.
+// settles it with settle_typed_input. A file for the text that cannot be made throws
+// std::filesystem::filesystem_error with the system's reason: no editor has run then.
 std::optional<std::string> get_user_input_via_editor(const std::string& initial_text,
                                                      const std::string& label = "輸入",
                                                      const Logger* logger = nullptr);

@@ -62,13 +62,10 @@ std::string without_comments(const std::string& text) {
 
 std::optional<std::string> get_user_input_via_editor(const std::string& initial_text, const std::string& label,
                                                      const Logger* logger) {
-    fs::path folder;
-    try {
-        folder = support::make_temp_dir("vemtora-editor");
-    } catch (const std::exception& e) {
-        if (logger) logger->error(fmt::format("❌ 無法建立{}的暫存檔: {}", label, e.what()));
-        return std::nullopt;
-    }
+    // No editor has run yet: a file for the text that cannot be made (a read-only or full
+    // temporary folder) ends the command with the system's reason, as any failed write does,
+    // and is not told as an editor that failed.
+    const fs::path folder = support::make_temp_dir("vemtora-editor");
     // The folder goes however the editing ends, an interrupt included, unless it holds a
     // requirement, which the command settles (settle_typed_input).
     struct RemovedFolder {
@@ -77,10 +74,10 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
             if (!path.empty()) remove_directory(path);
         }
     } removed_folder{folder};
-    auto file = folder / "input.md";
+    const auto file = folder / "input.md";
+    support::write_file_atomic(file, initial_text);
     std::optional<std::string> result;
     try {
-        support::write_file_atomic(file, initial_text);
         auto editor = chosen_editor();
         if (logger) logger->info(fmt::format("💬 正在開啟編輯器 ({}) 以輸入{}，儲存並關閉後繼續...", editor, label));
         support::RunOptions terminal;

@@ -462,13 +462,18 @@ Executable make_executable(const fs::path& p, std::string* error) {
 }
 
 fs::path make_temp_dir(std::string_view prefix) {
+    const fs::path folder = fs::temp_directory_path();
+    // A name that is taken is tried again under another; any other failure (a read-only
+    // file system, a folder the user may not write in) would be the answer of every try.
+    std::error_code ec;
     for (int i = 0; i < 100; ++i) {
-        fs::path candidate = fs::temp_directory_path() / path_from_utf8(std::string(prefix) + random_suffix());
-        std::error_code ec;
+        fs::path candidate = folder / path_from_utf8(std::string(prefix) + random_suffix());
         if (fs::create_directory(candidate, ec)) return candidate;
+        if (ec && ec != std::errc::file_exists) break;
+        // A folder of that name is there already: no error is given for it.
+        if (!ec) ec = std::make_error_code(std::errc::file_exists);
     }
-    throw fs::filesystem_error("cannot create a temporary folder", fs::temp_directory_path(),
-                               std::make_error_code(std::errc::file_exists));
+    throw fs::filesystem_error("cannot create a temporary folder", folder, ec);
 }
 
 }  // namespace support

@@ -94,7 +94,8 @@ void remove_tree(const std::filesystem::path& p, std::error_code& ec);
 enum class Executable { made, not_needed, failed };
 Executable make_executable(const std::filesystem::path& p, std::string* error = nullptr);
 
-// A fresh temporary folder (removed by the caller).
+// A fresh temporary folder (removed by the caller). Throws std::filesystem::filesystem_error
+// with the system's reason of the last try when none can be made.
 std::filesystem::path make_temp_dir(std::string_view prefix);
 
 }  // namespace support

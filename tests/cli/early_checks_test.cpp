@@ -43,6 +43,27 @@ TEST(EarlyChecks, AnOutputFolderThatCannotBeMadeStopsBeforeAnyQuestion) {
     }
 }
 
+// When the editor's text cannot even be given a temporary folder, the command ends with the
+// system's own reason for it; no editor ran, so no line speaks of one.
+TEST(EarlyChecks, AnEditorFolderThatCannotBeMadeEndsWithTheSystemsReason) {
+    TH_UNPRIVILEGED_USER(user);
+    th::AgentWorkspace ws;
+    for (const char* file : {"_agy/goal/krestel-automation.yaml", "_agy/skill/krestel-expert.yaml",
+                             "template/krestel_template.sh"})
+        th::write_file(ws.work / file, "text\n");
+    const fs::path closed = ws.tmp / "closed-tmp";
+    fs::create_directories(closed);
+    ws.agent_writes("echo hi\n");
+    ws.run_as(user);
+    fs::permissions(closed, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+    auto o = ws.run({"krestel"}, {""}, "need\n", {{"TMPDIR", closed.string()}});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Permission denied"));
+    EXPECT_THAT(o.err, Not(HasSubstr("File exists")));
+    EXPECT_THAT(o.err + o.out, Not(HasSubstr("編輯器")));
+    EXPECT_TRUE(ws.calls().empty());
+}
+
 // An editor that ends with a failure (vim's :cq, a crash) ends the command: what it held
 // is not taken, nor is a default requirement put in its place.
 TEST(EarlyChecks, AFailingEditorEndsTheCommand) {
