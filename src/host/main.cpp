@@ -41,7 +41,13 @@ int main(int argc, char** argv) {
         // child started may run on after the program.
         support::end_descendants();
         status = interrupt.exit_status();
+        std::fflush(stdout);
+        return status;
     }
-    std::fflush(stdout);
+    // Output that could not be written was not shown: the run did not do what it said.
+    if (auto failure = support::output_failure()) {
+        support::echo("Error: write error: " + *failure, support::Stream::err);
+        if (status == 0) status = 1;
+    }
     return status;
 }

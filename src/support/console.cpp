@@ -2,7 +2,9 @@
 // does is in console_posix.cpp and console_windows.cpp.
 #include "support/console.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #include "support/console_internal.hpp"
 #include "support/text.hpp"
@@ -39,17 +41,42 @@ InputBuffer& input() {
     return b;
 }
 
+// The system's error of the first write to standard output that failed; 0 while all went.
+// It is taken when the write fails: the stream only keeps that one did, and errno goes
+// with the next call.
+int output_error = 0;
+void note_output_error() {
+    if (output_error == 0) output_error = errno != 0 ? errno : EIO;
+}
+
+void flush_output() {
+    if (std::fflush(stdout) != 0) note_output_error();
+}
+
 void write_out(std::string_view text, Stream stream, bool newline) {
     FILE* f = file_of(stream);
-    if (stream == Stream::err) std::fflush(stdout);
-    std::fwrite(text.data(), 1, text.size(), f);
-    if (newline) std::fputc('\n', f);
-    std::fflush(f);
+    if (stream == Stream::err) flush_output();
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
+                         (!newline || std::fputc('\n', f) != EOF);
+    if (stream == Stream::err) {
+        std::fflush(f);
+        return;
+    }
+    if (!written) note_output_error();
+    flush_output();
 }
 
 }  // namespace
 
 void echo(std::string_view text, Stream stream, bool newline) { write_out(visible(text), stream, newline); }
+
+std::optional<std::string> output_failure() {
+    flush_output();
+    if (output_error == 0 && std::ferror(stdout)) output_error = EIO;  // a write that failed elsewhere
+    // A reader that has gone (a closed pipe) only missed what was shown: the work stands.
+    if (output_error == 0 || output_error == EPIPE) return std::nullopt;
+    return std::error_code(output_error, std::generic_category()).message();
+}
 
 std::string style(std::string_view text, Color fg, bool bold) {
     std::string out;
@@ -86,7 +113,7 @@ void secho(std::string_view text, Color fg, Stream stream, bool bold) {
 
 std::string read_line() {
     auto& in = input();
-    std::fflush(stdout);
+    flush_output();
     constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
     while (true) {
         // Answers piped from a file that an editor saved with a byte-order mark: the mark

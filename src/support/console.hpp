@@ -23,6 +23,11 @@ enum class Color { none, red, green, yellow, blue, magenta, cyan };
 // its visible form (support::visible): what it took from outside cannot drive the
 // terminal.
 void echo(std::string_view text, Stream stream = Stream::out, bool newline = true);
+// Why not all of the program's standard output could be written (a full disk, a device
+// error), once what is still buffered is flushed: the system's reason of the first write
+// that failed. Nothing when all of it was written, and nothing when the reader of a pipe
+// has gone: what it missed was only to be shown.
+std::optional<std::string> output_failure();
 // Colour only where the stream shows it (shows_colours); the colour codes are the only
 // ones written.
 void secho(std::string_view text, Color fg, Stream stream = Stream::out, bool bold = false);

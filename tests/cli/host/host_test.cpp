@@ -77,6 +77,22 @@ TEST(HostCli, OutputNobodyReadsIsDroppedAndTheWorkFinishes) {
     }
 }
 
+#ifdef __linux__
+// Output that cannot be written (a full disk) is an error, as it is for ls and git: the
+// run says so with the system's reason and ends with status 1, not as if it had shown it.
+TEST(HostCli, AFailedWriteToStandardOutputIsAnError) {
+    for (const auto& args : {std::vector<std::string>{"--help"}, {"varnel", "--generate-config"}}) {
+        SCOPED_TRACE(args.back());
+        th::TempDir dir;
+        std::vector<std::string> command{"-c", "exec \"$0\" \"$@\" > /dev/full", th::vemtora_binary().string()};
+        command.insert(command.end(), args.begin(), args.end());
+        th::Outcome r = th::run({.args = command, .cwd = dir.path(), .program = "bash"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.err, "Error: write error: No space left on device\n");
+    }
+}
+#endif
+
 namespace {
 
 const std::string backup = "  backup_model:\n    - \"gemini-3.5-flash-l\"\n";
