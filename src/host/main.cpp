@@ -1,8 +1,11 @@
 // The `vemtora` program: runs one command and exits with its status. Whatever happens,
 // the process ends with an exit status, never with an abort or a core dump.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,7 +17,20 @@
 namespace {
 
 [[noreturn]] void on_terminate() {
-    std::fputs("Error: an unexpected failure ended the program.\n", stderr);
+    // Memory that ran out where nothing could catch it (a destructor) is still said as such,
+    // in the system's words and without taking more of it.
+    const char* reason = "an unexpected failure ended the program.";
+    if (const std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::bad_alloc&) {
+            reason = std::strerror(ENOMEM);
+        } catch (...) {
+        }
+    }
+    std::fputs("Error: ", stderr);
+    std::fputs(reason, stderr);
+    std::fputs("\n", stderr);
     std::fflush(stderr);
     support::restore_console();  // _Exit runs no exit handler
     std::_Exit(1);

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <deque>
 #include <exception>
+#include <functional>
+#include <new>
 
 #include "host/help.hpp"
 #include "host/parse.hpp"
 #include "support/console.hpp"
+#include "support/files.hpp"
 #include "support/interrupt.hpp"
 
 namespace host {
@@ -63,11 +66,11 @@ int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::strin
     return decl->entry ? decl->entry(parsed.values) : 0;
 }
 
-}  // namespace
-
-int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::string>& args) {
+// Whatever escapes a run ends it with a line and a status; the command table itself is made
+// inside, so that memory running out while it is built is told the same way.
+int guarded(const std::function<int()>& run) {
     try {
-        return dispatch(decls, args);
+        return run();
     } catch (const UsageError& e) {
         report_usage_error(e);
         return 2;
@@ -76,6 +79,9 @@ int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::s
         return 1;
     } catch (const support::Interrupted&) {
         throw;  // ends the program with the signal's status
+    } catch (const std::bad_alloc& e) {
+        support::echo("Error: " + support::failure_reason(e), support::Stream::err);
+        return 1;
     } catch (const std::exception& e) {
         support::echo("Error: " + std::string(e.what()), support::Stream::err);
         return 1;
@@ -85,6 +91,14 @@ int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::s
     }
 }
 
-int run_host(const std::vector<std::string>& args) { return run_commands(commands(), args); }
+}  // namespace
+
+int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::string>& args) {
+    return guarded([&] { return dispatch(decls, args); });
+}
+
+int run_host(const std::vector<std::string>& args) {
+    return guarded([&] { return dispatch(commands(), args); });
+}
 
 }  // namespace host

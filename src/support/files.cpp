@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <new>
 #include <random>
 #include <set>
 #include <string_view>
@@ -443,6 +444,8 @@ std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
 
 std::string failure_reason(const std::exception& e) {
     if (auto* system = dynamic_cast<const std::system_error*>(&e)) return error_text(system->code());
+    // Memory that ran out, in the system's words rather than the exception's type name.
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return error_text(std::make_error_code(std::errc::not_enough_memory));
     return e.what();
 }
 

@@ -55,7 +55,8 @@ std::filesystem::path resolved_path(const std::filesystem::path& p);
 bool path_within(const std::filesystem::path& p, const std::filesystem::path& folder);
 
 // The reason an operation failed, as the user should read it: the system's own text for
-// a system or file-system error ("Permission denied"), else what the exception says.
+// a system or file-system error ("Permission denied") and for memory that ran out
+// ("Cannot allocate memory"), else what the exception says.
 std::string failure_reason(const std::exception& e);
 // The text of an error code as the user should read it. On Windows a system error code
 // (GetLastError) reads as the condition it stands for ("Permission denied", as elsewhere),

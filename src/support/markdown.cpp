@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "support/html_entities.hpp"
@@ -41,6 +42,16 @@ namespace {
 // call of this file ends. A large piece (a long text, the rendered page) comes from the
 // system allocator, which can grow it without a copy and gives it back when it is freed.
 // One thread uses it, as one uses the program.
+//
+// What a parse holds is bounded by the text it is given: a few bytes of brackets or
+// emphasis marks ask the parser for a node of a few hundred bytes each, so that megabytes
+// of them would take gigabytes. Past the bound, or when the system has no more memory, the
+// allocation raises, and the exception unwinds through cmark's C code to the caller that
+// parses. Nothing in those C frames needs undoing: all they hold is in the pool, and they
+// are compiled with the unwind tables that the platform's C compiler always writes on
+// x86-64 and arm64 (on Windows x64 they are part of the calling convention). Once an
+// allocation has failed, the parser and the tree are left as the failure found them: they
+// are not walked to be freed (see ParserDeleter): the pool takes back all of it at once.
 class Pool {
   public:
     static cmark_mem* mem() {
@@ -48,12 +59,19 @@ class Pool {
         return &m;
     }
 
-    // The pool serves from the first enter() on; when the last leave() matches it,
-    // everything goes back.
-    static void enter() { ++depth_; }
+    // The pool serves from the first enter() on, and holds at most bound_for(text_bytes)
+    // until the last leave() matches it; then everything goes back.
+    static void enter(size_t text_bytes) {
+        if (depth_++ == 0) {
+            text_bytes_ = text_bytes;
+            bound_ = bound_for(text_bytes);
+        }
+    }
     static void leave() {
         if (--depth_ == 0) reset();
     }
+    // Whether an allocation has failed since the outermost enter().
+    static bool failed() { return failed_; }
 
   private:
     // A large piece, linked with the others that are out, so that the end of a parse
@@ -88,6 +106,30 @@ class Pool {
     static inline std::array<std::byte*, classes> free_{};  // freed pieces by class, linked through their first word
     static inline Large* large_ = nullptr;
     static inline int depth_ = 0;
+    // What the pool holds now (its blocks in use and its large pieces) and the most it may.
+    static inline size_t held_ = 0, bound_ = 0, text_bytes_ = 0;
+    static inline bool failed_ = false;
+
+    // A parse holds a few times the size of prose, and up to some sixty times that of text
+    // made of short pieces (list items, table cells, headings of a word); text that is one
+    // node every few bytes (brackets, emphasis marks) asks for nearly two hundred times its
+    // size. The bound lets the first through with room to spare and stops the second long
+    // before it fills the machine.
+    static constexpr size_t bound_per_text_byte = 96;
+    static constexpr size_t bound_floor = size_t{64} << 20;
+    static size_t bound_for(size_t text_bytes) {
+        return text_bytes > (SIZE_MAX - bound_floor) / bound_per_text_byte ? SIZE_MAX
+                                                                            : bound_floor + bound_per_text_byte * text_bytes;
+    }
+    // Takes `n` more bytes into what the pool holds, or raises when that passes the bound.
+    static void hold(size_t n) {
+        if (n > bound_ - held_) {
+            throw std::length_error("parsing needs more than " + std::to_string(bound_ >> 20) +
+                                    " MiB of memory, the most for a text of " + std::to_string(text_bytes_) +
+                                    " bytes");
+        }
+        held_ += n;
+    }
 
     static size_t& header_of(std::byte* piece) { return *reinterpret_cast<size_t*>(piece - header); }
     static size_t rounded(size_t n) { return (n + grain - 1) / grain * grain; }
@@ -119,15 +161,21 @@ class Pool {
     }
     // The next block, kept or new; what the current one has left goes unused.
     [[gnu::noinline]] static void next_block() {
-        if (cursor_) ++current_;
-        // Not zeroed here: calloc zeroes what it hands out.
-        if (current_ == blocks_.size()) blocks_.emplace_back(new std::byte[block_size]);
+        hold(block_size);
+        const size_t next = cursor_ ? current_ + 1 : current_;
+        if (next == blocks_.size()) {
+            // Not zeroed here: calloc zeroes what it hands out.
+            std::unique_ptr<std::byte[]> block(new std::byte[block_size]);
+            blocks_.push_back(std::move(block));
+        }
+        current_ = next;
         cursor_ = blocks_[current_].get();
         limit_ = cursor_ + block_size;
         last_ = nullptr;
     }
     static std::byte* take_large(size_t n) {
         const size_t capacity = rounded(n);
+        hold(capacity);
         auto* large = static_cast<Large*>(std::malloc(sizeof(Large) + capacity));
         if (!large) throw std::bad_alloc();
         *large = {nullptr, large_, capacity | large_bit};
@@ -154,31 +202,39 @@ class Pool {
         }
         return bump(class_size(index));
     }
-    // Like cmark's own allocator, the program ends when memory runs out: no exception may
-    // cross cmark's C code.
-    static std::byte* take_or_abort(size_t n) {
+    // What cmark asks for. A failure is marked before it unwinds through cmark's code.
+    static void* calloc(size_t count, size_t size) {
         try {
-            return take(n);
-        } catch (const std::bad_alloc&) {
-            std::abort();
+            if (size != 0 && count > SIZE_MAX / size) throw std::bad_alloc();
+            const size_t n = count * size;
+            return std::memset(take(n), 0, n);
+        } catch (...) {
+            failed_ = true;
+            throw;
         }
     }
-    static void* calloc(size_t count, size_t size) {
-        if (size != 0 && count > SIZE_MAX / size) std::abort();
-        const size_t n = count * size;
-        return std::memset(take_or_abort(n), 0, n);
-    }
     static void* realloc(void* p, size_t n) {
-        auto* piece = static_cast<std::byte*>(p);
-        if (!piece) return take_or_abort(n);
+        try {
+            return grow(static_cast<std::byte*>(p), n);
+        } catch (...) {
+            failed_ = true;
+            throw;
+        }
+    }
+    static std::byte* grow(std::byte* piece, size_t n) {
+        if (!piece) return take(n);
         const size_t word = header_of(piece);
         const size_t capacity = word & ~large_bit;
         if (n <= capacity) return piece;
         if ((word & large_bit) != 0) {
             // The system allocator moves a large piece's pages rather than its bytes.
+            hold(rounded(n) - capacity);
             Large* large = large_of(piece);
             auto* grown = static_cast<Large*>(std::realloc(large, sizeof(Large) + rounded(n)));
-            if (!grown) std::abort();
+            if (!grown) {
+                held_ -= rounded(n) - capacity;
+                throw std::bad_alloc();
+            }
             grown->capacity = rounded(n) | large_bit;
             relink(grown);
             return reinterpret_cast<std::byte*>(grown) + sizeof(Large);
@@ -188,7 +244,7 @@ class Pool {
             header_of(piece) = rounded(n);
             return piece;
         }
-        std::byte* grown = take_or_abort(n);
+        std::byte* grown = take(n);
         std::memcpy(grown, piece, std::min(capacity, n));
         free(piece);
         return grown;
@@ -199,6 +255,7 @@ class Pool {
         const size_t word = header_of(piece);
         if ((word & large_bit) != 0) {
             Large* large = large_of(piece);
+            held_ -= large->capacity & ~large_bit;
             unlink(large);
             std::free(large);
             return;
@@ -224,6 +281,8 @@ class Pool {
         free_.fill(nullptr);
         current_ = 0;
         cursor_ = limit_ = last_ = nullptr;
+        held_ = 0;
+        failed_ = false;
     }
 
   public:
@@ -687,8 +746,15 @@ bool is_renderer_blank(std::string_view line) { return line.find_first_not_of(" 
 
 namespace detail {
 
-PoolUse::PoolUse() { Pool::enter(); }
+PoolUse::PoolUse(std::size_t text_bytes) { Pool::enter(text_bytes); }
 PoolUse::~PoolUse() { Pool::leave(); }
+
+void ParserDeleter::operator()(cmark_parser* p) const {
+    if (!Pool::failed()) cmark_parser_free(p);
+}
+void NodeDeleter::operator()(cmark_node* n) const {
+    if (!Pool::failed()) cmark_node_free(n);
+}
 
 std::string take_rendered(char* html) { return Pool::take_text(html); }
 
@@ -945,7 +1011,7 @@ std::string UniqueIds::unique(const std::string& requested) {
 }
 
 std::string render_html(std::string_view text, const Options& options) {
-    detail::PoolUse pooled;
+    detail::PoolUse pooled(text.size());
     std::optional<std::string> opened = detail::open_markdown_blocks(text);
     std::string_view source = opened ? std::string_view(*opened) : text;
     // The table extension alone costs half a parse: it is left out where no table can stand.

@@ -141,7 +141,7 @@ CodeBlock read_code_block(cmark_node* node, const LineIndex& text_lines) {
 // extension where that finds the same code blocks, and without the inlines of longer
 // paragraphs; otherwise the one full parse that the others are checked against.
 BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool allow_plain) {
-    detail::PoolUse pooled;
+    detail::PoolUse pooled(text.size());
     std::vector<size_t> origin;
     std::optional<std::string> opened = detail::open_markdown_blocks(text, &origin);
     std::string_view source = opened ? std::string_view(*opened) : text;

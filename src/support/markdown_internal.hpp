@@ -16,18 +16,23 @@ namespace support::markdown::detail {
 
 inline constexpr int kOptions = CMARK_OPT_UNSAFE | CMARK_OPT_HARDBREAKS | CMARK_OPT_TABLE_PREFER_STYLE_ATTRIBUTES;
 
+// Once an allocation in the pool has failed, what the parser and the tree hold is not
+// walked to be freed (cmark was cut short in the middle of its work): the pool takes it back.
 struct ParserDeleter {
-    void operator()(cmark_parser* p) const { cmark_parser_free(p); }
+    void operator()(cmark_parser* p) const;
 };
 struct NodeDeleter {
-    void operator()(cmark_node* n) const { cmark_node_free(n); }
+    void operator()(cmark_node* n) const;
 };
 
 // While one is alive, every tree, node and rendered text comes from the renderer's pool;
-// when the outermost one ends, everything goes back at once.
+// when the outermost one ends, everything goes back at once. The outermost one bounds what
+// the pool may hold by the size of the text it parses: an allocation past that bound raises
+// std::length_error, one that the system refuses std::bad_alloc, out of the cmark call
+// that made it.
 class PoolUse {
   public:
-    PoolUse();
+    explicit PoolUse(std::size_t text_bytes);
     ~PoolUse();
     PoolUse(const PoolUse&) = delete;
     PoolUse& operator=(const PoolUse&) = delete;

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <new>
 #include <system_error>
 #include <unordered_map>
 
 #include "brenkit/fileIO.hpp"
+#include "support/files.hpp"
 #include "support/markdown.hpp"
 #include "support/paths.hpp"
 #include "support/regex.hpp"
@@ -482,7 +484,10 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
                           "，現已被 " + support::utf8_text(source) + " 的頁面取代。");
             *earlier = {page, source};
         } catch (const std::exception& e) {
-            log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + e.what());
+            // Memory that ran out is said in the system's words; each other failure says
+            // what it is. Either way the run goes on with the next page.
+            const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+            log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: " + (memory ? support::failure_reason(e) : e.what()));
             ++failed;
         }
     }

@@ -19,6 +19,15 @@ th::Outcome pressling(const th::TempDir& dir, std::vector<std::string> args, std
     return th::run({.args = args, .cwd = dir.path(), .input = input});
 }
 
+// Bracketed words, each a few bytes that the parser keeps as several nodes of a few hundred
+// bytes: about `bytes` of text that asks for far more memory than its size.
+std::string brackets(size_t bytes) {
+    std::string text;
+    text.reserve(bytes);
+    while (text.size() < bytes) text += "[a] ";
+    return text;
+}
+
 const char* const kPage = "# Guide\n\n## Table\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n```cpp\nint x = 1 < 2;\n```\n";
 
 }  // namespace
@@ -100,6 +109,28 @@ TEST(PresslingCli, APipedAnswerEndsTheQuestionsLine) {
     EXPECT_THAT(r.out, HasSubstr("範圍如 2-5，a 為全部，直接按 Enter 不選）: \n✅ 正在處理: in/a.md\n"));
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
+// Memory that runs out (here the address space is capped) fails the page that needed it,
+// with the system's reason, and the run goes on with the next page: it never aborts.
+TEST(PresslingCli, MemoryThatRunsOutFailsThePageNotTheProgram) {
+    th::TempDir dir;
+    th::write_file(dir / "in/a.md", "# A\n");
+    th::write_file(dir / "in/brackets.md", brackets(std::size_t{4} << 20));
+    th::write_file(dir / "in/z.md", "# Z\n");
+    th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
+    th::Outcome r = th::run({.args = {"-c", "ulimit -v 250000; exec \"$0\" \"$@\"", th::vemtora_binary().string(),
+                                      "pressling", "-c", "config.yaml"},
+                             .cwd = dir.path(),
+                             .input = "a\n",
+                             .program = "bash"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("❌ 處理 in/brackets.md 失敗: Cannot allocate memory\n"));
+    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：3 個檔案中有 1 個轉換失敗。\n")) << r.err;
+    EXPECT_THAT(th::read_file(dir / "out/a.html"), HasSubstr("<h1 id=\"a\">A</h1>"));
+    EXPECT_THAT(th::read_file(dir / "out/z.html"), HasSubstr("<h1 id=\"z\">Z</h1>"));
+}
+#endif
+
 // Sources that give one page name: the later page replaces the earlier one, and the run
 // says which page went and why. A page from before the run is replaced without a word.
 TEST(PresslingCli, PageReplacedInTheSameRunIsReported) {
@@ -171,8 +202,9 @@ TEST(PresslingCli, ConfigPathMayBeginWithADash) {
     }
 }
 
-// A huge file is refused by its size, and 18 KB asking for ten million table cells
-// by its table; both are failed files, the others are still written.
+// A huge file is refused by its size, 18 KB asking for ten million table cells by its
+// table, and two megabytes of brackets by the memory its parse asks for; all are failed
+// files, the others are still written.
 TEST(PresslingCli, OversizedAndHostileFilesFailWithTheirReason) {
     th::TempDir dir;
     th::write_file(dir / "in/a.md", "# A\n\n| a | b |\n|---|---|\n| 1 |\n\n![k](key.txt)\n");
@@ -180,11 +212,15 @@ TEST(PresslingCli, OversizedAndHostileFilesFailWithTheirReason) {
     th::write_file(dir / "in/huge.md", "# Huge\n");
     fs::resize_file(dir / "in/huge.md", std::uintmax_t{1} << 30);  // sparse: no disk used
     th::write_file(dir / "in/wide.md", th::padded_table(2000, 5000));
+    th::write_file(dir / "in/brackets.md", brackets(std::size_t{2} << 20));
     th::write_file(dir / "config.yaml", "config:\n  input_path: in\n  output_path: out\n");
 
     th::Outcome r = th::run({.args = {"pressling", "-c", "config.yaml"}, .cwd = dir.path(), .input = "a\n", .capped = true});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：3 個檔案中有 2 個轉換失敗。\n")) << r.err;
+    EXPECT_TRUE(r.err.ends_with("Error: pressling 執行失敗：4 個檔案中有 3 個轉換失敗。\n")) << r.err;
+    // The parse may take memory in proportion to the page, and this one asks for far more.
+    EXPECT_THAT(r.err, HasSubstr("❌ 處理 in/brackets.md 失敗: parsing needs more than "));
+    EXPECT_FALSE(fs::exists(dir / "out/brackets.html"));
     EXPECT_THAT(r.err, HasSubstr("❌ 處理 in/huge.md 失敗: 檔案大小 1073741824 位元組，超過 64 MiB 上限\n"));
     EXPECT_THAT(r.err, HasSubstr("❌ 處理 in/wide.md 失敗: a table of 2000 columns and 5001 rows exceeds the limit of "
                                  "250000 cells\n"));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <new>
 #include <stdexcept>
 
 #include "host/parse.hpp"
@@ -179,6 +180,8 @@ TEST(HostGuard, FailuresEscapingACommandEndWithStatusOne) {
         {[](const OptionValues&) -> int { throw std::runtime_error("disk full"); }, 1, "Error: disk full\n"},
         {[](const OptionValues&) -> int { throw support::Aborted(); }, 1, "Aborted!\n"},
         {[](const OptionValues&) -> int { throw 42; }, 1, "Error: an unknown failure ended the command.\n"},
+        // memory that ran out is said as the system says it, not as the exception's type name
+        {[](const OptionValues&) -> int { throw std::bad_alloc(); }, 1, "Error: Cannot allocate memory\n"},
         {[](const OptionValues&) { return 1; }, 1, ""},
     };
     for (const auto& c : cases) {
