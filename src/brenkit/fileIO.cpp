@@ -445,8 +445,7 @@ DirectoryList get_directory_list(const fs::path& root_path, const DirectoryOptio
                });
     };
     std::vector<std::pair<std::string, fs::path>> found;
-    std::error_code ec;
-    for (const auto& entry : support::list_folder(root_path, ec)) {
+    for (const auto& entry : walk_entries(root_path, library_log())) {
         auto name = support::utf8_text(entry.path.filename());
         if (entry.kind != support::FolderEntry::Kind::folder || hit(name)) continue;
         if (auto reason = entry.link ? leaves_working_copy(entry.path, Deed::offer) : std::nullopt) {

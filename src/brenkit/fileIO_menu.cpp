@@ -135,6 +135,27 @@ std::optional<std::string> file_name_of_url(std::string_view url) {
 
 }  // namespace
 
+std::vector<support::FolderEntry> walk_entries(const fs::path& folder, const Logger& log) {
+    std::error_code ec;
+    auto entries = support::list_folder(folder, ec);
+    if (ec) {
+        log.warning(fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", support::utf8_text(folder), support::error_text(ec)));
+        return {};
+    }
+    std::erase_if(entries, [&log](const support::FolderEntry& entry) {
+        if (entry.kind == support::FolderEntry::Kind::unknown) {
+            log.warning(fmt::format("⚠️ 讀取 {} 時發生錯誤: {}", support::utf8_text(entry.path), support::error_text(entry.error)));
+            return true;
+        }
+        if (!support::valid_utf8_text(entry.path.filename())) {
+            log.warning("⚠️ 名稱不是 UTF-8 文字，無法照原樣寫入設定、頁面或壓縮檔，已略過: " + support::utf8_text(entry.path));
+            return true;
+        }
+        return false;
+    });
+    return entries;
+}
+
 FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions& options) {
     FoundFiles found;
     std::error_code ec;
@@ -162,21 +183,13 @@ FoundFiles find_files_with_extensions(const fs::path& folder, const FindOptions&
         }
         paths.push_back(entry.path);
     };
-    // A folder that cannot be read is named, and the search goes on with the others: no
-    // file is left out without a word.
+    // What cannot be read is named, and the search goes on with the rest: no file is left
+    // out without a word.
     std::vector<fs::path> folders{folder};
     while (!folders.empty()) {
         const fs::path current = std::move(folders.back());
         folders.pop_back();
-        std::error_code ec;
-        auto entries = support::list_folder(current, ec);
-        if (ec) {
-            if (options.logger)
-                options.logger->warning(
-                    fmt::format("⚠️ 讀取資料夾 {} 時發生錯誤: {}", support::utf8_text(current), support::error_text(ec)));
-            continue;
-        }
-        for (const auto& entry : entries) {
+        for (const auto& entry : walk_entries(current, log)) {
             if (entry.kind != support::FolderEntry::Kind::folder) {
                 consider(entry);
             } else if (options.recursive && !entry.link && !excluded(entry.path, folder, options.exclude_paths)) {

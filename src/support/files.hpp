@@ -71,12 +71,15 @@ std::filesystem::path os_path(const std::filesystem::path& p);
 
 // One entry of a folder: its path (the folder's path joined with its name), whether it is
 // a link itself (on Windows a symbolic link or a junction), and the kind of what it names
-// once links are followed (`missing` for a link to nothing).
+// once links are followed (`missing` for a link to nothing). An entry the system would not
+// look at (a path past the system's length limit, a folder that may be listed but not
+// entered, a loop of links) is `unknown`, with the system's reason in `error`.
 struct FolderEntry {
-    enum class Kind { file, folder, other, missing };
+    enum class Kind { file, folder, other, missing, unknown };
     std::filesystem::path path;
     Kind kind = Kind::other;
     bool link = false;
+    std::error_code error{};
 };
 // The entries of the folder, "." and ".." left out, in no particular order; nothing, with
 // the system's reason in `ec`, when it cannot be read. On Windows folders past MAX_PATH

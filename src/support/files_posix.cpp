@@ -33,6 +33,7 @@ std::vector<FolderEntry> list_folder(const fs::path& folder, std::error_code& ec
         if (fs::is_regular_file(status)) entry.kind = FolderEntry::Kind::file;
         else if (fs::is_directory(status)) entry.kind = FolderEntry::Kind::folder;
         else if (status.type() == fs::file_type::not_found) entry.kind = FolderEntry::Kind::missing;
+        else if (e) entry = {.path = it->path(), .kind = FolderEntry::Kind::unknown, .error = e};
         entries.push_back(std::move(entry));
     }
     if (ec) entries.clear();

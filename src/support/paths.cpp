@@ -1,5 +1,9 @@
 #include "support/paths.hpp"
 
+#include <system_error>
+
+#include "support/text.hpp"
+
 namespace support {
 
 namespace fs = std::filesystem;
@@ -16,6 +20,16 @@ std::string utf8_text(const fs::path& p) {
 std::string generic_utf8_text(const fs::path& p) {
     const std::u8string text = p.generic_u8string();
     return std::string(text.begin(), text.end());
+}
+
+std::optional<std::string> valid_utf8_text(const fs::path& p) {
+    try {
+        std::string text = utf8_text(p);
+        if (is_valid_utf8(text)) return text;
+    } catch (const std::system_error&) {
+        // a wide name that does not convert
+    }
+    return std::nullopt;
 }
 
 namespace {

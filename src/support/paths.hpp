@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ std::filesystem::path path_from_utf8(std::string_view text);
 std::string utf8_text(const std::filesystem::path& p);
 // The same with "/" as the separator on every platform.
 std::string generic_utf8_text(const std::filesystem::path& p);
+// The path as UTF-8 text, or nothing when it is no Unicode text (a POSIX name of other
+// bytes, such as Latin-1; a Windows name with an unpaired surrogate): such a name cannot be
+// written into a text (a configuration, a page, an archive's UTF-8 names) as it is.
+std::optional<std::string> valid_utf8_text(const std::filesystem::path& p);
 
 // The absolute form that prompts and messages use: relative paths are taken from the
 // current folder, "." components and empty components are dropped, ".." is kept, no

@@ -1,10 +1,83 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#ifdef __linux__
+#include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
 #include "support/console.hpp"
 
 using namespace brenkit::fileIO;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+#ifdef __linux__
+namespace {
+
+// Folders nested below `top` until a path through them is longer than the system takes
+// (PATH_MAX), with a page at the bottom. Each is made and later removed through the one
+// above it: a whole path that long is refused by every call that takes one.
+class DeepFolders {
+  public:
+    explicit DeepFolders(const fs::path& top) {
+        int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fds_.push_back(fd);
+        size_t length = top.native().size();
+        while (length <= PATH_MAX) {
+            ::mkdirat(fd, name_.c_str(), 0755);
+            fd = ::openat(fd, name_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            fds_.push_back(fd);
+            length += 1 + name_.size();
+        }
+        ::close(::openat(fd, "page.md", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
+    ~DeepFolders() {
+        ::unlinkat(fds_.back(), "page.md", 0);
+        for (size_t i = fds_.size() - 1; i > 0; --i) {
+            ::close(fds_[i]);
+            ::unlinkat(fds_[i - 1], name_.c_str(), AT_REMOVEDIR);
+        }
+        ::close(fds_[0]);
+    }
+    DeepFolders(const DeepFolders&) = delete;
+    DeepFolders& operator=(const DeepFolders&) = delete;
+    const std::string& name() const { return name_; }
+
+  private:
+    const std::string name_ = std::string(200, 'd');
+    std::vector<int> fds_;
+};
+
+}  // namespace
+
+// What a search cannot take is named, never left out in silence: a name that is not UTF-8
+// (it could not be written into a page, a configuration or an archive as it is) and a
+// folder too deep to be opened by its path. The rest is found as usual.
+TEST(FileIOFind, EntriesTheSearchCannotTakeAreNamed) {
+    th::TempDir dir;
+    th::write_file(dir / "good.md", "x");
+    th::write_file(dir / "d\xff-v2.md", "x");
+    fs::create_directories(dir / "f\xfe");
+    DeepFolders deep(dir.path());
+    brenkit::app_logging::Capture cap;
+    auto found = find_files_with_extensions(dir.path(), {.extensions = {".md"}, .recursive = true});
+    EXPECT_EQ(found.paths, (std::vector<fs::path>{dir / "good.md"}));
+    // Named as a terminal is to show it.
+    EXPECT_THAT(cap.text(), HasSubstr(dir.path().string() + "/d\\xff-v2.md\n"));
+    EXPECT_THAT(cap.text(), HasSubstr("UTF-8"));
+    EXPECT_THAT(cap.text(), HasSubstr(deep.name()));
+    EXPECT_THAT(cap.text(), HasSubstr(": File name too long\n"));
+
+    // A list of folders follows the same rule.
+    cap.clear();
+    EXPECT_EQ(get_directory_list(dir.path()).names, (std::vector<std::string>{deep.name()}));
+    EXPECT_THAT(cap.text(), HasSubstr(dir.path().string() + "/f\\xfe\n"));
+}
+#endif
 
 TEST(FileIOFind, MatchesExtensionsAndPrefixesSortedAndSkipsExcludedFolders) {
     th::TempDir dir;
