@@ -38,7 +38,8 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_n
 // Writes the mapping as YAML over the file (temporary file, then rename): key order
 // kept, UTF-8 as is, every text value quoted so that it reads back as a text (a value
 // set in code from a plain string counts by its look, "3" as a number: use quoted()).
-// The working copy's link rule (below) holds.
+// The working copy's link rule (below) holds. A key or a value that is not UTF-8 text is
+// refused (the failure names it) rather than written with U+FFFD in its place.
 support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger = nullptr);
 
 // How a YAML 1.1 safe loader reads a plain scalar: null/~/empty, booleans

@@ -80,25 +80,40 @@ void keep_later_copies(YAML::Node node, const std::string& file, std::unordered_
     for (auto kv : node) keep_later_copies(kv.second, file, walked);
 }
 
-// The key, from the top ("config.output_dir", "config.backup_model[1]"), of a value that
-// holds a NUL character: the system would read a path or an argument as cut short there.
-std::optional<std::string> key_holding_nul(const YAML::Node& node, const std::string& key,
-                                           std::unordered_set<const void*>& walked) {
+// The texts of a document that `unfit` refuses: in values only, or in keys too.
+struct Unfit {
+    bool (*unfit)(const std::string& text);
+    bool keys;
+};
+
+// The key, from the top ("config.output_dir", "config.backup_model[1]"), of the first text
+// that `check` refuses.
+std::optional<std::string> unfit_key(const YAML::Node& node, const Unfit& check, const std::string& key,
+                                     std::unordered_set<const void*>& walked) {
     static const std::string* const no_data = &YAML::Node().Scalar();
     const void* id = &node.Scalar();
     if (id != no_data && !walked.insert(id).second) return std::nullopt;
-    if (node.IsScalar()) return node.Scalar().find('\0') != std::string::npos ? std::optional(key) : std::nullopt;
+    if (node.IsScalar()) return check.unfit(node.Scalar()) ? std::optional(key) : std::nullopt;
     if (node.IsSequence()) {
         for (size_t i = 0; i < node.size(); ++i)
-            if (auto found = key_holding_nul(node[i], fmt::format("{}[{}]", key, i), walked)) return found;
+            if (auto found = unfit_key(node[i], check, fmt::format("{}[{}]", key, i), walked)) return found;
     } else if (node.IsMap()) {
         for (const auto& kv : node) {
             const std::string name = kv.first.IsScalar() ? kv.first.Scalar() : "?";
-            if (auto found = key_holding_nul(kv.second, key.empty() ? name : key + "." + name, walked)) return found;
+            const std::string path = key.empty() ? name : key + "." + name;
+            if (check.keys && kv.first.IsScalar() && check.unfit(name)) return path;
+            if (auto found = unfit_key(kv.second, check, path, walked)) return found;
         }
     }
     return std::nullopt;
 }
+
+// A value holding a NUL character: the system would read a path or an argument as cut
+// short there.
+constexpr Unfit holds_nul{[](const std::string& text) { return text.find('\0') != std::string::npos; }, false};
+// A text that is not UTF-8 cannot be written as it is: the writer would put U+FFFD in its
+// place, and a file name would then name a file that is not there.
+constexpr Unfit not_utf8{[](const std::string& text) { return !support::is_valid_utf8(text); }, true};
 
 }  // namespace
 
@@ -146,7 +161,7 @@ std::optional<YAML::Node> load_yaml_config(const fs::path& path, bool empty_is_n
     std::unordered_set<const void*> walked;
     keep_later_copies(*node, support::utf8_text(path), walked);
     walked.clear();
-    if (auto key = key_holding_nul(*node, "", walked)) {
+    if (auto key = unfit_key(*node, holds_nul, "", walked)) {
         log.error(fmt::format("❌ 設定檔 {} 的設定值 {} 含有 NUL 字元，無法使用。", support::utf8_text(path),
                               support::visible_line(*key)));
         return std::nullopt;
@@ -394,6 +409,9 @@ std::string dump_yaml(const YAML::Node& data) {
 support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger) {
     try {
         refuse_write_out_of_working_copy(path);
+        std::unordered_set<const void*> walked;
+        if (auto key = unfit_key(data, not_utf8, "", walked))
+            throw std::runtime_error(fmt::format("設定值 {} 不是 UTF-8 文字，無法照原樣寫入", support::visible_line(*key)));
         support::write_file_atomic(path, dump_yaml(data));
     } catch (const std::exception& e) {
         auto message = fmt::format("無法寫入 YAML 檔案 {}: {}", support::utf8_text(path), support::failure_reason(e));

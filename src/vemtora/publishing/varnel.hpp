@@ -162,6 +162,7 @@ class VarnelApp {
 
     Docs docs_;
     std::vector<std::string> files_;  // the folder's files, the new package among them
+    bool package_there_ = false;      // a package stands where the download button would lead
 };
 
 // ---- command ---------------------------------------------------------------------

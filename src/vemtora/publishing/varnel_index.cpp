@@ -443,9 +443,13 @@ std::string VarnelApp::pack_latest_versions() {
     const auto archive_name = file_name_of(package);
     std::erase_if(files_, [&](const std::string& path) { return is_archive_scratch(file_name_of(path), archive_name); });
     std::string packing_error;
-    if (auto written = zip_latest_version_files(files_, archive_name, *package_folder, &packing_error)) {
-        if (std::find(files_.begin(), files_.end(), *written) == files_.end()) files_.push_back(*written);
-    }
+    auto written = zip_latest_version_files(files_, archive_name, *package_folder, &packing_error);
+    if (written && std::find(files_.begin(), files_.end(), *written) == files_.end()) files_.push_back(*written);
+    // The page offers a package only where there is one: this run's, or one that an earlier
+    // run left and a failed packing kept. A web address is the site's to serve.
+    std::error_code ec;
+    package_there_ = is_web_link(package) || written ||
+                     fs::is_regular_file(support::path_from_utf8(normalize_path(*package_folder + "/" + archive_name)), ec);
     return packing_error;
 }
 
@@ -481,7 +485,7 @@ std::string VarnelApp::index_page() {
     auto description = fileIO::text_or(fileIO::child(config, "document_description"), "");
     auto link_node = fileIO::child(config, std::string(download_key));
     std::string download_section;
-    if (fileIO::truthy(link_node)) {
+    if (fileIO::truthy(link_node) && package_there_) {
         download_section =
             fill_template(download_section_template, {{"download_link", html_escape(safe_href(fileIO::text_or(link_node, "")))}});
     }

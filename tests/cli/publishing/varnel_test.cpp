@@ -130,6 +130,35 @@ TEST(VarnelCli, DefaultModeOnlyLogsUnlistedFiles) {
     for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().extension(), ".yaml");
 }
 
+// A document whose name is not UTF-8 cannot be written into the configuration, the page or
+// the package as it is: it is left out with a line that names it, and the rest is indexed
+// and packed as usual. A package that was not written gets no download button.
+TEST(VarnelCli, NamesThatAreNotUtf8AreLeftOut) {
+    const std::string yaml =
+        "download_link: \"package.zip\"\ndocument1_title: \"Guide\"\ndocument1_file: \"guide.html\"\n";
+    for (const bool guide : {true, false}) {
+        SCOPED_TRACE(guide);
+        th::TempDir dir;
+        th::write_file(dir / "config.yaml", yaml);
+        th::write_file(dir / "d\xff-v2.txt", "a name in Latin-1");
+        if (guide) th::write_file(dir / "guide.html", "guide");
+        // A file offered for the index would be taken.
+        auto r = varnel(dir.path(), {"-c", "config.yaml"}, "a\nTitle\nAbout\n");
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr("d\\xff-v2.txt"));
+        EXPECT_EQ(th::read_file(dir / "config.yaml"), yaml);
+        auto page = th::read_file(dir / "index.html");
+        EXPECT_THAT(page, Not(HasSubstr("\xff")));
+        if (guide) {
+            EXPECT_EQ(th::zip_listing(dir / "package.zip"), (std::vector<std::string>{"guide.html:deflate"}));
+            EXPECT_THAT(page, HasSubstr(R"(<a href="package.zip" class="download-btn" download>)"));
+        } else {
+            EXPECT_FALSE(fs::exists(dir / "package.zip"));
+            EXPECT_THAT(page, Not(HasSubstr("class=\"download-btn\"")));
+        }
+    }
+}
+
 TEST(VarnelCli, EntriesInSubFoldersStayAndThePackageIsWhereItsLinkSays) {
     th::TempDir dir;
     th::write_file(dir / "config.yaml", R"(download_link: "dist/package.zip"
@@ -203,7 +232,8 @@ TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
 }
 
 // A packing that fails keeps the download link and its card's entry, still writes the
-// page, and ends the run with the packing's error.
+// page, and ends the run with the packing's error. The page offers no package that is not
+// there.
 TEST(VarnelCli, FailedPackingKeepsTheLinkAndFails) {
     th::TempDir dir;
     th::write_file(dir / "config.yaml", "download_link: \"package.zip\"\ndocument1_title: \"Guide\"\n"
@@ -219,7 +249,7 @@ TEST(VarnelCli, FailedPackingKeepsTheLinkAndFails) {
     EXPECT_EQ(config["download_link"].as<std::string>(), "package.zip");
     EXPECT_EQ(config["document1_file"].as<std::string>(), "guide.html");
     auto page = th::read_file(dir / "index.html");
-    EXPECT_THAT(page, HasSubstr(R"(<a href="package.zip" class="download-btn" download>)"));
+    EXPECT_THAT(page, Not(HasSubstr("class=\"download-btn\"")));
     EXPECT_THAT(page, HasSubstr("href=\"guide.html\""));
 }
 

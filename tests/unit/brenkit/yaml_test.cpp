@@ -241,6 +241,30 @@ TEST(FileIOYaml, SavedConfigKeepsAnchorsAndAliases) {
     EXPECT_EQ(th::read_file(path), "a:\n  - \"x\"\nb:\n  - \"x\"\n");
 }
 
+// A text that is not UTF-8 (a file name in Latin-1) cannot be written as it is: the save
+// is refused with a reason that names its key, and the file keeps what it held, instead of
+// taking U+FFFD in the text's place.
+TEST(FileIOYaml, TextThatIsNotUtf8IsRefusedNotRewritten) {
+    th::TempDir dir;
+    const auto path = dir / "out.yaml";
+    th::write_file(path, "kept: as it was\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"title: ok\ndocument1_file: \"d\xff-v2.txt\"\n", "document1_file"},
+        {"list: [ok, \"\xfe\"]\n", "list[1]"},
+        {"\"k\xff\": v\n", "k\\xff"},
+    };
+    for (const auto& [source, key] : cases) {
+        auto data = load_yaml_string(source);
+        ASSERT_TRUE(data.has_value()) << source;
+        Capture cap;
+        auto saved = save_yaml_config(path, *data);
+        EXPECT_FALSE(saved.ok) << source;
+        EXPECT_THAT(saved.text, HasSubstr(key));
+        EXPECT_THAT(saved.text, HasSubstr("UTF-8"));
+        EXPECT_EQ(th::read_file(path), "kept: as it was\n");
+    }
+}
+
 TEST(FileIOYaml, TemplateIsWrittenByteForByteInTheCurrentFolder) {
     th::TempDir dir;
     auto previous = fs::current_path();
