@@ -180,6 +180,8 @@ TEST(PresslingCli, UnreadableSourceFails) {
     EXPECT_THAT(th::read_file(dir / "out/a.html"), HasSubstr("<h1 id=\"a\">A</h1>"));
 
     // Empty, it is still one that could not be read: failed, not skipped as an empty one.
+    // (Made writable first: a test run by its owner, not root, is held by the mode too.)
+    fs::permissions(dir / "in/secret.md", fs::perms::owner_read | fs::perms::owner_write);
     th::write_file(dir / "in/secret.md", "");
     th::give_to(dir / "in/secret.md", user);
     fs::permissions(dir / "in/secret.md", fs::perms::none);
