@@ -177,15 +177,10 @@ Result SproutelApp::generate_project(const std::string& prj_name, const std::str
 
     log().info("✅ 開始執行專案初始化與檔案重新命名...");
     fileIO::remove_directory(clone / ".git");
-    std::vector<fs::path> workspaces;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(clone, ec), end = fs::recursive_directory_iterator();
-         !ec && it != end; it.increment(ec)) {
-        std::error_code e;
-        if (!it->is_directory(e) && support::utf8_text(it->path().filename()).ends_with(".code-workspace"))
-            workspaces.push_back(it->path());
-    }
-    for (const auto& workspace : workspaces) fileIO::remove_file(workspace);
+    // The editor's workspace files of the sample project go; the search names what it cannot read.
+    for (const auto& workspace :
+         fileIO::find_files_with_extensions(clone, {.extensions = {".code-workspace"}, .recursive = true, .logger = &log()}).paths)
+        fileIO::remove_file(workspace);
     fileIO::remove_file(clone / "config_faldrun_template.yaml");
 
     const fs::path sample_pkg = clone / "faldrun";
