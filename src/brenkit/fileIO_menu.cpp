@@ -148,7 +148,7 @@ std::vector<support::FolderEntry> walk_entries(const fs::path& folder, const Log
             return true;
         }
         if (!support::valid_utf8_text(entry.path.filename())) {
-            log.warning("⚠️ 名稱不是 UTF-8 文字，無法照原樣寫入設定、頁面或壓縮檔，已略過: " + support::utf8_text(entry.path));
+            log.warning("⚠️ 名稱不是 UTF-8 文字，無法照原樣寫入設定、頁面或壓縮檔，已略過: " + support::message_text(entry.path));
             return true;
         }
         return false;

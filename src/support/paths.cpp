@@ -34,6 +34,38 @@ std::optional<std::string> valid_utf8_text(const fs::path& p) {
 
 namespace {
 
+// A name's units as UTF-8 for a message: bytes as they are; UTF-16 decoded, U+FFFD for each
+// unpaired surrogate.
+template <class Char>
+std::string units_as_utf8(const std::basic_string<Char>& units) {
+    if constexpr (sizeof(Char) == 1) {
+        return std::string(units.begin(), units.end());
+    } else {
+        auto surrogate = [](char32_t unit, char32_t first) { return unit >= first && unit <= first + 0x3FF; };
+        std::string out;
+        for (size_t i = 0; i < units.size(); ++i) {
+            const auto unit = static_cast<char32_t>(units[i]);
+            const auto next = i + 1 < units.size() ? static_cast<char32_t>(units[i + 1]) : char32_t{0};
+            if (surrogate(unit, 0xD800) && surrogate(next, 0xDC00)) {
+                append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                ++i;
+            } else {
+                append_utf8(out, surrogate(unit, 0xD800) || surrogate(unit, 0xDC00) ? char32_t{0xFFFD} : unit);
+            }
+        }
+        return out;
+    }
+}
+
+}  // namespace
+
+std::string message_text(const fs::path& p) {
+    if (auto text = valid_utf8_text(p)) return *text;
+    return units_as_utf8(p.native());
+}
+
+namespace {
+
 fs::path without_dot_parts(const fs::path& p) {
     fs::path out = p.root_path();
     for (const auto& part : p.relative_path()) {

@@ -17,6 +17,10 @@ std::string generic_utf8_text(const std::filesystem::path& p);
 // bytes, such as Latin-1; a Windows name with an unpaired surrogate): such a name cannot be
 // written into a text (a configuration, a page, an archive's UTF-8 names) as it is.
 std::optional<std::string> valid_utf8_text(const std::filesystem::path& p);
+// The path as a message names it, whatever it holds: its UTF-8 text; for a name that is no
+// Unicode text, its bytes (POSIX, shown escaped by the message) or U+FFFD for each unpaired
+// surrogate (Windows). Never fails.
+std::string message_text(const std::filesystem::path& p);
 
 // The absolute form that prompts and messages use: relative paths are taken from the
 // current folder, "." components and empty components are dropped, ".." is kept, no

@@ -320,6 +320,11 @@ TEST(WindowsText, PathsAndEnvironmentValuesKeepTheirCharacters) {
     EXPECT_EQ(read_file(page), "# 說明\n");
     EXPECT_EQ(utf8_text(path_from_utf8("C:\\陳小明\\設定.yaml")), "C:\\陳小明\\設定.yaml");
     EXPECT_EQ(generic_utf8_text(path_from_utf8("C:\\陳小明\\設定.yaml")), "C:/陳小明/設定.yaml");
+    // A name with an unpaired surrogate is no Unicode text: it has no UTF-8 form, and a
+    // message names it with U+FFFD in the surrogate's place.
+    const fs::path lone(std::wstring(L"a") + wchar_t(0xD800) + L"b.md");
+    EXPECT_FALSE(valid_utf8_text(lone));
+    EXPECT_EQ(message_text(lone), "a\xEF\xBF\xBD" "b.md");
 
     ScopedEnv env(std::vector<std::pair<std::string, std::string>>{{"VEMTORA_PROBE_VALUE", "C:\\Users\\陳小明\\npm ✓"}});
     EXPECT_EQ(get_env("VEMTORA_PROBE_VALUE"), "C:\\Users\\陳小明\\npm ✓");
