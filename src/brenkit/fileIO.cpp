@@ -46,14 +46,14 @@ std::vector<fs::path>& named_places() {
 }
 
 // The absolute path without empty and "." parts; ".." stays, since links decide where it
-// leads. `current` is the current folder, for a relative path.
-fs::path spelled_out(const fs::path& p, const fs::path& current) {
-    return support::lexical_path(p.is_absolute() ? p : current / p);
-}
+// leads. `current` is the current folder, for a path without any root.
 fs::path spelled_out(const fs::path& p) {
     std::error_code ec;
-    fs::path absolute = fs::absolute(p, ec);
+    fs::path absolute = support::absolute_path(p, ec);
     return ec ? fs::path() : support::lexical_path(absolute);
+}
+fs::path spelled_out(const fs::path& p, const fs::path& current) {
+    return p.root_path().empty() ? support::lexical_path(current / p) : spelled_out(p);
 }
 
 // The path as the rule sees it: a place the user named in front of it is replaced by
@@ -144,9 +144,11 @@ std::optional<support::LinkOut> steady_link_out(const fs::path& path) {
 
 // The path a save is given: while a SteadyFolders lives, a relative one is taken from the
 // current folder it began in, so that the save need not ask the system for it each time.
+// One with a root of any kind ("\\?\C:\x" and "\\server\share" too, which the file system
+// library takes for relative on Windows) is the system's to read as it is.
 fs::path steady_absolute(const fs::path& path) {
     const auto& v = verdicts();
-    return v.depth > 0 && v.real && path.is_relative() ? v.current / path : path;
+    return v.depth > 0 && v.real && path.root_path().empty() ? v.current / path : path;
 }
 
 const char* refused_deed(Deed deed) {

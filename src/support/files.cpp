@@ -202,7 +202,7 @@ struct SaveFolder {
 SaveFolder folder_of(const fs::path& target) {
     SaveFolder folder{.given = target.parent_path().empty() ? fs::path(".") : target.parent_path()};
     std::error_code ec;
-    folder.absolute = fs::absolute(folder.given, ec);
+    folder.absolute = absolute_path(folder.given, ec);
     if (ec) folder.absolute.clear();
     return folder;
 }
@@ -441,6 +441,13 @@ std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
 }
 
 #endif
+
+fs::path absolute_path(const fs::path& p) {
+    std::error_code ec;
+    fs::path absolute = absolute_path(p, ec);
+    if (ec) throw fs::filesystem_error("cannot make absolute", p, ec);
+    return absolute;
+}
 
 std::string failure_reason(const std::exception& e) {
     if (auto* system = dynamic_cast<const std::system_error*>(&e)) return error_text(system->code());

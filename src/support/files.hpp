@@ -64,10 +64,22 @@ std::string failure_reason(const std::exception& e);
 std::string error_text(const std::error_code& ec);
 
 // The form of `p` that the system's file calls take. On Windows an absolute path past
-// MAX_PATH (260 characters) gets the "\\?\" prefix, which lifts that limit, and a path
-// relative to a drive's current folder ("D:drel") is made absolute (GetFullPathNameW); any
-// other path, and every path elsewhere, is given back as it is.
+// MAX_PATH (260 characters) gets the "\\?\" prefix, which lifts that limit (a UNC path
+// "\\?\UNC\"), and a path relative to a drive's current folder ("D:drel") is made
+// absolute (GetFullPathNameW); a path that has the "\\?\" or the "\\.\" prefix already,
+// any other path, and every path elsewhere, is given back as it is.
 std::filesystem::path os_path(const std::filesystem::path& p);
+
+// The absolute form of `p` as the system reads it (the file system library's own takes
+// "\\?\C:\x", "\\.\C:\x" and "\\server\share\x" on Windows for paths below the current
+// drive's root). POSIX: relative to the current folder, ".." kept, since links decide
+// where it leads. Windows (GetFullPathNameW): "." and ".." resolved in the text as the
+// system resolves them, a drive-relative "D:drel" from that drive's current folder, a
+// UNC path as it is, and a path with the "\\?\" or "\\.\" prefix in its plain form
+// ("C:\x"), which os_path prefixes again where it needs to. The throwing form raises
+// std::filesystem::filesystem_error.
+std::filesystem::path absolute_path(const std::filesystem::path& p, std::error_code& ec);
+std::filesystem::path absolute_path(const std::filesystem::path& p);
 
 // One entry of a folder: its path (the folder's path joined with its name), whether it is
 // a link itself (on Windows a symbolic link or a junction), and the kind of what it names

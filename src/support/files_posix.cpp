@@ -11,6 +11,7 @@ namespace fs = std::filesystem;
 std::string error_text(const std::error_code& ec) { return ec.message(); }
 
 fs::path os_path(const fs::path& p) { return p; }
+fs::path absolute_path(const fs::path& p, std::error_code& ec) { return fs::absolute(p, ec); }
 
 fs::path resolved_path(const fs::path& p) {
     std::error_code ec;

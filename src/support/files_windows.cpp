@@ -58,13 +58,37 @@ std::string error_text(const std::error_code& ec) {
     return ec.message();
 }
 
+fs::path absolute_path(const fs::path& p, std::error_code& ec) {
+    ec.clear();
+    if (p.empty()) return p;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(p.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) {
+            ec = files_detail::windows_error(GetLastError());
+            return {};
+        }
+        if (n < full.size()) {
+            full.resize(n);
+            break;
+        }
+        full.resize(n);
+    }
+    if (!windows_prefixed_path(narrow(std::wstring_view(full).substr(0, 4)))) return fs::path(std::move(full));
+    return path_from_utf8(windows_plain_path(narrow(full)));
+}
+
 // A path relative to a drive's current folder ("D:drel") is made absolute as the system
-// reads it (GetFullPathNameW): the file system library cannot make its folders.
+// reads it (GetFullPathNameW): the file system library cannot make its folders. One with
+// a prefix is the system's as it is: prefixed again, or joined to the current drive, it
+// would name nothing.
 fs::path os_path(const fs::path& p) {
     const bool drive_relative = p.has_root_name() && !p.has_root_directory();
     if (!drive_relative && p.native().size() < 248 && p.is_absolute()) return p;
+    const std::wstring_view head = std::wstring_view(p.native()).substr(0, 4);
+    if (windows_prefixed_path(narrow(head))) return p;
     std::error_code ec;
-    const fs::path absolute = p.is_absolute() ? p : fs::absolute(p, ec);
+    const fs::path absolute = absolute_path(p, ec);
     if (ec) return p;
     const std::string text = utf8_text(absolute);
     const std::string long_form = windows_long_path(text);
@@ -203,7 +227,7 @@ std::optional<std::string> final_path(const fs::path& p) {
 
 fs::path resolved_path(const fs::path& p) {
     std::error_code ec;
-    const fs::path absolute = fs::absolute(p, ec);
+    const fs::path absolute = absolute_path(p, ec);
     if (ec) return p;
     // The longest part of the path that is there, then the rest as it is.
     fs::path there = absolute, rest;
@@ -229,7 +253,7 @@ bool path_within(const fs::path& p, const fs::path& folder) {
 // that show no attribute of their own too.
 std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
     std::error_code ec;
-    const fs::path named = fs::absolute(p, ec);
+    const fs::path named = absolute_path(p, ec);
     if (ec || !windows_path_within(utf8_text(named), utf8_text(root))) return std::nullopt;
     const auto root_final = final_path(root);
     if (!root_final) return std::nullopt;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "support/files.hpp"
 #include "support/interrupt_internal.hpp"
 
 namespace support {
@@ -37,7 +38,7 @@ void interrupt_detail::remove_armed_files() {
 
 RemoveOnSignal::RemoveOnSignal(const fs::path& path) : slot_(-1) {
     std::error_code ec;
-    const fs::path absolute = fs::absolute(path, ec);
+    const fs::path absolute = absolute_path(path, ec);
     if (ec) return;
     const auto& text = absolute.native();
     if (text.size() >= slot_length) return;

@@ -46,10 +46,15 @@ std::optional<std::string> windows_reserved_component(std::string_view path) {
     return std::nullopt;
 }
 
+bool windows_prefixed_path(std::string_view path) {
+    return path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) && (path[2] == '?' || path[2] == '.') &&
+           is_separator(path[3]);
+}
+
 std::string windows_long_path(std::string_view absolute, size_t limit) {
-    const bool unc = absolute.size() > 2 && is_separator(absolute[0]) && is_separator(absolute[1]) && absolute[2] != '?';
+    const bool unc = absolute.size() > 2 && is_separator(absolute[0]) && is_separator(absolute[1]);
     const bool drive = absolute.size() > 2 && absolute[1] == ':' && is_separator(absolute[2]);
-    if (absolute.size() < limit || absolute.starts_with(long_prefix) || (!unc && !drive)) return std::string(absolute);
+    if (absolute.size() < limit || windows_prefixed_path(absolute) || (!unc && !drive)) return std::string(absolute);
     std::vector<std::string_view> parts = components(absolute);
     std::string out(unc ? long_unc_prefix : long_prefix);
     // The root stays: the drive, or the server and its share.
@@ -72,8 +77,13 @@ std::string windows_long_path(std::string_view absolute, size_t limit) {
 }
 
 std::string windows_plain_path(std::string_view final_path) {
-    if (final_path.starts_with(long_unc_prefix)) return "\\\\" + std::string(final_path.substr(long_unc_prefix.size()));
-    if (final_path.starts_with(long_prefix)) return std::string(final_path.substr(long_prefix.size()));
+    if (!windows_prefixed_path(final_path)) return std::string(final_path);
+    const std::string_view rest = final_path.substr(4);
+    const bool drive = rest.size() >= 2 && rest[1] == ':' && (rest.size() == 2 || is_separator(rest[2])) &&
+                       ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'));
+    if (drive) return std::string(rest);
+    if (rest.size() > 4 && ascii_lower(rest.substr(0, 3)) == "unc" && is_separator(rest[3]))
+        return "\\\\" + std::string(rest.substr(4));
     return std::string(final_path);
 }
 

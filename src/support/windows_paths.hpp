@@ -16,14 +16,20 @@ bool windows_reserved_name(std::string_view name);
 // The first component of the path whose name is such a name, or nothing.
 std::optional<std::string> windows_reserved_component(std::string_view path);
 
+// Whether the path has the extended-length prefix ("\\?\") or the device prefix ("\\.\"),
+// either separator: the system takes such a path as it is, joined to no current folder.
+bool windows_prefixed_path(std::string_view path);
+
 // The form of an absolute path that the system's calls take past MAX_PATH: "\\?\C:\..." or
 // "\\?\UNC\server\share\...", with "." and ".." taken out and every "/" made "\" (the
 // prefix turns off the system's own clean-up). A path shorter than `limit`, a relative
-// one and one that has the prefix already are given back as they are.
+// one and one that has either prefix already are given back as they are.
 std::string windows_long_path(std::string_view absolute, size_t limit = 248);
 
-// A path as GetFinalPathNameByHandleW gives it ("\\?\C:\x", "\\?\UNC\server\share\x"),
-// in the form of a plain absolute path ("C:\x", "\\server\share\x").
+// A path as GetFinalPathNameByHandleW gives it ("\\?\C:\x", "\\?\UNC\server\share\x"), or
+// with the device prefix ("\\.\C:\x"), in the form of a plain absolute path ("C:\x",
+// "\\server\share\x"). A prefixed path that names no drive's or share's file (a volume,
+// a pipe, a device) is given back as it is.
 std::string windows_plain_path(std::string_view final_path);
 // Whether `path` is `folder` or lies below it: both final paths, of either form, compared
 // in any letters' case, as the file system compares names.

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -820,6 +821,83 @@ TEST(WindowsFiles, FailuresGiveTheSystemsReasonAndDeviceNamesAreRefused) {
     // Windows has no permission bits: making a script executable does nothing, and says so.
     write_text(dir.path() / "run.sh", "echo hi\n");
     EXPECT_EQ(make_executable(dir.path() / "run.sh"), Executable::not_needed);
+}
+
+namespace {
+
+// vemtora.exe with `args`, in the current folder, reading nothing.
+ProcessResult run_vemtora(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {vemtora_exe()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, {.null_stdin = true});
+}
+
+// The names in the folder, in order.
+std::vector<std::string> names_in(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : list_folder(folder, ec)) names.push_back(utf8_text(entry.path.filename()));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// A path with the extended-length prefix ("\\?\") or the device prefix ("\\.\") names
+// what its plain form names: no second prefix, nothing joined to the current folder.
+TEST(WindowsFiles, ExtendedLengthAndDevicePathsWorkLikePlainOnes) {
+    TempDir dir;
+    fs::current_path(dir.path());
+    const std::string here = utf8_text(dir.path());
+    const std::string deep = here + "\\" + std::string(260, 'd');
+    struct Form {
+        std::string path, system_form, absolute;
+    };
+    const Form forms[] = {
+        {here + "\\a.md", here + "\\a.md", here + "\\a.md"},
+        {"a.md", "a.md", here + "\\a.md"},
+        {"\\\\?\\" + here + "\\a.md", "\\\\?\\" + here + "\\a.md", here + "\\a.md"},
+        {"\\\\.\\" + here + "\\a.md", "\\\\.\\" + here + "\\a.md", here + "\\a.md"},
+        {"\\\\?\\" + deep, "\\\\?\\" + deep, deep},
+        {"\\\\.\\" + deep, "\\\\.\\" + deep, deep},
+        {deep, "\\\\?\\" + deep, deep},
+        {"\\\\server\\share\\a.md", "\\\\server\\share\\a.md", "\\\\server\\share\\a.md"},
+        {"\\\\server\\share\\" + std::string(260, 'u'), "\\\\?\\UNC\\server\\share\\" + std::string(260, 'u'),
+         "\\\\server\\share\\" + std::string(260, 'u')},
+    };
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.path.substr(0, 60));
+        EXPECT_EQ(utf8_text(os_path(path_from_utf8(form.path))), form.system_form);
+        EXPECT_EQ(utf8_text(absolute_path(path_from_utf8(form.path))), form.absolute);
+    }
+
+    // Read, written and walked through either prefix, by the program as by the support layer.
+    fs::create_directories(dir.path() / "src");
+    write_text(dir.path() / "src" / path_from_utf8("頁.md"), "# 頁\n\n內容\n");
+    const std::string src = here + "\\src";
+    write_file_atomic(path_from_utf8("\\\\?\\" + src + "\\b.md"), "b");
+    EXPECT_EQ(read_file(path_from_utf8("\\\\.\\" + src + "\\b.md")), "b");
+    EXPECT_EQ(names_in(path_from_utf8("\\\\?\\" + src)), (std::vector<std::string>{"b.md", "頁.md"}));
+    fs::remove(dir.path() / "src" / "b.md");
+    struct Run {
+        std::vector<std::string> args;
+        fs::path page;
+    };
+    const Run runs[] = {
+        {{"pressling", "-f", "\\\\?\\" + src + "\\頁.md", "-o", "out1"}, dir.path() / "out1"},
+        {{"pressling", "-f", "\\\\.\\" + src + "\\頁.md", "-o", "out2"}, dir.path() / "out2"},
+        {{"pressling", "-f", "src\\頁.md", "-o", "\\\\?\\" + here + "\\out3"}, dir.path() / "out3"},
+    };
+    for (const auto& run : runs) {
+        const auto r = run_vemtora(run.args);
+        EXPECT_EQ(r.status, 0) << run.args[2] << " " << run.args[4] << "\n" << r.out << r.err;
+        EXPECT_THAT(read_file(run.page / path_from_utf8("頁.html")).value_or(""), testing::HasSubstr("內容"));
+    }
+    // A folder walked through the prefix finds its pages.
+    write_text(dir.path() / "cfg.yaml", "config:\n  input_path: '\\\\?\\" + src + "'\n  output_path: out4\n");
+    const auto walked = run_vemtora({"pressling", "-c", "cfg.yaml"});
+    EXPECT_EQ(walked.status, 0) << walked.out << walked.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "out4" / path_from_utf8("頁.html")));
 }
 
 // The link rule of the working copy holds on Windows too: a path whose final target, after

@@ -440,7 +440,7 @@ support::Result PresslingConverter::run(const std::optional<std::string>& target
         // The last component as given ("docs/notes.md" -> "notes.md"), trailing separators aside.
         std::string given = *target_file;
         while (given.size() > 1 && support::path_from_utf8(given).filename().empty()) given.pop_back();
-        fs::path full = fs::absolute(support::path_from_utf8(given)).lexically_normal();
+        fs::path full = support::absolute_path(support::path_from_utf8(given)).lexically_normal();
         work.emplace_back(full, support::utf8_text(support::path_from_utf8(given).filename()));
         log().info("✅ 已手動指定處理單一檔案：" + *target_file);
     } else {

@@ -30,6 +30,8 @@ TEST(WindowsPaths, TheLongFormPastTheLimit) {
         {"C:/docs/./x/../" + std::string(300, 'a') + "/page.md", "\\\\?\\" + deep},
         {"\\\\server\\share\\" + std::string(300, 'b'), "\\\\?\\UNC\\server\\share\\" + std::string(300, 'b')},
         {"\\\\?\\" + deep, "\\\\?\\" + deep},  // prefixed already
+        {"\\\\.\\" + deep, "\\\\.\\" + deep},  // the device form: no second prefix
+        {"//?/" + deep, "//?/" + deep},
         {"docs\\" + std::string(300, 'a'), "docs\\" + std::string(300, 'a')},  // relative
         {"C:docs\\" + std::string(300, 'a'), "C:docs\\" + std::string(300, 'a')},  // drive-relative
         {"C:\\..\\..\\" + std::string(300, 'c'), "\\\\?\\C:\\" + std::string(300, 'c')},
@@ -43,6 +45,12 @@ TEST(WindowsPaths, FinalPathsComparedAsTheFileSystemDoes) {
     EXPECT_EQ(windows_plain_path("\\\\?\\C:\\work\\x"), "C:\\work\\x");
     EXPECT_EQ(windows_plain_path("\\\\?\\UNC\\server\\share\\x"), "\\\\server\\share\\x");
     EXPECT_EQ(windows_plain_path("C:\\work"), "C:\\work");
+    // The device form of a drive's path is that path; other devices and volumes are no
+    // drive's paths.
+    EXPECT_EQ(windows_plain_path("\\\\.\\C:\\work\\x"), "C:\\work\\x");
+    EXPECT_EQ(windows_plain_path("//?/C:/work"), "C:/work");
+    EXPECT_EQ(windows_plain_path("\\\\.\\pipe\\x"), "\\\\.\\pipe\\x");
+    EXPECT_EQ(windows_plain_path("\\\\?\\Volume{0a}\\x"), "\\\\?\\Volume{0a}\\x");
     struct Case {
         const char* path;
         const char* folder;
