@@ -175,10 +175,18 @@ std::optional<support::LinkOut> link_leading_out(const fs::path& path) {
 }
 
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed) {
-    // A name that Windows keeps for a device opens the device: nothing is written there.
-    if (support::is_windows() && deed == Deed::write)
-        if (auto device = support::windows_reserved_component(support::utf8_text(path)))
-            return "「" + *device + "」是 Windows 保留的裝置名稱，無法作為檔名或資料夾名稱，未寫入";
+    if (support::is_windows() && (deed == Deed::write || deed == Deed::read)) {
+        // A name that Windows keeps for a device opens the device: nothing is written there,
+        // and what is read there is no file.
+        const std::string text = support::utf8_text(path);
+        if (auto device = support::windows_reserved_component(text))
+            return "「" + *device + "」是 Windows 保留的裝置名稱，無法作為檔名或資料夾名稱，" + refused_deed(deed);
+        // A name that the system would shorten is made under another name, where nothing
+        // would find it again.
+        if (deed == Deed::write)
+            if (auto trimmed = support::windows_trimmed_component(text))
+                return "「" + *trimmed + "」的結尾是空白或句點，Windows 會將它去掉，無法作為檔名或資料夾名稱，未寫入";
+    }
     auto out = link_leading_out(deed == Deed::remove ? path.parent_path() : path);
     if (!out) return std::nullopt;
     return link_refused(*out, deed);
@@ -269,7 +277,11 @@ LocalFile read_local_file(const fs::path& path, const ReadOptions& options) {
     auto refused = [](std::string reason) {
         return LocalFile{.outcome = LocalFile::Outcome::refused, .reason = std::move(reason)};
     };
-    if (auto reason = leaves_working_copy(path, Deed::read)) return refused(*reason);
+    if (auto reason = leaves_working_copy(path, Deed::read)) {
+        LocalFile file = refused(*reason);
+        file.by_rule = true;
+        return file;
+    }
     auto read = support::read_regular_file(path, options.limit, options.follow_links);
     switch (read.outcome) {
         case Outcome::read: return {.outcome = LocalFile::Outcome::read, .bytes = std::move(read.bytes)};

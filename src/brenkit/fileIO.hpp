@@ -172,7 +172,9 @@ enum class Deed { read, write, remove, offer };
 // nothing when every link on the way stays inside, or when `path` names a place outside
 // by itself (absolute elsewhere, or leaving through ".."). A deletion looks at the folders
 // on the way only: a link itself may go. A place the user named (NamedPlaces) is the
-// user's wherever its links lead; what lies below it follows the rule from there.
+// user's wherever its links lead; what lies below it follows the rule from there. On
+// Windows the line also refuses a read or a write of a name kept for a device, and a
+// write of a name that ends in a blank or a dot, whoever named it.
 std::optional<std::string> leaves_working_copy(const fs::path& path, Deed deed);
 // The link that this rule finds on the way to `path` (relative to the working copy)
 // and the place it leads to; nothing when the rule lets the path be.
@@ -233,6 +235,7 @@ struct LocalFile {
     Outcome outcome = Outcome::missing;
     std::string bytes{};
     std::string reason{};  // why it was refused, as the user reads it
+    bool by_rule = false;  // refused by the rule above, before the file itself was looked at
 };
 LocalFile read_local_file(const fs::path& path, const ReadOptions& options = {});
 // The bytes of a file that the command cannot do without, as read_local_file reads them:

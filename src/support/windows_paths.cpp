@@ -46,6 +46,15 @@ std::optional<std::string> windows_reserved_component(std::string_view path) {
     return std::nullopt;
 }
 
+std::optional<std::string> windows_trimmed_component(std::string_view path) {
+    auto parts = components(path);
+    // The prefix's "?" or "." is no name.
+    if (windows_prefixed_path(path) && !parts.empty()) parts.erase(parts.begin());
+    for (const auto part : parts)
+        if (part != "." && part != ".." && (part.back() == ' ' || part.back() == '.')) return std::string(part);
+    return std::nullopt;
+}
+
 bool windows_prefixed_path(std::string_view path) {
     return path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) && (path[2] == '?' || path[2] == '.') &&
            is_separator(path[3]);

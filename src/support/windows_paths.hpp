@@ -15,6 +15,10 @@ namespace support {
 bool windows_reserved_name(std::string_view name);
 // The first component of the path whose name is such a name, or nothing.
 std::optional<std::string> windows_reserved_component(std::string_view path);
+// The first component of the path whose name ends in a blank or a dot, which the system
+// drops from a name: "out " would be made as "out", and every later open of "out \x"
+// would miss it. "." and ".." are no such names, nor is the prefix of "\\?\" or "\\.\".
+std::optional<std::string> windows_trimmed_component(std::string_view path);
 
 // Whether the path has the extended-length prefix ("\\?\") or the device prefix ("\\.\"),
 // either separator: the system takes such a path as it is, joined to no current folder.

@@ -900,6 +900,35 @@ TEST(WindowsFiles, ExtendedLengthAndDevicePathsWorkLikePlainOnes) {
     EXPECT_TRUE(fs::exists(dir.path() / "out4" / path_from_utf8("頁.html")));
 }
 
+// A file or folder name that the system would change (a blank or a dot at its end) is
+// refused before anything is made, with a line that names it and says why, as device
+// names are; a source named as a device is refused by that same line.
+TEST(WindowsFiles, NamesTheSystemWouldChangeAreRefusedBeforeAnythingIsMade) {
+    TempDir dir;
+    fs::current_path(dir.path());
+    fs::create_directories(dir.path() / "src");
+    write_text(dir.path() / "src" / path_from_utf8("頁.md"), "# 頁\n");
+    const auto r = run_vemtora({"pressling", "-f", "src\\頁.md", "-o", "out "});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_THAT(r.out + r.err, testing::HasSubstr("「out 」的結尾是空白或句點"));
+    for (const char* name : {"page.html.", "dir \\page.html"}) {
+        const auto saved = brenkit::fileIO::save_local_file_content(path_from_utf8(name), "x");
+        EXPECT_FALSE(saved.ok) << name;
+        EXPECT_THAT(saved.text, testing::HasSubstr("的結尾是空白或句點")) << name;
+    }
+    EXPECT_FALSE(brenkit::fileIO::setup_output_dir("out."));
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"src"});
+
+    // A source named as a device, found by the folder walk: the device's line, not a file
+    // that cannot be read.
+    write_file_atomic(path_from_utf8("\\\\?\\" + utf8_text(dir.path()) + "\\src\\con.md"), "# con\n");
+    write_text(dir.path() / "cfg.yaml", "config:\n  input_path: src\n  output_path: out\n");
+    const auto walked = run_with_input({vemtora_exe(), "pressling", "-c", "cfg.yaml"}, "a\n", dir.path());
+    EXPECT_EQ(walked.status, 1) << walked.out << walked.err;
+    EXPECT_THAT(walked.out + walked.err, testing::HasSubstr("「con.md」是 Windows 保留的裝置名稱"));
+    EXPECT_THAT(walked.out + walked.err, testing::Not(testing::HasSubstr("不是可讀取的一般檔案")));
+}
+
 // The link rule of the working copy holds on Windows too: a path whose final target, after
 // every link, lies outside is refused for reads, writes and deletions and not offered,
 // unless the user named that place.

@@ -370,11 +370,13 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     // Only a regular file is read (opening a FIFO or a device could wait for ever), and a
     // huge one is refused by its size, before any of it is read: the read itself refuses
     // both, and a source it did not read is then told as one that is no regular file or
-    // too large, if so. A source that cannot be read is a failed file, not an empty one.
+    // too large, if so; one that the working copy's rule refused (a link out, a device's
+    // name) is told by the rule's own line. A source that cannot be read is a failed file,
+    // not an empty one.
     fileIO::LocalFile file = fileIO::read_local_file(source, {.limit = max_markdown_bytes});
     std::error_code ec;
     const bool read = file.outcome == fileIO::LocalFile::Outcome::read;
-    if (!read) {
+    if (!read && !file.by_rule) {
         if (!fs::is_regular_file(source, ec)) {
             log().error("❌ 處理 " + support::utf8_text(source) + " 失敗: 不是可讀取的一般檔案");
             return Outcome::failed;

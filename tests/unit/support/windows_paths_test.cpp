@@ -19,6 +19,29 @@ TEST(WindowsPaths, DeviceNamesInAnyCaseWithAnyExtension) {
     EXPECT_EQ(windows_reserved_component("C:\\"), std::nullopt);
 }
 
+// The system drops blanks and dots at a name's end: "out " would be made as "out", and
+// every later open of "out \page.html" would miss it.
+TEST(WindowsPaths, NamesThatTheSystemWouldTrim) {
+    struct Case {
+        const char* path;
+        std::optional<std::string> trimmed;
+    };
+    const Case cases[] = {
+        {"out ", "out "},
+        {"out.", "out."},
+        {"docs\\draft. \\page.html", "draft. "},
+        {"C:\\work\\out \\", "out "},
+        {"a/b/page.html.", "page.html."},
+        {"...", "..."},
+        {"./out/../page.html", std::nullopt},
+        {"\\\\?\\C:\\work\\page.html", std::nullopt},
+        {"\\\\.\\C:\\work\\page.html", std::nullopt},
+        {"C:\\", std::nullopt},
+        {" lead\\.hidden\\a b.md", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(windows_trimmed_component(c.path), c.trimmed) << c.path;
+}
+
 TEST(WindowsPaths, TheLongFormPastTheLimit) {
     const std::string deep = "C:\\docs\\" + std::string(300, 'a') + "\\page.md";
     struct Case {
