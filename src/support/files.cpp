@@ -364,7 +364,9 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
     const fs::path tmp = temp_name_beside(target);
     // A signal that ends the program mid-write takes it along.
     const RemoveOnSignal interrupted_write(absolute_temp_path(folder, tmp));
-    HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Opened to be renamed as well: the rename goes by the open file.
+    HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("cannot write", p, windows_error(GetLastError()));
     DWORD error = 0;
     for (std::string_view rest = data; !rest.empty() && !error;) {
@@ -373,15 +375,14 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
         if (!WriteFile(h, rest.data(), chunk, &n, nullptr)) error = GetLastError();
         rest.remove_prefix(n);
     }
-    if (!CloseHandle(h) && !error) error = GetLastError();
-    if (!error && !MoveFileExW(os_path(tmp).c_str(), os_path(target).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD moved = GetLastError();
-        DeleteFileW(os_path(tmp).c_str());
-        fail("cannot replace", p, windows_error(moved));
-    }
     if (error) {
+        CloseHandle(h);
         DeleteFileW(os_path(tmp).c_str());
         fail("cannot write", p, windows_error(error));
+    }
+    if (auto replaced = files_detail::replace_file(h, tmp, target)) {
+        DeleteFileW(os_path(tmp).c_str());
+        fail("cannot replace", p, replaced);
     }
 }
 

@@ -4,8 +4,10 @@
 // does not see here) followed to their final paths.
 #include <windows.h>
 
+#include <cstring>
 #include <optional>
 #include <system_error>
+#include <vector>
 
 #include "support/files.hpp"
 #include "support/files_internal.hpp"
@@ -32,6 +34,23 @@ const std::error_category& windows_category() {
     return category;
 }
 
+// A sharing violation: another program has the file open and lets no one else in. The
+// system's own text ("Sharing violation.", or one that names no program) does not tell
+// the user what to do.
+class InUseCategory : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "in use"; }
+    std::string message(int) const override { return "另一個程式正開啟這個檔案，請先關閉它再試一次"; }
+    std::error_condition default_error_condition(int) const noexcept override {
+        return std::errc::device_or_resource_busy;
+    }
+};
+
+const std::error_category& in_use_category() {
+    static const InUseCategory category;
+    return category;
+}
+
 }  // namespace
 
 std::string files_detail::system_message(unsigned long code, void* module) {
@@ -47,6 +66,7 @@ std::string files_detail::system_message(unsigned long code, void* module) {
 }
 
 std::error_code files_detail::windows_error(unsigned long code) {
+    if (code == ERROR_SHARING_VIOLATION) return {static_cast<int>(code), in_use_category()};
     if (auto condition = windows_error_condition(code)) return std::make_error_code(*condition);
     return {static_cast<int>(code), windows_category()};
 }
@@ -93,6 +113,78 @@ fs::path os_path(const fs::path& p) {
     const std::string text = utf8_text(absolute);
     const std::string long_form = windows_long_path(text);
     return long_form == text && !drive_relative ? p : path_from_utf8(long_form);
+}
+
+namespace {
+
+// Windows 10 1709's rename: the name goes over to the new file at once, and a program that
+// holds the old one open keeps reading the old one. (The headers offer these names only
+// to builds for that version.)
+constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);  // FileRenameInfoEx
+constexpr DWORD rename_replace_if_exists = 0x1;                                    // FILE_RENAME_FLAG_REPLACE_IF_EXISTS
+constexpr DWORD rename_posix_semantics = 0x2;                                      // FILE_RENAME_FLAG_POSIX_SEMANTICS
+
+// Whether the system has no such rename for this file: an older Windows, a file system
+// without it (FAT, many network shares), wine.
+bool no_posix_rename(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// Whether another program holds `p` open without letting it be deleted, which is what
+// refuses its replacement (the system says "Access denied" for it, too).
+bool held_without_delete_sharing(const fs::path& p) {
+    HANDLE h = CreateFileW(os_path(p).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The error of a replacement that failed: a refusal by a program that holds the target is
+// the sharing violation, whatever code the call gave.
+std::error_code replace_error(DWORD error, const fs::path& to) {
+    const bool refused = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                         error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+    return files_detail::windows_error(refused && held_without_delete_sharing(to) ? ERROR_SHARING_VIOLATION : error);
+}
+
+}  // namespace
+
+std::error_code files_detail::replace_file(void* handle, const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    const std::wstring target = os_path(absolute_path(to, ec)).native();
+    if (ec) {
+        CloseHandle(handle);
+        return ec;
+    }
+    // FILE_RENAME_INFO: the flags (where older headers have a BOOLEAN), no root folder, the
+    // name's length in bytes without its NUL, the name.
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    const DWORD flags = rename_replace_if_exists | rename_posix_semantics;
+    std::memcpy(buffer.data(), &flags, sizeof flags);
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+    const bool renamed =
+        SetFileInformationByHandle(handle, file_rename_info_ex, info, static_cast<DWORD>(buffer.size()));
+    const DWORD error = renamed ? 0 : GetLastError();
+    CloseHandle(handle);
+    if (renamed) return {};
+    if (!no_posix_rename(error)) return replace_error(error, to);
+    // Without it, a move replaces a file that no program holds; one that a program holds
+    // open while it lets others delete it is replaced by ReplaceFileW, which moves it out
+    // of the way first (tried only then: it leaves a file of its own behind when it fails).
+    if (MoveFileExW(os_path(from).c_str(), os_path(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+    const DWORD moved = GetLastError();
+    if ((moved == ERROR_ACCESS_DENIED || moved == ERROR_SHARING_VIOLATION) && !held_without_delete_sharing(to) &&
+        ReplaceFileW(os_path(to).c_str(), os_path(from).c_str(), nullptr,
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr))
+        return {};
+    return replace_error(moved, to);
 }
 
 namespace {

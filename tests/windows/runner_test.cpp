@@ -843,6 +843,54 @@ std::vector<std::string> names_in(const fs::path& folder) {
 
 }  // namespace
 
+// A page that a viewer or a browser holds open (sharing reading, writing and deleting) is
+// replaced all the same; one held without delete sharing stays as it was, and the line
+// says that another program has it open. The package is saved the same way.
+TEST(WindowsFiles, AFileHeldOpenByAnotherProgramIsReplacedOrNamed) {
+    TempDir dir;
+    fs::current_path(dir.path());
+    fs::create_directories(dir.path() / "src");
+    fs::create_directories(dir.path() / "out");
+    write_text(dir.path() / "src" / path_from_utf8("頁.md"), "# 頁\n\n新的內容\n");
+    const fs::path page = dir.path() / "out" / path_from_utf8("頁.html");
+    struct Holder {
+        DWORD share;
+        bool replaced;
+    };
+    for (const auto& [share, replaced] : {Holder{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+                                          Holder{FILE_SHARE_READ | FILE_SHARE_WRITE, false}}) {
+        SCOPED_TRACE(share);
+        write_text(page, "old");
+        HANDLE viewer = CreateFileW(page.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+        const auto r = run_vemtora({"pressling", "-f", "src\\頁.md", "-o", "out"});
+        const std::string page_text = read_file(page).value_or("<none>");
+        CloseHandle(viewer);
+        if (replaced) {
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_THAT(page_text, testing::HasSubstr("新的內容"));
+        } else {
+            EXPECT_EQ(r.status, 1) << r.out << r.err;
+            EXPECT_EQ(page_text, "old");
+            EXPECT_THAT(r.out + r.err, testing::HasSubstr("out\\頁.html: 另一個程式正開啟這個檔案"));
+            EXPECT_THAT(r.out + r.err, testing::Not(testing::HasSubstr("Permission denied")));
+        }
+        EXPECT_EQ(names_in(dir.path() / "out"), std::vector<std::string>{"頁.html"});
+    }
+
+    write_text(dir.path() / "guide.html", "guide");
+    write_text(dir.path() / "package.zip", "old");
+    HANDLE viewer = CreateFileW((dir.path() / "package.zip").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    std::string error;
+    const auto written = vemtora::varnel::zip_latest_version_files({utf8_text(dir.path() / "guide.html")}, "package.zip",
+                                                                   utf8_text(dir.path()), &error);
+    CloseHandle(viewer);
+    EXPECT_TRUE(written) << error;
+    EXPECT_TRUE(read_file(dir.path() / "package.zip").value_or("").starts_with("PK")) << error;
+}
+
 // A path with the extended-length prefix ("\\?\") or the device prefix ("\\.\") names
 // what its plain form names: no second prefix, nothing joined to the current folder.
 TEST(WindowsFiles, ExtendedLengthAndDevicePathsWorkLikePlainOnes) {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "brenkit/fileIO.hpp"
+#include "support/files.hpp"
 #include "support/interrupt.hpp"
 #include "support/library.hpp"
 #include "support/paths.hpp"
@@ -91,7 +92,6 @@ struct Zip {
     decltype(&zip_close) close = nullptr;
     decltype(&zip_discard) discard = nullptr;
     decltype(&zip_strerror) strerror = nullptr;
-    decltype(&zip_error_init_with_code) error_init_with_code = nullptr;
     decltype(&zip_error_strerror) error_strerror = nullptr;
     decltype(&zip_error_fini) error_fini = nullptr;
     decltype(&zip_source_file) source_file = nullptr;
@@ -99,6 +99,14 @@ struct Zip {
     decltype(&zip_file_add) file_add = nullptr;
     decltype(&zip_set_file_compression) set_file_compression = nullptr;
     decltype(&zip_register_cancel_callback_with_state) register_cancel_callback_with_state = nullptr;
+    decltype(&zip_error_init) error_init = nullptr;
+    decltype(&zip_source_buffer_create) source_buffer_create = nullptr;
+    decltype(&zip_open_from_source) open_from_source = nullptr;
+    decltype(&zip_source_keep) source_keep = nullptr;
+    decltype(&zip_source_open) source_open = nullptr;
+    decltype(&zip_source_read) source_read = nullptr;
+    decltype(&zip_source_close) source_close = nullptr;
+    decltype(&zip_source_error) source_error = nullptr;
 };
 
 // libzip; nothing when it cannot be had, and `reason` says why. It brings in OpenSSL's
@@ -108,9 +116,13 @@ struct Zip {
 const Zip* zip_library(std::string& reason) {
 #ifdef _WIN32
     (void)reason;
-    static const Zip api{&zip_open,       &zip_close,           &zip_discard,      &zip_strerror,
-                         &zip_error_init_with_code, &zip_error_strerror, &zip_error_fini, &zip_source_file,
-                         &zip_source_free, &zip_file_add, &zip_set_file_compression, &zip_register_cancel_callback_with_state};
+    static const Zip api{&zip_open,          &zip_close,           &zip_discard,
+                         &zip_strerror,      &zip_error_strerror,  &zip_error_fini,
+                         &zip_source_file,   &zip_source_free,     &zip_file_add,
+                         &zip_set_file_compression, &zip_register_cancel_callback_with_state,
+                         &zip_error_init,    &zip_source_buffer_create, &zip_open_from_source,
+                         &zip_source_keep,   &zip_source_open,     &zip_source_read,
+                         &zip_source_close,  &zip_source_error};
     return &api;
 #else
     return support::load_once<Zip>(
@@ -119,12 +131,17 @@ const Zip* zip_library(std::string& reason) {
             bool complete =
                 library.function("zip_open", z.open) && library.function("zip_close", z.close) &&
                 library.function("zip_discard", z.discard) && library.function("zip_strerror", z.strerror) &&
-                library.function("zip_error_init_with_code", z.error_init_with_code) &&
                 library.function("zip_error_strerror", z.error_strerror) &&
                 library.function("zip_error_fini", z.error_fini) && library.function("zip_source_file", z.source_file) &&
                 library.function("zip_source_free", z.source_free) && library.function("zip_file_add", z.file_add) &&
                 library.function("zip_set_file_compression", z.set_file_compression) &&
-                library.function("zip_register_cancel_callback_with_state", z.register_cancel_callback_with_state);
+                library.function("zip_register_cancel_callback_with_state", z.register_cancel_callback_with_state) &&
+                library.function("zip_error_init", z.error_init) &&
+                library.function("zip_source_buffer_create", z.source_buffer_create) &&
+                library.function("zip_open_from_source", z.open_from_source) &&
+                library.function("zip_source_keep", z.source_keep) && library.function("zip_source_open", z.source_open) &&
+                library.function("zip_source_read", z.source_read) && library.function("zip_source_close", z.source_close) &&
+                library.function("zip_source_error", z.source_error);
             return complete ? "" : "libzip lacks a function that packing needs";
         },
         reason);
@@ -151,8 +168,9 @@ bool unfinished_archive(const Zip& zip, const fs::path& path) {
     return false;
 }
 
-// A run killed while it wrote the archive leaves the scratch copy beside it; it goes
-// before the next archive is written there.
+// A run killed while libzip wrote the archive's scratch copy beside it (as runs did before
+// the archive was made in memory) left that copy there; it goes before the next archive
+// is written there.
 void remove_killed_runs_scratch(const Zip& zip, const fs::path& folder, const std::string& archive_name) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder.empty() ? fs::path(".") : folder, ec)) {
@@ -229,29 +247,41 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     remove_killed_runs_scratch(*zip, native.parent_path(), archive_name);
 
     log().info("📦 正在打包最新檔案至壓縮檔：" + support::utf8_text(native) + " ...");
-    // An interrupt does not end the program while the archive is written, which would
-    // leave the writer's scratch copy behind: it cancels the writing, the writer removes
-    // its copy, and the run unwinds with the older package as it was.
-    support::InterruptWatch interrupt;
-    int error_code = 0;
-    zip_t* archive = zip->open(support::utf8_text(native).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error_code);
-    if (!archive) {
-        zip_error_t error;
-        zip->error_init_with_code(&error, error_code);
-        std::string reason = zip->error_strerror(&error);
-        zip->error_fini(&error);
+    auto refuse = [&](const std::string& reason) -> std::optional<std::string> {
         log().error("❌ 打包壓縮檔失敗: " + reason);
         if (error_out) *error_out = reason;
         return std::nullopt;
+    };
+    // The archive is written into memory and then saved like every other file: the save
+    // replaces an older package that a viewer holds open, where libzip's own rename of its
+    // scratch copy would be refused, and it names the reason of a failed one.
+    zip_error_t error;
+    zip->error_init(&error);
+    zip_source_t* buffer = zip->source_buffer_create(nullptr, 0, 0, &error);
+    zip_t* archive = buffer ? zip->open_from_source(buffer, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+    if (!archive) {
+        if (buffer) zip->source_free(buffer);
+        std::string reason = zip->error_strerror(&error);
+        zip->error_fini(&error);
+        return refuse(reason);
     }
+    zip->error_fini(&error);
+    // The buffer outlives the archive, which hands it the finished archive as it closes.
+    zip->source_keep(buffer);
+    struct Freed {
+        const Zip* zip;
+        zip_source_t* buffer;
+        ~Freed() { zip->source_free(buffer); }
+    } freed{zip, buffer};
+    // An interrupt does not end the program while the archive is written: it cancels the
+    // writing, and the run unwinds with the older package as it was.
+    support::InterruptWatch interrupt;
     // libzip writes the archive only at zip_close; discarding it on any failure leaves
     // no half-written package (and an older one untouched).
     auto fail = [&](const std::string& reason) -> std::optional<std::string> {
         zip->discard(archive);
         interrupt.check();
-        log().error("❌ 打包壓縮檔失敗: " + reason);
-        if (error_out) *error_out = reason;
-        return std::nullopt;
+        return refuse(reason);
     };
     for (const auto& path : files) {
         zip_source_t* source = zip->source_file(archive, support::utf8_text(support::path_from_utf8(path).make_preferred()).c_str(), 0, -1);
@@ -270,6 +300,18 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
     zip->register_cancel_callback_with_state(archive, cancel_on_interrupt, nullptr, &interrupt);
     if (zip->close(archive) != 0) return fail(zip->strerror(archive));
     interrupt.check();
+    std::string bytes;
+    if (zip->source_open(buffer) < 0) return refuse(zip->error_strerror(zip->source_error(buffer)));
+    char chunk[65536];
+    zip_int64_t n = 0;
+    while ((n = zip->source_read(buffer, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<size_t>(n));
+    zip->source_close(buffer);
+    if (n < 0) return refuse(zip->error_strerror(zip->source_error(buffer)));
+    try {
+        support::write_file_atomic(native, bytes);
+    } catch (const std::exception& e) {
+        return refuse(support::utf8_text(native) + ": " + support::failure_reason(e));
+    }
     log().info("🎉 成功建立壓縮包，共打包 " + std::to_string(files.size()) + " 個檔案！");
     return archive_path;
 }
