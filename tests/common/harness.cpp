@@ -43,9 +43,27 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a temporary folder");
 }
 
+namespace {
+
+// Gives the owner every right on the folder and on each folder below it, so that the tree
+// can be listed and emptied: a test may close folders of its tree (read-only, or with no
+// rights at all), which only root removes as they are.
+void open_folders(const fs::path& folder) {
+    std::error_code ec;
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        if (it->symlink_status(kind).type() == fs::file_type::directory) open_folders(it->path());
+    }
+}
+
+}  // namespace
+
 TempDir::~TempDir() {
     std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+    if (!ec) return;
+    open_folders(path_);
     fs::remove_all(path_, ec);
 }
 
