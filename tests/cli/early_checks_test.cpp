@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "harness.hpp"
 
 namespace fs = std::filesystem;
@@ -89,5 +91,34 @@ TEST(EarlyChecks, AFailingEditorEndsTheCommand) {
         EXPECT_THAT(o.err, HasSubstr("執行失敗 (結束碼 1)"));
         EXPECT_THAT(o.err, HasSubstr("Error: 編輯器未正常結束，程序中斷。\n"));
         EXPECT_TRUE(ws.calls().empty());
+    }
+}
+
+// Without `agy` every AI command ends before its first question, editor or change to the
+// repository, with the agent runner's own line and failure; `start` has its own line.
+TEST(EarlyChecks, AMissingAgentEndsEveryAiCommandBeforeAnythingElse) {
+    const std::set<std::string> without_agent = {"pressling", "varnel", "start"};
+    for (const std::string& command : th::command_names()) {
+        if (without_agent.contains(command)) continue;
+        SCOPED_TRACE(command);
+        th::AgentWorkspace ws;
+        th::init_repo(ws.work);
+        th::write_file(ws.work / "README.md", "# Changed\n");  // sendrift would stage it
+        th::write_file(ws.work / "untracked.txt", "new\n");
+        // The maker's repository holds what sendrift and flowkin need to get as far as
+        // their questions, the editor and `git add`.
+        for (const char* file : {"_agy/goal/sendrift-goal.yaml", "_agy/skill/sendrift-expert.yaml",
+                                 "_agy/goal/mermaid-chart.yaml", "_agy/skill/mermaid-chart-expert.yaml"})
+            th::write_file(ws.repo / file, "text\n");
+        const std::string status_before = th::git(ws.work, {"status", "--porcelain", "--untracked-files=all"});
+        const fs::path seen = ws.tmp / "editor-seen";
+        auto o = ws.run({command}, {"y", "1", "1", "1", "1", "y", "y"}, "need\n",
+                        {{"PATH", "/usr/bin:/bin"}, {"EDITOR_SEEN", seen.string()}});
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_EQ(count(o.err, "❌ 系統中找不到 `agy` 指令，請確認 agy CLI 是否已正確安裝並加入 PATH。\n"), 1u) << o.err;
+        EXPECT_TRUE(o.err.ends_with("Error: 系統中找不到 `agy` 指令\n")) << o.err;
+        EXPECT_EQ(o.out, "");
+        EXPECT_FALSE(fs::exists(seen));
+        EXPECT_EQ(th::git(ws.work, {"status", "--porcelain", "--untracked-files=all"}), status_before);
     }
 }

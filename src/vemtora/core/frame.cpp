@@ -69,6 +69,7 @@ class FrameRun {
         if (binding_.utf8_output) support::use_utf8_output();
         context_.debug = enter_debug_mode(args_.debug, binding_.log_debug_on ? &log_ : nullptr);
         if (auto ended = write_template()) return *ended;
+        if (auto ended = require_agent()) return *ended;
         if (auto ended = choose_configuration()) return *ended;
         if (auto ended = load_configuration()) return *ended;
         if (auto ended = apply_overrides()) return *ended;
@@ -84,6 +85,19 @@ class FrameRun {
         std::string lead = binding_.template_line_mark ? "✅ " : "";
         support::echo(lead + "Success! Template file created at: " + support::utf8_text(written));
         return 0;
+    }
+
+    // A command that runs the agent ends here when there is none to run.
+    std::optional<int> require_agent() {
+        if (!binding_.uses_agent) return std::nullopt;
+        if (auto missing = mindrel::agy_missing(log_)) return failed(missing->text);
+        return std::nullopt;
+    }
+
+    // The run's failure line ("Error: " or "❌ Error: " and the reason) and its status.
+    int failed(const std::string& reason) {
+        error_line((binding_.marked_result ? "❌ Error: " : "Error: ") + reason);
+        return 1;
     }
 
     // The file named with -c; an empty name offers this folder's configuration files.
@@ -154,8 +168,7 @@ class FrameRun {
         if (!config_lock_->busy()) return std::nullopt;
         const std::string reason = "另一個執行中的指令正在使用設定檔 " + *path_;
         log_.error("❌ " + reason + "，請等它結束後再試一次。");
-        error_line((binding_.marked_result ? "❌ Error: " : "Error: ") + reason);
-        return 1;
+        return failed(reason);
     }
 
     // A non-empty --model, and --output-dir as the binding takes it, replace the settings.
@@ -221,8 +234,7 @@ class FrameRun {
             support::echo((binding_.marked_result ? "✅ Done: " : "Done: ") + result.text);
             return 0;
         }
-        error_line((binding_.marked_result ? "❌ Error: " : "Error: ") + result.text);
-        return 1;
+        return failed(result.text);
     }
 
     const Binding& binding_;
@@ -335,6 +347,7 @@ vemtora::CommandDecl declare(Declaration declaration) {
                                "' holds no configuration");
     if (declaration.options.module_name.empty()) declaration.options.module_name = declaration.name;
     if (declaration.binding.module_name.empty()) declaration.binding.module_name = declaration.name;
+    declaration.binding.uses_agent = declaration.runs_agent;
     auto options = standard_options(declaration.options);
     options.insert(options.end(), std::make_move_iterator(declaration.more_options.begin()),
                    std::make_move_iterator(declaration.more_options.end()));

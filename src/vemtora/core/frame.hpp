@@ -67,6 +67,11 @@ struct Binding {
     // copy (and out of the places the user named, such as the folder of -o) ends the run
     // before anything is read or written. Named with -c PATH, the file is the user's.
     std::function<std::vector<PlaceSetting>(const YAML::Node& configuration)> place_settings{};
+    // The command runs the agent (set by declare() from Declaration::runs_agent): `agy` is
+    // looked up before the configuration is chosen, so that a missing one ends the run
+    // before any question, editor or change to the repository (mindrel::agy_missing), not
+    // after the user's work.
+    bool uses_agent = false;
     // Builds the application from the whole configuration and runs it.
     std::function<support::Result(YAML::Node& configuration, const Context& context)> run{};
 };

@@ -66,6 +66,14 @@ std::vector<std::string> agy_command(const RunAgyArgs& args, bool one_line_promp
     return cmd;
 }
 
+std::optional<fs::path> find_agy() { return support::find_executable("agy"); }
+
+std::optional<support::Result> agy_missing(const Logger& logger) {
+    if (find_agy()) return std::nullopt;
+    logger.error("❌ 系統中找不到 `agy` 指令，請確認 agy CLI 是否已正確安裝並加入 PATH。");
+    return support::Result::failure("系統中找不到 `agy` 指令");
+}
+
 support::Result run_agy(const RunAgyArgs& args) {
     const Logger& logger = log();
     if (args.file_path && !fs::exists(*args.file_path)) {
@@ -73,10 +81,7 @@ support::Result run_agy(const RunAgyArgs& args) {
         logger.error("❌ 找不到目標檔案: " + path);
         return support::Result::failure("找不到目標檔案: " + path);
     }
-    if (!support::find_executable("agy")) {
-        logger.error("❌ 系統中找不到 `agy` 指令，請確認 agy CLI 是否已正確安裝並加入 PATH。");
-        return support::Result::failure("系統中找不到 `agy` 指令");
-    }
+    if (auto missing = agy_missing(logger)) return *missing;
     // Windows: npm installs agy as a command script. The runner starts the node program
     // that npm's script names directly, but a script of the user's own still goes through
     // the command interpreter, which takes one line only: the prompt is one line there.

@@ -65,6 +65,14 @@ struct RunAgyArgs {
     bool add_dot_dir = false;
 };
 
+// The agent program as the search path finds it; nothing when it is not there.
+std::optional<std::filesystem::path> find_agy();
+// Nothing when `agy` is found; otherwise the line "❌ 系統中找不到 `agy` 指令，..." is
+// logged through `logger` and the failure (false, "系統中找不到 `agy` 指令") is given. Every
+// AI command asks it before anything else (the frame does, see frame::Binding::uses_agent),
+// and the runner asks it again before each run.
+std::optional<support::Result> agy_missing(const brenkit::app_logging::Logger& logger);
+
 // Runs `agy` once without interaction and waits for it (no time limit). (true, stdout +
 // "\n" + stderr) on exit status 0; otherwise (false, the reason). Of each stream only
 // the last 256 KiB are kept. An ending signal meanwhile ends the agent and raises

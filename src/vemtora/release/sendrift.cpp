@@ -206,6 +206,8 @@ std::string SendriftApp::ask_agent(const std::string& prompt, const std::vector<
         if (n + 1 < attempts && (!outcome.ok || outcome.text.empty())) outcome.file.replaced();
         if (!outcome.ok) {
             log().warning("⚠️ AI 執行失敗 (" + model + "): " + outcome.text);
+            // A program that is missing is missing for every model.
+            if (!mindrel::find_agy()) break;
             continue;
         }
         message = outcome.text;

@@ -38,7 +38,7 @@ std::vector<std::string> base_cmd(const LaunchArgs& args) {
 int run_command(bool debug, const std::optional<std::string>& model, bool skip_permissions) {
     frame::enter_debug_mode(debug, &log());
 
-    auto agy = support::find_executable("agy");
+    auto agy = mindrel::find_agy();
     if (!agy) {
         support::echo("❌ 錯誤：找不到 agy CLI，請先執行 npm install -g @google/antigravity-cli", support::Stream::err);
         return 1;

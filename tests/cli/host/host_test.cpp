@@ -47,6 +47,7 @@ TEST(HostCli, ClosedStandardStreamsAreTheNullDevice) {
         th::Outcome r = th::run({.args = {"-c", "exec \"$0\" quillary " + closed, th::vemtora_binary().string()},
                                  .cwd = dir / "repo",
                                  .env = {{"HOME", (dir / "home").string()}},
+                                 .fake_agy = true,
                                  .program = "bash",
                                  .capped = true});
         EXPECT_EQ(r.status, 1) << r.out << r.err;

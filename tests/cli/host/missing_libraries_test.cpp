@@ -32,7 +32,8 @@ TEST(HostCli, MissingLibrariesAreReportedNotCrashedOn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        th::Outcome r = th::run({.args = c.args, .cwd = c.cwd, .input = c.input, .env = hidden, .capped = true});
+        th::Outcome r =
+            th::run({.args = c.args, .cwd = c.cwd, .input = c.input, .env = hidden, .fake_agy = true, .capped = true});
         EXPECT_EQ(r.status, 1) << r.out << r.err;
         EXPECT_THAT(r.err, HasSubstr(c.said));
     }

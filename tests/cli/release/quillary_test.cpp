@@ -396,7 +396,7 @@ TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
     EXPECT_THAT(o.err, HasSubstr("❌ Git 工作區非 Clean 狀態，無法執行 README 處理！請先提交或暫存 (stash) 變更。"));
     EXPECT_THAT(o.err, HasSubstr("Error: Git 工作區非 Clean 狀態\n"));
 
-    o = th::run({.args = {"quillary"}, .cwd = home, .env = {{"HOME", home.string()}}});
+    o = th::run({.args = {"quillary"}, .cwd = home, .env = {{"HOME", home.string()}}, .fake_agy = true});
     EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("Error: 非有效的 Git 儲存庫或未安裝 Git\n"));
     EXPECT_THAT(o.out, Not(HasSubstr("README 型態")));

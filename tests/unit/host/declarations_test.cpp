@@ -32,6 +32,7 @@ TEST(Declarations, TemplatesWrittenByGenerateConfig) {
 TEST(Declarations, BareConfigIsAUsageErrorButAnEmptyValueStartsTheChoice) {
     th::TempDir dir;
     th::CurrentDir cwd(dir.path());
+    th::FakeAgent agent(dir / "agent");
     auto decl = vemtora::sendrift::cmd_sendrift();
     testing::internal::CaptureStderr();
     EXPECT_EQ(host::run_commands({decl}, {"sendrift", "--debug", "-c"}), 2);

@@ -3,6 +3,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "brenkit/fileIO.hpp"
+#include "harness.hpp"
 #include "vemtora/core/registration.hpp"
 #include "vemtora/documents/flowkin.hpp"
 #include "vemtora/documents/polywend.hpp"
@@ -92,4 +93,27 @@ TEST(SendriftStaging, EveryFileTheToolKeepsIsLeftOut) {
             left_out = left_out || ::fnmatch(pattern, file.c_str(), FNM_PATHNAME) == 0;
         EXPECT_TRUE(left_out) << file;
     }
+}
+
+// A missing agent is missing for every model: the run fails once, without a retry on the
+// backup model, and the change it found stays unstaged.
+TEST(SendriftApp, MissingAgentIsNotRetriedWithTheBackupModel) {
+    th::TempDir dir;
+    th::init_repo(dir.path());
+    th::write_file(dir / "_agy/goal/sendrift-goal.yaml", "goal\n");
+    th::write_file(dir / "_agy/skill/sendrift-expert.yaml", "skill\n");
+    th::git(dir.path(), {"add", "_agy"});
+    th::git(dir.path(), {"commit", "-q", "-m", "agent files"});
+    th::write_file(dir / "README.md", "# Changed\n");
+    th::CurrentDir here(dir.path());
+    th::ScopedEnv env{{{"PATH", "/usr/bin:/bin"}}};
+    brenkit::app_logging::Capture capture;
+    SendriftApp app(config_of("config: {}"));
+    const auto result = app.run();
+    EXPECT_FALSE(result.ok);
+    size_t missing = 0;
+    for (const auto& line : capture.messages()) missing += line.starts_with("❌ 系統中找不到 `agy` 指令");
+    EXPECT_EQ(missing, 1u) << capture.text();
+    EXPECT_EQ(capture.text().find("Retry"), std::string::npos) << capture.text();
+    EXPECT_EQ(th::git(dir.path(), {"status", "--porcelain"}), " M README.md\n");
 }
