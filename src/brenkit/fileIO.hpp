@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -151,8 +152,13 @@ std::optional<std::string> get_user_input_via_editor(const std::string& initial_
 void settle_typed_input(bool keep);
 
 // ---- local files and downloads -----------------------------------------------------
-// The maker's repository base address: $VEMTORA_REPO_BASE_URL, else the built-in one.
+// The maker's repository base address: $VEMTORA_REPO_BASE_URL (through base_url_of), else
+// the built-in one.
 std::string repo_base_url();
+// A base address as the user gives it: an absolute folder path ("/home/me/agy-files"; on
+// Windows also "C:\agy-files" or "C:/agy-files") is the file address of that folder, each
+// name percent-encoded; anything else is taken as an address, as it is.
+std::string base_url_of(std::string_view value, bool windows);
 // The address of a file of the maker's repository by its relative path ("_agy/goal/x.yaml").
 std::string repo_url(const std::string& relative_path);
 

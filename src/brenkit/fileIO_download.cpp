@@ -11,6 +11,7 @@
 #include "support/files.hpp"
 #include "support/library.hpp"
 #include "support/paths.hpp"
+#include "support/process.hpp"
 #include "support/text.hpp"
 
 namespace brenkit::fileIO {
@@ -131,12 +132,6 @@ Fetched fetch(const std::string& url) {
 
 }  // namespace
 
-std::string repo_base_url() {
-    auto value = support::get_env("VEMTORA_REPO_BASE_URL");
-    if (value && !value->empty()) return *value;
-    return default_repo_base_url;
-}
-
 namespace {
 
 // Every byte of a path segment but the unreserved characters of an address is written
@@ -160,6 +155,34 @@ std::string encode_segment(std::string_view segment) {
 }
 
 }  // namespace
+
+std::string base_url_of(std::string_view value, bool windows) {
+    const bool drive = windows && value.size() >= 3 && std::isalpha(static_cast<unsigned char>(value[0])) != 0 &&
+                       static_cast<unsigned char>(value[0]) < 0x80 && value[1] == ':' &&
+                       (value[2] == '\\' || value[2] == '/');
+    if (!drive && !value.starts_with('/')) return std::string(value);
+    // The drive ("C:") stands as it is: file:///C:/...
+    std::string url = "file://";
+    if (drive) {
+        url += "/";
+        url += value.substr(0, 2);
+        value.remove_prefix(2);
+    }
+    const std::string path = windows ? support::replace_all(value, "\\", "/") : std::string(value);
+    for (const auto& name : support::split(path, "/")) {
+        if (name.empty()) continue;
+        url += '/';
+        url += encode_segment(name);
+    }
+    if (url == "file://") url += "/";  // the root folder itself
+    return url;
+}
+
+std::string repo_base_url() {
+    auto value = support::get_env("VEMTORA_REPO_BASE_URL");
+    if (value && !value->empty()) return base_url_of(*value, support::is_windows());
+    return default_repo_base_url;
+}
 
 std::string repo_url(const std::string& relative_path) {
     auto base = std::string(support::rstrip(repo_base_url()));

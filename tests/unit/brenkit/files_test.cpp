@@ -171,6 +171,41 @@ TEST(FileIODownload, AddressesEncodeEachPathSegment) {
     }
 }
 
+// A plain folder is taken as that folder: an absolute path (on Windows also one with a
+// drive letter, either separator) becomes its file address, each name encoded; an address
+// stays as it is.
+TEST(FileIODownload, AnAbsoluteFolderIsTakenAsItsFileAddress) {
+    const struct {
+        std::string value;
+        bool windows;
+        std::string url;
+    } cases[] = {
+        {"/home/me/agy-files", false, "file:///home/me/agy-files"},
+        {"/srv/共用 檔案#1//repo/", false, "file:///srv/%E5%85%B1%E7%94%A8%20%E6%AA%94%E6%A1%88%231/repo"},
+        {"/home/me/agy-files", true, "file:///home/me/agy-files"},
+        {"/", false, "file:///"},
+        {"C:\\Users\\me\\agy files", true, "file:///C:/Users/me/agy%20files"},
+        {"d:/agy/", true, "file:///d:/agy"},
+        {"C:\\Users", false, "C:\\Users"},  // no drive letters here: not a path, left to the download
+        {"relative/folder", false, "relative/folder"},
+        {"file:///home/me/agy-files/", false, "file:///home/me/agy-files/"},
+        {"https://example.org/raw/main/", true, "https://example.org/raw/main/"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(base_url_of(c.value, c.windows), c.url) << c.value << " " << c.windows;
+
+    th::TempDir repo;
+    th::TempDir work;
+    const fs::path folder = repo / "agy 檔案";
+    th::write_file(folder / "_agy/goal/readme.yaml", "goal: 寫 README\n");
+    InFolder here(work.path());
+    th::ScopedEnv env({{"VEMTORA_REPO_BASE_URL", folder.string()}});
+    Capture cap;
+    EXPECT_EQ(load_or_download_content("_agy/goal/readme.yaml", repo_url("_agy/goal/readme.yaml"), "目標檔",
+                                       &lazy_logger("DownloadTest")),
+              "goal: 寫 README\n")
+        << cap.text();
+}
+
 TEST(FileIODownload, RegistryMenuSavesTheChosenDocumentsInTheOutputFolder) {
     th::TempDir repo;
     th::TempDir out;
