@@ -79,6 +79,21 @@ void commit(const std::string& message) {
     throw runwick::GitFailed(runwick::command_failed("git commit", run.status));
 }
 
+// The commit just made, as the user finds it again: "commit " with its short id and
+// subject (the id alone, or only "commit", when git cannot show it).
+std::string commit_named() {
+    const auto shown = runwick::git({"show", "-s", "--format=%h%x00%s", "HEAD"});
+    const std::string text(support::strip(runwick::git_text(shown)));
+    const auto nul = text.find('\0');
+    if (shown.status != 0 || nul == std::string::npos) return "commit";
+    return "commit " + text.substr(0, nul) + "「" + text.substr(nul + 1) + "」";
+}
+
+// A failure once the commit is made: the commit stands, and the message says so.
+Result kept_commit_failure(const std::string& why) {
+    return Result::failure(why + "（" + commit_named() + "已建立並保留，可稍後再以 git push 推送）");
+}
+
 }  // namespace
 
 SendriftApp::SendriftApp(const YAML::Node& config_dict) {
@@ -237,6 +252,7 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
     }
 
     message_file.set_aside(message);
+    bool committed = false;
     try {
         // Files the user chose not to track stay out of the commit (an .env file, say).
         if (untracked_declined_) {
@@ -248,6 +264,7 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
         }
         log().info("✅ 正在進行 git commit...");
         commit(message);
+        committed = true;
         message_file.saved();
         log().info("🎉 git commit 成功！");
 
@@ -261,7 +278,7 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
             if (!runwick::is_branch_name(branch)) {
                 const std::string why = "當前分支名稱「" + branch + "」不是 git 接受的分支名稱，未推送";
                 log().error("❌ " + why + "。");
-                return Result::failure(why);
+                return kept_commit_failure(why);
             }
             runwick::git_checked({"push", "--set-upstream", "origin", "HEAD:refs/heads/" + branch}, kShared);
         }
@@ -271,10 +288,11 @@ Result SendriftApp::commit_and_push(const std::string& message, exchange::Answer
         return Result::success("Commit & Push 成功完成");
     } catch (const runwick::GitFailed& e) {
         log().error(std::string("❌ 執行 Git 指令失敗: ") + e.what());
-        return Result::failure(std::string("Git 指令執行失敗: ") + e.what());
+        const std::string why = std::string("Git 指令執行失敗: ") + e.what();
+        return committed ? kept_commit_failure(why) : Result::failure(why);
     } catch (const std::exception& e) {
         log().error(std::string("❌ 發生未知錯誤: ") + e.what());
-        return Result::failure(e.what());
+        return committed ? kept_commit_failure(e.what()) : Result::failure(e.what());
     }
 }
 

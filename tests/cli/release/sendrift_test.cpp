@@ -186,34 +186,44 @@ TEST_F(SendriftCli, BranchWithoutUpstreamIsPushedWithSetUpstream) {
     EXPECT_EQ(th::git(work_, {"rev-parse", "--abbrev-ref", "feature@{upstream}"}), "origin/feature\n");
 }
 
-TEST_F(SendriftCli, RejectedPushIsAGitFailureAndKeepsTheCommit) {
-    hook(origin_ / "hooks", "pre-receive", "echo 'rejected by policy' >&2\nexit 1\n");
-    th::write_file(work_ / "README.md", "# Rejected\n");
-    agent(0, "out", "fix: rejected change\n");
+// A push that fails (refused by the remote, or no remote at all) ends the command as a
+// git failure, and its message says that the commit stands and can be pushed later.
+TEST_F(SendriftCli, FailedPushKeepsTheCommitAndSaysSo) {
+    const std::string upstream = "Command 'git push --set-upstream origin HEAD:refs/heads/main' returned non-zero exit status ";
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        std::string line;  // the error line
+        std::string why;   // the failure
+    };
+    const std::vector<Case> cases = {
+        {"refused", [&] { hook(origin_ / "hooks", "pre-receive", "echo 'rejected by policy' >&2\nexit 1\n"); },
+         "❌ 執行 Git 指令失敗: " + upstream + "1.", "Git 指令執行失敗: " + upstream + "1."},
+        {"no remote", [&] { th::git(work_, {"remote", "remove", "origin"}); },
+         "❌ 執行 Git 指令失敗: " + upstream + "128.", "Git 指令執行失敗: " + upstream + "128."},
+        {"detached", [&] { th::git(work_, {"checkout", "-q", "--detach"}); }, "❌ 發生未知錯誤: 無法取得當前分支名稱",
+         "無法取得當前分支名稱"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        th::write_file(work_ / "README.md", "# " + c.name + "\n");
+        agent(0, "out", "fix: " + c.name + " change\n\n- the body\n");
 
-    auto r = sendrift("y\n");
+        auto r = sendrift("y\n");
 
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    std::string why = "Command 'git push --set-upstream origin HEAD:refs/heads/main' returned non-zero exit status 1.";
-    EXPECT_THAT(r.err, HasSubstr("⚠️ git push 失敗，嘗試使用當前分支推送..."));
-    EXPECT_THAT(r.err, HasSubstr("❌ 執行 Git 指令失敗: " + why + "\n"));
-    EXPECT_THAT(r.err, HasSubstr("Error: Git 指令執行失敗: " + why + "\n"));
-    EXPECT_THAT(r.err, Not(HasSubstr("🎉 git push 成功！")));
-    EXPECT_EQ(log_of(work_), "fix: rejected change\n\n");
-    EXPECT_EQ(log_of(origin_, "main"), "agent files\n\n");
-}
-
-TEST_F(SendriftCli, DetachedHeadCannotBePushed) {
-    th::git(work_, {"checkout", "-q", "--detach"});
-    th::write_file(work_ / "README.md", "# Detached\n");
-    agent(0, "out", "chore: detached\n");
-
-    auto r = sendrift("y\n");
-
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_THAT(r.err, HasSubstr("❌ 發生未知錯誤: 無法取得當前分支名稱\n"));
-    EXPECT_THAT(r.err, HasSubstr("Error: 無法取得當前分支名稱\n"));
-    EXPECT_EQ(log_of(work_), "chore: detached\n\n");
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        std::string id = th::git(work_, {"rev-parse", "--short", "HEAD"});
+        id.pop_back();
+        EXPECT_THAT(r.err, HasSubstr("⚠️ git push 失敗，嘗試使用當前分支推送...\n"));
+        EXPECT_THAT(r.err, HasSubstr(c.line + "\n"));
+        EXPECT_THAT(r.err, HasSubstr("Error: " + c.why + "（commit " + id + "「fix: " + c.name +
+                                     " change」已建立並保留，可稍後再以 git push 推送）\n"));
+        EXPECT_THAT(r.err, Not(HasSubstr("🎉 git push 成功！")));
+        EXPECT_EQ(log_of(work_), "fix: " + c.name + " change\n\n- the body\n\n");
+        EXPECT_EQ(log_of(origin_, "main"), "agent files\n\n");
+        if (HasFailure()) break;
+    }
 }
 
 TEST_F(SendriftCli, CancelLeavesEverythingUncommitted) {
