@@ -9,6 +9,7 @@
 #include "support/console.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
+#include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/regex.hpp"
@@ -116,6 +117,11 @@ support::Result run_agy(const RunAgyArgs& args) {
         if (err_msg.empty()) err_msg = "agy 執行期間發生錯誤 (無輸出)";
         logger.error("⚠️ 錯誤訊息:\n" + err_msg);
         return support::Result::failure(err_msg);
+    } catch (const support::Interrupted&) {
+        // Said before the clean-ups on the way up say what they kept, and on a line of its
+        // own: the terminal shows ^C where the cursor stood.
+        logger.warning("\n⚠️ 執行已中斷，已停止 agy。");
+        throw;
     } catch (const std::exception& e) {
         logger.exception(std::string("❌ 呼叫 agy 指令時發生系統級異常: ") + e.what());
         return support::Result::failure(std::string("系統級異常: ") + e.what());

@@ -81,6 +81,11 @@ TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
             spawned_pid = th::wait_for_pid(script / "spawned");
             EXPECT_FALSE(th::process_exists(spawned_pid)) << "what the agent started outlived vemtora";
         }
+        // The interrupt is said first, on a line of its own (the terminal shows ^C where
+        // the cursor stood), before the lines about what was kept.
+        const auto said = o.err.find("\n\n⚠️ 執行已中斷，已停止 agy。\n");
+        EXPECT_NE(said, std::string::npos) << o.err;
+        EXPECT_LT(said, o.err.find("已保留於")) << o.err;
         // What the agent wrote stays where it is, and one line says where; nothing is
         // saved or reported as done.
         EXPECT_EQ(agy_entries(), (std::vector<std::string>{"generated-bash.sh", "goal", "skill"}));
