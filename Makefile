@@ -6,8 +6,9 @@ FUZZ_SECONDS ?= 60
 WINDOWS_BUILD ?= build-windows
 PREFIX ?= /usr/local
 DESTDIR ?=
+INSTALL_BUILD ?= build-release
 
-.PHONY: deps configure build test demo install bench fuzz windows windows-test clean
+.PHONY: deps configure build test demo release install bench fuzz windows windows-test clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -26,13 +27,17 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vemtora
 	bash scripts/demo.sh $(BUILD)/vemtora
 
-# The program into $(DESTDIR)$(PREFIX)/bin, built first where needed (without the tests). A
-# configured build is not configured again, so `sudo make install` after a build leaves the
-# build folder to its owner.
-install:
-	@[ -f $(BUILD)/build.ninja ] || $(MAKE) configure
-	cmake --build $(BUILD) -j $(JOBS) --target vemtora
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+# The program alone (no tests), Release, in a folder of its own: what `make install`
+# installs. A configured folder is not configured again, so after `make release` as
+# yourself, `sudo make install` only copies the program and the folder stays yours.
+release:
+	@[ -f $(INSTALL_BUILD)/build.ninja ] || $(MAKE) configure BUILD=$(INSTALL_BUILD) \
+	  CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Release -DVEMTORA_TESTS=OFF $(CMAKE_FLAGS)"
+	cmake --build $(INSTALL_BUILD) -j $(JOBS) --target vemtora
+
+# The program into $(DESTDIR)$(PREFIX)/bin, stripped of its symbols and debug information.
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install $(INSTALL_BUILD) --prefix "$(PREFIX)" --strip
 
 bench:
 	bash scripts/install-deps.sh bench
