@@ -23,6 +23,14 @@ struct RunOptions {
     // An interactive child that answers Ctrl-C itself: SIGINT is left to it, while
     // the other ending signals still end it (see interrupt.hpp).
     bool child_owns_interrupt = false;
+    // The child's whole tree belongs to this run: whatever the child leaves running ends
+    // when the child ends, and all of it ends when this program ends, however it ends
+    // (SIGKILL included), before a lock this program held is free for another run. For a
+    // program that works for this one, such as the agent; not for one whose leftovers are
+    // the user's own (a git hook's daemon). On Linux a guardian process stands between
+    // the two (process_posix.cpp); Windows holds every child's tree so (its job); other
+    // systems end only the child, and only on an ending signal.
+    bool contained = false;
 };
 
 struct ProcessResult {

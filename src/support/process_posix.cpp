@@ -1,4 +1,5 @@
-// The process runner on POSIX systems: posix_spawn, both pipes drained with poll.
+// The process runner on POSIX systems: posix_spawn, both pipes drained with poll; on
+// Linux a contained child through a guardian of its tree.
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -6,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #ifdef __linux__
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #endif
 #include <unistd.h>
@@ -104,6 +107,18 @@ struct Fd {
     }
 };
 
+// One of the child's standard streams put somewhere else than this program's: a pipe's
+// writing end, or the null device opened with `null_flags`.
+struct Redirect {
+    int target = -1;
+    int from = -1;
+    int null_flags = 0;
+};
+struct Redirects {
+    Redirect list[3];
+    int count = 0;
+    void add(Redirect r) { list[count++] = r; }
+};
 
 // The spawn's file actions and attributes, made and destroyed together. Every set-up
 // call is checked: a child started without a redirection it was asked for would write
@@ -138,6 +153,188 @@ class SpawnSetUp {
     bool attributes_made_ = false;
 };
 
+// posix_spawn with the redirections, the signal mask `mask` and SIGPIPE's default back
+// (the program ignores it, see interrupt.hpp; a pipeline of the child's own ends as usual
+// when its reader goes). 0 or the system's error number.
+int spawn(pid_t& pid, const char* program, char* const* args, const Redirects& redirects, const sigset_t& mask,
+          const std::string& name) {
+    SpawnSetUp set_up(name);
+    posix_spawn_file_actions_t* fa = set_up.actions();
+    for (int i = 0; i < redirects.count; ++i) {
+        const Redirect& r = redirects.list[i];
+        if (r.from >= 0) set_up.check(posix_spawn_file_actions_adddup2(fa, r.from, r.target));
+        else set_up.check(posix_spawn_file_actions_addopen(fa, r.target, "/dev/null", r.null_flags, 0));
+    }
+    posix_spawnattr_t* attr = set_up.attributes();
+    set_up.check(posix_spawnattr_setsigmask(attr, &mask));
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    set_up.check(posix_spawnattr_setsigdefault(attr, &defaults));
+    set_up.check(posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+    return ::posix_spawn(&pid, program, fa, attr, args, environ);
+}
+
+#ifdef __linux__
+
+// A contained child is started by a guardian, a copy of this process that only waits: it
+// is the parent of the child and of all the child leaves behind (their subreaper), passes
+// on the signals this program sends it, ends them all once the child has ended, and then
+// ends the way the child ended. The system tells it when this program has ended, however
+// it ended (SIGKILL, the OOM killer), and it ends the whole tree then too; the child is
+// told likewise when the guardian ends. It keeps this program's descriptors until it
+// ends, the run's locks among them, so that a lock taken for the run is free for another
+// run only once nothing of this one's runs. After the fork only async-signal-safe calls
+// are made: another thread may have held a lock at that moment.
+namespace guarded {
+
+// Sent by the system to the guardian when this program has ended.
+constexpr int parent_gone = SIGUSR1;
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+struct Start {
+    const char* program;
+    char* const* args;
+    Redirects redirects;
+    // This program's descriptors of the pipes, which the guardian does not keep.
+    int pipe_ends[4];
+};
+
+void report(int fd, int error) {
+    const ssize_t written = ::write(fd, &error, sizeof error);
+    (void)written;
+}
+
+[[noreturn]] void fail(int report_fd) {
+    report(report_fd, errno);
+    ::_exit(127);
+}
+
+// In the child: the redirections, the signals as a spawned child gets them, then the
+// program. A failure is reported through `report_fd` as its error number.
+[[noreturn]] void exec_program(const Start& start, const sigset_t& mask, int report_fd) {
+    for (int i = 0; i < start.redirects.count; ++i) {
+        const Redirect& r = start.redirects.list[i];
+        const int fd = r.from >= 0 ? r.from : ::open("/dev/null", r.null_flags | O_CLOEXEC);
+        if (fd < 0) fail(report_fd);
+        if (fd == r.target ? ::fcntl(fd, F_SETFD, 0) < 0 : ::dup2(fd, r.target) < 0) fail(report_fd);
+        if (r.from < 0 && fd != r.target) ::close(fd);
+    }
+    // The program's handlers would run here until the exec; an ignored signal stays ignored.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int sig : ending_signals) {
+        struct sigaction now {};
+        if (::sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN) ::sigaction(sig, &action, nullptr);
+    }
+    ::sigaction(SIGPIPE, &action, nullptr);
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
+    ::execve(start.program, start.args, environ);
+    fail(report_fd);
+}
+
+// Ends the guardian as the child ended: with its exit status, or by its signal.
+[[noreturn]] void end_as(int status) {
+    if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
+    const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(sig, &action, nullptr);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    ::sigprocmask(SIG_UNBLOCK, &one, nullptr);
+    ::kill(::getpid(), sig);
+    ::_exit(128 + sig);
+}
+
+[[noreturn]] void guard(pid_t parent, const Start& start, const sigset_t& mask, int report_fd) {
+    sigset_t waited;
+    sigemptyset(&waited);
+    for (int sig : ending_signals) sigaddset(&waited, sig);
+    sigaddset(&waited, SIGCHLD);
+    sigaddset(&waited, parent_gone);
+    ::sigprocmask(SIG_BLOCK, &waited, nullptr);
+    ::prctl(PR_SET_PDEATHSIG, parent_gone, 0, 0, 0);
+    if (::getppid() != parent) ::_exit(127);  // gone before the guardian could be told
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    const pid_t self = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // The child too ends when its guardian does, which only SIGKILL ends early.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (::getppid() != self) ::_exit(127);
+        exec_program(start, mask, report_fd);
+    }
+    if (child < 0) {
+        report(report_fd, errno);
+        ::_exit(127);
+    }
+    ::close(report_fd);
+    for (int fd : start.pipe_ends)
+        if (fd >= 0) ::close(fd);
+    int status = 0;
+    for (;;) {
+        siginfo_t info{};
+        const int sig = ::sigwaitinfo(&waited, &info);
+        if (sig == SIGCHLD) {
+            bool ended = false;
+            int reaped = 0;
+            for (pid_t done; (done = ::waitpid(-1, &reaped, WNOHANG)) > 0;)
+                if (done == child) {
+                    status = reaped;
+                    ended = true;
+                }
+            if (ended) break;
+        } else if (sig == parent_gone) {
+            if (::getppid() != parent) {
+                end_descendants();
+                ::_exit(1);
+            }
+        } else if (sig > 0 && info.si_code == SI_USER && info.si_pid == parent) {
+            // What this program passes on; the terminal's own signals reach the child
+            // directly, as they did before.
+            ::kill(child, sig);
+        }
+    }
+    end_descendants();
+    end_as(status);
+}
+
+// Starts the guardian, which starts the program: 0 once the program runs, else the
+// system's error number (the guardian has then been waited for).
+int start(pid_t& pid, const Start& start, const sigset_t& mask) {
+    int report[2];
+    if (!open_pipe(report)) return errno;
+    const pid_t parent = ::getpid();
+    pid = ::fork();
+    if (pid == 0) guard(parent, start, mask, report[1]);
+    const int fork_error = errno;
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return fork_error;
+    }
+    // The program's exec closes the last writing end; a failure comes as its number.
+    int error = 0;
+    ssize_t got;
+    while ((got = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (got != static_cast<ssize_t>(sizeof error)) return 0;
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return error;
+}
+
+}  // namespace guarded
+
+#endif
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
@@ -157,15 +354,14 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
     if (options.out == Output::capture) make_pipe(out_r, out_w);
     if (options.err == Output::capture) make_pipe(err_r, err_w);
 
-    SpawnSetUp spawn(argv[0]);
-    posix_spawn_file_actions_t* fa = spawn.actions();
+    Redirects redirects;
     auto route = [&](Output mode, const Fd& w, int target) {
-        if (mode == Output::capture) spawn.check(posix_spawn_file_actions_adddup2(fa, w.fd, target));
-        else if (mode == Output::discard) spawn.check(posix_spawn_file_actions_addopen(fa, target, "/dev/null", O_WRONLY, 0));
+        if (mode == Output::capture) redirects.add({.target = target, .from = w.fd});
+        else if (mode == Output::discard) redirects.add({.target = target, .null_flags = O_WRONLY});
     };
     route(options.out, out_w, 1);
     route(options.err, err_w, 2);
-    if (options.null_stdin) spawn.check(posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0));
+    if (options.null_stdin) redirects.add({.target = 0, .null_flags = O_RDONLY});
 
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
@@ -178,16 +374,14 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
         // Ending signals wait until the child is watched, so none falls between its start
         // and the watch; the child itself starts with the mask as it was.
         SignalsHeld hold;
-        posix_spawnattr_t* attr = spawn.attributes();
-        spawn.check(posix_spawnattr_setsigmask(attr, &hold.previous_mask()));
-        // The program ignores SIGPIPE (interrupt.hpp); the child gets the default back, so
-        // a pipeline of its own ends as usual when its reader goes.
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        spawn.check(posix_spawnattr_setsigdefault(attr, &defaults));
-        spawn.check(posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-        rc = ::posix_spawn(&pid, program->c_str(), fa, attr, args.data(), environ);
+#ifdef __linux__
+        if (options.contained)
+            rc = guarded::start(pid, {.program = program->c_str(), .args = args.data(), .redirects = redirects,
+                                      .pipe_ends = {out_r.fd, out_w.fd, err_r.fd, err_w.fd}},
+                                hold.previous_mask());
+        else
+#endif
+            rc = spawn(pid, program->c_str(), args.data(), redirects, hold.previous_mask(), argv[0]);
         if (rc == 0) interrupt_detail::watch_child(pid, options.child_owns_interrupt);
     }
     if (rc != 0) throw ProcessError(argv[0] + ": " + std::strerror(rc));

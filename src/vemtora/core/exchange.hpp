@@ -95,9 +95,10 @@ support::Result read_output(const fs::path& output_path, const std::string& labe
 // as the object lives: the folder's advisory lock, so that a second run in the same
 // working copy is refused at once instead of reading, replacing or removing this run's
 // answer and scratch files. No file is created for it, and the system drops it when the
-// process ends, however it ends. Holds of one folder nest within a run. A folder that
-// cannot be made, opened or locked (some network file systems) is not held; the run
-// goes on as it did before.
+// process ends, however it ends; on Linux not before the agent it started has ended with
+// all that it started (support::RunOptions::contained). Holds of one folder nest within
+// a run. A folder that cannot be made, opened or locked (some network file systems) is
+// not held; the run goes on as it did before.
 class AnswerLock {
   public:
     AnswerLock() = default;  // holds nothing

@@ -106,6 +106,9 @@ support::Result run_agy(const RunAgyArgs& args) {
         // Only the end of the agent's streams is ever shown (as the reason of a failed
         // run); a flood of output must not fill the memory.
         options.tail_limit = 256 * 1024;
+        // The agent works for this run only: nothing it starts may outlive its pass or
+        // this program, nor write an answer once the run has ended.
+        options.contained = true;
         const auto run = support::run_process(agy_cmd, options);
         const std::string out = support::normalize_newlines(support::decode_replace(run.out));
         const std::string err = support::normalize_newlines(support::decode_replace(run.err));

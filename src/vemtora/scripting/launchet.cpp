@@ -68,9 +68,10 @@ int run_command(bool debug, const std::optional<std::string>& model, bool skip_p
 
     int status = 0;
     try {
-        // The agent takes over the terminal, Ctrl-C included, until it ends.
+        // The agent takes over the terminal, Ctrl-C included, until it ends; what it
+        // starts ends with the session.
         status = support::run_process(cmd, {.out = support::Output::inherit, .err = support::Output::inherit,
-                                            .child_owns_interrupt = true})
+                                            .child_owns_interrupt = true, .contained = true})
                      .status;
     } catch (const std::exception& e) {
         support::echo(std::string("❌ 啟動 Agy TUI 失敗: ") + e.what(), support::Stream::err);

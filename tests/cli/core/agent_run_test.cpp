@@ -1,10 +1,13 @@
 // Agent calls end to end, with krestel as the command: a signal while the agent or the
-// editor works ends it, with whatever it started, and every clean-up runs; a second run
-// in the same working copy never takes the first one's answer, and a flood of agent
-// output stays bounded.
+// editor works ends it, with whatever it started, and every clean-up runs; what the agent
+// leaves running ends with its pass, and all of it with a killed run; a second run in the
+// same working copy never takes the first one's answer, and a flood of agent output stays
+// bounded.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -45,6 +48,14 @@ class AgentRunCli : public ::testing::Test, public th::AgentWorkspace {
             agent_pid = th::wait_for_pid(agent_pid_file());
             ::kill(pid, sig);
         };
+    }
+    // Whether another run could take the working copy's answer folder now.
+    bool answer_folder_free() {
+        const int fd = ::open((work / "_agy").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return true;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
     }
     std::vector<std::string> agy_entries() {
         std::vector<std::string> names;
@@ -99,22 +110,25 @@ TEST_F(AgentRunCli, SignalWhileAgentWorksEndsItAndCleansUp) {
     }
 }
 
-// The agent is done when it has ended: a job it left in the background holding its
-// output streams does not hold the run, which saves the answer and is done meanwhile.
-TEST_F(AgentRunCli, JobHoldingTheAgentsStreamsDoesNotHoldTheRun) {
-    agent_writes("#!/bin/bash\n# Script Name: quick.sh\necho quick\n");
-    agent("spawn", "holding");
-    bool held_on = false;
-    while_running = [this, &held_on](int, const std::function<std::string()>& out) {
+// The agent is done when it has ended, and so is what it left running: a job in the
+// background, one in a session of its own, and one holding the agent's output streams are
+// ended with the pass, and none of them holds the run, which saves the answer.
+TEST_F(AgentRunCli, WhatTheAgentLeftRunningEndsWithItsPass) {
+    for (const std::string spawn : {"child", "detached", "holding"}) {
+        SCOPED_TRACE(spawn);
+        fs::remove(script / "spawned");
+        fs::remove_all(work / "gen-bash");
+        agent_writes("#!/bin/bash\n# Script Name: quick.sh\necho quick\n");
+        agent("spawn", spawn);
+        auto o = krestel();
         spawned_pid = th::wait_for_pid(script / "spawned");
-        th::wait_for_text(out, "✅ Done: 成功產出: quick.sh\n");
-        held_on = th::process_exists(spawned_pid);
-        end_agent();  // a run still waiting for the job ends too
-    };
-    auto o = krestel();
-    ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_TRUE(held_on) << "the job ended early: nothing was held";
-    EXPECT_EQ(th::read_file(work / "gen-bash/quick.sh"), "#!/bin/bash\n# Script Name: quick.sh\necho quick");
+        const bool left_running = th::process_exists(spawned_pid);
+        end_agent();
+        ASSERT_EQ(o.status, 0) << o.out << o.err;
+        EXPECT_THAT(o.out, HasSubstr("✅ Done: 成功產出: quick.sh\n"));
+        EXPECT_EQ(th::read_file(work / "gen-bash/quick.sh"), "#!/bin/bash\n# Script Name: quick.sh\necho quick");
+        EXPECT_FALSE(left_running) << "what the agent left running outlived its pass";
+    }
 }
 
 // The editor itself gets the signal, not only the shell that starts it, and is gone
@@ -284,19 +298,34 @@ TEST_F(AgentRunCli, SecondRunWhileAgentWorksIsRefused) {
     EXPECT_FALSE(fs::exists(work / "gen-bash/second.sh"));
 }
 
-// The system drops the lock with the process, however it ends.
+// A run killed while its agent works (the OOM killer, a terminal that force-kills) takes
+// the agent and all it started along: by the time the working copy is free for the next
+// run, none of them runs, so no answer of theirs can come in under the next run. The
+// system drops the lock however the run ended, and the next run is not refused.
 TEST_F(AgentRunCli, RunAfterKilledRunIsNotRefused) {
-    agent_writes("#!/bin/bash\n# Script Name: lost.sh\n", 1);
-    agent_hangs(false, 1);
-    signal_when_agent_works(SIGKILL);
-    EXPECT_EQ(krestel().status, -SIGKILL);
-    end_agent();
+    for (const std::string spawn : {"child", "detached"}) {
+        SCOPED_TRACE(spawn);
+        for (const auto& entry : fs::directory_iterator(script)) fs::remove_all(entry.path());
+        agent_writes("#!/bin/bash\n# Script Name: lost.sh\n", 1);
+        agent_hangs(false, 1);
+        agent("spawn", spawn, 1);
+        signal_when_agent_works(SIGKILL);
+        EXPECT_EQ(krestel().status, -SIGKILL);
+        spawned_pid = th::wait_for_pid(script / "spawned");
+        th::wait_until([&] { return answer_folder_free(); });
+        const bool agent_left = th::process_exists(agent_pid), spawned_left = th::process_exists(spawned_pid);
+        end_agent();
+        EXPECT_FALSE(agent_left) << "the agent outlived the killed run";
+        EXPECT_FALSE(spawned_left) << "what the agent started outlived the killed run";
 
-    while_running = nullptr;
-    agent_writes("#!/bin/bash\n# Script Name: next.sh\n", 2);
-    auto o = krestel();
-    ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_THAT(o.out, HasSubstr("✅ Done: 成功產出: next.sh\n"));
+        while_running = nullptr;
+        agent_writes("#!/bin/bash\n# Script Name: next.sh\n", 2);
+        auto o = krestel();
+        ASSERT_EQ(o.status, 0) << o.out << o.err;
+        EXPECT_THAT(o.out, HasSubstr("✅ Done: 成功產出: next.sh\n"));
+        EXPECT_EQ(th::read_file(work / "gen-bash/next.sh"), "#!/bin/bash\n# Script Name: next.sh");
+        fs::remove_all(work / "gen-bash");
+    }
 }
 
 // An agent that floods its standard output and fails: the reason shown is the end of

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "harness.hpp"
 
 namespace fs = std::filesystem;
@@ -90,6 +92,18 @@ TEST_F(LaunchetCli, AgentEndingBadlyFailsTheCommand) {
         EXPECT_EQ(o.status, 1) << status << o.err;
         EXPECT_THAT(o.err, HasSubstr(std::string("❌ Agy TUI 異常結束: Command '['agy']' ") + reason + "\n"));
     }
+}
+
+// The session ends whole: what the agent left running, even in a session of its own,
+// ends with it.
+TEST_F(LaunchetCli, WhatTheAgentLeftRunningEndsWithTheSession) {
+    th::write_file(script / "spawn", "detached");
+    auto o = run({});
+    const int left = th::wait_for_pid(script / "spawned");
+    const bool running = th::process_exists(left);
+    if (running) ::kill(left, SIGKILL);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(running) << "what the agent left running outlived the session";
 }
 
 // Rules written by hand in .agents/AGENTS.md are kept; the file the command set

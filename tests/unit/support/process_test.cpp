@@ -1,14 +1,18 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <future>
+#include <sstream>
 
 #include "harness.hpp"
+#include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/process.hpp"
 
@@ -71,6 +75,65 @@ TEST(Process, BackgroundJobHoldingTheStreamsDoesNotHoldTheRun) {
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "out\n");
     EXPECT_EQ(r.err, "err\n");
+}
+
+// A contained child's tree is the run's own: what the child left running ends with it,
+// even a process in a session of its own, while an ordinary run leaves such a process be
+// (a git hook's daemon is the user's). The child's output and its end come through as
+// they are.
+TEST(Process, ContainedChildsLeftoversEndWithIt) {
+    struct Case {
+        bool contained;
+        std::string end;
+        int status;
+    };
+    const std::string leftovers =
+        "sleep 300 </dev/null >/dev/null 2>&1 & echo $!; setsid sleep 300 </dev/null >/dev/null 2>&1 & echo $!; "
+        "echo err >&2; ";
+    for (const auto& c : {Case{false, "exit 4", 4}, Case{true, "exit 4", 4}, Case{true, "kill -TERM $$", -SIGTERM}}) {
+        SCOPED_TRACE((c.contained ? "contained, " : "") + c.end);
+        const auto r = run_process({"sh", "-c", leftovers + c.end}, {.contained = c.contained});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, "err\n");
+        std::istringstream pids(r.out);
+        int count = 0;
+        for (int pid = 0; pids >> pid; ++count) {
+            EXPECT_EQ(th::process_exists(pid), !c.contained) << "process " << pid;
+            if (th::process_exists(pid)) ::kill(pid, SIGKILL);
+        }
+        EXPECT_EQ(count, 2) << r.out;
+    }
+}
+
+// A contained child and all it started, a process in a session of its own included, end
+// when the program is killed by a signal that no handler of its own sees.
+TEST(Process, ContainedTreeEndsWhenTheProgramIsKilled) {
+    th::TempDir dir;
+    const auto pids_file = dir / "pids";
+    const pid_t program = ::fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        support::install_interrupt_handlers();
+        run_process({"sh", "-c",
+                     "sleep 300 </dev/null >/dev/null 2>&1 & a=$!; setsid sleep 300 </dev/null >/dev/null 2>&1 & "
+                     "echo $$ $a $! >\"$1.tmp\" && mv \"$1.tmp\" \"$1\"; wait",
+                     "sh", pids_file.string()},
+                    {.contained = true});
+        ::_exit(0);
+    }
+    std::vector<int> tree;
+    th::wait_until([&] { return std::filesystem::exists(pids_file); });
+    std::istringstream pids(th::read_file(pids_file));
+    for (int pid = 0; pids >> pid;) tree.push_back(pid);
+    ::kill(program, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(program, &status, 0), program);
+    EXPECT_EQ(tree.size(), 3u);
+    EXPECT_TRUE(th::wait_until([&] {
+        return std::none_of(tree.begin(), tree.end(), [](int pid) { return th::process_exists(pid); });
+    })) << "a process outlived the killed program";
+    for (int pid : tree)
+        if (th::process_exists(pid)) ::kill(pid, SIGKILL);
 }
 
 TEST(Process, DiscardedOutput) {
