@@ -150,6 +150,8 @@ fs::path final_target(const fs::path& p) {
 // A save's partial file is named "." + the target's name + partial_mark + random_length
 // lower-case letters and digits.
 constexpr std::string_view partial_mark = ".tmp-";
+// The name of the target that try_save_in's partial file is named after.
+constexpr const char* probe_name = "write-check";
 
 // Hidden, beside the target (a rename never crosses file systems), random; the target's
 // name is shortened so that a name near the system's limit still leaves room.
@@ -343,6 +345,11 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
     if (auto ec = tmp.rename_to(target)) fail("cannot replace", p, ec);
 }
 
+void try_save_in(const fs::path& folder) {
+    const fs::path probe = folder / probe_name;
+    TempFile tmp(probe, folder_of(probe), 0600);
+}
+
 #else
 
 void write_file_atomic(const fs::path& p, std::string_view data) {
@@ -384,6 +391,16 @@ void write_file_atomic(const fs::path& p, std::string_view data) {
         DeleteFileW(os_path(tmp).c_str());
         fail("cannot replace", p, replaced);
     }
+}
+
+void try_save_in(const fs::path& folder) {
+    const fs::path probe = folder / probe_name;
+    const fs::path tmp = temp_name_beside(probe);
+    const RemoveOnSignal interrupted(absolute_temp_path(folder_of(probe), tmp));
+    HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot write", folder, files_detail::windows_error(GetLastError()));
+    CloseHandle(h);
+    DeleteFileW(os_path(tmp).c_str());
 }
 
 #endif

@@ -35,6 +35,12 @@ BoundedRead read_regular_file(const std::filesystem::path& p, std::uintmax_t lim
 // Throws std::filesystem::filesystem_error whose code is the system's reason.
 void write_file_atomic(const std::filesystem::path& p, std::string_view data);
 
+// Makes in the folder the temporary file that a save into it makes first, and removes
+// it: a folder that a save would fail in (a read-only folder or mount, another user's
+// folder) is known before the work whose result it is to hold. Throws
+// std::filesystem::filesystem_error whose code is the system's reason.
+void try_save_in(const std::filesystem::path& folder);
+
 // A symbolic link met on the way to `p` that leads out of the folder `root` (an absolute
 // path without links, such as the current folder): the link, relative to `root`, and the
 // place it leads to once every link is followed. Nothing when every link on the way stays

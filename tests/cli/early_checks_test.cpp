@@ -64,6 +64,36 @@ TEST(EarlyChecks, AnEditorFolderThatCannotBeMadeEndsWithTheSystemsReason) {
     EXPECT_TRUE(ws.calls().empty());
 }
 
+// An output folder that is there but cannot be written (a read-only mount, another
+// user's folder) is found as a save would find it, before anything is asked, and the
+// trial leaves nothing in it.
+TEST(EarlyChecks, AnOutputFolderThatCannotBeWrittenStopsBeforeAnyQuestion) {
+    TH_UNPRIVILEGED_USER(user);
+    for (const std::string command : {"krestel", "moldery", "tomebrook", "polywend", "flowkin", "torvane"}) {
+        SCOPED_TRACE(command);
+        th::AgentWorkspace ws;
+        th::write_file(ws.work / "config.yaml", "config:\n  output_dir: \"out\"\n");
+        th::write_file(ws.work / "notes.md", "# notes\n");
+        th::write_file(ws.work / "tool.py", "def cmd_tool():\n    pass\n");
+        th::write_file(ws.work / "_agy/goal/template-generator.yaml", "goal\n");
+        th::write_file(ws.work / "_agy/skill/template-expert.yaml", "skill\n");
+        fs::create_directories(ws.work / "out");
+        const fs::path seen = ws.tmp / "editor-seen";
+        ws.agent_writes("answer\n");
+        ws.run_as(user);
+        fs::permissions(ws.work / "out", static_cast<fs::perms>(0555), fs::perm_options::replace);
+        auto o = ws.run({command, "-c", "config.yaml"}, {"1", "1", "1", "1", "1", "1"}, "need\n",
+                        {{"EDITOR_SEEN", seen.string()}});
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_EQ(count(o.err, "❌ 無法寫入輸出資料夾 out: Permission denied\n"), 1u) << o.err;
+        EXPECT_TRUE(o.err.ends_with("Error: 無法寫入輸出資料夾: out\n")) << o.err;
+        EXPECT_THAT(o.out, Not(HasSubstr("請")));
+        EXPECT_FALSE(fs::exists(seen));
+        EXPECT_TRUE(ws.calls().empty());
+        EXPECT_TRUE(fs::is_empty(ws.work / "out"));
+    }
+}
+
 // An editor that ends with a failure (vim's :cq, a crash) ends the command: what it held
 // is not taken, nor is a default requirement put in its place.
 TEST(EarlyChecks, AFailingEditorEndsTheCommand) {

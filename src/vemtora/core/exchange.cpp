@@ -7,6 +7,7 @@
 
 #include "brenkit/fileIO.hpp"
 #include "support/console.hpp"
+#include "support/files.hpp"
 #include "support/folder_lock.hpp"
 #include "support/interrupt.hpp"
 #include "support/paths.hpp"
@@ -295,6 +296,9 @@ AgentAnswer agent_pass(const fs::path& output_path, const mindrel::RunAgyArgs& a
         return {*refused, AnswerFile()};
     AnswerLock lock(output_path, logger);
     if (lock.refused()) return {*lock.refused(), AnswerFile()};
+    // A folder the answer cannot be written into would lose the agent's work.
+    if (auto refused = refuse_unwritable(support::parent_or_dot(output_path), logger))
+        return {*refused, AnswerFile()};
     fileIO::remove_file(output_path);
     support::Result run;
     try {
@@ -348,9 +352,31 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
     return produced(support::utf8_text(path.filename()));
 }
 
+namespace {
+
+// The save's trial in a folder that the link rule lets the run write.
+std::optional<support::Result> refuse_failed_trial(const fs::path& folder, const Logger& logger) {
+    try {
+        support::try_save_in(folder);
+        return std::nullopt;
+    } catch (const fs::filesystem_error& e) {
+        const std::string name = support::utf8_text(folder);
+        logger.error("❌ 無法寫入輸出資料夾 " + name + ": " + support::failure_reason(e));
+        return support::Result::failure("無法寫入輸出資料夾: " + name);
+    }
+}
+
+}  // namespace
+
 std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger) {
-    if (fileIO::setup_output_dir(folder, &logger)) return std::nullopt;
-    return support::Result::failure("無法建立輸出資料夾: " + support::utf8_text(folder));
+    if (!fileIO::setup_output_dir(folder, &logger))
+        return support::Result::failure("無法建立輸出資料夾: " + support::utf8_text(folder));
+    return refuse_failed_trial(folder, logger);
+}
+
+std::optional<support::Result> refuse_unwritable(const fs::path& folder, const Logger& logger) {
+    if (auto refused = refuse_link_out(folder, fileIO::Deed::write, logger)) return refused;
+    return refuse_failed_trial(folder, logger);
 }
 
 std::optional<support::Result> refuse_link_out(const fs::path& path, fileIO::Deed deed, const Logger& logger) {

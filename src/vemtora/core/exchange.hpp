@@ -209,10 +209,14 @@ support::Result save_document(const fs::path& path, const std::string& text, Ans
                               const std::string& label, const std::string& done_line, const Logger& logger);
 
 // Makes the output folder before anything is asked or the agent runs, so a folder that
-// cannot be made, or that a link takes out of the working copy, ends the run at once.
-// Nothing when the folder is there; otherwise (the error line logged once, by
-// setup_output_dir) the failure result.
+// cannot be made or written, or that a link takes out of the working copy, ends the run
+// at once. Nothing when the folder is there and can be written; otherwise (the error line
+// logged once) the failure result.
 std::optional<support::Result> prepare_output_dir(const fs::path& folder, const Logger& logger);
+// Tries an existing folder that a run will save into as the save would (the link rule,
+// then support::try_save_in), before the agent runs: nothing when a save could go there,
+// else the failure result of the line that says why (logged).
+std::optional<support::Result> refuse_unwritable(const fs::path& folder, const Logger& logger);
 // Checks a file that a run will save, or point the agent at, before the agent runs:
 // nothing when the link rule lets it be, else the failure result of the line (logged).
 std::optional<support::Result> refuse_link_out(const fs::path& path, brenkit::fileIO::Deed deed, const Logger& logger);

@@ -141,7 +141,9 @@ std::optional<Result> TomebrookApp::choose_manual() {
         out_path_ = fileIO::setup_output_file(support::path_from_utf8(output_dir), file_name, &log());
         exchange::log_generate_mode(out_path_, log());
     }
-    return exchange::refuse_link_out(out_path_, fileIO::Deed::write, log());
+    if (auto refused = exchange::refuse_link_out(out_path_, fileIO::Deed::write, log())) return refused;
+    // A manual chosen for refactoring may stand in a folder of its own.
+    return exchange::refuse_unwritable(support::parent_or_dot(out_path_), log());
 }
 
 // The project name, version, author and date.

@@ -119,7 +119,8 @@ std::optional<Result> TorvaneApp::choose_target() {
     const auto& [target_path, target_stem] = target_selection.front();
     inputs_.target_path = target_path;
     log().info("✅ 已選取重構目標：" + target_stem + ".py");
-    return std::nullopt;
+    // The refactored script replaces this one, in its folder.
+    return exchange::refuse_unwritable(support::parent_or_dot(target_path), log());
 }
 
 // The reference architecture is optional: without one the refactoring is a general one.

@@ -79,6 +79,8 @@ Quillary::Quillary(const YAML::Node& config_dict) {
 
 Result Quillary::run() {
     if (auto failed = check_clean_tree()) return *failed;
+    // The README is saved in the working copy's top folder once the agent has written it.
+    if (auto failed = exchange::refuse_unwritable(support::parent_or_dot(kReadmePath), log())) return *failed;
     choose_readme_kind();
     if (auto failed = fetch_instructions()) return *failed;
     choose_version();

@@ -328,6 +328,21 @@ TEST_F(AgentRunCli, RunAfterKilledRunIsNotRefused) {
     }
 }
 
+// The folder the agent writes its answer into is tried as a save would try it before the
+// agent runs: one that cannot be written would lose the agent's work.
+TEST_F(AgentRunCli, AnAnswerFolderThatCannotBeWrittenStopsBeforeTheAgent) {
+    TH_UNPRIVILEGED_USER(user);
+    agent_writes("#!/bin/bash\n# Script Name: lost.sh\n");
+    run_as(user);
+    fs::permissions(work / "_agy", static_cast<fs::perms>(0555), fs::perm_options::replace);
+    auto o = krestel();
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ 無法寫入輸出資料夾 _agy: Permission denied\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: AI 執行失敗: 無法寫入輸出資料夾: _agy\n"));
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(agy_entries(), (std::vector<std::string>{"goal", "skill"}));
+}
+
 // An agent that floods its standard output and fails: the reason shown is the end of
 // that output, bounded, not all of it.
 TEST_F(AgentRunCli, FailingAgentFloodKeepsOnlyTheTail) {

@@ -88,6 +88,26 @@ TEST_F(TomebrookCli, RefactorsAChosenManualAndKeepsItWhenOverwriteIsDeclined) {
     EXPECT_THAT(p, HasSubstr("- API 修改需求：\n請參考 " + ws.ref("_ref/change.diff") + " 更新現有文件。\n\n【輸出要求】"));
 }
 
+// A manual chosen for refactoring in a folder that cannot be written (a read-only
+// mount, another user's folder) is found before the agent runs, or anything more is
+// asked.
+TEST_F(TomebrookCli, AManualInAFolderThatCannotBeWrittenStopsBeforeTheAgent) {
+    TH_UNPRIVILEGED_USER(user);
+    const std::string old_manual = "# Old\n";
+    th::write_file(ws.work / "gen-docs/old/Python_API_Manual_tool.md", old_manual);
+    ws.agent_writes("# New\n");
+    ws.run_as(user);
+    fs::permissions(ws.work / "gen-docs/old", static_cast<fs::perms>(0555), fs::perm_options::replace);
+    const fs::path seen = ws.tmp / "editor-seen";
+    auto o = ws.run({"tomebrook"}, {"2", "2", "1", "", ""}, "need\n", {{"EDITOR_SEEN", seen.string()}});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ 無法寫入輸出資料夾 ./gen-docs/old: Permission denied\n"));
+    EXPECT_TRUE(o.err.ends_with("Error: 無法寫入輸出資料夾: ./gen-docs/old\n")) << o.err;
+    EXPECT_FALSE(fs::exists(seen));
+    EXPECT_TRUE(ws.calls().empty());
+    EXPECT_EQ(th::read_file(ws.work / "gen-docs/old/Python_API_Manual_tool.md"), old_manual);
+}
+
 // A manual whose bytes are not UTF-8 gives no facts: the package's stand, the debug line
 // says why, and the refactoring goes on.
 TEST_F(TomebrookCli, FactsOfAManualThatIsNotUtf8AreLeftOut) {

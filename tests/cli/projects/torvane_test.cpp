@@ -145,14 +145,31 @@ TEST(ProjectToolTemplates, EachCommandWritesItsOwnTemplate) {
 
 }  // namespace
 
-// A script in a folder the user may not write is not replaced, and the refactored code
-// stays in the agent's answer file.
+// A script in a folder the user may not write is found before anything more is asked or
+// the agent runs. One whose folder becomes write-protected while the agent works is not
+// replaced, and the refactored code stays in the agent's answer file.
 TEST_F(TorvaneCli, AWriteProtectedFolderKeepsTheAnswer) {
     TH_UNPRIVILEGED_USER(user);
     agent("out", "def cmd_load():\n    return 2\n", 1);
     run_as(user);
-    fs::permissions(proj / "pkg", static_cast<fs::perms>(0555), fs::perm_options::replace);
+    const auto read_only = static_cast<fs::perms>(0555);
+    fs::permissions(proj / "pkg", read_only, fs::perm_options::replace);
     auto o = run("a\n2\n1\n\n", "加上型別提示\n");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ 無法寫入輸出資料夾 ./pkg: Permission denied\n"));
+    EXPECT_THAT(o.err, HasSubstr("Error: 無法寫入輸出資料夾: ./pkg\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("步驟 2")));
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(th::read_file(proj / "pkg/data_loader.py"), loader_py);
+
+    fs::permissions(proj / "pkg", static_cast<fs::perms>(0755), fs::perm_options::replace);
+    agent_hangs(false, 1);
+    while_running = [&](int, const std::function<std::string()>&) {
+        th::wait_for_pid(agent_pid_file());
+        fs::permissions(proj / "pkg", read_only, fs::perm_options::replace);
+        release_agent();
+    };
+    o = run("a\n2\n1\n\n", "加上型別提示\n");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
     EXPECT_THAT(o.err, HasSubstr("data_loader.py: Permission denied\n"));
     EXPECT_THAT(o.err, HasSubstr("⚠️ AI 產出的內容已保留於：" + abs("_agy/generated-torvane.txt") + "\n"));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <cstring>
 
 #include "harness.hpp"
@@ -28,6 +29,7 @@ class QuillaryCli : public ::testing::Test {
     fs::path home = tmp / "home";
     fs::path script = tmp / "agy";
     bool capped = false;  // runs under the harness's time and memory cap
+    std::optional<th::User> user;  // runs as this user
 
     // A released Python project: README with header fields, setup.py, the source
     // folder, the instruction files committed, the tag v1.2.3 and one commit after it.
@@ -74,6 +76,7 @@ class QuillaryCli : public ::testing::Test {
                                 {"FAKE_AGY_ARGV", (tmp / "argv").string()},
                                 {"FAKE_AGY_SCRIPT", script.string()}},
                         .fake_agy = true,
+                        .user = user,
                         .while_running = while_running,
                         .capped = capped});
     }
@@ -387,6 +390,24 @@ TEST_F(QuillaryCli, RepositoryLinksLeadNowhere) {
         for (const auto& name : own) EXPECT_EQ(th::read_file(outside / name), "mine: " + name + "\n") << name;
         for (const auto& [name, target] : c.links) EXPECT_TRUE(fs::is_symlink(repo / name)) << name;
     }
+}
+
+// A working copy whose top folder cannot be written (a read-only checkout) is found
+// before anything is asked: the README could not be saved after the agent's work.
+TEST_F(QuillaryCli, AWorkingCopyThatCannotBeWrittenStopsBeforeAnyQuestion) {
+    TH_UNPRIVILEGED_USER(as);
+    agent_writes("# Tool\n\nnew\n");
+    th::give_to(tmp.path(), as);
+    user = as;
+    fs::permissions(repo, static_cast<fs::perms>(0555), fs::perm_options::replace);
+    auto o = run({"1", "", "", ""});
+    fs::permissions(repo, static_cast<fs::perms>(0755), fs::perm_options::replace);
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_THAT(o.err, HasSubstr("❌ 無法寫入輸出資料夾 .: Permission denied\n"));
+    EXPECT_TRUE(o.err.ends_with("Error: 無法寫入輸出資料夾: .\n")) << o.err;
+    EXPECT_THAT(o.out, Not(HasSubstr("請")));
+    EXPECT_TRUE(th::fake_agy_calls(tmp / "argv").empty());
+    EXPECT_EQ(th::read_file(repo / "README.md"), "# Tool\n\n**Project Name:** Tool\n**Author:** Dev Team\n");
 }
 
 TEST_F(QuillaryCli, StopsOnDirtyTreeOrOutsideGit) {
