@@ -120,6 +120,11 @@ int unwatch_input();
 int pending_signal();
 int wake_fd();
 void drain_wake_fd();
+#ifndef _WIN32
+// Ends this process by the signal as the signal's default action ends a program, but
+// without a core dump, so that its parent sees what ended it. Only async-signal-safe calls.
+[[noreturn]] void end_by_signal(int sig);
+#endif
 #ifdef _WIN32
 // Windows: the event (a HANDLE) that is set when a console event comes while a child or
 // a question is watched; and whether a question is watched now.

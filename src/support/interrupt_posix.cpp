@@ -151,19 +151,8 @@ void on_ending_signal(int sig) {
     }
     remove_armed_files();
     end_descendants();
-    // End the way the signal ends a program, so that the parent sees what ended it: the
-    // signal is blocked while this handler runs and arrives when it returns. SIGQUIT ends
-    // the program as SIGTERM does, without leaving a core dump behind.
-    if (sig == SIGQUIT) {
-        const rlimit no_core{0, 0};
-        ::setrlimit(RLIMIT_CORE, &no_core);
-    }
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    ::sigaction(sig, &fallback, nullptr);
-    ::raise(sig);
-    errno = saved_errno;
+    // SIGQUIT ends the program as SIGTERM does, without leaving a core dump behind.
+    interrupt_detail::end_by_signal(sig);
 }
 
 }  // namespace
@@ -231,6 +220,21 @@ int unwatch_input() {
 }
 
 int pending_signal() { return pending; }
+
+void end_by_signal(int sig) {
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(sig, &fallback, nullptr);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    ::raise(sig);
+    ::_exit(128 + sig);
+}
 
 int wake_fd() { return wake_pipe[0]; }
 

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #ifdef __linux__
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #endif
 #include <unistd.h>
@@ -237,19 +236,7 @@ void report(int fd, int error) {
 // Ends the guardian as the child ended: with its exit status, or by its signal.
 [[noreturn]] void end_as(int status) {
     if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
-    const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
-    const rlimit no_core{0, 0};
-    ::setrlimit(RLIMIT_CORE, &no_core);
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(sig, &action, nullptr);
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, sig);
-    ::sigprocmask(SIG_UNBLOCK, &one, nullptr);
-    ::kill(::getpid(), sig);
-    ::_exit(128 + sig);
+    interrupt_detail::end_by_signal(WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL);
 }
 
 [[noreturn]] void guard(pid_t parent, const Start& start, const sigset_t& mask, int report_fd) {

@@ -18,6 +18,32 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
+// A workspace whose configuration names the output folder `output_dir`, with what each
+// command looks for before its output folder.
+void configure_output_dir(const th::AgentWorkspace& ws, const std::string& output_dir) {
+    th::write_file(ws.work / "config.yaml", "config:\n  output_dir: \"" + output_dir + "\"\n");
+    th::write_file(ws.work / "_agy/goal/template-generator.yaml", "goal\n");
+    th::write_file(ws.work / "_agy/skill/template-expert.yaml", "skill\n");
+    th::write_file(ws.work / "notes.md", "# notes\n");
+}
+
+// Runs the command with every question answered: it must stop at once with the line that
+// says why (once) and the failure `error`, asking nothing and calling neither the editor
+// nor the agent.
+void expect_stop_before_any_question(th::AgentWorkspace& ws, const std::string& command, const std::string& line,
+                                     const std::string& error) {
+    const fs::path seen = ws.tmp / "editor-seen";
+    ws.agent_writes("answer\n");
+    auto o = ws.run({command, "-c", "config.yaml"}, {"1", "1", "1", "1", "1", "1"}, "need\n",
+                    {{"EDITOR_SEEN", seen.string()}});
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_EQ(count(o.err, line), 1u) << o.err;
+    EXPECT_TRUE(o.err.ends_with(error)) << o.err;
+    EXPECT_THAT(o.out, Not(HasSubstr("請")));
+    EXPECT_FALSE(fs::exists(seen));
+    EXPECT_TRUE(ws.calls().empty());
+}
+
 }  // namespace
 
 TEST(EarlyChecks, AnOutputFolderThatCannotBeMadeStopsBeforeAnyQuestion) {
@@ -25,21 +51,9 @@ TEST(EarlyChecks, AnOutputFolderThatCannotBeMadeStopsBeforeAnyQuestion) {
         SCOPED_TRACE(command);
         th::AgentWorkspace ws;
         th::write_file(ws.work / "blocker", "a file where the output folder should go\n");
-        th::write_file(ws.work / "config.yaml", "config:\n  output_dir: \"blocker/out\"\n");
-        th::write_file(ws.work / "_agy/goal/template-generator.yaml", "goal\n");
-        th::write_file(ws.work / "_agy/skill/template-expert.yaml", "skill\n");
-        th::write_file(ws.work / "notes.md", "# notes\n");
-        const fs::path seen = ws.tmp / "editor-seen";
-        ws.agent_writes("answer\n");
-        // Every question would be answered; none may be asked.
-        auto o = ws.run({command, "-c", "config.yaml"}, {"1", "1", "1", "1", "1", "1"}, "need\n",
-                        {{"EDITOR_SEEN", seen.string()}});
-        EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_EQ(count(o.err, "❌ 無法建立輸出資料夾 blocker/out: "), 1u) << o.err;
-        EXPECT_TRUE(o.err.ends_with("Error: 無法建立輸出資料夾: blocker/out\n")) << o.err;
-        EXPECT_THAT(o.out, Not(HasSubstr("請")));
-        EXPECT_FALSE(fs::exists(seen));
-        EXPECT_TRUE(ws.calls().empty());
+        configure_output_dir(ws, "blocker/out");
+        expect_stop_before_any_question(ws, command, "❌ 無法建立輸出資料夾 blocker/out: ",
+                                        "Error: 無法建立輸出資料夾: blocker/out\n");
     }
 }
 
@@ -72,24 +86,12 @@ TEST(EarlyChecks, AnOutputFolderThatCannotBeWrittenStopsBeforeAnyQuestion) {
     for (const std::string command : {"krestel", "moldery", "tomebrook", "polywend", "flowkin", "torvane"}) {
         SCOPED_TRACE(command);
         th::AgentWorkspace ws;
-        th::write_file(ws.work / "config.yaml", "config:\n  output_dir: \"out\"\n");
-        th::write_file(ws.work / "notes.md", "# notes\n");
-        th::write_file(ws.work / "tool.py", "def cmd_tool():\n    pass\n");
-        th::write_file(ws.work / "_agy/goal/template-generator.yaml", "goal\n");
-        th::write_file(ws.work / "_agy/skill/template-expert.yaml", "skill\n");
+        configure_output_dir(ws, "out");
         fs::create_directories(ws.work / "out");
-        const fs::path seen = ws.tmp / "editor-seen";
-        ws.agent_writes("answer\n");
         ws.run_as(user);
         fs::permissions(ws.work / "out", static_cast<fs::perms>(0555), fs::perm_options::replace);
-        auto o = ws.run({command, "-c", "config.yaml"}, {"1", "1", "1", "1", "1", "1"}, "need\n",
-                        {{"EDITOR_SEEN", seen.string()}});
-        EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_EQ(count(o.err, "❌ 無法寫入輸出資料夾 out: Permission denied\n"), 1u) << o.err;
-        EXPECT_TRUE(o.err.ends_with("Error: 無法寫入輸出資料夾: out\n")) << o.err;
-        EXPECT_THAT(o.out, Not(HasSubstr("請")));
-        EXPECT_FALSE(fs::exists(seen));
-        EXPECT_TRUE(ws.calls().empty());
+        expect_stop_before_any_question(ws, command, "❌ 無法寫入輸出資料夾 out: Permission denied\n",
+                                        "Error: 無法寫入輸出資料夾: out\n");
         EXPECT_TRUE(fs::is_empty(ws.work / "out"));
     }
 }
