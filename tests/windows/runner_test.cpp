@@ -977,6 +977,20 @@ TEST(WindowsFiles, NamesTheSystemWouldChangeAreRefusedBeforeAnythingIsMade) {
     EXPECT_THAT(walked.out + walked.err, testing::Not(testing::HasSubstr("不是可讀取的一般檔案")));
 }
 
+// A folder is tried before an agent's work as a save into it would go: the save's partial
+// file is made and removed, and a folder that cannot take it fails with the system's reason.
+TEST(WindowsFiles, TheTrialOfAFolderLeavesNothing) {
+    TempDir dir;
+    try_save_in(dir.path());
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    try {
+        try_save_in(dir.path() / "missing");
+        ADD_FAILURE() << "no error";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(failure_reason(e), "No such file or directory");
+    }
+}
+
 // The link rule of the working copy holds on Windows too: a path whose final target, after
 // every link, lies outside is refused for reads, writes and deletions and not offered,
 // unless the user named that place.
