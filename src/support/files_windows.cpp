@@ -4,6 +4,7 @@
 // does not see here) followed to their final paths.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -11,6 +12,7 @@
 
 #include "support/files.hpp"
 #include "support/files_internal.hpp"
+#include "support/interrupt.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
 #include "support/wide_text.hpp"
@@ -19,6 +21,7 @@
 namespace support {
 
 namespace fs = std::filesystem;
+using files_detail::refused;
 
 namespace {
 
@@ -368,6 +371,109 @@ std::optional<LinkOut> link_out_of(const fs::path& p, const fs::path& root) {
         if (!windows_path_within(*target, *root_final)) return LinkOut{link, path_from_utf8(windows_plain_path(*target))};
     }
     return std::nullopt;
+}
+
+BoundedRead read_regular_file(const fs::path& p, std::uintmax_t limit, bool follow_links) {
+    using Outcome = BoundedRead::Outcome;
+    BoundedRead result{.outcome = Outcome::read};
+    // Everything is told by the open file: the file system library does not see links
+    // here. Without following links the reparse point itself is opened; a folder opens
+    // only with backup semantics, and is then refused like any other file that is not a
+    // regular one (a device, a pipe).
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileW(os_path(p).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+    auto system_reason = [] { return files_detail::windows_error(GetLastError()).message(); };
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return refused(Outcome::missing);
+        return refused(Outcome::failed, files_detail::windows_error(error).message());
+    }
+    struct Closer {
+        HANDLE h;
+        ~Closer() { CloseHandle(h); }
+    } closer{h};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK) return refused(Outcome::not_regular);
+    if (!GetFileInformationByHandle(h, &info)) return refused(Outcome::failed, system_reason());
+    // Only a reparse point opened as itself shows here (a followed link shows its target).
+    if (!follow_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return refused(Outcome::link);
+    if (!follow_links && info.nNumberOfLinks > 1) return refused(Outcome::hard_link);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return refused(Outcome::not_regular);
+    const std::uintmax_t size = (std::uintmax_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    if (size > limit) return refused(Outcome::too_large);
+    result.bytes.reserve(static_cast<size_t>(size));
+    char chunk[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(h, chunk, sizeof chunk, &n, nullptr)) return refused(Outcome::failed, system_reason());
+        if (n == 0) break;
+        result.bytes.append(chunk, n);
+        if (result.bytes.size() > limit) return refused(Outcome::too_large);
+    }
+    return result;
+}
+
+void files_detail::remove_unless_held(const fs::path& p, bool) {
+    DeleteFileW(p.c_str());
+}
+
+void write_file_atomic(const fs::path& p, std::string_view data) {
+    using namespace files_detail;
+    const fs::path target = final_target(p);
+    // Each call is told the long form past MAX_PATH, and each failure the system's reason.
+    WIN32_FILE_ATTRIBUTE_DATA old{};
+    if (GetFileAttributesExW(os_path(target).c_str(), GetFileExInfoStandard, &old)) {
+        if (old.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            fail("cannot write", p, std::make_error_code(std::errc::is_a_directory));
+        // A read-only file: what opening it for writing would refuse.
+        if (old.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            fail("cannot write", p, std::make_error_code(std::errc::permission_denied));
+    } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+        fail("cannot write", p, windows_error(error));
+    }
+    const SaveFolder folder = folder_of(target);
+    remove_abandoned_partial_files(folder);
+    const fs::path tmp = temp_name_beside(target);
+    // A signal that ends the program mid-write takes it along.
+    const RemoveOnSignal interrupted_write(absolute_temp_path(folder, tmp));
+    // Opened to be renamed as well: the rename goes by the open file.
+    HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot write", p, windows_error(GetLastError()));
+    DWORD error = 0;
+    for (std::string_view rest = data; !rest.empty() && !error;) {
+        DWORD n = 0;
+        const auto chunk = static_cast<DWORD>(std::min<size_t>(rest.size(), 1u << 30));
+        if (!WriteFile(h, rest.data(), chunk, &n, nullptr)) error = GetLastError();
+        rest.remove_prefix(n);
+    }
+    if (error) {
+        CloseHandle(h);
+        DeleteFileW(os_path(tmp).c_str());
+        fail("cannot write", p, windows_error(error));
+    }
+    if (auto replaced = files_detail::replace_file(h, tmp, target)) {
+        DeleteFileW(os_path(tmp).c_str());
+        fail("cannot replace", p, replaced);
+    }
+}
+
+void try_save_in(const fs::path& folder) {
+    using namespace files_detail;
+    const fs::path probe = folder / probe_name;
+    const fs::path tmp = temp_name_beside(probe);
+    const RemoveOnSignal interrupted(absolute_temp_path(folder_of(probe), tmp));
+    HANDLE h = CreateFileW(os_path(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot write", folder, windows_error(GetLastError()));
+    CloseHandle(h);
+    DeleteFileW(os_path(tmp).c_str());
+}
+
+Executable make_executable(const fs::path& p, std::string* error) {
+    (void)p;
+    (void)error;
+    return Executable::not_needed;
 }
 
 }  // namespace support
