@@ -5,7 +5,10 @@
 #include "brenkit/fileIO.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/answers.hpp"
+#include "vemtora/core/output_places.hpp"
+#include "vemtora/core/prompt_text.hpp"
+#include "vemtora/core/run_lines.hpp"
 #include "vemtora/core/mindrel.hpp"
 
 namespace vemtora::registration {

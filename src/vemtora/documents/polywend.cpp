@@ -6,7 +6,12 @@
 #include "support/console.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/answers.hpp"
+#include "vemtora/core/authorship.hpp"
+#include "vemtora/core/instructions.hpp"
+#include "vemtora/core/output_places.hpp"
+#include "vemtora/core/prompt_text.hpp"
+#include "vemtora/core/run_lines.hpp"
 #include "vemtora/core/frame.hpp"
 #include "vemtora/core/mindrel.hpp"
 

@@ -6,7 +6,8 @@
 #include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/prompt_text.hpp"
+#include "vemtora/core/run_lines.hpp"
 #include "vemtora/core/frame.hpp"
 
 namespace vemtora::tomebrook {

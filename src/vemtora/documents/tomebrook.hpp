@@ -11,7 +11,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/answers.hpp"
 #include "support/result.hpp"
 
 namespace vemtora::tomebrook {

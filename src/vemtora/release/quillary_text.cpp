@@ -5,7 +5,7 @@
 
 #include "support/regex.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/prompt_text.hpp"
 #include "vemtora/release/quillary_detail.hpp"
 
 namespace vemtora::quillary {

@@ -10,7 +10,11 @@
 #include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/answers.hpp"
+#include "vemtora/core/instructions.hpp"
+#include "vemtora/core/output_places.hpp"
+#include "vemtora/core/prompt_text.hpp"
+#include "vemtora/core/staging.hpp"
 #include "vemtora/core/mindrel.hpp"
 #include "vemtora/core/runwick.hpp"
 

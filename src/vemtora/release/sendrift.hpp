@@ -10,7 +10,7 @@
 
 #include "brenkit/app_logging.hpp"
 #include "vemtora/core/command.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/answers.hpp"
 #include "support/result.hpp"
 #include "vemtora/core/frame.hpp"
 

@@ -6,7 +6,10 @@
 #include "support/paths.hpp"
 #include "support/process.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/instructions.hpp"
+#include "vemtora/core/output_places.hpp"
+#include "vemtora/core/prompt_text.hpp"
+#include "vemtora/core/run_lines.hpp"
 #include "vemtora/core/frame.hpp"
 #include "vemtora/core/mindrel.hpp"
 

@@ -7,7 +7,10 @@
 #include "brenkit/fileIO.hpp"
 #include "harness.hpp"
 #include "support/text.hpp"
-#include "vemtora/core/exchange.hpp"
+#include "vemtora/core/answers.hpp"
+#include "vemtora/core/instructions.hpp"
+#include "vemtora/core/output_places.hpp"
+#include "vemtora/core/prompt_text.hpp"
 
 namespace fs = std::filesystem;
 namespace ex = vemtora::exchange;

@@ -12,6 +12,7 @@
 #include "vemtora/projects/sproutel.hpp"
 #include "vemtora/projects/torvane.hpp"
 #include "vemtora/release/quillary_detail.hpp"
+#include "vemtora/core/staging.hpp"
 #include "vemtora/release/sendrift.hpp"
 #include "vemtora/scripting/krestel.hpp"
 #include "vemtora/scripting/moldery.hpp"
