@@ -94,7 +94,9 @@ bool names_local_file(std::string_view value);
 // In the order each entry first occurs in the configuration, the download entry last.
 using Docs = std::vector<DocEntry>;
 
-// Moves every local entry to the newest real file of its family; drops entries whose
+// Moves every local entry to the newest real file of its family (within the entry's own
+// folder where that file is there too, else to the file matched); the download entry
+// stays on the package it names while that file is there. Drops entries whose
 // family has no real file, unless not one numbered entry finds its family: then the
 // folder or the scan is wrong and nothing is dropped. Returns the real files whose family no
 // entry names, in list order.
@@ -110,7 +112,8 @@ struct Extracted {
 };
 Extracted extract_docs_and_find_actual_files(const YAML::Node& config_dict);
 
-// Packs the newest file of every family into output_dir/<file name of zip_name>. Returns
+// Packs the newest file of every family into output_dir/<file name of zip_name>, but for
+// the archive's own family (the archive and earlier releases of it). Returns
 // the archive's path with "/" separators, or nothing when no archive was written (a
 // failed packing leaves no archive behind, and an older archive as it was). When the
 // packing failed, as opposed to finding nothing to pack, `error_out` receives the reason.

@@ -444,7 +444,12 @@ std::string VarnelApp::pack_latest_versions() {
     std::erase_if(files_, [&](const std::string& path) { return is_archive_scratch(file_name_of(path), archive_name); });
     std::string packing_error;
     auto written = zip_latest_version_files(files_, archive_name, *package_folder, &packing_error);
-    if (written && std::find(files_.begin(), files_.end(), *written) == files_.end()) files_.push_back(*written);
+    if (written) {
+        if (std::find(files_.begin(), files_.end(), *written) == files_.end()) files_.push_back(*written);
+        // The download link names the archive just written, in the form the page links it.
+        for (auto& entry : docs_)
+            if (entry.is_download() && entry.file && names_local_file(*entry.file)) entry.file = *written;
+    }
     // The page offers a package only where there is one: this run's, or one that an earlier
     // run left and a failed packing kept. A web address is the site's to serve.
     std::error_code ec;

@@ -214,12 +214,13 @@ std::optional<std::string> zip_latest_version_files(const std::vector<std::strin
             it->second = {path, std::move(key)};
         }
     }
+    // The archive's own family holds the archive and the user's earlier releases of it:
+    // none of them belongs in the new one.
     auto archive_name = file_name_of(zip_name);
-    auto archive_lower = support::lower(archive_name);
+    auto archive_family = clean_version(archive_name);
     std::vector<std::string> files;
     for (const auto& family : families) {
-        const auto& path = newest.at(family).first;
-        if (support::lower(file_name_of(path)) != archive_lower) files.push_back(path);
+        if (family != archive_family) files.push_back(newest.at(family).first);
     }
     if (files.empty()) {
         log().warning("⚠️ 沒有任何需要打包的檔案。");

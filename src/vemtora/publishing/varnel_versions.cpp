@@ -143,10 +143,13 @@ struct Matcher {
     const Families& newest;
     bool keep_unmatched;
 
-    // The path the entry is to hold, or nothing when it is to be dropped.
-    std::optional<std::string> best(const std::string& entry_path, std::string_view label) const {
+    // The path the entry is to hold, or nothing when it is to be dropped. The download
+    // entry names the package that the run wrote, so it is never matched to another file
+    // of its family: those are the user's earlier releases, and the next run would write
+    // its package over the one the entry moved to.
+    std::optional<std::string> best(const std::string& entry_path, std::string_view label, bool download) const {
         if (!names_local_file(entry_path)) return entry_path;
-        auto found = newest.find(clean_version(entry_path));
+        auto found = download ? newest.end() : newest.find(clean_version(entry_path));
         if (found == newest.end()) {
             if (exists_elsewhere(entry_path)) return entry_path;
             if (keep_unmatched) {
@@ -156,7 +159,8 @@ struct Matcher {
             log().warning("⚠️ 找不到與 " + entry_path + " 匹配的實體檔案，將其自索引中移除。");
             return std::nullopt;
         }
-        auto new_name = file_name_of(*found->second.path);
+        const std::string& matched = *found->second.path;
+        auto new_name = file_name_of(matched);
         auto parts = split_path(entry_path);
         std::string new_path = new_name;
         if (!parts.root.empty() || parts.components.size() > 1) {
@@ -167,10 +171,13 @@ struct Matcher {
                 parts.components.back() = new_name;
             }
             new_path = parts.text();
-            // The newer file was seen beside the index page; an entry that exists in its
-            // own folder is not moved to a name that is not there.
-            if (new_path != entry_path && exists_elsewhere(entry_path) && !exists_elsewhere(new_path))
-                return entry_path;
+            // The newer file was seen beside the index page. The entry moves within its own
+            // folder where that file is there too; an entry whose own file exists stays;
+            // any other links to the file that was matched, not to a path that is not there.
+            if (!exists_elsewhere(new_path)) {
+                if (exists_elsewhere(entry_path)) return entry_path;
+                new_path = normalize_path(matched);
+            }
         }
         if (new_path != entry_path) {
             log().info("✅ 自動匹配" + std::string(label) + "：將 " + entry_path + " 更新為最新版本 " + new_path);
@@ -212,7 +219,7 @@ std::vector<std::string> update_docs_to_latest_versions(Docs& docs, const std::v
     std::unordered_set<std::string> removed;
     for (auto& entry : docs) {
         if (!entry.file || entry.file->empty()) continue;
-        auto result = matcher.best(*entry.file, entry.is_download() ? "下載檔案" : "檔案");
+        auto result = matcher.best(*entry.file, entry.is_download() ? "下載檔案" : "檔案", entry.is_download());
         if (!result) {
             removed.insert(entry.key);
         } else if (*result != *entry.file) {

@@ -231,6 +231,39 @@ TEST(VarnelCli, DownloadLinkOutsideTheWorkingFolderIsRefused) {
     }
 }
 
+// The download link names the package this run writes, whatever earlier releases of the
+// user's lie beside it: the link never moves to one of them, so the next run does not write
+// its archive over it, and no earlier release is packed into the new archive.
+TEST(VarnelCli, EarlierPackagesOfTheUsersStayTheirs) {
+    struct Case {
+        std::string link;                   // as configured, and as it stays
+        std::vector<std::string> releases;  // the user's earlier packages
+    };
+    const std::vector<Case> cases = {
+        {"package.zip", {"package-v1.zip"}},
+        {"dist/package.zip", {"package-v1.zip", "dist/package-v1.zip"}},
+        {"docs/pkg-v2.zip", {"pkg-v3.zip", "docs/pkg-v1.zip", "docs/pkg-v3.zip"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        th::TempDir dir;
+        th::write_file(dir / "config.yaml", "download_link: \"" + c.link + "\"\ndocument1_title: \"A\"\n"
+                                            "document1_file: \"a.txt\"\n");
+        th::write_file(dir / "a.txt", "a");
+        for (const auto& release : c.releases) th::write_file(dir / release, "release " + release);
+        for (int run = 1; run <= 2; ++run) {
+            SCOPED_TRACE("run " + std::to_string(run));
+            auto r = varnel(dir.path(), {"-c", "config.yaml"}, "\n");
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_EQ(YAML::LoadFile((dir / "config.yaml").string())["download_link"].as<std::string>(), c.link);
+            EXPECT_THAT(th::read_file(dir / "index.html"),
+                        HasSubstr("<a href=\"" + c.link + "\" class=\"download-btn\" download>"));
+            for (const auto& release : c.releases) EXPECT_EQ(th::read_file(dir / release), "release " + release);
+            EXPECT_EQ(th::zip_listing(dir / c.link), (std::vector<std::string>{"a.txt:deflate"}));
+        }
+    }
+}
+
 // A packing that fails keeps the download link and its card's entry, still writes the
 // page, and ends the run with the packing's error. The page offers no package that is not
 // there.

@@ -7,15 +7,15 @@
 
 namespace varnel = vemtora::varnel;
 
-TEST(FuzzRegressions, EntryThatIsABareRootMovesBelowIt) {
+TEST(FuzzRegressions, EntryThatIsABareRootTakesTheMatchedFile) {
     // A file named "-v1" has an empty family name, and so has the entry "/": the entry
-    // has no file name to replace.
+    // has no file name to replace, and no "/-v2" is there, so it names the file matched.
     brenkit::app_logging::Capture quiet;
     varnel::Docs docs{{"1", std::nullopt, "/"}, {"2", std::nullopt, "//"}};
     auto unlisted = varnel::update_docs_to_latest_versions(docs, {"-v1", "-v2"});
     ASSERT_EQ(docs.size(), 2u);
-    EXPECT_EQ(docs[0].file, "/-v2");
-    EXPECT_EQ(docs[1].file, "/-v2");
+    EXPECT_EQ(docs[0].file, "-v2");
+    EXPECT_EQ(docs[1].file, "-v2");
     EXPECT_TRUE(unlisted.empty());
 }
 

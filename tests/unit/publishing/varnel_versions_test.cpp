@@ -78,8 +78,8 @@ TEST(VarnelUpdate, MovesEntriesToNewestAndListsUnlisted) {
     brenkit::app_logging::Capture capture;
     auto unlisted = update_docs_to_latest_versions(docs, actual);
     EXPECT_EQ(files_of(docs),
-              (std::vector<std::string>{"1=guide-v1.10.html", "2=docs\\x/../notes_V3.TXT", "3=#", "4=guide-v1.10.html",
-                                        "5=https://h/x/report-v1.pdf", "6=", "7=<none>", "8=/srv/doc/a-v2.pdf"}));
+              (std::vector<std::string>{"1=guide-v1.10.html", "2=notes_V3.TXT", "3=#", "4=guide-v1.10.html",
+                                        "5=https://h/x/report-v1.pdf", "6=", "7=<none>", "8=a-v2.pdf"}));
     // report-v3.pdf's family is named by the web link, so it is neither matched nor unlisted.
     EXPECT_EQ(unlisted, std::vector<std::string>{"other.md"});
     EXPECT_NE(capture.text().find("✅ 自動匹配檔案：將 ./guide-v2.html 更新為最新版本 guide-v1.10.html"), std::string::npos);
@@ -88,7 +88,7 @@ TEST(VarnelUpdate, MovesEntriesToNewestAndListsUnlisted) {
 TEST(VarnelUpdate, EqualKeysKeepListOrderAndDirectoryIsKept) {
     Docs docs = {entry("1", "guide.html"), entry("2", "docs/guide-v1.html")};
     auto unlisted = update_docs_to_latest_versions(docs, {"Guide_V0.HTML", "guide.html"});
-    EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=Guide_V0.HTML", "2=docs/Guide_V0.HTML"}));
+    EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=Guide_V0.HTML", "2=Guide_V0.HTML"}));
     EXPECT_TRUE(unlisted.empty());
 }
 
@@ -141,4 +141,51 @@ TEST(VarnelUpdate, EntryInASubFolderIsNotMovedToANameThatIsNotThere) {
     update_docs_to_latest_versions(docs, {"package-v2.zip", "guide-v2.html"});
     EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=dist/package.zip", "2=docs/guide-v2.html",
                                                         "3=guide-v2.html"}));
+}
+
+// An entry with a folder part is moved within its folder only where the newer file is
+// there; otherwise it links to the file that was matched beside the index page, or keeps
+// naming its own file where that exists. It never links to a path that is not there.
+TEST(VarnelUpdate, EntryInAFolderLinksToAFileThatIsThere) {
+    struct Case {
+        std::string entry;
+        std::vector<std::string> on_disk;  // besides the scanned x-v2.html
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"docs/x-v1.html", {}, "x-v2.html"},
+        {"docs/x-v2.html", {}, "x-v2.html"},
+        {"./docs/../docs/x-v1.html", {}, "x-v2.html"},
+        {"docs/x-v1.html", {"docs/x-v1.html"}, "docs/x-v1.html"},
+        {"docs/x-v1.html", {"docs/x-v1.html", "docs/x-v2.html"}, "docs/x-v2.html"},
+        {"docs/x-v1.html", {"docs/x-v2.html"}, "docs/x-v2.html"},
+    };
+    for (const auto& c : cases) {
+        th::TempDir dir;
+        th::write_file(dir / "x-v2.html", "x");
+        for (const auto& file : c.on_disk) th::write_file(dir / file, "x");
+        th::CurrentDir cwd(dir.path());
+        Docs docs{entry("1", c.entry)};
+        update_docs_to_latest_versions(docs, {"x-v2.html"});
+        EXPECT_EQ(files_of(docs), std::vector<std::string>{"1=" + c.expected}) << c.entry << " with " << c.on_disk.size();
+    }
+}
+
+// The download entry names the package that the run wrote: an earlier release of the same
+// family never takes its place. It stays while its file is there, and goes when it is not.
+TEST(VarnelUpdate, DownloadEntryIsNeverMovedToAnotherFile) {
+    th::TempDir dir;
+    th::write_file(dir / "package.zip", "new");
+    th::write_file(dir / "dist" / "package.zip", "new");
+    th::write_file(dir / "dist" / "package-v1.zip", "the user's");
+    th::CurrentDir cwd(dir.path());
+    for (const std::string link : {"package.zip", "dist/package.zip"}) {
+        Docs docs{entry("1", "a.txt"), DocEntry{std::string(download_key), std::nullopt, link}};
+        auto unlisted = update_docs_to_latest_versions(docs, {"a.txt", "package-v1.zip", "package.zip", "package-v2.zip"});
+        EXPECT_EQ(files_of(docs), (std::vector<std::string>{"1=a.txt", "download_link=" + link}));
+        EXPECT_TRUE(unlisted.empty()) << link;
+    }
+    Docs gone{entry("1", "a.txt"), DocEntry{std::string(download_key), std::nullopt, "pkg.zip"}};
+    update_docs_to_latest_versions(gone, {"a.txt", "pkg-v1.zip"});
+    EXPECT_EQ(files_of(gone), (std::vector<std::string>{"1=a.txt"}));
 }
