@@ -245,10 +245,10 @@ bool is_escaped(std::string_view s, size_t pos) {
     while (backslashes < pos && s[pos - 1 - backslashes] == '\\') ++backslashes;
     return backslashes % 2 == 1;
 }
-// The first "$$" at or after `from` whose first dollar sign is not escaped.
-size_t find_double_dollar(std::string_view s, size_t from) {
-    size_t p = s.find("$$", from);
-    while (p != std::string_view::npos && is_escaped(s, p)) p = s.find("$$", p + 1);
+// The first `delimiter` at or after `from` whose first character is not escaped.
+size_t find_delimiter(std::string_view s, std::string_view delimiter, size_t from) {
+    size_t p = s.find(delimiter, from);
+    while (p != std::string_view::npos && is_escaped(s, p)) p = s.find(delimiter, p + 1);
     return p;
 }
 // Whether only blanks and tabs stand between the start of its line and `pos`, or between
@@ -301,6 +301,73 @@ bool structure_between(std::string_view s, size_t from, size_t to) {
     return false;
 }
 
+// ---- formulas inside quotes and list items ----
+// A formula over several lines of a container holds the container's markers on every
+// line after its first; the formula's text is without them, as the container's other
+// text is.
+
+// What stands at the start of the line that holds `pos`, before `pos`: the quote markers
+// (">", after up to three blanks, with one blank or tab after it), and then the column
+// where the text of the list items opened there begins, or else the line's indentation.
+struct Containers {
+    size_t quotes = 0;
+    size_t indent = 0;
+};
+// After the quote marker that begins at `i` (before `end`): the position after it, or npos.
+size_t after_quote_marker(std::string_view s, size_t i, size_t end) {
+    size_t j = i;
+    while (j < end && j - i < 3 && s[j] == ' ') ++j;
+    if (j >= end || s[j] != '>') return std::string_view::npos;
+    return j + 1 < end && (s[j + 1] == ' ' || s[j + 1] == '\t') ? j + 2 : j + 1;
+}
+Containers containers_before(std::string_view s, size_t pos) {
+    Containers c;
+    size_t newline = pos ? s.rfind('\n', pos - 1) : std::string_view::npos;
+    size_t i = newline == std::string_view::npos ? 0 : newline + 1;
+    for (size_t after; (after = after_quote_marker(s, i, pos)) != std::string_view::npos; i = after) ++c.quotes;
+    size_t column = 0;
+    for (;;) {
+        size_t j = s.find_first_not_of(' ', i);
+        j = std::min(j, pos);
+        size_t marker = j;
+        if (marker < pos && (s[marker] == '-' || s[marker] == '*' || s[marker] == '+')) {
+            ++marker;
+        } else {
+            while (marker < pos && marker - j < 9 && s[marker] >= '0' && s[marker] <= '9') ++marker;
+            marker = marker > j && marker < pos && (s[marker] == '.' || s[marker] == ')') ? marker + 1 : j;
+        }
+        if (marker == j || marker >= pos || s[marker] != ' ') {
+            c.indent = column + (j - i);
+            return c;
+        }
+        // One to four blanks after the marker; more make indented code, of which one counts.
+        size_t gap = std::min(s.find_first_not_of(' ', marker), pos) - marker;
+        if (gap > 4) gap = 1;
+        column += (j - i) + (marker - j) + gap;
+        i = marker + gap;
+    }
+}
+// `kept` (a part of `s`) with the markers of `c` taken off every line of it that begins
+// inside it: up to `c.quotes` quote markers, then up to `c.indent` columns of blanks and
+// tabs. White space left at its two ends goes too.
+std::string without_container_markers(std::string_view s, std::string_view kept, Containers c) {
+    std::string out;
+    out.reserve(kept.size());
+    const size_t end = static_cast<size_t>(kept.data() - s.data()) + kept.size();
+    for (size_t i = end - kept.size(); i < end;) {
+        if (i > 0 && s[i - 1] == '\n') {
+            for (size_t q = 0, after; q < c.quotes && (after = after_quote_marker(s, i, end)) != std::string_view::npos; ++q)
+                i = after;
+            for (size_t column = 0; i < end && column < c.indent && (s[i] == ' ' || s[i] == '\t'); ++i)
+                column += s[i] == '\t' ? 4 - column % 4 : 1;
+        }
+        size_t next = std::min(s.find('\n', i), end - 1) + 1;
+        out.append(s.substr(i, next - i));
+        i = next;
+    }
+    return std::string(strip_spaces(out));
+}
+
 // Whether a blank line (a line feed, then only blanks, tabs and carriage returns, then a
 // line feed) lies inside [from, to). The questions must come with `from` never decreasing.
 class BlankLines {
@@ -338,18 +405,58 @@ using OnMatch = std::function<std::string(std::string_view whole, std::string_vi
 // Each pass writes `s` into `out` with every match replaced and returns true when it
 // finds one; otherwise it writes nothing and returns false (the text stays as it is).
 
-// Text between two single delimiters on one line, at least one character long: inline
-// code between backquotes, an inline formula between dollars. `accept` may refuse a
-// pair by its content; the closing delimiter of a refused pair can open the next one.
-// With `escapable`, an escaped delimiter is text.
-template <bool escapable, typename Accept>
+// Code spans on one line: a run of backquotes opens a span that the next run of exactly
+// as many closes; a run without such a partner is text, all of it. A backquote after an
+// odd number of backslashes is text and opens nothing; inside a span a backslash is code,
+// so it keeps no run from closing. The code loses one blank at each end when it has one
+// at both and is not all blanks.
+bool replace_code_spans(std::string& out, std::string_view s, const OnMatch& on_match) {
+    struct Run {
+        size_t length, pos;
+        auto operator<=>(const Run&) const = default;
+    };
+    std::vector<Run> runs, by_length;
+    size_t copied = 0;
+    for (size_t first = s.find('`'); first != std::string_view::npos;) {
+        size_t end = std::min(s.find_first_of("\r\n", first), s.size());
+        runs.clear();
+        for (size_t i = first; i < end; i = s.find('`', i)) {
+            size_t j = std::min(s.find_first_not_of('`', i), end);
+            runs.push_back({j - i, i});
+            i = j;
+        }
+        // The runs of each length in text order: a run's partner is found by a binary
+        // search, not by a walk over the rest of the line.
+        by_length = runs;
+        std::sort(by_length.begin(), by_length.end());
+        for (size_t k = 0; k < runs.size(); ++k) {
+            if (runs[k].pos < copied) continue;
+            size_t open = runs[k].pos + (is_escaped(s, runs[k].pos) ? 1 : 0);
+            size_t length = runs[k].pos + runs[k].length - open;
+            auto partner = std::upper_bound(by_length.begin(), by_length.end(), Run{length, open});
+            if (!length || partner == by_length.end() || partner->length != length) continue;
+            std::string_view code = s.substr(open + length, partner->pos - open - length);
+            if (code.size() >= 2 && code.front() == ' ' && code.back() == ' ' &&
+                code.find_first_not_of(' ') != std::string_view::npos)
+                code = code.substr(1, code.size() - 2);
+            out.append(s.substr(copied, open - copied));
+            out += on_match(s.substr(open, partner->pos + length - open), code);
+            copied = partner->pos + length;
+        }
+        first = s.find('`', end);
+    }
+    if (copied) out.append(s.substr(copied));
+    return copied != 0;
+}
+
+// An inline formula between dollars on one line, at least one character long. `accept`
+// may refuse a pair by its content; the closing dollar of a refused pair can open the
+// next one. An escaped dollar is text.
+template <typename Accept>
 bool replace_single_delimited(std::string& out, std::string_view s, char delimiter, Accept accept,
                               const OnMatch& on_match) {
     size_t copied = 0;
-    auto is_delimiter = [&](size_t i) {
-        if constexpr (escapable) return s[i] == delimiter && !is_escaped(s, i);
-        else return s[i] == delimiter;
-    };
+    auto is_delimiter = [&](size_t i) { return s[i] == delimiter && !is_escaped(s, i); };
     for (size_t p = s.find(delimiter); p != std::string_view::npos;) {
         if (!is_delimiter(p)) {
             p = s.find(delimiter, p + 1);
@@ -371,26 +478,31 @@ bool replace_single_delimited(std::string& out, std::string_view s, char delimit
     return copied != 0;
 }
 
-// "$$", the formula, "$$": the next "$$" closes the opening one. A formula written on lines
-// of its own (a "$$" that opens a line, one that closes a line) may hold blank lines,
-// unless a line between makes Markdown of what follows; any other holds none, so that a
-// "$$" in a sentence pairs only within its paragraph. White space at both ends of the
-// formula is not part of it.
-bool replace_display_formulas(std::string& out, std::string_view s, const OnMatch& on_match) {
+// `open`, the formula, `close` ("$$" and "$$", "\\[" and "\\]", "\\(" and "\\)"): the next
+// closing delimiter closes the opening one; neither is escaped. A display formula written
+// on lines of its own (its opening delimiter opens a line, its closing one closes a line)
+// may hold blank lines, unless a line between makes Markdown of what follows; any other
+// holds none, so that a delimiter in a sentence pairs only within its paragraph. White
+// space at both ends of the formula is not part of it.
+bool replace_delimited_formulas(std::string& out, std::string_view s, std::string_view open, std::string_view close,
+                                bool display, const OnMatch& on_match) {
     size_t copied = 0;
     BlankLines blanks(s);
-    for (size_t p = find_double_dollar(s, 0); p != std::string_view::npos;) {
-        size_t q = find_double_dollar(s, p + 2);
+    // The first closing delimiter after the last opening one looked at: it stays the
+    // partner of every later opening one before it, so the text is searched once.
+    size_t q = 0;
+    for (size_t p = find_delimiter(s, open, 0); p != std::string_view::npos;) {
+        if (q < p + open.size()) q = find_delimiter(s, close, p + open.size());
         if (q == std::string_view::npos) break;
         if (blanks.within(p, q) &&
-            !(opens_line(s, p) && closes_line(s, q + 2) && !structure_between(s, p, q))) {
-            p = find_double_dollar(s, p + 1);
+            !(display && opens_line(s, p) && closes_line(s, q + close.size()) && !structure_between(s, p, q))) {
+            p = find_delimiter(s, open, p + 1);
             continue;
         }
         out.append(s.substr(copied, p - copied));
-        out += on_match(s.substr(p, q + 2 - p), strip_spaces(s.substr(p + 2, q - p - 2)));
-        copied = q + 2;
-        p = find_double_dollar(s, copied);
+        out += on_match(s.substr(p, q + close.size() - p), strip_spaces(s.substr(p + open.size(), q - p - open.size())));
+        copied = q + close.size();
+        p = find_delimiter(s, open, copied);
     }
     if (copied) out.append(s.substr(copied));
     return copied != 0;
@@ -463,11 +575,9 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         std::string text;
         text.reserve(md_content.size());
         auto put_spans = [&](std::string_view part) {
-            bool any = replace_single_delimited<false>(
-                text, part, '`', [](size_t, size_t) { return true; },
-                [&](std::string_view span, std::string_view inner) {
-                    return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
-                });
+            bool any = replace_code_spans(text, part, [&](std::string_view span, std::string_view inner) {
+                return code_replacer("<code>" + support::html_escape(inner) + "</code>", span);
+            });
             if (!any) text.append(part);
         };
         size_t copied = 0;
@@ -496,6 +606,12 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                             else out += p;
                         });
                 };
+                std::string unmarked;
+                const std::string_view scanned = result.text;
+                if (formula.find('\n') != std::string_view::npos) {
+                    Containers c = containers_before(scanned, static_cast<size_t>(whole.data() - scanned.data()));
+                    if (c.quotes || c.indent) formula = unmarked = without_container_markers(scanned, formula, c);
+                }
                 std::string text, source;
                 if (whole.find(kShared) == std::string_view::npos) {
                     text = formula;
@@ -513,12 +629,26 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
             std::string out;
             if (replace(out, std::string_view(result.text))) result.text = std::move(out);
         };
-        pass([&](std::string& out, std::string_view t) { return replace_display_formulas(out, t, math_replacer(true)); });
-        pass([&](std::string& out, std::string_view t) { return replace_environments(out, t, math_replacer(true)); });
-        // "$", no white space, the formula on one line, no white space, "$".
         pass([&](std::string& out, std::string_view t) {
-            return replace_single_delimited<true>(
-                out, t, '$', [t](size_t begin, size_t end) { return !space_at(t, begin) && !space_before(t, end); },
+            return replace_delimited_formulas(out, t, "$$", "$$", true, math_replacer(true));
+        });
+        // The page's typesetter reads these too; protected, Markdown's escapes leave them whole.
+        pass([&](std::string& out, std::string_view t) {
+            return replace_delimited_formulas(out, t, "\\[", "\\]", true, math_replacer(true));
+        });
+        pass([&](std::string& out, std::string_view t) {
+            return replace_delimited_formulas(out, t, "\\(", "\\)", false, math_replacer(false));
+        });
+        pass([&](std::string& out, std::string_view t) { return replace_environments(out, t, math_replacer(true)); });
+        // "$", no white space, the formula on one line, no white space, "$" that no digit
+        // follows: "$5 and $10", "$500k–$5M" are prices.
+        pass([&](std::string& out, std::string_view t) {
+            return replace_single_delimited(
+                out, t, '$',
+                [t](size_t begin, size_t end) {
+                    bool digit_after = end + 1 < t.size() && t[end + 1] >= '0' && t[end + 1] <= '9';
+                    return !space_at(t, begin) && !space_before(t, end) && !digit_after;
+                },
                 math_replacer(false));
         });
         if (!code.empty() || !math.empty())

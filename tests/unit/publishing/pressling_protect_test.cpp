@@ -30,7 +30,10 @@ TEST(PresslingProtect, FormulaDelimiters) {
     struct Case { std::string md, restored; };
     for (const auto& c : std::vector<Case>{
              {"costs $5 and $10", "costs $5 and $10"},
-             {"costs $5 and$10", "costs \\(5 and\\)10"},
+             // A dollar sign right before a digit closes nothing: prices are no formulas.
+             {"costs $5 and$10", "costs $5 and$10"},
+             {"$500k–$5M", "$500k–$5M"},
+             {"from $5 to $10 and $x$, $y$1 or $z$", "from $5 to $10 and \\(x\\), $y$1 or \\(z\\)"},
              {"($ x$)", "($ x$)"},
              {"($x $)", "($x $)"},
              {"($x$)", "(\\(x\\))"},
@@ -54,6 +57,13 @@ TEST(PresslingProtect, FormulaDelimiters) {
              {"costs \\$5 and \\$10", "costs \\$5 and \\$10"},
              {"$$ a\\$$ b $$ and $$ c\\\\$$ d $$", "$$a\\$$ b$$ and $$c\\\\$$ d $$"},
              {"$\n\\begin{a}x\n\n\\end{a}\n$", "$\n\\begin{a}x\n\n\\end{a}\n$"},
+             // The page's other delimiters: "\(" "\)" inline, "\[" "\]" display.
+             {"Let \\(G_n\\) be \\(a<b\\).", "Let \\(G_n\\) be \\(a&lt;b\\)."},
+             {"\\[\n x^2 \n\\] and \\[y\\]", "$$x^2$$ and $$y$$"},
+             {"`\\(x\\)` and \\(\\$\\)", "<code>\\(x\\)</code> and \\(\\$\\)"},
+             // An escaped backslash before the parenthesis opens nothing.
+             {"\\\\(x\\\\)", "\\\\(x\\\\)"},
+             {"\\(a\n\nb\\)", "\\(a\n\nb\\)"},
              {"$\n\\begin{a}x\\end{a}\n\n$", "$\n\\begin{a}x\\end{a}\n\n$"},
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
@@ -106,11 +116,44 @@ TEST(PresslingProtect, CodeForms) {
              {"```c\r\na\r\nb\r\n```", "<pre><code class=\"language-c\">a\r\nb</code></pre>"},
              {"```\n\n```", "<pre><code></code></pre>"},
              {"```js title\nx\n```", "<pre><code class=\"language-js\">x</code></pre>"},  // the first word is the language
-             {"``x``", "`<code>x</code>`"},
+             // A run of backquotes closes at the next run of as many; one blank inside
+             // each end goes, as the renderer drops it.
+             {"``x``", "<code>x</code>"},
+             {"``a `b` c``", "<code>a `b` c</code>"},
+             {"`` `a` ``", "<code>`a`</code>"},
+             {"```x``` and ```y```", "<code>x</code> and <code>y</code>"},
+             {"`a``b`", "<code>a``b</code>"},
+             {"``a`b", "``a`b"},
+             {"\\`a\\` `b`", "\\`a\\` <code>b</code>"},
+             {"`a\\`b`", "<code>a\\</code>b`"},
              {"`a\nb`", "`a\nb`"},
              {"`say \"hi\" 'there'`", "<code>say \"hi\" 'there'</code>"},
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
+}
+
+// Code spans of any run of backquotes stay inside their table cells, so a row stays a row.
+TEST(PresslingRender, CodeSpansOfLongerRunsInTables) {
+    EXPECT_EQ(page_of("| ```a``` | ``b`c`` |\n|---|---|\n| ```ls -l``` | ```x``` |"),
+              "<table>\n<thead>\n<tr>\n<th><code>a</code></th>\n<th><code>b`c</code></th>\n</tr>\n</thead>\n"
+              "<tbody>\n<tr>\n<td><code>ls -l</code></td>\n<td><code>x</code></td>\n</tr>\n</tbody>\n</table>");
+}
+
+// A formula over several lines of a quote or a list item loses the container's markers
+// and indentation on each line, as the container's other text does.
+TEST(PresslingRender, FormulaInAContainerLosesItsMarkers) {
+    struct Case { std::string md, html; };
+    for (const auto& c : std::vector<Case>{
+             {"> $$\n> a^2 + b^2\n> $$", "<blockquote>\n$$a^2 + b^2$$\n</blockquote>"},
+             {"> > $$\n> > a \\\\\n>> b\n> > $$", "<blockquote>\n<blockquote>\n$$a \\\\\nb$$\n</blockquote>\n</blockquote>"},
+             {"> \\[\n> x\n> \\]\n\nafter", "<blockquote>\n$$x$$\n</blockquote>\n<p>after</p>"},
+             {"- $$\n  a\n  b\n  $$", "<ul>\n<li>\n$$a\nb$$\n</li>\n</ul>"},
+             {"> - $$\n>   a\n>   $$", "<blockquote>\n<ul>\n<li>\n$$a$$\n</li>\n</ul>\n</blockquote>"},
+             {"> see $$a +\n> b$$ here", "<blockquote>\n<p>see $$a +\nb$$ here</p>\n</blockquote>"},
+             // Outside any container the lines stay as written.
+             {"$$\na\n  b\n$$", "$$a\n  b$$"},
+         })
+        EXPECT_EQ(page_of(c.md), c.html) << c.md;
 }
 
 TEST(PresslingProtect, PlaceholdersNumberPerKindAndAreLogged) {
