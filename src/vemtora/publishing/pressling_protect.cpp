@@ -290,16 +290,35 @@ bool is_structure_line(std::string_view line) {
     return (line[digits] == '.' || line[digits] == ')') &&
            (digits + 1 == line.size() || line[digits + 1] == ' ' || line[digits + 1] == '\t');
 }
-// Whether a line after the one of `from`, up to the one of `to` and with it, is such a line.
-bool structure_between(std::string_view s, size_t from, size_t to) {
-    std::string_view head = s.substr(0, to);
-    for (size_t nl = head.find('\n', from); nl != std::string_view::npos;) {
-        size_t next = head.find('\n', nl + 1);
-        if (is_structure_line(head.substr(nl + 1, std::min(next, head.size()) - nl - 1))) return true;
-        nl = next;
+// Whether a line after the one of `from`, up to the one of `to` and with it, is such a
+// line. The questions must come with `from` never decreasing: the line found answers for
+// every later `from` before it (and none found, for every later one), so however many
+// delimiters ask about one partner, the text between is looked through about once.
+class StructureLines {
+  public:
+    explicit StructureLines(std::string_view s) : s_(s) {}
+    bool between(size_t from, size_t to) {
+        if (to != to_ || (found_ != std::string_view::npos && found_ <= from)) {
+            to_ = to;
+            found_ = std::string_view::npos;
+            std::string_view head = s_.substr(0, to);
+            for (size_t nl = head.find('\n', from); nl != std::string_view::npos;) {
+                size_t next = head.find('\n', nl + 1);
+                if (is_structure_line(head.substr(nl + 1, std::min(next, head.size()) - nl - 1))) {
+                    found_ = nl + 1;
+                    break;
+                }
+                nl = next;
+            }
+        }
+        return found_ != std::string_view::npos;
     }
-    return false;
-}
+
+  private:
+    std::string_view s_;
+    size_t to_ = std::string_view::npos;
+    size_t found_ = std::string_view::npos;  // the start of the line found
+};
 
 // ---- formulas inside quotes and list items ----
 // A formula over several lines of a container holds the container's markers on every
@@ -488,6 +507,7 @@ bool replace_delimited_formulas(std::string& out, std::string_view s, std::strin
                                 bool display, const OnMatch& on_match) {
     size_t copied = 0;
     BlankLines blanks(s);
+    StructureLines structure(s);
     // The first closing delimiter after the last opening one looked at: it stays the
     // partner of every later opening one before it, so the text is searched once.
     size_t q = 0;
@@ -495,7 +515,7 @@ bool replace_delimited_formulas(std::string& out, std::string_view s, std::strin
         if (q < p + open.size()) q = find_delimiter(s, close, p + open.size());
         if (q == std::string_view::npos) break;
         if (blanks.within(p, q) &&
-            !(display && opens_line(s, p) && closes_line(s, q + close.size()) && !structure_between(s, p, q))) {
+            !(display && opens_line(s, p) && closes_line(s, q + close.size()) && !structure.between(p, q))) {
             p = find_delimiter(s, open, p + 1);
             continue;
         }

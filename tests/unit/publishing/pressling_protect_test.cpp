@@ -97,8 +97,13 @@ TEST(PresslingRender, DisplayFormulasAcrossBlankLines) {
 TEST(PresslingProtect, HostileShapesKeepProtection) {
     std::string many_begins;
     for (int i = 0; i < 3000; ++i) many_begins += "$\n\\begin{x}";
+    std::string many_displays, many_runs;
+    for (int i = 0; i < 3000; ++i) many_displays += "\\[ a\n\n\\( b\n\n";
+    many_displays += "# h\n\\]\n";
+    for (int i = 1; i < 400; ++i) many_runs += std::string(static_cast<size_t>(i), '`') + "a";
     for (const std::string& hostile : {"$$" + std::string(5000, ' ') + "\n", many_begins + "\n\n",
-                                       std::string(20000, '$') + "\n\n", "`" + std::string(100000, 'a') + "\n\n"}) {
+                                       std::string(20000, '$') + "\n\n", "`" + std::string(100000, 'a') + "\n\n",
+                                       many_displays + "\\)\n\n", many_runs + "\n\n"}) {
         brenkit::app_logging::Capture capture;
         std::string page = page_of(hostile + "$a*b*c$ and `x_y_z`");
         EXPECT_NE(page.find("\\(a*b*c\\) and <code>x_y_z</code>"), std::string::npos) << hostile.substr(0, 40);
