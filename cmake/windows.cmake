@@ -3,6 +3,26 @@
 # packages are looked up; the part that touches the found targets runs at the end of the
 # top-level CMakeLists.txt.
 
+# The dependencies' prefix is named for how they were built: a build folder configured
+# against an earlier one looks every library up again in the new one, instead of linking
+# what its cache still names in the old (where ICU's data library, say, had no data).
+set(_seen "$CACHE{VEMTORA_WINDOWS_PREFIX_SEEN}")
+if(NOT DEFINED CACHE{VEMTORA_WINDOWS_PREFIX_SEEN} AND DEFINED CACHE{ICU_INCLUDE_DIR})
+  # A folder configured before the prefix was noted down: ICU's headers say which it was.
+  get_filename_component(_seen "$CACHE{ICU_INCLUDE_DIR}" DIRECTORY)
+endif()
+if(VEMTORA_WINDOWS_PREFIX AND _seen AND NOT _seen STREQUAL VEMTORA_WINDOWS_PREFIX)
+  get_cmake_property(_cached CACHE_VARIABLES)
+  foreach(_name IN LISTS _cached)
+    get_property(_value CACHE "${_name}" PROPERTY VALUE)
+    string(FIND "${_value}" "${_seen}" _at)
+    if(_at GREATER -1 OR _name MATCHES "^__pkg_config_checked_")
+      unset(${_name} CACHE)
+    endif()
+  endforeach()
+endif()
+set(VEMTORA_WINDOWS_PREFIX_SEEN "${VEMTORA_WINDOWS_PREFIX}" CACHE INTERNAL "the prefix that the cached lookups were made in")
+
 # Static libraries carry their dependencies in pkg-config's private fields.
 set(PKG_CONFIG_ARGN --static)
 

@@ -16,7 +16,7 @@ cache="${VEMTORA_CACHE:-$HOME/.cache/vemtora}"
 jobs="${JOBS:-$(nproc)}"
 triple=x86_64-w64-mingw32
 # Raise this whenever the way a library is built changes, so that old prefixes are not reused.
-recipe=1
+recipe=2
 toolchain="$root/cmake/mingw-w64.cmake"
 
 # Source package -> what is built from it. Order matters: zlib before curl and libzip,
@@ -154,7 +154,7 @@ build_cmake_libraries() {
 
 build_icu() {
   # ICU's cross build runs its own tools on the build machine: a native copy first.
-  local s common start=$SECONDS
+  local s common dat icupkg start=$SECONDS
   log "icu: started"
   s="$(fetch icu)"
   common=(--disable-tests --disable-samples --disable-extras --disable-layoutex)
@@ -163,12 +163,27 @@ build_icu() {
       --disable-shared --enable-static \
     && make -j "$jobs") >"$work/icu-native.log" 2>&1 \
     || { log "native ICU failed; see $work/icu-native.log"; tail -n 30 "$work/icu-native.log" >&2; return 1; }
+  # Of ICU's data the program reads one piece: the compatibility decompositions (nfkc.nrm)
+  # that heading ids are made with; case mapping and character properties are built into the
+  # code. The package is cut down to it, since the whole (some 30 MB) would make the program
+  # six times larger. Without the piece ICU has only its empty stub, and heading ids would
+  # lose accented letters instead of their accents, on Windows alone.
+  dat="$(ls "$s"/source/data/in/icudt*l.dat)"
+  icupkg="$work/icu-native/bin/icupkg"
+  mkdir -p "$work/icu-data/items" "$work/icu-data/package"
+  ("$icupkg" -x nfkc.nrm -d "$work/icu-data/items" "$dat" \
+    && "$icupkg" -s "$work/icu-data/items" -a nfkc.nrm new "$work/icu-data/package/${dat##*/}" \
+    && cp "$work/icu-data/package/${dat##*/}" "$dat") >"$work/icu-data.log" 2>&1 \
+    || { log "ICU's data package failed; see $work/icu-data.log"; tail -n 30 "$work/icu-data.log" >&2; return 1; }
+  # The data library is installed where a DLL would go, under a name without "lib"; the
+  # lib/libsicudt.a that the link finds is ICU's stub until the data takes its place.
   (cd "$work/icu-cross" && "$s/source/configure" "${common[@]}" --host="$triple" \
       --with-cross-build="$work/icu-native" --disable-shared --enable-static --disable-tools \
       --with-data-packaging=static --prefix="$prefix" \
       CC="$triple-gcc-posix" CXX="$triple-g++-posix" AR="$triple-ar" RANLIB="$triple-ranlib" \
       CPPFLAGS="-DU_STATIC_IMPLEMENTATION" \
-    && make -j "$jobs" && make install) >"$work/icu-cross.log" 2>&1 \
+    && make -j "$jobs" && mkdir -p "$prefix/bin" && make install \
+    && mv "$prefix/bin/sicudt.a" "$prefix/lib/libsicudt.a") >"$work/icu-cross.log" 2>&1 \
     || { log "cross ICU failed; see $work/icu-cross.log"; tail -n 30 "$work/icu-cross.log" >&2; return 1; }
   log "icu: done in $((SECONDS - start)) s"
 }
