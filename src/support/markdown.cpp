@@ -555,10 +555,10 @@ void write_link_texts(const std::vector<cmark_node*>& links, const Options& opti
         bool autolink = cmark_node_get_type(link) == CMARK_NODE_LINK && text && !cmark_node_next(text) &&
                         cmark_node_get_type(text) == CMARK_NODE_TEXT &&
                         (url == cmark_node_get_literal(text) || url == "mailto:" + std::string(cmark_node_get_literal(text)));
-        if (autolink) cmark_node_set_literal(text, options.link_text(cmark_node_get_literal(text)).c_str());
-        cmark_node_set_url(link, options.link_text(url).c_str());
+        if (autolink) cmark_node_set_literal(text, options.link_text(cmark_node_get_literal(text), false).c_str());
+        cmark_node_set_url(link, options.link_text(url, !autolink).c_str());
         std::string title = cmark_node_get_title(link);
-        if (!title.empty()) cmark_node_set_title(link, options.link_text(title).c_str());
+        if (!title.empty()) cmark_node_set_title(link, options.link_text(title, true).c_str());
     }
 }
 
@@ -957,6 +957,17 @@ bool is_atx_heading(std::string_view line) {
     if (hashes == std::string_view::npos || hashes > 3 || line[hashes] != '#') return false;
     size_t end = std::min(line.find_first_not_of('#', hashes), line.size());
     return end - hashes <= 6 && (end == line.size() || line[end] == ' ' || line[end] == '\t');
+}
+
+std::string read_backslash_escapes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        static constexpr std::string_view punctuation = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
+        if (text[i] == '\\' && i + 1 < text.size() && punctuation.find(text[i + 1]) != std::string_view::npos) ++i;
+        out += text[i];
+    }
+    return out;
 }
 
 std::string slugify(std::string_view text) {

@@ -29,8 +29,9 @@ struct Options {
     std::function<LineRole(std::string_view line)> line_role;
     // Given the text of a link destination or title (also of a reference definition) and
     // the text of an autolink, returns what stands there instead (markers the caller
-    // swapped in go back to the text as written).
-    std::function<std::string(std::string_view text)> link_text;
+    // swapped in go back to the text as written). `escapes` says whether backslash
+    // escapes were read in it: in a destination and a title, not in an autolink.
+    std::function<std::string(std::string_view text, bool escapes)> link_text;
     // The most cells, columns times rows (the header row included), that a table may
     // have. The table extension pads every row to the header's width, so a few bytes can
     // ask for millions of cells; a text with a larger table is refused before parsing.
@@ -74,6 +75,10 @@ bool is_atx_heading(std::string_view line);
 // The HTML body, without a line feed at its end. Throws std::length_error, naming the
 // table's size, for a text that holds a table over options.max_table_cells.
 std::string render_html(std::string_view text, const Options& options = {});
+
+// A text with its backslash escapes read, as in a link destination or title: a backslash
+// before an ASCII punctuation character goes.
+std::string read_backslash_escapes(std::string_view text);
 
 // The id base of a heading text: compatibility decomposition, non-ASCII dropped,
 // characters other than word characters, white space and "-" dropped, stripped,

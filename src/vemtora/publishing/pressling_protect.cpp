@@ -424,20 +424,41 @@ using OnMatch = std::function<std::string(std::string_view whole, std::string_vi
 // Each pass writes `s` into `out` with every match replaced and returns true when it
 // finds one; otherwise it writes nothing and returns false (the text stays as it is).
 
-// Code spans on one line: a run of backquotes opens a span that the next run of exactly
-// as many closes; a run without such a partner is text, all of it. A backquote after an
-// odd number of backslashes is text and opens nothing; inside a span a backslash is code,
-// so it keeps no run from closing. The code loses one blank at each end when it has one
-// at both and is not all blanks.
+// Whether a code span may run on from `line` into the line after it, `next`: the two are
+// lines of one paragraph. `line` is text, neither a heading nor a table row; `next`, its
+// indentation aside, can begin nothing but a paragraph (so it goes on with the one before)
+// and is no table row, whose cells a span never leaves. Where that cannot be told from
+// the two lines (inside a quote, say), a span stays on its line.
+bool span_goes_on(std::string_view line, std::string_view next) {
+    return !support::strip(line).empty() && !support::markdown::is_atx_heading(line) &&
+           line.find('|') == std::string_view::npos && next.find('|') == std::string_view::npos &&
+           support::markdown::begins_only_paragraph(support::lstrip(next));
+}
+
+// Code spans: a run of backquotes opens a span that the next run of exactly as many in the
+// same paragraph closes; a run without such a partner is text, all of it. A backquote
+// after an odd number of backslashes is text and opens nothing; inside a span a backslash
+// is code, so it keeps no run from closing. In the code a line break and the indentation
+// after it are one blank, and the code loses one blank at each end when it has one at
+// both and is not all blanks.
 bool replace_code_spans(std::string& out, std::string_view s, const OnMatch& on_match) {
     struct Run {
         size_t length, pos;
         auto operator<=>(const Run&) const = default;
     };
     std::vector<Run> runs, by_length;
+    std::string joined;
     size_t copied = 0;
+    auto line_end = [s](size_t from) { return std::min(s.find('\n', from), s.size()); };
     for (size_t first = s.find('`'); first != std::string_view::npos;) {
-        size_t end = std::min(s.find_first_of("\r\n", first), s.size());
+        // The lines from the one of the first backquote on, as far as its paragraph goes.
+        size_t begin = s.rfind('\n', first);
+        begin = begin == std::string_view::npos ? 0 : begin + 1;
+        size_t end = line_end(first);
+        while (end < s.size() && span_goes_on(s.substr(begin, end - begin), s.substr(end + 1, line_end(end + 1) - end - 1))) {
+            begin = end + 1;
+            end = line_end(begin);
+        }
         runs.clear();
         for (size_t i = first; i < end; i = s.find('`', i)) {
             size_t j = std::min(s.find_first_not_of('`', i), end);
@@ -445,7 +466,7 @@ bool replace_code_spans(std::string& out, std::string_view s, const OnMatch& on_
             i = j;
         }
         // The runs of each length in text order: a run's partner is found by a binary
-        // search, not by a walk over the rest of the line.
+        // search, not by a walk over the rest of the paragraph.
         by_length = runs;
         std::sort(by_length.begin(), by_length.end());
         for (size_t k = 0; k < runs.size(); ++k) {
@@ -455,6 +476,21 @@ bool replace_code_spans(std::string& out, std::string_view s, const OnMatch& on_
             auto partner = std::upper_bound(by_length.begin(), by_length.end(), Run{length, open});
             if (!length || partner == by_length.end() || partner->length != length) continue;
             std::string_view code = s.substr(open + length, partner->pos - open - length);
+            if (code.find('\n') != std::string_view::npos) {
+                joined.clear();
+                for (size_t from = 0; from <= code.size();) {
+                    size_t nl = std::min(code.find('\n', from), code.size());
+                    std::string_view piece = code.substr(from, nl - from);
+                    if (from) {
+                        joined += ' ';
+                        piece = support::lstrip(piece);
+                    }
+                    if (nl < code.size() && piece.ends_with('\r')) piece.remove_suffix(1);
+                    joined += piece;
+                    from = nl + 1;
+                }
+                code = joined;
+            }
             if (code.size() >= 2 && code.front() == ' ' && code.back() == ' ' &&
                 code.find_first_not_of(' ') != std::string_view::npos)
                 code = code.substr(1, code.size() - 2);
@@ -796,8 +832,9 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
         out.append(html.substr(copied));
         return out;
     };
-    // In links the text as written: a formula or code element cannot stand in a URL.
-    auto as_written = [&](std::string_view text) {
+    // In links the text as written, its escapes read where the renderer read the rest's: a
+    // formula or code element cannot stand in a URL.
+    auto as_written = [&](std::string_view text, bool escapes) {
         return untokenize(text, [&](std::string& out, char32_t kind, std::string_view item) {
             const std::string* source = nullptr;
             if (kind != kLiteralKind && item.starts_with(kMathPrefix)) {
@@ -805,7 +842,9 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
             } else if (kind != kLiteralKind) {
                 if (const CodePlaceholder* c = code.find(item)) source = &c->source;
             }
-            out += source && !source->empty() ? *source : item;
+            if (!source || source->empty()) out += item;
+            else if (escapes) out += support::markdown::read_backslash_escapes(*source);
+            else out += *source;
         });
     };
     std::string html = support::markdown::render_html(

@@ -131,7 +131,12 @@ TEST(PresslingProtect, CodeForms) {
              {"``a`b", "``a`b"},
              {"\\`a\\` `b`", "\\`a\\` <code>b</code>"},
              {"`a\\`b`", "<code>a\\</code>b`"},
-             {"`a\nb`", "`a\nb`"},
+             // A span goes on over the lines of its paragraph, never into a table's next row.
+             {"`a\n  b` and ``c\r\nd``", "<code>a b</code> and <code>c d</code>"},
+             {"`a\n\nb`", "`a\n\nb`"},
+             {"# `a\nb`", "# `a\nb`"},
+             {"| `a |\n| b` |", "| `a |\n| b` |"},
+             {"`a\n- b`", "`a\n- b`"},
              {"`say \"hi\" 'there'`", "<code>say \"hi\" 'there'</code>"},
          })
         EXPECT_EQ(round_trip(c.md), c.restored) << c.md;
@@ -305,6 +310,10 @@ TEST(PresslingRender, LinksKeepTheirTextAsWritten) {
              "<https://x.org/$a$b/`c`>",
              "[r] and [s]\n\n[r]: https://x?$a=1&$b=2\n[s]: <http://y/`k`> '$t$'",
              "[a](http://x/`b`/c)",
+             // Escapes work in a destination and a title, not in an autolink.
+             "[w](https://en.wikipedia.org/wiki/V8_\\(JavaScript_engine\\))",
+             "[q](http://x/$a\\_b$ \"\\(t\\) \\[u\\]\")",
+             "<https://x.org/\\(a\\)/$b\\_c$>",
          }) {
         EXPECT_EQ(page_of(md), support::markdown::render_html(md)) << md;
     }
