@@ -27,19 +27,30 @@ namespace {
 // parse's time goes), and otherwise lets a paragraph match the lines a paragraph matches.
 // The blocks come out as without it. The parser asks it on a line where no other block
 // begins: a paragraph that goes on is the container there, and one that a blank line ends
-// (as a heading is ended by any line) is the container's newest child.
+// (as a heading is ended by any line) is the container's newest child. A paragraph that
+// the line opens in a container opened on the same line (a list item, a quote) does not
+// exist yet when it is asked: the container is remembered, and its newest child is marked
+// when the parser asks next, or when the text has been fed (see mark_pending_paragraph).
+thread_local cmark_node* pending_container = nullptr;
+
+void mark_inline_free(cmark_syntax_extension* self, cmark_node* node) {
+    cmark_node_type type = node ? cmark_node_get_type(node) : CMARK_NODE_NONE;
+    if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) cmark_node_set_syntax_extension(node, self);
+}
+
 cmark_syntax_extension* blocks_only_extension() {
     static cmark_syntax_extension* extension = [] {
         cmark_syntax_extension* ext = cmark_syntax_extension_new("vemtora-blocks-only");
         cmark_syntax_extension_set_open_block_func(
             ext, [](cmark_syntax_extension* self, int, cmark_parser*, cmark_node* container, unsigned char*,
                     int) -> cmark_node* {
-                auto mark = [self](cmark_node* node) {
-                    cmark_node_type type = node ? cmark_node_get_type(node) : CMARK_NODE_NONE;
-                    if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) cmark_node_set_syntax_extension(node, self);
-                };
-                mark(container);
-                mark(cmark_node_last_child(container));
+                // Containers are never taken out of the tree while it is parsed; a
+                // paragraph may be (one of link definitions only), so none is remembered.
+                if (pending_container) mark_inline_free(self, cmark_node_last_child(pending_container));
+                mark_inline_free(self, container);
+                mark_inline_free(self, cmark_node_last_child(container));
+                cmark_node_type type = cmark_node_get_type(container);
+                pending_container = type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING ? nullptr : container;
                 return nullptr;
             });
         // A paragraph goes on with every line that is not blank; a heading (a paragraph
@@ -59,7 +70,12 @@ cmark_syntax_extension* blocks_only_extension() {
 std::unique_ptr<cmark_node, NodeDeleter> parse(std::string_view source, bool full) {
     auto parser = detail::new_parser(kOptions | CMARK_OPT_SOURCEPOS, full);
     if (!full) cmark_parser_attach_syntax_extension(parser.get(), blocks_only_extension());
+    pending_container = nullptr;
     cmark_parser_feed(parser.get(), source.data(), source.size());
+    // Every line ended by a line break has been read: the paragraph of the last one asked
+    // about is marked. (A last line without a line break is read by the finish.)
+    if (pending_container) mark_inline_free(blocks_only_extension(), cmark_node_last_child(pending_container));
+    pending_container = nullptr;
     return std::unique_ptr<cmark_node, NodeDeleter>(cmark_parser_finish(parser.get()));
 }
 

@@ -168,6 +168,14 @@ TEST(MarkdownBlocks, TheMapFindsTheCodeBlocksOfAFullParse) {
              "text *a\nb* [c\nd](e)\n    more\n>     code",
              "> para\nlazy\n    more\n\n    code",
              "- item\n  more\n\n      code",
+             // paragraphs of one line in a container opened on the same line
+             "- a\n- b\n\n      code",
+             "- a\nlazy\n    more\n\n    code",
+             "> a\n\n    code\n> b",
+             "- [x]: /u\n- b\n===\n    code",
+             "1. a\n   ```\n   c\n   ```\n2. d\n   ---\n       code",
+             "- a\n  - b\n    more\n- c",
+             "> - a\n>   ```\n    code",
          }) {
         EXPECT_EQ(map_blocks(md).code_blocks, find_code_blocks(md)) << md;
     }
