@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // matter, they are those of a parse with it.
     auto prepared = pressling::prepare_markdown(text);
     check(prepared.text == pressling::insert_toc_marker(pressling::clean_markdown(text)));
-    check(prepared.code_blocks == support::markdown::find_code_blocks(prepared.text));
-    check(support::markdown::map_blocks(text).code_blocks == support::markdown::find_code_blocks(text));
+    check(prepared.code_blocks == pressling::find_code_blocks(prepared.text));
+    check(pressling::map_blocks(text).code_blocks == pressling::find_code_blocks(text));
     text = std::move(prepared.text);
     std::string version = pressling::find_version(text);
     auto prot = pressling::protect_markdown_code_and_math(text, prepared.code_blocks);

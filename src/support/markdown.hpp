@@ -1,14 +1,14 @@
 #pragma once
 // Markdown to HTML: CommonMark with the GitHub table extension (alignment written as a
 // style attribute), raw HTML kept, a single line feed rendered as a hard break, no
-// autolinks, strikethrough or tag filter. On the syntax tree this layer adds what the
-// documentation pages expect: an id on every heading, the "[TOC]" paragraph replaced
-// by a nested list of the headings, images written with alt before src, and the
-// markdown attribute (markdown="1", "block", "span" or bare) dropped from HTML blocks.
+// autolinks, strikethrough or tag filter. What a caller's pages add to that (a rewrite
+// of the text before it is parsed, an edit of the tree before it is rendered) comes in as
+// a Dialect.
+#include <cmark-gfm.h>
+
 #include <cstddef>
 #include <functional>
-#include <map>
-#include <set>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +23,32 @@ inline constexpr std::size_t default_max_table_cells = 250000;
 // with other such lines and block lines, and as text where it shares one with text.
 enum class LineRole { text, block, block_alone };
 
+// A parsed text as an edit of the caller's sees it: the nodes of the kinds an edit looks
+// at, in text order, gathered in one walk (the paragraphs are those left after block
+// lines were lifted out of them).
+struct Tree {
+    cmark_node* root = nullptr;
+    cmark_llist* extensions = nullptr;
+    std::vector<cmark_node*> paragraphs, images, html_blocks, html_inlines, headings;
+};
+
+// What a caller adds to the Markdown that every parse here reads.
+struct Dialect {
+    // The text to parse in place of `text`, or nothing to parse it as it is. `origin`, when
+    // given, gets for every line of the result the index of the line of `text` it is, or
+    // npos for a line the rewrite added; a rewrite only adds lines.
+    std::optional<std::string> (*rewrite)(std::string_view text, std::vector<size_t>* origin) = nullptr;
+    // Edits the tree before it is rendered; nodes it makes come from new_node.
+    void (*edit)(const Tree& tree) = nullptr;
+};
+
+// A node of `type` holding `literal`, in the memory of the tree being edited.
+cmark_node* new_node(cmark_node_type type, const std::string& literal);
+// Puts `new_node` where `old_node` stands and frees `old_node` and all below it.
+void replace_node(cmark_node* old_node, cmark_node* new_node);
+// The HTML of one node of the tree, as the page renders it.
+std::string render_node(cmark_node* node, const Tree& tree);
+
 struct Options {
     // The role of a line of a paragraph, given its whole text; a code block or an HTML block
     // that holds nothing but a block line stands as that line.
@@ -36,6 +62,7 @@ struct Options {
     // have. The table extension pads every row to the header's width, so a few bytes can
     // ask for millions of cells; a text with a larger table is refused before parsing.
     std::size_t max_table_cells = default_max_table_cells;
+    Dialect dialect;
 };
 
 // A code block as the renderer finds it in a text.
@@ -51,7 +78,8 @@ struct CodeBlock {
 };
 // The code blocks of `text`, fenced and indented, in text order. Throws
 // std::length_error, as render_html does, for a table over `max_table_cells`.
-std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells = default_max_table_cells);
+std::vector<CodeBlock> find_code_blocks(std::string_view text, const Dialect& dialect = {},
+                                        std::size_t max_table_cells = default_max_table_cells);
 
 // The blocks of a text from one parse: its code blocks, and the paragraphs and headings
 // that stand in no container (no list, quote or table), each as the byte range from the
@@ -61,7 +89,7 @@ struct BlockMap {
     std::vector<CodeBlock> code_blocks;
     std::vector<std::pair<size_t, size_t>> open_text;
 };
-BlockMap map_blocks(std::string_view text, std::size_t max_table_cells = default_max_table_cells);
+BlockMap map_blocks(std::string_view text, const Dialect& dialect = {}, std::size_t max_table_cells = default_max_table_cells);
 
 // Whether a line (without its line break) can begin nothing but a paragraph, where a
 // block may begin outside any container: it is then read alike as the continuation of a
@@ -79,21 +107,5 @@ std::string render_html(std::string_view text, const Options& options = {});
 // A text with its backslash escapes read, as in a link destination or title: a backslash
 // before an ASCII punctuation character goes.
 std::string read_backslash_escapes(std::string_view text);
-
-// The id base of a heading text: compatibility decomposition, non-ASCII dropped,
-// characters other than word characters, white space and "-" dropped, stripped,
-// lower-cased, and every run of "-" and white space made one "-".
-std::string slugify(std::string_view text);
-// Heading ids of one document. `unique` gives `id`, or id_1, id_2, ... (an id already
-// ending in _N counts on from N), whichever is not taken yet; never an empty id. Each
-// requested id remembers where its count stopped, so many equal headings stay linear.
-class UniqueIds {
-  public:
-    std::string unique(const std::string& id);
-
-  private:
-    std::set<std::string> used_;
-    std::map<std::string, std::string> resume_;  // requested id -> the last id given for it
-};
 
 }  // namespace support::markdown

@@ -156,11 +156,12 @@ CodeBlock read_code_block(cmark_node* node, const LineIndex& text_lines) {
 // The blocks as the renderer finds them. `allow_plain`: parsed without the table
 // extension where that finds the same code blocks, and without the inlines of longer
 // paragraphs; otherwise the one full parse that the others are checked against.
-BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool allow_plain) {
+BlockMap scan_blocks(std::string_view text, const Dialect& dialect, std::size_t max_table_cells, bool allow_plain) {
     detail::PoolUse pooled(text.size());
     std::vector<size_t> origin;
-    std::optional<std::string> opened = detail::open_markdown_blocks(text, &origin);
-    std::string_view source = opened ? std::string_view(*opened) : text;
+    std::optional<std::string> rewritten = dialect.rewrite ? dialect.rewrite(text, &origin) : std::nullopt;
+    if (!rewritten) origin.clear();
+    std::string_view source = rewritten ? std::string_view(*rewritten) : text;
     // The renderer reads a NUL byte as a three-byte replacement character: a one-byte
     // stand-in keeps its columns those of the text.
     std::string nul_free;
@@ -190,12 +191,12 @@ BlockMap scan_blocks(std::string_view text, std::size_t max_table_cells, bool al
 
 }  // namespace
 
-std::vector<CodeBlock> find_code_blocks(std::string_view text, std::size_t max_table_cells) {
-    return scan_blocks(text, max_table_cells, false).code_blocks;
+std::vector<CodeBlock> find_code_blocks(std::string_view text, const Dialect& dialect, std::size_t max_table_cells) {
+    return scan_blocks(text, dialect, max_table_cells, false).code_blocks;
 }
 
-BlockMap map_blocks(std::string_view text, std::size_t max_table_cells) {
-    return scan_blocks(text, max_table_cells, true);
+BlockMap map_blocks(std::string_view text, const Dialect& dialect, std::size_t max_table_cells) {
+    return scan_blocks(text, dialect, max_table_cells, true);
 }
 
 }  // namespace support::markdown

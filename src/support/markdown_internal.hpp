@@ -1,7 +1,7 @@
 #pragma once
 // What the Markdown renderer (markdown.cpp) and the block scan (markdown_blocks.cpp) share:
 // the parser as every parse here sets it up, the memory pool it works in, and the reading
-// of tables and of blocks opened by markdown="1".
+// of tables.
 #include <cmark-gfm.h>
 
 #include <cstddef>
@@ -43,12 +43,6 @@ std::string take_rendered(char* html);
 
 // A parser with the options and extensions of every parse here.
 std::unique_ptr<cmark_parser, ParserDeleter> new_parser(int options, bool tables = true);
-
-// Blocks opened by a tag line carrying markdown="1" hold Markdown: the text with blank
-// lines around such tags, so that the content is parsed as Markdown. `origin`, when given,
-// gets for every line of the result the index of the line of `text` it is, or npos for an
-// added blank line. Nothing when the text holds no such block.
-std::optional<std::string> open_markdown_blocks(std::string_view text, std::vector<size_t>* origin = nullptr);
 
 // Throws std::length_error for a table of more than `max_cells` cells; returns whether a
 // table can stand in the text at all.

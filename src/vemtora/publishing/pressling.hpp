@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -27,6 +29,34 @@ const brenkit::app_logging::Logger& log();
 extern const std::string_view DEFAULT_YAML_CONTENT;
 // The page, with the slots {title}, {watermark_css} and {content}, each standing once.
 extern const std::string_view PAGE_TEMPLATE;
+
+// ---- the pages' Markdown ----------------------------------------------------------
+// Markdown as the pages read it: blocks opened by a markdown attribute hold Markdown (the
+// attribute is dropped), every heading gets an id, a "[TOC]" paragraph becomes a nested
+// list of the headings, and images are written with alt before src.
+const support::markdown::Dialect& page_dialect();
+// The HTML body of a text, without a line feed at its end; throws as
+// support::markdown::render_html does.
+std::string markdown_to_html(std::string_view text, support::markdown::Options options = {});
+// The blocks and the code blocks of a text, as the pages read it.
+support::markdown::BlockMap map_blocks(std::string_view text);
+std::vector<support::markdown::CodeBlock> find_code_blocks(std::string_view text);
+
+// The id base of a heading text: compatibility decomposition, non-ASCII dropped,
+// characters other than word characters, white space and "-" dropped, stripped,
+// lower-cased, and every run of "-" and white space made one "-".
+std::string slugify(std::string_view text);
+// Heading ids of one document. `unique` gives `id`, or id_1, id_2, ... (an id already
+// ending in _N counts on from N), whichever is not taken yet; never an empty id. Each
+// requested id remembers where its count stopped, so many equal headings stay linear.
+class UniqueIds {
+  public:
+    std::string unique(const std::string& id);
+
+  private:
+    std::set<std::string> used_;
+    std::map<std::string, std::string> resume_;  // requested id -> the last id given for it
+};
 
 // ---- code and math protection ----------------------------------------------------
 struct CodePlaceholder {

@@ -240,7 +240,7 @@ bool insert_marker(std::string& text, std::vector<CodeBlock>& blocks, const Bloc
 PreparedMarkdown prepare_markdown(std::string_view text) {
     std::string normalized = support::normalize_newlines(text);
     fence_front_matter(normalized);
-    BlockMap source = support::markdown::map_blocks(normalized);
+    BlockMap source = map_blocks(normalized);
     Cleaned cleaned = clean_outside_code(normalized, source);
     PreparedMarkdown out{std::move(cleaned.text), std::move(cleaned.blocks)};
     bool kept;
@@ -252,11 +252,11 @@ PreparedMarkdown prepare_markdown(std::string_view text) {
             return it->second;
         });
     } else {
-        BlockMap again = support::markdown::map_blocks(out.text);
+        BlockMap again = map_blocks(out.text);
         out.code_blocks = again.code_blocks;
         kept = insert_marker(out.text, out.code_blocks, again, [](size_t at) { return std::optional<size_t>(at); });
     }
-    if (!kept) out.code_blocks = support::markdown::find_code_blocks(out.text);
+    if (!kept) out.code_blocks = find_code_blocks(out.text);
     return out;
 }
 
@@ -294,12 +294,12 @@ void fence_front_matter(std::string& text) {
 std::string clean_markdown(std::string_view text) {
     std::string normalized = support::normalize_newlines(text);
     fence_front_matter(normalized);
-    return clean_outside_code(normalized, support::markdown::map_blocks(normalized)).text;
+    return clean_outside_code(normalized, map_blocks(normalized)).text;
 }
 
 std::string insert_toc_marker(std::string_view text) {
     std::string out(text);
-    BlockMap map = support::markdown::map_blocks(text);
+    BlockMap map = map_blocks(text);
     insert_marker(out, map.code_blocks, map, [](size_t at) { return std::optional<size_t>(at); });
     return out;
 }

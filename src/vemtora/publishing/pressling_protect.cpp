@@ -607,7 +607,7 @@ bool replace_environments(std::string& out, std::string_view s, const OnMatch& o
 Protected protect_markdown_code_and_math(std::string_view md_content) {
     std::vector<support::markdown::CodeBlock> blocks;
     try {
-        blocks = support::markdown::find_code_blocks(md_content);
+        blocks = find_code_blocks(md_content);
     } catch (const std::exception& e) {
         log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
         return {std::string(md_content), {}, {}};
@@ -847,7 +847,7 @@ std::string render_markdown(std::string_view protected_text, const std::vector<C
             else out += *source;
         });
     };
-    std::string html = support::markdown::render_html(
+    std::string html = markdown_to_html(
         tokenized, {.line_role = line_role, .link_text = as_written});
     return untokenize(html, [](std::string& out, char32_t, std::string_view item) { out += item; });
 }

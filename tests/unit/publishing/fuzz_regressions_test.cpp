@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "brenkit/app_logging.hpp"
-#include "support/markdown.hpp"
+#include "vemtora/publishing/pressling.hpp"
 #include "vemtora/publishing/varnel.hpp"
 
 namespace varnel = vemtora::varnel;
@@ -22,15 +22,15 @@ TEST(FuzzRegressions, EntryThatIsABareRootTakesTheMatchedFile) {
 TEST(FuzzRegressions, ImageInsideAnImageText) {
     // The inner image is part of the outer one's text; writing the outer one first freed
     // the inner one before it was written.
-    EXPECT_EQ(support::markdown::render_html("![![a](in.png) b](out.png)"),
+    EXPECT_EQ(vemtora::pressling::markdown_to_html("![![a](in.png) b](out.png)"),
               R"(<p><img alt="a b" src="out.png" /></p>)");
-    EXPECT_EQ(support::markdown::render_html("[![x](a.png)](page.html)"),
+    EXPECT_EQ(vemtora::pressling::markdown_to_html("[![x](a.png)](page.html)"),
               R"(<p><a href="page.html"><img alt="x" src="a.png" /></a></p>)");
 }
 
 TEST(FuzzRegressions, RawHtmlInsideImageTextAndHeadings) {
     // Replacing an image or a heading frees the raw HTML inside it: the markdown
     // attribute is dropped from it before that.
-    EXPECT_EQ(support::markdown::render_html("![a <em markdown>b</em>](x.png)"), R"(<p><img alt="a b" src="x.png" /></p>)");
-    EXPECT_EQ(support::markdown::render_html("# a <span markdown=\"1\">b</span>"), R"(<h1 id="a-b">a <span>b</span></h1>)");
+    EXPECT_EQ(vemtora::pressling::markdown_to_html("![a <em markdown>b</em>](x.png)"), R"(<p><img alt="a b" src="x.png" /></p>)");
+    EXPECT_EQ(vemtora::pressling::markdown_to_html("# a <span markdown=\"1\">b</span>"), R"(<h1 id="a-b">a <span>b</span></h1>)");
 }

@@ -224,7 +224,7 @@ TEST(PresslingImages, AmpersandsInPathsAreFound) {
     const std::string data = "data:image/png;base64,iVBORw0KGgo=";
     brenkit::app_logging::Capture capture;
     std::string md = "![x](Tasks%20&%20Sprints%201a2b/Untitled.png) ![q](Q&A.png) ![e](Q&amp;A.png)";
-    EXPECT_EQ(embed_images_in_html(support::markdown::render_html(md), dir / "notes.md",
+    EXPECT_EQ(embed_images_in_html(vemtora::pressling::markdown_to_html(md), dir / "notes.md",
                                    &PresslingConverter::_encode_image_base64),
               "<p><img alt=\"x\" src=\"" + data + "\" /> <img alt=\"q\" src=\"" + data + "\" /> <img alt=\"e\" src=\"" +
                   data + "\" /></p>");

@@ -176,7 +176,7 @@ TEST(PresslingPrepare, CodeBlocksAreThoseOfThePreparedText) {
          }) {
         PreparedMarkdown prepared = prepare_markdown(md);
         EXPECT_EQ(prepared.text, insert_toc_marker(clean_markdown(md))) << md;
-        EXPECT_EQ(prepared.code_blocks, support::markdown::find_code_blocks(prepared.text)) << md;
+        EXPECT_EQ(prepared.code_blocks, find_code_blocks(prepared.text)) << md;
     }
 }
 

@@ -315,7 +315,7 @@ TEST(PresslingRender, LinksKeepTheirTextAsWritten) {
              "[q](http://x/$a\\_b$ \"\\(t\\) \\[u\\]\")",
              "<https://x.org/\\(a\\)/$b\\_c$>",
          }) {
-        EXPECT_EQ(page_of(md), support::markdown::render_html(md)) << md;
+        EXPECT_EQ(page_of(md), vemtora::pressling::markdown_to_html(md)) << md;
     }
 }
 
