@@ -30,6 +30,15 @@ void commit_all(th::AgentWorkspace& ws) {
     th::git(ws.work, {"commit", "-q", "-m", "files"});
 }
 
+// A repository with sendrift's goal and skill committed and a change for it to commit.
+void sendrift_change(th::AgentWorkspace& ws) {
+    th::init_repo(ws.work);
+    th::write_file(ws.work / "_agy/goal/sendrift-goal.yaml", "goal\n");
+    th::write_file(ws.work / "_agy/skill/sendrift-expert.yaml", "skill\n");
+    commit_all(ws);
+    th::write_file(ws.work / "README.md", "changed\n");
+}
+
 }  // namespace
 
 TEST(TerminalTextCli, OutsideTextIsShownWithItsControlCharactersVisible) {
@@ -90,11 +99,7 @@ TEST(TerminalTextCli, OutsideTextIsShownWithItsControlCharactersVisible) {
          {"  1. " + osc52_shown + " (資料夾)\n"}, {"✅ 從現有 README.md 解析出作者: Dev\\e[2J Team\n"}},
         {"sendrift untracked files and commit message",
          [](auto& ws) {
-             th::init_repo(ws.work);
-             th::write_file(ws.work / "_agy/goal/sendrift-goal.yaml", "goal\n");
-             th::write_file(ws.work / "_agy/skill/sendrift-expert.yaml", "skill\n");
-             commit_all(ws);
-             th::write_file(ws.work / "README.md", "changed\n");
+             sendrift_change(ws);
              th::write_file(ws.work / "un\x1b[31mtracked.txt", "x\n");
              ws.agent_writes("feat: x\x1b]0;pwned\x07\n\nbody\tline\n");
          },
@@ -114,11 +119,7 @@ TEST(TerminalTextCli, OutsideTextIsShownWithItsControlCharactersVisible) {
          {"  1. invoice\\u202edm.exe.md\n", "  2. \\u2067a\\u2069.md\n"}, {}},
         {"sendrift commit message that reorders itself",
          [](auto& ws) {
-             th::init_repo(ws.work);
-             th::write_file(ws.work / "_agy/goal/sendrift-goal.yaml", "goal\n");
-             th::write_file(ws.work / "_agy/skill/sendrift-expert.yaml", "skill\n");
-             commit_all(ws);
-             th::write_file(ws.work / "README.md", "changed\n");
+             sendrift_change(ws);
              ws.agent_writes("fix: access \u202Enimda\u202C check\n");
          },
          {"sendrift"}, "n\n",
