@@ -618,7 +618,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content) {
 Protected protect_markdown_code_and_math(std::string_view md_content,
                                          const std::vector<support::markdown::CodeBlock>& code_blocks) {
     Protected result;
-    result.text = std::string(md_content);
+    bool text_taken = false;  // result.text holds the text, so a failure from here on keeps it
     auto& code = result.code_placeholders;
     auto& math = result.math_placeholders;
     try {
@@ -645,6 +645,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
         }
         put_spans(md_content.substr(copied));
         result.text = std::move(text);
+        text_taken = true;
 
         PlaceholderIndex code_index(code);
         auto math_replacer = [&](bool is_block) {
@@ -680,10 +681,13 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
                 return placeholder;
             };
         };
-        // Each pass on the text the one before left.
-        auto pass = [&result](auto replace) {
-            std::string out;
-            if (replace(out, std::string_view(result.text))) result.text = std::move(out);
+        // Each pass on the text the one before left, written into the spare buffer that the
+        // pass before gave up: the text is allocated twice, not once per kind of formula.
+        std::string spare;
+        spare.reserve(result.text.size() + result.text.size() / 8);
+        auto pass = [&result, &spare](auto replace) {
+            spare.clear();
+            if (replace(spare, std::string_view(result.text))) result.text.swap(spare);
         };
         pass([&](std::string& out, std::string_view t) {
             return replace_delimited_formulas(out, t, "$$", "$$", true, math_replacer(true));
@@ -711,6 +715,7 @@ Protected protect_markdown_code_and_math(std::string_view md_content,
             log().info(fmt::format("✅ 成功保護 {} 個程式碼區塊與 {} 個數學公式。", code.size(), math.size()));
     } catch (const std::exception& e) {
         log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
+        if (!text_taken) result.text = std::string(md_content);
     }
     return result;
 }
