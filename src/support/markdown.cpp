@@ -533,9 +533,11 @@ bool check_table_sizes(std::string_view text, size_t max_cells) {
     };
     while (pos < text.size()) {
         std::string_view line = next_line();
-        tables = tables || (previous_text && delimiter_columns(line) > 0);
+        // The row is read once for both questions, and not at all when neither asks.
+        const std::uint64_t delimiter = !previous_blank || (previous_text && !tables) ? delimiter_columns(line) : 0;
+        tables = tables || (previous_text && delimiter > 0);
         previous_text = !is_renderer_blank(line);
-        std::uint64_t columns = previous_blank ? 0 : delimiter_columns(line);
+        std::uint64_t columns = previous_blank ? 0 : delimiter;
         previous_blank = is_blank_line(line);
         if (columns == 0) continue;
         std::uint64_t rows = 1;  // the header
