@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include <unicode/unistr.h>
-#include <unicode/locid.h>
+#include "support/unicode.hpp"
 
 namespace support {
 
@@ -193,11 +192,7 @@ std::string lower(std::string_view s) {
         }
     }
     if (ascii) return ascii_lower(s);
-    auto u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-    u.toLower(icu::Locale::getRoot());
-    std::string out;
-    u.toUTF8String(out);
-    return out;
+    return unicode::lower(s);
 }
 
 std::string ascii_lower(std::string_view s) {

@@ -1,7 +1,6 @@
 #include "vemtora/core/mindrel.hpp"
 
 #include <fmt/format.h>
-#include <unicode/uchar.h>
 
 #include <stdexcept>
 
@@ -15,6 +14,7 @@
 #include "support/regex.hpp"
 #include "support/sequence_matcher.hpp"
 #include "support/text.hpp"
+#include "support/unicode.hpp"
 
 namespace vemtora::mindrel {
 
@@ -220,18 +220,13 @@ bool is_safe_skill_name(const std::string& name) {
     return !p.is_absolute() && !p.has_root_name() && !p.has_root_directory();
 }
 
-bool is_unicode_digit(char32_t c) {
-    const auto type = u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_NUMERIC_TYPE);
-    return type == U_NT_DECIMAL || type == U_NT_DIGIT;
-}
-
 std::string reformat_prompt_line(const std::string& line) {
     const std::string_view trimmed = support::strip(line);
     if (trimmed.empty()) return "";
     std::vector<char32_t> chars;
     for (size_t pos = 0; pos < trimmed.size() && chars.size() < 3;) chars.push_back(support::next_code_point(trimmed, pos));
     const bool numbered =
-        is_unicode_digit(chars[0]) && ((chars.size() > 1 && chars[1] == U'.') || (chars.size() > 2 && chars[2] == U'.'));
+        support::unicode::is_digit(chars[0]) && ((chars.size() > 1 && chars[1] == U'.') || (chars.size() > 2 && chars[2] == U'.'));
     if (numbered || chars[0] == U'-' || chars[0] == U'*') return line;
     return "- " + std::string(trimmed);
 }

@@ -1,10 +1,9 @@
 #include "vemtora/core/registration.hpp"
 
-#include <unicode/uchar.h>
-
 #include "brenkit/fileIO.hpp"
 #include "support/paths.hpp"
 #include "support/text.hpp"
+#include "support/unicode.hpp"
 #include "vemtora/core/answers.hpp"
 #include "vemtora/core/output_places.hpp"
 #include "vemtora/core/prompt_text.hpp"
@@ -23,7 +22,7 @@ std::string capitalized(std::string_view part) {
     size_t pos = 0;
     char32_t first = support::next_code_point(part, pos);
     std::string out;
-    support::append_utf8(out, static_cast<char32_t>(u_totitle(static_cast<UChar32>(first))));
+    support::append_utf8(out, support::unicode::title_case(first));
     return out + support::lower(part.substr(pos));
 }
 

@@ -3,8 +3,6 @@
 // src, and blocks opened by a markdown attribute (markdown="1", "block", "span" or bare)
 // read as Markdown, the attribute dropped from the page.
 #include <cmark-gfm.h>
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <optional>
@@ -17,6 +15,7 @@
 #include "support/markdown.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
+#include "support/unicode.hpp"
 #include "vemtora/publishing/pressling.hpp"
 
 namespace vemtora::pressling {
@@ -396,19 +395,9 @@ std::vector<support::markdown::CodeBlock> find_code_blocks(std::string_view text
 }
 
 std::string slugify(std::string_view text) {
-    UErrorCode status = U_ZERO_ERROR;
     // ASCII text is its own decomposition.
     bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const icu::Normalizer2* nfkd = ascii ? nullptr : icu::Normalizer2::getNFKDInstance(status);
-    std::string decomposed;
-    if (ascii) {
-        decomposed = std::string(text);
-    } else if (U_SUCCESS(status)) {
-        icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-        icu::UnicodeString n = nfkd->normalize(u, status);
-        if (U_SUCCESS(status)) n.toUTF8String(decomposed);
-    }
-    if (!U_SUCCESS(status)) decomposed = std::string(text);
+    const std::string decomposed = ascii ? std::string(text) : support::unicode::nfkd(text);
     std::string kept;
     for (char c : decomposed) {
         if (static_cast<unsigned char>(c) >= 0x80) continue;  // non-ASCII is dropped

@@ -1,12 +1,11 @@
 // File-name families, version keys and the move of index entries to their newest files.
-#include <unicode/uchar.h>
-
 #include <unordered_map>
 #include <unordered_set>
 
 #include "support/paths.hpp"
 #include "support/regex.hpp"
 #include "support/text.hpp"
+#include "support/unicode.hpp"
 #include "vemtora/publishing/varnel.hpp"
 
 namespace vemtora::varnel {
@@ -58,7 +57,7 @@ std::optional<std::string> decimal_digits(std::string_view digits) {
     std::string ascii;
     size_t pos = 0;
     while (pos < digits.size()) {
-        int value = u_charDigitValue(static_cast<UChar32>(support::next_code_point(digits, pos)));
+        int value = support::unicode::digit_value(support::next_code_point(digits, pos));
         if (value < 0 || value > 9) return std::nullopt;
         if (ascii.empty() && value == 0) continue;
         ascii += static_cast<char>('0' + value);

@@ -1,10 +1,9 @@
 // Texts of the README assistant: folder keys, the setup.py version and the prompts.
-#include <unicode/uchar.h>
-
 #include <cctype>
 
 #include "support/regex.hpp"
 #include "support/text.hpp"
+#include "support/unicode.hpp"
 #include "vemtora/core/prompt_text.hpp"
 #include "vemtora/release/quillary_detail.hpp"
 
@@ -15,9 +14,9 @@ std::string name_key(std::string_view name) {
     size_t pos = 0;
     while (pos < name.size()) {
         size_t start = pos;
-        auto c = static_cast<UChar32>(support::next_code_point(name, pos));
+        char32_t c = support::next_code_point(name, pos);
         // Letters of every script (ideographs included) and every numeric character.
-        if (u_isalpha(c) || u_getNumericValue(c) != U_NO_NUMERIC_VALUE) kept.append(name.substr(start, pos - start));
+        if (support::unicode::is_letter(c) || support::unicode::has_numeric_value(c)) kept.append(name.substr(start, pos - start));
     }
     return support::lower(kept);
 }

@@ -1,9 +1,8 @@
 // Version numbering from git tags. Numbers have no upper bound, so they are kept as
 // decimal text and bumped digit by digit: no proposal is ever wrapped or truncated.
-#include <unicode/uchar.h>
-
 #include "support/regex.hpp"
 #include "support/text.hpp"
+#include "support/unicode.hpp"
 #include "vemtora/release/quillary_detail.hpp"
 
 namespace vemtora::quillary {
@@ -17,7 +16,7 @@ std::string decimal_value(std::string_view digits) {
     size_t pos = 0;
     while (pos < digits.size()) {
         char32_t c = support::next_code_point(digits, pos);
-        int value = u_charDigitValue(static_cast<UChar32>(c));
+        int value = support::unicode::digit_value(c);
         if (value < 0) value = 0;  // unreachable for a \d run
         if (out.empty() && value == 0) continue;
         out.push_back(static_cast<char>('0' + value));
