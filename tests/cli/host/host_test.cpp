@@ -23,7 +23,8 @@ TEST(HostCli, UnknownCommandIsAUsageError) {
 
 #ifdef __linux__
 // What only a download (libcurl), a package (libzip) or text beyond ASCII (ICU) needs is
-// loaded when it is needed: the program starts without them and the libraries they bring in.
+// loaded when it is needed, and the C++ runtime and fmt are inside the program: it starts
+// with the C library alone, without the relocations of the others.
 TEST(HostCli, StartsWithoutTheLibrariesFewRunsNeed) {
     th::TempDir dir;
     th::Outcome r = th::run({.args = {th::vemtora_binary().string()}, .cwd = dir.path(), .program = "ldd"});
