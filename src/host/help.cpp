@@ -427,4 +427,54 @@ std::string group_page(const std::vector<CommandDecl>& decls, size_t width) {
     return f.value();
 }
 
+std::optional<std::string_view> compiled_page(CompiledPages pages, std::string_view command, size_t width) {
+    if (width != compiled_width) return std::nullopt;
+    for (const auto& page : pages)
+        if (page.command == command) return page.text;
+    return std::nullopt;
+}
+
+namespace {
+
+// A C++ string literal of any bytes: what is not printable ASCII in octal escapes of three
+// digits (which no following digit can lengthen), a new literal after each line feed.
+std::string cpp_literal(std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += i + 1 < text.size() ? "\\n\"\n     \"" : "\\n";
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            out += '\\';
+            out += static_cast<char>('0' + (c >> 6));
+            out += static_cast<char>('0' + ((c >> 3) & 7));
+            out += static_cast<char>('0' + (c & 7));
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string compiled_pages_source(const std::vector<CommandDecl>& decls) {
+    std::string out =
+        "// Made by vemtora-help-pages when the program was built: every help page at the width of\n"
+        "// a page without a terminal.\n"
+        "#include \"host/help.hpp\"\n\n"
+        "namespace {\n\n"
+        "constexpr host::help::CompiledPage pages[] = {\n";
+    auto add = [&out](std::string_view command, const std::string& page) {
+        out += "    {" + cpp_literal(command) + ",\n     " + cpp_literal(page) + "},\n";
+    };
+    add("", group_page(decls, compiled_width));
+    for (const auto& decl : decls) add(decl.name, command_page(decl, compiled_width));
+    out += "};\n\n}  // namespace\n\nconst host::help::CompiledPages host::help::compiled_pages{pages};\n";
+    return out;
+}
+
 }  // namespace host::help

@@ -2,6 +2,8 @@
 // Help pages laid out the way click lays them out: usage line, help text, the options
 // as a two-column list, then the epilog, with paragraph-aware wrapping in which a
 // paragraph that starts with a line holding only "\b" keeps its lines as written.
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,5 +41,21 @@ std::string group_usage();                           // "Usage: vemtora [OPTIONS
 // The whole page, ending with one line feed.
 std::string command_page(const CommandDecl& decl, size_t width);
 std::string group_page(const std::vector<CommandDecl>& decls, size_t width);
+
+// Pages made when the program was built, at the width that a page has without a terminal
+// or on one of 80 columns or more: a run that shows one of them formats nothing.
+inline constexpr size_t compiled_width = 78;
+struct CompiledPage {
+    std::string_view command;  // "" for the program's own page
+    std::string_view text;
+};
+using CompiledPages = std::span<const CompiledPage>;
+// The program's: made by vemtora-help-pages from the commands it offers (none in a cross
+// build, which cannot run what it builds).
+extern const CompiledPages compiled_pages;
+// The compiled page of `command` ("" for the program's own) when it was made at `width`.
+std::optional<std::string_view> compiled_page(CompiledPages pages, std::string_view command, size_t width);
+// The C++ source of the program's compiled pages, the program's own page first.
+std::string compiled_pages_source(const std::vector<CommandDecl>& decls);
 
 }  // namespace host::help

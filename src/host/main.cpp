@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/help.hpp"
 #include "host/registry.hpp"
 #include "support/console.hpp"
 #include "support/interrupt.hpp"
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args = support::program_arguments(argc, argv);
     int status = 0;
     try {
-        status = host::run_host(args);
+        status = host::run_host(args, host::help::compiled_pages);
     } catch (const support::Interrupted& interrupt) {
         // The child is gone and every clean-up on the way up has run; nothing that a
         // child started may run on after the program.

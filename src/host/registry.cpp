@@ -16,7 +16,21 @@ namespace host {
 
 namespace {
 
-void show(const std::string& page) { support::echo(page, support::Stream::out, false); }
+void show(std::string_view page) { support::echo(page, support::Stream::out, false); }
+
+// The commands, built only where a run needs them: a page compiled into the program needs none.
+using Commands = std::function<const std::vector<CommandDecl>&()>;
+
+// The program's page, or a command's: the one compiled into the program where it was made
+// at this width, else made now.
+void show_page(help::CompiledPages compiled, const Commands& commands, const CommandDecl* command) {
+    const size_t width = help::page_width();
+    if (auto page = help::compiled_page(compiled, command ? std::string_view(command->name) : "", width)) {
+        show(*page);
+        return;
+    }
+    show(command ? help::command_page(*command, width) : help::group_page(commands(), width));
+}
 
 void report_usage_error(const UsageError& e) {
     std::string usage = e.command() ? help::command_usage(*e.command()) : help::group_usage();
@@ -26,9 +40,9 @@ void report_usage_error(const UsageError& e) {
 }
 
 // The program's own options come before the command name; only --help is known.
-int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::string>& args) {
+int dispatch(const Commands& commands, help::CompiledPages compiled, const std::vector<std::string>& args) {
     if (args.empty()) {
-        show(help::group_page(decls, help::page_width()));
+        show_page(compiled, commands, nullptr);
         return 0;
     }
     std::deque<std::string> rest(args.begin(), args.end());
@@ -47,12 +61,13 @@ int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::strin
         throw UsageError(nullptr, no_such_option(arg.substr(0, 2)));
     }
     if (want_help) {
-        show(help::group_page(decls, help::page_width()));
+        show_page(compiled, commands, nullptr);
         return 0;
     }
     if (rest.empty()) throw UsageError(nullptr, "Missing command.");
     std::string name = rest.front();
     rest.pop_front();
+    const std::vector<CommandDecl>& decls = commands();
     auto decl = std::find_if(decls.begin(), decls.end(), [&](const CommandDecl& d) { return d.name == name; });
     if (decl == decls.end()) throw UsageError(nullptr, "No such command " + help::quoted(name) + ".");
 
@@ -60,7 +75,7 @@ int dispatch(const std::vector<CommandDecl>& decls, const std::vector<std::strin
     if (decl->on_load) decl->on_load(command_args);
     ParsedCommand parsed = parse_command_args(*decl, command_args);
     if (parsed.help) {
-        show(help::command_page(*decl, help::page_width()));
+        show_page(compiled, commands, &*decl);
         return 0;
     }
     return decl->entry ? decl->entry(parsed.values) : 0;
@@ -94,11 +109,11 @@ int guarded(const std::function<int()>& run) {
 }  // namespace
 
 int run_commands(const std::vector<CommandDecl>& decls, const std::vector<std::string>& args) {
-    return guarded([&] { return dispatch(decls, args); });
+    return guarded([&] { return dispatch([&decls]() -> const std::vector<CommandDecl>& { return decls; }, {}, args); });
 }
 
-int run_host(const std::vector<std::string>& args) {
-    return guarded([&] { return dispatch(commands(), args); });
+int run_host(const std::vector<std::string>& args, help::CompiledPages compiled) {
+    return guarded([&] { return dispatch(commands, compiled, args); });
 }
 
 }  // namespace host

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "harness.hpp"
+#include "host/help.hpp"
 #include "host/registry.hpp"
 
 namespace fs = std::filesystem;
@@ -33,6 +34,9 @@ TEST(HostCli, StartsWithoutTheLibrariesFewRunsNeed) {
     std::vector<std::string> loaded_later = {"libcurl", "libzip", "libcrypto", "libssl", "libbz2", "libicu", "libfmt"};
 #ifdef VEMTORA_STATIC_CXX_RUNTIME
     loaded_later.push_back("libstdc++");
+#endif
+    for (const auto& library : loaded_later) EXPECT_THAT(r.out, Not(HasSubstr(library)));
+}
 #endif
 
 // A standard stream the program was started without is the null device, as it is for
@@ -249,4 +253,21 @@ TEST(HostCli, HelpPagesAreTheirGoldenCopies) {
     std::set<std::string> files;
     for (const auto& entry : th::fs::directory_iterator(golden)) files.insert(entry.path().filename().string());
     EXPECT_EQ(files, copies);
+}
+
+// The pages above come with the program; on a narrower terminal every page is laid out
+// anew at its width.
+TEST(HostCli, HelpPagesFollowANarrowerWidth) {
+    std::vector<std::pair<std::vector<std::string>, std::string>> pages = {
+        {{"--help"}, host::help::group_page(host::commands(), 58)}};
+    for (const auto& command : host::commands())
+        pages.push_back({{command.name, "--help"}, host::help::command_page(command, 58)});
+    th::TempDir dir;
+    for (const auto& [args, page] : pages) {
+        SCOPED_TRACE(args.front());
+        th::Outcome r = th::run({.args = args, .cwd = dir.path(), .env = {{"COLUMNS", "60"}}});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, page);
+        EXPECT_NE(r.out, th::read_file(th::source_dir() / "tests/golden/help" / (args.size() == 1 ? "vemtora.txt" : args.front() + ".txt")));
+    }
 }
