@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libcli11-dev libyaml-cpp-dev libfmt-dev libspdlog-dev libpcre2-dev libicu-dev
-  libcmark-gfm-dev libcmark-gfm-extensions-dev libcurl4-openssl-dev libzip-dev
+  libcmark-gfm-dev libcmark-gfm-extensions-dev libcurl4-openssl-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev clang-tools
   bash python3
 )

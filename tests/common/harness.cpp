@@ -529,6 +529,14 @@ std::vector<std::vector<std::string>> fake_agy_calls(const fs::path& argv_file) 
     return calls;
 }
 
+namespace {
+
+std::string method_name(zip_uint16_t method) {
+    return method == ZIP_CM_DEFLATE ? "deflate" : method == ZIP_CM_STORE ? "stored" : "other";
+}
+
+}  // namespace
+
 std::vector<std::string> zip_listing(const fs::path& archive) {
     int error = 0;
     zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &error);
@@ -537,10 +545,37 @@ std::vector<std::string> zip_listing(const fs::path& archive) {
     for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
         zip_stat_t st;
         zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
-        std::string method = st.comp_method == ZIP_CM_DEFLATE ? "deflate" : st.comp_method == ZIP_CM_STORE ? "stored" : "other";
-        out.push_back(std::string(st.name) + ":" + method);
+        out.push_back(std::string(st.name) + ":" + method_name(st.comp_method));
     }
     zip_close(za);
+    return out;
+}
+
+std::optional<std::vector<ZipMember>> zip_members(const fs::path& archive) {
+    int error = 0;
+    zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (!za) return std::nullopt;
+    std::vector<ZipMember> out;
+    bool whole = true;
+    for (zip_uint64_t i = 0; whole && i < static_cast<zip_uint64_t>(zip_get_num_entries(za, 0)); ++i) {
+        zip_stat_t st;
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_t* file = nullptr;
+        whole = zip_stat_index(za, i, 0, &st) == 0 && zip_file_get_external_attributes(za, i, 0, &system, &attributes) == 0 &&
+                (file = zip_fopen_index(za, i, 0)) != nullptr;
+        if (!whole) break;
+        ZipMember member{st.name, method_name(st.comp_method), std::string(st.size, '\0'), st.mtime,
+                         system == ZIP_OPSYS_UNIX ? attributes >> 16 : 0};
+        // Reading one byte past the end makes libzip compare the checksum and the size.
+        std::string rest(1, '\0');
+        whole = zip_fread(file, member.content.data(), st.size) == static_cast<zip_int64_t>(st.size) &&
+                zip_fread(file, rest.data(), 1) == 0;
+        zip_fclose(file);
+        out.push_back(std::move(member));
+    }
+    zip_close(za);
+    if (!whole) return std::nullopt;
     return out;
 }
 

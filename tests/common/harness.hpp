@@ -198,6 +198,16 @@ class FakeAgent {
 // The entries of a zip archive in archive order, each as "name:deflate" or "name:stored"
 // (other methods "name:other"); {"<cannot open>"} when the archive cannot be read.
 std::vector<std::string> zip_listing(const fs::path& archive);
+// Every entry of a zip archive in archive order, read back by libzip (which checks each
+// one's checksum and size); nothing when the archive or an entry cannot be read.
+struct ZipMember {
+    std::string name;
+    std::string method;  // "deflate", "stored" or "other"
+    std::string content;
+    time_t mtime = 0;
+    unsigned mode = 0;  // the Unix mode kept in the entry's external attributes
+};
+std::optional<std::vector<ZipMember>> zip_members(const fs::path& archive);
 
 // A working copy for the AI commands: `work` is the current folder of every run,
 // `repo` the maker's repository (served to the runs as VEMTORA_REPO_BASE_URL), and the

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <map>
+#include <random>
 
 #include "brenkit/app_logging.hpp"
 #include "common/harness.hpp"
@@ -97,6 +100,57 @@ TEST(VarnelPackage, DeflatesAtTheUsualLevel) {
         ++entries;
     }
     EXPECT_EQ(entries, 2u);
+}
+
+// What is compressed already (known by its kind: pictures, video, archives) is stored as it
+// is, which deflate would only make larger; the rest is deflated, each member by the
+// package's one compressor in turn. Every member reads back whole, with its file's time
+// and mode, whatever the members before it were.
+TEST(VarnelPackage, StoresWhatIsCompressedAlreadyAndDeflatesTheRest) {
+    th::TempDir dir;
+    std::mt19937 random(7);
+    auto noise = [&random](size_t size) {
+        std::string bytes(size, '\0');
+        for (auto& c : bytes) c = static_cast<char>(random());
+        return bytes;
+    };
+    std::string page;
+    for (int i = 0; page.size() < 300000; ++i) page += "<p>Paragraph " + std::to_string(i * 7919 % 1000) + " of the page.</p>\n";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"photo.PNG", noise(100000)}, {"page.html", page},          {"empty.txt", ""},
+        {"clip.mp4", noise(3000)},    {"one.txt", "x"},             {"bundle.zip", noise(70000)},
+        {"noise.bin", noise(70000)},  {"notes.md", page.substr(0, 5000)},
+    };
+    const std::map<std::string, std::string> methods = {
+        {"photo.PNG", "stored"}, {"clip.mp4", "stored"},   {"bundle.zip", "stored"},  {"page.html", "deflate"},
+        {"empty.txt", "deflate"}, {"one.txt", "deflate"}, {"noise.bin", "deflate"}, {"notes.md", "deflate"}};
+    std::vector<std::string> paths;
+    const auto time = std::chrono::file_clock::now() - std::chrono::hours(24 * 400);
+    for (const auto& [name, content] : files) {
+        th::write_file(dir / name, content);
+        fs::last_write_time(dir / name, time);
+        paths.push_back((dir / name).string());
+    }
+    fs::permissions(dir / "page.html", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(dir / "photo.PNG", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec);
+    brenkit::app_logging::Capture quiet;
+    auto written = zip_latest_version_files(paths, "package.zip", (dir / "out").string());
+    ASSERT_TRUE(written);
+    auto members = th::zip_members(*written);
+    ASSERT_TRUE(members) << "the package does not read back whole";
+    ASSERT_EQ(members->size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto& [name, content] = files[i];
+        const auto& member = (*members)[i];
+        SCOPED_TRACE(name);
+        EXPECT_EQ(member.name, name);
+        EXPECT_EQ(member.method, methods.at(name));
+        EXPECT_TRUE(member.content == content);
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+        EXPECT_EQ(member.mode, st.st_mode);
+        EXPECT_LE(std::abs(member.mtime - st.st_mtime), 2);  // the archive keeps even seconds
+    }
 }
 
 TEST(VarnelPackage, NothingToPackWritesNothing) {
