@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <yaml-cpp/yaml.h>
+
 #include "brenkit/app_logging.hpp"
 #include "support/files.hpp"
 
@@ -21,5 +23,10 @@ void refuse_write_out_of_working_copy(const std::filesystem::path& path);
 // not be written back into a configuration, a page or an archive as it is) are each named
 // in a warning through `log`, and the walk goes on with the rest.
 std::vector<support::FolderEntry> walk_entries(const std::filesystem::path& folder, const app_logging::Logger& log);
+
+// A document as save_yaml_config writes it: the text of yaml-cpp's emitter (emit_yaml),
+// which dump_yaml writes itself for a mapping of simple scalars.
+std::string dump_yaml(const YAML::Node& data);
+std::string emit_yaml(const YAML::Node& data);
 
 }  // namespace brenkit::fileIO

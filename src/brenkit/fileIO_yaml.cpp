@@ -2,6 +2,7 @@
 // configurations back so that they read the same.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 #include <unordered_map>
@@ -194,6 +195,9 @@ const support::Regex& float_re() {
 
 ScalarKind resolve_plain(const std::string& s) {
     if (s.empty() || s == "~" || s == "null" || s == "Null" || s == "NULL") return ScalarKind::null;
+    // Every truth value and number begins with one of these; a text that begins otherwise
+    // (a configuration's keys) needs no pattern.
+    if (std::string_view("yYnNtTfFoO+-.0123456789").find(s[0]) == std::string_view::npos) return ScalarKind::text;
     if (bool_re().full_match(s)) return ScalarKind::boolean;
     if (int_re().full_match(s)) return ScalarKind::integer;
     if (float_re().full_match(s)) return ScalarKind::floating;
@@ -322,14 +326,25 @@ bool bool_or(const YAML::Node& node, bool fallback) {
 
 namespace {
 
+// Nodes sharing one node are told apart by the address of their data: every node that
+// shares data returns the same scalar storage, whatever its kind. A node without data
+// (built empty in code) has none of its own and is never shared.
+const void* identity(const YAML::Node& node) {
+    static const std::string* const no_data = &YAML::Node().Scalar();
+    if (!defined(node)) return nullptr;
+    const void* id = &node.Scalar();
+    return id == no_data ? nullptr : id;
+}
+
+// A text is written in double quotes, except a key that reads back as a text without them.
+bool written_quoted(const YAML::Node& scalar, bool key) {
+    return scalar_kind(scalar) == ScalarKind::text && (!key || resolve_plain(scalar.Scalar()) != ScalarKind::text);
+}
+
 // A node that a document reaches more than once (an anchor with its aliases) is one
 // shared node in yaml-cpp. Walking it at every place it is used would blow a small
 // document up into an enormous one ("billion laughs"), so it is written once with an
 // anchor and referred to by an alias everywhere else.
-//
-// Nodes sharing one node are told apart by the address of their data: every node
-// that shares data returns the same scalar storage, whatever its kind. A node without
-// data (built empty in code) has none of its own and is never shared.
 class NodeWriter {
   public:
     explicit NodeWriter(const YAML::Node& root) { count(root); }
@@ -347,11 +362,8 @@ class NodeWriter {
         if (!defined(node) || node.IsNull()) {
             out << YAML::Null;
         } else if (node.IsScalar()) {
-            const auto& text = node.Scalar();
-            // A key is quoted only where it would otherwise read back as another kind.
-            bool quote = scalar_kind(node) == ScalarKind::text && (!key || resolve_plain(text) != ScalarKind::text);
-            if (quote) out << YAML::DoubleQuoted;
-            out << text;
+            if (written_quoted(node, key)) out << YAML::DoubleQuoted;
+            out << node.Scalar();
         } else if (node.IsSequence()) {
             out << YAML::BeginSeq;
             for (const auto& item : node) emit(out, item);
@@ -369,13 +381,6 @@ class NodeWriter {
     }
 
   private:
-    static const void* identity(const YAML::Node& node) {
-        static const std::string* const no_data = &YAML::Node().Scalar();
-        if (!defined(node)) return nullptr;
-        const void* id = &node.Scalar();
-        return id == no_data ? nullptr : id;
-    }
-
     // Every node is entered once, however often it is used.
     void count(const YAML::Node& node) {
         const void* id = identity(node);
@@ -395,15 +400,77 @@ class NodeWriter {
     std::unordered_map<const void*, std::string> anchors_;
 };
 
+bool plain_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+           c == '.' || c == '+' || c == ':';
+}
+
+// Appends a scalar as the emitter writes it, where its form is plain to see: false, with
+// `out` to be dropped, for one whose form the emitter decides by rules of its own (a
+// control or other character it escapes, an explicit tag, a key that takes the long form).
+bool append_scalar(std::string& out, const YAML::Node& scalar, bool key) {
+    const std::string& tag = scalar.Tag();
+    const std::string& text = scalar.Scalar();
+    if ((tag != "?" && tag != "!" && !tag.empty()) || text.size() > 1024) return false;
+    if (written_quoted(scalar, key)) {
+        if (!support::is_valid_utf8(text)) return false;
+        out += '"';
+        for (size_t pos = 0; pos < text.size();) {
+            const size_t start = pos;
+            const char32_t c = support::next_code_point(text, pos);
+            if (c < 0x20 || (c >= 0x7f && c <= 0xa0) || c == 0xfeff) return false;
+            if (c == U'"' || c == U'\\') out += '\\';
+            out.append(text, start, pos - start);
+        }
+        out += '"';
+        return true;
+    }
+    // A plain key, number or truth value: letters, digits and the marks of numbers stand
+    // plain, but for a lone "-", a colon at the end and the words of no value.
+    if (text.empty() || text == "-" || text.back() == ':' || resolve_plain(text) == ScalarKind::null ||
+        !std::all_of(text.begin(), text.end(), plain_character))
+        return false;
+    out += text;
+    return true;
+}
+
+// A mapping of scalars, the shape of every command's configuration, written line by line
+// as the emitter writes it. The emitter looks at each scalar character by character to
+// decide whether it may stand plain, the most of the time a configuration of thousands of
+// entries takes to save. Nothing for any other document.
+std::optional<std::string> write_flat_mapping(const YAML::Node& data) {
+    if (!data.IsMap() || data.size() == 0) return std::nullopt;
+    std::unordered_set<const void*> written;
+    auto first_use = [&written](const YAML::Node& node) {
+        const void* id = identity(node);
+        return !id || written.insert(id).second;
+    };
+    std::string out;
+    for (const auto& kv : data) {
+        if (!kv.first.IsScalar() || !first_use(kv.first) || !first_use(kv.second)) return std::nullopt;
+        if (!append_scalar(out, kv.first, true)) return std::nullopt;
+        out += ": ";
+        if (!defined(kv.second) || kv.second.IsNull()) out += '~';
+        else if (!kv.second.IsScalar() || !append_scalar(out, kv.second, false)) return std::nullopt;
+        out += '\n';
+    }
+    return out;
+}
+
 }  // namespace
 
-std::string dump_yaml(const YAML::Node& data) {
+std::string emit_yaml(const YAML::Node& data) {
     YAML::Emitter out;
     NodeWriter(data).emit(out, data);
     if (!out.good()) throw std::runtime_error(out.GetLastError());
     std::string text = out.c_str();
     if (!text.empty() && text.back() != '\n') text += '\n';
     return text;
+}
+
+std::string dump_yaml(const YAML::Node& data) {
+    if (auto text = write_flat_mapping(data)) return *text;
+    return emit_yaml(data);
 }
 
 support::Result save_yaml_config(const fs::path& path, const YAML::Node& data, const Logger* logger) {

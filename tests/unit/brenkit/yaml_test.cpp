@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "brenkit/fileIO.hpp"
+#include "brenkit/fileIO_internal.hpp"
 #include "harness.hpp"
 
 using namespace brenkit::fileIO;
@@ -263,6 +264,54 @@ TEST(FileIOYaml, TextThatIsNotUtf8IsRefusedNotRewritten) {
         EXPECT_THAT(saved.text, HasSubstr("UTF-8"));
         EXPECT_EQ(th::read_file(path), "kept: as it was\n");
     }
+}
+
+// A configuration of simple scalars is written without asking yaml-cpp's emitter how, and
+// reads exactly as the emitter writes it: every kind of key and value, the characters it
+// escapes or takes another form for, and documents of other shapes.
+TEST(FileIOYaml, SavedTextIsTheEmittersWhateverTheDocument) {
+    std::string index = "document_title: \"說明文件\"\ndownload_link: \"package.zip\"\n";
+    for (int i = 1; i <= 40; ++i)
+        index += "document" + std::to_string(i) + "_title: \"Note \\\"" + std::to_string(i) + "\\\" \\\\ 筆記 😀\"\n" +
+                 "document" + std::to_string(i) + "_file: note-" + std::to_string(i) + "_v1.0.html\n" +
+                 "document" + std::to_string(i) + "_description: ''\n";
+    const std::string long_text(1100, 'x'), edge_text(1024, 'y');
+    const std::vector<std::string> documents = {
+        index,
+        "a: 3\nb: -1.5\nc: 0x1F\nd: 1:30\ne: .inf\nf: yes\ng: No\nh: ~\ni:\nj: null\nk: +12\nl: 1_000\nm: -.NaN\n"
+        "n: 0b101\no: 1.5e+3\np: '3'\nq: \"true\"\nr: ''\n",
+        "'on': 1\n'123': x\n'a b': c\n-x: y\n'x:': z\n'-': q\n'null': r\n1a: s\na.b: t\na+b: u\na:b: v\n+a: w\n':a': x\n"
+        "yes: 1\n'~': 2\nA_B-c: 3\n",
+        "a: \"tab\\there\"\nb: \"nbsp\\u00a0\"\nc: \"bom\\ufeff\"\nd: \"del\\x7f\"\ne: \"line\\nbreak\"\nf: \"c1\\x85\"\n",
+        "a: \"é\\u2028ü\\ufffd\\u00a1\"\nb: \"\\U0001F600 and \\u0301\"\n",
+        "k: " + long_text + "\n? " + long_text + "\n: v\n" + edge_text + ": " + edge_text + "\n",
+        "a: !!str 5\nb: !custom x\nc: !!int \"7\"\nd: ! plain\n",
+        "a: &x foo\nb: *x\n",
+        "a: [1, 2]\nb: {c: d}\n",
+        "{}\n",
+        "[a, b]\n",
+        "just a text\n",
+        "a: \"\\xff\"\n",
+    };
+    for (const auto& text : documents) {
+        SCOPED_TRACE(text.substr(0, 200));
+        auto data = load_yaml_string(text);
+        ASSERT_TRUE(data.has_value());
+        EXPECT_EQ(dump_yaml(*data), emit_yaml(*data));
+    }
+    // Built in code, as the commands add entries.
+    YAML::Node built;
+    built["document1_file"] = quoted("a \"b\".html");
+    built["count"] = 5;
+    built["flag"] = true;
+    built["null"] = "null";
+    built["on"] = quoted("off");
+    built["empty"] = YAML::Node(YAML::NodeType::Null);
+    built["text"] = "plain";
+    built["ill"] = std::string("bad \xc3");
+    EXPECT_EQ(dump_yaml(built), emit_yaml(built));
+    built.remove("ill");
+    EXPECT_EQ(dump_yaml(built), emit_yaml(built));
 }
 
 TEST(FileIOYaml, TemplateIsWrittenByteForByteInTheCurrentFolder) {
