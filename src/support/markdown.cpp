@@ -35,7 +35,7 @@ namespace {
 // this one hands out small pieces from blocks that are kept from file to file, keeps what
 // is freed on a list by size for the next piece of that size, grows the newest piece in
 // place (texts grow by appending), and takes everything back at once when the outermost
-// call of this file ends. A large piece (a long text, the rendered page) comes from the
+// call of this file ends. A large piece (a long text, a rendered node) comes from the
 // system allocator, which can grow it without a copy and gives it back when it is freed.
 // One thread uses it, as one uses the program.
 //
@@ -640,31 +640,56 @@ std::string render_node(cmark_node* node, const Tree& tree) {
     return take_rendered(cmark_render_html(node, kOptions, tree.extensions));
 }
 
+namespace {
+
+// The memory of a rendered page: the system allocator's, so that the page outlives the
+// pool and is copied out after the tree's memory has gone back. A refusal raises, as the
+// pool's does.
+cmark_mem* page_memory() {
+    static cmark_mem m{
+        [](size_t count, size_t size) {
+            void* p = std::calloc(count, size);
+            if (!p && count && size) throw std::bad_alloc();
+            return p;
+        },
+        [](void* p, size_t n) {
+            void* grown = std::realloc(p, n);
+            if (!grown && n) throw std::bad_alloc();
+            return grown;
+        },
+        &std::free};
+    return &m;
+}
+
+}  // namespace
+
 std::string render_html(std::string_view text, const Options& options) {
-    detail::PoolUse pooled(text.size());
-    std::optional<std::string> rewritten = options.dialect.rewrite ? options.dialect.rewrite(text, nullptr) : std::nullopt;
-    std::string_view source = rewritten ? std::string_view(*rewritten) : text;
-    // The table extension alone costs half a parse: it is left out where no table can stand.
-    auto parser = detail::new_parser(kOptions, detail::check_table_sizes(source, options.max_table_cells));
-    cmark_parser_feed(parser.get(), source.data(), source.size());
-    std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
+    std::unique_ptr<char, decltype(&std::free)> rendered(nullptr, &std::free);
+    {
+        detail::PoolUse pooled(text.size());
+        std::optional<std::string> rewritten = options.dialect.rewrite ? options.dialect.rewrite(text, nullptr) : std::nullopt;
+        std::string_view source = rewritten ? std::string_view(*rewritten) : text;
+        // The table extension alone costs half a parse: it is left out where no table can stand.
+        auto parser = detail::new_parser(kOptions, detail::check_table_sizes(source, options.max_table_cells));
+        cmark_parser_feed(parser.get(), source.data(), source.size());
+        std::unique_ptr<cmark_node, NodeDeleter> doc(cmark_parser_finish(parser.get()));
 
-    // Nodes are replaced, paragraphs split; none of that frees a node that another list
-    // still holds (images move with their paragraph's other inlines).
-    Nodes nodes = collect(doc.get());
-    nodes.tree.extensions = cmark_parser_get_syntax_extensions(parser.get());
-    std::vector<std::unique_ptr<cmark_node, NodeDeleter>> detached;
-    nodes.tree.paragraphs = lift_block_lines(nodes.tree.paragraphs, options, detached);
-    lift_block_code(nodes.code_blocks, nodes.tree.html_blocks, options);
-    write_link_texts(nodes.links, options);
-    if (options.dialect.edit) options.dialect.edit(nodes.tree);
+        // Nodes are replaced, paragraphs split; none of that frees a node that another list
+        // still holds (images move with their paragraph's other inlines).
+        Nodes nodes = collect(doc.get());
+        nodes.tree.extensions = cmark_parser_get_syntax_extensions(parser.get());
+        std::vector<std::unique_ptr<cmark_node, NodeDeleter>> detached;
+        nodes.tree.paragraphs = lift_block_lines(nodes.tree.paragraphs, options, detached);
+        lift_block_code(nodes.code_blocks, nodes.tree.html_blocks, options);
+        write_link_texts(nodes.links, options);
+        if (options.dialect.edit) options.dialect.edit(nodes.tree);
 
-    char* rendered = cmark_render_html(doc.get(), kOptions, nodes.tree.extensions);
-    // The tree goes before the page is copied out, so that the two are never held at once.
-    doc.reset();
-    detached.clear();
-    parser.reset();
-    std::string html = take_rendered(rendered);
+        rendered.reset(cmark_render_html_with_mem(doc.get(), kOptions, nodes.tree.extensions, page_memory()));
+    }
+    // The tree and the pool's blocks are gone before the page is copied out, so that the
+    // two are never held at once.
+    std::string html(rendered ? rendered.get() : "");
+    rendered.reset();
     if (!html.empty() && html.back() == '\n') html.pop_back();
     return html;
 }

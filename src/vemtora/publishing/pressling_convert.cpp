@@ -395,6 +395,9 @@ PresslingConverter::Outcome PresslingConverter::convert_file(const fs::path& sou
     if (text.empty()) return Outcome::skipped;
 
     PreparedMarkdown prepared = prepare_markdown(text);
+    // Emptied first: a string moved into one that holds text hands its old buffer to the
+    // other, and the file as read would stay beside every later form of it.
+    std::string().swap(text);
     text = std::move(prepared.text);
     std::string version = find_version(text);
     if (is_debug) {
