@@ -644,21 +644,48 @@ namespace {
 
 // The memory of a rendered page: the system allocator's, so that the page outlives the
 // pool and is copied out after the tree's memory has gone back. A refusal raises, as the
-// pool's does.
+// pool's does; the renderer it unwinds through frees nothing, so what it was handed is
+// kept on a list for the caller to take back.
+thread_local std::vector<void*> page_pieces;
+
 cmark_mem* page_memory() {
     static cmark_mem m{
         [](size_t count, size_t size) {
+            page_pieces.reserve(page_pieces.size() + 1);
             void* p = std::calloc(count, size);
             if (!p && count && size) throw std::bad_alloc();
+            page_pieces.push_back(p);
             return p;
         },
         [](void* p, size_t n) {
+            page_pieces.reserve(page_pieces.size() + 1);
             void* grown = std::realloc(p, n);
             if (!grown && n) throw std::bad_alloc();
+            auto at = std::find(page_pieces.begin(), page_pieces.end(), p);
+            if (p && at != page_pieces.end()) *at = grown;
+            else page_pieces.push_back(grown);
             return grown;
         },
-        &std::free};
+        [](void* p) {
+            if (auto at = std::find(page_pieces.begin(), page_pieces.end(), p); p && at != page_pieces.end())
+                page_pieces.erase(at);
+            std::free(p);
+        }};
     return &m;
+}
+
+// Renders `doc` into the page's memory; what a failed rendering was handed goes back.
+char* render_page(cmark_node* doc, cmark_llist* extensions) {
+    page_pieces.clear();
+    try {
+        char* page = cmark_render_html_with_mem(doc, kOptions, extensions, page_memory());
+        page_pieces.clear();
+        return page;
+    } catch (...) {
+        for (void* p : page_pieces) std::free(p);
+        page_pieces.clear();
+        throw;
+    }
 }
 
 }  // namespace
@@ -684,7 +711,7 @@ std::string render_html(std::string_view text, const Options& options) {
         write_link_texts(nodes.links, options);
         if (options.dialect.edit) options.dialect.edit(nodes.tree);
 
-        rendered.reset(cmark_render_html_with_mem(doc.get(), kOptions, nodes.tree.extensions, page_memory()));
+        rendered.reset(render_page(doc.get(), nodes.tree.extensions));
     }
     // The tree and the pool's blocks are gone before the page is copied out, so that the
     // two are never held at once.
